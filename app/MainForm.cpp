@@ -1,0 +1,189 @@
+#include "app/MainForm.h"
+
+#include "app/clock_text.h"
+#include "app/program.h"
+#include "app/program_windows.h"
+#include "app/settings_files/character_flags.h"
+#include "app/settings_files/server_settings.h"
+#include "app/ui/hot_spot_label.h"
+#include "app/ui/message_box.h"
+#include "app/ui/window_helpers.h"
+#include "mail/mail_library.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+namespace lumopet {
+namespace {
+
+const QString kPictureResource = QStringLiteral(":/lumopet/main_picture.png");
+const QString kHomePageResource = QStringLiteral(":/lumopet/homepage.html");
+const QString kIconResource = QStringLiteral(":/lumopet/lumopet_icon.png");
+
+void setTextColor(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+}  // namespace
+
+MainForm::MainForm(ProgramWindows& windows) : windows_(windows), program_(windows.program()) {
+    // A fixed single border with a close box only: the "Small" hot-spot
+    // stands in for the minimise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowTitle(kMainCaption);
+    setWindowIcon(QIcon(kIconResource));
+    setFont(JapaneseFont(9));
+    setMouseTracking(true);
+    setFixedSize(place(kMainClientArea).size());
+    buildControls();
+}
+
+QRect MainForm::place(const Twips& twips) const { return TwipsToPixels(twips, logicalDpiY()); }
+
+void MainForm::buildControls() {
+    Picture = new QLabel(this);
+    const QPixmap picture(kPictureResource);
+    Picture->setPixmap(picture);
+    Picture->setGeometry(QRect(QPoint(0, 0), picture.size()));
+
+    HotSpotLabel** slots[] = {&Label9, &Label8, &Label7, &Label6, &Label10, &Label11, &Label5, &Label4, &Label1};
+    for (std::size_t i = 0; i < HotSpotLooks().size(); ++i) {
+        const HotSpotLook& look = HotSpotLooks()[i];
+        auto* label = new HotSpotLabel(this);
+        *slots[i] = label;
+        label->setObjectName(QLatin1String(look.name));
+        label->setText(look.caption);
+        label->setGeometry(place(look.position));
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setTextColor(label, Qt::white);
+        connect(label, &HotSpotLabel::mouseMoved, this, [this, text = look.helpText] { ShowHelp(text); });
+    }
+    Label1->setFont(SerifTitleFont(12));
+    connect(Label4, &HotSpotLabel::clicked, this, &MainForm::Label4_Click);
+    connect(Label5, &HotSpotLabel::clicked, this, &MainForm::Label5_Click);
+
+    Label2 = new QLabel(this);
+    Label2->setGeometry(place(kLabel2Position));
+    Label2->setFont(JapaneseFont(9.75));
+    Label2->setWordWrap(true);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setTextColor(Label2, Qt::yellow);
+
+    Label3 = new QLabel(QStringLiteral("Your choice"), this);
+    Label3->setGeometry(place(kLabel3Position));
+    Label3->setFont(SerifTitleFont(11.25));
+    setTextColor(Label3, Qt::white);
+
+    for (int i = 0; i < kMoodCount; ++i) {
+        Label12[i] = new QLabel(QString::number(i + 1), this);
+        Label12[i]->setObjectName(QStringLiteral("Label12_%1").arg(i));
+        Label12[i]->setGeometry(place(kLabel12Positions[i]));
+        Label12[i]->setAlignment(Qt::AlignCenter);
+    }
+
+    Text1 = new QLineEdit(this);
+    Text1->setGeometry(place(kText1Position));
+    Text1->setReadOnly(true);
+    Text2 = new QLineEdit(this);  // below the client area: never seen
+    Text2->setGeometry(place(kText2Position));
+
+    // Every mouse move that reaches the window itself is over bare picture.
+    for (QLabel* plain : {Picture, Label2, Label3}) plain->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (QLabel* indicator : Label12) indicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &MainForm::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    connect(Timer2, &QTimer::timeout, this, &MainForm::Timer2_Timer);
+}
+
+HotSpotLabel* MainForm::hotSpot(HotSpot id) const {
+    switch (id) {
+    case HotSpot::Label9: return Label9;
+    case HotSpot::Label8: return Label8;
+    case HotSpot::Label7: return Label7;
+    case HotSpot::Label6: return Label6;
+    case HotSpot::Label10: return Label10;
+    case HotSpot::Label11: return Label11;
+    case HotSpot::Label5: return Label5;
+    case HotSpot::Label4: return Label4;
+    case HotSpot::Label1: return Label1;
+    }
+    return nullptr;
+}
+
+void MainForm::Form_Load() {
+    // 1. The preview is off and the status line hidden until a mail check.
+    Timer2->stop();
+    Text1->hide();
+    // 3. The servers, the own address and the login kind.
+    ReadServerSettings(program_.paths.path(files::ServerSettings), program_.values);
+    // 4. The mail layer, for the whole run.
+    NMailInitializeWinSock();
+    NMailSetOption(1, 8192);
+    // 6 and 7. The indicators of the enabled characters.
+    ShowEnabledMoods(ReadCharacterFlags(program_.paths.path(files::CharacterFile)));
+
+    Timer1_Timer();
+    Timer1->start();
+    move(screen()->availableGeometry().center() - rect().center());
+}
+
+void MainForm::ShowEnabledMoods(const MoodFlags& enabled) {
+    for (int i = 0; i < kMoodCount; ++i) {
+        const IndicatorLook look = IndicatorLookFor(enabled[i]);
+        setTextColor(Label12[i], look.color);
+        QFont font = Label12[i]->font();
+        font.setBold(look.bold);
+        Label12[i]->setFont(font);
+    }
+}
+
+void MainForm::Timer1_Timer() { Text2->setText(ClockText(QDateTime::currentDateTime())); }
+
+void MainForm::Timer2_Timer() { Timer1_Timer(); }
+
+void MainForm::ShowHelp(const QString& text) {
+    if (Label2->text() != text) Label2->setText(text);
+}
+
+void MainForm::mouseMoveEvent(QMouseEvent* event) {
+    ShowHelp(QString());
+    QWidget::mouseMoveEvent(event);
+}
+
+void MainForm::Label4_Click() { setWindowState(windowState() | Qt::WindowMinimized); }
+
+void MainForm::Label5_Click() {
+    // The home page ships in the program folder; a folder of one's own (as
+    // LUMOPET_HOME gives) gets a copy of the page built into the program.
+    const QString page = program_.paths.path(files::HomePage);
+    if (!QFileInfo::exists(page) && QFile::copy(kHomePageResource, page))
+        QFile::setPermissions(page, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    if (!QFileInfo::exists(page) || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        ShowNotice(this, QStringLiteral("ホームページを開けませんでした。ブラウザーで次のファイルを開いてください。\n%1").arg(page));
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program at once: the other windows
+    // go with it, without asking and without their own closing steps.
+    event->accept();
+    NMailEndWinSock();
+    QCoreApplication::exit(0);
+}
+
+}  // namespace lumopet

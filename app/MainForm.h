@@ -1,0 +1,73 @@
+#pragma once
+// The main window: a picture with hot-spots that open the program's
+// functions, a help line, the mood indicators and the clock. It holds no
+// logic of its own; it calls the settings files and the mail layer.
+
+#include "app/main_form_layout.h"
+#include "app/moods.h"
+
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class QTimer;
+
+namespace lumopet {
+
+class HotSpotLabel;
+class ProgramWindows;
+struct Program;
+
+class MainForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainForm(ProgramWindows& windows);
+
+    void Form_Load();
+
+    // Steps 6 and 7 of the load, on the indicators: enabled moods white and
+    // bold, the others green.
+    void ShowEnabledMoods(const MoodFlags& enabled);
+
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Label4_Click();
+    void Label5_Click();
+    void ShowHelp(const QString& text);
+
+    HotSpotLabel* hotSpot(HotSpot id) const;
+
+    // The controls, by the names the rest of the program uses.
+    QLabel* Picture;
+    HotSpotLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    HotSpotLabel* Label4;
+    HotSpotLabel* Label5;
+    HotSpotLabel* Label6;
+    HotSpotLabel* Label7;
+    HotSpotLabel* Label8;
+    HotSpotLabel* Label9;
+    HotSpotLabel* Label10;
+    HotSpotLabel* Label11;
+    std::array<QLabel*, kMoodCount> Label12;
+    QLineEdit* Text1;
+    QLineEdit* Text2;
+    QTimer* Timer1;
+    QTimer* Timer2;
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;  // Form_MouseMove
+    void closeEvent(QCloseEvent* event) override;      // Form_QueryUnload, Form_Unload
+
+private:
+    QRect place(const Twips& twips) const;
+    void buildControls();
+
+    ProgramWindows& windows_;
+    Program& program_;
+};
+
+}  // namespace lumopet

@@ -1,0 +1,125 @@
+#include "app/cp932.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace lumopet::cp932 {
+namespace {
+
+// glibc's "SHIFT_JIS" rejects the NEC and IBM extensions (the circled
+// digits of the character tags among them); "CP932" is the Windows table.
+constexpr const char* kCodePage = "CP932";
+// QString holds UTF-16 in the machine's byte order.
+constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+
+class Converter {
+public:
+    Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {
+        if (handle_ == reinterpret_cast<iconv_t>(-1))
+            throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
+    }
+    ~Converter() { iconv_close(handle_); }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts as much as it can; returns false with errno set where it
+    // stopped. in and out are advanced past what was done.
+    bool run(char*& in, size_t& inLeft, char*& out, size_t& outLeft) {
+        return iconv(handle_, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1);
+    }
+    void reset() { iconv(handle_, nullptr, nullptr, nullptr, nullptr); }
+
+private:
+    iconv_t handle_;
+};
+
+Converter& encoder() {
+    thread_local Converter converter(kCodePage, kUtf16);
+    return converter;
+}
+
+Converter& decoder() {
+    thread_local Converter converter(kUtf16, kCodePage);
+    return converter;
+}
+
+bool isAscii(QByteArrayView bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+QByteArray encode(QStringView text) {
+    QByteArray result;
+    // Each UTF-16 unit becomes at most two bytes.
+    result.resize(text.size() * 2);
+    Converter& converter = encoder();
+    converter.reset();
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(text.utf16()));
+    size_t inLeft = static_cast<size_t>(text.size()) * 2;
+    char* out = result.data();
+    size_t outLeft = static_cast<size_t>(result.size());
+    while (inLeft > 0) {
+        if (converter.run(in, inLeft, out, outLeft)) break;
+        if (errno != EILSEQ && errno != EINVAL) break;  // cannot happen: out is large enough
+        // One character CP932 lacks: a "?" in its place. A surrogate pair is
+        // one character, a lone surrogate is one unit.
+        const qsizetype index = text.size() - static_cast<qsizetype>(inLeft / 2);
+        size_t skip = 2;
+        if (text[index].isHighSurrogate() && index + 1 < text.size() && text[index + 1].isLowSurrogate())
+            skip = 4;
+        *out++ = '?';
+        --outLeft;
+        in += skip;
+        inLeft -= skip;
+        converter.reset();
+    }
+    result.truncate(out - result.data());
+    return result;
+}
+
+QString decode(QByteArrayView bytes) {
+    if (isAscii(bytes)) return QString::fromLatin1(bytes.data(), bytes.size());
+    QString result;
+    // Each byte becomes at most one UTF-16 unit (CP932 lies in the BMP).
+    result.resize(bytes.size());
+    Converter& converter = decoder();
+    converter.reset();
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = static_cast<size_t>(bytes.size());
+    char* out = reinterpret_cast<char*>(result.data());
+    size_t outLeft = static_cast<size_t>(result.size()) * 2;
+    while (inLeft > 0) {
+        if (converter.run(in, inLeft, out, outLeft)) break;
+        if (errno != EILSEQ && errno != EINVAL) break;
+        // A byte that starts nothing valid (or a lead byte cut off at the
+        // end): U+FFFD for that byte, then go on with the next.
+        const char16_t replacement = QChar::ReplacementCharacter;
+        std::memcpy(out, &replacement, 2);
+        out += 2;
+        outLeft -= 2;
+        ++in;
+        --inLeft;
+        converter.reset();
+    }
+    result.truncate((out - reinterpret_cast<char*>(result.data())) / 2);
+    return result;
+}
+
+QByteArray truncate(QByteArrayView bytes, qsizetype maxBytes) {
+    if (bytes.size() <= maxBytes) return bytes.toByteArray();
+    qsizetype end = 0;
+    while (end < maxBytes) {
+        const qsizetype width = isLeadByte(static_cast<unsigned char>(bytes[end])) ? 2 : 1;
+        if (end + width > maxBytes) break;
+        end += width;
+    }
+    return bytes.first(end).toByteArray();
+}
+
+}  // namespace lumopet::cp932

@@ -1,0 +1,29 @@
+// Lumopet: a mail client whose characters walk over the desktop when new
+// mail arrives.
+
+#include "app/MainForm.h"
+#include "app/program.h"
+#include "app/program_windows.h"
+#include "app/ui/message_box.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumopet"));
+    QApplication::setApplicationDisplayName(QStringLiteral("ルモペット"));
+
+    lumopet::Program program{lumopet::ProgramPaths::fromEnvironment(), {}};
+    if (!program.paths.createFolders()) {
+        lumopet::ShowError(nullptr, QStringLiteral("エラー"),
+                           QStringLiteral("データフォルダを作れません。設定と受信したメールを保存できないため、終了します。\n%1")
+                               .arg(program.paths.folder()));
+        return 1;
+    }
+
+    lumopet::ProgramWindows windows(program);
+    lumopet::MainForm& mainForm = windows.mainForm();
+    mainForm.Form_Load();
+    mainForm.show();
+    return QApplication::exec();
+}

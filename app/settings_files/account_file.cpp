@@ -1,0 +1,31 @@
+#include "app/settings_files/account_file.h"
+
+#include "app/settings_files/profile_file.h"
+
+namespace lumopet {
+namespace {
+
+const QString kSection = QStringLiteral("EXEINI");
+constexpr qsizetype kBufferSize = 256;
+constexpr mode_t kOwnerOnly = 0600;
+
+}  // namespace
+
+Account ReadAccount(const QString& path) {
+    return Account{ReadProfileString(path, kSection, QStringLiteral("NAME"), kBufferSize),
+                   ReadProfileString(path, kSection, QStringLiteral("NAME2"), kBufferSize)};
+}
+
+Status WriteAccount(const QString& path, const QString& id, const QString& password, bool saveBoxTicked) {
+    std::vector<ProfileEntry> entries;
+    if (saveBoxTicked) {
+        entries.push_back({QStringLiteral("NAME"), id});
+        entries.push_back({QStringLiteral("NAME2"), password});
+        entries.push_back({QStringLiteral("NAME3"), QStringLiteral("1")});
+    } else {
+        entries.push_back({QStringLiteral("NAME3"), QStringLiteral("0")});
+    }
+    return WriteProfileStrings(path, kSection, entries, kOwnerOnly);
+}
+
+}  // namespace lumopet

@@ -1,0 +1,25 @@
+#pragma once
+// "★MailData\iniIdPass.ini": the POP3 account. Section "EXEINI"; "NAME" the
+// ID, "NAME2" the password in plain text (the format requires it, so the
+// file is kept readable by its owner only), "NAME3" whether the last OK
+// saved them.
+
+#include "app/result.h"
+
+#include <QString>
+
+namespace lumopet {
+
+struct Account {
+    QString UserId;
+    QString UserPassword;
+};
+
+// Empty texts for whatever is missing.
+Account ReadAccount(const QString& path);
+
+// With the save box ticked: NAME = id, NAME2 = password, NAME3 = "1".
+// Cleared: only NAME3 = "0"; an ID and password saved before stay.
+Status WriteAccount(const QString& path, const QString& id, const QString& password, bool saveBoxTicked);
+
+}  // namespace lumopet

@@ -1,0 +1,47 @@
+#pragma once
+// Private-profile ("INI") files, read and written the way the Windows
+// profile functions do, so that files written on Windows read correctly and
+// files written here read correctly there:
+// - bytes are code page 932, lines end in CR LF (a bare LF is accepted);
+// - section and key names are compared without regard to letter case, and
+//   blanks around names and values are dropped;
+// - a value in one pair of double quotes loses the quotes;
+// - a line starting with ";" is a comment;
+// - the first section and the first key of a name count;
+// - writing replaces a value in place and keeps every other line, byte for
+//   byte; a missing file, section or key is created.
+
+#include "app/result.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace lumopet {
+
+struct ProfileEntry {
+    QString key;
+    QString value;
+};
+
+// The value of the key, at most bufferSize - 1 bytes of it (never half a
+// double-byte character), as a buffer of that size would hold it. Empty
+// when the file, section or key is missing: callers treat an empty value as
+// no value.
+QString ReadProfileString(const QString& path, const QString& section, const QString& key, qsizetype bufferSize);
+
+// Writes the entries one after another, as that many single writes would,
+// and replaces the file once, safely. With a mode, the file gets exactly
+// that mode. The folder must exist: a missing folder is an error.
+Status WriteProfileStrings(const QString& path, const QString& section, const std::vector<ProfileEntry>& entries,
+                           std::optional<mode_t> mode = std::nullopt);
+
+// The same on the file's bytes, for the two functions above and for tests.
+std::optional<QByteArray> FindProfileValue(QByteArrayView file, const QString& section, const QString& key);
+QByteArray SetProfileValue(QByteArrayView file, const QString& section, const QString& key, const QString& value);
+
+}  // namespace lumopet

@@ -1,0 +1,22 @@
+#pragma once
+// "sorane.ini" in the program folder: four lines "SMTP=", "POP3=", "MAIL="
+// and "APOP=", each ended by CR LF, values stored exactly as typed.
+
+#include "app/program_values.h"
+#include "app/result.h"
+
+#include <QByteArray>
+
+namespace lumopet {
+
+// Fills SmtpServer, Pop3Server, MailAddress and ApopFlag from the file's
+// lines; values without a line keep what they hold. A missing file changes
+// nothing.
+void ReadServerSettings(const QString& path, ProgramValues& values);
+void ParseServerSettings(QByteArrayView file, ProgramValues& values);
+
+// Rewrites the file whole from the four values.
+Status WriteServerSettings(const QString& path, const ProgramValues& values);
+QByteArray FormatServerSettings(const ProgramValues& values);
+
+}  // namespace lumopet

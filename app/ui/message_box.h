@@ -1,0 +1,44 @@
+#pragma once
+// Every message box of the program goes through here: fixed Japanese texts,
+// an OK button (Yes and No for a question). Tests put an answerer in place
+// of the dialog and look at what was asked.
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace lumopet {
+
+enum class MessageKind { Notice, Question, Error };
+enum class MessageAnswer { Ok, Yes, No };
+
+struct MessageRequest {
+    MessageKind kind;
+    QString text;
+    QString title;
+};
+
+using MessageAnswerer = std::function<MessageAnswer(const MessageRequest&)>;
+
+// An empty answerer brings back the real dialogs.
+void SetMessageAnswerer(MessageAnswerer answerer);
+
+MessageAnswer ShowMessage(QWidget* parent, const MessageRequest& request);
+
+// A simple notice carries the program's name as its title, nothing of its own.
+inline void ShowNotice(QWidget* parent, const QString& text) {
+    ShowMessage(parent, {MessageKind::Notice, text, QString()});
+}
+
+// A deletion question: Yes and No, a question icon, the title "確認".
+inline bool AskToConfirm(QWidget* parent, const QString& text) {
+    return ShowMessage(parent, {MessageKind::Question, text, QStringLiteral("確認")}) == MessageAnswer::Yes;
+}
+
+inline void ShowError(QWidget* parent, const QString& title, const QString& text) {
+    ShowMessage(parent, {MessageKind::Error, text, title});
+}
+
+}  // namespace lumopet

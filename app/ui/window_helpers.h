@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QFont>
+#include <QStringList>
+#include <QWidget>
+
+namespace lumopet {
+
+// Moves the first window to the second's place, shows it and hides the
+// second, so that one window seems to turn into the other.
+inline void ShowInPlaceOf(QWidget* toShow, QWidget* toHide) {
+    toShow->move(toHide->pos());
+    toShow->show();
+    toHide->hide();
+}
+
+// The windows' fonts. The families the layout was drawn with come first;
+// the free fonts that the program installs stand in for them, named
+// explicitly so that fontconfig does not pick whatever CJK font it finds.
+inline QFont JapaneseFont(qreal points) {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    font.setPointSizeF(points);
+    return font;
+}
+
+inline QFont SerifTitleFont(qreal points) {
+    QFont font;
+    font.setFamilies({QStringLiteral("Book Antiqua"), QStringLiteral("P052"), QStringLiteral("TeX Gyre Pagella"),
+                      QStringLiteral("DejaVu Serif")});
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+}  // namespace lumopet

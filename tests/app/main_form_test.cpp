@@ -1,0 +1,106 @@
+#include "app/MainForm.h"
+#include "app/program.h"
+#include "app/program_windows.h"
+#include "app/ui/hot_spot_label.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace lumopet {
+namespace {
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(program.paths.createFolders()); }
+
+    MainForm& load() {
+        MainForm& form = windows.mainForm();
+        form.Form_Load();
+        form.show();
+        return form;
+    }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path()), {}};
+    ProgramWindows windows{program};
+};
+
+bool isWhiteAndBold(const QLabel* label) {
+    return label->palette().color(QPalette::WindowText) == QColor(255, 255, 255) && label->font().bold();
+}
+
+bool isGreenAndNormal(const QLabel* label) {
+    return label->palette().color(QPalette::WindowText) == QColor(0, 192, 0) && !label->font().bold();
+}
+
+TEST_F(MainFormTest, LoadReadsTheSettingsAndLightsTheEnabledMoods) {
+    folder.write(QStringLiteral("sorane.ini"), "SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=1\r\n");
+    // NAME2 is mood 3, indicator Label12(2).
+    folder.write(QStringLiteral("★MailData/CharaData.ini"), "[EXEINI]\r\nNAME2=1\r\n");
+    MainForm& form = load();
+    EXPECT_EQ(program.values.Pop3Server, QStringLiteral("p"));
+    EXPECT_EQ(program.values.ApopFlag, 1);
+    for (int i = 0; i < kMoodCount; ++i)
+        EXPECT_TRUE(i == 2 ? isWhiteAndBold(form.Label12[i]) : isGreenAndNormal(form.Label12[i])) << "Label12(" << i << ")";
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("ルモペット　Ver 2.13"));
+    EXPECT_TRUE(form.Text1->isHidden());
+    EXPECT_FALSE(form.Timer2->isActive());
+    EXPECT_TRUE(form.Timer1->isActive());
+    EXPECT_EQ(form.Timer1->interval(), 1000);
+}
+
+TEST_F(MainFormTest, WithoutACharacterFileEveryIndicatorIsGreen) {
+    MainForm& form = load();
+    for (const QLabel* indicator : form.Label12) EXPECT_TRUE(isGreenAndNormal(indicator));
+    form.ShowEnabledMoods({true, true, true, true, true});
+    for (const QLabel* indicator : form.Label12) EXPECT_TRUE(isWhiteAndBold(indicator));
+}
+
+TEST_F(MainFormTest, TheClockTextIsInTheHiddenBoxAndKeepsTicking) {
+    MainForm& form = load();
+    const QRegularExpression clock(QStringLiteral("^\\d{4}/\\d{2}/\\d{2}  \\d{1,2}:\\d{2}:\\d{2}$"));
+    EXPECT_TRUE(clock.match(form.Text2->text()).hasMatch()) << form.Text2->text().toStdString();
+    EXPECT_GE(form.Text2->y(), form.height()) << "below the visible area";
+    form.Text2->clear();  // as a mail check leaves it
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Text2->text().isEmpty(); }, 1500));
+}
+
+TEST_F(MainFormTest, HelpLineFollowsTheMouse) {
+    MainForm& form = load();
+    for (const HotSpotLook& look : HotSpotLooks()) {
+        HotSpotLabel* label = form.hotSpot(look.id);
+        QTest::mouseMove(label, label->rect().center());
+        EXPECT_EQ(form.Label2->text(), look.helpText) << look.name;
+        EXPECT_EQ(label->text(), look.caption);
+        // The bare picture below the help line clears it.
+        QTest::mouseMove(&form, QPoint(form.width() / 2, 5));
+        EXPECT_EQ(form.Label2->text(), QString()) << look.name;
+    }
+}
+
+TEST_F(MainFormTest, SmallMinimisesTheWindow) {
+    MainForm& form = load();
+    QTest::mouseClick(form.Label4, Qt::LeftButton);
+    EXPECT_TRUE(form.windowState() & Qt::WindowMinimized);
+}
+
+TEST_F(MainFormTest, HotSpotsSitOnThePictureAtTheirPlaces) {
+    MainForm& form = load();
+    // 96 dpi offscreen: 15 twips a pixel.
+    ASSERT_EQ(form.logicalDpiY(), 96);
+    EXPECT_EQ(form.size(), QSize(541, 346));
+    EXPECT_EQ(form.Label9->geometry(), QRect(48, 88, 81, 21));
+    EXPECT_EQ(form.Label11->geometry(), QRect(432, 128, 73, 29));
+    EXPECT_EQ(form.Label12[2]->geometry(), QRect(265, 89, 9, 17));
+    EXPECT_FALSE(form.Picture->pixmap().isNull()) << "the picture is built into the program";
+}
+
+}  // namespace
+}  // namespace lumopet
