@@ -71,7 +71,11 @@ void MainForm::buildControls() {
         setTextColor(label, Qt::white);
         connect(label, &HotSpotLabel::mouseMoved, this, [this, text = look.helpText] { ShowHelp(text); });
     }
+    // The title's line is taller than its label: centred, it loses only
+    // blank space above and below, not the feet of its letters.
     Label1->setFont(SerifTitleFont(12));
+    Label1->setWordWrap(false);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(Label4, &HotSpotLabel::clicked, this, &MainForm::Label4_Click);
     connect(Label5, &HotSpotLabel::clicked, this, &MainForm::Label5_Click);
 
