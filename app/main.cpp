@@ -5,13 +5,16 @@
 #include "app/program.h"
 #include "app/program_windows.h"
 #include "app/ui/message_box.h"
+#include "app/ui/window_helpers.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumopet"));
-    QApplication::setApplicationDisplayName(QStringLiteral("ルモペット"));
+    // Message boxes and dialogs speak Japanese too: the whole program's
+    // default font is the Japanese one.
+    QApplication::setFont(lumopet::JapaneseFont(9));
 
     lumopet::Program program{lumopet::ProgramPaths::fromEnvironment(), {}};
     if (!program.paths.createFolders()) {

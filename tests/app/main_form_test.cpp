@@ -1,10 +1,12 @@
 #include "app/MainForm.h"
 #include "app/program.h"
 #include "app/program_windows.h"
+#include "app/safe_file.h"
 #include "app/ui/hot_spot_label.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -102,5 +104,38 @@ TEST_F(MainFormTest, HotSpotsSitOnThePictureAtTheirPlaces) {
     EXPECT_FALSE(form.Picture->pixmap().isNull()) << "the picture is built into the program";
 }
 
+// Stands in for the desktop's browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+TEST_F(MainFormTest, HomePageOpensTheProgramsOwnPage) {
+    MainForm& form = load();
+    UrlCatcher browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &browser, "open");
+    QTest::mouseClick(form.Label5, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    const QString page = folder.path(QStringLiteral("homepage.html"));
+    ASSERT_EQ(browser.opened, QList<QUrl>{QUrl::fromLocalFile(page)});
+    EXPECT_TRUE(ReadWholeFile(page).value_or(QByteArray()).contains("Lumopet"));
+}
+
+TEST_F(MainFormTest, ClosingTheMainWindowEndsTheProgramWhateverElseIsOpen) {
+    MainForm& form = load();
+    QWidget other;
+    other.show();
+    QTimer::singleShot(0, &form, [&form] { form.close(); });
+    // exec() returns only when the program is told to end.
+    QTimer::singleShot(3000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(other.isVisible()) << "the other window ran no closing steps of its own";
+}
+
 }  // namespace
 }  // namespace lumopet
+
+#include "main_form_test.moc"

@@ -1,6 +1,7 @@
 #include "app/clock_text.h"
 #include "app/program_paths.h"
 #include "app/safe_file.h"
+#include "app/text_helpers.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
@@ -58,6 +59,14 @@ TEST(SafeFile, FailureLeavesTheOldFileAlone) {
     EXPECT_FALSE(WriteFileSafely(folder.path(QStringLiteral("dir")), "x").ok()) << "a folder is not replaced by a file";
     EXPECT_TRUE(QFileInfo(folder.path(QStringLiteral("dir"))).isDir());
     EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("dir.lumopet-new"))));
+}
+
+TEST(CutAtNul, KeepsTheTextBeforeTheFirstNul) {
+    const QChar nul(u'\0');
+    EXPECT_EQ(CutAtNul(QStringLiteral("abc")), QStringLiteral("abc"));
+    EXPECT_EQ(CutAtNul(QStringLiteral("件名") + nul + QStringLiteral("garbage") + nul), QStringLiteral("件名"));
+    EXPECT_EQ(CutAtNul(QString(nul) + QStringLiteral("x")), QString());
+    EXPECT_EQ(CutAtNul(QString()), QString());
 }
 
 TEST(ClockText, ShortDateTwoBlanksAndTime) {
