@@ -12,8 +12,9 @@ constexpr mode_t kOwnerOnly = 0600;
 }  // namespace
 
 Account ReadAccount(const QString& path) {
-    return Account{ReadProfileString(path, kSection, QStringLiteral("NAME"), kBufferSize),
-                   ReadProfileString(path, kSection, QStringLiteral("NAME2"), kBufferSize)};
+    const QByteArray file = ReadProfileFile(path);
+    return Account{ProfileString(file, kSection, QStringLiteral("NAME"), kBufferSize),
+                   ProfileString(file, kSection, QStringLiteral("NAME2"), kBufferSize)};
 }
 
 Status WriteAccount(const QString& path, const QString& id, const QString& password, bool saveBoxTicked) {

@@ -12,9 +12,10 @@ constexpr qsizetype kBufferSize = 1256;
 }  // namespace
 
 MoodFlags ReadCharacterFlags(const QString& path) {
+    const QByteArray file = ReadProfileFile(path);
     MoodFlags enabled{};
     for (const MoodLink& link : kMoodLinks) {
-        const QString value = ReadProfileString(path, kSection, QLatin1String(link.key), kBufferSize);
+        const QString value = ProfileString(file, kSection, QLatin1String(link.key), kBufferSize);
         enabled[link.mood - 1] = !value.isEmpty() && NumericValue(value) == 1.0;
     }
     return enabled;

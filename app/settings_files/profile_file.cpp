@@ -145,10 +145,10 @@ QByteArray SetProfileValue(QByteArrayView file, const QString& section, const QS
     return joinLines(lines);
 }
 
-QString ReadProfileString(const QString& path, const QString& section, const QString& key, qsizetype bufferSize) {
-    const auto file = ReadWholeFile(path);
-    if (!file) return {};
-    const auto value = FindProfileValue(*file, section, key);
+QByteArray ReadProfileFile(const QString& path) { return ReadWholeFile(path).value_or(QByteArray()); }
+
+QString ProfileString(QByteArrayView file, const QString& section, const QString& key, qsizetype bufferSize) {
+    const auto value = FindProfileValue(file, section, key);
     if (!value) return {};
     return cp932::decode(cp932::truncate(*value, bufferSize - 1));
 }

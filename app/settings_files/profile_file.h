@@ -28,11 +28,15 @@ struct ProfileEntry {
     QString value;
 };
 
+// The file's bytes, read once for all the keys a caller wants; empty when
+// the file is missing.
+QByteArray ReadProfileFile(const QString& path);
+
 // The value of the key, at most bufferSize - 1 bytes of it (never half a
 // double-byte character), as a buffer of that size would hold it. Empty
-// when the file, section or key is missing: callers treat an empty value as
-// no value.
-QString ReadProfileString(const QString& path, const QString& section, const QString& key, qsizetype bufferSize);
+// when the section or key is missing: callers treat an empty value as no
+// value.
+QString ProfileString(QByteArrayView file, const QString& section, const QString& key, qsizetype bufferSize);
 
 // Writes the entries one after another, as that many single writes would,
 // and replaces the file once, safely. With a mode, the file gets exactly

@@ -84,11 +84,10 @@ TEST(ProfileFile, RewritingKeepsEveryOtherLineByteForByte) {
 }
 
 TEST(ProfileFile, ReadingCutsAtTheBufferWithoutSplittingACharacter) {
-    test::TempFolder folder;
     // 'a' then 200 double-byte characters: a 256-byte buffer holds 255
     // bytes, which would end in the middle of the 128th character.
-    folder.write(QStringLiteral("x.ini"), "[EXEINI]\r\nNAME=a" + cp932::encode(QString(200, u'字')) + "\r\n");
-    const QString value = ReadProfileString(folder.path(QStringLiteral("x.ini")), QStringLiteral("EXEINI"), QStringLiteral("NAME"), 256);
+    const QByteArray file = "[EXEINI]\r\nNAME=a" + cp932::encode(QString(200, u'字')) + "\r\n";
+    const QString value = ProfileString(file, QStringLiteral("EXEINI"), QStringLiteral("NAME"), 256);
     EXPECT_EQ(value, QStringLiteral("a") + QString(127, u'字'));
 }
 
@@ -100,7 +99,7 @@ TEST(ProfileFile, WritesAreAppliedInOrderAndRoundTrip) {
                                      {QStringLiteral("a"), QStringLiteral(" 値 ")}})
                     .ok());
     EXPECT_EQ(folder.read(QStringLiteral("x.ini")), cp932::encode(QStringLiteral("[EXEINI]\r\nA=\" 値 \"\r\nB=0\r\n")));
-    EXPECT_EQ(ReadProfileString(path, QStringLiteral("exeini"), QStringLiteral("a"), 256), QStringLiteral(" 値 "));
+    EXPECT_EQ(ProfileString(ReadProfileFile(path), QStringLiteral("exeini"), QStringLiteral("a"), 256), QStringLiteral(" 値 "));
 }
 
 TEST(ProfileFile, SomethingThatCannotBeReadIsNotReplaced) {
