@@ -1,0 +1,33 @@
+#pragma once
+// Writing received attachments into the attachment folder, and nowhere else.
+
+#include "mail/decoded_message.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace lumopet::mail {
+
+// Results, as the receive code tests them.
+inline constexpr int kAttachmentsSaved = 1;
+inline constexpr int kNoAttachments = 0;
+inline constexpr int kAttachmentCannotBeOpened = -5;
+inline constexpr int kSplitMessageIncomplete = -6;
+
+// A plain, safe file name from what the sender proposed: no folders
+// ("../", "/", "\", drive letters), no control or direction-override
+// characters, no leading dots, not only blanks; an empty result becomes
+// "attachment<index>" (index from 1, kept with a proposed extension when
+// there is one).
+QString SafeAttachmentFileName(const QString& proposed, int index);
+
+// Writes every attachment of the message into the folder under its safe
+// name; an existing file is never overwritten: "name (2).ext", "name
+// (3).ext", ... instead. Returns kAttachmentsSaved when at least one file was
+// written, kNoAttachments when the message has none, kSplitMessageIncomplete
+// for an incomplete message/partial, kAttachmentCannotBeOpened when a file
+// cannot be created or written (the files already written stay). The paths
+// written go into saved when given.
+int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved = nullptr);
+
+}  // namespace lumopet::mail

@@ -1,0 +1,33 @@
+#pragma once
+// Building an outgoing message, as Japanese mailers send it.
+
+#include "app/result.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace lumopet::mail {
+
+struct OutgoingMessage {
+    QString from;  // the own address, as in the settings
+    QString to;    // one recipient: "a@example.jp" or "名前 <a@example.jp>"
+    QString subject;
+    QString body;  // lines end in CR LF or LF
+    QStringList attachmentPaths;
+    QDateTime date = QDateTime::currentDateTime();
+};
+
+// The whole message, CR LF line ends, no line over 998 octets: From, To,
+// Subject, Date, Message-ID, MIME-Version; text in ISO-2022-JP (7bit) when
+// every character of subject and body is in JIS X 0208 (or ASCII), else
+// UTF-8; each attachment base64 with its file name (RFC 2231). Fails with a
+// clear Japanese sentence naming the file when an attachment cannot be read.
+lumopet::Result<QByteArray> BuildMessage(const OutgoingMessage& message);
+
+// The address part of an address text ("名前 <a@b>" gives "a@b"); the text
+// trimmed when it holds no angle brackets.
+QString AddressOf(const QString& text);
+
+}  // namespace lumopet::mail
