@@ -1,41 +1,258 @@
 #include "mail/mail_library.h"
 
+#include "mail/attachment_files.h"
+#include "mail/decoded_message.h"
+#include "mail/message_builder.h"
+
 #include <curl/curl.h>
 #include <gmime/gmime.h>
+
+#include <climits>
+#include <map>
+#include <mutex>
 
 namespace lumopet {
 namespace {
 
 constexpr int kTextBufferOption = 1;
-int textBufferSize = 8192;
-bool started = false;
+
+struct Session {
+    std::unique_ptr<mail::Pop3Session> pop3;
+    std::vector<qint64> sizes;
+    int fetchedNumber = 0;
+    mail::DecodedMessage fetched;
+};
+
+// The layer's state. The operations run one at a time, but possibly on a
+// worker thread while the window thread asks for the last error: a lock
+// keeps the two apart.
+struct LayerState {
+    std::mutex lock;
+    bool started = false;
+    int textBufferSize = 8192;
+    std::unique_ptr<mail::MailTransport> transport;
+    std::map<int, Session> sessions;
+    int nextHandle = 1;
+    mail::DecodedMessage lastFetched;
+    QString lastError;
+    mail::SmtpLogin smtpLogin;
+};
+
+LayerState& state() {
+    static LayerState instance;
+    return instance;
+}
+
+mail::MailTransport& transport(LayerState& s) {
+    if (!s.transport) s.transport = mail::MakeCurlTransport();
+    return *s.transport;
+}
+
+QString cut(const QString& text, int bufferSize) { return text.left(std::max(0, bufferSize - 1)); }
+
+int fail(LayerState& s, const QString& error, int result) {
+    s.lastError = cut(error, s.textBufferSize);
+    return result;
+}
+
+Session* sessionOf(LayerState& s, int handle) {
+    const auto found = s.sessions.find(handle);
+    if (found == s.sessions.end()) {
+        fail(s, QStringLiteral("POP3 サーバーに接続していません。"), kNoConnection);
+        return nullptr;
+    }
+    return &found->second;
+}
+
+void fillTexts(const LayerState& s, const mail::DecodedMessage& message, MailTexts& texts) {
+    texts.subject = cut(message.subject, s.textBufferSize);
+    texts.date = cut(message.date, s.textBufferSize);
+    texts.from = cut(message.from, s.textBufferSize);
+    texts.header = cut(message.headerText, s.textBufferSize);
+}
+
+// Fetches the message once per number; the status, size and body calls for
+// it share the copy.
+int fetch(LayerState& s, Session& session, int number) {
+    if (session.fetchedNumber == number) return 0;
+    const auto raw = session.pop3->retrieve(number);
+    if (!raw) return fail(s, raw.error(), kMailFailed);
+    session.fetched = mail::DecodeMessage(raw.value());
+    session.fetchedNumber = number;
+    return 0;
+}
 
 }  // namespace
 
 int NMailInitializeWinSock() {
-    if (started) return 0;
-    // curl's global set-up is not thread-safe: it runs here, on the UI
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    if (s.started) return 0;
+    // curl's global set-up is not thread-safe: it runs here, on the main
     // thread, before any transfer can start.
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return -1;
     g_mime_init();
-    started = true;
+    s.started = true;
     return 0;
 }
 
 int NMailSetOption(int option, int value) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
     if (option != kTextBufferOption || value <= 0) return -1;
-    textBufferSize = value;
+    s.textBufferSize = value;
     return 0;
 }
 
 int NMailEndWinSock() {
-    if (!started) return 0;
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    if (!s.started) return 0;
+    s.sessions.clear();  // ends any session still open
+    s.transport.reset();
     g_mime_shutdown();
     curl_global_cleanup();
-    started = false;
+    s.started = false;
     return 0;
 }
 
-int MailTextBufferSize() { return textBufferSize; }
+int MailTextBufferSize() {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    return s.textBufferSize;
+}
+
+void SetMailTransport(std::unique_ptr<mail::MailTransport> newTransport) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    s.sessions.clear();
+    s.transport = std::move(newTransport);
+}
+
+int NMailPop3Connect(const QString& server) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    auto session = transport(s).connectPop3(server);
+    if (!session) return fail(s, session.error(), kNoConnection);
+    const int handle = s.nextHandle++;
+    s.sessions[handle].pop3 = std::move(session.value());
+    return handle;
+}
+
+int NMailPop3Authenticate(int handle, const QString& id, const QString& password, int apop) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    auto sizes = session->pop3->login(id, password, apop != 0);
+    if (!sizes) return fail(s, sizes.error(), kMailFailed);
+    session->sizes = std::move(sizes.value());
+    return static_cast<int>(session->sizes.size());
+}
+
+int NMailPop3GetMailStatus(int handle, int number, MailTexts& texts, int) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    if (const int result = fetch(s, *session, number); result < 0) return result;
+    fillTexts(s, session->fetched, texts);
+    return 0;
+}
+
+int NMailPop3GetMailSize(int handle, int number) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    if (number < 1 || number > static_cast<int>(session->sizes.size())) return -1;
+    return static_cast<int>(std::min<qint64>(session->sizes[number - 1], INT_MAX));
+}
+
+int NMailPop3GetMail(int handle, int number, MailTexts& texts, QString& body, int, int) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    if (const int result = fetch(s, *session, number); result < 0) return result;
+    fillTexts(s, session->fetched, texts);
+    body = mail::BodyBeforeAttachmentStep(session->fetched);
+    s.lastFetched = session->fetched;
+    return 0;
+}
+
+int NMailAttachmentFileFirst(int, MailTexts& texts, QString& body, const QString& folder, const QString&,
+                             const QString&, int) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    fillTexts(s, s.lastFetched, texts);
+    body = s.lastFetched.text;
+    const int result = mail::SaveAttachments(folder, s.lastFetched);
+    if (result == mail::kAttachmentCannotBeOpened)
+        fail(s, QStringLiteral("添付ファイルを「%1」に書き込めません。").arg(folder), result);
+    return result;
+}
+
+int NMailAttachmentFileClose(int) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    s.lastFetched = {};
+    return 0;
+}
+
+int NMailPop3DeleteMail(int handle, int number) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    // Only a message that reached us may go: whatever the caller did with a
+    // failed fetch, the server keeps the mail.
+    if (session->fetchedNumber != number)
+        return fail(s, QStringLiteral("メッセージ %1 は受信できていないため、サーバーから削除しません。").arg(number), kMailFailed);
+    const auto removed = session->pop3->remove(number);
+    if (!removed) return fail(s, removed.error(), kMailFailed);
+    return 0;
+}
+
+int NMailPop3Close(int handle) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    session->pop3->quit();
+    s.sessions.erase(handle);
+    return 0;
+}
+
+int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, const QString&, const QString& from,
+                      const QString& subject, const QString& body, const QString&, const QString& attachments, int) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    mail::OutgoingMessage message;
+    message.from = from;
+    message.to = to;
+    message.subject = subject;
+    message.body = body;
+    for (const QString& path : attachments.split(u',', Qt::SkipEmptyParts))
+        if (!path.trimmed().isEmpty()) message.attachmentPaths.append(path.trimmed());
+    const auto built = mail::BuildMessage(message);
+    if (!built) return fail(s, built.error(), kNoConnection);
+    const auto sent = transport(s).sendSmtp(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), built.value());
+    if (!sent) return fail(s, sent.error(), kMailFailed);
+    return 0;
+}
+
+void NMailSetSmtpLogin(const QString& id, const QString& password) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    s.smtpLogin = {id, password};
+}
+
+int NMailGetMessage(int, QString& text) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    text = s.lastError;
+    return static_cast<int>(text.size());
+}
 
 }  // namespace lumopet

@@ -1,21 +1,102 @@
 #pragma once
-// The mail layer's start and end. The program starts the layer once, before
-// any mail is sent or received, and releases it once, as it ends; the
-// names are those the receive and send code have always called.
+// The mail operations the receive and send code call, with the arguments,
+// calling order and results they have always had. Results are integers:
+// the callers test them against fixed values. After a failure,
+// NMailGetMessage gives the text to show: the server's own reply where there
+// is one, else a sentence naming the server and what went wrong.
+//
+// Order of a mail check: NMailPop3Connect; NMailPop3Authenticate; for each
+// message NMailPop3GetMailStatus, NMailPop3GetMailSize, NMailPop3GetMail,
+// NMailAttachmentFileFirst, NMailAttachmentFileClose, NMailPop3DeleteMail;
+// last NMailPop3Close, which commits the deletions.
+//
+// The operations may run on a worker thread, one command at a time.
+
+#include "mail/mail_transport.h"
+
+#include <QString>
+
+#include <memory>
 
 namespace lumopet {
 
-// Sets up libcurl's and GMime's global state. Returns 0, or -1 when curl
-// cannot start (then no mail can be sent or received).
+// Sets up libcurl's and GMime's global state, once, at start. Returns 0, or
+// -1 when curl cannot start (then no mail can be sent or received).
 int NMailInitializeWinSock();
 
-// Option 1 is the size in bytes of the text buffers the layer fills (the
-// subject, date, sender and header texts). Returns 0, or -1 for an option
-// the layer does not have.
+// Option 1 is the size of the text buffers (subject, date, sender, header
+// and error texts): longer texts are cut to one character less. Returns 0,
+// or -1 for an option the layer does not have.
 int NMailSetOption(int option, int value);
 
-// Releases what NMailInitializeWinSock set up.
+// Releases what NMailInitializeWinSock set up, once, at the end.
 int NMailEndWinSock();
+
+// The subject, date, sender and header texts of a message.
+struct MailTexts {
+    QString subject;
+    QString date;
+    QString from;
+    QString header;
+};
+
+inline constexpr int kNoConnection = -1;
+inline constexpr int kMailFailed = -2;
+
+// A handle for the session with the POP3 server, or -1 when the server
+// cannot be reached.
+int NMailPop3Connect(const QString& server);
+
+// Logs in, APOP when apop is non-zero, and returns the number of waiting
+// messages (0 for none), or a negative value when the login or the listing
+// fails.
+int NMailPop3Authenticate(int handle, const QString& id, const QString& password, int apop);
+
+// Fetches message number (from 1) and fills the four texts.
+int NMailPop3GetMailStatus(int handle, int number, MailTexts& texts, int reserved);
+
+// The size of message number in bytes, as the server lists it; -1 when
+// unknown.
+int NMailPop3GetMailSize(int handle, int number);
+
+// Fills the four texts and the body: the decoded text of the message, and
+// one line per attachment part that names it with the word "attachment".
+int NMailPop3GetMail(int handle, int number, MailTexts& texts, QString& body, int reserved1, int reserved2);
+
+// Writes the attachments of the message last fetched into folder (never
+// anywhere else, never over an existing file) and leaves in body the
+// message's decoded text alone. The work file and message text the callers
+// prepare are accepted as they always were; the layer works from the MIME
+// source it fetched, which they cannot rebuild. Returns 1 when attachments
+// were written, -5 when an attachment file cannot be created, -6 for a split
+// message whose parts are not all there, 0 when there is nothing to do.
+int NMailAttachmentFileFirst(int reserved, MailTexts& texts, QString& body, const QString& folder,
+                             const QString& workFile, const QString& messageText, int flag);
+int NMailAttachmentFileClose(int reserved);
+
+// Marks message number for deletion: the server deletes it when the
+// session closes.
+int NMailPop3DeleteMail(int handle, int number);
+
+// Ends the session (QUIT): deletions take effect now.
+int NMailPop3Close(int handle);
+
+// Builds and sends one message; attachments is a "," separated list of file
+// paths. Cc, Bcc and the extra header are not used. Returns 0, or a negative
+// value when the message cannot be built or sent (nothing half-sent).
+int NMailSmtpSendMail(const QString& server, const QString& to, const QString& cc, const QString& bcc,
+                      const QString& from, const QString& subject, const QString& body, const QString& header,
+                      const QString& attachments, int flag);
+
+// The ID and password SMTP logs in with when the server offers AUTH.
+void NMailSetSmtpLogin(const QString& id, const QString& password);
+
+// The text of the last failure; returns its length.
+int NMailGetMessage(int reserved, QString& text);
+
+// The transport under the operations: libcurl unless a test puts another
+// in its place. Passing nothing brings back libcurl.
+void SetMailTransport(std::unique_ptr<mail::MailTransport> transport);
 
 // The current value of option 1.
 int MailTextBufferSize();

@@ -1,0 +1,512 @@
+#include "mail/message_builder.h"
+
+#include "mail/gmime_handles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QMimeDatabase>
+#include <QUrl>
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace lumopet::mail {
+namespace {
+
+constexpr char kMailer[] = "Lumopet 2.13";
+// RFC 5322 2.1.1: "Each line of characters MUST be no more than 998
+// characters ... excluding the CRLF."
+constexpr qsizetype kMaxLineOctets = 998;
+// RFC 2047 2: "An 'encoded-word' may not be more than 75 characters long"
+// and 76 characters for each line of a header field holding one.
+constexpr qsizetype kMaxEncodedWord = 75;
+constexpr qsizetype kMaxEncodedLine = 76;
+
+// GMime's cast macros are C casts; they are used here and nowhere else.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+GMimeObject* AsObject(gpointer object) { return GMIME_OBJECT(object); }
+GMimeStreamMem* AsMemoryStream(GMimeStream* stream) { return GMIME_STREAM_MEM(stream); }
+#pragma GCC diagnostic pop
+
+struct FormatOptionsFree {
+    void operator()(GMimeFormatOptions* options) const { g_mime_format_options_free(options); }
+};
+
+// glibc's "ISO-2022-JP" is the RFC 1468 set: ASCII, JIS X 0201 Roman and
+// JIS X 0208. It refuses half-width katakana, the NEC and IBM extensions
+// (①, ㈱, 髙) and the Windows forms of a few JIS characters (U+FF5E, U+FF0D,
+// U+FFE2, U+2225 where JIS has U+301C, U+2212, U+00AC, U+2016): exactly the
+// characters that would arrive wrong or not at all, so a failed conversion
+// is our test for "this text cannot travel as ISO-2022-JP".
+class Iso2022JpEncoder {
+public:
+    Iso2022JpEncoder() : handle_(iconv_open("ISO-2022-JP", "UTF-8")) {}
+    ~Iso2022JpEncoder() {
+        if (usable()) iconv_close(handle_);
+    }
+    Iso2022JpEncoder(const Iso2022JpEncoder&) = delete;
+    Iso2022JpEncoder& operator=(const Iso2022JpEncoder&) = delete;
+
+    // The text in ISO-2022-JP, starting and ending in ASCII mode; nothing
+    // when a character is not in the set (or iconv lacks the charset).
+    std::optional<QByteArray> encode(QStringView text) {
+        if (!usable()) return std::nullopt;
+        QByteArray input = text.toUtf8();
+        // A character grows at most to an escape sequence and two bytes,
+        // plus the escape back to ASCII at the end.
+        QByteArray output(input.size() * 4 + 8, Qt::Uninitialized);
+        char* in = input.data();
+        size_t inLeft = static_cast<size_t>(input.size());
+        char* out = output.data();
+        size_t outLeft = static_cast<size_t>(output.size());
+        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(handle_, &in, &inLeft, &out, &outLeft) == failed) return std::nullopt;
+        if (iconv(handle_, nullptr, nullptr, &out, &outLeft) == failed) return std::nullopt;
+        output.truncate(out - output.data());
+        return output;
+    }
+
+private:
+    static constexpr size_t failed = static_cast<size_t>(-1);
+    bool usable() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+
+    iconv_t handle_;
+};
+
+// Header texts are one line: a line break or control character the user
+// pasted in must not start a header of its own.
+QString OneLine(const QString& text) {
+    QString line = text;
+    for (QChar& c : line)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = u' ';
+    return line.trimmed();
+}
+
+bool IsAscii(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+qsizetype Base64Length(qsizetype bytes) { return (bytes + 2) / 3 * 4; }
+
+qsizetype NextCharacterEnd(QStringView text, qsizetype index) {
+    const bool pair = text[index].isHighSurrogate() && index + 1 < text.size() && text[index + 1].isLowSurrogate();
+    return index + (pair ? 2 : 1);
+}
+
+// The Q form (RFC 2047 4.2) with nothing but letters and digits left
+// literal, which is safe in a phrase as well as in unstructured text.
+QByteArray QEncoded(const QByteArray& bytes) {
+    QByteArray encoded;
+    for (char c : bytes) {
+        if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) encoded += c;
+        else encoded += '=' + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0').toUpper();
+    }
+    return encoded;
+}
+
+// RFC 2047 encoded words for the text, each at most 75 characters, the
+// first at most firstLimit, the others at most restLimit. ISO-2022-JP when
+// the whole text fits it, else UTF-8. Words end between characters, never
+// inside one, and each ISO-2022-JP word is converted on its own, so it
+// starts and ends in ASCII mode as RFC 1468 and RFC 2047 require.
+//
+// Words are B-encoded and hold a multiple of three bytes where the text
+// allows, so their base64 has no "=" padding: decoders that join a run of
+// adjacent words of one charset before decoding them (GMime's among them)
+// drop everything after a padded word that is not the last of its run.
+// When no such cut exists (an emoji or an ASCII letter before a stretch of
+// three-byte characters), the padded word is followed by a one-character
+// Q-encoded word, which ends the run.
+QList<QByteArray> EncodedWords(Iso2022JpEncoder& jis, const QString& text, qsizetype firstLimit,
+                               qsizetype restLimit) {
+    const bool useJis = jis.encode(text).has_value();
+    const QByteArray charset = useJis ? "ISO-2022-JP" : "UTF-8";
+    const QByteArray opening = "=?" + charset + "?B?";
+    auto payload = [&](qsizetype start, qsizetype end) {
+        const QStringView piece = QStringView(text).sliced(start, end - start);
+        return useJis ? *jis.encode(piece) : piece.toUtf8();
+    };
+
+    QList<QByteArray> words;
+    qsizetype start = 0;
+    qsizetype limit = std::min(firstLimit, kMaxEncodedWord);
+    bool endRun = false;
+    while (start < text.size()) {
+        if (endRun) {
+            const qsizetype end = NextCharacterEnd(text, start);
+            words.append("=?" + charset + "?Q?" + QEncoded(payload(start, end)) + "?=");
+            start = end;
+            endRun = false;
+            continue;
+        }
+        qsizetype end = start;
+        QByteArray bytes;
+        qsizetype alignedEnd = start;
+        QByteArray alignedBytes;
+        while (end < text.size()) {
+            const qsizetype next = NextCharacterEnd(text, end);
+            QByteArray longer = payload(start, next);
+            if (end > start && opening.size() + Base64Length(longer.size()) + 2 > limit) break;
+            bytes = std::move(longer);
+            end = next;
+            if (bytes.size() % 3 == 0) {
+                alignedEnd = end;
+                alignedBytes = bytes;
+            }
+        }
+        // A much shorter aligned word is not worth it: the Q word is cheaper.
+        if (end < text.size() && alignedBytes.size() * 2 >= bytes.size() && alignedEnd > start) {
+            end = alignedEnd;
+            bytes = alignedBytes;
+        }
+        words.append(opening + bytes.toBase64() + "?=");
+        endRun = bytes.size() % 3 != 0;
+        start = end;
+        limit = std::min(restLimit, kMaxEncodedWord);
+    }
+    return words;
+}
+
+// A header value as GMime writes a raw one: a blank after the colon, lines
+// folded with "\n " (the writer makes that CR LF), a final "\n". Pieces are
+// separated by one blank, or by a fold when the line would pass 76.
+class FoldedValue {
+public:
+    explicit FoldedValue(const char* headerName) : column_(qstrlen(headerName) + 1) {}
+
+    void add(const QByteArray& piece) {
+        if (!value_.isEmpty() && !piece.isEmpty() && column_ + 1 + piece.size() > kMaxEncodedLine) {
+            value_ += '\n';
+            column_ = 0;
+        }
+        value_ += ' ' + piece;
+        column_ += 1 + piece.size();
+    }
+    QByteArray text() const { return (value_.isEmpty() ? QByteArray(" ") : value_) + '\n'; }
+    // Room for the next piece on the current line, after its blank.
+    qsizetype room() const { return kMaxEncodedLine - column_ - 1; }
+
+private:
+    QByteArray value_;
+    qsizetype column_;
+};
+
+struct AddressParts {
+    QString name;
+    QString address;
+};
+
+// The text without the double quotes of its quoted strings and without their
+// backslash escapes.
+QString Unquoted(QStringView text) {
+    QString result;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'"') {
+            quoted = !quoted;
+        } else if (quoted && text[i] == u'\\' && i + 1 < text.size()) {
+            result += text[++i];
+        } else {
+            result += text[i];
+        }
+    }
+    return result.trimmed();
+}
+
+// "名前 <a@b>" into its display name and address. The "<" that counts is the
+// first one outside a quoted string or comment: '"山田, <営業>" <a@b>' is one
+// address. Without one the whole text is the address.
+AddressParts SplitAddress(const QString& text) {
+    const QString trimmed = text.trimmed();
+    bool quoted = false;
+    int commentDepth = 0;
+    for (qsizetype i = 0; i < trimmed.size(); ++i) {
+        const QChar c = trimmed[i];
+        if ((quoted || commentDepth > 0) && c == u'\\') {
+            ++i;
+        } else if (quoted) {
+            quoted = c != u'"';
+        } else if (commentDepth > 0) {
+            commentDepth += c == u'(' ? 1 : c == u')' ? -1 : 0;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u'(') {
+            commentDepth = 1;
+        } else if (c == u'<') {
+            const qsizetype close = trimmed.indexOf(u'>', i + 1);
+            const qsizetype length = close < 0 ? -1 : close - i - 1;
+            return {Unquoted(QStringView(trimmed).left(i)), trimmed.mid(i + 1, length).trimmed()};
+        }
+    }
+    return {QString(), trimmed};
+}
+
+// RFC 5322 3.2.3 atext, and the blank between words.
+bool IsPlainPhrase(QStringView name) {
+    static const QString kAtextSymbols = QStringLiteral("!#$%&'*+-/=?^_`{|}~ ");
+    return std::all_of(name.begin(), name.end(),
+                       [](QChar c) { return c.isLetterOrNumber() || kAtextSymbols.contains(c); });
+}
+
+QByteArray QuotedString(QStringView text) {
+    QByteArray quoted = "\"";
+    for (char c : text.toLatin1()) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+// One mailbox as a raw header value: the display name, when there is one,
+// plain, quoted or RFC 2047 encoded, then "<address>".
+QByteArray MailboxValue(Iso2022JpEncoder& jis, const char* headerName, const AddressParts& parts) {
+    FoldedValue value(headerName);
+    const QString name = OneLine(parts.name);
+    const QByteArray address = OneLine(parts.address).toUtf8();
+    if (name.isEmpty()) {
+        value.add(address);
+        return value.text();
+    }
+    if (!IsAscii(name)) {
+        for (const QByteArray& word : EncodedWords(jis, name, value.room(), kMaxEncodedWord)) value.add(word);
+    } else {
+        value.add(IsPlainPhrase(name) ? name.toLatin1() : QuotedString(name));
+    }
+    value.add('<' + address + '>');
+    return value.text();
+}
+
+// An ASCII subject goes as it is, folded at its blanks; anything else, and
+// an ASCII text that would read as an encoded word or cannot be folded into
+// lines of 998, goes as encoded words.
+QByteArray SubjectValue(Iso2022JpEncoder& jis, const QString& subject) {
+    FoldedValue value("Subject");
+    const QString text = OneLine(subject);
+    const QStringList words = text.split(u' ');
+    const bool plain = IsAscii(text) && !text.contains(QStringLiteral("=?")) &&
+                       std::all_of(words.begin(), words.end(), [](const QString& word) { return word.size() < 900; });
+    if (plain) {
+        for (const QString& word : words) value.add(word.toLatin1());
+    } else {
+        for (const QByteArray& word : EncodedWords(jis, text, value.room(), kMaxEncodedWord)) value.add(word);
+    }
+    return value.text();
+}
+
+// The body's lines without their ends; CR LF, LF and a lone CR each end one.
+// The end of the last line is not a line of its own.
+QStringList BodyLines(const QString& body) {
+    QString text = body;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    if (text.isEmpty()) return {};
+    if (text.endsWith(u'\n')) text.chop(1);
+    return text.split(u'\n');
+}
+
+bool HasControlCharacter(QStringView line) {
+    return std::any_of(line.begin(), line.end(),
+                       [](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
+}
+
+struct EncodedText {
+    const char* charset;
+    GMimeContentEncoding transferEncoding;
+    QByteArray bytes;  // lines end in CR LF
+};
+
+// ISO-2022-JP 7bit when the subject and every line convert, no line holds a
+// control character (an ESC of the user's would be read as a shift) and no
+// line passes 998 octets; else UTF-8, quoted-printable when the text is
+// mostly ASCII, base64 when not (a third of the size of QP for Japanese).
+EncodedText EncodeText(Iso2022JpEncoder& jis, const QString& subject, const QString& body) {
+    const QStringList lines = BodyLines(body);
+    if (jis.encode(subject)) {
+        QByteArray bytes;
+        bool fits = true;
+        for (const QString& line : lines) {
+            const std::optional<QByteArray> encoded = HasControlCharacter(line) ? std::nullopt : jis.encode(line);
+            fits = encoded && encoded->size() <= kMaxLineOctets;
+            if (!fits) break;
+            bytes += *encoded + "\r\n";
+        }
+        if (fits) return {"ISO-2022-JP", GMIME_CONTENT_ENCODING_7BIT, bytes};
+    }
+    QByteArray bytes;
+    for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
+    const auto nonAscii = std::count_if(bytes.begin(), bytes.end(), [](char c) { return c & 0x80; });
+    const bool mostlyAscii = nonAscii * 6 <= bytes.size();
+    return {"UTF-8", mostlyAscii ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE : GMIME_CONTENT_ENCODING_BASE64, bytes};
+}
+
+GObjectPtr<GMimePart> NewPart(const char* type, const char* subtype, const QByteArray& content,
+                              GMimeContentEncoding transferEncoding) {
+    GObjectPtr<GMimePart> part(g_mime_part_new_with_type(type, subtype));
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(content.constData(), content.size()));
+    GObjectPtr<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    g_mime_part_set_content(part.get(), wrapper.get());
+    g_mime_part_set_content_encoding(part.get(), transferEncoding);
+    return part;
+}
+
+void SetRawHeader(GMimeObject* object, const char* name, const QByteArray& rawValue) {
+    GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), name);
+    if (header) g_mime_header_set_raw_value(header, rawValue.constData());
+}
+
+QByteArray GuessContentType(const QString& fileName) {
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    return type.isValid() && type.name().count(u'/') == 1 ? type.name().toLatin1() : "application/octet-stream";
+}
+
+// The attachment part. The file name goes twice: filename* in
+// Content-Disposition as RFC 2231 says, and name= in Content-Type RFC 2047
+// encoded, the only one many Japanese mailers read.
+GObjectPtr<GMimePart> AttachmentPart(Iso2022JpEncoder& jis, const QString& path, const QByteArray& content) {
+    const QString fileName = OneLine(QFileInfo(path).fileName());
+    const QByteArray contentType = GuessContentType(fileName);
+    const qsizetype slash = contentType.indexOf('/');
+    GObjectPtr<GMimePart> part =
+        NewPart(contentType.left(slash).constData(), contentType.mid(slash + 1).constData(), content,
+                GMIME_CONTENT_ENCODING_BASE64);
+    GMimeObject* object = AsObject(part.get());
+    g_mime_object_set_disposition(object, GMIME_DISPOSITION_ATTACHMENT);
+    g_mime_part_set_filename(part.get(), fileName.toUtf8().constData());
+
+    QByteArray name;
+    if (IsAscii(fileName)) {
+        name = QuotedString(fileName);
+    } else {
+        // Inside the quotes: room for ` name="` before the first word and
+        // the closing quote after the last.
+        name = '"' + EncodedWords(jis, fileName, kMaxEncodedLine - 7, kMaxEncodedLine - 2).join("\n ") + '"';
+    }
+    SetRawHeader(object, "Content-Type", ' ' + contentType + ";\n name=" + name + '\n');
+    return part;
+}
+
+struct Attachment {
+    QString path;
+    QByteArray content;
+};
+
+Result<std::vector<Attachment>> ReadAttachments(const QStringList& paths) {
+    std::vector<Attachment> attachments;
+    for (const QString& entry : paths) {
+        const QString path = entry.trimmed();
+        if (path.isEmpty()) continue;
+        QFile file(path);
+        QByteArray content;
+        if (file.open(QIODevice::ReadOnly)) content = file.readAll();
+        if (!file.isOpen() || file.error() != QFileDevice::NoError)
+            return Failure{QStringLiteral("添付ファイル「%1」を読み込めません。").arg(path)};
+        attachments.push_back({path, std::move(content)});
+    }
+    return attachments;
+}
+
+GDateTime* NewGDateTime(const QDateTime& date) {
+    const QDateTime when = date.isValid() ? date : QDateTime::currentDateTime();
+    GTimeZone* zone = g_time_zone_new_offset(when.offsetFromUtc());
+    const QDate day = when.date();
+    const QTime time = when.time();
+    GDateTime* result =
+        g_date_time_new(zone, day.year(), day.month(), day.day(), time.hour(), time.minute(), time.second());
+    g_time_zone_unref(zone);
+    return result;
+}
+
+// The From address's domain, in its ASCII form, for the Message-ID.
+QByteArray MessageIdDomain(const QString& from) {
+    const QString address = AddressOf(from);
+    const qsizetype at = address.lastIndexOf(u'@');
+    const QByteArray domain = at < 0 ? QByteArray() : QUrl::toAce(address.mid(at + 1));
+    return domain.isEmpty() ? QByteArray("localhost") : domain;
+}
+
+void SetHeaders(Iso2022JpEncoder& jis, GMimeMessage* message, const OutgoingMessage& outgoing) {
+    GMimeObject* object = AsObject(message);
+    const AddressParts from = SplitAddress(outgoing.from);
+    const AddressParts to = SplitAddress(outgoing.to);
+    // The mailboxes and the subject are set in GMime's model too; the raw
+    // values are what goes on the wire.
+    g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_FROM, from.name.toUtf8().constData(),
+                               from.address.toUtf8().constData());
+    g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_TO, to.name.toUtf8().constData(),
+                               to.address.toUtf8().constData());
+    g_mime_message_set_subject(message, OneLine(outgoing.subject).toUtf8().constData(), nullptr);
+
+    GDateTime* date = NewGDateTime(outgoing.date);
+    g_mime_message_set_date(message, date);
+    g_date_time_unref(date);
+    GString_ id(g_mime_utils_generate_message_id(MessageIdDomain(outgoing.from).constData()));
+    g_mime_message_set_message_id(message, id.get());
+    g_mime_object_set_header(object, "MIME-Version", "1.0", nullptr);
+    g_mime_object_set_header(object, "X-Mailer", kMailer, nullptr);
+
+    SetRawHeader(object, "From", MailboxValue(jis, "From", from));
+    SetRawHeader(object, "To", MailboxValue(jis, "To", to));
+    SetRawHeader(object, "Subject", SubjectValue(jis, outgoing.subject));
+}
+
+QByteArray Written(GMimeObject* object) {
+    std::unique_ptr<GMimeFormatOptions, FormatOptionsFree> options(g_mime_format_options_new());
+    g_mime_format_options_set_newline_format(options.get(), GMIME_NEWLINE_FORMAT_DOS);
+    g_mime_format_options_set_param_encoding_method(options.get(), GMIME_PARAM_ENCODING_METHOD_RFC2231);
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_object_write_to_stream(object, options.get(), stream.get());
+    const GByteArray* bytes = g_mime_stream_mem_get_byte_array(AsMemoryStream(stream.get()));
+    return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
+}
+
+bool HasOverlongLine(const QByteArray& message) {
+    qsizetype start = 0;
+    while (start < message.size()) {
+        qsizetype end = message.indexOf("\r\n", start);
+        if (end < 0) end = message.size();
+        if (end - start > kMaxLineOctets) return true;
+        start = end + 2;
+    }
+    return false;
+}
+
+}  // namespace
+
+Result<QByteArray> BuildMessage(const OutgoingMessage& message) {
+    Result<std::vector<Attachment>> attachments = ReadAttachments(message.attachmentPaths);
+    if (!attachments) return Failure{attachments.error()};
+
+    Iso2022JpEncoder jis;
+    GObjectPtr<GMimeMessage> mime(g_mime_message_new(FALSE));
+    SetHeaders(jis, mime.get(), message);
+
+    const EncodedText text = EncodeText(jis, message.subject, message.body);
+    GObjectPtr<GMimePart> textPart = NewPart("text", "plain", text.bytes, text.transferEncoding);
+    g_mime_object_set_content_type_parameter(AsObject(textPart.get()), "charset", text.charset);
+
+    if (attachments.value().empty()) {
+        g_mime_message_set_mime_part(mime.get(), AsObject(textPart.get()));
+    } else {
+        GObjectPtr<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.get(), AsObject(textPart.get()));
+        for (const Attachment& attachment : attachments.value())
+            g_mime_multipart_add(mixed.get(), AsObject(AttachmentPart(jis, attachment.path, attachment.content).get()));
+        g_mime_message_set_mime_part(mime.get(), AsObject(mixed.get()));
+    }
+
+    QByteArray bytes = Written(AsObject(mime.get()));
+    // Only an address of hundreds of characters without a blank gets here.
+    if (HasOverlongLine(bytes))
+        return Failure{QStringLiteral("メールに 998 バイトを超える行があるため、送信できません。宛先と差出人を確かめてください。")};
+    return bytes;
+}
+
+QString AddressOf(const QString& text) { return SplitAddress(text).address; }
+
+}  // namespace lumopet::mail

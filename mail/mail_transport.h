@@ -1,0 +1,57 @@
+#pragma once
+// What the mail operations need from the network: a POP3 session and an
+// SMTP delivery. The real one runs on libcurl; tests put a scripted one in
+// its place to make the faults real servers cannot (a cut in the middle of
+// a message, a server that stops answering).
+
+#include "app/result.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace lumopet::mail {
+
+struct TransportLimits {
+    int connectSeconds = 15;
+    // A transfer that moves less than a byte a second for this long is given
+    // up: a silent server must never hang the program.
+    int stalledSeconds = 60;
+};
+
+class Pop3Session {
+public:
+    virtual ~Pop3Session() = default;
+    // Logs in (APOP when asked, else what the server offers) and lists the
+    // mailbox: the size in bytes of each message, message 1 first.
+    virtual lumopet::Result<std::vector<qint64>> login(const QString& user, const QString& password, bool apop) = 0;
+    // The whole message as the server holds it.
+    virtual lumopet::Result<QByteArray> retrieve(int number) = 0;
+    // Marks the message for deletion; the server deletes it at quit().
+    virtual lumopet::Status remove(int number) = 0;
+    // Ends the session (QUIT), which commits the deletions.
+    virtual void quit() = 0;
+};
+
+struct SmtpLogin {
+    QString user;  // empty: no login
+    QString password;
+};
+
+class MailTransport {
+public:
+    virtual ~MailTransport() = default;
+    // Fails when no connection can be made to the server.
+    virtual lumopet::Result<std::unique_ptr<Pop3Session>> connectPop3(const QString& server) = 0;
+    // Delivers the message to one recipient address (the bare address).
+    virtual lumopet::Status sendSmtp(const QString& server, const SmtpLogin& login, const QString& fromAddress,
+                                     const QString& toAddress, const QByteArray& message) = 0;
+};
+
+// The libcurl transport. Trusts the system's certificate authorities and,
+// when LUMOPET_CA_FILE names one, that file too (the local test servers).
+std::unique_ptr<MailTransport> MakeCurlTransport(TransportLimits limits = {});
+
+}  // namespace lumopet::mail

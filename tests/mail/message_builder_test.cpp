@@ -1,0 +1,353 @@
+#include "mail/message_builder.h"
+
+#include "mail/gmime_handles.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <gmime/gmime.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace lumopet::mail {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+GMimePart* AsPart(GMimeObject* object) { return GMIME_IS_PART(object) ? GMIME_PART(object) : nullptr; }
+GMimeMultipart* AsMultipart(GMimeObject* object) { return GMIME_IS_MULTIPART(object) ? GMIME_MULTIPART(object) : nullptr; }
+InternetAddressMailbox* AsMailbox(InternetAddress* address) { return INTERNET_ADDRESS_MAILBOX(address); }
+QByteArray BytesOf(GMimeStream* stream) {
+    const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
+}
+#pragma GCC diagnostic pop
+
+QString Utf8(const char* text) { return QString::fromUtf8(text ? text : ""); }
+
+// iconv, through glib: how a receiver turns the text into characters.
+QString Convert(const QByteArray& bytes, const char* charset) {
+    gsize written = 0;
+    GString_ utf8(g_convert(bytes.constData(), bytes.size(), "UTF-8", charset, nullptr, &written, nullptr));
+    return utf8 ? QString::fromUtf8(utf8.get(), static_cast<qsizetype>(written)) : u"<not %1>"_s.arg(charset);
+}
+
+QByteArray DecodedContent(GMimePart* part) {
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(g_mime_part_get_content(part), stream.get());
+    return BytesOf(stream.get());
+}
+
+GObjectPtr<GMimeMessage> Parse(const QByteArray& wire) {
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(wire.constData(), wire.size()));
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    return GObjectPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
+}
+
+struct File {
+    QString name;
+    QByteArray content;
+};
+
+// What a receiving mailer makes of the bytes.
+struct Received {
+    QString subject, toName, toAddress;
+    QByteArray charset, transferEncoding;
+    QString text;  // from the first part, which must be text/plain
+    std::vector<File> files;
+    QStringList nameParameters;  // name= of each file's Content-Type
+};
+
+Received Receive(const QByteArray& wire) {
+    Received received;
+    GObjectPtr<GMimeMessage> message = Parse(wire);
+    if (!message) return received;
+    received.subject = Utf8(g_mime_message_get_subject(message.get()));
+    InternetAddressList* to = g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO);
+    if (internet_address_list_length(to) == 1) {
+        received.toName = Utf8(internet_address_get_name(internet_address_list_get_address(to, 0)));
+        received.toAddress = Utf8(internet_address_mailbox_get_addr(AsMailbox(internet_address_list_get_address(to, 0))));
+    }
+    GMimeObject* body = g_mime_message_get_mime_part(message.get());
+    std::vector<GMimePart*> parts{AsPart(body)};
+    if (GMimeMultipart* mixed = AsMultipart(body)) {
+        parts.clear();
+        for (int i = 0; i < g_mime_multipart_get_count(mixed); ++i)
+            parts.push_back(AsPart(g_mime_multipart_get_part(mixed, i)));
+    }
+    if (parts.empty() || !parts[0]) return received;
+    GMimeObject* first = &parts[0]->parent_object;
+    if (!g_mime_content_type_is_type(g_mime_object_get_content_type(first), "text", "plain")) return received;
+    received.charset = g_mime_object_get_content_type_parameter(first, "charset");
+    received.transferEncoding = g_mime_content_encoding_to_string(g_mime_part_get_content_encoding(parts[0]));
+    received.text = Convert(DecodedContent(parts[0]), received.charset.constData());
+    for (size_t i = 1; i < parts.size(); ++i) {
+        if (!parts[i]) continue;
+        received.files.push_back({Utf8(g_mime_part_get_filename(parts[i])), DecodedContent(parts[i])});
+        received.nameParameters.append(Utf8(g_mime_object_get_content_type_parameter(&parts[i]->parent_object, "name")));
+    }
+    return received;
+}
+
+// The first line that breaks RFC 5322 2.1.1 (a bare CR or LF, more than 998
+// octets, no CR LF at the end), or nothing.
+QString WireProblem(const QByteArray& wire) {
+    const QList<QByteArray> lines = wire.split('\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        if (!lines[i].endsWith('\r') || lines[i].chopped(1).contains('\r')) return u"bare CR or LF in line %1"_s.arg(i + 1);
+        if (lines[i].size() - 1 > 998) return u"line %1 has %2 octets"_s.arg(i + 1).arg(lines[i].size() - 1);
+    }
+    return lines.last().isEmpty() ? QString() : u"the last line has no CR LF"_s;
+}
+
+// RFC 2047 in the Subject field: lines with encoded words of at most 76
+// characters, B words of at most 75 that decode on their own (no character
+// split between two words), ISO-2022-JP ones ending back in ASCII.
+QString SubjectWordProblem(const QByteArray& wire) {
+    static const QRegularExpression word(uR"(=\?([^?]+)\?B\?([^?]*)\?=)"_s);
+    const QList<QByteArray> lines = wire.left(wire.indexOf("\r\n\r\n")).split('\n');
+    bool inSubject = false;
+    for (const QByteArray& line : lines) {
+        inSubject = line.startsWith("Subject:") || (inSubject && line.startsWith(' '));
+        if (!inSubject || !line.contains("=?")) continue;
+        if (line.size() - 1 > 76) return u"line of %1 characters"_s.arg(line.size() - 1);
+        for (const auto& match : word.globalMatch(QString::fromLatin1(line))) {
+            const QByteArray payload = QByteArray::fromBase64(match.captured(2).toLatin1());
+            const qsizetype lastEscape = payload.lastIndexOf('\x1b');
+            if (match.capturedLength() > 75 || Convert(payload, match.captured(1).toLatin1().constData()).startsWith(u"<not ") ||
+                (lastEscape >= 0 && payload.mid(lastEscape, 3) != "\x1b(B"))
+                return u"bad word "_s + match.captured();
+        }
+    }
+    return QString();
+}
+
+QByteArray Build(const OutgoingMessage& message) {
+    const Result<QByteArray> built = BuildMessage(message);
+    EXPECT_TRUE(built.ok()) << built.error().toStdString();
+    if (!built) return QByteArray();
+    EXPECT_EQ(WireProblem(built.value()), QString());
+    return built.value();
+}
+
+OutgoingMessage Message(const QString& subject, const QString& body) {
+    OutgoingMessage message;
+    message.from = u"me@example.jp"_s;
+    message.to = u"you@example.jp"_s;
+    message.subject = subject;
+    message.body = body;
+    return message;
+}
+
+// The body as it must arrive: every line end CR LF, the last line ended.
+QString OnTheWire(QString body) {
+    body.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
+    if (!body.isEmpty() && !body.endsWith(u'\n')) body += u'\n';
+    return body.replace(u"\n"_s, u"\r\n"_s);
+}
+
+// Cases are named, in test names and in failure messages.
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+template <class Case>
+    requires requires(const Case& c) { std::string(c.name); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+struct CharsetCase {
+    const char* name;
+    QString subject, body;
+    QByteArray charset, transferEncoding;
+};
+
+class TextCharset : public ::testing::TestWithParam<CharsetCase> {};
+
+TEST_P(TextCharset, ChoosesIso2022JpOnlyWhenEveryCharacterIsJis) {
+    const CharsetCase& c = GetParam();
+    const Received received = Receive(Build(Message(c.subject, c.body)));
+    EXPECT_EQ(received.charset.toUpper(), c.charset);
+    EXPECT_EQ(received.transferEncoding, c.transferEncoding);
+    EXPECT_EQ(received.text, OnTheWire(c.body));
+    EXPECT_EQ(received.subject, c.subject);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TextCharset,
+    ::testing::Values(
+        CharsetCase{"jis_text", u"打ち合わせの件"_s, u"明日は十時からです。\nよろしくお願いします。"_s, "ISO-2022-JP", "7bit"},
+        CharsetCase{"ascii_text", u"Hello"_s, u"See you at 10.\n"_s, "ISO-2022-JP", "7bit"},
+        CharsetCase{"wave_dash_and_yen", u"〜"_s, u"１〜５個、¥100"_s, "ISO-2022-JP", "7bit"},
+        CharsetCase{"character_tag", u"タグ"_s, u"Lumopet（①の選択）"_s, "UTF-8", "base64"},
+        CharsetCase{"circled_digit_in_subject_only", u"①の件"_s, u"本文です。"_s, "UTF-8", "base64"},
+        CharsetCase{"halfwidth_kana", u"件名"_s, u"ﾙﾓﾍﾟｯﾄ"_s, "UTF-8", "base64"},
+        CharsetCase{"fullwidth_tilde", u"件名"_s, u"１～５"_s, "UTF-8", "base64"},
+        CharsetCase{"emoji", u"了解😀"_s, u"了解です😀"_s, "UTF-8", "base64"},
+        CharsetCase{"accent_in_ascii_text", u"Menu"_s, u"A café au lait, please.\r\nThanks"_s, "UTF-8", "quoted-printable"},
+        CharsetCase{"escape_character", u"件名"_s, u"a\x1b$Bb"_s, "UTF-8", "quoted-printable"}),
+    CaseName);
+
+struct RoundTripCase {
+    const char* name;
+    QString to, toName, toAddress;  // as written, then as the receiver reads it
+    std::vector<File> files;
+};
+
+class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(RoundTrip, ReceiverReadsWhatWasSent) {
+    const RoundTripCase& c = GetParam();
+    test::TempFolder folder;
+    OutgoingMessage message = Message(u"資料の送付"_s, u"資料を送ります。\n"_s);
+    message.to = c.to;
+    message.attachmentPaths = {QString(), u"  "_s};  // blank entries are skipped
+    for (const File& file : c.files) {
+        folder.write(file.name, file.content);
+        message.attachmentPaths.append(u" %1 "_s.arg(folder.path(file.name)));
+    }
+    const Received received = Receive(Build(message));
+    EXPECT_EQ(received.toName, c.toName);
+    EXPECT_EQ(received.toAddress, c.toAddress);
+    EXPECT_EQ(received.subject, message.subject);
+    EXPECT_EQ(received.text, OnTheWire(message.body));
+    ASSERT_EQ(received.files.size(), c.files.size());
+    for (size_t i = 0; i < c.files.size(); ++i) {
+        EXPECT_EQ(received.files[i].name, c.files[i].name);
+        EXPECT_EQ(received.nameParameters[i], c.files[i].name);
+        EXPECT_EQ(received.files[i].content, c.files[i].content);
+    }
+}
+
+QByteArray EveryByte() {
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, RoundTrip,
+    ::testing::Values(
+        RoundTripCase{"plain_address", u"you@example.jp"_s, {}, u"you@example.jp"_s, {}},
+        RoundTripCase{"japanese_name_and_file", u"山田 太郎 <taro@example.jp>"_s, u"山田 太郎"_s, u"taro@example.jp"_s,
+                      {{u"資料.txt"_s, "\x8e\x91\x97\xbf\r\n"}}},
+        RoundTripCase{"quoted_name_with_comma_and_angle", u"\"山田, <営業>\" <sales@example.jp>"_s, u"山田, <営業>"_s,
+                      u"sales@example.jp"_s, {}},
+        RoundTripCase{"ascii_name_needing_quotes", u"\"O'Brien; Pat\" <pat@example.com>"_s, u"O'Brien; Pat"_s,
+                      u"pat@example.com"_s, {}},
+        RoundTripCase{"name_outside_jis", u"髙橋① <t@example.jp>"_s, u"髙橋①"_s, u"t@example.jp"_s, {}},
+        RoundTripCase{"several_files", u"you@example.jp"_s, {}, u"you@example.jp"_s,
+                      {{u"report.pdf"_s, EveryByte()},
+                       {u"写真😀.jpg"_s, EveryByte().repeated(40)},
+                       {u"空.dat"_s, QByteArray()},
+                       {u"とても長い日本語のファイル名で折り返しを確かめるための名前です.txt"_s, "x"}}}),
+    CaseName);
+
+struct WireCase {
+    const char* name;
+    QString subject, body;
+};
+
+class WireShape : public ::testing::TestWithParam<WireCase> {};
+
+TEST_P(WireShape, KeepsLinesShortAndEncodedWordsWhole) {
+    const WireCase& c = GetParam();
+    const QByteArray wire = Build(Message(c.subject, c.body));
+    EXPECT_EQ(SubjectWordProblem(wire), QString());
+    const Received received = Receive(wire);
+    EXPECT_EQ(received.subject, c.subject);
+    EXPECT_EQ(received.text, OnTheWire(c.body));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, WireShape,
+    ::testing::Values(WireCase{"ascii_line_of_5000", u"Long"_s, QString(5000, u'a')},
+                      WireCase{"japanese_line_of_5000", u"長い行"_s, QString(5000, u'あ') + u"\nおわり"_s},
+                      WireCase{"jis_line_just_over_998", u"境目"_s, QString(498, u'あ')},
+                      WireCase{"mixed_line_ends", u"改行"_s, u"一\r二\r\n三\n\n四"_s},
+                      WireCase{"long_jis_subject", u"来週の定例会議（第３会議室）の議題について、¥500の件とABC社の件を含めてご相談したいことがございます"_s, {}},
+                      WireCase{"long_utf8_subject", u"ﾙﾓﾍﾟｯﾄ😀"_s.repeated(12), u"本文"_s},
+                      WireCase{"ascii_before_three_byte_run", u"Lumopet①"_s + QString(60, u'漢'), u"本文"_s},
+                      WireCase{"ascii_subject_without_blanks", QString(1500, u'x'), u"x"_s},
+                      WireCase{"ascii_subject_like_encoded_word", u"=?UTF-8?B?44GC?= is not a word"_s, u"x"_s}),
+    CaseName);
+
+struct UnreadableCase {
+    const char* name;
+    const char* entry;  // in a folder that holds "ok.txt" and the folder "フォルダ"
+};
+
+class UnreadableAttachment : public ::testing::TestWithParam<UnreadableCase> {};
+
+TEST_P(UnreadableAttachment, FailsNamingTheFile) {
+    test::TempFolder folder;
+    folder.write(u"ok.txt"_s, "fine");
+    ASSERT_TRUE(QDir(folder.path()).mkdir(u"フォルダ"_s));
+    const QString bad = folder.path(QString::fromUtf8(GetParam().entry));
+    OutgoingMessage message = Message(u"件名"_s, u"本文"_s);
+    message.attachmentPaths = {folder.path(u"ok.txt"_s), bad};
+    const Result<QByteArray> built = BuildMessage(message);
+    ASSERT_FALSE(built.ok());
+    EXPECT_TRUE(built.error().contains(bad)) << built.error().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, UnreadableAttachment,
+                         ::testing::Values(UnreadableCase{"missing", "無い.txt"}, UnreadableCase{"folder", "フォルダ"}),
+                         CaseName);
+
+struct IdentityCase {
+    const char* name;
+    QString from;
+    QDateTime date;
+    QByteArray messageIdDomain;
+};
+
+class Identity : public ::testing::TestWithParam<IdentityCase> {};
+
+TEST_P(Identity, DatesTheMessageAndTakesTheIdDomainFromTheSender) {
+    OutgoingMessage message = Message(u"件名"_s, u"本文"_s);
+    message.from = GetParam().from;
+    message.date = GetParam().date;
+    GObjectPtr<GMimeMessage> parsed = Parse(Build(message));
+    ASSERT_TRUE(parsed && g_mime_message_get_date(parsed.get()));
+    GDateTime* date = g_mime_message_get_date(parsed.get());
+    EXPECT_EQ(g_date_time_to_unix(date), GetParam().date.toSecsSinceEpoch());
+    EXPECT_EQ(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND, GetParam().date.offsetFromUtc());
+    const QByteArray id = g_mime_message_get_message_id(parsed.get());
+    EXPECT_TRUE(id.endsWith('@' + GetParam().messageIdDomain)) << id.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Senders, Identity,
+    ::testing::Values(
+        IdentityCase{"named_sender_in_japan", u"自分 <me@mail.example.jp>"_s,
+                     QDateTime(QDate(2024, 1, 2), QTime(10, 0, 5), QTimeZone(9 * 3600)), "mail.example.jp"},
+        IdentityCase{"japanese_domain", u"me@例え.jp"_s, QDateTime(QDate(2023, 12, 31), QTime(23, 59, 59), QTimeZone::utc()),
+                     "xn--r8jz45g.jp"},
+        IdentityCase{"no_domain", u"me"_s, QDateTime(QDate(2024, 7, 1), QTime(0, 0), QTimeZone(-5 * 3600)), "localhost"}),
+    CaseName);
+
+struct AddressCase {
+    const char* name;
+    QString text, address;
+};
+
+class AddressOfText : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(AddressOfText, FindsTheAddress) { EXPECT_EQ(AddressOf(GetParam().text), GetParam().address); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, AddressOfText,
+    ::testing::Values(AddressCase{"bare_with_blanks", u"  a@example.jp \t"_s, u"a@example.jp"_s},
+                      AddressCase{"named", u"名前 < a@example.jp > "_s, u"a@example.jp"_s},
+                      AddressCase{"angle_only", u"<a@example.jp>"_s, u"a@example.jp"_s},
+                      AddressCase{"quoted_name_with_angle_and_comma", u"\"山田, <x@y>\" <a@example.jp>"_s, u"a@example.jp"_s},
+                      AddressCase{"escaped_quote_in_name", u"\"a \\\" <b>\" <a@example.jp>"_s, u"a@example.jp"_s},
+                      AddressCase{"comment_with_angle", u"山田 (<営業>) <a@example.jp>"_s, u"a@example.jp"_s},
+                      AddressCase{"unclosed_bracket", u"名前 <a@example.jp"_s, u"a@example.jp"_s}),
+    CaseName);
+
+}  // namespace
+}  // namespace lumopet::mail
