@@ -1,0 +1,208 @@
+// The sender chooses the attachment names, so nothing in a name is trusted:
+// it is cut down to one plain file name, and every file is created new
+// (O_EXCL) inside the folder, so that neither a crafted name nor a file or
+// symbolic link already in the folder can make us write anywhere else or
+// over anything.
+
+#include "mail/attachment_files.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace lumopet::mail {
+namespace {
+
+// Well under NAME_MAX (255 bytes), with room for " (12)".
+constexpr qsizetype kMaxNameBytes = 200;
+// A longer "extension" is part of the name, not a file type to keep.
+constexpr qsizetype kMaxExtensionLength = 16;
+constexpr int kMaxNumberedNames = 9999;
+
+bool isControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+// Direction overrides and marks let "exe.txt" display as "txt.exe" and back
+// ("a\u202Etxt.exe" shows as "aexe.txt").
+bool isDirectionControl(char16_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+bool isForbiddenOnWindows(QChar c) { return QStringView(u"<>:\"|?*").contains(c); }
+
+bool isBlankOrDot(QChar c) { return c == u'.' || c.isSpace(); }
+
+// Removes what cannot be seen or would not survive: control and direction
+// characters, and halves of surrogate pairs that have no other half.
+QString withoutInvisibles(QStringView text) {
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            result += c;
+            result += text[++i];
+        } else if (!c.isSurrogate() && !isControl(c.unicode()) && !isDirectionControl(c.unicode())) {
+            result += c;
+        }
+    }
+    return result;
+}
+
+QString trimmedOfBlanksAndDots(QString name) {
+    while (!name.isEmpty() && isBlankOrDot(name.front())) name.remove(0, 1);
+    while (!name.isEmpty() && isBlankOrDot(name.back())) name.chop(1);
+    return name;
+}
+
+// The extension to keep: letters and digits after the last dot, short.
+QString extensionOf(QStringView name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 0) return {};
+    const QStringView extension = name.sliced(dot + 1);
+    if (extension.isEmpty() || extension.size() > kMaxExtensionLength) return {};
+    if (!std::all_of(extension.begin(), extension.end(), [](QChar c) { return c.isLetterOrNumber(); })) return {};
+    return extension.toString();
+}
+
+// The longest start of text that is at most maxBytes in UTF-8 and does not
+// split a surrogate pair.
+QString cutToUtf8Bytes(QStringView text, qsizetype maxBytes) {
+    qsizetype bytes = 0;
+    qsizetype end = 0;
+    while (end < text.size()) {
+        const qsizetype width = text[end].isHighSurrogate() && end + 1 < text.size() ? 2 : 1;
+        const qsizetype size = QStringView(text).sliced(end, width).toUtf8().size();
+        if (bytes + size > maxBytes) break;
+        bytes += size;
+        end += width;
+    }
+    return text.first(end).toString();
+}
+
+QString cappedLength(const QString& name) {
+    if (name.toUtf8().size() <= kMaxNameBytes) return name;
+    const QString extension = extensionOf(name);
+    if (extension.isEmpty()) return trimmedOfBlanksAndDots(cutToUtf8Bytes(name, kMaxNameBytes));
+    const QStringView stem = QStringView(name).first(name.size() - extension.size() - 1);
+    const qsizetype stemBytes = kMaxNameBytes - 1 - extension.toUtf8().size();
+    return trimmedOfBlanksAndDots(cutToUtf8Bytes(stem, stemBytes)) + u'.' + extension;
+}
+
+// "name (2).ext" for the second file of that name.
+QString numberedName(const QString& name, int number) {
+    const QString suffix = QStringLiteral(" (%1)").arg(number);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0) return name + suffix;
+    return name.first(dot) + suffix + name.sliced(dot);
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+struct CreatedFile {
+    int fd;
+    QString name;
+};
+
+// Creates the first free name of name, "name (2)", "name (3)", ... in the
+// folder. O_EXCL fails on any existing entry, a dangling symbolic link
+// included, so the file is always a new one of ours, even when another
+// program creates files in the folder at the same moment.
+std::optional<CreatedFile> createNewFile(int folder, const QString& name) {
+    for (int number = 1; number <= kMaxNumberedNames; ++number) {
+        const QString candidate = number == 1 ? name : numberedName(name, number);
+        const QByteArray encoded = QFile::encodeName(candidate);
+        int fd;
+        do {
+            fd = ::openat(folder, encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) return CreatedFile{fd, candidate};
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool writeAll(int fd, QByteArrayView bytes) {
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString SafeAttachmentFileName(const QString& proposed, int index) {
+    QString name = withoutInvisibles(proposed);
+    // Only the last part of a path, in either convention.
+    const qsizetype separator = std::max(name.lastIndexOf(u'/'), name.lastIndexOf(u'\\'));
+    name = name.sliced(separator + 1);
+    if (name.size() >= 2 && name[0].unicode() < 0x80 && name[0].isLetter() && name[1] == u':') name.remove(0, 2);
+    for (QChar& c : name) {
+        if (isForbiddenOnWindows(c)) c = u'_';
+    }
+
+    const QString fallback = QStringLiteral("attachment%1").arg(index);
+    // ".pdf": a file type without a name.
+    const QString extension = extensionOf(name);
+    if (!extension.isEmpty() && trimmedOfBlanksAndDots(name.first(name.size() - extension.size())).isEmpty())
+        return fallback + u'.' + extension;
+    name = trimmedOfBlanksAndDots(name);
+    if (name.isEmpty()) return fallback;
+    return cappedLength(name);
+}
+
+int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved) {
+    if (message.incompletePartial) return kSplitMessageIncomplete;
+    if (message.attachments.empty()) return kNoAttachments;
+
+    const FileDescriptor folderFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() < 0) return kAttachmentCannotBeOpened;
+
+    int index = 0;
+    for (const MailAttachment& attachment : message.attachments) {
+        ++index;
+        const auto created = createNewFile(folderFd.get(), SafeAttachmentFileName(attachment.fileName, index));
+        if (!created) return kAttachmentCannotBeOpened;
+        FileDescriptor file(created->fd);
+        const bool written = writeAll(file.get(), attachment.content) && ::fsync(file.get()) == 0;
+        const bool closed = ::close(file.release()) == 0;
+        if (!written || !closed) {
+            // Half a file would look like the whole attachment.
+            ::unlinkat(folderFd.get(), QFile::encodeName(created->name).constData(), 0);
+            return kAttachmentCannotBeOpened;
+        }
+        if (saved) saved->append(QDir(folder).filePath(created->name));
+    }
+    // The new names themselves, on disk.
+    ::fsync(folderFd.get());
+    return kAttachmentsSaved;
+}
+
+}  // namespace lumopet::mail

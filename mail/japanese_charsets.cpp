@@ -1,0 +1,298 @@
+#include "mail/japanese_charsets.h"
+
+#include "app/cp932.h"
+
+#include <QByteArray>
+#include <QStringDecoder>
+
+#include <unicode/ucnv.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace lumopet::mail {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Charset names
+
+enum class Family { Undeclared, Utf8, Cp932, Jis, EucJp, Other };
+
+// Windows calls it Shift_JIS under many names; CP932 is the table Windows
+// writes with, a superset of the standard one.
+constexpr std::array<std::string_view, 11> kCp932Names = {"shift_jis", "shift-jis",  "sjis",        "x-sjis",
+                                                          "ms_kanji",  "csshiftjis", "windows-31j", "cswindows31j",
+                                                          "cp932",     "ms932",      "x-ms-cp932"};
+
+// Names that say nothing about 8-bit bytes. US-ASCII belongs here too: a
+// mailer that labels Shift_JIS text "us-ascii" is wrong about the label, not
+// about the bytes, and ASCII itself reads the same either way.
+constexpr std::array<std::string_view, 8> kUndeclaredNames = {
+    "us-ascii", "ascii", "ansi_x3.4-1968", "iso646-us", "x-unknown", "unknown-8bit", "unknown", "default"};
+
+constexpr std::array<std::string_view, 3> kUtf8Names = {"utf-8", "utf8", "unicode-1-1-utf-8"};
+
+constexpr std::array<std::string_view, 7> kEucJpNames = {"euc-jp",  "eucjp",     "x-euc-jp", "cseucpkdfmtjapanese",
+                                                         "cp51932", "euc-jp-ms", "eucjp-ms"};
+
+template <std::size_t N>
+bool isOneOf(const QByteArray& name, const std::array<std::string_view, N>& names) {
+    const std::string_view view(name.constData(), static_cast<std::size_t>(name.size()));
+    return std::find(names.begin(), names.end(), view) != names.end();
+}
+
+QByteArray normalisedName(QByteArrayView charset) {
+    QByteArray name = charset.toByteArray().trimmed().toLower();
+    if (name.size() >= 2 && name.startsWith('"') && name.endsWith('"')) name = name.mid(1, name.size() - 2).trimmed();
+    return name;
+}
+
+Family familyOf(const QByteArray& name) {
+    if (name.isEmpty() || isOneOf(name, kUndeclaredNames)) return Family::Undeclared;
+    if (isOneOf(name, kUtf8Names)) return Family::Utf8;
+    if (isOneOf(name, kCp932Names)) return Family::Cp932;
+    if (isOneOf(name, kEucJpNames)) return Family::EucJp;
+    // ISO-2022-JP, -1, -2, -3, CSISO2022JP, CSISO2022JP2, and the Windows
+    // code pages 50220 to 50222 that write it.
+    if (name.startsWith("iso-2022-jp") || name.startsWith("iso2022jp") || name.startsWith("csiso2022jp") ||
+        name.startsWith("cp5022") || name.startsWith("x-cp5022") || name == "jis" || name == "jis7")
+        return Family::Jis;
+    return Family::Other;
+}
+
+// Only plain converter names go to ICU: ICU reads options after a comma,
+// and an empty name would open the platform's default converter.
+bool isPlainConverterName(const QByteArray& name) {
+    if (name.isEmpty() || name.size() > 64) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':' ||
+               c == '+';
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Decoders
+
+struct ConverterClose {
+    void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+
+// Nothing when ICU has no converter of that name. ICU's default callback
+// puts U+FFFD in place of bytes it cannot read, a cut-off character at the
+// end included.
+std::optional<QString> decodeWithIcu(QByteArrayView bytes, const char* converterName) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, ConverterClose> converter(ucnv_open(converterName, &status));
+    if (U_FAILURE(status) || !converter) return std::nullopt;
+
+    QString text;
+    text.reserve(bytes.size());
+    std::array<UChar, 2048> buffer;
+    const char* source = bytes.data();
+    const char* const sourceEnd = source + bytes.size();
+    for (;;) {
+        UChar* target = buffer.data();
+        status = U_ZERO_ERROR;
+        ucnv_toUnicode(converter.get(), &target, buffer.data() + buffer.size(), &source, sourceEnd, nullptr, true,
+                       &status);
+        text.append(reinterpret_cast<const QChar*>(buffer.data()), target - buffer.data());
+        if (status != U_BUFFER_OVERFLOW_ERROR) break;
+    }
+    return text;
+}
+
+// ICU's ISO-2022-JP table is the Windows one: it reads row 13 (①..⑳, №,
+// ㈱) and maps 0x2141 to U+FF5E, where glibc stops at row 13 and GMime with
+// it. "ISO-2022-JP-2" is ICU's widest variant: it also takes the JIS X 0212
+// and ISO-8859-1 escapes that ISO-2022-JP-1/-2 mail may use.
+QString decodeJis(QByteArrayView bytes) {
+    if (auto text = decodeWithIcu(bytes, "ISO-2022-JP-2")) return *text;
+    return QString(bytes.size(), QChar::ReplacementCharacter);  // ICU without its data: cannot happen on Debian
+}
+
+bool isSevenBit(QByteArrayView bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool hasJisEscape(QByteArrayView bytes) {
+    for (qsizetype i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == '\x1b' && (bytes[i + 1] == '$' || bytes[i + 1] == '(')) return true;
+    }
+    return false;
+}
+
+std::optional<QString> decodeValidUtf8(QByteArrayView bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(bytes);
+    if (decoder.hasError()) return std::nullopt;
+    return text;
+}
+
+QString decodeUtf8(QByteArrayView bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    return decoder(bytes);
+}
+
+QString decodeUndeclared(QByteArrayView bytes) {
+    if (isSevenBit(bytes)) return hasJisEscape(bytes) ? decodeJis(bytes) : QString::fromLatin1(bytes);
+    if (auto text = decodeValidUtf8(bytes)) return *text;
+    return cp932::decode(bytes);
+}
+
+// ---------------------------------------------------------------------------
+// RFC 2047 encoded-words
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// RFC 2047 4.2: "_" is a blank, "=XX" a byte. A broken "=" stays as it is.
+QByteArray decodeQ(QByteArrayView text) {
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            bytes += ' ';
+        } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            bytes += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            bytes += c;
+        }
+    }
+    return bytes;
+}
+
+struct EncodedWord {
+    QByteArray charset;  // normalised, without an RFC 2231 language
+    QByteArray bytes;    // the encoded-text decoded, still in the charset
+    qsizetype end = 0;   // just past the closing "?="
+};
+
+// "=?charset?B|Q?encoded-text?=" starting at start, else nothing. The
+// encoded-text holds neither "?" nor blanks (RFC 2047 section 2).
+std::optional<EncodedWord> readEncodedWord(QByteArrayView raw, qsizetype start) {
+    if (start + 1 >= raw.size() || raw[start] != '=' || raw[start + 1] != '?') return std::nullopt;
+    const qsizetype charsetStart = start + 2;
+    qsizetype pos = charsetStart;
+    while (pos < raw.size() && raw[pos] != '?' && raw[pos] != ' ' && raw[pos] != '\t') ++pos;
+    if (pos >= raw.size() || raw[pos] != '?' || pos == charsetStart || pos - charsetStart > 64) return std::nullopt;
+    QByteArray charset = raw.sliced(charsetStart, pos - charsetStart).toByteArray();
+    // RFC 2231 section 5: "=?ISO-2022-JP*ja?B?...?=" names a language too.
+    if (const qsizetype star = charset.indexOf('*'); star >= 0) charset.truncate(star);
+
+    if (pos + 2 >= raw.size() || raw[pos + 2] != '?') return std::nullopt;
+    const char encoding = raw[pos + 1];
+    if (encoding != 'B' && encoding != 'b' && encoding != 'Q' && encoding != 'q') return std::nullopt;
+
+    const qsizetype textStart = pos + 3;
+    qsizetype textEnd = textStart;
+    while (textEnd < raw.size() && raw[textEnd] != '?' && raw[textEnd] != ' ' && raw[textEnd] != '\t') ++textEnd;
+    if (textEnd + 1 >= raw.size() || raw[textEnd] != '?' || raw[textEnd + 1] != '=') return std::nullopt;
+
+    const QByteArrayView text = raw.sliced(textStart, textEnd - textStart);
+    EncodedWord word;
+    word.charset = normalisedName(charset);
+    word.bytes = (encoding == 'B' || encoding == 'b') ? QByteArray::fromBase64(text.toByteArray()) : decodeQ(text);
+    word.end = textEnd + 2;
+    return word;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool onlyBlanks(QByteArrayView bytes) { return std::all_of(bytes.begin(), bytes.end(), isBlank); }
+
+// One value line: control characters would break the header block apart
+// (an encoded CR LF) or cut a text short (an encoded NUL).
+QString blankOutControls(QString text) {
+    for (QChar& c : text) {
+        if ((c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F) c = u' ';
+    }
+    return text;
+}
+
+}  // namespace
+
+QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset) {
+    const QByteArray name = normalisedName(charset);
+    switch (familyOf(name)) {
+        case Family::Undeclared:
+            return decodeUndeclared(bytes);
+        case Family::Utf8:
+            return decodeUtf8(bytes);
+        case Family::Cp932:
+            return cp932::decode(bytes);
+        case Family::Jis:
+            // ISO-2022-JP is 7-bit by definition; 8-bit bytes under that label
+            // are Shift_JIS or UTF-8 sent by a mailer that labels everything
+            // Japanese "ISO-2022-JP".
+            if (!isSevenBit(bytes) && !hasJisEscape(bytes)) return decodeUndeclared(bytes);
+            return decodeJis(bytes);
+        case Family::EucJp:
+            // ICU's EUC-JP reads row 13 (0xADA1 = ①) as Windows' CP51932 does.
+            if (auto text = decodeWithIcu(bytes, "EUC-JP")) return *text;
+            return decodeUndeclared(bytes);
+        case Family::Other:
+            if (isPlainConverterName(name)) {
+                if (auto text = decodeWithIcu(bytes, name.constData())) return *text;
+            }
+            return decodeUndeclared(bytes);
+    }
+    return decodeUndeclared(bytes);
+}
+
+QString DecodeHeaderText(QByteArrayView raw) {
+    // Unfolding (RFC 5322 2.2.3) takes out the line breaks, not the blanks
+    // after them.
+    QByteArray unfolded = raw.toByteArray();
+    unfolded.replace('\r', QByteArray()).replace('\n', QByteArray());
+
+    QString text;
+    QByteArray runCharset;  // the encoded-words read but not yet decoded
+    QByteArray runBytes;
+    bool inRun = false;
+    const auto flushRun = [&] {
+        if (inRun) text += DecodeCharset(runBytes, runCharset);
+        inRun = false;
+        runBytes.clear();
+    };
+
+    qsizetype plainStart = 0;
+    qsizetype pos = 0;
+    while (pos < unfolded.size()) {
+        const auto word = unfolded[pos] == '=' ? readEncodedWord(unfolded, pos) : std::nullopt;
+        if (!word) {
+            ++pos;
+            continue;
+        }
+        const QByteArrayView between = QByteArrayView(unfolded).sliced(plainStart, pos - plainStart);
+        // RFC 2047 section 6.2: blanks between two encoded-words are not
+        // displayed. Words of one charset are joined as bytes first, so a
+        // character split between them (as some mailers split Shift_JIS
+        // and UTF-8) comes out whole.
+        const bool adjacent = inRun && onlyBlanks(between);
+        if (adjacent && word->charset == runCharset) {
+            runBytes += word->bytes;
+        } else {
+            flushRun();
+            if (!adjacent) text += decodeUndeclared(between);
+            runCharset = word->charset;
+            runBytes = word->bytes;
+            inRun = true;
+        }
+        pos = word->end;
+        plainStart = pos;
+    }
+    flushRun();
+    text += decodeUndeclared(QByteArrayView(unfolded).sliced(plainStart));
+    return blankOutControls(text);
+}
+
+}  // namespace lumopet::mail

@@ -1,0 +1,807 @@
+// Received mail into DecodedMessage. GMime finds the MIME structure and
+// undoes the transfer encodings; every text (headers, parameters, bodies)
+// goes through DecodeCharset, because GMime converts with glibc's iconv,
+// which drops the Windows characters Japanese mail is full of.
+
+#include "mail/decoded_message.h"
+
+#include "mail/gmime_handles.h"
+#include "mail/japanese_charsets.h"
+
+#include <QDateTime>
+#include <QStringDecoder>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace lumopet::mail {
+namespace {
+
+// Nested multiparts and message/partial wrappers deeper than this are not
+// read: no real mail comes near it, and a crafted one must not exhaust the
+// stack.
+constexpr int kMaxDepth = 32;
+
+// ---------------------------------------------------------------------------
+// GMime's own cast macros are C casts; these checked casts stand in for them.
+
+template <class T>
+T* objectAs(GMimeObject* object, GType type) {
+    if (!object || !g_type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(object), type)) return nullptr;
+    return reinterpret_cast<T*>(object);
+}
+
+GMimePart* asPart(GMimeObject* object) { return objectAs<GMimePart>(object, g_mime_part_get_type()); }
+GMimeMultipart* asMultipart(GMimeObject* object) {
+    return objectAs<GMimeMultipart>(object, g_mime_multipart_get_type());
+}
+GMimeMessagePart* asMessagePart(GMimeObject* object) {
+    return objectAs<GMimeMessagePart>(object, g_mime_message_part_get_type());
+}
+GMimeMessagePartial* asPartial(GMimeObject* object) {
+    return objectAs<GMimeMessagePartial>(object, g_mime_message_partial_get_type());
+}
+// Upcasts: every GMime type starts with its parent.
+GMimeObject* objectOf(GMimeMessage* message) { return reinterpret_cast<GMimeObject*>(message); }
+GMimeObject* objectOf(GMimePart* part) { return reinterpret_cast<GMimeObject*>(part); }
+
+struct ParserOptionsFree {
+    void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
+};
+struct FormatOptionsFree {
+    void operator()(GMimeFormatOptions* options) const { g_mime_format_options_free(options); }
+};
+struct DateTimeUnref {
+    void operator()(GDateTime* date) const { g_date_time_unref(date); }
+};
+
+// The bytes written so far into a stream made by g_mime_stream_mem_new().
+QByteArray bytesOf(GMimeStream* memoryStream) {
+    GByteArray* array = g_mime_stream_mem_get_byte_array(reinterpret_cast<GMimeStreamMem*>(memoryStream));
+    if (!array || array->len == 0) return {};
+    return QByteArray(reinterpret_cast<const char*>(array->data), static_cast<qsizetype>(array->len));
+}
+
+// ---------------------------------------------------------------------------
+// Small text helpers
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+QByteArray unfolded(QByteArrayView value) {
+    QByteArray bytes = value.toByteArray();
+    bytes.replace('\r', QByteArray()).replace('\n', QByteArray());
+    return bytes.trimmed();
+}
+
+bool sameName(QByteArrayView a, QByteArrayView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// Every line break (CR LF, LF, or a lone CR) as CR LF.
+QString withCrLf(QStringView text) {
+    QString result;
+    result.reserve(text.size() + text.size() / 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            result += u"\r\n";
+            if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+        } else if (c == u'\n') {
+            result += u"\r\n";
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// The header block, read from the bytes themselves: GMime files the
+// Content-* fields under the body part, and the block is wanted whole and in
+// order. A message/partial needs the fields of two blocks merged, too.
+
+struct HeaderField {
+    QByteArray name;
+    QByteArray value;  // unfolded, raw bytes
+};
+
+struct HeaderBlock {
+    std::vector<HeaderField> fields;
+    qsizetype bodyStart = 0;
+};
+
+bool isFieldName(QByteArrayView name) {
+    if (name.isEmpty()) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7F && c != ':'; });
+}
+
+HeaderBlock readHeaderBlock(QByteArrayView raw) {
+    HeaderBlock block;
+    qsizetype pos = 0;
+    bool firstLine = true;
+    while (pos < raw.size()) {
+        const qsizetype newline = raw.indexOf('\n', pos);
+        const qsizetype lineEnd = newline < 0 ? raw.size() : newline;
+        const qsizetype next = newline < 0 ? raw.size() : newline + 1;
+        QByteArrayView line = raw.sliced(pos, lineEnd - pos);
+        if (line.endsWith('\r')) line.chop(1);
+
+        if (line.isEmpty()) {
+            block.bodyStart = next;
+            break;
+        }
+        if (firstLine && line.startsWith("From ")) {  // an mbox separator, as some servers keep it
+            firstLine = false;
+            pos = next;
+            continue;
+        }
+        if (isBlank(line[0])) {
+            if (block.fields.empty()) break;  // a continuation of nothing: this is no header block
+            block.fields.back().value += ' ';
+            block.fields.back().value += line.trimmed();
+        } else {
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0 || !isFieldName(line.first(colon).trimmed())) break;  // the body starts here
+            block.fields.push_back(
+                {line.first(colon).trimmed().toByteArray(), line.sliced(colon + 1).trimmed().toByteArray()});
+        }
+        firstLine = false;
+        pos = next;
+        block.bodyStart = pos;
+    }
+    if (block.fields.empty()) block.bodyStart = 0;
+    return block;
+}
+
+QByteArray firstValue(const std::vector<HeaderField>& fields, QByteArrayView name) {
+    for (const HeaderField& field : fields) {
+        if (sameName(field.name, name)) return field.value;
+    }
+    return {};
+}
+
+QString formatDate(const QByteArray& value) {
+    if (value.isEmpty()) return {};
+    QByteArray text = value;
+    // Old Japanese mailers name the zone "JST", which GMime reads as UTC.
+    if (text.endsWith(" JST")) text = text.chopped(3) + "+0900";
+    const std::unique_ptr<GDateTime, DateTimeUnref> date(g_mime_utils_header_decode_date(text.constData()));
+    if (!date) return DecodeHeaderText(value);
+    return QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date.get()))
+        .toLocalTime()
+        .toString(u"yyyy/MM/dd  H:mm:ss");
+}
+
+void fillHeaderFields(DecodedMessage& message, const std::vector<HeaderField>& fields) {
+    message.subject = DecodeHeaderText(firstValue(fields, "Subject")).trimmed();
+    message.from = DecodeHeaderText(firstValue(fields, "From")).trimmed();
+    message.date = formatDate(firstValue(fields, "Date"));
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(fields.size()));
+    for (const HeaderField& field : fields)
+        lines += QString::fromLatin1(field.name) + QStringLiteral(": ") + DecodeHeaderText(field.value);
+    message.headerText = lines.join(u"\r\n");
+}
+
+// RFC 2046 5.2.2.1: the reassembled message takes the enclosing message's
+// fields, except Content-*, Subject, Message-ID, Encrypted and MIME-Version,
+// which come from the enclosed one.
+bool comesFromEnclosedMessage(const QByteArray& name) {
+    return name.toLower().startsWith("content-") || sameName(name, "Subject") || sameName(name, "Message-ID") ||
+           sameName(name, "Encrypted") || sameName(name, "MIME-Version");
+}
+
+std::vector<HeaderField> mergedPartialHeaders(const std::vector<HeaderField>& enclosing,
+                                              const std::vector<HeaderField>& enclosed) {
+    std::vector<HeaderField> merged;
+    for (const HeaderField& field : enclosing) {
+        if (!comesFromEnclosedMessage(field.name)) merged.push_back(field);
+    }
+    for (const HeaderField& field : enclosed) {
+        if (comesFromEnclosedMessage(field.name)) merged.push_back(field);
+    }
+    return merged;
+}
+
+// ---------------------------------------------------------------------------
+// Parameters of Content-Type and Content-Disposition, read here rather than
+// by GMime so that their charsets go through DecodeCharset.
+
+struct Parameter {
+    QByteArray name;   // lower case
+    QByteArray value;  // unquoted, still encoded
+};
+
+bool isValidUtf8(QByteArrayView bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    [[maybe_unused]] const QString text = decoder(bytes);
+    return !decoder.hasError();
+}
+
+bool isCp932LeadByte(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// RFC 2045 parameters after the "type/subtype" or disposition. Japanese
+// mailers put raw Shift_JIS in quoted names, where the second byte of a
+// character such as "表" (0x95 0x5C) is a backslash: in such a value a
+// backslash after a lead byte is part of the character, not an escape.
+std::vector<Parameter> readParameters(QByteArrayView value) {
+    std::vector<Parameter> parameters;
+    const bool rawShiftJis = !isValidUtf8(value);
+    qsizetype pos = 0;
+    const qsizetype size = value.size();
+    const auto skipQuoted = [&](QByteArray* into) {
+        ++pos;  // the opening quote
+        while (pos < size && value[pos] != '"') {
+            if (rawShiftJis && isCp932LeadByte(value[pos]) && pos + 1 < size) {
+                if (into) into->append(value.sliced(pos, 2));
+                pos += 2;
+                continue;
+            }
+            if (value[pos] == '\\' && pos + 1 < size) ++pos;
+            if (into) into->append(value[pos]);
+            ++pos;
+        }
+        ++pos;  // the closing quote, when there is one
+    };
+
+    // The type itself.
+    while (pos < size && value[pos] != ';') {
+        if (value[pos] == '"')
+            skipQuoted(nullptr);
+        else
+            ++pos;
+    }
+    while (pos < size) {
+        ++pos;  // the ';'
+        while (pos < size && isBlank(value[pos])) ++pos;
+        const qsizetype nameStart = pos;
+        while (pos < size && value[pos] != '=' && value[pos] != ';') ++pos;
+        if (pos >= size || value[pos] == ';') continue;  // a name without a value
+        Parameter parameter;
+        parameter.name = value.sliced(nameStart, pos - nameStart).trimmed().toByteArray().toLower();
+        ++pos;  // the '='
+        while (pos < size && isBlank(value[pos])) ++pos;
+        if (pos < size && value[pos] == '"') {
+            skipQuoted(&parameter.value);
+            while (pos < size && value[pos] != ';') ++pos;  // anything after the closing quote
+        } else {
+            const qsizetype valueStart = pos;
+            while (pos < size && value[pos] != ';') ++pos;
+            parameter.value = value.sliced(valueStart, pos - valueStart).trimmed().toByteArray();
+        }
+        if (!parameter.name.isEmpty()) parameters.push_back(std::move(parameter));
+    }
+    return parameters;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// RFC 2231 4: "%XX" is a byte; a broken "%" stays as it is.
+QByteArray percentDecoded(QByteArrayView text) {
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            bytes += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
+
+// The parameter's text: RFC 2231 (name*=, name*0*=, name*1=, ...) when the
+// sender used it, else the plain value, in which Japanese mailers put
+// RFC 2047 encoded-words or raw 8-bit text.
+QString parameterText(const std::vector<Parameter>& parameters, QByteArrayView wanted) {
+    const Parameter* plain = nullptr;
+    struct Section {
+        const Parameter* parameter;
+        bool extended;
+    };
+    std::map<int, Section> sections;
+    for (const Parameter& parameter : parameters) {
+        if (parameter.name == wanted) {
+            if (!plain) plain = &parameter;
+            continue;
+        }
+        if (!parameter.name.startsWith(wanted) || parameter.name.size() <= wanted.size() ||
+            parameter.name[wanted.size()] != '*')
+            continue;
+        QByteArray number = parameter.name.sliced(wanted.size() + 1);
+        const bool extended = number.isEmpty() || number.endsWith('*');
+        if (number.endsWith('*')) number.chop(1);
+        bool ok = true;
+        const int index = number.isEmpty() ? 0 : number.toInt(&ok);
+        if (ok && index >= 0) sections.try_emplace(index, Section{&parameter, extended});
+    }
+
+    if (!sections.empty() && sections.begin()->first == 0) {
+        QByteArray bytes;
+        QByteArray charset;
+        bool anyExtended = false;
+        for (int index = 0; sections.count(index) != 0; ++index) {
+            const Section& section = sections.at(index);
+            QByteArray value = section.parameter->value;
+            if (section.extended) {
+                anyExtended = true;
+                // RFC 2231 4: the first section starts "charset'language'".
+                if (index == 0) {
+                    const qsizetype first = value.indexOf('\'');
+                    const qsizetype second = first < 0 ? -1 : value.indexOf('\'', first + 1);
+                    if (second >= 0) {
+                        charset = value.first(first);
+                        value = value.sliced(second + 1);
+                    }
+                }
+                bytes += percentDecoded(value);
+            } else {
+                bytes += value;
+            }
+        }
+        // Without any extended section the sections are one plain value cut
+        // in pieces, encoded-words and all.
+        return anyExtended ? DecodeCharset(bytes, charset) : DecodeHeaderText(bytes);
+    }
+    if (plain) return DecodeHeaderText(plain->value);
+    return {};
+}
+
+QByteArray rawHeaderValue(GMimeObject* object, const char* name) {
+    GMimeHeaderList* list = g_mime_object_get_header_list(object);
+    GMimeHeader* header = list ? g_mime_header_list_get_header(list, name) : nullptr;
+    const char* value = header ? g_mime_header_get_raw_value(header) : nullptr;
+    return value ? unfolded(value) : QByteArray();
+}
+
+QString proposedFileName(GMimeObject* object) {
+    QString name = parameterText(readParameters(rawHeaderValue(object, "Content-Disposition")), "filename");
+    if (name.isEmpty()) name = parameterText(readParameters(rawHeaderValue(object, "Content-Type")), "name");
+    return name;
+}
+
+// ---------------------------------------------------------------------------
+// HTML to readable text
+
+struct NamedEntity {
+    std::u16string_view name;
+    char16_t character;
+};
+
+// The named entities mail actually uses; any other stays as written.
+constexpr std::array<NamedEntity, 27> kNamedEntities = {{
+    {u"amp", u'&'},   {u"lt", u'<'},     {u"gt", u'>'},    {u"quot", u'"'},   {u"apos", u'\''},  {u"nbsp", u' '},
+    {u"copy", u'©'},  {u"reg", u'®'},    {u"trade", u'™'}, {u"yen", u'¥'},    {u"hellip", u'…'}, {u"mdash", u'—'},
+    {u"ndash", u'–'}, {u"laquo", u'«'},  {u"raquo", u'»'}, {u"middot", u'·'}, {u"times", u'×'},  {u"divide", u'÷'},
+    {u"bull", u'•'},  {u"lsquo", u'‘'},  {u"rsquo", u'’'}, {u"ldquo", u'“'},  {u"rdquo", u'”'},  {u"euro", u'€'},
+    {u"deg", u'°'},   {u"plusmn", u'±'}, {u"ensp", u' '},
+}};
+
+struct Entity {
+    QString text;
+    qsizetype length = 0;
+};
+
+// "&name;", "&#NNNN;" or "&#xHHHH;" at pos (the ';' may be missing after a
+// number, as browsers allow).
+std::optional<Entity> readEntity(QStringView html, qsizetype pos) {
+    qsizetype end = pos + 1;
+    if (end < html.size() && html[end] == u'#') {
+        ++end;
+        const bool hex = end < html.size() && (html[end] == u'x' || html[end] == u'X');
+        if (hex) ++end;
+        const qsizetype digitsStart = end;
+        while (end < html.size() && end - digitsStart < 8 &&
+               (hex ? html[end].unicode() < 0x80 && std::isxdigit(html[end].unicode())
+                    : html[end] >= u'0' && html[end] <= u'9'))
+            ++end;
+        if (end == digitsStart) return std::nullopt;
+        bool ok = false;
+        char32_t code = html.sliced(digitsStart, end - digitsStart).toUInt(&ok, hex ? 16 : 10);
+        if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+        if (end < html.size() && html[end] == u';') ++end;
+        return Entity{QString::fromUcs4(&code, 1), end - pos};
+    }
+    while (end < html.size() && end - pos <= 8 && html[end].isLetterOrNumber()) ++end;
+    if (end >= html.size() || html[end] != u';') return std::nullopt;
+    const QStringView name = html.sliced(pos + 1, end - pos - 1);
+    for (const NamedEntity& entity : kNamedEntities) {
+        if (name == QStringView(entity.name.data(), static_cast<qsizetype>(entity.name.size())))
+            return Entity{QString(QChar(entity.character)), end + 1 - pos};
+    }
+    return std::nullopt;
+}
+
+struct Tag {
+    QString name;  // lower case; empty for comments and declarations
+    bool closing = false;
+    qsizetype end = 0;  // just past the '>'
+};
+
+// The tag starting at '<' at pos; nothing when the '<' starts no tag ("a < b").
+std::optional<Tag> readTag(QStringView html, qsizetype pos) {
+    Tag tag;
+    qsizetype i = pos + 1;
+    if (html.sliced(pos).startsWith(u"<!--")) {
+        const qsizetype close = html.indexOf(u"-->", pos + 4);
+        tag.end = close < 0 ? html.size() : close + 3;
+        return tag;
+    }
+    if (i < html.size() && (html[i] == u'!' || html[i] == u'?')) {  // <!DOCTYPE ...>, <?xml ...?>
+        const qsizetype close = html.indexOf(u'>', i);
+        tag.end = close < 0 ? html.size() : close + 1;
+        return tag;
+    }
+    if (i < html.size() && html[i] == u'/') {
+        tag.closing = true;
+        ++i;
+    }
+    const qsizetype nameStart = i;
+    while (i < html.size() && html[i].unicode() < 0x80 && html[i].isLetterOrNumber()) ++i;
+    if (i == nameStart || !html[nameStart].isLetter()) return std::nullopt;
+    tag.name = html.sliced(nameStart, i - nameStart).toString().toLower();
+    // The '>' that ends the tag, past quoted attribute values; an unclosed
+    // quote falls back to the first '>'.
+    qsizetype close = -1;
+    for (qsizetype j = i; j < html.size(); ++j) {
+        if (html[j] == u'"' || html[j] == u'\'') {
+            const qsizetype quoteEnd = html.indexOf(html[j], j + 1);
+            if (quoteEnd < 0) break;
+            j = quoteEnd;
+        } else if (html[j] == u'>') {
+            close = j;
+            break;
+        }
+    }
+    if (close < 0) close = html.indexOf(u'>', i);
+    tag.end = close < 0 ? html.size() : close + 1;
+    return tag;
+}
+
+bool isBlockTag(const QString& name) {
+    static constexpr std::array<std::u16string_view, 26> kBlocks = {
+        u"p",  u"div",     u"tr",      u"li",      u"ul",     u"ol",     u"table",      u"h1",    u"h2",
+        u"h3", u"h4",      u"h5",      u"h6",      u"hr",     u"pre",    u"blockquote", u"dd",    u"dt",
+        u"dl", u"address", u"section", u"article", u"header", u"footer", u"form",       u"center"};
+    return std::any_of(kBlocks.begin(), kBlocks.end(), [&](std::u16string_view block) {
+        return QStringView(name) == QStringView(block.data(), static_cast<qsizetype>(block.size()));
+    });
+}
+
+// What a reader sees of the HTML: no markup, no script or style, entities
+// decoded, blanks collapsed as a browser does, <br> and the ends of
+// paragraphs, rows and other blocks as line breaks.
+QString htmlToText(QStringView html) {
+    QString out;
+    bool pendingBlank = false;
+    int preformatted = 0;
+    const auto atLineStart = [&] { return out.isEmpty() || out.endsWith(u'\n'); };
+    const auto breakLine = [&] {
+        out += u'\n';
+        pendingBlank = false;
+    };
+    const auto endLine = [&] {
+        if (!atLineStart()) out += u'\n';
+        pendingBlank = false;
+    };
+    const auto append = [&](QStringView text) {
+        if (pendingBlank && !atLineStart()) out += u' ';
+        pendingBlank = false;
+        out += text;
+    };
+
+    qsizetype pos = 0;
+    while (pos < html.size()) {
+        const QChar c = html[pos];
+        if (c == u'<') {
+            const auto tag = readTag(html, pos);
+            if (!tag) {
+                append(u"<");
+                ++pos;
+                continue;
+            }
+            pos = tag->end;
+            const QString& name = tag->name;
+            if (!tag->closing && (name == u"script" || name == u"style" || name == u"title")) {
+                const qsizetype close = html.indexOf(QStringLiteral("</") + name, pos, Qt::CaseInsensitive);
+                const qsizetype closeEnd = close < 0 ? -1 : html.indexOf(u'>', close);
+                pos = closeEnd < 0 ? html.size() : closeEnd + 1;
+            } else if (name == u"br") {
+                breakLine();
+            } else if (name == u"pre") {
+                endLine();
+                preformatted = std::max(0, preformatted + (tag->closing ? -1 : 1));
+            } else if (isBlockTag(name)) {
+                endLine();
+            } else if ((name == u"td" || name == u"th") && !tag->closing) {
+                pendingBlank = true;
+            }
+            continue;
+        }
+        if (c == u'&') {
+            if (const auto entity = readEntity(html, pos)) {
+                append(entity->text);
+                pos += entity->length;
+                continue;
+            }
+        }
+        if (preformatted > 0) {
+            if (c == u'\n')
+                breakLine();
+            else if (c != u'\r')
+                append(QStringView(&c, 1));
+        } else if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f') {
+            pendingBlank = true;
+        } else {
+            append(QStringView(&c, 1));
+        }
+        ++pos;
+    }
+
+    QStringList lines = out.split(u'\n');
+    for (QString& line : lines) {
+        while (line.endsWith(u' ')) line.chop(1);
+    }
+    while (!lines.isEmpty() && lines.first().isEmpty()) lines.removeFirst();
+    while (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    return lines.join(u'\n');
+}
+
+// "<meta charset=...>" or "<meta http-equiv content='text/html; charset=...'>"
+// for HTML parts whose Content-Type names no charset.
+QByteArray metaCharset(QByteArrayView html) {
+    const QByteArray head = html.first(std::min<qsizetype>(html.size(), 4096)).toByteArray().toLower();
+    qsizetype pos = head.indexOf("charset=");
+    if (pos < 0) return {};
+    pos += 8;
+    while (pos < head.size() && (head[pos] == '"' || head[pos] == '\'' || isBlank(head[pos]))) ++pos;
+    const qsizetype start = pos;
+    while (pos < head.size() && (std::isalnum(static_cast<unsigned char>(head[pos])) || head[pos] == '-' ||
+                                 head[pos] == '_' || head[pos] == '.' || head[pos] == ':'))
+        ++pos;
+    return head.sliced(start, pos - start);
+}
+
+// ---------------------------------------------------------------------------
+// Parts
+
+bool isType(GMimeObject* object, const char* type, const char* subtype) {
+    GMimeContentType* contentType = g_mime_object_get_content_type(object);
+    return contentType && g_mime_content_type_is_type(contentType, type, subtype);
+}
+
+bool isDispositionAttachment(GMimeObject* object) {
+    GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object);
+    return disposition && g_mime_content_disposition_is_attachment(disposition);
+}
+
+bool isAttachment(GMimeObject* object) {
+    return isDispositionAttachment(object) || !proposedFileName(object).isEmpty();
+}
+
+bool isBodyText(GMimeObject* object, const char* subtype) {
+    return asPart(object) && !asPartial(object) && isType(object, "text", subtype) && !isAttachment(object);
+}
+
+// The part's content with its transfer encoding (base64, quoted-printable,
+// uuencode) undone.
+QByteArray contentBytes(GMimePart* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content) return {};
+    const GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, stream.get());
+    return bytesOf(stream.get());
+}
+
+QString partText(GMimePart* part) {
+    GMimeObject* object = objectOf(part);
+    const QByteArray bytes = contentBytes(part);
+    QByteArray charset = g_mime_object_get_content_type_parameter(object, "charset");
+    const bool html = isType(object, "text", "html");
+    if (html && charset.isEmpty()) charset = metaCharset(bytes);
+    const QString text = DecodeCharset(bytes, charset);
+    return withCrLf(html ? htmlToText(text) : text);
+}
+
+// An attached message is saved as it came, under its own subject.
+MailAttachment attachedMessage(GMimeObject* object, GMimeMessagePart* part) {
+    MailAttachment attachment;
+    if (GMimeMessage* message = g_mime_message_part_get_message(part)) {
+        const std::unique_ptr<GMimeFormatOptions, FormatOptionsFree> format(g_mime_format_options_new());
+        g_mime_format_options_set_newline_format(format.get(), GMIME_NEWLINE_FORMAT_DOS);
+        const GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
+        g_mime_object_write_to_stream(objectOf(message), format.get(), stream.get());
+        attachment.content = bytesOf(stream.get());
+    }
+    attachment.fileName = proposedFileName(object);
+    if (attachment.fileName.isEmpty()) {
+        const QString subject =
+            DecodeHeaderText(firstValue(readHeaderBlock(attachment.content).fields, "Subject")).trimmed();
+        attachment.fileName = (subject.isEmpty() ? QStringLiteral("message") : subject) + QStringLiteral(".eml");
+    }
+    return attachment;
+}
+
+class BodyCollector {
+public:
+    QString text;
+    std::vector<MailAttachment> attachments;
+
+    void collect(GMimeObject* object, int depth) {
+        if (!object || depth > kMaxDepth) return;
+        if (GMimeMultipart* multipart = asMultipart(object)) {
+            const int count = g_mime_multipart_get_count(multipart);
+            const int chosen = isType(object, "multipart", "alternative") ? bestAlternative(multipart, depth) : -1;
+            for (int i = 0; i < count; ++i) {
+                GMimeObject* child = g_mime_multipart_get_part(multipart, i);
+                if (chosen < 0 || i == chosen)
+                    collect(child, depth + 1);
+                else
+                    collectExplicitAttachments(child, depth + 1);
+            }
+            return;
+        }
+        if (GMimeMessagePart* messagePart = asMessagePart(object)) {
+            attachments.push_back(attachedMessage(object, messagePart));
+            return;
+        }
+        GMimePart* part = asPart(object);
+        if (!part) return;
+        if (isBodyText(object, "plain") || isBodyText(object, "html")) {
+            appendText(partText(part));
+            return;
+        }
+        attachments.push_back({proposedFileName(object), contentBytes(part)});
+    }
+
+private:
+    // A text part after the first (a footer a list server added, the text
+    // after an inline picture) continues on a line of its own.
+    void appendText(const QString& piece) {
+        if (!text.isEmpty() && !text.endsWith(u"\r\n")) text += u"\r\n";
+        text += piece;
+    }
+
+    static bool yieldsText(GMimeObject* object, const char* subtype, int depth) {
+        if (depth > kMaxDepth) return false;
+        if (GMimeMultipart* multipart = asMultipart(object)) {
+            for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+                if (yieldsText(g_mime_multipart_get_part(multipart, i), subtype, depth + 1)) return true;
+            }
+            return false;
+        }
+        return isBodyText(object, subtype);
+    }
+
+    // The alternative to read: the first that gives plain text, else the
+    // first that gives HTML; -1 (read them all) when none gives text.
+    static int bestAlternative(GMimeMultipart* multipart, int depth) {
+        int best = -1;
+        int bestScore = 0;
+        for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+            GMimeObject* child = g_mime_multipart_get_part(multipart, i);
+            const int score = yieldsText(child, "plain", depth + 1) ? 2 : yieldsText(child, "html", depth + 1) ? 1 : 0;
+            if (score > bestScore) {
+                best = i;
+                bestScore = score;
+            }
+        }
+        return best;
+    }
+
+    // The alternatives not read still hold the files their sender marked
+    // as attachments; the pictures of an HTML alternative are left out.
+    void collectExplicitAttachments(GMimeObject* object, int depth) {
+        if (!object || depth > kMaxDepth) return;
+        if (GMimeMultipart* multipart = asMultipart(object)) {
+            for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
+                collectExplicitAttachments(g_mime_multipart_get_part(multipart, i), depth + 1);
+        } else if (isDispositionAttachment(object)) {
+            collect(object, depth);
+        }
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Whole messages
+
+struct ParsedMessage {
+    DecodedMessage message;  // all but the header fields
+    std::vector<HeaderField> headers;
+};
+
+ParsedMessage parseMessage(QByteArrayView raw, int depth);
+
+// RFC 2046 5.2.2: a message/partial of total=1 holds the whole message. A
+// split message's parts come as separate mails, which this program does not
+// join; of those the first still shows the start of its text.
+void readPartial(ParsedMessage& parsed, GMimeMessagePartial* partial, GMimePart* part, int depth) {
+    const int number = g_mime_message_partial_get_number(partial);
+    const int total = g_mime_message_partial_get_total(partial);
+    const bool whole = number == 1 && total == 1;
+    parsed.message.incompletePartial = !whole;
+    if (number != 1 || depth >= kMaxDepth) return;
+
+    ParsedMessage enclosed = parseMessage(contentBytes(part), depth + 1);
+    parsed.headers = mergedPartialHeaders(parsed.headers, enclosed.headers);
+    parsed.message.text = std::move(enclosed.message.text);
+    if (whole) {
+        parsed.message.attachments = std::move(enclosed.message.attachments);
+        parsed.message.incompletePartial = enclosed.message.incompletePartial;
+    }
+}
+
+ParsedMessage parseMessage(QByteArrayView raw, int depth) {
+    ParsedMessage parsed;
+    if (raw.isEmpty()) return parsed;
+    HeaderBlock block = readHeaderBlock(raw);
+    parsed.headers = std::move(block.fields);
+
+    // The options outlive every object parsed with them.
+    const std::unique_ptr<GMimeParserOptions, ParserOptionsFree> options(g_mime_parser_options_new());
+    // Undeclared 8-bit text in headers: UTF-8 when it is, else Shift_JIS.
+    const char* fallbackCharsets[] = {"UTF-8", "CP932", nullptr};
+    g_mime_parser_options_set_fallback_charsets(options.get(), fallbackCharsets);
+    const GObjectPtr<GMimeStream> stream(
+        g_mime_stream_mem_new_with_buffer(raw.data(), static_cast<size_t>(raw.size())));
+    const GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    const GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
+    GMimeObject* top = message ? g_mime_message_get_mime_part(message.get()) : nullptr;
+
+    if (!top) {
+        // Not a message GMime can read (no header at all, binary bytes):
+        // what follows the header block, if any, as undeclared text.
+        parsed.message.text = withCrLf(DecodeCharset(raw.sliced(block.bodyStart), {}));
+        return parsed;
+    }
+    if (GMimeMessagePartial* partial = asPartial(top)) {
+        readPartial(parsed, partial, asPart(top), depth);
+        return parsed;
+    }
+    BodyCollector body;
+    body.collect(top, 0);
+    parsed.message.text = std::move(body.text);
+    parsed.message.attachments = std::move(body.attachments);
+    // A multipart whose boundary never comes holds all its text in what
+    // GMime calls the prologue.
+    GMimeMultipart* multipart = asMultipart(top);
+    if (multipart && g_mime_multipart_get_count(multipart) == 0 && parsed.message.text.isEmpty()) {
+        if (const char* prologue = g_mime_multipart_get_prologue(multipart))
+            parsed.message.text = withCrLf(DecodeCharset(prologue, {}));
+    }
+    return parsed;
+}
+
+}  // namespace
+
+DecodedMessage DecodeMessage(QByteArrayView raw) {
+    ParsedMessage parsed = parseMessage(raw, 0);
+    fillHeaderFields(parsed.message, parsed.headers);
+    return std::move(parsed.message);
+}
+
+QString BodyBeforeAttachmentStep(const DecodedMessage& message) {
+    QString body = message.text;
+    for (const MailAttachment& attachment : message.attachments) {
+        body += u"\r\n[attachment: ";
+        body += attachment.fileName.isEmpty() ? QStringLiteral("(no name)") : attachment.fileName;
+        body += u']';
+    }
+    return body;
+}
+
+}  // namespace lumopet::mail

@@ -1,0 +1,45 @@
+#pragma once
+// The project's own Dovecot and SMTP server on loopback, started by
+// scripts/mail_servers.py, for tests against real servers.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace lumopet::test {
+
+class LocalMailServers {
+public:
+    // accounts: "user:password" each.
+    explicit LocalMailServers(const QStringList& accounts);
+    ~LocalMailServers();
+    LocalMailServers(const LocalMailServers&) = delete;
+    LocalMailServers& operator=(const LocalMailServers&) = delete;
+
+    bool running() const { return error_.isEmpty(); }
+    const QString& error() const { return error_; }
+
+    QString pop3() const { return QStringLiteral("127.0.0.1:%1").arg(pop3Port_); }
+    QString pop3s() const { return QStringLiteral("pop3s://localhost:%1").arg(pop3sPort_); }
+    QString pop3WithStls() const { return QStringLiteral("localhost:%1").arg(pop3Port_); }
+    QString smtp() const { return QStringLiteral("127.0.0.1:%1").arg(smtpPort_); }
+    QString smtpWithStartTls() const { return QStringLiteral("smtp://localhost:%1").arg(smtpPort_); }
+    QString smtps() const { return QStringLiteral("smtps://localhost:%1").arg(smtpsPort_); }
+    const QString& caFile() const { return caFile_; }
+
+    // Leaves a message waiting in the account's mailbox, bytes as given.
+    bool deliver(const QString& account, const QByteArray& message) const;
+    // How many messages wait in the account's mailbox; -1 when unknown.
+    int count(const QString& account) const;
+
+private:
+    QByteArray runScript(const QStringList& arguments, const QByteArray& input = {}, bool* ok = nullptr) const;
+
+    QTemporaryDir dir_;
+    QString error_;
+    int pop3Port_ = 0, pop3sPort_ = 0, smtpPort_ = 0, smtpsPort_ = 0;
+    QString caFile_;
+};
+
+}  // namespace lumopet::test

@@ -1,0 +1,299 @@
+// The mail layer against real servers: our own Dovecot (POP3, POP3S, STLS,
+// plain login and APOP) and SMTP server on loopback.
+
+#include "app/cp932.h"
+#include "mail/mail_library.h"
+#include "tests/e2e/local_mail_servers.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace lumopet {
+namespace {
+
+test::LocalMailServers* servers = nullptr;
+
+class ServersEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        servers = new test::LocalMailServers({QStringLiteral("alice:alice-pw"), QStringLiteral("bob:bob pw"),
+                                              QStringLiteral("carol:carol-pw"), QStringLiteral("dave:dave-pw")});
+        ASSERT_TRUE(servers->running()) << servers->error().toStdString();
+        qputenv("LUMOPET_CA_FILE", servers->caFile().toUtf8());
+    }
+    void TearDown() override {
+        delete servers;
+        servers = nullptr;
+    }
+};
+
+struct Received {
+    MailTexts texts;
+    QString bodyBefore;  // as the tag search sees it
+    QString bodyAfter;   // after the attachment step
+    int attachmentResult = 0;
+};
+
+// One mail check the way the receive code runs it: every message fetched,
+// its attachments saved, deleted; the session closed.
+std::vector<Received> receiveAll(const QString& server, const QString& user, const QString& password, bool apop,
+                                 const QString& attachmentFolder, int* count = nullptr) {
+    std::vector<Received> received;
+    const int handle = NMailPop3Connect(server);
+    if (handle == -1) return received;
+    const int waiting = NMailPop3Authenticate(handle, user, password, apop ? -1 : 0);
+    if (count) *count = waiting;
+    for (int n = 1; n <= waiting; ++n) {
+        Received r;
+        NMailPop3GetMailStatus(handle, n, r.texts, 0);
+        EXPECT_GT(NMailPop3GetMailSize(handle, n), 0);
+        NMailPop3GetMail(handle, n, r.texts, r.bodyBefore, 0, 0);
+        r.bodyAfter = r.bodyBefore;
+        r.attachmentResult = NMailAttachmentFileFirst(0, r.texts, r.bodyAfter, attachmentFolder + u'/',
+                                                      attachmentFolder + QStringLiteral("/0.txt"), QString(), 0);
+        NMailAttachmentFileClose(0);
+        EXPECT_EQ(NMailPop3DeleteMail(handle, n), 0);
+        received.push_back(r);
+    }
+    NMailPop3Close(handle);
+    return received;
+}
+
+QString lastError() {
+    QString text;
+    NMailGetMessage(0, text);
+    return text;
+}
+
+int send(const QString& server, const QString& to, const QString& subject, const QString& body,
+         const QString& attachments = QString()) {
+    return NMailSmtpSendMail(server, to, QString(), QString(), QStringLiteral("sender@localhost"), subject, body,
+                             QString(), attachments, 0);
+}
+
+// --- Sending and receiving back, both outgoing charsets and every tag.
+
+struct RoundTripCase {
+    const char* name;
+    QString subject;
+    QString body;
+};
+
+class SendAndReceive : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(SendAndReceive, GivesBackTheSameSubjectAndText) {
+    test::TempFolder folder;
+    ASSERT_EQ(send(servers->smtp(), QStringLiteral("alice@localhost"), GetParam().subject, GetParam().body), 0)
+        << lastError().toStdString();
+    const auto received = receiveAll(servers->pop3(), QStringLiteral("alice"), QStringLiteral("alice-pw"), false, folder.path());
+    ASSERT_EQ(received.size(), 1u) << lastError().toStdString();
+    EXPECT_EQ(received[0].texts.subject, GetParam().subject);
+    EXPECT_EQ(received[0].texts.from, QStringLiteral("sender@localhost"));
+    QString expected = GetParam().body;
+    expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    EXPECT_EQ(received[0].bodyAfter.trimmed(), expected.trimmed());
+    EXPECT_EQ(servers->count(QStringLiteral("alice")), 0);
+}
+
+const QString kFourBreaks = QStringLiteral("\r\n\r\n\r\n\r\n");
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, SendAndReceive,
+    ::testing::Values(
+        RoundTripCase{"jis_text", QStringLiteral("会議の件（再送）"), QStringLiteral("お世話になります。\n明日の会議は十時からです。")},
+        RoundTripCase{"tag_1", QStringLiteral("こんにちは"), QStringLiteral("本文") + kFourBreaks + QStringLiteral("Lumopet（①の選択）")},
+        RoundTripCase{"tag_2", QStringLiteral("件名②"), QStringLiteral("本文") + kFourBreaks + QStringLiteral("Lumopet（②の選択）")},
+        RoundTripCase{"tag_3", QStringLiteral("tag"), QStringLiteral("abc") + kFourBreaks + QStringLiteral("Lumopet（③の選択）")},
+        RoundTripCase{"tag_4", QStringLiteral("ﾊﾝｶｸ"), QStringLiteral("ｶﾀｶﾅ") + kFourBreaks + QStringLiteral("Lumopet（④の選択）")},
+        RoundTripCase{"tag_5", QStringLiteral("😀 emoji"), QStringLiteral("x") + kFourBreaks + QStringLiteral("Lumopet（⑤の選択）")},
+        RoundTripCase{"long_line", QStringLiteral("long"), QString(3000, u'長')}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MailServers, AnAttachmentWithAJapaneseNameArrivesWithTheSameBytes) {
+    test::TempFolder outbox, inbox;
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i) bytes.append(static_cast<char>(i));
+    outbox.write(QStringLiteral("資料.txt"), bytes);
+    const QString body = QStringLiteral("添付します。") + kFourBreaks + QStringLiteral("Lumopet（③の選択）");
+    ASSERT_EQ(send(servers->smtp(), QStringLiteral("bob@localhost"), QStringLiteral("資料送付"), body,
+                   outbox.path(QStringLiteral("資料.txt"))),
+              0)
+        << lastError().toStdString();
+    const auto received = receiveAll(servers->pop3(), QStringLiteral("bob"), QStringLiteral("bob pw"), true, inbox.path());
+    ASSERT_EQ(received.size(), 1u) << lastError().toStdString();
+    EXPECT_EQ(received[0].texts.subject, QStringLiteral("資料送付"));
+    EXPECT_TRUE(received[0].bodyBefore.contains(QStringLiteral("Lumopet（③の選択）")));
+    EXPECT_TRUE(received[0].bodyBefore.contains(QStringLiteral("attachment")));
+    EXPECT_EQ(received[0].attachmentResult, 1);
+    EXPECT_FALSE(received[0].bodyAfter.contains(QStringLiteral("attachment")));
+    EXPECT_EQ(inbox.read(QStringLiteral("資料.txt")), bytes);
+}
+
+TEST(MailServers, AnAttachmentNamedOutOfTheFolderStaysInIt) {
+    test::TempFolder root;
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("a/添付フォルダ")));
+    const QString folder = root.path(QStringLiteral("a/添付フォルダ"));
+    const QByteArray message =
+        "From: x@localhost\r\nTo: carol@localhost\r\nSubject: evil\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+        "--b\r\nContent-Type: application/octet-stream; name=\"../../evil.sh\"\r\n"
+        "Content-Disposition: attachment; filename=\"../../evil.sh\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "ZWNobyBldmlsCg==\r\n--b--\r\n";
+    ASSERT_TRUE(servers->deliver(QStringLiteral("carol"), message));
+    const auto received = receiveAll(servers->pop3(), QStringLiteral("carol"), QStringLiteral("carol-pw"), false, folder);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].attachmentResult, 1);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("evil.sh")});
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(QDir(root.path(QStringLiteral("a"))).entryList(QDir::Files), QStringList());
+}
+
+TEST(MailServers, SeveralMessagesAreFetchedInServerOrderAndDeletedInOneSession) {
+    test::TempFolder folder;
+    for (int i = 1; i <= 3; ++i)
+        ASSERT_TRUE(servers->deliver(QStringLiteral("carol"),
+                                     QStringLiteral("From: x@localhost\r\nSubject: message %1\r\n\r\nbody %1\r\n").arg(i).toUtf8()));
+    int count = 0;
+    const auto received = receiveAll(servers->pop3(), QStringLiteral("carol"), QStringLiteral("carol-pw"), false, folder.path(), &count);
+    EXPECT_EQ(count, 3);
+    ASSERT_EQ(received.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(received[i].texts.subject, QStringLiteral("message %1").arg(i + 1));
+    EXPECT_EQ(servers->count(QStringLiteral("carol")), 0);
+}
+
+TEST(MailServers, MessagesStayOnTheServerUntilTheSessionCloses) {
+    ASSERT_TRUE(servers->deliver(QStringLiteral("dave"), "Subject: keep\r\n\r\nbody\r\n"));
+    const int handle = NMailPop3Connect(servers->pop3());
+    ASSERT_EQ(NMailPop3Authenticate(handle, QStringLiteral("dave"), QStringLiteral("dave-pw"), 0), 1);
+    MailTexts texts;
+    QString body;
+    NMailPop3GetMail(handle, 1, texts, body, 0, 0);
+    ASSERT_EQ(NMailPop3DeleteMail(handle, 1), 0);
+    // A second session sees the message while the first is still open.
+    EXPECT_EQ(servers->count(QStringLiteral("dave")), 1);
+    NMailPop3Close(handle);
+    EXPECT_EQ(servers->count(QStringLiteral("dave")), 0);
+}
+
+// The messages ./run.sh leaves waiting, as Windows mailers and others write
+// them, read through the layer.
+TEST(MailServers, TheDemoMailboxReadsAsItShould) {
+    const QDir demo(QStringLiteral(LUMOPET_SOURCE_DIR "/scripts/demo-mail"));
+    for (const QString& name : demo.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name)) {
+        QFile file(demo.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(servers->deliver(QStringLiteral("bob"), file.readAll()));
+    }
+    test::TempFolder folder;
+    const auto received = receiveAll(servers->pop3(), QStringLiteral("bob"), QStringLiteral("bob pw"), false, folder.path());
+    ASSERT_EQ(received.size(), 3u) << lastError().toStdString();
+    EXPECT_EQ(received[0].texts.subject, QStringLiteral("ようこそ"));
+    EXPECT_EQ(received[0].texts.from, QStringLiteral("ルモペット <welcome@localhost>"));
+    EXPECT_TRUE(received[0].bodyBefore.endsWith(QStringLiteral("Lumopet（③の選択）\r\n"))) << received[0].bodyBefore.toStdString();
+    EXPECT_EQ(received[1].texts.subject, QStringLiteral("おみくじ付きです"));
+    EXPECT_TRUE(received[1].bodyBefore.contains(QStringLiteral("中吉：ほのぼの")));
+    EXPECT_TRUE(received[1].bodyBefore.contains(QStringLiteral("Lumopet（⑤の選択）")));
+    EXPECT_EQ(received[2].texts.subject, QStringLiteral("資料送付"));
+    EXPECT_EQ(received[2].attachmentResult, 1);
+    EXPECT_EQ(folder.read(QStringLiteral("資料.txt")), cp932::encode(QStringLiteral("会議資料です。\r\nよろしくお願いします。\r\n")));
+}
+
+// --- Logins and TLS.
+
+struct LoginCase {
+    const char* name;
+    QString (test::LocalMailServers::*server)() const;
+    bool apop;
+};
+
+class Pop3Logins : public ::testing::TestWithParam<LoginCase> {};
+
+TEST_P(Pop3Logins, ReachTheMailbox) {
+    ASSERT_TRUE(servers->deliver(QStringLiteral("dave"), "Subject: login\r\n\r\nbody\r\n"));
+    test::TempFolder folder;
+    const auto received = receiveAll((servers->*GetParam().server)(), QStringLiteral("dave"), QStringLiteral("dave-pw"),
+                                     GetParam().apop, folder.path());
+    ASSERT_EQ(received.size(), 1u) << lastError().toStdString();
+    EXPECT_EQ(received[0].texts.subject, QStringLiteral("login"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Pop3Logins,
+                         ::testing::Values(LoginCase{"plain", &test::LocalMailServers::pop3, false},
+                                           LoginCase{"apop", &test::LocalMailServers::pop3, true},
+                                           LoginCase{"pop3s", &test::LocalMailServers::pop3s, false},
+                                           LoginCase{"stls", &test::LocalMailServers::pop3WithStls, false},
+                                           LoginCase{"stls_apop", &test::LocalMailServers::pop3WithStls, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MailServers, AWrongPasswordGivesTheServersOwnReply) {
+    const int handle = NMailPop3Connect(servers->pop3());
+    ASSERT_GT(handle, 0);
+    EXPECT_LT(NMailPop3Authenticate(handle, QStringLiteral("alice"), QStringLiteral("wrong"), 0), 0);
+    EXPECT_TRUE(lastError().startsWith(QStringLiteral("-ERR"))) << lastError().toStdString();
+    NMailPop3Close(handle);
+}
+
+TEST(MailServers, ARefusedConnectionIsMinusOneWithTheHostInTheText) {
+    EXPECT_EQ(NMailPop3Connect(QStringLiteral("127.0.0.1:1")), -1);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("127.0.0.1:1"))) << lastError().toStdString();
+}
+
+TEST(MailServers, AnUntrustedCertificateIsRefusedWithAClearText) {
+    const QByteArray trusted = qgetenv("LUMOPET_CA_FILE");
+    qunsetenv("LUMOPET_CA_FILE");
+    const int handle = NMailPop3Connect(servers->pop3s());
+    const int result = NMailPop3Authenticate(handle, QStringLiteral("alice"), QStringLiteral("alice-pw"), 0);
+    NMailPop3Close(handle);
+    qputenv("LUMOPET_CA_FILE", trusted);
+    EXPECT_LT(result, 0);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("証明書"))) << lastError().toStdString();
+}
+
+struct SmtpCase {
+    const char* name;
+    QString (test::LocalMailServers::*server)() const;
+    bool login;
+};
+
+class SmtpKinds : public ::testing::TestWithParam<SmtpCase> {};
+
+TEST_P(SmtpKinds, Deliver) {
+    NMailSetSmtpLogin(GetParam().login ? QStringLiteral("alice") : QString(), GetParam().login ? QStringLiteral("alice-pw") : QString());
+    const int result = send((servers->*GetParam().server)(), QStringLiteral("dave@localhost"), QStringLiteral("kind"), QStringLiteral("text"));
+    NMailSetSmtpLogin(QString(), QString());
+    ASSERT_EQ(result, 0) << lastError().toStdString();
+    test::TempFolder folder;
+    const auto received = receiveAll(servers->pop3(), QStringLiteral("dave"), QStringLiteral("dave-pw"), false, folder.path());
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].texts.subject, QStringLiteral("kind"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SmtpKinds,
+                         ::testing::Values(SmtpCase{"plain", &test::LocalMailServers::smtp, false},
+                                           SmtpCase{"starttls_with_login", &test::LocalMailServers::smtpWithStartTls, true},
+                                           SmtpCase{"smtps", &test::LocalMailServers::smtps, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MailServers, ARefusedRecipientFailsWithTheServersReplyAndNothingArrives) {
+    EXPECT_LT(send(servers->smtp(), QStringLiteral("nobody@localhost"), QStringLiteral("s"), QStringLiteral("b")), 0);
+    EXPECT_TRUE(lastError().startsWith(QStringLiteral("5"))) << lastError().toStdString();
+    EXPECT_LT(send(QStringLiteral("127.0.0.1:1"), QStringLiteral("alice@localhost"), QStringLiteral("s"), QStringLiteral("b")), 0);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("127.0.0.1:1"))) << lastError().toStdString();
+    EXPECT_EQ(servers->count(QStringLiteral("alice")), 0);
+}
+
+}  // namespace
+}  // namespace lumopet
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new lumopet::ServersEnvironment);
+    lumopet::NMailInitializeWinSock();
+    const int result = RUN_ALL_TESTS();
+    lumopet::NMailEndWinSock();
+    return result;
+}

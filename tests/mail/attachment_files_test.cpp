@@ -1,0 +1,182 @@
+#include "mail/attachment_files.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string_view>
+#include <sys/resource.h>
+
+namespace lumopet::mail {
+namespace {
+
+// Failures name the case instead of dumping its bytes.
+template <class Case>
+requires requires(const Case& c) { std::string_view(c.name); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+struct NameCase {
+    const char* name;
+    QString proposed;
+    int index;
+    QString safe;
+};
+
+class SafeAttachmentFileNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(SafeAttachmentFileNameTest, LeavesOnePlainFileName) {
+    const QString safe = SafeAttachmentFileName(GetParam().proposed, GetParam().index);
+    EXPECT_EQ(safe, GetParam().safe);
+    EXPECT_LE(safe.toUtf8().size(), 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SafeAttachmentFileNameTest,
+    ::testing::Values(
+        NameCase{"parent_folders", QStringLiteral("../../evil.sh"), 1, QStringLiteral("evil.sh")},
+        NameCase{"windows_path", QStringLiteral("C:\\Windows\\x.exe"), 1, QStringLiteral("x.exe")},
+        NameCase{"drive_relative", QStringLiteral("C:x.exe"), 1, QStringLiteral("x.exe")},
+        NameCase{"folder_only", QStringLiteral("folder/"), 2, QStringLiteral("attachment2")},
+        NameCase{"hidden_file", QStringLiteral(".bashrc"), 1, QStringLiteral("attachment1.bashrc")},
+        NameCase{"extension_only", QStringLiteral(" .pdf"), 4, QStringLiteral("attachment4.pdf")},
+        NameCase{"dots_only", QStringLiteral("..."), 1, QStringLiteral("attachment1")},
+        NameCase{"blanks_only", QStringLiteral("   "), 1, QStringLiteral("attachment1")},
+        NameCase{"empty", QString(), 3, QStringLiteral("attachment3")},
+        NameCase{"right_to_left_override", QStringLiteral("a\u202Etxt.exe"), 1, QStringLiteral("atxt.exe")},
+        NameCase{"direction_marks", QStringLiteral("\u200Fname\u2066.txt\u2069\u200E"), 1, QStringLiteral("name.txt")},
+        NameCase{"control_characters", QStringLiteral("con\x01trol\x7f\u0085.txt"), 1, QStringLiteral("control.txt")},
+        NameCase{"lone_surrogate", QString(QChar(0xD800)) + QStringLiteral("x.txt"), 1, QStringLiteral("x.txt")},
+        NameCase{"windows_forbidden", QStringLiteral("a<b>c:d\"e|f?g*h.txt"), 1, QStringLiteral("a_b_c_d_e_f_g_h.txt")},
+        NameCase{"outer_blanks_and_dots", QStringLiteral("\u3000 .spaced name.txt. . "), 1,
+                 QStringLiteral("spaced name.txt")},
+        NameCase{"japanese_unchanged", QStringLiteral("資料.txt"), 1, QStringLiteral("資料.txt")},
+        NameCase{"circled_digits_unchanged", QStringLiteral("見積書①.xlsx"), 1, QStringLiteral("見積書①.xlsx")},
+        NameCase{"long_keeps_extension", QString(100, QChar(u'あ')) + QStringLiteral(".txt"), 1,
+                 QString(65, QChar(u'あ')) + QStringLiteral(".txt")},
+        NameCase{"long_emoji_not_split", QStringLiteral("😀").repeated(60) + QStringLiteral(".png"), 1,
+                 QStringLiteral("😀").repeated(49) + QStringLiteral(".png")},
+        NameCase{"long_without_extension", QString(300, QChar(u'a')), 1, QString(200, QChar(u'a'))}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+
+DecodedMessage messageWith(std::vector<MailAttachment> attachments) {
+    DecodedMessage message;
+    message.attachments = std::move(attachments);
+    return message;
+}
+
+struct ResultCase {
+    const char* name;
+    bool folderExists;
+    int attachmentCount;
+    bool incompletePartial;
+    int result;
+};
+
+class SaveAttachmentsResultTest : public ::testing::TestWithParam<ResultCase> {};
+
+TEST_P(SaveAttachmentsResultTest, ReturnsWhatTheReceiveCodeTests) {
+    const test::TempFolder temp;
+    DecodedMessage message;
+    for (int i = 0; i < GetParam().attachmentCount; ++i) message.attachments.push_back({QStringLiteral("a.txt"), "a"});
+    message.incompletePartial = GetParam().incompletePartial;
+    const QString folder = GetParam().folderExists ? temp.path() : temp.path(QStringLiteral("missing"));
+    QStringList saved;
+    EXPECT_EQ(SaveAttachments(folder, message, &saved), GetParam().result);
+    const int expectedFiles = GetParam().result == kAttachmentsSaved ? GetParam().attachmentCount : 0;
+    EXPECT_EQ(saved.size(), expectedFiles);
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::System | QDir::Hidden).size(), expectedFiles);
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, SaveAttachmentsResultTest,
+                         ::testing::Values(ResultCase{"saved", true, 2, false, kAttachmentsSaved},
+                                           ResultCase{"no_attachments", true, 0, false, kNoAttachments},
+                                           ResultCase{"missing_folder", false, 1, false, kAttachmentCannotBeOpened},
+                                           ResultCase{"incomplete_partial", true, 1, true, kSplitMessageIncomplete},
+                                           ResultCase{"incomplete_partial_without_parts", true, 0, true,
+                                                      kSplitMessageIncomplete}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SaveAttachments, WritesEveryAttachmentUnderAFreeName) {
+    const test::TempFolder temp;
+    temp.write(QStringLiteral("資料 (2).txt"), "already here");
+    const QByteArray binary("\x00\xff\r\n\x1a", 5);
+    QStringList saved;
+    const int result = SaveAttachments(temp.path(),
+                                       messageWith({{QStringLiteral("資料.txt"), "first"},
+                                                    {QStringLiteral("資料.txt"), "second"},
+                                                    {QString(), binary},
+                                                    {QStringLiteral("README"), "r1"},
+                                                    {QStringLiteral("README"), "r2"}}),
+                                       &saved);
+    EXPECT_EQ(result, kAttachmentsSaved);
+    EXPECT_EQ(saved, (QStringList{temp.path(QStringLiteral("資料.txt")), temp.path(QStringLiteral("資料 (3).txt")),
+                                  temp.path(QStringLiteral("attachment3")), temp.path(QStringLiteral("README")),
+                                  temp.path(QStringLiteral("README (2)"))}));
+    EXPECT_EQ(temp.read(QStringLiteral("資料.txt")), "first");
+    EXPECT_EQ(temp.read(QStringLiteral("資料 (2).txt")), "already here");
+    EXPECT_EQ(temp.read(QStringLiteral("資料 (3).txt")), "second");
+    EXPECT_EQ(temp.read(QStringLiteral("attachment3")), binary);
+    EXPECT_EQ(temp.read(QStringLiteral("README (2)")), "r2");
+}
+
+TEST(SaveAttachments, KeepsEveryFileInsideTheFolder) {
+    const test::TempFolder temp;
+    ASSERT_TRUE(QDir(temp.path()).mkdir(QStringLiteral("inbox")));
+    const QString folder = temp.path(QStringLiteral("inbox"));
+    EXPECT_EQ(SaveAttachments(folder, messageWith({{QStringLiteral("../evil.sh"), "1"},
+                                                   {QStringLiteral("..\\..\\win.bat"), "2"},
+                                                   {temp.path(QStringLiteral("absolute.txt")), "3"},
+                                                   {QStringLiteral(".."), "4"}})),
+              kAttachmentsSaved);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{QStringLiteral("absolute.txt"), QStringLiteral("attachment4"), QStringLiteral("evil.sh"),
+                           QStringLiteral("win.bat")}));
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST(SaveAttachments, DoesNotFollowASymbolicLinkPlantedUnderTheName) {
+    const test::TempFolder temp;
+    ASSERT_TRUE(QDir(temp.path()).mkdir(QStringLiteral("inbox")));
+    temp.write(QStringLiteral("outside.txt"), "keep me");
+    ASSERT_TRUE(QFile::link(temp.path(QStringLiteral("outside.txt")), temp.path(QStringLiteral("inbox/資料.txt"))));
+    ASSERT_TRUE(QFile::link(temp.path(QStringLiteral("nowhere.txt")), temp.path(QStringLiteral("inbox/dangling.txt"))));
+
+    EXPECT_EQ(SaveAttachments(temp.path(QStringLiteral("inbox")), messageWith({{QStringLiteral("資料.txt"), "attacker"},
+                                                                               {QStringLiteral("dangling.txt"), "x"}})),
+              kAttachmentsSaved);
+    EXPECT_EQ(temp.read(QStringLiteral("outside.txt")), "keep me");
+    EXPECT_FALSE(QFileInfo::exists(temp.path(QStringLiteral("nowhere.txt"))));
+    EXPECT_TRUE(QFileInfo(temp.path(QStringLiteral("inbox/資料.txt"))).isSymLink());
+    EXPECT_EQ(temp.read(QStringLiteral("inbox/資料 (2).txt")), "attacker");
+    EXPECT_EQ(temp.read(QStringLiteral("inbox/dangling (2).txt")), "x");
+}
+
+// A file size limit makes the second write fail half-way, as a full disk
+// would.
+TEST(SaveAttachments, RemovesAHalfWrittenFileAndKeepsTheOnesBefore) {
+    const test::TempFolder temp;
+    rlimit original{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &original), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = original;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const int result = SaveAttachments(temp.path(), messageWith({{QStringLiteral("small.txt"), "fits"},
+                                                                 {QStringLiteral("big.bin"), QByteArray(10000, 'x')}}));
+    setrlimit(RLIMIT_FSIZE, &original);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(result, kAttachmentCannotBeOpened);
+    EXPECT_EQ(temp.read(QStringLiteral("small.txt")), "fits");
+    EXPECT_FALSE(QFileInfo::exists(temp.path(QStringLiteral("big.bin"))));
+}
+
+}  // namespace
+}  // namespace lumopet::mail
