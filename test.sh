@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
+scripts/install-mail-servers.sh
 scripts/build.sh
 ctest --test-dir build --output-on-failure

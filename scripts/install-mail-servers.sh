@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what scripts/mail_servers.py needs: Dovecot for POP3, aiosmtpd for
+# SMTP and openssl for the certificates; only those that are missing.
+# Runs as root, or through sudo.
+#
+# The tests start their own private Dovecot, so the packaged system service
+# must never come up: while apt runs we put a policy-rc.d in place that
+# forbids starting any service (exit 101), unless the machine already has one.
+set -euo pipefail
+
+packages=(dovecot-core dovecot-pop3d python3-aiosmtpd openssl)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+    command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+fi
+
+policy=/usr/sbin/policy-rc.d
+made_policy=0
+remove_policy() {
+    if [[ $made_policy -eq 1 ]]; then
+        "${sudo[@]}" rm -f "$policy"
+    fi
+}
+trap remove_policy EXIT
+if [[ ! -e "$policy" ]]; then
+    printf '#!/bin/sh\n# Put here by Lumopet'"'"'s install-mail-servers.sh while apt runs.\nexit 101\n' \
+        | "${sudo[@]}" tee "$policy" >/dev/null
+    "${sudo[@]}" chmod 0755 "$policy"
+    made_policy=1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
