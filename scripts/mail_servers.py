@@ -58,9 +58,11 @@ LOOPBACK = "127.0.0.1"
 START_TIMEOUT = 10.0
 STOP_TIMEOUT = 5.0
 
-# Account names become folder names and passwd-file keys, so keep them tame.
-ACCOUNT_NAME = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._+@-]*$")
+# Account names become folder names and passwd-file keys, so keep them tame;
+# these are also the only characters Dovecot accepts in a login by default.
+ACCOUNT_NAME = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._@-]*$")
 
+SYSTEM_PYTHON = "/usr/bin/python3"
 DOVECOT = "/usr/sbin/dovecot"
 DOVECOT_DH = "/usr/share/dovecot/dh.pem"
 
@@ -350,6 +352,9 @@ def dovecot_config(layout, base_dir, uid, gid, user, group, ports):
         "auth_mechanisms = plain login apop",
         # The default delay makes every wrong-password test wait seconds.
         "auth_failure_delay = 0",
+        # Logins are matched exactly as the account was given; Dovecot would
+        # otherwise lowercase them first, and "Taro" could never log in.
+        "auth_username_format = %u",
         "auth_verbose = yes",
         "ssl = yes",
         f"ssl_cert = <{layout.cert}",
@@ -685,8 +690,10 @@ def supervise(directory):
 # Starting and stopping from the command line
 
 def launch(layout, config, sockets):
-    """Start the supervisor; returns it with its stdout open for "ready"."""
-    output = open(layout.servers_log, "ab")
+    """Start the supervisor; returns it with its stdout open for "ready".
+    Both logs start empty, so that what explains a failure is this try's."""
+    remove(layout.dovecot_output)
+    output = open(layout.servers_log, "wb")
     try:
         process = subprocess.Popen(
             [sys.executable, os.path.abspath(__file__), "_serve", "--dir", layout.dir],
@@ -799,6 +806,11 @@ def stop_all(layout):
     if master and process_alive(master) \
             and layout.dovecot_conf in (process_cmdline(master) or []):
         stop_dovecot_master(master)
+        # Orphaned, it is reaped by init, which may take its time; until
+        # then `pgrep dovecot` would still list it.
+        deadline = time.monotonic() + 3
+        while os.path.exists(f"/proc/{master}") and time.monotonic() < deadline:
+            time.sleep(0.02)
     smtp = read_pid(layout.smtp_pid)
     if smtp and process_alive(smtp) and "_serve" in (process_cmdline(smtp) or []) \
             and layout.dir in (process_cmdline(smtp) or []):
@@ -820,7 +832,7 @@ def parse_accounts(values):
             raise Failure(f"--account wants USER:PASSWORD, got {value!r}")
         name, password = value.split(":", 1)
         if not ACCOUNT_NAME.match(name):
-            raise Failure(f"unusable account name {name!r} (letters, digits and ._+@- only)")
+            raise Failure(f"unusable account name {name!r} (letters, digits and ._@- only)")
         if name.lower() in (n.lower() for n in accounts):
             raise Failure(f"account {name!r} given twice")
         # The passwd-file is colon separated, one account a line.
@@ -858,6 +870,11 @@ def command_start(args):
     if not os.path.exists(DOVECOT):
         raise Failure(f"{DOVECOT} is missing; run scripts/install-mail-servers.sh")
     if importlib.util.find_spec("aiosmtpd") is None:
+        # Run as `python3 mail_servers.py` with some other Python first on
+        # PATH (pyenv, a venv): Debian's aiosmtpd is only in the system one.
+        if os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON) \
+                and os.path.exists(SYSTEM_PYTHON):
+            os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON, os.path.abspath(__file__), *sys.argv[1:]])
         raise Failure(f"aiosmtpd is missing for {sys.executable}; "
                       "run scripts/install-mail-servers.sh")
 
@@ -935,7 +952,7 @@ def command_start(args):
         "ca": layout.ca, "dir": layout.dir,
         "accounts": maildirs,
     }
-    line = json.dumps(result, ensure_ascii=False)
+    line = json.dumps(result)
     write_file(layout.servers_json, line + "\n")
     print(line, flush=True)
 
