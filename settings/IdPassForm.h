@@ -1,0 +1,50 @@
+#pragma once
+// "ID,PASS": the POP3 login name and password. OK hands them to the mail
+// check and, with the box ticked, saves them in iniIdPass.ini; without the
+// tick they last only for this run.
+
+#include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace lumopet {
+
+class WindowDirectory;
+struct Program;
+
+class IdPassForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit IdPassForm(WindowDirectory& windows, QWidget* parent = nullptr);
+
+    void Form_Load();
+    void OKCommand_Click();
+    void CancelCommand_Click();
+
+    // The mail check asks for the account with the boxes already filled.
+    void SetAccountTexts(const QString& id, const QString& password);
+
+    QLabel* Label1;
+    QLineEdit* IdText;
+    std::array<QLabel*, 2> Label2;
+    QLineEdit* PassText;
+    QCheckBox* Check1;
+    QPushButton* OKCommand;
+    QPushButton* CancelCommand;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QRect place(int left, int top, int width, int height) const;
+
+    Program& program_;
+};
+
+}  // namespace lumopet
