@@ -8,7 +8,9 @@
 #include "app/ui/hot_spot_label.h"
 #include "app/ui/message_box.h"
 #include "app/ui/window_helpers.h"
+#include "chara/CharacterWindow.h"
 #include "mail/mail_library.h"
+#include "settings/SetForm.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -21,6 +23,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace lumopet {
 namespace {
@@ -78,6 +82,7 @@ void MainForm::buildControls() {
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(Label4, &HotSpotLabel::clicked, this, &MainForm::Label4_Click);
     connect(Label5, &HotSpotLabel::clicked, this, &MainForm::Label5_Click);
+    connect(Label11, &HotSpotLabel::clicked, this, &MainForm::Label11_Click);
 
     Label2 = new QLabel(this);
     Label2->setGeometry(place(kLabel2Position));
@@ -139,8 +144,16 @@ void MainForm::Form_Load() {
     // 4. The mail layer, for the whole run.
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
-    // 6 and 7. The indicators of the enabled characters.
-    ShowEnabledMoods(ReadCharacterFlags(program_.paths.path(files::CharacterFile)));
+    // 5. A first run asks for the servers.
+    if (program_.values.Pop3Server.isEmpty()) windows_.ShowOptionForm();
+    // 6 and 7. The indicators, and the boxes of the character settings
+    // (loaded hidden) for the enabled characters.
+    ShowEnabledMoods(MoodFlags{});
+    const MoodFlags enabled = ReadCharacterFlags(program_.paths.path(files::CharacterFile));
+    if (std::find(enabled.begin(), enabled.end(), true) != enabled.end()) {
+        windows_.setForm().TickEnabledMoods(enabled);
+        LightEnabledMoods(enabled);
+    }
 
     Timer1_Timer();
     Timer1->start();
@@ -157,9 +170,31 @@ void MainForm::ShowEnabledMoods(const MoodFlags& enabled) {
     }
 }
 
+void MainForm::LightEnabledMoods(const MoodFlags& enabled) {
+    MoodFlags shown;
+    for (int i = 0; i < kMoodCount; ++i) shown[i] = enabled[i] || Label12[i]->font().bold();
+    ShowEnabledMoods(shown);
+}
+
 void MainForm::Timer1_Timer() { Text2->setText(ClockText(QDateTime::currentDateTime())); }
 
-void MainForm::Timer2_Timer() { Timer1_Timer(); }
+// The character preview: the characters of the ticked boxes walk, the
+// others go.
+void MainForm::Timer2_Timer() {
+    Timer1_Timer();
+    SetForm& settings = windows_.setForm();
+    for (int k = 1; k <= kMoodCount; ++k)
+        if (settings.IsBoxTicked(k)) windows_.characterWindow(k).Show();
+    for (int k = 1; k <= kMoodCount; ++k)
+        if (!settings.IsBoxTicked(k)) windows_.characterWindow(k).Unload();
+}
+
+void MainForm::Label11_Click() {
+    const MoodFlags enabled = ReadCharacterFlags(program_.paths.path(files::CharacterFile));
+    windows_.setForm().TickEnabledMoods(enabled);
+    LightEnabledMoods(enabled);
+    windows_.ShowSetForm();
+}
 
 void MainForm::ShowHelp(const QString& text) {
     if (Label2->text() != text) Label2->setText(text);

@@ -27,14 +27,16 @@ public:
 
     void Form_Load();
 
-    // Steps 6 and 7 of the load, on the indicators: enabled moods white and
-    // bold, the others green.
+    // The indicators: enabled moods white and bold, the others green.
     void ShowEnabledMoods(const MoodFlags& enabled);
+    // Only the enabled moods turn white and bold; the others stay as they are.
+    void LightEnabledMoods(const MoodFlags& enabled);
 
     void Timer1_Timer();
     void Timer2_Timer();
     void Label4_Click();
     void Label5_Click();
+    void Label11_Click();
     void ShowHelp(const QString& text);
 
     HotSpotLabel* hotSpot(HotSpot id) const;

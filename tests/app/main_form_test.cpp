@@ -3,9 +3,13 @@
 #include "app/program_windows.h"
 #include "app/safe_file.h"
 #include "app/ui/hot_spot_label.h"
+#include "chara/CharacterWindow.h"
+#include "settings/SetForm.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -75,6 +79,7 @@ TEST_F(MainFormTest, TheClockTextIsInTheHiddenBoxAndKeepsTicking) {
 }
 
 TEST_F(MainFormTest, HelpLineFollowsTheMouse) {
+    folder.write(QStringLiteral("sorane.ini"), "POP3=p\r\n");  // no server window in front
     MainForm& form = load();
     for (const HotSpotLook& look : HotSpotLooks()) {
         HotSpotLabel* label = form.hotSpot(look.id);
@@ -102,6 +107,58 @@ TEST_F(MainFormTest, HotSpotsSitOnThePictureAtTheirPlaces) {
     EXPECT_EQ(form.Label11->geometry(), QRect(432, 128, 73, 29));
     EXPECT_EQ(form.Label12[2]->geometry(), QRect(265, 89, 9, 17));
     EXPECT_FALSE(form.Picture->pixmap().isNull()) << "the picture is built into the program";
+}
+
+TEST_F(MainFormTest, AFirstStartAsksForTheServers) {
+    load();
+    QWidget* option = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == QStringLiteral("サーバー設定")) option = w;
+    ASSERT_NE(option, nullptr);
+    EXPECT_TRUE(option->windowFlags() & Qt::WindowStaysOnTopHint);
+}
+
+TEST_F(MainFormTest, EnabledMoodsTickTheirBoxesInTheHiddenSettingsWindow) {
+    folder.write(QStringLiteral("sorane.ini"), "POP3=p\r\n");
+    folder.write(QStringLiteral("★MailData/CharaData.ini"), "[EXEINI]\r\nNAME2=1\r\nNAME4=1\r\n");
+    load();
+    ASSERT_TRUE(windows.isSetFormLoaded());
+    EXPECT_FALSE(windows.setForm().isVisible());
+    // NAME2 is mood 3 (box 5), NAME4 mood 2 (box 1).
+    EXPECT_EQ(windows.setForm().TickedMoods(), (MoodFlags{false, true, true, false, false}));
+}
+
+TEST_F(MainFormTest, TheSettingsHotSpotRereadsTheFileAndKeepsUnsavedTicks) {
+    folder.write(QStringLiteral("sorane.ini"), "POP3=p\r\n");
+    MainForm& form = load();
+    EXPECT_FALSE(windows.isSetFormLoaded()) << "no mood enabled: not loaded at start";
+    windows.setForm().TickEnabledMoods({true, false, false, false, false});  // ticked, not saved
+    folder.write(QStringLiteral("★MailData/CharaData.ini"), "[EXEINI]\r\nNAME1=1\r\n");
+    QTest::mouseClick(form.Label11, Qt::LeftButton);
+    EXPECT_TRUE(windows.setForm().isVisible());
+    EXPECT_EQ(windows.setForm().TickedMoods(), (MoodFlags{true, false, false, false, true}));
+    EXPECT_TRUE(isWhiteAndBold(form.Label12[4]));
+    EXPECT_TRUE(isGreenAndNormal(form.Label12[0])) << "an unsaved tick does not light its indicator";
+}
+
+TEST_F(MainFormTest, ThePreviewShowsTheTickedCharactersAndUnloadsTheOthers) {
+    folder.write(QStringLiteral("sorane.ini"), "POP3=p\r\n");
+    MainForm& form = load();
+    windows.SetPreviewInterval(500);
+    EXPECT_TRUE(form.Timer2->isActive());
+    EXPECT_EQ(form.Timer2->interval(), 500);
+    // Moods 3 and 5: windows 5 and 2.
+    windows.setForm().TickEnabledMoods({false, false, true, false, true});
+    form.Timer2_Timer();
+    for (int k = 1; k <= 5; ++k) EXPECT_EQ(windows.characterWindow(k).isVisible(), k == 2 || k == 5) << "Form" << k;
+    windows.setForm().Check[1]->setChecked(false);  // box 2: mood 5
+    form.Timer2_Timer();
+    EXPECT_FALSE(windows.characterWindow(2).isVisible());
+    EXPECT_TRUE(windows.characterWindow(5).isVisible());
+    // Closing the settings stops the preview; the walking character stays.
+    windows.setForm().close();
+    EXPECT_FALSE(form.Timer2->isActive());
+    EXPECT_TRUE(windows.characterWindow(5).isVisible());
 }
 
 // Stands in for the desktop's browser.

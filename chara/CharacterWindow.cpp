@@ -1,0 +1,104 @@
+#include "chara/CharacterWindow.h"
+
+#include "app/moods.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace lumopet {
+
+CharacterWindow::CharacterWindow(int windowNumber)
+    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool),
+      windowNumber_(windowNumber),
+      mood_(LinkOfWindow(windowNumber).mood),
+      art_(LoadCharacterArt(mood_)) {
+    setObjectName(QStringLiteral("Form%1").arg(windowNumber));
+    setWindowTitle(CharacterCaption(mood_));
+    setWindowIcon(QIcon(QStringLiteral(":/lumopet/lumopet_icon.png")));
+    // A character that walks past must not take the keyboard from the
+    // window the user is typing in.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    for (int k = 0; k < 8; ++k) Picture1[k] = QPixmap::fromImage(art_.frames[k]);
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(200);
+    connect(Timer1, &QTimer::timeout, this, &CharacterWindow::Timer1_Timer);
+}
+
+void CharacterWindow::Show() {
+    if (!loaded_) Form_Load();
+    show();
+}
+
+void CharacterWindow::Unload() {
+    Timer1->stop();
+    hide();
+    loaded_ = false;
+}
+
+void CharacterWindow::Form_Load() {
+    for (int k = 0; k < 8; ++k) FrameRegions[k] = BuildFrameOutline(art_.frames[k]);
+    setFixedSize(Picture1[0].isNull() ? QSize(kFrameSize, kFrameSize) : Picture1[0].size());
+    TwipsX = 1440.0 / logicalDpiX();
+    TwipsY = 1440.0 / logicalDpiY();
+    // Until the first tick the window is its initial picture, a plain
+    // square at the mouse.
+    clearMask();
+    picture_ = QPixmap::fromImage(art_.initial);
+    move(QCursor::pos());
+    Motion.StepX = -5;
+    Motion.StepY = -2;
+    loaded_ = true;
+    Timer1->start();
+}
+
+void CharacterWindow::Timer1_Timer() {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const QPoint topLeft(RoundHalfEven(x() * TwipsX), RoundHalfEven(y() * TwipsY));
+    const QSize window(RoundHalfEven(width() * TwipsX), RoundHalfEven(height() * TwipsY));
+    const QSize screenTwips(RoundHalfEven(screen.width() * TwipsX), RoundHalfEven(screen.height() * TwipsY));
+    const TickResult tick = TickCharacter(Motion, topLeft, window, screenTwips, TwipsX, TwipsY, CharacterRandom());
+    if (!dragOffset_) move(RoundHalfEven(tick.topLeft.x() / TwipsX), RoundHalfEven(tick.topLeft.y() / TwipsY));
+    picture_ = Picture1[tick.frame];
+    setMask(OutlineRegion(FrameRegions[tick.frame]));
+    update();
+}
+
+void CharacterWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, picture_);
+}
+
+void CharacterWindow::mousePressEvent(QMouseEvent* event) {
+    switch (event->button()) {
+    case Qt::LeftButton:
+        // The window system moves the window with the mouse; without a
+        // window manager to do it, the window follows the mouse itself.
+        if (!windowHandle() || !windowHandle()->startSystemMove()) dragOffset_ = event->position().toPoint();
+        break;
+    case Qt::RightButton:
+        // Ends the whole program at once: no window runs its closing steps.
+        QCoreApplication::exit(0);
+        break;
+    default:
+        break;
+    }
+    event->accept();
+}
+
+void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - *dragOffset_);
+    event->accept();
+}
+
+void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) dragOffset_.reset();
+    event->accept();
+}
+
+}  // namespace lumopet

@@ -1,0 +1,64 @@
+#pragma once
+// One character window: a frameless, always-on-top window cut to the
+// outline of its 64 x 64 picture, walking over the desktop every 200 ms.
+// Five of them (Form1 to Form5) live for the whole run; unloading one only
+// hides it and stops its timer, so its fields carry over to the next load.
+
+#include "chara/character_art.h"
+#include "chara/character_motion.h"
+#include "chara/frame_outline.h"
+
+#include <QPixmap>
+#include <QWidget>
+
+#include <array>
+#include <optional>
+
+class QTimer;
+
+namespace lumopet {
+
+class CharacterWindow : public QWidget {
+    Q_OBJECT
+public:
+    // windowNumber: K of FormK, 1 to 5.
+    explicit CharacterWindow(int windowNumber);
+
+    int windowNumber() const { return windowNumber_; }
+    int mood() const { return mood_; }
+    bool isLoaded() const { return loaded_; }
+
+    // Loads the window when it is not loaded (at the mouse, steps (-5, -2))
+    // and shows it; a window already shown goes on as it was.
+    void Show();
+    // Hides the window and stops its walk; the next Show loads it again.
+    void Unload();
+
+    void Form_Load();
+    void Timer1_Timer();
+
+    QTimer* Timer1;
+    std::array<QPixmap, 8> Picture1;
+    std::array<FrameOutline, 8> FrameRegions{};
+    double TwipsX = 15;
+    double TwipsY = 15;
+    CharacterMotion Motion;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;   // Form_MouseDown
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    const int windowNumber_;
+    const int mood_;
+    const CharacterArt art_;
+    QPixmap picture_;
+    bool loaded_ = false;
+    // Set while the window is dragged by hand, where the window system
+    // cannot move it itself.
+    std::optional<QPoint> dragOffset_;
+};
+
+}  // namespace lumopet
