@@ -41,8 +41,12 @@ void CharacterWindow::Unload() {
     loaded_ = false;
 }
 
-void CharacterWindow::Form_Load() {
+void CharacterWindow::BuildFrameRegions() {
     for (int k = 0; k < 8; ++k) FrameRegions[k] = BuildFrameOutline(art_.frames[k]);
+}
+
+void CharacterWindow::Form_Load() {
+    BuildFrameRegions();
     setFixedSize(Picture1[0].isNull() ? QSize(kFrameSize, kFrameSize) : Picture1[0].size());
     TwipsX = 1440.0 / logicalDpiX();
     TwipsY = 1440.0 / logicalDpiY();

@@ -35,6 +35,8 @@ public:
     void Unload();
 
     void Form_Load();
+    // The outline of each of the eight frames, from its pixels.
+    void BuildFrameRegions();
     void Timer1_Timer();
 
     QTimer* Timer1;
