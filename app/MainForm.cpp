@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/clock_text.h"
+#include "app/mail_check_host.h"
 #include "app/program.h"
 #include "app/program_windows.h"
 #include "app/settings_files/character_flags.h"
@@ -12,6 +13,7 @@
 #include "mail/mail_library.h"
 #include "settings/SetForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -21,10 +23,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace lumopet {
 namespace {
@@ -41,7 +45,8 @@ void setTextColor(QWidget* widget, const QColor& color) {
 
 }  // namespace
 
-MainForm::MainForm(ProgramWindows& windows) : windows_(windows), program_(windows.program()) {
+MainForm::MainForm(ProgramWindows& windows)
+    : windows_(windows), program_(windows.program()), checkHost_(std::make_unique<WindowMailCheckHost>(windows)) {
     // A fixed single border with a close box only: the "Small" hot-spot
     // stands in for the minimise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -52,6 +57,11 @@ MainForm::MainForm(ProgramWindows& windows) : windows_(windows), program_(window
     setMouseTracking(true);
     setFixedSize(place(kMainClientArea).size());
     buildControls();
+}
+
+MainForm::~MainForm() {
+    // A check still running would call into this window: wait for it.
+    if (checkThread_) checkThread_->wait();
 }
 
 QRect MainForm::place(const Twips& twips) const { return TwipsToPixels(twips, logicalDpiY()); }
@@ -73,16 +83,25 @@ void MainForm::buildControls() {
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         setTextColor(label, Qt::white);
-        connect(label, &HotSpotLabel::mouseMoved, this, [this, text = look.helpText] { ShowHelp(text); });
+        connect(label, &HotSpotLabel::mouseMoved, this, [this, text = look.helpText] {
+            if (!isCheckRunning()) ShowHelp(text);
+        });
     }
     // The title's line is taller than its label: centred, it loses only
     // blank space above and below, not the feet of its letters.
     Label1->setFont(SerifTitleFont(12));
     Label1->setWordWrap(false);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    connect(Label4, &HotSpotLabel::clicked, this, &MainForm::Label4_Click);
-    connect(Label5, &HotSpotLabel::clicked, this, &MainForm::Label5_Click);
-    connect(Label11, &HotSpotLabel::clicked, this, &MainForm::Label11_Click);
+    // One command at a time: while a mail check runs, clicks do nothing.
+    auto onClick = [this](HotSpotLabel* label, void (MainForm::*handler)()) {
+        connect(label, &HotSpotLabel::clicked, this, [this, handler] {
+            if (!isCheckRunning()) (this->*handler)();
+        });
+    };
+    onClick(Label4, &MainForm::Label4_Click);
+    onClick(Label5, &MainForm::Label5_Click);
+    onClick(Label8, &MainForm::Label8_Click);
+    onClick(Label11, &MainForm::Label11_Click);
 
     Label2 = new QLabel(this);
     Label2->setGeometry(place(kLabel2Position));
@@ -201,7 +220,7 @@ void MainForm::ShowHelp(const QString& text) {
 }
 
 void MainForm::mouseMoveEvent(QMouseEvent* event) {
-    ShowHelp(QString());
+    if (!isCheckRunning()) ShowHelp(QString());
     QWidget::mouseMoveEvent(event);
 }
 
@@ -217,10 +236,65 @@ void MainForm::Label5_Click() {
         ShowNotice(this, QStringLiteral("ホームページを開けませんでした。ブラウザーで次のファイルを開いてください。\n%1").arg(page));
 }
 
+void MainForm::Label8_Click() {
+    Label2->setText(kReceivingText);
+    holdOtherWindows(true);
+    checkThread_ = QThread::create([this] { checkResult_ = ReceiveMail(program_, *checkHost_); });
+    connect(checkThread_, &QThread::finished, this, &MainForm::mailCheckDone);
+    checkThread_->start();
+}
+
+void MainForm::mailCheckDone() {
+    checkThread_->deleteLater();
+    checkThread_ = nullptr;
+    holdOtherWindows(false);
+    ReportMailCheck(checkResult_);
+    Q_EMIT mailCheckFinished();
+}
+
+void MainForm::ReportMailCheck(const MailCheckResult& result) {
+    if (result.MailCount >= 1) {
+        Text1->show();
+        Text1->setText(QStringLiteral("新着メール有り。"));
+        if (result.MoodTag >= 1 && result.MoodTag <= kMoodCount) {
+            windows_.characterWindow(LinkOfMood(result.MoodTag).window).Show();
+        } else {
+            SetForm& settings = windows_.setForm();
+            for (int k = 1; k <= kMoodCount; ++k)
+                if (settings.IsBoxTicked(k)) windows_.characterWindow(k).Show();
+        }
+    } else if (result.MailCount == 0) {
+        Text1->show();
+        Text1->setText(QStringLiteral("新着メール無し。"));
+    }
+    // The check used the clock box as its work space; the next tick fills
+    // it again.
+    Text2->clear();
+}
+
+void MainForm::holdOtherWindows(bool hold) {
+    if (hold) {
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window == this || !window->isEnabled() || qobject_cast<CharacterWindow*>(window)) continue;
+            window->setEnabled(false);
+            heldWindows_.emplace_back(window);
+        }
+    } else {
+        for (const QPointer<QWidget>& window : heldWindows_)
+            if (window) window->setEnabled(true);
+        heldWindows_.clear();
+        QGuiApplication::restoreOverrideCursor();
+    }
+}
+
 void MainForm::closeEvent(QCloseEvent* event) {
     // Closing the main window ends the program at once: the other windows
     // go with it, without asking and without their own closing steps.
     event->accept();
+    // In the middle of a check, too: no deletion has been committed, so
+    // every message is on the server or in the history.
+    if (isCheckRunning()) ::_exit(0);
     NMailEndWinSock();
     QCoreApplication::exit(0);
 }

@@ -5,12 +5,17 @@
 
 #include "app/main_form_layout.h"
 #include "app/moods.h"
+#include "mail/receive_mail.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
+#include <memory>
+#include <vector>
 
 class QLabel;
+class QThread;
 class QLineEdit;
 class QTimer;
 
@@ -18,12 +23,14 @@ namespace lumopet {
 
 class HotSpotLabel;
 class ProgramWindows;
+class WindowMailCheckHost;
 struct Program;
 
 class MainForm : public QWidget {
     Q_OBJECT
 public:
     explicit MainForm(ProgramWindows& windows);
+    ~MainForm() override;
 
     void Form_Load();
 
@@ -36,7 +43,11 @@ public:
     void Timer2_Timer();
     void Label4_Click();
     void Label5_Click();
+    void Label8_Click();
     void Label11_Click();
+    // The end of a mail check: the status line and the characters.
+    void ReportMailCheck(const MailCheckResult& result);
+    bool isCheckRunning() const { return checkThread_ != nullptr; }
     void ShowHelp(const QString& text);
 
     HotSpotLabel* hotSpot(HotSpot id) const;
@@ -60,6 +71,9 @@ public:
     QTimer* Timer1;
     QTimer* Timer2;
 
+Q_SIGNALS:
+    void mailCheckFinished();
+
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;  // Form_MouseMove
     void closeEvent(QCloseEvent* event) override;      // Form_QueryUnload, Form_Unload
@@ -67,9 +81,16 @@ protected:
 private:
     QRect place(const Twips& twips) const;
     void buildControls();
+    void mailCheckDone();
+    // Every window but the characters takes no command during a check.
+    void holdOtherWindows(bool hold);
 
     ProgramWindows& windows_;
     Program& program_;
+    std::unique_ptr<WindowMailCheckHost> checkHost_;
+    QThread* checkThread_ = nullptr;
+    MailCheckResult checkResult_;
+    std::vector<QPointer<QWidget>> heldWindows_;
 };
 
 }  // namespace lumopet

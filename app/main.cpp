@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
     // default font is the Japanese one.
     QApplication::setFont(lumopet::JapaneseFont(9));
 
-    lumopet::Program program{lumopet::ProgramPaths::fromEnvironment(), {}};
+    lumopet::Program program{lumopet::ProgramPaths::fromEnvironment()};
     if (!program.paths.createFolders()) {
         lumopet::ShowError(nullptr, QStringLiteral("エラー"),
                            QStringLiteral("データフォルダを作れません。設定と受信したメールを保存できないため、終了します。\n%1")

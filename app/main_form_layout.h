@@ -40,6 +40,7 @@ inline constexpr std::array<Twips, 5> kLabel12Positions{{
 }};
 
 inline const QString kMainCaption = QStringLiteral("ルモペット　Ver 2.13");
+inline const QString kReceivingText = QStringLiteral("メールを受信します。");
 
 struct IndicatorLook {
     QColor color;

@@ -4,12 +4,18 @@
 
 #include "app/program_paths.h"
 #include "app/program_values.h"
+#include "app/viewer_data.h"
+
+#include <utility>
 
 namespace lumopet {
 
 struct Program {
+    explicit Program(ProgramPaths programPaths) : paths(std::move(programPaths)) {}
+
     ProgramPaths paths;
     ProgramValues values;
+    ViewerData viewer;
 };
 
 }  // namespace lumopet

@@ -47,6 +47,8 @@ MainForm& ProgramWindows::mainForm() {
 
 SetForm& ProgramWindows::setForm() { return loaded(setForm_, *this); }
 
+IdPassForm& ProgramWindows::idPassForm() { return loaded(idPassForm_, *this); }
+
 CharacterWindow& ProgramWindows::characterWindow(int number) {
     auto& slot = characters_.at(static_cast<size_t>(number - 1));
     if (!slot) slot = std::make_unique<CharacterWindow>(number);
@@ -55,7 +57,7 @@ CharacterWindow& ProgramWindows::characterWindow(int number) {
 
 void ProgramWindows::ShowOptionForm() { showModeless(loaded(optionForm_, *this)); }
 
-void ProgramWindows::ShowIdPassForm() { showModeless(loaded(idPassForm_, *this)); }
+void ProgramWindows::ShowIdPassForm() { showModeless(idPassForm()); }
 
 void ProgramWindows::ShowSetForm() { showModeless(setForm()); }
 

@@ -35,6 +35,8 @@ public:
     // The character settings, loaded hidden when not loaded.
     SetForm& setForm();
     bool isSetFormLoaded() const { return !setForm_.isNull(); }
+    // The account window, loaded hidden when not loaded.
+    IdPassForm& idPassForm();
     // Form1 to Form5.
     CharacterWindow& characterWindow(int number);
 

@@ -191,6 +191,8 @@ public:
         return perform(QString::number(number), "DELE", true);
     }
 
+    lumopet::Status undoDeletions() override { return perform(QString(), "RSET", true); }
+
     void quit() override {
         // curl sends QUIT when the handle goes, which commits the deletions.
         curl_.reset();

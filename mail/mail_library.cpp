@@ -214,6 +214,16 @@ int NMailPop3DeleteMail(int handle, int number) {
     return 0;
 }
 
+int NMailPop3UndoDeletes(int handle) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    const auto undone = session->pop3->undoDeletions();
+    if (!undone) return fail(s, undone.error(), kMailFailed);
+    return 0;
+}
+
 int NMailPop3Close(int handle) {
     LayerState& s = state();
     std::lock_guard guard(s.lock);

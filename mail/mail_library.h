@@ -78,6 +78,10 @@ int NMailAttachmentFileClose(int reserved);
 // session closes.
 int NMailPop3DeleteMail(int handle, int number);
 
+// Takes back the deletions of this session (RSET), for when what was
+// fetched could not be made safe on disk.
+int NMailPop3UndoDeletes(int handle);
+
 // Ends the session (QUIT): deletions take effect now.
 int NMailPop3Close(int handle);
 

@@ -31,6 +31,8 @@ public:
     virtual lumopet::Result<QByteArray> retrieve(int number) = 0;
     // Marks the message for deletion; the server deletes it at quit().
     virtual lumopet::Status remove(int number) = 0;
+    // Takes back every deletion marked in this session (RSET).
+    virtual lumopet::Status undoDeletions() = 0;
     // Ends the session (QUIT), which commits the deletions.
     virtual void quit() = 0;
 };

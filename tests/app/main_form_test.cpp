@@ -34,7 +34,7 @@ protected:
     }
 
     test::TempFolder folder;
-    Program program{ProgramPaths(folder.path()), {}};
+    Program program{ProgramPaths(folder.path())};
     ProgramWindows windows{program};
 };
 

@@ -53,6 +53,11 @@ public:
         box_->marked.insert(number);
         return success();
     }
+    lumopet::Status undoDeletions() override {
+        box_->log.append(QStringLiteral("rset"));
+        box_->marked.clear();
+        return success();
+    }
     void quit() override {
         box_->log.append(QStringLiteral("quit"));
         box_->deleted.insert(box_->marked.begin(), box_->marked.end());

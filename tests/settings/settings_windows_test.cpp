@@ -75,7 +75,7 @@ protected:
     }
 
     test::TempFolder folder;
-    Program program{ProgramPaths(folder.path()), {}};
+    Program program{ProgramPaths(folder.path())};
     FakeWindows windows{program};
     std::vector<MessageRequest> messages;
 };

@@ -1,0 +1,23 @@
+#pragma once
+// What the history viewer shows, kept apart from its window: the rows of its
+// list and the message in its display boxes. A mail check fills them; the
+// viewer shows them when it opens.
+
+#include <QString>
+
+#include <vector>
+
+namespace lumopet {
+
+struct ViewerRow {
+    QString subject;
+    QString from;
+    QString date;
+};
+
+struct ViewerData {
+    std::vector<ViewerRow> rows;
+    QString subject, date, from, body;
+};
+
+}  // namespace lumopet

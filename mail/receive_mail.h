@@ -1,0 +1,47 @@
+#pragma once
+// The mail check: every waiting message fetched in server order, its
+// attachments saved, stored in the received history, listed for the
+// viewer, and deleted from the server, which happens only when the session
+// closes, after the history is safely on disk.
+//
+// The check runs off the window thread; whatever it shows goes through the
+// host, which the windows implement.
+
+#include <QString>
+
+namespace lumopet {
+
+struct Program;
+
+class MailCheckHost {
+public:
+    virtual ~MailCheckHost() = default;
+    virtual void setHelpLine(const QString& text) = 0;
+    // Message number of count is being fetched.
+    virtual void showProgress(int number, int count) = 0;
+    // The ID and password boxes of the account window (loaded hidden when
+    // it is not), and the window itself when one of them is empty.
+    virtual void setAccountTexts(const QString& id, const QString& password) = 0;
+    virtual void showIdPassForm() = 0;
+    virtual void clearViewerList() = 0;
+    virtual void addViewerRow(const QString& subject, const QString& from, const QString& date) = 0;
+    virtual void showInViewer(const QString& subject, const QString& date, const QString& from, const QString& body) = 0;
+    // A message box with an OK button; returns when it is answered.
+    virtual void showMessage(const QString& text, const QString& title) = 0;
+};
+
+struct MailCheckResult {
+    // Messages stored: > 0 new mail, 0 none, < 0 the login or the listing
+    // failed (the error has been shown).
+    int MailCount = 0;
+    // The character tag of the last message stored; 0 for none.
+    int MoodTag = 0;
+};
+
+inline const QString kCheckingText = QStringLiteral("メールのチェックをしています。");
+inline const QString kAttachmentMailText =
+    QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
+
+MailCheckResult ReceiveMail(Program& program, MailCheckHost& host);
+
+}  // namespace lumopet

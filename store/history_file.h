@@ -1,0 +1,84 @@
+#pragma once
+// The received and the sent history: appending, reading, marking for
+// deletion and removing the marked records.
+//
+// Removal never leaves the only copy of the mail in a temporary file: the
+// compacted history is built beside the old one under the rewrite-copy
+// name, flushed to disk and renamed over it. Until the rename the old
+// history is untouched; after it the new one is complete.
+
+#include "app/program_paths.h"
+#include "app/result.h"
+#include "store/history_record.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace lumopet {
+
+// "\★MAilData\srndata2.data" (received) or "\★MAilData\srndata5.data" (sent).
+QString HistoryPath(const ProgramPaths& paths, History history);
+// "\★MAilData\SRNDATA2.TMP" or "\★MAilData\SRNDATA5.TMP".
+QString RewriteCopyPath(const ProgramPaths& paths, History history);
+
+// Writes the record as number n = round(file length / 12284) + 1, the
+// length rounded to the nearest whole record, halves to even: that is where
+// the Windows version put it, so a file whose length is not a whole number
+// of records goes on as it always did. Live is 1. Creates the file when it
+// is missing (its folder must exist). Returns n. Does not flush to disk;
+// see SyncHistory.
+Result<int> AppendRecord(const QString& file, const HistoryRecord& record, History history);
+
+// Flushes the file, and the folder entry that names it, to disk. The mail
+// check calls it once, after appending, before it lets the server delete the
+// messages: a power cut must not lose mail the server no longer holds.
+Status SyncHistory(const QString& file);
+
+// Record n (from 1). Fails when the file has no complete record n.
+Result<HistoryRecord> ReadRecord(const QString& file, int n);
+
+// Records 1, 2, … up to the first incomplete one, in file order, marked ones
+// included. A missing file has none.
+std::vector<HistoryRecord> ReadAll(const QString& file);
+
+struct HistoryListEntry {
+    QString Subject;
+    QString Column2;
+    QString Column3;
+};
+
+// What a history window lists: the three columns of every complete record,
+// entry i for record i + 1 (marked ones included, so the numbers match),
+// without decoding a single body. Reads 280 bytes of each record.
+std::vector<HistoryListEntry> ReadListing(const QString& file);
+
+// Marks record n for deletion (Live 0). The record is the one the window
+// shows: when record n no longer has its subject and columns (the file
+// changed since it was listed), nothing is marked and the call fails. Only
+// the Live field is written, so the rest of the record keeps its bytes.
+Status MarkDeleted(const QString& file, int n, HistoryRecord record);
+
+// Removes every record whose Live is 0; the others keep their order and are
+// numbered from 1 again. A leftover rewrite copy is settled first, as at
+// start (RecoverRewriteCopy). The compacted file is built at rewriteCopy,
+// flushed, and renamed over the history; with nothing marked the history is
+// not rewritten at all. A trailing incomplete record is not a record and is
+// dropped.
+Status Compact(const QString& file, const QString& rewriteCopy);
+
+enum class Recovery { Nothing, RestoredFromCopy, RemovedStaleCopy };
+
+// Run at start. A rewrite copy left by a crash is never dropped unread:
+// - history missing, or shorter than the copy: the crash came in the middle
+//   of a rebuild of the history (the Windows version deleted the history and
+//   rebuilt it from the copy), so the copy is the whole mail. It replaces the
+//   history; records that were marked stay marked, and the next Compact
+//   removes them.
+// - otherwise the history is intact and the copy is an unfinished
+//   compaction (ours builds the copy and renames it; it is never longer than
+//   the history), or the copy the Windows version made before it deleted
+//   anything: it is removed.
+Result<Recovery> RecoverRewriteCopy(const QString& file, const QString& rewriteCopy);
+
+}  // namespace lumopet

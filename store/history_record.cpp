@@ -1,0 +1,85 @@
+#include "store/history_record.h"
+
+#include "app/cp932.h"
+#include "app/text_helpers.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lumopet {
+namespace {
+
+namespace layout = record_layout;
+
+constexpr char kBlank = ' ';
+
+// Only U+0020: the Windows version trimmed nothing else, and a full-width
+// blank (U+3000) at the start of a Japanese subject is meant.
+QStringView stripBlanks(QStringView text) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin] == u' ') ++begin;
+    while (end > begin && text[end - 1] == u' ') --end;
+    return text.sliced(begin, end - begin);
+}
+
+// Every line break as CR LF: a body typed in a Qt window has bare LFs.
+QString withCrLf(QStringView text) {
+    QString result;
+    result.reserve(text.size() + text.size() / 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            result += u"\r\n";
+            if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+        } else if (c == u'\n') {
+            result += u"\r\n";
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+void put(QByteArray& record, RecordField field, QStringView text) {
+    const QByteArray bytes = cp932::truncate(cp932::encode(text), field.size);
+    std::memcpy(record.data() + field.offset, bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+}  // namespace
+
+QByteArray EncodeRecord(const HistoryRecord& record, History history) {
+    // Blanks everywhere first: what no field overwrites is the padding.
+    QByteArray bytes(kHistoryRecordSize, kBlank);
+    put(bytes, layout::Subject, stripBlanks(record.Subject));
+    // The sent history's date column is the clock text, blanks and all.
+    put(bytes, layout::Column2, history == History::Sent ? QStringView(record.Column2) : stripBlanks(record.Column2));
+    put(bytes, layout::Column3, stripBlanks(record.Column3));
+    put(bytes, layout::Body, withCrLf(stripBlanks(record.Body)));
+    bytes[layout::LineEnd.offset] = '\r';
+    bytes[layout::LineEnd.offset + 1] = '\n';
+    const auto live = static_cast<std::uint16_t>(record.Live);
+    bytes[layout::Live.offset] = static_cast<char>(live & 0xFF);
+    bytes[layout::Live.offset + 1] = static_cast<char>(live >> 8);
+    return bytes;
+}
+
+QString DecodeField(QByteArrayView record, RecordField field) {
+    // A short buffer reads as a blank field rather than past its end.
+    const qsizetype size = std::clamp<qsizetype>(record.size() - field.offset, 0, field.size);
+    const QString text = CutAtNul(cp932::decode(record.sliced(std::min(field.offset, record.size()), size)));
+    return stripBlanks(text).toString();
+}
+
+std::int16_t RecordLive(QByteArrayView record) {
+    if (record.size() < layout::Live.end()) return 0;
+    const auto low = static_cast<unsigned char>(record[layout::Live.offset]);
+    const auto high = static_cast<unsigned char>(record[layout::Live.offset + 1]);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
+}
+
+HistoryRecord DecodeRecord(QByteArrayView bytes) {
+    return HistoryRecord{DecodeField(bytes, layout::Subject), DecodeField(bytes, layout::Column2),
+                         DecodeField(bytes, layout::Column3), DecodeField(bytes, layout::Body), RecordLive(bytes)};
+}
+
+}  // namespace lumopet

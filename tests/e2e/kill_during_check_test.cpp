@@ -1,0 +1,86 @@
+// A program killed at any moment of a mail check loses nothing: every
+// message is on the server or in the history (twice at worst).
+
+#include "app/program_paths.h"
+#include "mail/mail_library.h"
+#include "store/history_file.h"
+#include "tests/e2e/local_mail_servers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QProcess>
+#include <QSet>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace lumopet {
+namespace {
+
+constexpr int kMessages = 150;
+
+// The subjects waiting on the server, read without deleting anything.
+QSet<QString> subjectsOnServer(const QString& server) {
+    QSet<QString> subjects;
+    const int handle = NMailPop3Connect(server);
+    const int count = NMailPop3Authenticate(handle, QStringLiteral("killed"), QStringLiteral("pw"), 0);
+    if (count < 0) {
+        QString error;
+        NMailGetMessage(0, error);
+        ADD_FAILURE() << "cannot list the server: " << error.toStdString();
+    }
+    for (int n = 1; n <= count; ++n) {
+        MailTexts texts;
+        NMailPop3GetMailStatus(handle, n, texts, 0);
+        subjects.insert(texts.subject);
+    }
+    NMailPop3Close(handle);
+    return subjects;
+}
+
+TEST(KillDuringCheck, EveryMessageIsOnTheServerOrInTheHistory) {
+    test::LocalMailServers servers({QStringLiteral("killed:pw")});
+    ASSERT_TRUE(servers.running()) << servers.error().toStdString();
+    qputenv("LUMOPET_CA_FILE", servers.caFile().toUtf8());  // for the driver, too
+    for (int i = 1; i <= kMessages; ++i)
+        ASSERT_TRUE(servers.deliver(QStringLiteral("killed"),
+                                    QStringLiteral("Subject: msg %1\r\n\r\nbody %1\r\n").arg(i).toUtf8()));
+    test::TempFolder home;
+    const ProgramPaths paths(home.path());
+    ASSERT_TRUE(paths.createFolders());
+    home.write(QStringLiteral("sorane.ini"), QStringLiteral("POP3=%1\r\n").arg(servers.pop3()).toUtf8());
+    home.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=killed\r\nNAME2=pw\r\n");
+
+    const int delays[] = {40, 90, 150, 220, 300, 400, 550, 700};
+    int kills = 0;
+    for (int round = 0; round < 30 && servers.count(QStringLiteral("killed")) > 0; ++round) {
+        QProcess driver;
+        driver.start(QStringLiteral(LUMOPET_DRIVER), {home.path()});
+        ASSERT_TRUE(driver.waitForStarted());
+        const bool lastRound = round >= 12;
+        if (lastRound || driver.waitForFinished(delays[round % 8])) {
+            driver.waitForFinished(60000);
+        } else {
+            driver.kill();  // SIGKILL: no chance to tidy up
+            driver.waitForFinished();
+            ++kills;
+        }
+        QSet<QString> kept = subjectsOnServer(servers.pop3());
+        for (const HistoryListEntry& entry : ReadListing(paths.path(QStringLiteral("\\★MAilData\\srndata2.data"))))
+            kept.insert(entry.Subject);
+        for (int i = 1; i <= kMessages; ++i)
+            ASSERT_TRUE(kept.contains(QStringLiteral("msg %1").arg(i))) << "msg " << i << " lost after round " << round;
+    }
+    EXPECT_GT(kills, 0) << "the check was never caught in the middle";
+    EXPECT_EQ(servers.count(QStringLiteral("killed")), 0);
+}
+
+}  // namespace
+}  // namespace lumopet
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    lumopet::NMailInitializeWinSock();
+    const int result = RUN_ALL_TESTS();
+    lumopet::NMailEndWinSock();
+    return result;
+}

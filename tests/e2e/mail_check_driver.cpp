@@ -1,0 +1,41 @@
+// Runs one mail check on a program folder, with no windows: the same code
+// the receive hot-spot runs. The kill test stops it at random moments.
+//   mail_check_driver PROGRAM_FOLDER
+
+#include "app/program.h"
+#include "app/settings_files/server_settings.h"
+#include "mail/mail_library.h"
+#include "mail/receive_mail.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+class SilentHost : public lumopet::MailCheckHost {
+public:
+    void setHelpLine(const QString&) override {}
+    void showProgress(int, int) override {}
+    void setAccountTexts(const QString&, const QString&) override {}
+    void showIdPassForm() override {}
+    void clearViewerList() override {}
+    void addViewerRow(const QString&, const QString&, const QString&) override {}
+    void showInViewer(const QString&, const QString&, const QString&, const QString&) override {}
+    void showMessage(const QString& text, const QString&) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    if (argc < 2) return 2;
+    lumopet::Program program{lumopet::ProgramPaths(QString::fromLocal8Bit(argv[1]))};
+    lumopet::ReadServerSettings(program.paths.path(lumopet::files::ServerSettings), program.values);
+    lumopet::NMailInitializeWinSock();
+    SilentHost host;
+    const lumopet::MailCheckResult result = lumopet::ReceiveMail(program, host);
+    lumopet::NMailEndWinSock();
+    std::printf("%d\n", result.MailCount);
+    return 0;
+}

@@ -1,0 +1,230 @@
+// The mail check as the user runs it: the main window's receive hot-spot,
+// offscreen, against our own local POP3 server.
+
+#include "app/MainForm.h"
+#include "app/program.h"
+#include "app/program_windows.h"
+#include "app/ui/hot_spot_label.h"
+#include "app/ui/message_box.h"
+#include "chara/CharacterWindow.h"
+#include "mail/receive_mail.h"
+#include "settings/IdPassForm.h"
+#include "store/history_file.h"
+#include "tests/e2e/local_mail_servers.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace lumopet {
+namespace {
+
+test::LocalMailServers* servers = nullptr;
+
+class ServersEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        QStringList accounts;
+        for (int i = 1; i <= 12; ++i) accounts << QStringLiteral("user%1:pw%1").arg(i);
+        servers = new test::LocalMailServers(accounts);
+        ASSERT_TRUE(servers->running()) << servers->error().toStdString();
+        qputenv("LUMOPET_CA_FILE", servers->caFile().toUtf8());
+    }
+    void TearDown() override {
+        delete servers;
+        servers = nullptr;
+    }
+};
+
+QByteArray message(const QString& subject, const QString& body) {
+    return (QStringLiteral("From: sender@localhost\r\nSubject: %1\r\nMIME-Version: 1.0\r\n"
+                           "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n%2\r\n")
+                .arg(subject, body))
+        .toUtf8();
+}
+
+class MailCheck : public ::testing::Test {
+protected:
+    // A program folder pointed at the account userN.
+    void prepare(int account, const QString& pop3 = QString(), bool withPassword = true) {
+        user = QStringLiteral("user%1").arg(account);
+        ASSERT_TRUE(program.paths.createFolders());
+        folder.write(QStringLiteral("sorane.ini"),
+                     QStringLiteral("SMTP=%1\r\nPOP3=%2\r\nMAIL=%3@localhost\r\nAPOP=0\r\n")
+                         .arg(servers->smtp(), pop3.isEmpty() ? servers->pop3() : pop3, user)
+                         .toUtf8());
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
+                     QStringLiteral("[EXEINI]\r\nNAME=%1\r\nNAME2=%2\r\nNAME3=1\r\n")
+                         .arg(user, withPassword ? QStringLiteral("pw%1").arg(account) : QString())
+                         .toUtf8());
+        SetMessageAnswerer([this](const MessageRequest& request) {
+            boxes.append(request);
+            return MessageAnswer::Ok;
+        });
+    }
+    void TearDown() override { SetMessageAnswerer({}); }
+
+    void deliver(const QString& subject, const QString& body) { ASSERT_TRUE(servers->deliver(user, message(subject, body))); }
+
+    MainForm& check() {
+        MainForm& form = windows.mainForm();
+        if (!loaded) {
+            form.Form_Load();
+            form.show();
+            loaded = true;
+        }
+        QSignalSpy finished(&form, &MainForm::mailCheckFinished);
+        QTest::mouseClick(form.Label8, Qt::LeftButton);
+        EXPECT_TRUE(finished.wait(20000));
+        return form;
+    }
+
+    std::vector<HistoryRecord> history() { return ReadAll(HistoryPath(program.paths, History::Received)); }
+
+    std::vector<int> shownCharacters() {
+        std::vector<int> shown;
+        for (int k = 1; k <= 5; ++k)
+            if (windows.characterWindow(k).isVisible()) shown.push_back(k);
+        return shown;
+    }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    ProgramWindows windows{program};
+    QString user;
+    QList<MessageRequest> boxes;
+    bool loaded = false;
+};
+
+TEST_F(MailCheck, StoresInServerOrderDeletesAndShowsTheDefaultCharacters) {
+    prepare(1);
+    folder.write(QStringLiteral("★MailData/CharaData.ini"), "[EXEINI]\r\nNAME2=1\r\n");  // mood 3: Form5
+    deliver(QStringLiteral("first"), QStringLiteral("tagged\r\n\r\n\r\n\r\nLumopet（④の選択）"));
+    deliver(QStringLiteral("second"), QStringLiteral("plain"));
+    deliver(QStringLiteral("third"), QStringLiteral("plain too"));
+    MainForm& form = check();
+    const auto stored = history();
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0].Subject, QStringLiteral("first"));
+    EXPECT_EQ(stored[1].Subject, QStringLiteral("second"));
+    EXPECT_EQ(stored[2].Subject, QStringLiteral("third"));
+    EXPECT_EQ(stored[0].Column2, QStringLiteral("sender@localhost"));
+    EXPECT_EQ(servers->count(user), 0);
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_TRUE(form.Text1->isVisible());
+    EXPECT_EQ(shownCharacters(), std::vector<int>{5}) << "the last message has no tag";
+    EXPECT_EQ(program.viewer.rows.size(), 3u);
+    EXPECT_EQ(program.viewer.subject, QStringLiteral("third"));
+    EXPECT_TRUE(form.Text2->text().isEmpty()) << "until the next clock tick";
+    EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("添付フォルダ/0.txt"))));
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+struct TagCase {
+    const char* name;
+    QString body;
+    std::vector<int> windows;
+};
+
+class MailCheckTags : public MailCheck, public ::testing::WithParamInterface<TagCase> {};
+
+TEST_P(MailCheckTags, ShowTheCharacterOfTheFirstTagInTableOrder) {
+    static int account = 2;
+    prepare(account++);
+    deliver(QStringLiteral("tag"), GetParam().body);
+    check();
+    EXPECT_EQ(shownCharacters(), GetParam().windows);
+    ASSERT_EQ(history().size(), 1u);
+    EXPECT_TRUE(history()[0].Body.contains(GetParam().body.trimmed()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, MailCheckTags,
+    ::testing::Values(TagCase{"five_and_two_give_two", QStringLiteral("Lumopet（⑤の選択）\r\nLumopet（②の選択）"), {1}},
+                      TagCase{"one_without_bracket", QStringLiteral("abc\r\nLumopet（①の選択"), {4}},
+                      TagCase{"no_tag_no_box", QStringLiteral("Lumopet(3)"), {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MailCheck, AttachmentsAreExtractedAndNotedOnlyForTheLowerCaseWord) {
+    prepare(5);
+    deliver(QStringLiteral("capital"), QStringLiteral("See the Attachment"));
+    ASSERT_TRUE(servers->deliver(
+        user, "From: a@localhost\r\nSubject: with file\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+              "--b\r\nContent-Type: text/plain\r\n\r\nhere it is\r\n--b\r\nContent-Type: text/plain; name=\"note.txt\"\r\n"
+              "Content-Disposition: attachment; filename=\"note.txt\"\r\n\r\nnote\r\n--b--\r\n"));
+    check();
+    const auto stored = history();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_FALSE(stored[0].Body.contains(kAttachmentMailText));
+    EXPECT_TRUE(stored[1].Body.startsWith(QStringLiteral("here it is")));
+    EXPECT_TRUE(stored[1].Body.endsWith(QStringLiteral("\r\n") + kAttachmentMailText)) << stored[1].Body.toStdString();
+    EXPECT_EQ(folder.read(QStringLiteral("添付フォルダ/note.txt")).trimmed(), QByteArray("note"));
+    EXPECT_EQ(QDir(folder.path(QStringLiteral("添付フォルダ"))).entryList(QDir::Files), QStringList{QStringLiteral("note.txt")});
+}
+
+TEST_F(MailCheck, NoMailSaysSoAndShowsNoCharacter) {
+    prepare(6);
+    folder.write(QStringLiteral("★MailData/CharaData.ini"), "[EXEINI]\r\nNAME1=1\r\n");
+    MainForm& form = check();
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール無し。"));
+    EXPECT_TRUE(shownCharacters().empty());
+    EXPECT_TRUE(history().empty());
+}
+
+TEST_F(MailCheck, AWrongPasswordShowsTheServersTextAndLeavesTheStatus) {
+    prepare(7);
+    folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user7\r\nNAME2=wrong\r\n");
+    deliver(QStringLiteral("kept"), QStringLiteral("body"));
+    MainForm& form = check();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].title, QStringLiteral("エラー"));
+    EXPECT_TRUE(boxes[0].text.startsWith(QStringLiteral("-ERR"))) << boxes[0].text.toStdString();
+    EXPECT_TRUE(form.Text1->isHidden());
+    EXPECT_EQ(servers->count(user), 1);
+}
+
+TEST_F(MailCheck, AStoppedServerMeansNoNewMailAndNoBox) {
+    prepare(8, QStringLiteral("127.0.0.1:1"));
+    MainForm& form = check();
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール無し。"));
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(MailCheck, AnEmptyPasswordOpensTheAccountWindow) {
+    prepare(9, QString(), false);
+    deliver(QStringLiteral("waiting"), QStringLiteral("body"));
+    MainForm& form = check();
+    EXPECT_TRUE(windows.idPassForm().isVisible());
+    EXPECT_EQ(windows.idPassForm().IdText->text(), QStringLiteral("user9"));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール無し。"));
+    EXPECT_EQ(servers->count(user), 1);
+}
+
+TEST_F(MailCheck, AHistoryThatCannotBeWrittenLeavesTheMailOnTheServer) {
+    prepare(10);
+    deliver(QStringLiteral("one"), QStringLiteral("body"));
+    deliver(QStringLiteral("two"), QStringLiteral("body"));
+    // A folder where the history file should be: no record can be written.
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("★MailData/srndata2.data")));
+    check();
+    ASSERT_FALSE(boxes.isEmpty());
+    EXPECT_EQ(boxes.back().title, QStringLiteral("エラー"));
+    EXPECT_EQ(servers->count(user), 2);
+}
+
+}  // namespace
+}  // namespace lumopet
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new lumopet::ServersEnvironment);
+    return RUN_ALL_TESTS();
+}
