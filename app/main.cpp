@@ -6,6 +6,7 @@
 #include "app/program_windows.h"
 #include "app/ui/message_box.h"
 #include "app/ui/window_helpers.h"
+#include "store/history_file.h"
 
 #include <QApplication>
 
@@ -22,6 +23,14 @@ int main(int argc, char* argv[]) {
                            QStringLiteral("データフォルダを作れません。設定と受信したメールを保存できないため、終了します。\n%1")
                                .arg(program.paths.folder()));
         return 1;
+    }
+
+    // A history rewrite cut short by a crash left its copy behind: bring
+    // the mail back before anything reads or writes the histories.
+    for (const lumopet::History history : {lumopet::History::Received, lumopet::History::Sent}) {
+        const auto recovered = lumopet::RecoverRewriteCopy(lumopet::HistoryPath(program.paths, history),
+                                                           lumopet::RewriteCopyPath(program.paths, history));
+        if (!recovered) lumopet::ShowError(nullptr, QStringLiteral("エラー"), recovered.error());
     }
 
     lumopet::ProgramWindows windows(program);

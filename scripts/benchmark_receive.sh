@@ -50,12 +50,16 @@ mpop --host=127.0.0.1 --port="$port" --user=bench --passwordeval='echo benchpw' 
     --delivery=maildir,"$work/maildir" --uidls-file="$work/uidls" >/dev/null
 mpop_time=$(seconds "$start" "$(date +%s%N)")
 
-# fetchmail, handing each message to a delivery command.
-printf 'set no syslog\npoll 127.0.0.1 service %s proto pop3 user "bench" password "benchpw" sslcertck sslcertfile "%s" fetchall nokeep mda "/bin/sh -c \\"cat >/dev/null\\""\n' "$port" "$ca" >"$work/fetchmailrc"
+# fetchmail, handing each message to a delivery command. Plain POP3: its
+# STLS does not get along with the servers' own certificate here.
+cat >"$work/fetchmailrc" <<RC
+set no syslog
+poll 127.0.0.1 service $port proto pop3 user "bench" password "benchpw" sslproto "" fetchall nokeep mda "/usr/bin/md5sum"
+RC
 chmod 600 "$work/fetchmailrc"
 fill
 start=$(date +%s%N)
-fetchmail -f "$work/fetchmailrc" --pidfile "$work/fetchmail.pid" >/dev/null 2>&1 || true
+fetchmail -f "$work/fetchmailrc" --pidfile "$work/fetchmail.pid" >"$work/fetchmail.log" 2>&1 || { echo "fetchmail failed:"; tail -n 3 "$work/fetchmail.log"; }
 fetchmail_time=$(seconds "$start" "$(date +%s%N)")
 
 stored=$(/usr/bin/python3 -c 'import sys; print(__import__("os").path.getsize(sys.argv[1]) // 12284)' "$home/★MailData/srndata2.data")

@@ -328,7 +328,7 @@ Status Compact(const QString& file, const QString& rewriteCopy) {
         return writeFailure(rewriteCopy, error);
     };
     if (::fchmod(copy.get(), info.st_mode & 07777) != 0) return abandon(errno);
-    bool inKernel = true;
+    bool inKernel = false;
     qint64 written = 0;
     for (const LiveRun& run : *runs) {
         const qint64 length = (run.last - run.first) * S;
