@@ -248,6 +248,9 @@ void MainForm::mailCheckDone() {
     checkThread_->deleteLater();
     checkThread_ = nullptr;
     holdOtherWindows(false);
+    // The count of the last message was for the way; the line keeps saying
+    // what the check did.
+    if (Label2->text().startsWith(kCheckingText)) Label2->setText(kCheckingText);
     ReportMailCheck(checkResult_);
     Q_EMIT mailCheckFinished();
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Writes the messages that ./run.sh leaves waiting in the demo mailbox:
 one written the way Windows mailers write Japanese (ISO-2022-JP, the
-circled digit of the character tag in NEC row 13), one with a fortune, one
-with an attachment whose name is Japanese. Run it again to remake them."""
+circled digit of the character tag in NEC row 13), one with an attachment
+whose name is Japanese, and last one with a fortune, whose tag shows the
+character of mood 5 after a check. Run it again to remake them."""
 
 import base64
 import os
@@ -69,7 +70,7 @@ fortune = ("今日の運勢をどうぞ。\r\n\r\n★★★　この占いは Ve
            "（だからこそ占い♪）　送信者にも内容は判りませんので、あしからず・・・当たるも八卦、当たらぬも八卦。★★★"
            "\r\n\r\n中吉：ほのぼの、小さな幸福感を味わえる一日。その満足を他人にも分け与えれば、明日は更に運気アップ！"
            "\r\n\r\n\r\n\r\nLumopet（⑤の選択）\r\n")
-write("2_fortune.eml",
+write("3_fortune.eml",
       b"From: bob@localhost\r\nTo: alice@localhost\r\n"
       b"Subject: =?UTF-8?B?" + base64.b64encode("おみくじ付きです".encode()) + b"?=\r\n"
       b"Date: Mon, 07 Dec 2026 12:30:00 +0900\r\nMessage-ID: <demo-2@localhost>\r\nMIME-Version: 1.0\r\n"
@@ -77,7 +78,7 @@ write("2_fortune.eml",
       + CRLF.join(base64.encodebytes(fortune.encode()).splitlines()) + CRLF)
 
 attachment = "会議資料です。\r\nよろしくお願いします。\r\n".encode("cp932")
-write("3_attachment_japanese_name.eml",
+write("2_attachment_japanese_name.eml",
       b"From: " + word("山田 太郎") + b" <taro@localhost>\r\nTo: alice@localhost\r\n"
       b"Subject: " + word("資料送付") + b"\r\nDate: Mon, 07 Dec 2026 15:45:00 +0900\r\n"
       b"Message-ID: <demo-3@localhost>\r\nMIME-Version: 1.0\r\n"

@@ -194,12 +194,12 @@ TEST(MailServers, TheDemoMailboxReadsAsItShould) {
     EXPECT_EQ(received[0].texts.subject, QStringLiteral("ようこそ"));
     EXPECT_EQ(received[0].texts.from, QStringLiteral("ルモペット <welcome@localhost>"));
     EXPECT_TRUE(received[0].bodyBefore.endsWith(QStringLiteral("Lumopet（③の選択）\r\n"))) << received[0].bodyBefore.toStdString();
-    EXPECT_EQ(received[1].texts.subject, QStringLiteral("おみくじ付きです"));
-    EXPECT_TRUE(received[1].bodyBefore.contains(QStringLiteral("中吉：ほのぼの")));
-    EXPECT_TRUE(received[1].bodyBefore.contains(QStringLiteral("Lumopet（⑤の選択）")));
-    EXPECT_EQ(received[2].texts.subject, QStringLiteral("資料送付"));
-    EXPECT_EQ(received[2].attachmentResult, 1);
+    EXPECT_EQ(received[1].texts.subject, QStringLiteral("資料送付"));
+    EXPECT_EQ(received[1].attachmentResult, 1);
     EXPECT_EQ(folder.read(QStringLiteral("資料.txt")), cp932::encode(QStringLiteral("会議資料です。\r\nよろしくお願いします。\r\n")));
+    EXPECT_EQ(received[2].texts.subject, QStringLiteral("おみくじ付きです"));
+    EXPECT_TRUE(received[2].bodyBefore.contains(QStringLiteral("中吉：ほのぼの")));
+    EXPECT_TRUE(received[2].bodyBefore.contains(QStringLiteral("Lumopet（⑤の選択）")));
 }
 
 // --- Logins and TLS.
