@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <optional>
-#include <vector>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lumopet {
 namespace {
@@ -215,7 +215,8 @@ Result<int> AppendRecord(const QString& file, const HistoryRecord& record, Histo
     HistoryRecord live = record;
     live.Live = 1;
     const QByteArray bytes = EncodeRecord(live, history);
-    if (!writeAt(fd.get(), bytes.constData(), bytes.size(), offsetOf(static_cast<int>(n)))) return writeFailure(file, errno);
+    if (!writeAt(fd.get(), bytes.constData(), bytes.size(), offsetOf(static_cast<int>(n))))
+        return writeFailure(file, errno);
     if (!fd.close()) return writeFailure(file, errno);
     return static_cast<int>(n);
 }
@@ -243,7 +244,8 @@ std::vector<HistoryRecord> ReadAll(const QString& file) {
     QByteArray block(kRecordsPerBlock * S, Qt::Uninitialized);
     for (qint64 offset = 0;; offset += block.size()) {
         const qint64 got = readAt(fd.get(), block.data(), block.size(), offset);
-        for (qint64 at = 0; at + S <= got; at += S) records.push_back(DecodeRecord(QByteArrayView(block).sliced(at, S)));
+        for (qint64 at = 0; at + S <= got; at += S)
+            records.push_back(DecodeRecord(QByteArrayView(block).sliced(at, S)));
         if (got < block.size()) break;
     }
     return records;
@@ -279,7 +281,8 @@ Status MarkDeleted(const QString& file, int n, HistoryRecord record) {
     const QByteArrayView view(columns, sizeof columns);
     if (DecodeField(view, layout::Subject) != record.Subject || DecodeField(view, layout::Column2) != record.Column2 ||
         DecodeField(view, layout::Column3) != record.Column3)
-        return Failure{QStringLiteral("履歴ファイル「%1」の %2 件目が一覧と違うため、削除しませんでした。").arg(file).arg(n)};
+        return Failure{
+            QStringLiteral("履歴ファイル「%1」の %2 件目が一覧と違うため、削除しませんでした。").arg(file).arg(n)};
     const char marked[2] = {0, 0};
     if (!writeAt(fd.get(), marked, 2, offsetOf(n) + layout::Live.offset)) return writeFailure(file, errno);
     return success();
@@ -330,7 +333,7 @@ Result<Recovery> RecoverRewriteCopy(const QString& file, const QString& rewriteC
         return readFailure(rewriteCopy, errno);
     }
     struct stat history {};
-    bool historyThere = ::stat(nameOf(file).constData(), &history) == 0;
+    const bool historyThere = ::stat(nameOf(file).constData(), &history) == 0;
     if (!historyThere && errno != ENOENT) return readFailure(file, errno);
     if (!historyThere || history.st_size < copy.st_size) {
         const Status restored = restoreFromCopy(file, rewriteCopy);

@@ -63,8 +63,8 @@ Status MarkDeleted(const QString& file, int n, HistoryRecord record);
 // numbered from 1 again. A leftover rewrite copy is settled first, as at
 // start (RecoverRewriteCopy). The compacted file is built at rewriteCopy,
 // flushed, and renamed over the history; with nothing marked the history is
-// not rewritten at all. A trailing incomplete record is not a record and is
-// dropped.
+// not rewritten at all. A trailing incomplete record is not a record: a
+// rewrite leaves it out.
 Status Compact(const QString& file, const QString& rewriteCopy);
 
 enum class Recovery { Nothing, RestoredFromCopy, RemovedStaleCopy };
@@ -74,7 +74,8 @@ enum class Recovery { Nothing, RestoredFromCopy, RemovedStaleCopy };
 //   of a rebuild of the history (the Windows version deleted the history and
 //   rebuilt it from the copy), so the copy is the whole mail. It replaces the
 //   history; records that were marked stay marked, and the next Compact
-//   removes them.
+//   removes them. A shorter history it replaces is kept beside it as
+//   "<history>.replaced": it may hold mail that came after the crash.
 // - otherwise the history is intact and the copy is an unfinished
 //   compaction (ours builds the copy and renames it; it is never longer than
 //   the history), or the copy the Windows version made before it deleted

@@ -10,15 +10,11 @@
 
 #include <cstring>
 #include <optional>
+#include <sys/stat.h>
 
 namespace lumopet {
 
 // Found by GoogleTest through the record's namespace.
-HistoryRecord fields(const QString& subject, const QString& column2 = {}, const QString& column3 = {},
-                     const QString& body = {}) {
-    return HistoryRecord{subject, column2, column3, body, 1};
-}
-
 bool operator==(const HistoryRecord& a, const HistoryRecord& b) {
     return a.Subject == b.Subject && a.Column2 == b.Column2 && a.Column3 == b.Column3 && a.Body == b.Body &&
            a.Live == b.Live;
@@ -48,6 +44,11 @@ QByteArray windowsRecord(const QByteArray& subject, const QByteArray& column2, c
     return bytes;
 }
 
+HistoryRecord fields(const QString& subject, const QString& column2 = {}, const QString& column3 = {},
+                     const QString& body = {}) {
+    return HistoryRecord{subject, column2, column3, body, 1};
+}
+
 HistoryRecord record(const char* subject, std::int16_t live = 1) {
     return HistoryRecord{QString::fromUtf8(subject), QStringLiteral("from@example.jp"), QStringLiteral("2026/12/07"),
                          QStringLiteral("本文\r\n二行目"), live};
@@ -67,18 +68,30 @@ TEST(HistoryRecord, WindowsBytesReadAndWriteBackExactly) {
         HistoryRecord decoded;
     };
     const Case cases[] = {
-        {"JapaneseOrCrLfGarbled", History::Received,
+        {"JapaneseOrCrLfGarbled",
+         History::Received,
          windowsRecord("\x8c\x8f\x96\xbc\x83\x65\x83\x58\x83\x67", "\x8e\x52\x93\x63 <yamada@example.jp>",
                        "2026/12/07 12:34", "\x88\xea\x8d\x73\x96\xda\r\n\r\n\x93\xf1\x8d\x73\x96\xda"),
          {QStringLiteral("件名テスト"), QStringLiteral("山田 <yamada@example.jp>"), QStringLiteral("2026/12/07 12:34"),
           QStringLiteral("一行目\r\n\r\n二行目"), 1}},
         {"BlankFieldsNotBlank", History::Received, windowsRecord("", "", "", ""), {{}, {}, {}, {}, 1}},
-        {"PaddingAfterAFullSubject", History::Sent, windowsRecord(QByteArray(100, 'a'), "2026/12/07  9:05:03", "to@example.jp", "x"),
-         {QString(100, u'a'), QStringLiteral("2026/12/07  9:05:03"), QStringLiteral("to@example.jp"), QStringLiteral("x"), 1}},
-        {"FullWidthBlankLost", History::Received, windowsRecord("\x81\x40\x8c\x8f\x96\xbc\x81\x40", "", "", "\xc3\xbd\xc4"),
+        {"PaddingAfterAFullSubject",
+         History::Sent,
+         windowsRecord(QByteArray(100, 'a'), "2026/12/07  9:05:03", "to@example.jp", "x"),
+         {QString(100, u'a'), QStringLiteral("2026/12/07  9:05:03"), QStringLiteral("to@example.jp"),
+          QStringLiteral("x"), 1}},
+        {"FullWidthBlankLost",
+         History::Received,
+         windowsRecord("\x81\x40\x8c\x8f\x96\xbc\x81\x40", "", "", "\xc3\xbd\xc4"),
          {QStringLiteral("　件名　"), {}, {}, QStringLiteral("ﾃｽﾄ"), 1}},
-        {"MarkedRecordReadLive", History::Received, windowsRecord("gone", "", "", "", kMarkedEnd), {QStringLiteral("gone"), {}, {}, {}, 0}},
-        {"LiveReadUnsigned", History::Received, windowsRecord("odd", "", "", "", QByteArray("\r\n\xff\xff", 4)), {QStringLiteral("odd"), {}, {}, {}, -1}},
+        {"MarkedRecordReadLive",
+         History::Received,
+         windowsRecord("gone", "", "", "", kMarkedEnd),
+         {QStringLiteral("gone"), {}, {}, {}, 0}},
+        {"LiveReadUnsigned",
+         History::Received,
+         windowsRecord("odd", "", "", "", QByteArray("\r\n\xff\xff", 4)),
+         {QStringLiteral("odd"), {}, {}, {}, -1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -97,16 +110,20 @@ TEST(HistoryRecord, WritingTrimsCutsAndPads) {
     };
     const QString fifty = QString(50, u'あ');
     const Case cases[] = {
-        {"SubjectOverflowsIntoColumn2", History::Received, fields(QString(101, u'b'), QStringLiteral("c2")), 0, QByteArray(100, 'b')},
+        {"SubjectOverflowsIntoColumn2", History::Received, fields(QString(101, u'b'), QStringLiteral("c2")), 0,
+         QByteArray(100, 'b')},
         {"CutThroughADoubleByteCharacter", History::Received, fields(QStringLiteral("a") + fifty), 0,
          "a" + QByteArray("\x82\xa0").repeated(49) + " "},
-        {"TrailingBlanksKept", History::Received, fields(QStringLiteral("  件名  ")), 0, "\x8c\x8f\x96\xbc" + QByteArray(96, ' ')},
+        {"TrailingBlanksKept", History::Received, fields(QStringLiteral("  件名  ")), 0,
+         "\x8c\x8f\x96\xbc" + QByteArray(96, ' ')},
         {"SentDateBlanksStripped", History::Sent, fields({}, QStringLiteral(" 2027/01/02  9:05:03 ")), 100,
          " 2027/01/02  9:05:03 " + QByteArray(69, ' ')},
-        {"ReceivedSenderBlanksKept", History::Received, fields({}, QStringLiteral(" a@b ")), 100, "a@b" + QByteArray(87, ' ')},
+        {"ReceivedSenderBlanksKept", History::Received, fields({}, QStringLiteral(" a@b ")), 100,
+         "a@b" + QByteArray(87, ' ')},
         {"BareLineFeedsInBody", History::Received, fields({}, {}, {}, QStringLiteral("a\nb\rc\r\n")), 280,
          "a\r\nb\r\nc\r\n" + QByteArray(11991, ' ')},
-        {"BodyOverflowsIntoLineEnd", History::Received, fields({}, {}, {}, QString(12001, u'x')), 280, QByteArray(12000, 'x')},
+        {"BodyOverflowsIntoLineEnd", History::Received, fields({}, {}, {}, QString(12001, u'x')), 280,
+         QByteArray(12000, 'x')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -136,7 +153,8 @@ protected:
     }
     void expectEveryRecordEndsLive(const QByteArray& bytes) {
         ASSERT_EQ(bytes.size() % S, 0);
-        for (qsizetype at = 0; at < bytes.size(); at += S) EXPECT_EQ(bytes.sliced(at + S - 4, 4), kLiveEnd) << at / S + 1;
+        for (qsizetype at = 0; at < bytes.size(); at += S)
+            EXPECT_EQ(bytes.sliced(at + S - 4, 4), kLiveEnd) << at / S + 1;
     }
 };
 
@@ -155,8 +173,9 @@ TEST_F(HistoryFileTest, AppendGoesWhereTheRoundedLengthSays) {
         int n;
     };
     const Case cases[] = {
-        {"MissingFile", std::nullopt, 1}, {"EmptyFile", 0, 1},       {"OneAndFourTenths", S * 14 / 10, 2},
-        {"OneAndSixTenths", S * 16 / 10, 3}, {"HalfRoundsToEvenZero", S / 2, 1}, {"OneAndAHalfRoundsUp", S * 3 / 2, 3},
+        {"MissingFile", std::nullopt, 1},        {"EmptyFile", 0, 1},
+        {"OneAndFourTenths", S * 14 / 10, 2},    {"OneAndSixTenths", S * 16 / 10, 3},
+        {"HalfRoundsToEvenZero", S / 2, 1},      {"OneAndAHalfRoundsUp", S * 3 / 2, 3},
         {"TwoAndAHalfRoundsDown", S * 5 / 2, 3}, {"OneByteShort", 2 * S - 1, 3},
     };
     for (const Case& c : cases) {
@@ -178,7 +197,10 @@ TEST_F(HistoryFileTest, DeletingTheMiddleRecordRenumbersTheOthers) {
     ASSERT_EQ(AppendRecord(file, record("1"), History::Received).value(), 1);
     ASSERT_EQ(AppendRecord(file, record("2"), History::Received).value(), 2);
     ASSERT_EQ(AppendRecord(file, record("3"), History::Received).value(), 3);
-    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+    // Group bits that the umask would take from a new file.
+    const mode_t umask = ::umask(022);
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup;
+    ASSERT_TRUE(QFile::setPermissions(file, mode));
     const QByteArray before = folder.read(QStringLiteral("srndata2.data"));
 
     EXPECT_FALSE(MarkDeleted(file, 2, record("3")).ok()) << "not the record the window lists";
@@ -190,17 +212,25 @@ TEST_F(HistoryFileTest, DeletingTheMiddleRecordRenumbersTheOthers) {
     EXPECT_EQ(folder.read(QStringLiteral("srndata2.data")), marked) << "only the Live field changes";
 
     ASSERT_TRUE(Compact(file, copy).ok());
+    ::umask(umask);
     const QByteArray after = folder.read(QStringLiteral("srndata2.data"));
     EXPECT_EQ(after, before.left(S) + before.sliced(2 * S)) << "the others are copied byte for byte";
     EXPECT_EQ(subjects(file), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
     expectEveryRecordEndsLive(after);
     EXPECT_FALSE(QFileInfo::exists(copy));
-    EXPECT_EQ(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), mode);
 }
 
-TEST_F(HistoryFileTest, DeletingEveryRecordLeavesAnEmptyFile) {
-    folder.write(QStringLiteral("srndata2.data"), records({record("1", 0), record("2", 0)}) + "tail");
+TEST_F(HistoryFileTest, OnlyLiveZeroIsRemovedAndRemovingAllLeavesAnEmptyFile) {
+    const QByteArray unmarked = records({record("1"), record("odd", -1)}) + "tail";
+    folder.write(QStringLiteral("srndata2.data"), unmarked);
     ASSERT_TRUE(Compact(file, copy).ok());
+    EXPECT_EQ(folder.read(QStringLiteral("srndata2.data")), unmarked) << "nothing marked, nothing rewritten";
+    for (const QStringList& left : {QStringList{QStringLiteral("odd")}, QStringList{}}) {
+        ASSERT_TRUE(MarkDeleted(file, 1, ReadRecord(file, 1).value()).ok());
+        ASSERT_TRUE(Compact(file, copy).ok());
+        EXPECT_EQ(subjects(file), left);
+    }
     EXPECT_TRUE(QFileInfo::exists(file));
     EXPECT_EQ(QFileInfo(file).size(), 0);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("srndata2.data")});
@@ -255,8 +285,10 @@ TEST_F(HistoryFileTest, CompactSettlesALeftoverCopyFirst) {
 TEST_F(HistoryFileTest, ListingHasTheColumnsOfEveryCompleteRecord) {
     EXPECT_TRUE(ReadListing(file).empty());
     EXPECT_TRUE(ReadAll(file).empty());
-    const HistoryRecord japanese{QStringLiteral("件名　①"), QStringLiteral("山田"), QStringLiteral("2026/12/07"), {}, 1};
-    folder.write(QStringLiteral("srndata2.data"), records({japanese, record("2", 0), record("3")}) + QByteArray(S - 1, 'x'));
+    const HistoryRecord japanese{
+        QStringLiteral("件名　①"), QStringLiteral("山田"), QStringLiteral("2026/12/07"), {}, 1};
+    folder.write(QStringLiteral("srndata2.data"),
+                 records({japanese, record("2", 0), record("3")}) + QByteArray(S - 1, 'x'));
     const std::vector<HistoryRecord> all = ReadAll(file);
     const std::vector<HistoryListEntry> listing = ReadListing(file);
     ASSERT_EQ(all.size(), 3u);
@@ -269,11 +301,14 @@ TEST_F(HistoryFileTest, ListingHasTheColumnsOfEveryCompleteRecord) {
     }
 }
 
-TEST_F(HistoryFileTest, ReadRecordFailsWithoutACompleteRecord) {
+TEST_F(HistoryFileTest, NothingHappensToAnIncompleteRecord) {
     EXPECT_FALSE(ReadRecord(file, 1).ok());
-    folder.write(QStringLiteral("srndata2.data"), records({record("1")}) + "partial");
+    const QByteArray bytes = records({record("1")}) + EncodeRecord(record("2"), History::Received).left(300);
+    folder.write(QStringLiteral("srndata2.data"), bytes);
     for (int n : {-1, 0, 2, 3}) EXPECT_FALSE(ReadRecord(file, n).ok()) << n;
     EXPECT_EQ(ReadRecord(file, 1).value(), record("1"));
+    EXPECT_FALSE(MarkDeleted(file, 2, record("2")).ok());
+    EXPECT_EQ(folder.read(QStringLiteral("srndata2.data")), bytes);
     EXPECT_FALSE(SyncHistory(folder.path(QStringLiteral("missing"))).ok());
     EXPECT_TRUE(SyncHistory(file).ok());
 }
