@@ -52,7 +52,7 @@ QByteArray message(const QString& subject, const QString& body) {
 class MailCheck : public ::testing::Test {
 protected:
     // A program folder pointed at the account userN.
-    void prepare(int account, const QString& pop3 = QString(), bool withPassword = true) {
+    void prepare(int account, const QString& pop3 = QString(), bool withId = true) {
         user = QStringLiteral("user%1").arg(account);
         ASSERT_TRUE(program.paths.createFolders());
         folder.write(QStringLiteral("sorane.ini"),
@@ -60,8 +60,9 @@ protected:
                          .arg(servers->smtp(), pop3.isEmpty() ? servers->pop3() : pop3, user)
                          .toUtf8());
         folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
-                     QStringLiteral("[EXEINI]\r\nNAME=%1\r\nNAME2=%2\r\nNAME3=1\r\n")
-                         .arg(user, withPassword ? QStringLiteral("pw%1").arg(account) : QString())
+                     QStringLiteral("[EXEINI]\r\nNAME=%1\r\nNAME2=pw%2\r\nNAME3=1\r\n")
+                         .arg(withId ? user : QString())
+                         .arg(account)
                          .toUtf8());
         SetMessageAnswerer([this](const MessageRequest& request) {
             boxes.append(request);
@@ -196,12 +197,13 @@ TEST_F(MailCheck, AStoppedServerMeansNoNewMailAndNoBox) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-TEST_F(MailCheck, AnEmptyPasswordOpensTheAccountWindow) {
+TEST_F(MailCheck, AnEmptyIdOpensTheAccountWindow) {
     prepare(9, QString(), false);
     deliver(QStringLiteral("waiting"), QStringLiteral("body"));
     MainForm& form = check();
     EXPECT_TRUE(windows.idPassForm().isVisible());
-    EXPECT_EQ(windows.idPassForm().IdText->text(), QStringLiteral("user9"));
+    EXPECT_EQ(windows.idPassForm().IdText->text(), QString());
+    EXPECT_EQ(windows.idPassForm().PassText->text(), QStringLiteral("pw9"));
     EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール無し。"));
     EXPECT_EQ(servers->count(user), 1);
 }
