@@ -16,7 +16,20 @@ Failure writeFailure(const QString& path, int error) {
     return Failure{QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path, QString::fromLocal8Bit(std::strerror(error)))};
 }
 
-bool writeAll(int fd, QByteArrayView bytes) {
+
+// Makes the rename itself durable: without this, a power cut right after
+// the rename may bring back the old directory entry.
+void syncFolderOf(const QByteArray& path) {
+    const QByteArray folder = QFileInfo(QString::fromUtf8(path)).absolutePath().toUtf8();
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+bool WriteAll(int fd, QByteArrayView bytes) {
     const char* data = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -30,18 +43,6 @@ bool writeAll(int fd, QByteArrayView bytes) {
     }
     return true;
 }
-
-// Makes the rename itself durable: without this, a power cut right after
-// the rename may bring back the old directory entry.
-void syncFolderOf(const QByteArray& path) {
-    const QByteArray folder = QFileInfo(QString::fromUtf8(path)).absolutePath().toUtf8();
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-}  // namespace
 
 std::optional<QByteArray> ReadWholeFile(const QString& path) {
     QFile file(path);
@@ -58,7 +59,7 @@ Status WriteFileSafely(const QString& path, QByteArrayView bytes, std::optional<
 
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode.value_or(0666));
     if (fd < 0) return writeFailure(path, errno);
-    bool ok = (!mode || ::fchmod(fd, *mode) == 0) && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = (!mode || ::fchmod(fd, *mode) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     const int error = errno;
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {

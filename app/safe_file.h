@@ -14,6 +14,10 @@
 
 namespace lumopet {
 
+// Writes all the bytes to the open file, going on after a signal; false on
+// an error, with errno set.
+bool WriteAll(int fd, QByteArrayView bytes);
+
 // The file's bytes; nothing when it is missing or cannot be read.
 std::optional<QByteArray> ReadWholeFile(const QString& path);
 

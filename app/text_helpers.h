@@ -11,4 +11,8 @@ inline QString CutAtNul(const QString& text) {
     return nul < 0 ? text : text.left(nul);
 }
 
+// Every line break (CR LF, LF, or a lone CR) as CR LF, the line end of
+// mail and of the history files.
+QString WithCrLf(QStringView text);
+
 }  // namespace lumopet

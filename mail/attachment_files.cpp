@@ -6,6 +6,8 @@
 
 #include "mail/attachment_files.h"
 
+#include "app/safe_file.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -141,20 +143,6 @@ std::optional<CreatedFile> createNewFile(int folder, const QString& name) {
     return std::nullopt;
 }
 
-bool writeAll(int fd, QByteArrayView bytes) {
-    const char* data = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -191,7 +179,7 @@ int SaveAttachments(const QString& folder, const DecodedMessage& message, QStrin
         const auto created = createNewFile(folderFd.get(), SafeAttachmentFileName(attachment.fileName, index));
         if (!created) return kAttachmentCannotBeOpened;
         FileDescriptor file(created->fd);
-        const bool written = writeAll(file.get(), attachment.content) && ::fsync(file.get()) == 0;
+        const bool written = WriteAll(file.get(), attachment.content) && ::fsync(file.get()) == 0;
         const bool closed = ::close(file.release()) == 0;
         if (!written || !closed) {
             // Half a file would look like the whole attachment.

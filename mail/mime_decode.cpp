@@ -5,6 +5,7 @@
 
 #include "mail/decoded_message.h"
 
+#include "app/text_helpers.h"
 #include "mail/gmime_handles.h"
 #include "mail/japanese_charsets.h"
 
@@ -82,23 +83,6 @@ QByteArray unfolded(QByteArrayView value) {
 
 bool sameName(QByteArrayView a, QByteArrayView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-// Every line break (CR LF, LF, or a lone CR) as CR LF.
-QString withCrLf(QStringView text) {
-    QString result;
-    result.reserve(text.size() + text.size() / 16);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\r') {
-            result += u"\r\n";
-            if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-        } else if (c == u'\n') {
-            result += u"\r\n";
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
 
 // ---------------------------------------------------------------------------
 // The header block, read from the bytes themselves: GMime files the
@@ -614,7 +598,7 @@ QString partText(GMimePart* part) {
     const bool html = isType(object, "text", "html");
     if (html && charset.isEmpty()) charset = metaCharset(bytes);
     const QString text = DecodeCharset(bytes, charset);
-    return withCrLf(html ? htmlToText(text) : text);
+    return WithCrLf(html ? htmlToText(text) : text);
 }
 
 // An attached message is saved as it came, under its own subject.
@@ -765,7 +749,7 @@ ParsedMessage parseMessage(QByteArrayView raw, int depth) {
     if (!top) {
         // Not a message GMime can read (no header at all, binary bytes):
         // what follows the header block, if any, as undeclared text.
-        parsed.message.text = withCrLf(DecodeCharset(raw.sliced(block.bodyStart), {}));
+        parsed.message.text = WithCrLf(DecodeCharset(raw.sliced(block.bodyStart), {}));
         return parsed;
     }
     if (GMimeMessagePartial* partial = asPartial(top)) {
@@ -781,7 +765,7 @@ ParsedMessage parseMessage(QByteArrayView raw, int depth) {
     GMimeMultipart* multipart = asMultipart(top);
     if (multipart && g_mime_multipart_get_count(multipart) == 0 && parsed.message.text.isEmpty()) {
         if (const char* prologue = g_mime_multipart_get_prologue(multipart))
-            parsed.message.text = withCrLf(DecodeCharset(prologue, {}));
+            parsed.message.text = WithCrLf(DecodeCharset(prologue, {}));
     }
     return parsed;
 }

@@ -22,23 +22,6 @@ QStringView stripBlanks(QStringView text) {
     return text.sliced(begin, end - begin);
 }
 
-// Every line break as CR LF: a body typed in a Qt window has bare LFs.
-QString withCrLf(QStringView text) {
-    QString result;
-    result.reserve(text.size() + text.size() / 16);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\r') {
-            result += u"\r\n";
-            if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-        } else if (c == u'\n') {
-            result += u"\r\n";
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
 
 void put(QByteArray& record, RecordField field, QStringView text) {
     const QByteArray bytes = cp932::truncate(cp932::encode(text), field.size);
@@ -54,7 +37,7 @@ QByteArray EncodeRecord(const HistoryRecord& record, History history) {
     // The sent history's date column is the clock text, blanks and all.
     put(bytes, layout::Column2, history == History::Sent ? QStringView(record.Column2) : stripBlanks(record.Column2));
     put(bytes, layout::Column3, stripBlanks(record.Column3));
-    put(bytes, layout::Body, withCrLf(stripBlanks(record.Body)));
+    put(bytes, layout::Body, WithCrLf(stripBlanks(record.Body)));
     bytes[layout::LineEnd.offset] = '\r';
     bytes[layout::LineEnd.offset + 1] = '\n';
     const auto live = static_cast<std::uint16_t>(record.Live);
