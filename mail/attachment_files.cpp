@@ -7,6 +7,7 @@
 #include "mail/attachment_files.h"
 
 #include "app/safe_file.h"
+#include "app/unique_fd.h"
 
 #include <QDir>
 #include <QFile>
@@ -105,20 +106,6 @@ QString numberedName(const QString& name, int number) {
     return name.first(dot) + suffix + name.sliced(dot);
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 struct CreatedFile {
     int fd;
@@ -170,7 +157,7 @@ int SaveAttachments(const QString& folder, const DecodedMessage& message, QStrin
     if (message.incompletePartial) return kSplitMessageIncomplete;
     if (message.attachments.empty()) return kNoAttachments;
 
-    const FileDescriptor folderFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd folderFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() < 0) return kAttachmentCannotBeOpened;
 
     int index = 0;
@@ -178,9 +165,9 @@ int SaveAttachments(const QString& folder, const DecodedMessage& message, QStrin
         ++index;
         const auto created = createNewFile(folderFd.get(), SafeAttachmentFileName(attachment.fileName, index));
         if (!created) return kAttachmentCannotBeOpened;
-        FileDescriptor file(created->fd);
+        UniqueFd file(created->fd);
         const bool written = WriteAll(file.get(), attachment.content) && ::fsync(file.get()) == 0;
-        const bool closed = ::close(file.release()) == 0;
+        const bool closed = file.close();
         if (!written || !closed) {
             // Half a file would look like the whole attachment.
             ::unlinkat(folderFd.get(), QFile::encodeName(created->name).constData(), 0);

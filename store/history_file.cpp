@@ -1,5 +1,7 @@
 #include "store/history_file.h"
 
+#include "app/unique_fd.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -23,27 +25,6 @@ constexpr qint64 S = kHistoryRecordSize;
 // records, so that a block holds no record in part.
 constexpr qint64 kRecordsPerBlock = 512;
 
-// A file descriptor that closes itself.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    // Closing may be the first to report a failed write.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 QByteArray nameOf(const QString& path) { return QFile::encodeName(path); }
 
@@ -101,12 +82,12 @@ bool writeAt(int fd, const char* data, qint64 size, qint64 offset) {
 // Makes a rename or a new name durable: without it a power cut may bring
 // back the folder as it was.
 bool syncFolderOf(const QString& path) {
-    const Fd folder(::open(nameOf(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd folder(::open(nameOf(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return folder.ok() && ::fsync(folder.get()) == 0;
 }
 
 bool syncFile(const QString& path) {
-    const Fd fd(::open(nameOf(path).constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(nameOf(path).constData(), O_RDONLY | O_CLOEXEC));
     return fd.ok() && ::fsync(fd.get()) == 0;
 }
 
@@ -206,7 +187,7 @@ QString RewriteCopyPath(const ProgramPaths& paths, History history) {
 }
 
 Result<int> AppendRecord(const QString& file, const HistoryRecord& record, History history) {
-    Fd fd(::open(nameOf(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(nameOf(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (!fd.ok()) return writeFailure(file, errno);
     const std::optional<qint64> length = sizeOf(fd.get());
     if (!length) return writeFailure(file, errno);
@@ -227,7 +208,7 @@ Status SyncHistory(const QString& file) {
 }
 
 Result<HistoryRecord> ReadRecord(const QString& file, int n) {
-    const Fd fd(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
     if (!fd.ok()) return readFailure(file, errno);
     if (n < 1) return noSuchRecord(file, n);
     QByteArray bytes(S, Qt::Uninitialized);
@@ -239,7 +220,7 @@ Result<HistoryRecord> ReadRecord(const QString& file, int n) {
 
 std::vector<HistoryRecord> ReadAll(const QString& file) {
     std::vector<HistoryRecord> records;
-    const Fd fd(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
     if (!fd.ok()) return records;
     QByteArray block(kRecordsPerBlock * S, Qt::Uninitialized);
     for (qint64 offset = 0;; offset += block.size()) {
@@ -253,7 +234,7 @@ std::vector<HistoryRecord> ReadAll(const QString& file) {
 
 std::vector<HistoryListEntry> ReadListing(const QString& file) {
     std::vector<HistoryListEntry> entries;
-    const Fd fd(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
     if (!fd.ok()) return entries;
     const qint64 count = sizeOf(fd.get()).value_or(0) / S;
     entries.reserve(static_cast<size_t>(count));
@@ -271,7 +252,7 @@ std::vector<HistoryListEntry> ReadListing(const QString& file) {
 }
 
 Status MarkDeleted(const QString& file, int n, HistoryRecord record) {
-    const Fd fd(::open(nameOf(file).constData(), O_RDWR | O_CLOEXEC));
+    const UniqueFd fd(::open(nameOf(file).constData(), O_RDWR | O_CLOEXEC));
     if (!fd.ok()) return writeFailure(file, errno);
     const std::optional<qint64> length = sizeOf(fd.get());
     if (!length) return readFailure(file, errno);
@@ -292,7 +273,7 @@ Status Compact(const QString& file, const QString& rewriteCopy) {
     const Result<Recovery> recovered = RecoverRewriteCopy(file, rewriteCopy);
     if (!recovered) return Failure{recovered.error()};
 
-    const Fd history(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd history(::open(nameOf(file).constData(), O_RDONLY | O_CLOEXEC));
     if (!history.ok()) return errno == ENOENT ? success() : readFailure(file, errno);
     struct stat info {};
     if (::fstat(history.get(), &info) != 0) return readFailure(file, errno);
@@ -302,7 +283,7 @@ Status Compact(const QString& file, const QString& rewriteCopy) {
     if (!anyMarked) return success();
 
     const QByteArray copyName = nameOf(rewriteCopy);
-    Fd copy(::open(copyName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777));
+    UniqueFd copy(::open(copyName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777));
     if (!copy.ok()) return writeFailure(rewriteCopy, errno);
     // From here on the copy is ours: any failure removes it and leaves the
     // history as it was.
