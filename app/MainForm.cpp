@@ -180,6 +180,7 @@ void MainForm::Form_Load() {
 }
 
 void MainForm::ShowEnabledMoods(const MoodFlags& enabled) {
+    shownMoods_ = enabled;
     for (int i = 0; i < kMoodCount; ++i) {
         const IndicatorLook look = IndicatorLookFor(enabled[i]);
         setTextColor(Label12[i], look.color);
@@ -191,7 +192,7 @@ void MainForm::ShowEnabledMoods(const MoodFlags& enabled) {
 
 void MainForm::LightEnabledMoods(const MoodFlags& enabled) {
     MoodFlags shown;
-    for (int i = 0; i < kMoodCount; ++i) shown[i] = enabled[i] || Label12[i]->font().bold();
+    for (int i = 0; i < kMoodCount; ++i) shown[i] = enabled[i] || shownMoods_[i];
     ShowEnabledMoods(shown);
 }
 

@@ -87,6 +87,7 @@ private:
 
     ProgramWindows& windows_;
     Program& program_;
+    MoodFlags shownMoods_{};  // what the indicators show
     std::unique_ptr<WindowMailCheckHost> checkHost_;
     QThread* checkThread_ = nullptr;
     MailCheckResult checkResult_;
