@@ -163,8 +163,9 @@ void MainForm::Form_Load() {
     // 4. The mail layer, for the whole run.
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
-    // 5. A first run asks for the servers.
-    if (program_.values.Pop3Server.isEmpty()) windows_.ShowOptionForm();
+    // 5. A first run asks for the servers, as soon as the main window is
+    // up: the server window stays in front of it.
+    if (program_.values.Pop3Server.isEmpty()) QTimer::singleShot(0, this, [this] { windows_.ShowOptionForm(); });
     // 6 and 7. The indicators, and the boxes of the character settings
     // (loaded hidden) for the enabled characters.
     ShowEnabledMoods(MoodFlags{});

@@ -112,9 +112,12 @@ TEST_F(MainFormTest, HotSpotsSitOnThePictureAtTheirPlaces) {
 TEST_F(MainFormTest, AFirstStartAsksForTheServers) {
     load();
     QWidget* option = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QStringLiteral("サーバー設定")) option = w;
-    ASSERT_NE(option, nullptr);
+    auto findOption = [&option] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == QStringLiteral("サーバー設定")) option = w;
+        return option != nullptr;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(findOption, 2000));
     EXPECT_TRUE(option->windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
