@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need,
 # only those that are missing. Runs as root, or through sudo.
+#   scripts/install-deps.sh              the build and test packages
+#   scripts/install-deps.sh PACKAGE...   these packages instead
 set -euo pipefail
 
-packages=(
+default_packages=(
     # build
     cmake ninja-build g++ pkg-config
     qt6-base-dev libcurl4-openssl-dev libgmime-3.0-dev libicu-dev libgtest-dev
@@ -14,6 +16,7 @@ packages=(
     # the artwork scripts
     python3 python3-pil
 )
+if [[ $# -gt 0 ]]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 
 missing=()
 for package in "${packages[@]}"; do

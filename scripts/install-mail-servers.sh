@@ -7,23 +7,18 @@
 # must never come up: while apt runs we put a policy-rc.d in place that
 # forbids starting any service (exit 101), unless the machine already has one.
 set -euo pipefail
+cd "$(dirname "$0")"
 
 packages=(dovecot-core dovecot-pop3d python3-aiosmtpd openssl)
-
-missing=()
+missing=0
 for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+    [[ "$status" == "install ok installed" ]] || missing=1
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+[[ $missing -eq 0 ]] && exit 0
 
-echo "Installing: ${missing[*]}"
 sudo=()
-if [[ $(id -u) -ne 0 ]]; then
-    command -v sudo >/dev/null || { echo "Run as root or install sudo: missing ${missing[*]}" >&2; exit 1; }
-    sudo=(sudo)
-fi
-
+[[ $(id -u) -ne 0 ]] && sudo=(sudo)
 policy=/usr/sbin/policy-rc.d
 made_policy=0
 remove_policy() {
@@ -39,7 +34,4 @@ if [[ ! -e "$policy" ]]; then
     made_policy=1
 fi
 
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+./install-deps.sh "${packages[@]}"
