@@ -64,6 +64,17 @@ Session* sessionOf(LayerState& s, int handle) {
     return &found->second;
 }
 
+// Runs an operation on the session of handle under the layer's lock; -1
+// (with the reason kept for NMailGetMessage) when there is no such session.
+template <class Operation>
+int withSession(int handle, Operation operation) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    Session* session = sessionOf(s, handle);
+    if (!session) return kNoConnection;
+    return operation(s, *session);
+}
+
 void fillTexts(const LayerState& s, const mail::DecodedMessage& message, MailTexts& texts) {
     texts.subject = cut(message.subject, s.textBufferSize);
     texts.date = cut(message.date, s.textBufferSize);
@@ -140,45 +151,37 @@ int NMailPop3Connect(const QString& server) {
 }
 
 int NMailPop3Authenticate(int handle, const QString& id, const QString& password, int apop) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    auto sizes = session->pop3->login(id, password, apop != 0);
-    if (!sizes) return fail(s, sizes.error(), kMailFailed);
-    session->sizes = std::move(sizes.value());
-    return static_cast<int>(session->sizes.size());
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        auto sizes = session.pop3->login(id, password, apop != 0);
+        if (!sizes) return fail(s, sizes.error(), kMailFailed);
+        session.sizes = std::move(sizes.value());
+        return static_cast<int>(session.sizes.size());
+    });
 }
 
 int NMailPop3GetMailStatus(int handle, int number, MailTexts& texts, int) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    if (const int result = fetch(s, *session, number); result < 0) return result;
-    fillTexts(s, session->fetched, texts);
-    return 0;
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        if (const int result = fetch(s, session, number); result < 0) return result;
+        fillTexts(s, session.fetched, texts);
+        return 0;
+    });
 }
 
 int NMailPop3GetMailSize(int handle, int number) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    if (number < 1 || number > static_cast<int>(session->sizes.size())) return -1;
-    return static_cast<int>(std::min<qint64>(session->sizes[number - 1], INT_MAX));
+    return withSession(handle, [&](LayerState&, Session& session) {
+        if (number < 1 || number > static_cast<int>(session.sizes.size())) return -1;
+        return static_cast<int>(std::min<qint64>(session.sizes[number - 1], INT_MAX));
+    });
 }
 
 int NMailPop3GetMail(int handle, int number, MailTexts& texts, QString& body, int, int) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    if (const int result = fetch(s, *session, number); result < 0) return result;
-    fillTexts(s, session->fetched, texts);
-    body = mail::BodyBeforeAttachmentStep(session->fetched);
-    s.lastFetched = session->fetched;
-    return 0;
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        if (const int result = fetch(s, session, number); result < 0) return result;
+        fillTexts(s, session.fetched, texts);
+        body = mail::BodyBeforeAttachmentStep(session.fetched);
+        s.lastFetched = session.fetched;
+        return 0;
+    });
 }
 
 int NMailAttachmentFileFirst(int, MailTexts& texts, QString& body, const QString& folder, const QString&,
@@ -201,37 +204,30 @@ int NMailAttachmentFileClose(int) {
 }
 
 int NMailPop3DeleteMail(int handle, int number) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    // Only a message that reached us may go: whatever the caller did with a
-    // failed fetch, the server keeps the mail.
-    if (session->fetchedNumber != number)
-        return fail(s, QStringLiteral("メッセージ %1 は受信できていないため、サーバーから削除しません。").arg(number), kMailFailed);
-    const auto removed = session->pop3->remove(number);
-    if (!removed) return fail(s, removed.error(), kMailFailed);
-    return 0;
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        // Only a message that reached us may go: whatever the caller did
+        // with a failed fetch, the server keeps the mail.
+        if (session.fetchedNumber != number)
+            return fail(s, QStringLiteral("メッセージ %1 は受信できていないため、サーバーから削除しません。").arg(number),
+                        kMailFailed);
+        const auto removed = session.pop3->remove(number);
+        return removed ? 0 : fail(s, removed.error(), kMailFailed);
+    });
 }
 
 int NMailPop3UndoDeletes(int handle) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    const auto undone = session->pop3->undoDeletions();
-    if (!undone) return fail(s, undone.error(), kMailFailed);
-    return 0;
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        const auto undone = session.pop3->undoDeletions();
+        return undone ? 0 : fail(s, undone.error(), kMailFailed);
+    });
 }
 
 int NMailPop3Close(int handle) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    session->pop3->quit();
-    s.sessions.erase(handle);
-    return 0;
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        session.pop3->quit();
+        s.sessions.erase(handle);
+        return 0;
+    });
 }
 
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, const QString&, const QString& from,

@@ -76,11 +76,3 @@ TEST(KillDuringCheck, EveryMessageIsOnTheServerOrInTheHistory) {
 
 }  // namespace
 }  // namespace lumopet
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    lumopet::NMailInitializeWinSock();
-    const int result = RUN_ALL_TESTS();
-    lumopet::NMailEndWinSock();
-    return result;
-}

@@ -60,4 +60,15 @@ int LocalMailServers::count(const QString& account) const {
     return ok && number ? value : -1;
 }
 
+void MailServersEnvironment::SetUp() {
+    servers = new LocalMailServers(accounts_);
+    ASSERT_TRUE(servers->running()) << servers->error().toStdString();
+    qputenv("LUMOPET_CA_FILE", servers->caFile().toUtf8());
+}
+
+void MailServersEnvironment::TearDown() {
+    delete servers;
+    servers = nullptr;
+}
+
 }  // namespace lumopet::test

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 namespace lumopet::test {
 
 class LocalMailServers {
@@ -40,6 +42,21 @@ private:
     QString error_;
     int pop3Port_ = 0, pop3sPort_ = 0, smtpPort_ = 0, smtpsPort_ = 0;
     QString caFile_;
+};
+
+// One set of servers for all the tests of a program, started before the
+// first test and trusted by the mail layer (LUMOPET_CA_FILE).
+class MailServersEnvironment : public ::testing::Environment {
+public:
+    explicit MailServersEnvironment(QStringList accounts) : accounts_(std::move(accounts)) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    // The running servers, between SetUp and TearDown.
+    static inline LocalMailServers* servers = nullptr;
+
+private:
+    QStringList accounts_;
 };
 
 }  // namespace lumopet::test

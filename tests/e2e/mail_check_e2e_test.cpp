@@ -25,22 +25,13 @@
 namespace lumopet {
 namespace {
 
-test::LocalMailServers* servers = nullptr;
+test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
 
-class ServersEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        QStringList accounts;
-        for (int i = 1; i <= 12; ++i) accounts << QStringLiteral("user%1:pw%1").arg(i);
-        servers = new test::LocalMailServers(accounts);
-        ASSERT_TRUE(servers->running()) << servers->error().toStdString();
-        qputenv("LUMOPET_CA_FILE", servers->caFile().toUtf8());
-    }
-    void TearDown() override {
-        delete servers;
-        servers = nullptr;
-    }
-};
+QStringList testAccounts() {
+    QStringList accounts;
+    for (int i = 1; i <= 12; ++i) accounts << QStringLiteral("user%1:pw%1").arg(i);
+    return accounts;
+}
 
 QByteArray message(const QString& subject, const QString& body) {
     return (QStringLiteral("From: sender@localhost\r\nSubject: %1\r\nMIME-Version: 1.0\r\n"
@@ -227,6 +218,6 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new lumopet::ServersEnvironment);
+    ::testing::AddGlobalTestEnvironment(new lumopet::test::MailServersEnvironment(lumopet::testAccounts()));
     return RUN_ALL_TESTS();
 }

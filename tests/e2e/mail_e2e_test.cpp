@@ -15,21 +15,12 @@
 namespace lumopet {
 namespace {
 
-test::LocalMailServers* servers = nullptr;
+test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
 
-class ServersEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        servers = new test::LocalMailServers({QStringLiteral("alice:alice-pw"), QStringLiteral("bob:bob pw"),
-                                              QStringLiteral("carol:carol-pw"), QStringLiteral("dave:dave-pw")});
-        ASSERT_TRUE(servers->running()) << servers->error().toStdString();
-        qputenv("LUMOPET_CA_FILE", servers->caFile().toUtf8());
-    }
-    void TearDown() override {
-        delete servers;
-        servers = nullptr;
-    }
-};
+// Registered before main runs the tests: one set of servers for them all.
+[[maybe_unused]] const auto* const serversEnvironment = ::testing::AddGlobalTestEnvironment(new test::MailServersEnvironment(
+    {QStringLiteral("alice:alice-pw"), QStringLiteral("bob:bob pw"), QStringLiteral("carol:carol-pw"),
+     QStringLiteral("dave:dave-pw")}));
 
 struct Received {
     MailTexts texts;
@@ -288,12 +279,3 @@ TEST(MailServers, ARefusedRecipientFailsWithTheServersReplyAndNothingArrives) {
 
 }  // namespace
 }  // namespace lumopet
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new lumopet::ServersEnvironment);
-    lumopet::NMailInitializeWinSock();
-    const int result = RUN_ALL_TESTS();
-    lumopet::NMailEndWinSock();
-    return result;
-}

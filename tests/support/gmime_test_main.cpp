@@ -1,5 +1,5 @@
-// GoogleTest main for tests of the mail layer: GMime set up once, as the
-// program does at start.
+// GoogleTest main for tests of the mail layer: libcurl and GMime set up
+// once, as the program does at start.
 #include "mail/mail_library.h"
 
 #include <gtest/gtest.h>
