@@ -1,7 +1,7 @@
 #pragma once
 // "ID,PASS": the POP3 login name and password. OK hands them to the mail
 // check and, with the box ticked, saves them in iniIdPass.ini; without the
-// tick they last only for this run.
+// tick they last only until the next mail check reads the file again.
 
 #include <QWidget>
 
