@@ -4,7 +4,7 @@
 // logic of its own; it calls the settings files and the mail layer.
 
 #include "app/main_form_layout.h"
-#include "app/moods.h"
+#include "core/moods.h"
 #include "mail/receive_mail.h"
 
 #include <QPointer>

@@ -1,9 +1,9 @@
 #include "app/mail_check_host.h"
 
 #include "app/MainForm.h"
-#include "app/program.h"
+#include "core/program.h"
 #include "app/program_windows.h"
-#include "app/ui/message_box.h"
+#include "ui/message_box.h"
 #include "settings/IdPassForm.h"
 
 #include <QLabel>

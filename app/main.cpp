@@ -2,10 +2,10 @@
 // mail arrives.
 
 #include "app/MainForm.h"
-#include "app/program.h"
+#include "core/program.h"
 #include "app/program_windows.h"
-#include "app/ui/message_box.h"
-#include "app/ui/window_helpers.h"
+#include "ui/message_box.h"
+#include "ui/window_helpers.h"
 #include "store/history_file.h"
 
 #include <QApplication>

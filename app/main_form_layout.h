@@ -3,7 +3,7 @@
 // hot-spots with their captions, places and help texts, the mood
 // indicators and their looks.
 
-#include "app/twips.h"
+#include "core/twips.h"
 
 #include <QColor>
 #include <QString>

@@ -5,7 +5,7 @@
 // when they are closed; the five character windows live for the whole run,
 // keeping their fields across an unload.
 
-#include "app/window_directory.h"
+#include "ui/window_directory.h"
 
 #include <QPointer>
 

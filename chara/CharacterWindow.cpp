@@ -1,6 +1,6 @@
 #include "chara/CharacterWindow.h"
 
-#include "app/moods.h"
+#include "core/moods.h"
 
 #include <QCoreApplication>
 #include <QCursor>

@@ -6,8 +6,8 @@
 
 #include "mail/attachment_files.h"
 
-#include "app/safe_file.h"
-#include "app/unique_fd.h"
+#include "core/safe_file.h"
+#include "core/unique_fd.h"
 
 #include <QDir>
 #include <QFile>

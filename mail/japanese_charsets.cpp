@@ -1,6 +1,6 @@
 #include "mail/japanese_charsets.h"
 
-#include "app/cp932.h"
+#include "core/cp932.h"
 
 #include <QByteArray>
 #include <QStringDecoder>

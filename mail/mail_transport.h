@@ -4,7 +4,7 @@
 // its place to make the faults real servers cannot (a cut in the middle of
 // a message, a server that stops answering).
 
-#include "app/result.h"
+#include "core/result.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 // Building an outgoing message, as Japanese mailers send it.
 
-#include "app/result.h"
+#include "core/result.h"
 
 #include <QByteArray>
 #include <QDateTime>

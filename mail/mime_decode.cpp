@@ -5,7 +5,7 @@
 
 #include "mail/decoded_message.h"
 
-#include "app/text_helpers.h"
+#include "core/text_helpers.h"
 #include "mail/gmime_handles.h"
 #include "mail/japanese_charsets.h"
 

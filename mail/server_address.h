@@ -3,7 +3,7 @@
 // The plain host name of the old settings still works; a port or a URL
 // scheme chooses TLS.
 
-#include "app/result.h"
+#include "core/result.h"
 
 #include <QString>
 

@@ -1,11 +1,11 @@
 #include "settings/OptionForm.h"
 
-#include "app/program.h"
-#include "app/settings_files/server_settings.h"
-#include "app/twips.h"
-#include "app/ui/message_box.h"
-#include "app/ui/window_helpers.h"
-#include "app/window_directory.h"
+#include "core/program.h"
+#include "core/settings_files/server_settings.h"
+#include "core/twips.h"
+#include "ui/message_box.h"
+#include "ui/window_helpers.h"
+#include "ui/window_directory.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

@@ -1,10 +1,10 @@
 #include "settings/SetForm.h"
 
-#include "app/program.h"
-#include "app/settings_files/character_flags.h"
-#include "app/twips.h"
-#include "app/ui/window_helpers.h"
-#include "app/window_directory.h"
+#include "core/program.h"
+#include "core/settings_files/character_flags.h"
+#include "core/twips.h"
+#include "ui/window_helpers.h"
+#include "ui/window_directory.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -4,7 +4,7 @@
 // the character windows (box K for window K); they are shown in mood order,
 // which is not the order of their numbers.
 
-#include "app/moods.h"
+#include "core/moods.h"
 
 #include <QWidget>
 

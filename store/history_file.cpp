@@ -1,6 +1,6 @@
 #include "store/history_file.h"
 
-#include "app/unique_fd.h"
+#include "core/unique_fd.h"
 
 #include <QFile>
 #include <QFileInfo>

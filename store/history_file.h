@@ -7,8 +7,8 @@
 // name, flushed to disk and renamed over it. Until the rename the old
 // history is untouched; after it the new one is complete.
 
-#include "app/program_paths.h"
-#include "app/result.h"
+#include "core/program_paths.h"
+#include "core/result.h"
 #include "store/history_record.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "store/history_record.h"
 
-#include "app/cp932.h"
-#include "app/text_helpers.h"
+#include "core/cp932.h"
+#include "core/text_helpers.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // the figure (goal: under 2 %). Run by scripts/benchmark_characters.sh on a
 // virtual display.
 
-#include "app/moods.h"
+#include "core/moods.h"
 #include "chara/CharacterWindow.h"
 
 #include <QApplication>

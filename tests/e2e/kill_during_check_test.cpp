@@ -1,7 +1,7 @@
 // A program killed at any moment of a mail check loses nothing: every
 // message is on the server or in the history (twice at worst).
 
-#include "app/program_paths.h"
+#include "core/program_paths.h"
 #include "mail/mail_library.h"
 #include "store/history_file.h"
 #include "tests/e2e/local_mail_servers.h"

@@ -2,8 +2,8 @@
 // the receive hot-spot runs. The kill test stops it at random moments.
 //   mail_check_driver PROGRAM_FOLDER
 
-#include "app/program.h"
-#include "app/settings_files/server_settings.h"
+#include "core/program.h"
+#include "core/settings_files/server_settings.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
 

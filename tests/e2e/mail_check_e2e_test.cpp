@@ -2,10 +2,10 @@
 // offscreen, against our own local POP3 server.
 
 #include "app/MainForm.h"
-#include "app/program.h"
+#include "core/program.h"
 #include "app/program_windows.h"
-#include "app/ui/hot_spot_label.h"
-#include "app/ui/message_box.h"
+#include "ui/hot_spot_label.h"
+#include "ui/message_box.h"
 #include "chara/CharacterWindow.h"
 #include "mail/receive_mail.h"
 #include "settings/IdPassForm.h"

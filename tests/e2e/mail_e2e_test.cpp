@@ -1,7 +1,7 @@
 // The mail layer against real servers: our own Dovecot (POP3, POP3S, STLS,
 // plain login and APOP) and SMTP server on loopback.
 
-#include "app/cp932.h"
+#include "core/cp932.h"
 #include "mail/mail_library.h"
 #include "tests/e2e/local_mail_servers.h"
 #include "tests/support/qt_printers.h"

@@ -1,5 +1,5 @@
-#include "app/cp932.h"
-#include "app/settings_files/server_settings.h"
+#include "core/cp932.h"
+#include "core/settings_files/server_settings.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 

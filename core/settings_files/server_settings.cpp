@@ -1,8 +1,8 @@
-#include "app/settings_files/server_settings.h"
+#include "core/settings_files/server_settings.h"
 
-#include "app/cp932.h"
-#include "app/safe_file.h"
-#include "app/settings_files/numeric_value.h"
+#include "core/cp932.h"
+#include "core/safe_file.h"
+#include "core/settings_files/numeric_value.h"
 
 #include <QStringList>
 

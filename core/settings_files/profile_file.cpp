@@ -1,7 +1,7 @@
-#include "app/settings_files/profile_file.h"
+#include "core/settings_files/profile_file.h"
 
-#include "app/cp932.h"
-#include "app/safe_file.h"
+#include "core/cp932.h"
+#include "core/safe_file.h"
 
 #include <QFileInfo>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "app/cp932.h"
+#include "core/cp932.h"
 #include "tests/support/qt_printers.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/text_helpers.h"
+#include "core/text_helpers.h"
 
 namespace lumopet {
 

@@ -4,7 +4,7 @@
 // so that at every moment one complete version of the file is on disk
 // under its own name.
 
-#include "app/result.h"
+#include "core/result.h"
 
 #include <QByteArray>
 #include <QString>

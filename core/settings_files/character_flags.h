@@ -3,8 +3,8 @@
 // none. Section "EXEINI", keys NAME1 to NAME5, "1" or "0" each; the keys
 // pair with the moods as the mood table says.
 
-#include "app/moods.h"
-#include "app/result.h"
+#include "core/moods.h"
+#include "core/result.h"
 
 namespace lumopet {
 

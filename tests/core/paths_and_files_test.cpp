@@ -1,7 +1,7 @@
-#include "app/clock_text.h"
-#include "app/program_paths.h"
-#include "app/safe_file.h"
-#include "app/text_helpers.h"
+#include "core/clock_text.h"
+#include "core/program_paths.h"
+#include "core/safe_file.h"
+#include "core/text_helpers.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 

@@ -2,9 +2,9 @@
 // What lives for the whole run besides the windows: where the program's
 // files are, and the values every part of it shares.
 
-#include "app/program_paths.h"
-#include "app/program_values.h"
-#include "app/viewer_data.h"
+#include "core/program_paths.h"
+#include "core/program_values.h"
+#include "core/viewer_data.h"
 
 #include <utility>
 

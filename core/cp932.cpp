@@ -1,4 +1,4 @@
-#include "app/cp932.h"
+#include "core/cp932.h"
 
 #include <iconv.h>
 

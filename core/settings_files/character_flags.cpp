@@ -1,7 +1,7 @@
-#include "app/settings_files/character_flags.h"
+#include "core/settings_files/character_flags.h"
 
-#include "app/settings_files/numeric_value.h"
-#include "app/settings_files/profile_file.h"
+#include "core/settings_files/numeric_value.h"
+#include "core/settings_files/profile_file.h"
 
 namespace lumopet {
 namespace {

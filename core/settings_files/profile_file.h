@@ -11,7 +11,7 @@
 // - writing replaces a value in place and keeps every other line, byte for
 //   byte; a missing file, section or key is created.
 
-#include "app/result.h"
+#include "core/result.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "app/settings_files/account_file.h"
+#include "core/settings_files/account_file.h"
 
-#include "app/settings_files/profile_file.h"
+#include "core/settings_files/profile_file.h"
 
 namespace lumopet {
 namespace {

@@ -4,7 +4,7 @@
 // file is kept readable by its owner only), "NAME3" whether the last OK
 // saved them.
 
-#include "app/result.h"
+#include "core/result.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "app/settings_files/numeric_value.h"
+#include "core/settings_files/numeric_value.h"
 
 #include <QString>
 

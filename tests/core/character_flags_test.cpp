@@ -1,4 +1,4 @@
-#include "app/settings_files/character_flags.h"
+#include "core/settings_files/character_flags.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 

@@ -1,4 +1,4 @@
-#include "app/program_paths.h"
+#include "core/program_paths.h"
 
 #include <QDir>
 #include <QFileInfo>

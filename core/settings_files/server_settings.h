@@ -2,8 +2,8 @@
 // "sorane.ini" in the program folder: four lines "SMTP=", "POP3=", "MAIL="
 // and "APOP=", each ended by CR LF, values stored exactly as typed.
 
-#include "app/program_values.h"
-#include "app/result.h"
+#include "core/program_values.h"
+#include "core/result.h"
 
 #include <QByteArray>
 

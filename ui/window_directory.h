@@ -4,7 +4,7 @@
 // its neighbours through this one interface, which ProgramWindows
 // implements, so no window builds another behind the others' backs.
 
-#include "app/moods.h"
+#include "core/moods.h"
 
 namespace lumopet {
 

@@ -1,4 +1,4 @@
-#include "app/safe_file.h"
+#include "core/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>
