@@ -95,7 +95,7 @@ void MainForm::buildControls() {
     // One command at a time: while a mail check runs, clicks do nothing.
     auto onClick = [this](HotSpotLabel* label, void (MainForm::*handler)()) {
         connect(label, &HotSpotLabel::clicked, this, [this, handler] {
-            if (!isCheckRunning()) (this->*handler)();
+            if (!windows_.IsCommandRunning()) (this->*handler)();
         });
     };
     onClick(Label4, &MainForm::Label4_Click);
@@ -240,7 +240,7 @@ void MainForm::Label5_Click() {
 
 void MainForm::Label8_Click() {
     Label2->setText(kReceivingText);
-    holdOtherWindows(true);
+    windows_.HoldCommands(this, true);
     checkThread_ = QThread::create([this] { checkResult_ = ReceiveMail(program_, *checkHost_); });
     connect(checkThread_, &QThread::finished, this, &MainForm::mailCheckDone);
     checkThread_->start();
@@ -249,7 +249,7 @@ void MainForm::Label8_Click() {
 void MainForm::mailCheckDone() {
     checkThread_->deleteLater();
     checkThread_ = nullptr;
-    holdOtherWindows(false);
+    windows_.HoldCommands(this, false);
     // The count of the last message was for the way; the line keeps saying
     // what the check did.
     if (Label2->text().startsWith(kCheckingText)) Label2->setText(kCheckingText);
@@ -277,29 +277,14 @@ void MainForm::ReportMailCheck(const MailCheckResult& result) {
     Text2->clear();
 }
 
-void MainForm::holdOtherWindows(bool hold) {
-    if (hold) {
-        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (window == this || !window->isEnabled() || qobject_cast<CharacterWindow*>(window)) continue;
-            window->setEnabled(false);
-            heldWindows_.emplace_back(window);
-        }
-    } else {
-        for (const QPointer<QWidget>& window : heldWindows_)
-            if (window) window->setEnabled(true);
-        heldWindows_.clear();
-        QGuiApplication::restoreOverrideCursor();
-    }
-}
-
 void MainForm::closeEvent(QCloseEvent* event) {
     // Closing the main window ends the program at once: the other windows
     // go with it, without asking and without their own closing steps.
     event->accept();
-    // In the middle of a check, too: no deletion has been committed, so
-    // every message is on the server or in the history.
-    if (isCheckRunning()) ::_exit(0);
+    // In the middle of a check or a send, too: no deletion has been
+    // committed, so every message is on the server or in the history, and
+    // a message cut off before its end is not delivered.
+    if (windows_.IsCommandRunning()) ::_exit(0);
     NMailEndWinSock();
     QCoreApplication::exit(0);
 }

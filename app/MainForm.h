@@ -82,8 +82,6 @@ private:
     QRect place(const Twips& twips) const;
     void buildControls();
     void mailCheckDone();
-    // Every window but the characters takes no command during a check.
-    void holdOtherWindows(bool hold);
 
     ProgramWindows& windows_;
     Program& program_;
@@ -91,7 +89,6 @@ private:
     std::unique_ptr<WindowMailCheckHost> checkHost_;
     QThread* checkThread_ = nullptr;
     MailCheckResult checkResult_;
-    std::vector<QPointer<QWidget>> heldWindows_;
 };
 
 }  // namespace lumopet

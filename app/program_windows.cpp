@@ -2,10 +2,14 @@
 
 #include "app/MainForm.h"
 #include "chara/CharacterWindow.h"
+#include "compose/FriendForm.h"
+#include "compose/WriteForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 
+#include <QApplication>
+#include <QGuiApplication>
 #include <QTimer>
 
 namespace lumopet {
@@ -34,6 +38,8 @@ void showModeless(QWidget& window) {
 ProgramWindows::ProgramWindows(Program& program) : program_(program) {}
 
 ProgramWindows::~ProgramWindows() {
+    delete friendForm_;
+    delete writeForm_;
     delete idPassForm_;
     delete optionForm_;
     delete setForm_;
@@ -49,6 +55,10 @@ SetForm& ProgramWindows::setForm() { return loaded(setForm_, *this); }
 
 IdPassForm& ProgramWindows::idPassForm() { return loaded(idPassForm_, *this); }
 
+WriteForm& ProgramWindows::writeForm() { return loaded(writeForm_, *this); }
+
+FriendForm& ProgramWindows::friendForm() { return loaded(friendForm_, *this); }
+
 CharacterWindow& ProgramWindows::characterWindow(int number) {
     auto& slot = characters_.at(static_cast<size_t>(number - 1));
     if (!slot) slot = std::make_unique<CharacterWindow>(number);
@@ -60,6 +70,28 @@ void ProgramWindows::ShowOptionForm() { showModeless(loaded(optionForm_, *this))
 void ProgramWindows::ShowIdPassForm() { showModeless(idPassForm()); }
 
 void ProgramWindows::ShowSetForm() { showModeless(setForm()); }
+
+void ProgramWindows::ShowWriteForm() { showModeless(writeForm()); }
+
+void ProgramWindows::ShowFriendForm() { showModeless(friendForm()); }
+
+void ProgramWindows::HoldCommands(QWidget* running, bool hold) {
+    if (hold == commandRunning_) return;
+    commandRunning_ = hold;
+    if (hold) {
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window == running || !window->isEnabled() || qobject_cast<CharacterWindow*>(window)) continue;
+            window->setEnabled(false);
+            heldWindows_.emplace_back(window);
+        }
+    } else {
+        for (const QPointer<QWidget>& window : heldWindows_)
+            if (window) window->setEnabled(true);
+        heldWindows_.clear();
+        QGuiApplication::restoreOverrideCursor();
+    }
+}
 
 void ProgramWindows::ShowEnabledMoods(const MoodFlags& enabled) { mainForm().ShowEnabledMoods(enabled); }
 

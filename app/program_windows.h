@@ -11,14 +11,17 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 namespace lumopet {
 
 class CharacterWindow;
+class FriendForm;
 class IdPassForm;
 class MainForm;
 class OptionForm;
 class SetForm;
+class WriteForm;
 struct Program;
 
 class ProgramWindows : public WindowDirectory {
@@ -37,6 +40,11 @@ public:
     bool isSetFormLoaded() const { return !setForm_.isNull(); }
     // The account window, loaded hidden when not loaded.
     IdPassForm& idPassForm();
+    // The compose window, loaded hidden when not loaded.
+    WriteForm& writeForm();
+    bool isWriteFormLoaded() const { return !writeForm_.isNull(); }
+    // The address book window, loaded hidden when not loaded.
+    FriendForm& friendForm();
     // Form1 to Form5.
     CharacterWindow& characterWindow(int number);
 
@@ -45,6 +53,10 @@ public:
     void ShowSetForm();
     void ShowEnabledMoods(const MoodFlags& enabled) override;
     void SetPreviewInterval(int milliseconds) override;
+    void ShowWriteForm() override;
+    void ShowFriendForm() override;
+    void HoldCommands(QWidget* running, bool hold) override;
+    bool IsCommandRunning() const override { return commandRunning_; }
 
 private:
     Program& program_;
@@ -52,7 +64,11 @@ private:
     QPointer<SetForm> setForm_;
     QPointer<OptionForm> optionForm_;
     QPointer<IdPassForm> idPassForm_;
+    QPointer<WriteForm> writeForm_;
+    QPointer<FriendForm> friendForm_;
     std::array<std::unique_ptr<CharacterWindow>, kMoodCount> characters_;
+    bool commandRunning_ = false;
+    std::vector<QPointer<QWidget>> heldWindows_;
 };
 
 }  // namespace lumopet

@@ -6,6 +6,8 @@
 
 #include "core/moods.h"
 
+class QWidget;
+
 namespace lumopet {
 
 struct Program;
@@ -23,6 +25,17 @@ public:
     // The main window's mood indicators: white and bold for the enabled
     // moods, green for the others.
     virtual void ShowEnabledMoods(const MoodFlags& enabled) = 0;
+
+    // The compose window (loaded when it is not) and the address book,
+    // shown modeless.
+    virtual void ShowWriteForm() = 0;
+    virtual void ShowFriendForm() = 0;
+
+    // While a mail check or a send runs, the program takes no other command:
+    // every window but the one running it (and the walking characters) is
+    // disabled, and the main window's hot-spots do nothing.
+    virtual void HoldCommands(QWidget* running, bool hold) = 0;
+    virtual bool IsCommandRunning() const = 0;
 
     // The main window's preview timer: 500 starts the preview, 0 stops it.
     virtual void SetPreviewInterval(int milliseconds) = 0;

@@ -4,6 +4,7 @@
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
+#include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
@@ -25,27 +26,6 @@
 
 namespace lumopet {
 namespace {
-
-using Calls = std::vector<std::string>;
-
-// Stands in for the other windows and writes down what was asked of them.
-class FakeWindows : public WindowDirectory {
-public:
-    explicit FakeWindows(Program& program) : program_(program) {}
-    Program& program() override { return program_; }
-    void ShowOptionForm() override { calls.push_back("ShowOptionForm"); }
-    void ShowIdPassForm() override { calls.push_back("ShowIdPassForm"); }
-    void ShowEnabledMoods(const MoodFlags& enabled) override {
-        std::string moods;
-        for (bool on : enabled) moods += on ? '1' : '0';
-        calls.push_back("ShowEnabledMoods " + moods);
-    }
-    void SetPreviewInterval(int ms) override { calls.push_back("SetPreviewInterval " + std::to_string(ms)); }
-    Calls calls;
-
-private:
-    Program& program_;
-};
 
 class SettingsWindowsTest : public ::testing::Test {
 protected:

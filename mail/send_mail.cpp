@@ -1,0 +1,1 @@
+#include "mail/send_mail.h"

@@ -1,0 +1,1 @@
+#include "store/address_book.h"
