@@ -4,6 +4,7 @@
 #include "app/mail_check_host.h"
 #include "core/program.h"
 #include "app/program_windows.h"
+#include "compose/WriteForm.h"
 #include "core/settings_files/character_flags.h"
 #include "core/settings_files/server_settings.h"
 #include "ui/hot_spot_label.h"
@@ -14,6 +15,7 @@
 #include "settings/SetForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -101,6 +103,8 @@ void MainForm::buildControls() {
     onClick(Label4, &MainForm::Label4_Click);
     onClick(Label5, &MainForm::Label5_Click);
     onClick(Label8, &MainForm::Label8_Click);
+    onClick(Label9, &MainForm::Label9_Click);
+    onClick(Label10, &MainForm::Label10_Click);
     onClick(Label11, &MainForm::Label11_Click);
 
     Label2 = new QLabel(this);
@@ -158,6 +162,8 @@ void MainForm::Form_Load() {
     // 1. The preview is off and the status line hidden until a mail check.
     Timer2->stop();
     Text1->hide();
+    // 2. The compose window, hidden, never starting with a fortune.
+    windows_.writeForm().Check1->setChecked(false);
     // 3. The servers, the own address and the login kind.
     ReadServerSettings(program_.paths.path(files::ServerSettings), program_.values);
     // 4. The mail layer, for the whole run.
@@ -237,6 +243,10 @@ void MainForm::Label5_Click() {
     if (!QFileInfo::exists(page) || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
         ShowNotice(this, QStringLiteral("ホームページを開けませんでした。ブラウザーで次のファイルを開いてください。\n%1").arg(page));
 }
+
+void MainForm::Label9_Click() { windows_.ShowWriteForm(); }
+
+void MainForm::Label10_Click() { windows_.ShowFriendForm(); }
 
 void MainForm::Label8_Click() {
     Label2->setText(kReceivingText);

@@ -44,6 +44,8 @@ public:
     void Label4_Click();
     void Label5_Click();
     void Label8_Click();
+    void Label9_Click();   // 新規作成
+    void Label10_Click();  // アドレス帳
     void Label11_Click();
     // The end of a mail check: the status line and the characters.
     void ReportMailCheck(const MailCheckResult& result);

@@ -6,6 +6,7 @@
 #include "app/program_windows.h"
 #include "ui/message_box.h"
 #include "ui/window_helpers.h"
+#include "store/address_book.h"
 #include "store/history_file.h"
 
 #include <QApplication>
@@ -32,6 +33,10 @@ int main(int argc, char* argv[]) {
                                                            lumopet::RewriteCopyPath(program.paths, history));
         if (!recovered) lumopet::ShowError(nullptr, QStringLiteral("エラー"), recovered.error());
     }
+    // The same for the address book.
+    const auto book = lumopet::RecoverAddressBookCopy(lumopet::AddressBookPath(program.paths),
+                                                      lumopet::AddressBookRewriteCopyPath(program.paths));
+    if (!book) lumopet::ShowError(nullptr, QStringLiteral("エラー"), book.error());
 
     lumopet::ProgramWindows windows(program);
     lumopet::MainForm& mainForm = windows.mainForm();

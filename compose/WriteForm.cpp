@@ -1,9 +1,624 @@
 #include "compose/WriteForm.h"
 
+#include "core/clock_text.h"
+#include "core/program.h"
+#include "core/text_helpers.h"
+#include "core/twips.h"
+#include "store/address_book.h"
+#include "ui/file_dialog.h"
+#include "ui/message_box.h"
+#include "ui/window_directory.h"
+#include "ui/window_helpers.h"
+#include "ui/window_thread.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+
 namespace lumopet {
 
-WriteForm::WriteForm(WindowDirectory&, QWidget* parent) : QWidget(parent) {}
+// What the send shows, put on the window thread.
+class WindowSendHost : public SendHost {
+public:
+    explicit WindowSendHost(WriteForm& form) : form_(form) {}
 
-void WriteForm::Form_Load() {}
+    void setStatus(const QString& text) override {
+        OnWindowThread(form_, [this, text] { form_.Label7->setText(text); });
+    }
+    void showProgress(int number, int count) override {
+        setStatus(kSendingText + QStringLiteral("（%1／%2 通目）").arg(number).arg(count));
+    }
+    QString clockText() override { return ClockText(QDateTime::currentDateTime()); }
+    void setBodyText(const QString& body) override {
+        OnWindowThread(form_, [this, body] { form_.BodyText->setPlainText(WithoutCr(body)); });
+    }
+    void showMessage(const QString& text, const QString& title) override {
+        OnWindowThread(form_, [this, text, title] {
+            ShowMessage(&form_, {title.isEmpty() ? MessageKind::Notice : MessageKind::Error, text, title});
+        });
+    }
+
+    // The boxes hold line breaks as LF; mail and the histories as CR LF.
+    static QString WithoutCr(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+
+private:
+    WriteForm& form_;
+};
+
+namespace {
+
+// How often the character, fortune and bulk choices are put in order.
+constexpr int kOptionRulesInterval = 500;
+constexpr int kToTextMaxLength = 60;
+
+const QColor kPaleCyan(0xC0, 0xFF, 0xFF);
+// Colours 15 (white) and 2 (green) of the 16-colour palette.
+const QColor kListWhite(0xFF, 0xFF, 0xFF);
+const QColor kListGreen(0x00, 0x80, 0x00);
+
+// The folder the attachment dialog opened last, for the whole run: the next
+// attachment most often comes from the same place.
+QString& lastAttachFolder() {
+    static QString folder = QDir::currentPath();
+    return folder;
+}
+
+// An option button that is switched off leaves its group with none on, as
+// the window's "off" means; Qt's exclusive buttons do not allow that by
+// themselves.
+void setRadioChecked(QRadioButton* button, bool on) {
+    if (button->isChecked() == on) return;
+    if (on) {
+        button->setChecked(true);
+        return;
+    }
+    button->setAutoExclusive(false);
+    button->setChecked(false);
+    button->setAutoExclusive(true);
+}
+
+QLabel* plainLabel(const QString& text, QWidget* parent, const QRect& geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(geometry);
+    return label;
+}
+
+QPushButton* button(const QString& caption, QWidget* parent, const QRect& geometry) {
+    auto* made = new QPushButton(caption, parent);
+    made->setGeometry(geometry);
+    made->setAutoDefault(false);
+    return made;
+}
+
+QPlainTextEdit* textBox(QWidget* parent, const QRect& geometry) {
+    auto* box = new QPlainTextEdit(parent);
+    box->setGeometry(geometry);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setTabChangesFocus(true);
+    return box;
+}
+
+}  // namespace
+
+WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
+    : QWidget(parent), windows_(windows), program_(windows.program()),
+      sendHost_(std::make_unique<WindowSendHost>(*this)) {
+    // A fixed single border: no minimise or maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowTitle(QStringLiteral("新規作成"));
+    setFont(JapaneseFont(9));
+    setMouseTracking(true);
+    buildControls();
+    buildAddressPanel();
+    setOuterSize(kNormalWidth, kNormalHeight);
+}
+
+WriteForm::~WriteForm() {
+    if (sendThread_) sendThread_->wait();
+}
+
+QRect WriteForm::place(int left, int top, int width, int height) const {
+    return TwipsToPixels(Twips{left, top, width, height}, logicalDpiY());
+}
+
+void WriteForm::buildControls() {
+    Command1 = button(QStringLiteral("送信"), this, place(240, 120, 1335, 375));
+    Command3 = button(QStringLiteral("送信中止"), this, place(240, 600, 1335, 375));
+    Command4 = button(QStringLiteral("アドレス帳"), this, place(1800, 120, 1335, 375));
+    Command5 = button(QStringLiteral("本文に貼付"), this, place(1800, 600, 1335, 375));
+    Command6 = button(QStringLiteral("元のサイズ"), this, place(3360, 120, 1335, 375));
+    Command7 = button(QStringLiteral("宛先に貼付"), this, place(3360, 600, 1335, 375));
+    Command11 = button(QStringLiteral("クリア"), this, place(4920, 120, 1335, 375));
+
+    Text2 = new QLineEdit(this);
+    Text2->setGeometry(place(3360, 1080, 3255, 270));
+    Text2->setReadOnly(true);
+
+    Frame1 = new QGroupBox(QStringLiteral("キャラ設定（数字は気分レベル・・・）"), this);
+    Frame1->setGeometry(place(240, 1320, 6495, 735));
+    Frame1->setMouseTracking(true);
+    QRadioButton** options[] = {&Option3, &Option4, &Option5, &Option6, &Option7, &Option8};
+    const QString captions[] = {QStringLiteral("レベル１"), QStringLiteral("レベル２"), QStringLiteral("レベル３"),
+                                QStringLiteral("レベル４"), QStringLiteral("レベル５"), QStringLiteral("送らない")};
+    for (int i = 0; i < 6; ++i) {
+        QRadioButton*& option = *options[i];
+        option = new QRadioButton(captions[i], Frame1);
+        option->setObjectName(QStringLiteral("Option%1").arg(i + 3));
+        option->setGeometry(place(120 + 1060 * i, 300, 1020, 300));
+        const int mood = i < 5 ? i + 1 : 0;
+        // Chosen by a click or by the option rules: either way the status
+        // text follows.
+        connect(option, &QRadioButton::toggled, this, [this, mood](bool on) {
+            if (on) Text2->setText(CharacterStatusText(mood));
+        });
+    }
+
+    Label12 = plainLabel(QStringLiteral("「キャラ送信」、「占い添付」、「一括送信」機能は同時には使用出来ません。一個選択"),
+                         this, place(240, 2085, 6495, 255));
+    Label12->setFont(JapaneseFont(8));
+
+    plainLabel(QStringLiteral("宛先"), this, place(240, 2430, 1000, 255));
+    ToText = textBox(this, place(1320, 2400, 5415, 300));
+    connect(ToText, &QPlainTextEdit::textChanged, this, [this] {
+        // At most 60 characters can be typed or pasted.
+        const QString text = ToText->toPlainText();
+        if (text.size() > kToTextMaxLength) ToText->setPlainText(text.left(kToTextMaxLength));
+    });
+    plainLabel(QStringLiteral("件名"), this, place(240, 2790, 1000, 255));
+    SubjectText = new QLineEdit(this);
+    SubjectText->setGeometry(place(1320, 2760, 5415, 300));
+    plainLabel(QStringLiteral("首記例"), this, place(240, 3150, 1000, 255));
+    Combo1 = new QComboBox(this);
+    Combo1->setGeometry(place(1320, 3120, 5415, 300));
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    Combo1->installEventFilter(this);
+    Combo1->lineEdit()->installEventFilter(this);
+
+    AttachCommand = button(QStringLiteral("添付File"), this, place(240, 3480, 855, 300));
+    Command9 = button(QStringLiteral("追加"), this, place(1080, 3480, 855, 300));
+    Command10 = button(QStringLiteral("取り消し"), this, place(1920, 3480, 855, 300));
+    QPalette red = Command10->palette();
+    red.setColor(QPalette::ButtonText, Qt::red);
+    Command10->setPalette(red);
+    AttachText = new QLineEdit(this);
+    AttachText->setGeometry(place(2760, 3480, 3975, 300));
+
+    auto* fortuneNote = plainLabel(QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"), this,
+                                   place(240, 3825, 4700, 255));
+    fortuneNote->setFont(JapaneseFont(8));
+    plainLabel(QStringLiteral("占い添付"), this, place(5400, 3825, 900, 255));
+    Check1 = new QCheckBox(this);
+    Check1->setGeometry(place(6360, 3795, 255, 300));
+
+    BodyText = new QPlainTextEdit(this);
+    BodyText->setGeometry(place(240, 4080, 6495, 3135));
+    BodyText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    BodyText->viewport()->setMouseTracking(true);
+    BodyText->viewport()->installEventFilter(this);
+
+    // Above the body, so that it shows over it.
+    List2 = new QListWidget(this);
+    List2->setGeometry(place(2400, 3480, 3975, 1860));
+    Text14 = new QPlainTextEdit(this);
+    Text14->setGeometry(place(960, 5280, 5175, 1695));
+    Text14->setReadOnly(true);
+    QPalette cyan = Text14->palette();
+    cyan.setColor(QPalette::Base, kPaleCyan);
+    Text14->setPalette(cyan);
+    Text14->hide();
+
+    StatusStrip = new QFrame(this);
+    StatusStrip->setGeometry(place(240, 7200, 6495, 375));
+    StatusStrip->setFrameShape(QFrame::Panel);
+    StatusStrip->setFrameShadow(QFrame::Sunken);
+    Label7 = new QLabel(StatusStrip);
+    Label7->setGeometry(place(60, 45, 6375, 285));
+    Label7->installEventFilter(this);
+
+    Command2 = button(QStringLiteral("貼付け"), this, place(720, 7995, 855, 375));
+    Text4 = new QLineEdit(this);
+    Text4->setGeometry(place(1560, 7995, 2295, 375));
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(kOptionRulesInterval);
+    connect(Timer1, &QTimer::timeout, this, &WriteForm::Timer1_Timer);
+
+    connect(Command1, &QPushButton::clicked, this, &WriteForm::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &WriteForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &WriteForm::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &WriteForm::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &WriteForm::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &WriteForm::Command7_Click);
+    connect(Command11, &QPushButton::clicked, this, &WriteForm::Command11_Click);
+    connect(AttachCommand, &QPushButton::clicked, this, &WriteForm::AttachCommand_Click);
+    connect(Command9, &QPushButton::clicked, this, &WriteForm::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &WriteForm::Command10_Click);
+    connect(Command2, &QPushButton::clicked, this, &WriteForm::Command2_Click);
+
+    // The controls with a help text show it while the mouse is over them.
+    for (QWidget* helped : std::initializer_list<QWidget*>{AttachCommand, Command9, Command7, Command5, Command4,
+                                                           Command6, Command11, Command1, Command3, Frame1}) {
+        helped->setMouseTracking(true);
+        helped->installEventFilter(this);
+    }
+}
+
+void WriteForm::buildAddressPanel() {
+    AddressPanel = new QFrame(this);
+    AddressPanel->setGeometry(place(7080, 1200, 2350, 6495));
+    AddressPanel->setFrameShape(QFrame::Panel);
+    AddressPanel->setFrameShadow(QFrame::Raised);
+    plainLabel(QStringLiteral("アドレス帳"), AddressPanel, place(120, 240, 2055, 255));
+
+    List1 = new QListWidget(AddressPanel);
+    List1->setGeometry(place(120, 600, 2055, 5100));
+    List1->viewport()->installEventFilter(this);
+    setListColour(false);
+
+    plainLabel(QStringLiteral("件数"), AddressPanel, place(120, 5760, 480, 255));
+    Text1 = new QLineEdit(AddressPanel);
+    Text1->setGeometry(place(720, 5730, 735, 285));
+    Text1->setReadOnly(true);
+
+    auto* bulkFrame = new QGroupBox(AddressPanel);
+    bulkFrame->setGeometry(place(120, 6000, 2115, 435));
+    Option2 = new QRadioButton(QStringLiteral("一括送信"), bulkFrame);
+    Option2->setGeometry(place(60, 90, 1080, 285));
+    Option1 = new QRadioButton(QStringLiteral("取消"), bulkFrame);
+    Option1->setGeometry(place(1200, 90, 855, 285));
+    connect(Option2, &QRadioButton::clicked, this, &WriteForm::Option2_Click);
+    connect(Option1, &QRadioButton::clicked, this, &WriteForm::Option1_Click);
+}
+
+QRadioButton* WriteForm::moodOption(int mood) const {
+    switch (mood) {
+    case 1: return Option3;
+    case 2: return Option4;
+    case 3: return Option5;
+    case 4: return Option6;
+    case 5: return Option7;
+    default: return Option8;
+    }
+}
+
+int WriteForm::chosenMood() const {
+    for (int mood = 1; mood <= 5; ++mood)
+        if (moodOption(mood)->isChecked()) return mood;
+    return 0;
+}
+
+void WriteForm::setOuterSize(int outerWidth, int outerHeight) {
+    outerWidth_ = outerWidth;
+    outerHeight_ = outerHeight;
+    setFixedSize(place(0, 0, ClientWidth(outerWidth), ClientHeight(outerHeight)).size());
+}
+
+void WriteForm::centreOnScreen() {
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    const QSize outer = frameGeometry().size().expandedTo(size());
+    move(available.left() + (available.width() - outer.width()) / 2,
+         available.top() + (available.height() - outer.height()) / 2);
+}
+
+void WriteForm::Form_Load() {
+    setMood(0);
+    Text2->setText(kNoCharacterYetText);
+    setOuterSize(kNormalWidth, kNormalHeight);
+    setRadioChecked(Option2, false);
+    Command2->hide();
+    Command2->setEnabled(false);
+    Command9->setEnabled(false);
+    List2->hide();
+    Check1->setChecked(false);
+    AddressMap.assign(1, 0);
+    Combo1->clear();
+    Combo1->addItems(OpeningPhrases());
+    Combo1->setCurrentIndex(-1);
+    Combo1->setEditText(QString());
+    fillAddressList(AddressListPath(program_.paths));
+    centreOnScreen();
+    Timer1->start();
+}
+
+void WriteForm::setMood(int mood) { setRadioChecked(moodOption(mood), true); }
+
+void WriteForm::fillAddressList(const QString& file) {
+    List1->clear();
+    AddressMap.assign(1, 0);
+    const auto records = ReadAddressRecords(file);
+    if (!records) {
+        ShowError(this, QStringLiteral("エラー"), records.error());
+    } else {
+        std::int16_t n = 0;
+        for (const AddressRecord& record : records.value()) {
+            List1->addItem(record.EntryName);
+            AddressMap.back() = ++n;
+            AddressMap.push_back(0);
+        }
+    }
+    Text1->setText(QString::number(List1->count()));
+}
+
+void WriteForm::Command4_Click() {
+    setOuterSize(kPanelWidth, outerHeight_);
+    centreOnScreen();
+    fillAddressList(AddressBookPath(program_.paths));
+}
+
+void WriteForm::Command6_Click() {
+    setOuterSize(kNormalWidth, outerHeight_);
+    setListColour(false);
+    centreOnScreen();
+}
+
+void WriteForm::List1_MouseDown() {
+    const int row = List1->currentRow();
+    if (row < 0 || !List1->currentItem()->isSelected()) {
+        ShowWarning(this, QStringLiteral("データが選択されていません"));
+        List1->setFocus();
+        return;
+    }
+    const int n = AddressMap.at(static_cast<size_t>(row));
+    const auto records = ReadAddressRecords(AddressBookPath(program_.paths));
+    if (!records) {
+        ShowError(this, QStringLiteral("エラー"), records.error());
+        return;
+    }
+    if (n < 1 || n > static_cast<int>(records.value().size())) return;
+    ToText->setPlainText(BareEntryText(records.value()[static_cast<size_t>(n - 1)].EntryAddress).trimmed());
+}
+
+void WriteForm::setListColour(bool bulk) {
+    QPalette palette = List1->palette();
+    palette.setColor(QPalette::Base, bulk ? kListGreen : kListWhite);
+    List1->setPalette(palette);
+}
+
+void WriteForm::Option2_Click() { setListColour(true); }
+
+void WriteForm::Option1_Click() {
+    ToText->clear();
+    setListColour(false);
+}
+
+void WriteForm::Timer1_Timer() {
+    const SendOptions now{Option2->isChecked(), chosenMood(), Check1->isChecked()};
+    const SendOptions ordered = ApplyOptionRules(now);
+    if (ordered == now) return;
+    Check1->setChecked(ordered.fortune);
+    setMood(ordered.mood);
+    setRadioChecked(Option2, ordered.bulk);
+}
+
+void WriteForm::Combo1_LostFocus() {
+    const QString line = Combo1->currentText();
+    const QString body = BodyText->toPlainText();
+    const QString next = BodyAfterOpeningLine(body, line, lastOpeningLine_, line != lineOnFocus_);
+    if (next != body) {
+        BodyText->setPlainText(next);
+        lastOpeningLine_ = line;
+    }
+    lineOnFocus_ = line;
+}
+
+void WriteForm::addAttachment() {
+    const QString path =
+        ChooseFileToOpen(this, {QStringLiteral("添付するファイルを選んでください"), lastAttachFolder()});
+    if (path.isEmpty()) return;
+    lastAttachFolder() = QFileInfo(path).absolutePath();
+    AttachText->setText(AttachText->text().isEmpty() ? path : AttachText->text() + u',' + path);
+    List2->addItem(path);
+}
+
+void WriteForm::AttachCommand_Click() {
+    Command9->setEnabled(true);
+    AttachText->clear();
+    addAttachment();
+    AttachCommand->setEnabled(false);
+}
+
+void WriteForm::Command9_Click() {
+    List2->show();
+    List2->raise();
+    if (!AttachText->text().isEmpty()) addAttachment();
+}
+
+void WriteForm::Command10_Click() {
+    AttachText->clear();
+    List2->clear();
+    List2->hide();
+    Command9->setEnabled(false);
+    Command10->setEnabled(false);
+    AttachCommand->setEnabled(true);
+}
+
+void WriteForm::Command5_Click() {
+    BodyText->setPlainText(BodyText->toPlainText() + QGuiApplication::clipboard()->text());
+}
+
+void WriteForm::Command7_Click() { ToText->setPlainText(QGuiApplication::clipboard()->text()); }
+
+void WriteForm::Command2_Click() { Text4->setText(QGuiApplication::clipboard()->text()); }
+
+void WriteForm::Command11_Click() {
+    emptyFields();
+    setRadioChecked(Option2, false);
+    List2->clear();
+    List2->hide();
+    Command9->setEnabled(false);
+    Command10->setEnabled(false);
+    AttachCommand->setEnabled(true);
+    Check1->setChecked(false);
+    setListColour(false);
+}
+
+void WriteForm::emptyFields() {
+    ToText->clear();
+    SubjectText->clear();
+    BodyText->clear();
+    AttachText->clear();
+}
+
+void WriteForm::Label7_DblClick() {
+    if (ToText->toPlainText() != kHiddenModeWord) return;
+    setOuterSize(outerWidth_, kHiddenModeHeight);
+    Command2->show();
+    Command2->setEnabled(true);
+}
+
+void WriteForm::Command3_Click() { close(); }
+
+void WriteForm::showHelp(HelpTopic topic) {
+    const QString text = HelpText(topic);
+    if (Text14->toPlainText() != text) Text14->setPlainText(text);
+    Text14->show();
+    Text14->raise();
+}
+
+bool WriteForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseMove || type == QEvent::Enter) {
+        const std::pair<QObject*, HelpTopic> topics[] = {
+            {AttachCommand, HelpTopic::AttachCommand}, {Command9, HelpTopic::Command9},
+            {Command7, HelpTopic::Command7},           {Command5, HelpTopic::Command5},
+            {Command4, HelpTopic::Command4},           {Command6, HelpTopic::Command6},
+            {Command11, HelpTopic::Command11},         {Command1, HelpTopic::Command1},
+            {Command3, HelpTopic::Command3},           {Frame1, HelpTopic::Frame1}};
+        for (const auto& [control, topic] : topics) {
+            if (watched == control) {
+                showHelp(topic);
+                return false;
+            }
+        }
+        if (watched == BodyText->viewport()) Text14->hide();
+        return false;
+    }
+    if (watched == Label7 && type == QEvent::MouseButtonDblClick) {
+        Label7_DblClick();
+        return true;
+    }
+    if (watched == List1->viewport() && type == QEvent::MouseButtonPress) {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        if (press->button() == Qt::LeftButton) {
+            if (QListWidgetItem* item = List1->itemAt(press->position().toPoint())) {
+                List1->setCurrentItem(item);
+                item->setSelected(true);
+            }
+            List1_MouseDown();
+            return true;
+        }
+    }
+    if (watched == Combo1 || watched == Combo1->lineEdit()) {
+        if (type == QEvent::FocusIn) lineOnFocus_ = Combo1->currentText();
+        // Moving between the box and its own edit line is not leaving it.
+        if (type == QEvent::FocusOut && !Combo1->isAncestorOf(QApplication::focusWidget()) &&
+            QApplication::focusWidget() != Combo1 && !Combo1->view()->isVisible())
+            Combo1_LostFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void WriteForm::mouseMoveEvent(QMouseEvent* event) {
+    // Over the bare window the help text goes. A move that a button passed
+    // up to the window is over the button, not over the window.
+    if (!childAt(event->position().toPoint())) Text14->hide();
+    QWidget::mouseMoveEvent(event);
+}
+
+SendRequest WriteForm::readRequest() const {
+    SendRequest request;
+    request.ToText = WithCrLf(ToText->toPlainText());
+    request.SubjectText = SubjectText->text();
+    request.BodyText = WithCrLf(BodyText->toPlainText());
+    request.AttachText = AttachText->text();
+    request.Fortune = Check1->isChecked();
+    request.Mood = chosenMood();
+    request.Bulk = Option2->isChecked();
+    return request;
+}
+
+void WriteForm::Command1_Click() {
+    if (isSending()) return;
+    Command9->setEnabled(false);
+    List2->hide();
+    AttachCommand->setEnabled(true);
+    Label7->setText(kSendingText);
+
+    typedBody_ = BodyText->toPlainText();
+    const SendRequest request = readRequest();
+    // Nothing but the status line takes input while the messages go out;
+    // the window stays painted.
+    windows_.HoldCommands(this, true);
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child == StatusStrip || !child->isEnabled()) continue;
+        child->setEnabled(false);
+        heldControls_.emplace_back(child);
+    }
+    Timer1->stop();
+    sendThread_ = QThread::create([this, request] { sendResult_ = SendMail(program_, request, *sendHost_); });
+    connect(sendThread_, &QThread::finished, this, &WriteForm::sendDone);
+    sendThread_->start();
+}
+
+void WriteForm::sendDone() {
+    sendThread_->deleteLater();
+    sendThread_ = nullptr;
+    for (const QPointer<QWidget>& control : heldControls_)
+        if (control) control->setEnabled(true);
+    heldControls_.clear();
+    windows_.HoldCommands(this, false);
+    Timer1->start();
+
+    const SendResult result = sendResult_;
+    if (result.allSent()) {
+        Label7->setText(kSendDoneText);
+        emptyFields();
+        Check1->setChecked(false);
+        setRadioChecked(Option2, false);
+        Command2->hide();
+        Q_EMIT sendFinished(result);
+        close();
+        return;
+    }
+    // Nothing the user wrote is lost: the window stays, with the body as it
+    // was typed (without the fortune and the tag, which a second try adds
+    // again).
+    BodyText->setPlainText(typedBody_);
+    Label7->setText(result.Refused ? QString()
+                                   : QStringLiteral("%1通中%2通が送信できませんでした。").arg(result.Count).arg(result.Failed));
+    Q_EMIT sendFinished(result);
+}
+
+void WriteForm::closeEvent(QCloseEvent* event) {
+    // A window that goes in the middle of a send would pull the controls
+    // from under it.
+    if (isSending()) {
+        event->ignore();
+        return;
+    }
+    Timer1->stop();
+    event->accept();
+}
 
 }  // namespace lumopet

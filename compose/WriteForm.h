@@ -1,17 +1,153 @@
 #pragma once
-// "新規作成": the compose window.
+// "新規作成": the compose window. The user writes the recipient, subject and
+// body, picks the character the recipient will see (or none), a fortune or
+// bulk mode, adds attachments, and sends. An address panel on the right
+// lists the address book; a click on a name fills in the recipient.
+//
+// The send itself runs on a worker; the window only reads its controls,
+// starts it and shows how it ended.
 
+#include "compose/write_form_rules.h"
+#include "mail/send_mail.h"
+
+#include <QPointer>
 #include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QThread;
+class QTimer;
 
 namespace lumopet {
 
 class WindowDirectory;
+class WindowSendHost;
+struct Program;
 
 class WriteForm : public QWidget {
     Q_OBJECT
 public:
     explicit WriteForm(WindowDirectory& windows, QWidget* parent = nullptr);
+    ~WriteForm() override;
+
     void Form_Load();
+    void Command1_Click();   // send
+    void Command3_Click();   // close without sending
+    void Command4_Click();   // open the address panel
+    void Command6_Click();   // close it
+    void List1_MouseDown();
+    void Option1_Click();    // bulk mode off
+    void Option2_Click();    // bulk mode on
+    void Combo1_LostFocus();
+    void AttachCommand_Click();
+    void Command9_Click();
+    void Command10_Click();
+    void Command5_Click();
+    void Command7_Click();
+    void Command2_Click();
+    void Command11_Click();  // clear
+    void Label7_DblClick();  // hidden mode
+    void Timer1_Timer();
+
+    bool isSending() const { return sendThread_ != nullptr; }
+    // The character chosen with Option3..Option7, 0 for Option8.
+    int chosenMood() const;
+
+    QPushButton* Command1;
+    QPushButton* Command3;
+    QPushButton* Command4;
+    QPushButton* Command5;
+    QPushButton* Command6;
+    QPushButton* Command7;
+    QPushButton* Command11;
+    QLineEdit* Text2;
+    QGroupBox* Frame1;
+    // Moods 1 to 5, and no character.
+    QRadioButton* Option3;
+    QRadioButton* Option4;
+    QRadioButton* Option5;
+    QRadioButton* Option6;
+    QRadioButton* Option7;
+    QRadioButton* Option8;
+    // Option3..Option7 for moods 1..5, Option8 for 0.
+    QRadioButton* moodOption(int mood) const;
+    QLabel* Label12;
+    QPlainTextEdit* ToText;
+    QLineEdit* SubjectText;
+    QComboBox* Combo1;
+    QPushButton* AttachCommand;
+    QPushButton* Command9;
+    QPushButton* Command10;
+    QLineEdit* AttachText;
+    QListWidget* List2;
+    QCheckBox* Check1;
+    QPlainTextEdit* BodyText;
+    QPlainTextEdit* Text14;
+    QFrame* StatusStrip;
+    QLabel* Label7;
+    QFrame* AddressPanel;
+    QListWidget* List1;
+    QLineEdit* Text1;
+    QRadioButton* Option1;
+    QRadioButton* Option2;
+    QPushButton* Command2;
+    QLineEdit* Text4;
+    QTimer* Timer1;
+
+    // Entry k of List1 is record AddressMap[k] of the file it was read
+    // from; one spare element at the end.
+    std::vector<std::int16_t> AddressMap;
+
+Q_SIGNALS:
+    // A send has ended: the window is closed when every message went out.
+    void sendFinished(const lumopet::SendResult& result);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QRect place(int left, int top, int width, int height) const;
+    void buildControls();
+    void buildAddressPanel();
+    void setOuterSize(int outerWidth, int outerHeight);
+    void centreOnScreen();
+    void fillAddressList(const QString& file);
+    void addAttachment();
+    void setMood(int mood);
+    void setListColour(bool bulk);
+    void showHelp(HelpTopic topic);
+    SendRequest readRequest() const;
+    void sendDone();
+    void emptyFields();
+
+    WindowDirectory& windows_;
+    Program& program_;
+    int outerWidth_ = kNormalWidth;
+    int outerHeight_ = kNormalHeight;
+    // The opening-line box: its text when it took the focus, and the line
+    // it put into the body last.
+    QString lineOnFocus_;
+    QString lastOpeningLine_;
+    std::unique_ptr<WindowSendHost> sendHost_;
+    QThread* sendThread_ = nullptr;
+    QString typedBody_;
+    std::vector<QPointer<QWidget>> heldControls_;
+    SendResult sendResult_;
 };
 
 }  // namespace lumopet

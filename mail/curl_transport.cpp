@@ -6,7 +6,10 @@
 #include "mail/mail_transport.h"
 #include "mail/server_address.h"
 
+#include <QRegularExpression>
 #include <QStringList>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -68,6 +71,26 @@ QString serverError(const QStringList& replies) {
             return line;
     }
     return QString();
+}
+
+// RFC 5321 4.1.1.1: the EHLO reply lists one extension a line; RFC 4954 3
+// names AUTH's. curl hands us every reply line, both EHLOs' when STARTTLS
+// came between.
+bool offersAuth(const QStringList& replies) {
+    static const QRegularExpression authLine(QStringLiteral("^250[ -]AUTH([ =]|$)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    return std::any_of(replies.begin(), replies.end(), [](const QString& line) { return authLine.match(line).hasMatch(); });
+}
+
+// A refusal that says "you may not send through me" rather than "no such
+// mailbox": RFC 3463's class x.7 (security or policy: Postfix's "554 5.7.1
+// Relay access denied", Sendmail's "550 5.7.1 Relaying denied", qmail's
+// "553 ... rcpthosts (#5.7.1)"), RFC 4954's 530 "authentication required",
+// or a server that just says "relay".
+bool isRelayRefusal(const QString& reply) {
+    static const QRegularExpression policy(QStringLiteral("(^|[^0-9.])[45]\\.7\\.[0-9]{1,3}([^0-9]|$)|relay"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return reply.startsWith(QStringLiteral("530")) || policy.match(reply).hasMatch();
 }
 
 Failure transferFailure(CURLcode code, const ServerAddress& server, const Exchange& exchange) {
@@ -230,8 +253,8 @@ public:
         return std::unique_ptr<Pop3Session>(new CurlPop3Session(server.value(), limits_));
     }
 
-    lumopet::Status sendSmtp(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
-                             const QString& toAddress, const QByteArray& message) override {
+    SmtpStatus sendSmtp(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
+                        const QString& toAddress, const QByteArray& message) override {
         const auto server = ParseServerAddress(serverText, MailProtocol::Smtp);
         if (!server) return Failure{server.error()};
         CurlEasy curl(curl_easy_init());
@@ -256,8 +279,12 @@ public:
         curl_easy_setopt(curl.get(), CURLOPT_READDATA, &upload);
         curl_easy_setopt(curl.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
         const CURLcode code = curl_easy_perform(curl.get());
-        if (code != CURLE_OK) return transferFailure(code, server.value(), exchange);
-        return success();
+        if (code == CURLE_OK) return success();
+        SmtpStatus failed = transferFailure(code, server.value(), exchange);
+        // curl gives CURLE_SEND_ERROR when MAIL, RCPT or DATA is refused.
+        failed.relayRefused = code == CURLE_SEND_ERROR && !offersAuth(exchange.replies) &&
+                              isRelayRefusal(serverError(exchange.replies));
+        return failed;
     }
 
 private:

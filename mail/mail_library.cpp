@@ -239,12 +239,11 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, 
     message.to = to;
     message.subject = subject;
     message.body = body;
-    for (const QString& path : attachments.split(u',', Qt::SkipEmptyParts))
-        if (!path.trimmed().isEmpty()) message.attachmentPaths.append(path.trimmed());
+    message.attachmentPaths = mail::AttachmentPaths(attachments);
     const auto built = mail::BuildMessage(message);
     if (!built) return fail(s, built.error(), kNoConnection);
     const auto sent = transport(s).sendSmtp(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), built.value());
-    if (!sent) return fail(s, sent.error(), kMailFailed);
+    if (!sent) return fail(s, sent.error(), sent.relayRefused ? kRelayRefused : kMailFailed);
     return 0;
 }
 

@@ -42,6 +42,10 @@ struct MailTexts {
 
 inline constexpr int kNoConnection = -1;
 inline constexpr int kMailFailed = -2;
+// From NMailSmtpSendMail: the server offered no AUTH and refused to relay.
+// It may relay only for a machine that logged in to its POP3 server a
+// moment before (POP before SMTP).
+inline constexpr int kRelayRefused = -3;
 
 // A handle for the session with the POP3 server, or -1 when the server
 // cannot be reached.
@@ -87,7 +91,10 @@ int NMailPop3Close(int handle);
 
 // Builds and sends one message; attachments is a "," separated list of file
 // paths. Cc, Bcc and the extra header are not used. Returns 0, or a negative
-// value when the message cannot be built or sent (nothing half-sent).
+// value when the message cannot be built or sent (nothing half-sent):
+// kNoConnection when it cannot be built (an unreadable attachment, a
+// recipient that is not one address), kRelayRefused as said above,
+// kMailFailed for any other failure.
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString& cc, const QString& bcc,
                       const QString& from, const QString& subject, const QString& body, const QString& header,
                       const QString& attachments, int flag);

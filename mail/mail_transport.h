@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace lumopet::mail {
@@ -42,14 +43,25 @@ struct SmtpLogin {
     QString password;
 };
 
+// How a delivery ended. A server that offers no AUTH and refuses the
+// recipient as a relay may be one that lets a machine relay only for a while
+// after it logged in to the POP3 server (POP before SMTP): relayRefused says
+// so, and the caller may log in there and try again.
+struct SmtpStatus : lumopet::Status {
+    using lumopet::Status::Status;
+    SmtpStatus(lumopet::Status status) : lumopet::Status(std::move(status)) {}
+    bool relayRefused = false;
+};
+
 class MailTransport {
 public:
     virtual ~MailTransport() = default;
     // Fails when no connection can be made to the server.
     virtual lumopet::Result<std::unique_ptr<Pop3Session>> connectPop3(const QString& server) = 0;
-    // Delivers the message to one recipient address (the bare address).
-    virtual lumopet::Status sendSmtp(const QString& server, const SmtpLogin& login, const QString& fromAddress,
-                                     const QString& toAddress, const QByteArray& message) = 0;
+    // Delivers the message to one recipient address (the bare address),
+    // logging in with login when it is set and the server offers AUTH.
+    virtual SmtpStatus sendSmtp(const QString& server, const SmtpLogin& login, const QString& fromAddress,
+                                const QString& toAddress, const QByteArray& message) = 0;
 };
 
 // The libcurl transport. Trusts the system's certificate authorities and,

@@ -1,5 +1,6 @@
 #include "mail/message_builder.h"
 
+#include "core/unique_fd.h"
 #include "mail/gmime_handles.h"
 
 #include <QFile>
@@ -8,7 +9,9 @@
 #include <QMimeDatabase>
 #include <QUrl>
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -396,19 +399,94 @@ struct Attachment {
     QByteArray content;
 };
 
+Failure UnreadableAttachment(const QString& path) {
+    return Failure{QStringLiteral("添付ファイル「%1」を読み込めません。").arg(path)};
+}
+
+// The file, open for reading, when it is a regular file. O_NONBLOCK keeps a
+// FIFO from holding the open until some writer comes; fstat then looks at
+// what was opened, not at what the name may point to a moment later.
+Result<std::shared_ptr<UniqueFd>> OpenRegularFile(const QString& path) {
+    auto fd = std::make_shared<UniqueFd>(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat info {};
+    if (!fd->ok() || ::fstat(fd->get(), &info) != 0 || !S_ISREG(info.st_mode)) return UnreadableAttachment(path);
+    const int flags = ::fcntl(fd->get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd->get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return UnreadableAttachment(path);
+    return fd;
+}
+
 Result<std::vector<Attachment>> ReadAttachments(const QStringList& paths) {
     std::vector<Attachment> attachments;
     for (const QString& entry : paths) {
         const QString path = entry.trimmed();
         if (path.isEmpty()) continue;
-        QFile file(path);
+        const auto opened = OpenRegularFile(path);
+        if (!opened) return Failure{opened.error()};
+        QFile file;
         QByteArray content;
-        if (file.open(QIODevice::ReadOnly)) content = file.readAll();
-        if (!file.isOpen() || file.error() != QFileDevice::NoError)
-            return Failure{QStringLiteral("添付ファイル「%1」を読み込めません。").arg(path)};
+        if (file.open(opened.value()->get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) content = file.readAll();
+        if (!file.isOpen() || file.error() != QFileDevice::NoError) return UnreadableAttachment(path);
         attachments.push_back({path, std::move(content)});
     }
     return attachments;
+}
+
+bool HasLineBreakOrControl(QStringView text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+}
+
+// Where the parts of a recipient text lie, read the way SplitAddress reads
+// it: quoted strings and comments are skipped, so their "<", "," and ";"
+// are text.
+struct RecipientShape {
+    qsizetype open = -1;   // the "<" of "名前 <a@b>"
+    qsizetype close = -1;  // its ">"
+    // A "," or ";" outside quotes, comments and brackets: a second address.
+    bool separatorOutside = false;
+    // A quote, comment or bracket left open.
+    bool unbalanced = false;
+};
+
+RecipientShape ShapeOf(QStringView text) {
+    RecipientShape shape;
+    bool quoted = false;
+    int commentDepth = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if ((quoted || commentDepth > 0) && c == u'\\') {
+            ++i;
+        } else if (quoted) {
+            quoted = c != u'"';
+        } else if (commentDepth > 0) {
+            commentDepth += c == u'(' ? 1 : c == u')' ? -1 : 0;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u'(') {
+            commentDepth = 1;
+        } else if (c == u'<' && shape.open < 0) {
+            shape.open = i;
+        } else if (c == u'>' && shape.open >= 0 && shape.close < 0) {
+            shape.close = i;
+        } else if (c == u',' || c == u';') {
+            const bool insideBrackets = shape.open >= 0 && shape.close < 0;
+            if (!insideBrackets) shape.separatorOutside = true;
+        }
+    }
+    shape.unbalanced = quoted || commentDepth > 0 || (shape.open >= 0 && shape.close < 0);
+    return shape;
+}
+
+// RFC 5321 4.1.2 Mailbox, loosely: one "@" between a non-empty local part
+// and a domain, neither with blanks, brackets, quotes or separators, the
+// domain without empty labels. Non-ASCII letters pass (RFC 6531).
+bool IsPlainAddress(QStringView address) {
+    static const QString kForbidden = QStringLiteral(" \t<>()[]\\,;:\"\u3000");
+    const qsizetype at = address.indexOf(u'@');
+    if (at <= 0 || at != address.lastIndexOf(u'@') || at == address.size() - 1) return false;
+    if (std::any_of(address.begin(), address.end(), [](QChar c) { return kForbidden.contains(c); })) return false;
+    const QStringView domain = address.sliced(at + 1);
+    return !domain.startsWith(u'.') && !domain.endsWith(u'.') && !domain.contains(QStringLiteral(".."));
 }
 
 GDateTime* NewGDateTime(const QDateTime& date) {
@@ -478,7 +556,46 @@ bool HasOverlongLine(const QByteArray& message) {
 
 }  // namespace
 
+Status CheckRecipient(const QString& text) {
+    const QString recipient = text.trimmed();
+    if (recipient.isEmpty()) return Failure{QStringLiteral("宛先のメールアドレスを入力してください。")};
+    if (HasLineBreakOrControl(recipient))
+        return Failure{QStringLiteral("宛先に改行が含まれています。宛先にはメールアドレスを一つだけ、一行で入力してください。")};
+    const RecipientShape shape = ShapeOf(recipient);
+    const bool trailingText = shape.close >= 0 && !recipient.sliced(shape.close + 1).trimmed().isEmpty();
+    if (shape.separatorOutside || trailingText)
+        return Failure{QStringLiteral("宛先「%1」には複数のアドレスがあります。宛先にはメールアドレスを一つだけ入力してください。")
+                           .arg(recipient)};
+    const QString address = shape.open >= 0 ? recipient.mid(shape.open + 1, shape.close - shape.open - 1).trimmed()
+                                            : recipient;
+    if (shape.unbalanced || !IsPlainAddress(address))
+        return Failure{QStringLiteral("宛先「%1」はメールアドレスとして正しくありません。").arg(recipient)};
+    return success();
+}
+
+QStringList AttachmentPaths(const QString& list) {
+    QStringList paths;
+    for (const QString& entry : list.split(u','))
+        if (!entry.trimmed().isEmpty()) paths.append(entry.trimmed());
+    return paths;
+}
+
+Status CheckAttachments(const QStringList& paths) {
+    for (const QString& path : paths) {
+        if (path.trimmed().isEmpty()) continue;
+        const auto opened = OpenRegularFile(path.trimmed());
+        if (!opened) return Failure{opened.error()};
+    }
+    return success();
+}
+
 Result<QByteArray> BuildMessage(const OutgoingMessage& message) {
+    // The caller has checked these already; whatever it missed, the user's
+    // text never becomes a header line or an SMTP command of its own.
+    if (const Status recipient = CheckRecipient(message.to); !recipient) return Failure{recipient.error()};
+    if (HasLineBreakOrControl(message.from))
+        return Failure{QStringLiteral("差出人のメールアドレスに改行が含まれているため、送信できません。設定を確かめてください。")};
+
     Result<std::vector<Attachment>> attachments = ReadAttachments(message.attachmentPaths);
     if (!attachments) return Failure{attachments.error()};
 

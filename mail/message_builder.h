@@ -23,8 +23,26 @@ struct OutgoingMessage {
 // Subject, Date, Message-ID, MIME-Version; text in ISO-2022-JP (7bit) when
 // every character of subject and body is in JIS X 0208 (or ASCII), else
 // UTF-8; each attachment base64 with its file name (RFC 2231). Fails with a
-// clear Japanese sentence naming the file when an attachment cannot be read.
+// clear Japanese sentence naming the file when an attachment cannot be read,
+// and when the recipient is not one address (CheckRecipient) or the sender
+// holds a line break: no text of the user's ever starts a header line.
 lumopet::Result<QByteArray> BuildMessage(const OutgoingMessage& message);
+
+// Whether text is exactly one recipient: "a@example.jp" or
+// "名前 <a@example.jp>", with blanks and line breaks around it. Refused, with
+// the sentence the user reads: an empty text, a line break or control
+// character inside it, a second address (after "," or ";" outside quotes, or
+// after the ">"), and an address without one "@" between a local part and
+// a domain, or with blanks or brackets in it.
+lumopet::Status CheckRecipient(const QString& text);
+
+// The paths of a "," separated attachment list, each without its blanks,
+// empty entries left out.
+QStringList AttachmentPaths(const QString& list);
+
+// Fails, naming the file, when one of the paths is not a regular file that
+// can be opened for reading. (A FIFO or a device would never end.)
+lumopet::Status CheckAttachments(const QStringList& paths);
 
 // The address part of an address text ("名前 <a@b>" gives "a@b"); the text
 // trimmed when it holds no angle brackets.

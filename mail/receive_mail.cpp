@@ -3,8 +3,8 @@
 #include "core/cp932.h"
 #include "core/program.h"
 #include "core/safe_file.h"
-#include "core/settings_files/account_file.h"
 #include "core/text_helpers.h"
+#include "mail/account_values.h"
 #include "mail/mail_library.h"
 #include "mail/mood_tags.h"
 #include "store/history_file.h"
@@ -102,9 +102,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
     host.setHelpLine(kCheckingText);
     if (handle == -1) return result;
 
-    const Account account = ReadAccount(program.paths.path(files::AccountFile));
-    values.UserId = account.UserId;
-    values.UserPassword = account.UserPassword;
+    LoadAccountValues(program);
     host.setAccountTexts(values.UserId, values.UserPassword);
     if (values.UserId.isEmpty() || values.UserPassword.isEmpty()) {
         host.showIdPassForm();

@@ -1,1 +1,178 @@
 #include "mail/send_mail.h"
+
+#include "core/program.h"
+#include "mail/account_values.h"
+#include "mail/mail_library.h"
+#include "mail/message_builder.h"
+#include "mail/mood_tags.h"
+#include "store/address_book.h"
+#include "store/history_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace lumopet {
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kErrorTitle = QStringLiteral("エラー");
+
+QString lastMailError() {
+    QString text;
+    NMailGetMessage(0, text);
+    return text;
+}
+
+// Who the messages go to, one address each, checked before anything is
+// stored or sent. Nothing when the request is refused; the reason has been
+// shown.
+std::optional<std::vector<QString>> recipientsOf(const Program& program, const SendRequest& request, SendHost& host) {
+    if (!request.Bulk) {
+        if (const Status checked = mail::CheckRecipient(request.ToText); !checked) {
+            host.showMessage(checked.error(), QString());
+            return std::nullopt;
+        }
+        return std::vector<QString>{request.ToText.trimmed()};
+    }
+    const auto records = ReadAddressRecords(AddressBookPath(program.paths));
+    if (!records) {
+        host.showMessage(records.error(), QString());
+        return std::nullopt;
+    }
+    std::vector<QString> addresses;
+    for (size_t i = 0; i < records.value().size(); ++i) {
+        const AddressRecord& record = records.value()[i];
+        // A record marked deleted is one the user took out of the book; only
+        // an interrupted delete leaves it there.
+        if (record.Live == 0) continue;
+        const QString address = BareEntryText(record.EntryAddress);
+        if (const Status checked = mail::CheckRecipient(address); !checked) {
+            host.showMessage(QStringLiteral("アドレス帳の %1 件目の宛先が正しくないため、一括送信できません。\n%2")
+                                 .arg(i + 1)
+                                 .arg(checked.error()),
+                             QString());
+            return std::nullopt;
+        }
+        addresses.push_back(address.trimmed());
+    }
+    if (addresses.empty()) {
+        host.showMessage(QStringLiteral("アドレス帳に宛先が登録されていないため、一括送信できません。"), QString());
+        return std::nullopt;
+    }
+    return addresses;
+}
+
+int sendOne(const ProgramValues& values, const QString& to, const SendRequest& request, const QString& body) {
+    return NMailSmtpSendMail(values.SmtpServer, to, QString(), QString(), values.MailAddress, request.SubjectText, body,
+                             QString(), request.AttachText, 0);
+}
+
+// POP before SMTP: a login to the POP3 server, and out again, lets this
+// machine send through the SMTP server for a while. The empty text when
+// the login worked, else why it did not.
+QString logInToPop3(const ProgramValues& values) {
+    if (values.Pop3Server.trimmed().isEmpty()) return QStringLiteral("受信サーバー（POP3）が設定されていません。");
+    if (values.UserId.isEmpty() || values.UserPassword.isEmpty())
+        return QStringLiteral("ID とパスワードが設定されていません。");
+    const int handle = NMailPop3Connect(values.Pop3Server);
+    if (handle == kNoConnection) return lastMailError();
+    const int waiting = NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0);
+    const QString error = waiting < 0 ? lastMailError() : QString();
+    NMailPop3Close(handle);
+    return error;
+}
+
+}  // namespace
+
+QString OutgoingBody(const QString& typedBody, int fortuneNumber, int mood) {
+    QString body = typedBody;
+    if (fortuneNumber >= 1 && fortuneNumber <= static_cast<int>(kFortuneTexts.size()))
+        body += kCrLf + kCrLf + kFortuneHeading + kCrLf + kCrLf + kFortuneTexts[static_cast<size_t>(fortuneNumber - 1)];
+    if (mood >= 1 && mood <= 5) body += kCrLf.repeated(4) + MoodTag(mood);
+    return body;
+}
+
+int DrawFortuneNumber() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+    std::mt19937_64 generator(static_cast<std::uint64_t>(now));
+    // n = Int(r * 12 + 1) for r in [0, 1). generate_canonical may give
+    // exactly 1 after rounding (LWG 2524), hence the clamp.
+    const double r = std::generate_canonical<double, 53>(generator);
+    return std::clamp(static_cast<int>(r * 12 + 1), 1, 12);
+}
+
+SendResult SendMail(Program& program, const SendRequest& request, SendHost& host) {
+    SendResult result;
+    host.setStatus(kSendingText);
+    ProgramValues& values = program.values;
+
+    if (values.SmtpServer.trimmed().isEmpty()) {
+        host.showMessage(QStringLiteral("送信サーバー（SMTP）が設定されていません。サーバーの設定で入力してください。"), QString());
+        result.Refused = true;
+        return result;
+    }
+    const std::optional<std::vector<QString>> recipients = recipientsOf(program, request, host);
+    if (!recipients) {
+        result.Refused = true;
+        return result;
+    }
+    // Every message would fail the same way: say it once, store nothing.
+    if (const Status readable = mail::CheckAttachments(mail::AttachmentPaths(request.AttachText)); !readable) {
+        host.showMessage(readable.error() + QStringLiteral("\nメールは送信していません。"), QString());
+        result.Refused = true;
+        return result;
+    }
+
+    LoadAccountValues(program);
+    // Used only when the server offers AUTH. Half an account is none: the
+    // server would only refuse the login and keep the mail.
+    const bool account = !values.UserId.isEmpty() && !values.UserPassword.isEmpty();
+    NMailSetSmtpLogin(account ? values.UserId : QString(), account ? values.UserPassword : QString());
+
+    const QString historyFile = HistoryPath(program.paths, History::Sent);
+    const int count = static_cast<int>(recipients->size());
+    bool historyFailureShown = false;
+    bool triedPop3 = false;
+    for (int i = 0; i < count; ++i) {
+        const QString& to = (*recipients)[static_cast<size_t>(i)];
+        host.showProgress(i + 1, count);
+        ++result.Count;
+
+        // The record goes in first, as typed, whether or not the message
+        // then goes out.
+        const HistoryRecord record{request.SubjectText, host.clockText(), request.ToText.trimmed(), request.BodyText};
+        if (const auto stored = AppendRecord(historyFile, record, History::Sent); !stored && !historyFailureShown) {
+            historyFailureShown = true;
+            host.showMessage(QStringLiteral("送信履歴に記録できません。メールの送信は続けます。\n") + stored.error(), kErrorTitle);
+        }
+
+        // From the typed body every time: the body box may hold the last
+        // message's fortune and tag by now.
+        const QString body = OutgoingBody(request.BodyText, request.Fortune ? DrawFortuneNumber() : 0, request.Mood);
+        host.setBodyText(body);
+
+        int sent = sendOne(values, to, request, body);
+        QString error = sent < 0 ? lastMailError() : QString();
+        if (sent == kRelayRefused && !triedPop3) {
+            triedPop3 = true;
+            const QString pop3Error = logInToPop3(values);
+            if (pop3Error.isEmpty()) {
+                sent = sendOne(values, to, request, body);
+                error = sent < 0 ? lastMailError() : QString();
+            } else {
+                error += QStringLiteral("\n（POP before SMTP のための POP3 サーバーへのログインもできませんでした：%1）").arg(pop3Error);
+            }
+        }
+        if (sent < 0) {
+            ++result.Failed;
+            host.showMessage(error, kSendErrorTitle);
+        }
+    }
+    host.setStatus(kSendDoneText);
+    return result;
+}
+
+}  // namespace lumopet

@@ -10,6 +10,8 @@
 
 #include <QString>
 
+#include <array>
+
 namespace lumopet {
 
 struct Program;
@@ -55,9 +57,31 @@ inline const QString kSendingText = QStringLiteral("メールを送信中です�
 inline const QString kSendDoneText = QStringLiteral("送信完了です。");
 inline const QString kSendErrorTitle = QStringLiteral("送信エラー");
 
+// The fortune ("占い") a sender may attach: this heading, then one of the
+// twelve texts, drawn at random. The blanks inside are ideographic spaces.
+inline const QString kFortuneHeading = QStringLiteral(
+    "★★★　この占いは Velnor（ミロネット）がアトランダムにチョイスしたものです（だからこそ占い♪）　"
+    "送信者にも内容は判りませんので、あしからず・・・当たるも八卦、当たらぬも八卦。★★★");
+inline const std::array<QString, 12> kFortuneTexts{
+    QStringLiteral("大吉：万事に良し！　慎重さを忘れず、尚かつアクティブに行動すれば、これまで停滞していた問題が次々と解決されて行きます。"),
+    QStringLiteral("大吉：思わぬ金運！！　浪費せず生きたお金の使い方を心がければ、これからも金運が上昇！"),
+    QStringLiteral("大吉：人間関係に好転あり。誤解から生じていた軋轢（あつれき）も解消し、お互いが良く見えるようになって行きます。"),
+    QStringLiteral("中吉：正しく可もなく不可もなし。凶事のなきことを素直に喜ぶべし。そうすれば尚運が開けます。"),
+    QStringLiteral("中吉：ほのぼの、小さな幸福感を味わえる一日。その満足を他人にも分け与えれば、明日は更に運気アップ！"),
+    QStringLiteral("中吉：万事スムーズ。しかし油断をすればたちまちにして運気下降。恐れぬことも大事ではあるが、謙虚さを忘れずに判断・行動をすべし。"),
+    QStringLiteral("中吉：両親からの教えを胸に刻んで行動すれば、意外なほどの好調に思わずニンマリ！　"),
+    QStringLiteral("中吉：ショッピングでのストレス発散が好転の契機となる。それでも浪費に注意。本当に必要な物に限定すべし。"),
+    QStringLiteral("吉：あなたの人柄で救われる局面有り。友人を大切にすれば、思わぬ人と再会するでしょう。"),
+    QStringLiteral("吉：紛失していたにもかかわらず気づいてなかった品物が、突然手元に戻ってきます。忘れていたけど、案外大切なもの・・・物とは限りません。"),
+    QStringLiteral("凶：鬼門「北東」注意！　部屋の北東に一掴みの盛り塩をし、お世話になった人たちに感謝の意を心に強く念じれば、吉に転じます。"),
+    QStringLiteral("凶：言動慎むべし。最大の配慮がなければ、運気、万事下降するおそれ有り。"),
+};
+
 // The body that goes out: the typed body, then (when asked) two CR LF, the
-// fortune heading, two CR LF and fortune number fortuneNumber (1..12), then
-// (for mood 1..5) four CR LF and the tag of the mood.
+// fortune heading, two CR LF and fortune number fortuneNumber (1..12; 0 for
+// no fortune), then (for mood 1..5; 0 for none) four CR LF and the tag of
+// the mood. Always built from the typed body, so that no message of a bulk
+// send carries the fortune or tag of the one before.
 QString OutgoingBody(const QString& typedBody, int fortuneNumber, int mood);
 
 // 1..12, drawn from a generator seeded from the clock.
@@ -66,6 +90,12 @@ int DrawFortuneNumber();
 // The whole send. Logs in to SMTP with the account's ID and password when
 // the server offers AUTH; when it offers none and refuses to relay, logs in
 // to the POP3 server once (POP before SMTP) and tries that message again.
+//
+// Before anything is stored or sent, the request is refused, with a message
+// saying why, when no SMTP server is set, when a recipient is not one
+// address (in bulk mode: an entry of the address book), when bulk mode finds
+// no entry, or when an attachment cannot be read. Entries of the address
+// book marked deleted get no mail.
 SendResult SendMail(Program& program, const SendRequest& request, SendHost& host);
 
 }  // namespace lumopet

@@ -8,6 +8,7 @@ Dovecot serves.  Everything lives in one folder, listens on 127.0.0.1 only,
 and never touches the system's own Dovecot.
 
     mail_servers.py start   --dir DIR --account USER:PASSWORD [--account ...]
+                            [--smtp-auth required | --pop-before-smtp]
     mail_servers.py stop    --dir DIR
     mail_servers.py deliver --dir DIR --account USER FILE... | -
     mail_servers.py count   --dir DIR --account USER
@@ -15,6 +16,13 @@ and never touches the system's own Dovecot.
 `start` prints one line of JSON (ports, CA file, Maildirs) and returns with
 the servers running in the background; the same JSON is kept in
 DIR/servers.json.  Needs the packages from scripts/install-mail-servers.sh.
+
+Two stricter SMTP servers, for tests of the client's logins:
+--smtp-auth required  refuses mail until the client logs in (AUTH after
+                      STARTTLS on the plain port, at once on the SMTPS one);
+--pop-before-smtp     offers no AUTH and relays only for an address that
+                      logged in to the POP3 server in the last ten minutes
+                      (Dovecot's post-login script marks it).
 
 Must run with /usr/bin/python3: Debian's aiosmtpd is only installed there.
 
@@ -103,6 +111,10 @@ class Layout:
         self.smtp_pid = os.path.join(self.dir, "smtp.pid")
         self.servers_json = os.path.join(self.dir, "servers.json")
         self.base_dir_file = os.path.join(self.dir, "base_dir")
+        # POP before SMTP: Dovecot's post-login script touches a file named
+        # after the client's address here, which the SMTP server looks at.
+        self.pop_logins = os.path.join(self.dir, "pop-logins")
+        self.postlogin_script = os.path.join(self.dir, "pop-before-smtp.sh")
 
     def home(self, account):
         return os.path.join(self.mail, account)
@@ -332,7 +344,7 @@ def make_certificates(layout):
 # ---------------------------------------------------------------------------
 # Dovecot's configuration
 
-def dovecot_config(layout, base_dir, uid, gid, user, group, ports):
+def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_smtp=False):
     lines = [
         "# Made by mail_servers.py; rewritten on every start.",
         f"base_dir = {base_dir}",
@@ -383,6 +395,20 @@ def dovecot_config(layout, base_dir, uid, gid, user, group, ports):
         "  }",
         "}",
     ]
+    if pop_before_smtp:
+        # Every POP3 session runs the post-login script first.
+        lines += [
+            "service pop3 {",
+            "  executable = pop3 pop-before-smtp",
+            "}",
+            "service pop-before-smtp {",
+            f"  executable = script-login {layout.postlogin_script}",
+            "  user = $default_internal_user",
+            "  unix_listener pop-before-smtp {",
+            f"    user = {user}",
+            "  }",
+            "}",
+        ]
     if os.geteuid() != 0:
         # Without root Dovecot can neither switch users nor chroot.
         lines += [
@@ -441,6 +467,25 @@ def maildir_deliver(maildir, data, owner=None):
         return os.path.join(maildir, "new", name)
 
 
+POSTLOGIN_SCRIPT = """\
+#!/bin/sh
+# Written by mail_servers.py: a POP3 login lets its address relay.
+touch "{folder}/$IP"
+exec "$@"
+"""
+
+# How long a POP3 login lets its address relay.
+POP_BEFORE_SMTP_SECONDS = 600
+
+
+def make_pop_before_smtp(layout):
+    """The folder Dovecot's post-login script marks, open to all (the
+    script runs as Dovecot's internal user, not as us), and the script."""
+    os.makedirs(layout.pop_logins, exist_ok=True)
+    os.chmod(layout.pop_logins, 0o1777)
+    write_file(layout.postlogin_script, POSTLOGIN_SCRIPT.format(folder=layout.pop_logins), 0o755)
+
+
 def make_maildir(layout, account, uid, gid):
     home = layout.home(account)
     maildir = layout.maildir(account)
@@ -463,6 +508,9 @@ class DeliveringHandler:
         self.by_name = {name.lower(): name for name in maildirs}
         self.maildirs = maildirs
 
+    def may_relay(self, session):
+        return True
+
     def account_for(self, address):
         """The account for user@localhost, plain user, or any address whose
         local part is an account name (so a demo can write to
@@ -475,6 +523,8 @@ class DeliveringHandler:
         return self.by_name.get(local)
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if not self.may_relay(session):
+            return f"554 5.7.1 <{address}>: Relay access denied"
         if self.account_for(address) is None:
             return f"550 5.1.1 <{address}>: no such mailbox here"
         envelope.rcpt_tos.append(address)
@@ -500,6 +550,26 @@ class DeliveringHandler:
         return "250 2.0.0 OK: delivered"
 
 
+class PopBeforeSmtpHandler(DeliveringHandler):
+    """Offers no AUTH, and takes mail only from an address that logged in
+    to the POP3 server a short while ago, as servers did before SMTP AUTH."""
+
+    def __init__(self, maildirs, pop_logins):
+        super().__init__(maildirs)
+        self.pop_logins = pop_logins
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return [line for line in responses if not line.upper().startswith("250-AUTH")]
+
+    def may_relay(self, session):
+        mark = os.path.join(self.pop_logins, session.peer[0])
+        try:
+            return time.time() - os.stat(mark).st_mtime < POP_BEFORE_SMTP_SECONDS
+        except OSError:
+            return False
+
+
 def smtp_server(config, context, ready_fd):
     """Body of the SMTP child: runs as the mail user, serves both ports,
     writes a byte to ready_fd once it is listening, and stops on SIGTERM."""
@@ -515,16 +585,22 @@ def smtp_server(config, context, ready_fd):
                 return AuthResult(success=True)
         return AuthResult(success=False, handled=False)
 
-    handler = DeliveringHandler(config["maildirs"])
+    if config.get("pop_before_smtp"):
+        handler = PopBeforeSmtpHandler(config["maildirs"], config["pop_logins"])
+    else:
+        handler = DeliveringHandler(config["maildirs"])
+    auth_required = config.get("smtp_auth") == "required"
 
     def factory(tls_context):
         def make():
-            # AUTH is offered but not required, and allowed before STARTTLS:
-            # these servers only ever talk to this machine, and some tests
-            # send without logging in.
+            # By default AUTH is offered but not required, and allowed before
+            # STARTTLS: these servers only ever talk to this machine, and
+            # some tests send without logging in. When it is required, it
+            # waits for STARTTLS on the plain port, as submission servers do.
             return SMTP(handler, hostname=HOSTNAME, tls_context=tls_context,
-                        authenticator=authenticator, auth_required=False,
-                        auth_require_tls=False, enable_SMTPUTF8=True,
+                        authenticator=authenticator, auth_required=auth_required,
+                        auth_require_tls=auth_required and tls_context is not None,
+                        enable_SMTPUTF8=True,
                         data_size_limit=64 * 1024 * 1024, ident="Lumopet test SMTP")
         return make
 
@@ -867,6 +943,8 @@ def command_start(args):
         raise Failure(f"{layout.dir!r}: pick a folder whose path has no blanks "
                       "or any of %:\"#\\")
     accounts = parse_accounts(args.account)
+    if args.pop_before_smtp and args.smtp_auth == "required":
+        raise Failure("--pop-before-smtp offers no AUTH, so it cannot go with --smtp-auth required")
     if not os.path.exists(DOVECOT):
         raise Failure(f"{DOVECOT} is missing; run scripts/install-mail-servers.sh")
     if importlib.util.find_spec("aiosmtpd") is None:
@@ -894,6 +972,8 @@ def command_start(args):
         os.chmod(path, 0o755)
 
     make_certificates(layout)
+    if args.pop_before_smtp:
+        make_pop_before_smtp(layout)
 
     maildirs = {name: make_maildir(layout, name, uid, gid) for name in accounts}
     passwd = "".join(
@@ -923,11 +1003,15 @@ def command_start(args):
             ports[name] = sock.getsockname()[1]
             sock.close()
         write_file(layout.dovecot_conf,
-                   dovecot_config(layout, base_dir, uid, gid, user, group, ports))
+                   dovecot_config(layout, base_dir, uid, gid, user, group, ports,
+                                  args.pop_before_smtp))
         config = {
             "uid": uid, "gid": gid, "accounts": accounts, "maildirs": maildirs,
             "smtp_fd": smtp_sockets["smtp"].fileno(),
             "smtps_fd": smtp_sockets["smtps"].fileno(),
+            "smtp_auth": args.smtp_auth,
+            "pop_before_smtp": args.pop_before_smtp,
+            "pop_logins": layout.pop_logins,
         }
         try:
             try:
@@ -1011,6 +1095,10 @@ def main():
     start = sub.add_parser("start", help="start the servers and print their ports as JSON")
     start.add_argument("--dir", required=True)
     start.add_argument("--account", action="append", default=[], metavar="USER:PASSWORD")
+    start.add_argument("--smtp-auth", choices=["optional", "required"], default="optional",
+                       help="whether SMTP takes mail without a login (default: optional)")
+    start.add_argument("--pop-before-smtp", action="store_true",
+                       help="SMTP offers no AUTH and relays only after a POP3 login")
 
     stop = sub.add_parser("stop", help="stop the servers started in DIR")
     stop.add_argument("--dir", required=True)

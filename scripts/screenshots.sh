@@ -15,6 +15,7 @@ xvfb=$!
 cleanup() {
     kill "${program:-}" 2>/dev/null || true
     kill "${background:-}" 2>/dev/null || true
+    kill "${silent:-}" 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
     rm -rf "$home"
 }
@@ -27,11 +28,34 @@ convert -size 1024x768 gradient:'#7fa7c9'-'#33506e' "$home/desktop.png"
 display -window root "$home/desktop.png" &
 background=$!
 
+# An SMTP server that takes the connection and never answers: the send
+# shown below stays in progress until its time-out.
+/usr/bin/python3 -c '
+import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
+print(s.getsockname()[1], flush=True)
+held = []
+while True:
+    held.append(s.accept()[0])
+' >"$home/silent_port" &
+silent=$!
+for _ in $(seq 50); do [[ -s "$home/silent_port" ]] && break; sleep 0.1; done
+
 # A user's program folder: servers set, moods 3 and 5 enabled.
-printf 'SMTP=localhost\r\nPOP3=localhost\r\nMAIL=user@localhost\r\nAPOP=0\r\n' >"$home/sorane.ini"
+printf "SMTP=127.0.0.1:$(cat "$home/silent_port")\r\nPOP3=localhost\r\nMAIL=user@localhost\r\nAPOP=0\r\n' >"$home/sorane.ini"
 mkdir -p "$home/★MailData"
 printf '[EXEINI]\r\nNAME1=1\r\nNAME2=1\r\nNAME3=0\r\nNAME4=0\r\nNAME5=0\r\n' >"$home/★MailData/CharaData.ini"
 printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\nNAME3=1\r\n' >"$home/★MailData/iniIdPass.ini"
+# Three entries in the address book, as 124-byte CP932 records.
+/usr/bin/python3 - "$home/★MailData/Srndata20.data" <<'PY'
+import sys
+def record(name, address):
+    n = name.encode("cp932") + "\u3000".encode("cp932") * (30 - len(name))
+    return n.ljust(60, b" ")[:60] + b"\r\n\x01\x00" + address.encode("cp932").ljust(60, b" ")[:60]
+with open(sys.argv[1], "wb") as book:
+    for name, address in [("山田 花子", "hanako@example.jp"), ("Bob", "bob@localhost"), ("佐藤", "sato@example.jp")]:
+        book.write(record(name, address))
+PY
 
 # Clicks at a point given in pixels inside a window.
 click_in() {
@@ -77,4 +101,40 @@ character=$(find_window '気分・・・５')
 xwininfo -shape -id "$character" | grep -iE 'width|height|shape' >"$out/character_shape.txt" || true
 xprop -id "$character" _NET_WM_STATE WM_NAME >>"$out/character_shape.txt" 2>&1 || true
 import -window root "$out/desktop.png"
+
+# The address book: the hot-spot アドレス帳.
+click_in "$window" 450 103
+import -window "$(find_window '^アドレス帳$')" "$out/address_book.png"
+xdotool windowclose "$(find_window '^アドレス帳$')" 2>/dev/null || xdotool key --window "$(find_window '^アドレス帳$')" alt+F4
+sleep 0.3
+
+# The compose window in its three sizes: as it opens, with the address
+# panel, and in the hidden mode ("kobu", then a double click on the status
+# line). The mouse over 送信中止 shows its help text.
+click_in "$window" 80 98
+compose=$(find_window '^新規作成$')
+eval "$(xdotool getwindowgeometry --shell "$compose")"
+xdotool mousemove $((X + 60)) $((Y + 50))
+sleep 0.4
+import -window "$compose" "$out/compose.png"
+click_in "$compose" 160 20      # アドレス帳
+import -window "$compose" "$out/compose_address_panel.png"
+click_in "$compose" 150 170     # the recipient box
+xdotool type --delay 20 kobu
+eval "$(xdotool getwindowgeometry --shell "$compose")"
+xdotool mousemove $((X + 60)) $((Y + 492)) click --repeat 2 --delay 80 1
+sleep 0.5
+import -window "$compose" "$out/compose_hidden_mode.png"
+
+# A send in progress: the silent server keeps it going.
+click_in "$compose" 150 170
+xdotool key ctrl+a
+xdotool type --delay 20 bob@localhost
+click_in "$compose" 150 194
+xdotool type --delay 20 'Hello'
+click_in "$compose" 200 350
+xdotool type --delay 20 'Sending...'
+click_in "$compose" 60 20       # 送信
+sleep 1
+import -window root "$out/sending.png"
 echo "Saved: $(ls "$out"/*.png | tr '\n' ' ')"

@@ -9,6 +9,7 @@
 
 #include "core/program_paths.h"
 #include "core/result.h"
+#include "store/fixed_record_file.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,24 +51,26 @@ QString BareEntryText(const QString& stored);
 // Every complete record in file order, marked ones included. A missing file
 // is created empty first (the book and the list both are, when a window
 // opens them); an existing file that cannot be read is an error, and is
-// never replaced.
+// never replaced. A link or anything but a regular file is refused.
 Result<std::vector<AddressRecord>> ReadAddressRecords(const QString& file);
 
-// Appends a live record at number round(file length / 124) + 1 and returns
-// that number. Refuses, writing nothing, when the book already holds
-// kMaxAddressEntries records.
+// Appends a live record at number round(file length / 124) + 1, halves to
+// even, flushes it to disk and returns that number. Refuses, writing
+// nothing, when the book already holds kMaxAddressEntries records.
 Result<int> AppendAddressEntry(const QString& file, const QString& name, const QString& address);
 
 // Writes Live 0 into record n (from 1).
 Status MarkAddressDeleted(const QString& file, int n);
 
-// Drops every record whose Live is 0; the others keep their order. The new
-// book is built at rewriteCopy, flushed, and renamed over the book.
+// Drops every record whose Live is 0; the others keep their bytes and order.
+// A leftover rewrite copy is settled first. The new book is built at
+// rewriteCopy, flushed, and renamed over the book; with nothing marked the
+// book is left as it is.
 Status CompactAddressBook(const QString& file, const QString& rewriteCopy);
 
 // Run at start: a rewrite copy left by a crash is settled without losing an
 // entry (the book restored from it when the book is missing or shorter,
-// else the stale copy removed).
-Status RecoverAddressBookCopy(const QString& file, const QString& rewriteCopy);
+// else the stale copy removed), by the rule of RecoverFixedRecordCopy.
+Result<Recovery> RecoverAddressBookCopy(const QString& file, const QString& rewriteCopy);
 
 }  // namespace lumopet

@@ -9,6 +9,7 @@
 
 #include "core/program_paths.h"
 #include "core/result.h"
+#include "store/fixed_record_file.h"
 #include "store/history_record.h"
 
 #include <QString>
@@ -67,19 +68,10 @@ Status MarkDeleted(const QString& file, int n, HistoryRecord record);
 // rewrite leaves it out.
 Status Compact(const QString& file, const QString& rewriteCopy);
 
-enum class Recovery { Nothing, RestoredFromCopy, RemovedStaleCopy };
-
-// Run at start. A rewrite copy left by a crash is never dropped unread:
-// - history missing, or shorter than the copy: the crash came in the middle
-//   of a rebuild of the history (the Windows version deleted the history and
-//   rebuilt it from the copy), so the copy is the whole mail. It replaces the
-//   history; records that were marked stay marked, and the next Compact
-//   removes them. A shorter history it replaces is kept beside it as
-//   "<history>.replaced": it may hold mail that came after the crash.
-// - otherwise the history is intact and the copy is an unfinished
-//   compaction (ours builds the copy and renames it; it is never longer than
-//   the history), or the copy the Windows version made before it deleted
-//   anything: it is removed.
+// Run at start. A rewrite copy left by a crash is never dropped unread; the
+// rule is RecoverFixedRecordCopy's. A history missing, or shorter than the
+// copy, is replaced by the copy (a shorter one is kept beside it as
+// "<history>.replaced"); otherwise the copy is stale and is removed.
 Result<Recovery> RecoverRewriteCopy(const QString& file, const QString& rewriteCopy);
 
 }  // namespace lumopet

@@ -28,6 +28,9 @@ MessageAnswer ShowMessage(QWidget* parent, const MessageRequest& request) {
     case MessageKind::Error:
         QMessageBox::critical(parent, title, request.text);
         return MessageAnswer::Ok;
+    case MessageKind::Warning:
+        QMessageBox::warning(parent, title, request.text);
+        return MessageAnswer::Ok;
     case MessageKind::Notice:
         QMessageBox::information(parent, title, request.text);
         return MessageAnswer::Ok;

@@ -11,7 +11,7 @@ class QWidget;
 
 namespace lumopet {
 
-enum class MessageKind { Notice, Question, Error };
+enum class MessageKind { Notice, Warning, Question, Error };
 enum class MessageAnswer { Ok, Yes, No };
 
 struct MessageRequest {
@@ -35,6 +35,11 @@ inline void ShowNotice(QWidget* parent, const QString& text) {
 // A deletion question: Yes and No, a question icon, the title "確認".
 inline bool AskToConfirm(QWidget* parent, const QString& text) {
     return ShowMessage(parent, {MessageKind::Question, text, QStringLiteral("確認")}) == MessageAnswer::Yes;
+}
+
+// A notice with the exclamation icon.
+inline void ShowWarning(QWidget* parent, const QString& text) {
+    ShowMessage(parent, {MessageKind::Warning, text, QString()});
 }
 
 inline void ShowError(QWidget* parent, const QString& title, const QString& text) {

@@ -24,6 +24,16 @@ inline QFont JapaneseFont(qreal points) {
     return font;
 }
 
+// The same in fixed pitch (a full-width character two half-widths), for
+// lists whose columns are made of blanks.
+inline QFont JapaneseFixedFont(qreal points) {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSizeF(points);
+    return font;
+}
+
 inline QFont SerifTitleFont(qreal points) {
     QFont font;
     font.setFamilies({QStringLiteral("Book Antiqua"), QStringLiteral("P052"), QStringLiteral("TeX Gyre Pagella"),

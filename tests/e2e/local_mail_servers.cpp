@@ -13,9 +13,10 @@ const QString kPython = QStringLiteral("/usr/bin/python3");
 
 }  // namespace
 
-LocalMailServers::LocalMailServers(const QStringList& accounts) {
+LocalMailServers::LocalMailServers(const QStringList& accounts, const QStringList& startOptions) {
     QStringList arguments{QStringLiteral("start"), QStringLiteral("--dir"), dir_.path()};
     for (const QString& account : accounts) arguments << QStringLiteral("--account") << account;
+    arguments << startOptions;
     bool ok = false;
     const QByteArray output = runScript(arguments, {}, &ok);
     const QJsonObject ports = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();

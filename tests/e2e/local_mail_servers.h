@@ -13,8 +13,9 @@ namespace lumopet::test {
 
 class LocalMailServers {
 public:
-    // accounts: "user:password" each.
-    explicit LocalMailServers(const QStringList& accounts);
+    // accounts: "user:password" each. startOptions go to the script's start
+    // as they are: {"--smtp-auth", "required"} or {"--pop-before-smtp"}.
+    explicit LocalMailServers(const QStringList& accounts, const QStringList& startOptions = {});
     ~LocalMailServers();
     LocalMailServers(const LocalMailServers&) = delete;
     LocalMailServers& operator=(const LocalMailServers&) = delete;

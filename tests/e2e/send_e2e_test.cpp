@@ -1,1 +1,269 @@
+// The send against real servers: our own SMTP server delivering into the
+// Maildirs that our Dovecot serves, in its usual form, in one that wants
+// a login and in one that relays only after a POP3 login.
+
+#include "core/program.h"
+#include "core/settings_files/account_file.h"
+#include "mail/mail_library.h"
+#include "mail/mail_transport.h"
+#include "mail/mood_tags.h"
+#include "mail/send_mail.h"
+#include "store/history_file.h"
+#include "tests/e2e/local_mail_servers.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lumopet {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
+
+[[maybe_unused]] const auto* const serversEnvironment = ::testing::AddGlobalTestEnvironment(
+    new test::MailServersEnvironment({u"alice:alice-pw"_s, u"bob:bob-pw"_s}));
+
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+template <class Case>
+    requires requires(const Case& c) { std::string(c.name); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class RecordingHost : public SendHost {
+public:
+    struct Shown {
+        QString text, title;
+    };
+    void setStatus(const QString&) override {}
+    void showProgress(int, int) override {}
+    QString clockText() override { return u"2026/12/07  9:05:03"_s; }
+    void setBodyText(const QString&) override {}
+    void showMessage(const QString& text, const QString& title) override { shown.push_back({text, title}); }
+    std::vector<Shown> shown;
+};
+
+// Alice's program folder, set up for a set of servers.
+struct Sender {
+    explicit Sender(const test::LocalMailServers& on, const QString& smtp, const QString& password = u"alice-pw"_s) {
+        program.paths.createFolders();
+        program.values.SmtpServer = smtp;
+        program.values.Pop3Server = on.pop3();
+        program.values.MailAddress = u"アリス <alice@localhost>"_s;
+        // An empty password stands for no account at all.
+        const QString id = password.isEmpty() ? QString() : u"alice"_s;
+        EXPECT_TRUE(WriteAccount(program.paths.path(files::AccountFile), id, password, true).ok());
+    }
+    SendResult send(const QString& to, const QString& body, int mood = 0, const QString& attachments = QString()) {
+        SendRequest request;
+        request.ToText = to;
+        request.SubjectText = u"資料送付"_s;
+        request.BodyText = body;
+        request.Mood = mood;
+        request.AttachText = attachments;
+        return SendMail(program, request, host);
+    }
+    std::string shown() const { return host.shown.empty() ? std::string() : host.shown[0].text.toStdString(); }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    RecordingHost host;
+};
+
+struct Received {
+    MailTexts texts;
+    QString body;  // the decoded text
+};
+
+// Bob's mailbox emptied through the layer, attachments into folder.
+std::vector<Received> receiveAll(const QString& pop3, const QString& attachmentFolder) {
+    std::vector<Received> received;
+    const int handle = NMailPop3Connect(pop3);
+    const int waiting = NMailPop3Authenticate(handle, u"bob"_s, u"bob-pw"_s, 0);
+    for (int n = 1; n <= waiting; ++n) {
+        Received r;
+        NMailPop3GetMail(handle, n, r.texts, r.body, 0, 0);
+        NMailAttachmentFileFirst(0, r.texts, r.body, attachmentFolder + u'/', attachmentFolder + u"/0.txt"_s, QString(), 0);
+        NMailAttachmentFileClose(0);
+        NMailPop3DeleteMail(handle, n);
+        received.push_back(r);
+    }
+    NMailPop3Close(handle);
+    return received;
+}
+
+TEST(SendMail, AliceToBobArrivesWithTheTagLastAndTheAttachmentIntact) {
+    Sender alice(*servers, servers->smtp());
+    QByteArray bytes;
+    for (int i = 0; i < 256 * 40; ++i) bytes.append(static_cast<char>(i));
+    alice.folder.write(u"資料.bin"_s, bytes);
+    const QString typed = u"添付します。\r\nよろしくお願いします。"_s;
+    const SendResult result = alice.send(u"bob@localhost"_s, typed, 3, alice.folder.path(u"資料.bin"_s));
+    ASSERT_TRUE(result.allSent()) << alice.shown();
+
+    test::TempFolder inbox;
+    const auto received = receiveAll(servers->pop3(), inbox.path());
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].texts.subject, u"資料送付"_s);
+    EXPECT_EQ(received[0].texts.from, u"アリス <alice@localhost>"_s);
+    EXPECT_EQ(received[0].body, typed + u"\r\n\r\n\r\n\r\nLumopet（③の選択）\r\n"_s);
+    EXPECT_EQ(FindMoodTag(received[0].body), 3);
+    EXPECT_EQ(inbox.read(u"資料.bin"_s), bytes);
+    for (const QString& field : {u"Date: "_s, u"Message-Id: <"_s, u"MIME-Version: 1.0"_s})
+        EXPECT_TRUE(received[0].texts.header.contains(field, Qt::CaseInsensitive)) << field.toStdString();
+
+    const auto sent = ReadAll(HistoryPath(alice.program.paths, History::Sent));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].Body, typed);
+    EXPECT_EQ(sent[0].Column3, u"bob@localhost"_s);
+}
+
+TEST(SendMail, ARefusedRecipientGivesTheSendErrorBoxWithTheServersReply) {
+    Sender alice(*servers, servers->smtp());
+    const SendResult result = alice.send(u"nobody@localhost"_s, u"本文"_s);
+    EXPECT_EQ(result.Failed, 1);
+    ASSERT_EQ(alice.host.shown.size(), 1u);
+    EXPECT_EQ(alice.host.shown[0].title, kSendErrorTitle);
+    EXPECT_TRUE(alice.host.shown[0].text.startsWith(u"550 5.1.1"_s)) << alice.shown();
+    EXPECT_EQ(ReadAll(HistoryPath(alice.program.paths, History::Sent)).size(), 1u);
+}
+
+// Accepts connections and never says a word.
+class SilentServer {
+public:
+    SilentServer() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd_, 4), 0);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    QString address() const { return u"127.0.0.1:%1"_s.arg(port_); }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
+TEST(SendMail, ASilentServerEndsInATimeOutWithTheSendErrorBox) {
+    SilentServer silent;
+    SetMailTransport(mail::MakeCurlTransport({2, 2}));
+    Sender alice(*servers, silent.address());
+    QElapsedTimer clock;
+    clock.start();
+    const SendResult result = alice.send(u"bob@localhost"_s, u"本文"_s, 1);
+    const qint64 elapsed = clock.elapsed();
+    SetMailTransport(nullptr);
+    EXPECT_EQ(result.Failed, 1);
+    EXPECT_LT(elapsed, 10000);
+    ASSERT_EQ(alice.host.shown.size(), 1u);
+    EXPECT_EQ(alice.host.shown[0].title, kSendErrorTitle);
+    EXPECT_TRUE(alice.host.shown[0].text.contains(u"時間切れ"_s)) << alice.shown();
+    EXPECT_TRUE(alice.host.shown[0].text.contains(silent.address())) << alice.shown();
+}
+
+// --- Servers that want a login: SMTP AUTH, or POP before SMTP.
+
+// Servers of their own, started once for the suite; the mail layer trusts
+// their certificate while its tests run.
+class OwnServers {
+public:
+    static void start(std::unique_ptr<test::LocalMailServers>& servers, const QStringList& options) {
+        servers = std::make_unique<test::LocalMailServers>(QStringList{u"alice:alice-pw"_s, u"bob:bob-pw"_s}, options);
+    }
+    explicit OwnServers(const test::LocalMailServers* servers) : trusted_(qgetenv("LUMOPET_CA_FILE")) {
+        if (servers && servers->running()) qputenv("LUMOPET_CA_FILE", servers->caFile().toUtf8());
+    }
+    ~OwnServers() { qputenv("LUMOPET_CA_FILE", trusted_); }
+
+private:
+    QByteArray trusted_;
+};
+
+struct LoginCase {
+    const char* name;
+    QString (test::LocalMailServers::*smtp)() const;
+    QString password;  // alice's, in the account file
+    QString said;      // start of the 送信エラー text; empty: delivered
+    QString pop3;      // the POP3 server's field; empty: the servers' own
+};
+
+class SmtpAuthRequired : public ::testing::TestWithParam<LoginCase> {
+protected:
+    static void SetUpTestSuite() { OwnServers::start(servers_, {u"--smtp-auth"_s, u"required"_s}); }
+    static void TearDownTestSuite() { servers_.reset(); }
+    static inline std::unique_ptr<test::LocalMailServers> servers_;
+};
+
+TEST_P(SmtpAuthRequired, LogsInWithTheAccountOfTheMailCheck) {
+    ASSERT_TRUE(servers_->running()) << servers_->error().toStdString();
+    OwnServers trust(servers_.get());
+    Sender alice(*servers_, ((*servers_).*GetParam().smtp)(), GetParam().password);
+    const SendResult result = alice.send(u"bob@localhost"_s, u"本文"_s);
+    if (GetParam().said.isEmpty()) {
+        EXPECT_TRUE(result.allSent()) << alice.shown();
+        EXPECT_EQ(servers_->count(u"bob"_s), 1);
+        test::TempFolder inbox;
+        receiveAll(servers_->pop3(), inbox.path());
+    } else {
+        EXPECT_EQ(result.Failed, 1);
+        ASSERT_EQ(alice.host.shown.size(), 1u);
+        EXPECT_EQ(alice.host.shown[0].title, kSendErrorTitle);
+        EXPECT_TRUE(alice.host.shown[0].text.startsWith(GetParam().said)) << alice.shown();
+        EXPECT_EQ(servers_->count(u"bob"_s), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logins, SmtpAuthRequired,
+    ::testing::Values(LoginCase{"starttls", &test::LocalMailServers::smtpWithStartTls, u"alice-pw"_s, QString(), QString()},
+                      LoginCase{"smtps", &test::LocalMailServers::smtps, u"alice-pw"_s, QString(), QString()},
+                      LoginCase{"wrong_password", &test::LocalMailServers::smtps, u"wrong"_s, u"535"_s, QString()},
+                      LoginCase{"no_account", &test::LocalMailServers::smtpWithStartTls, QString(), u"530"_s, QString()}),
+    CaseName);
+
+class PopBeforeSmtp : public ::testing::TestWithParam<LoginCase> {
+protected:
+    static void SetUpTestSuite() { OwnServers::start(servers_, {u"--pop-before-smtp"_s}); }
+    static void TearDownTestSuite() { servers_.reset(); }
+    static inline std::unique_ptr<test::LocalMailServers> servers_;
+};
+
+// Runs in table order: the failing login comes first, while no login has
+// opened the relay yet. It fails without a wrong password: after one,
+// Dovecot makes the next login from the address wait seconds.
+TEST_P(PopBeforeSmtp, LogsInToPop3AndSendsAgain) {
+    ASSERT_TRUE(servers_->running()) << servers_->error().toStdString();
+    OwnServers trust(servers_.get());
+    Sender alice(*servers_, ((*servers_).*GetParam().smtp)(), GetParam().password);
+    if (!GetParam().pop3.isEmpty()) alice.program.values.Pop3Server = GetParam().pop3;
+    const SendResult result = alice.send(u"bob@localhost"_s, u"本文"_s);
+    if (GetParam().said.isEmpty()) {
+        EXPECT_TRUE(result.allSent()) << alice.shown();
+        EXPECT_EQ(servers_->count(u"bob"_s), 1);
+    } else {
+        ASSERT_EQ(alice.host.shown.size(), 1u);
+        EXPECT_TRUE(alice.host.shown[0].text.startsWith(GetParam().said)) << alice.shown();
+        EXPECT_TRUE(alice.host.shown[0].text.contains(GetParam().pop3)) << "why POP3 did not help: " << alice.shown();
+        EXPECT_EQ(servers_->count(u"bob"_s), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logins, PopBeforeSmtp,
+    ::testing::Values(LoginCase{"pop3_unreachable", &test::LocalMailServers::smtp, u"alice-pw"_s, u"554 5.7.1"_s,
+                                u"127.0.0.1:1"_s},
+                      LoginCase{"plain", &test::LocalMailServers::smtp, u"alice-pw"_s, QString(), QString()}),
+    CaseName);
+
+}  // namespace
+}  // namespace lumopet

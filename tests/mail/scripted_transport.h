@@ -7,6 +7,7 @@
 
 #include <QStringList>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -20,6 +21,14 @@ struct ScriptedMailbox {
     QString loginError;           // non-empty: the login fails with this reply
     std::set<int> cutRetrieves;   // these numbers fail half-way
     QString sendError;            // non-empty: SMTP refuses
+    // SMTP refuses these recipient addresses with the reply given.
+    std::map<QString, QString> refusedRecipients;
+    // SMTP offers AUTH; with authRequired, it refuses a delivery without a
+    // login.
+    bool offersAuth = false;
+    bool authRequired = false;
+    // SMTP offers no AUTH and relays only after a POP3 login succeeded.
+    bool popBeforeSmtp = false;
 
     // What happened.
     QStringList log;
@@ -28,8 +37,10 @@ struct ScriptedMailbox {
     struct Delivery {
         QString from, to;
         QByteArray message;
+        QString loginUser, loginPassword;  // the login used; empty: none
     };
     std::vector<Delivery> deliveries;
+    bool popLoggedIn = false;
 };
 
 class ScriptedSession : public Pop3Session {
@@ -39,6 +50,7 @@ public:
     lumopet::Result<std::vector<qint64>> login(const QString& user, const QString&, bool apop) override {
         box_->log.append(QStringLiteral("login %1%2").arg(user, apop ? QStringLiteral(" apop") : QString()));
         if (!box_->loginError.isEmpty()) return Failure{box_->loginError};
+        box_->popLoggedIn = true;
         std::vector<qint64> sizes;
         for (const QByteArray& message : box_->messages) sizes.push_back(message.size());
         return sizes;
@@ -77,10 +89,21 @@ public:
         if (!box_->connectError.isEmpty()) return Failure{box_->connectError};
         return std::unique_ptr<Pop3Session>(new ScriptedSession(box_));
     }
-    lumopet::Status sendSmtp(const QString&, const SmtpLogin&, const QString& from, const QString& to,
-                             const QByteArray& message) override {
+    SmtpStatus sendSmtp(const QString& server, const SmtpLogin& login, const QString& from, const QString& to,
+                        const QByteArray& message) override {
+        box_->log.append(QStringLiteral("smtp %1 %2").arg(server, to));
+        // curl logs in only when the server offers AUTH.
+        const bool loggedIn = box_->offersAuth && !login.user.isEmpty();
         if (!box_->sendError.isEmpty()) return Failure{box_->sendError};
-        box_->deliveries.push_back({from, to, message});
+        if (box_->authRequired && !loggedIn) return Failure{QStringLiteral("530 5.7.0 Authentication required")};
+        if (box_->popBeforeSmtp && !box_->offersAuth && !box_->popLoggedIn) {
+            SmtpStatus refused = Failure{QStringLiteral("554 5.7.1 <%1>: Relay access denied").arg(to)};
+            refused.relayRefused = true;
+            return refused;
+        }
+        if (const auto refused = box_->refusedRecipients.find(to); refused != box_->refusedRecipients.end())
+            return Failure{refused->second};
+        box_->deliveries.push_back({from, to, message, loggedIn ? login.user : QString(), loggedIn ? login.password : QString()});
         return success();
     }
 

@@ -1,1 +1,401 @@
+// The send over a scripted transport: what goes out, what the sent history
+// keeps, bulk mode, the logins, and the requests refused before anything is
+// stored or sent.
+
+#include "mail/send_mail.h"
+
+#include "core/program.h"
+#include "core/settings_files/account_file.h"
+#include "mail/decoded_message.h"
+#include "mail/mail_library.h"
+#include "mail/message_builder.h"
+#include "mail/mood_tags.h"
+#include "store/address_book.h"
+#include "store/history_file.h"
+#include "tests/mail/scripted_transport.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QFile>
+
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <sys/stat.h>
+
+namespace lumopet {
+namespace {
+
+using namespace Qt::StringLiterals;
+using mail::test::ScriptedMailbox;
+using mail::test::ScriptedTransport;
+
+const QString kClock = u"2026/12/07  9:05:03"_s;
+const QString kFourBreaks = u"\r\n\r\n\r\n\r\n"_s;
+
+// Cases are named, in test names and in failure messages.
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+template <class Case>
+    requires requires(const Case& c) { std::string(c.name); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class RecordingHost : public SendHost {
+public:
+    struct Shown {
+        QString text, title;
+    };
+    void setStatus(const QString& text) override { statuses.append(text); }
+    void showProgress(int number, int count) override { progress.append(u"%1/%2"_s.arg(number).arg(count)); }
+    QString clockText() override { return kClock; }
+    void setBodyText(const QString& body) override { bodies.append(body); }
+    void showMessage(const QString& text, const QString& title) override { shown.push_back({text, title}); }
+
+    QStringList statuses, progress, bodies;
+    std::vector<Shown> shown;
+};
+
+// The header field names of a message, in order.
+QStringList HeaderNames(const QByteArray& message) {
+    QStringList names;
+    for (const QByteArray& line : message.left(message.indexOf("\r\n\r\n")).split('\n'))
+        if (!line.startsWith(' ') && !line.startsWith('\t')) names.append(QString::fromLatin1(line.left(line.indexOf(':'))));
+    return names;
+}
+
+// The text a receiver reads, without the line end the builder gives the
+// last line.
+QString ReceivedText(const QByteArray& message) {
+    QString text = mail::DecodeMessage(message).text;
+    if (text.endsWith(u"\r\n"_s)) text.chop(2);
+    return text;
+}
+
+// Public: the tables below prepare it from outside.
+class SendMailTest : public ::testing::Test {
+public:
+    SendMailTest() {
+        program.paths.createFolders();
+        program.values.SmtpServer = u"smtp.example.jp"_s;
+        program.values.Pop3Server = u"pop.example.jp"_s;
+        program.values.MailAddress = u"me@example.jp"_s;
+        setAccount(u"taro"_s, u"secret"_s);
+    }
+protected:
+    void SetUp() override { SetMailTransport(std::make_unique<ScriptedTransport>(box)); }
+    void TearDown() override {
+        SetMailTransport(nullptr);
+        NMailSetSmtpLogin(QString(), QString());
+    }
+
+public:
+    void setAccount(const QString& id, const QString& password) {
+        ASSERT_TRUE(WriteAccount(program.paths.path(files::AccountFile), id, password, true).ok());
+    }
+    // Address book entries, "address" or "-address" for one marked deleted.
+    void writeBook(const QStringList& entries) {
+        QByteArray bytes;
+        for (const QString& entry : entries) {
+            QByteArray record = EncodeAddressRecord(u"名前"_s, entry.startsWith(u'-') ? entry.mid(1) : entry);
+            if (entry.startsWith(u'-')) record[62] = 0;
+            bytes += record;
+        }
+        QFile file(AddressBookPath(program.paths));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    SendResult send(const SendRequest& request) { return SendMail(program, request, host); }
+    std::vector<HistoryRecord> history() const { return ReadAll(HistoryPath(program.paths, History::Sent)); }
+    QStringList sentTo() const {
+        QStringList to;
+        for (const auto& delivery : box->deliveries) to.append(delivery.to);
+        return to;
+    }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    RecordingHost host;
+    std::shared_ptr<ScriptedMailbox> box = std::make_shared<ScriptedMailbox>();
+};
+
+SendRequest Request(const QString& to, const QString& subject, const QString& body, int mood = 0, bool fortune = false) {
+    SendRequest request;
+    request.ToText = to;
+    request.SubjectText = subject;
+    request.BodyText = body;
+    request.Mood = mood;
+    request.Fortune = fortune;
+    return request;
+}
+
+// --- The body that goes out.
+
+struct BodyCase {
+    const char* name;
+    QString typed;
+    int fortune, mood;
+    QString expected;
+};
+
+class Outgoing : public ::testing::TestWithParam<BodyCase> {};
+
+TEST_P(Outgoing, AddsFortuneThenTag) {
+    EXPECT_EQ(OutgoingBody(GetParam().typed, GetParam().fortune, GetParam().mood), GetParam().expected);
+}
+
+const QString kFortuneBlock4 = u"\r\n\r\n"_s + kFortuneHeading + u"\r\n\r\n"_s + kFortuneTexts[3];
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, Outgoing,
+    ::testing::Values(BodyCase{"as_typed", u"abc\r\n\r\n  def  "_s, 0, 0, u"abc\r\n\r\n  def  "_s},
+                      BodyCase{"mood_1", u"abc"_s, 0, 1, u"abc"_s + kFourBreaks + u"Lumopet（①の選択）"_s},
+                      BodyCase{"fortune_only", u"abc"_s, 4, 0, u"abc"_s + kFortuneBlock4},
+                      BodyCase{"fortune_before_tag", u"abc"_s, 4, 2, u"abc"_s + kFortuneBlock4 + kFourBreaks + MoodTag(2)}),
+    CaseName);
+
+TEST(Fortune, DrawsEveryNumberFromOneToTwelveAndNothingElse) {
+    std::set<int> drawn;
+    for (int i = 0; i < 3000; ++i) drawn.insert(DrawFortuneNumber());
+    EXPECT_EQ(*drawn.begin(), 1);
+    EXPECT_EQ(*drawn.rbegin(), 12);
+    EXPECT_EQ(drawn.size(), 12u);
+}
+
+// --- One message: what goes out and what the sent history keeps.
+
+struct MessageCase {
+    const char* name;
+    SendRequest request;
+    QString envelopeTo;
+    QByteArray charset;
+};
+
+class OneMessage : public SendMailTest, public ::testing::WithParamInterface<MessageCase> {};
+
+TEST_P(OneMessage, GoesOutWithFortuneAndTagWhileTheHistoryKeepsItAsTyped) {
+    const SendRequest& request = GetParam().request;
+    const SendResult result = send(request);
+    ASSERT_TRUE(result.allSent()) << (host.shown.empty() ? "" : host.shown[0].text.toStdString());
+    ASSERT_EQ(box->deliveries.size(), 1u);
+    const auto& sent = box->deliveries[0];
+    EXPECT_EQ(sent.to, GetParam().envelopeTo);
+    EXPECT_EQ(sent.from, u"me@example.jp"_s);
+
+    int fortune = 0;
+    for (int n = 1; n <= 12 && request.Fortune; ++n)
+        if (ReceivedText(sent.message).contains(kFortuneTexts[n - 1])) fortune = n;
+    EXPECT_EQ(fortune > 0, request.Fortune);
+    EXPECT_EQ(ReceivedText(sent.message), OutgoingBody(request.BodyText, fortune, request.Mood));
+    EXPECT_EQ(host.bodies, QStringList{OutgoingBody(request.BodyText, fortune, request.Mood)});
+    // Field names are case-insensitive (RFC 5322 1.2.2); GMime writes "Message-Id".
+    for (const char* field : {"\r\ndate: ", "\r\nmessage-id: <", "\r\nmime-version: 1.0\r\n"})
+        EXPECT_TRUE(sent.message.toLower().contains(field)) << field;
+    EXPECT_TRUE(sent.message.contains("charset=" + GetParam().charset));
+
+    const auto records = history();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Subject, request.SubjectText.trimmed());
+    EXPECT_EQ(records[0].Column2, kClock);
+    EXPECT_EQ(records[0].Column3, request.ToText.trimmed());
+    EXPECT_EQ(records[0].Body, request.BodyText);
+    EXPECT_EQ(host.statuses.last(), kSendDoneText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, OneMessage,
+    ::testing::Values(
+        MessageCase{"plain", Request(u"you@example.jp"_s, u"会議"_s, u"明日は十時です。\r\nよろしく"_s), u"you@example.jp"_s, "ISO-2022-JP"},
+        MessageCase{"tag", Request(u"山田 <taro@example.jp>"_s, u"こんにちは"_s, u"abc"_s, 1), u"taro@example.jp"_s, "UTF-8"},
+        MessageCase{"fortune_and_tag", Request(u"you@example.jp"_s, u" 占い "_s, u"本文"_s, 3, true), u"you@example.jp"_s, "UTF-8"},
+        // The recipient box is multi-line: a line break after the address
+        // is not a second line of the address.
+        MessageCase{"recipient_with_break_after_it", Request(u"  you@example.jp\r\n"_s, u"s"_s, u"b"_s), u"you@example.jp"_s,
+                    "ISO-2022-JP"}),
+    CaseName);
+
+// --- Bulk mode.
+
+TEST_F(SendMailTest, BulkSendsOneMessageToEachLiveEntryWithTheTagOnce) {
+    writeBook({u"a@example.jp"_s, u"-gone@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s});
+    SendRequest request = Request(u"メモ"_s, u"お知らせ"_s, u"皆さんへ"_s, 2);
+    request.Bulk = true;
+    const SendResult result = send(request);
+    EXPECT_TRUE(result.allSent());
+    EXPECT_EQ(result.Count, 3);
+    EXPECT_EQ(sentTo(), QStringList({u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s}));
+    for (const auto& delivery : box->deliveries)
+        EXPECT_EQ(ReceivedText(delivery.message), u"皆さんへ"_s + kFourBreaks + MoodTag(2));
+    EXPECT_EQ(host.progress, QStringList({u"1/3"_s, u"2/3"_s, u"3/3"_s}));
+    const auto records = history();
+    ASSERT_EQ(records.size(), 3u);
+    for (const HistoryRecord& record : records) {
+        EXPECT_EQ(record.Column3, u"メモ"_s) << "the recipient box, not the entry";
+        EXPECT_EQ(record.Body, u"皆さんへ"_s);
+    }
+}
+
+TEST_F(SendMailTest, AFailedMessageIsShownAndTheNextGoesOn) {
+    writeBook({u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s});
+    box->refusedRecipients[u"b@example.jp"_s] = u"550 5.1.1 <b@example.jp>: Recipient address rejected"_s;
+    SendRequest request = Request(QString(), u"s"_s, u"b"_s);
+    request.Bulk = true;
+    const SendResult result = send(request);
+    EXPECT_EQ(result.Count, 3);
+    EXPECT_EQ(result.Failed, 1);
+    EXPECT_EQ(sentTo(), QStringList({u"a@example.jp"_s, u"c@example.jp"_s}));
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.shown[0].title, kSendErrorTitle);
+    EXPECT_EQ(host.shown[0].text, box->refusedRecipients[u"b@example.jp"_s]);
+    EXPECT_EQ(history().size(), 3u) << "the failed message keeps its record";
+}
+
+// --- Requests refused before anything is stored or sent.
+
+struct RefusalCase {
+    const char* name;
+    std::function<void(SendMailTest&, SendRequest&)> prepare;
+    QString said;  // part of the message shown
+};
+
+class RefusedRequest : public SendMailTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusedRequest, StoresAndSendsNothingAndSaysWhy) {
+    SendRequest request = Request(u"you@example.jp"_s, u"件名"_s, u"本文"_s, 1);
+    GetParam().prepare(*this, request);
+    const SendResult result = send(request);
+    EXPECT_TRUE(result.Refused);
+    EXPECT_TRUE(box->log.filter(u"smtp"_s).isEmpty()) << box->log.join(u", "_s).toStdString();
+    EXPECT_TRUE(history().empty());
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_TRUE(host.shown[0].text.contains(GetParam().said)) << host.shown[0].text.toStdString();
+    EXPECT_EQ(host.shown[0].title, QString());
+    // Past the send's own check, the layer refuses such a recipient too.
+    if (!request.Bulk && !mail::CheckRecipient(request.ToText).ok()) {
+        EXPECT_LT(NMailSmtpSendMail(u"smtp.example.jp"_s, request.ToText, QString(), QString(), u"me@example.jp"_s,
+                                    u"s"_s, u"b"_s, QString(), QString(), 0),
+                  0);
+        EXPECT_TRUE(box->log.filter(u"smtp"_s).isEmpty());
+    }
+}
+
+void Recipient(SendRequest& request, const QString& to) { request.ToText = to; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, RefusedRequest,
+    ::testing::Values(
+        RefusalCase{"empty_recipient", [](auto&, auto& r) { Recipient(r, u" \r\n"_s); }, u"宛先"_s},
+        RefusalCase{"header_after_crlf", [](auto&, auto& r) { Recipient(r, u"you@example.jp\r\nBcc: evil@example.jp"_s); }, u"改行"_s},
+        RefusalCase{"two_lines", [](auto&, auto& r) { Recipient(r, u"you@example.jp\nevil@example.jp"_s); }, u"改行"_s},
+        RefusalCase{"bare_cr", [](auto&, auto& r) { Recipient(r, u"you@example.jp\rRCPT TO:<evil@example.jp>"_s); }, u"改行"_s},
+        RefusalCase{"comma", [](auto&, auto& r) { Recipient(r, u"you@example.jp, evil@example.jp"_s); }, u"複数"_s},
+        RefusalCase{"after_the_bracket", [](auto&, auto& r) { Recipient(r, u"名前 <you@example.jp> evil@example.jp"_s); }, u"複数"_s},
+        RefusalCase{"no_at", [](auto&, auto& r) { Recipient(r, u"you.example.jp"_s); }, u"正しくありません"_s},
+        RefusalCase{"blank_inside", [](auto&, auto& r) { Recipient(r, u"you @example.jp"_s); }, u"正しくありません"_s},
+        RefusalCase{"no_smtp_server", [](auto& t, auto&) { t.program.values.SmtpServer.clear(); }, u"SMTP"_s},
+        RefusalCase{"bulk_with_empty_book",
+                    [](auto& t, auto& r) {
+                        t.writeBook({u"-gone@example.jp"_s});
+                        r.Bulk = true;
+                    },
+                    u"アドレス帳"_s},
+        RefusalCase{"bulk_with_a_bad_entry",
+                    [](auto& t, auto& r) {
+                        t.writeBook({u"a@example.jp"_s, u"b@example.jp c@example.jp"_s});
+                        r.Bulk = true;
+                    },
+                    u"2 件目"_s},
+        RefusalCase{"missing_attachment", [](auto& t, auto& r) { r.AttachText = t.folder.path(u"無い.txt"_s); }, u"無い.txt"_s},
+        // Reading a FIFO would wait for a writer for ever.
+        RefusalCase{"attachment_is_a_fifo",
+                    [](auto& t, auto& r) {
+                        t.folder.write(u"ok.txt"_s, "fine");
+                        ASSERT_EQ(::mkfifo(QFile::encodeName(t.folder.path(u"fifo"_s)).constData(), 0600), 0);
+                        r.AttachText = t.folder.path(u"ok.txt"_s) + u","_s + t.folder.path(u"fifo"_s);
+                    },
+                    u"fifo"_s}),
+    CaseName);
+
+// A subject is one header line, whatever it holds.
+struct SubjectCase {
+    const char* name;
+    QString subject;
+};
+
+class HostileSubject : public SendMailTest, public ::testing::WithParamInterface<SubjectCase> {};
+
+TEST_P(HostileSubject, NeverAddsAHeaderLine) {
+    ASSERT_TRUE(send(Request(u"名前 <you@example.jp>\r\n"_s, u"clean"_s, u"b"_s)).allSent());
+    ASSERT_TRUE(send(Request(u"名前 <you@example.jp>\r\n"_s, GetParam().subject, u"b"_s)).allSent());
+    ASSERT_EQ(box->deliveries.size(), 2u);
+    EXPECT_EQ(HeaderNames(box->deliveries[1].message), HeaderNames(box->deliveries[0].message));
+    EXPECT_FALSE(box->deliveries[1].message.contains("\nBcc:"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Subjects, HostileSubject,
+                         ::testing::Values(SubjectCase{"crlf_header", u"hi\r\nBcc: evil@example.jp"_s},
+                                           SubjectCase{"lf_header", u"hi\nBcc: evil@example.jp"_s},
+                                           SubjectCase{"cr_header", u"hi\rBcc: evil@example.jp"_s},
+                                           SubjectCase{"crlf_then_body", u"hi\r\n\r\nfake body"_s}),
+                         CaseName);
+
+// --- Logins.
+
+TEST_F(SendMailTest, LogsInWithTheSavedAccountWhenTheServerOffersAuth) {
+    box->offersAuth = true;
+    box->authRequired = true;
+    ASSERT_TRUE(send(Request(u"you@example.jp"_s, u"s"_s, u"b"_s)).allSent());
+    setAccount(u"hanako"_s, u"new secret"_s);
+    ASSERT_TRUE(send(Request(u"you@example.jp"_s, u"s"_s, u"b"_s)).allSent());
+    ASSERT_EQ(box->deliveries.size(), 2u);
+    EXPECT_EQ(box->deliveries[0].loginUser, u"taro"_s);
+    EXPECT_EQ(box->deliveries[0].loginPassword, u"secret"_s);
+    EXPECT_EQ(box->deliveries[1].loginUser, u"hanako"_s) << "the account file is read at each send";
+    EXPECT_EQ(box->deliveries[1].loginPassword, u"new secret"_s);
+    EXPECT_TRUE(box->log.filter(u"connect"_s).isEmpty()) << "no POP3 login where AUTH is offered";
+}
+
+struct PopCase {
+    const char* name;
+    QString loginError;  // of the POP3 server
+    bool bulk;
+    QStringList log;
+    int failed;
+};
+
+class PopBeforeSmtp : public SendMailTest, public ::testing::WithParamInterface<PopCase> {};
+
+TEST_P(PopBeforeSmtp, LogsInToPop3OnceAndTriesTheMessageAgain) {
+    box->popBeforeSmtp = true;
+    box->loginError = GetParam().loginError;
+    program.values.ApopFlag = 1;
+    writeBook({u"a@example.jp"_s, u"b@example.jp"_s});
+    SendRequest request = Request(u"a@example.jp"_s, u"s"_s, u"b"_s);
+    request.Bulk = GetParam().bulk;
+    const SendResult result = send(request);
+    EXPECT_EQ(box->log, GetParam().log);
+    EXPECT_EQ(result.Failed, GetParam().failed);
+    EXPECT_EQ(static_cast<int>(host.shown.size()), GetParam().failed);
+    for (const auto& shown : host.shown) {
+        EXPECT_EQ(shown.title, kSendErrorTitle);
+        EXPECT_TRUE(shown.text.startsWith(u"554 5.7.1"_s)) << shown.text.toStdString();
+    }
+    if (GetParam().failed > 0) {
+        EXPECT_TRUE(host.shown[0].text.contains(GetParam().loginError));
+    }
+}
+
+const QString kSmtpA = u"smtp smtp.example.jp a@example.jp"_s;
+const QString kSmtpB = u"smtp smtp.example.jp b@example.jp"_s;
+const QStringList kPopLogin{u"connect pop.example.jp"_s, u"login taro apop"_s, u"quit"_s};
+
+INSTANTIATE_TEST_SUITE_P(
+    Logins, PopBeforeSmtp,
+    ::testing::Values(PopCase{"login_works", QString(), false, QStringList{kSmtpA} + kPopLogin + QStringList{kSmtpA}, 0},
+                      PopCase{"login_fails", u"-ERR [AUTH] Authentication failed."_s, false,
+                              QStringList{kSmtpA} + kPopLogin, 1},
+                      PopCase{"bulk_tries_pop3_once", u"-ERR [AUTH] Authentication failed."_s, true,
+                              QStringList{kSmtpA} + kPopLogin + QStringList{kSmtpB}, 2}),
+    CaseName);
+
+}  // namespace
+}  // namespace lumopet
