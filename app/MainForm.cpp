@@ -1,18 +1,18 @@
 #include "app/MainForm.h"
 
-#include "core/clock_text.h"
 #include "app/mail_check_host.h"
-#include "core/program.h"
 #include "app/program_windows.h"
+#include "chara/CharacterWindow.h"
 #include "compose/WriteForm.h"
+#include "core/clock_text.h"
+#include "core/program.h"
 #include "core/settings_files/character_flags.h"
 #include "core/settings_files/server_settings.h"
+#include "mail/mail_library.h"
+#include "settings/SetForm.h"
 #include "ui/hot_spot_label.h"
 #include "ui/message_box.h"
 #include "ui/window_helpers.h"
-#include "chara/CharacterWindow.h"
-#include "mail/mail_library.h"
-#include "settings/SetForm.h"
 
 #include <QApplication>
 #include <QCheckBox>

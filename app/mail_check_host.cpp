@@ -1,11 +1,11 @@
 #include "app/mail_check_host.h"
 
 #include "app/MainForm.h"
-#include "core/program.h"
 #include "app/program_windows.h"
+#include "core/program.h"
+#include "settings/IdPassForm.h"
 #include "ui/message_box.h"
 #include "ui/window_thread.h"
-#include "settings/IdPassForm.h"
 
 #include <QLabel>
 

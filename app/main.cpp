@@ -2,12 +2,12 @@
 // mail arrives.
 
 #include "app/MainForm.h"
-#include "core/program.h"
 #include "app/program_windows.h"
-#include "ui/message_box.h"
-#include "ui/window_helpers.h"
+#include "core/program.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
+#include "ui/message_box.h"
+#include "ui/window_helpers.h"
 
 #include <QApplication>
 

@@ -197,7 +197,9 @@ void WriteForm::buildControls() {
     Command9 = button(QStringLiteral("追加"), this, place(1080, 3480, 855, 300));
     Command10 = button(QStringLiteral("取り消し"), this, place(1920, 3480, 855, 300));
     QPalette red = Command10->palette();
-    red.setColor(QPalette::ButtonText, Qt::red);
+    // Red while it can be clicked; greyed like the others when it cannot.
+    red.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);
+    red.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::red);
     Command10->setPalette(red);
     AttachText = new QLineEdit(this);
     AttachText->setGeometry(place(2760, 3480, 3975, 300));
@@ -272,6 +274,8 @@ void WriteForm::buildAddressPanel() {
     List1 = new QListWidget(AddressPanel);
     List1->setGeometry(place(120, 600, 2055, 5100));
     List1->viewport()->installEventFilter(this);
+    // The names carry their full-width padding; only the names matter here.
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setListColour(false);
 
     plainLabel(QStringLiteral("件数"), AddressPanel, place(120, 5760, 480, 255));

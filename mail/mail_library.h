@@ -105,6 +105,13 @@ void NMailSetSmtpLogin(const QString& id, const QString& password);
 // The text of the last failure; returns its length.
 int NMailGetMessage(int reserved, QString& text);
 
+// The same text, as a value.
+inline QString LastMailError() {
+    QString text;
+    NMailGetMessage(0, text);
+    return text;
+}
+
 // The transport under the operations: libcurl unless a test puts another
 // in its place. Passing nothing brings back libcurl.
 void SetMailTransport(std::unique_ptr<mail::MailTransport> transport);

@@ -223,15 +223,24 @@ QString Unquoted(QStringView text) {
     return result.trimmed();
 }
 
-// "名前 <a@b>" into its display name and address. The "<" that counts is the
-// first one outside a quoted string or comment: '"山田, <営業>" <a@b>' is one
-// address. Without one the whole text is the address.
-AddressParts SplitAddress(const QString& text) {
-    const QString trimmed = text.trimmed();
+// Where the parts of a recipient text lie, read as mail addresses are
+// read: quoted strings and comments are skipped, so their "<", "," and ";"
+// are text.
+struct RecipientShape {
+    qsizetype open = -1;   // the "<" of "名前 <a@b>"
+    qsizetype close = -1;  // its ">"
+    // A "," or ";" outside quotes, comments and brackets: a second address.
+    bool separatorOutside = false;
+    // A quote, comment or bracket left open.
+    bool unbalanced = false;
+};
+
+RecipientShape ShapeOf(QStringView text) {
+    RecipientShape shape;
     bool quoted = false;
     int commentDepth = 0;
-    for (qsizetype i = 0; i < trimmed.size(); ++i) {
-        const QChar c = trimmed[i];
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
         if ((quoted || commentDepth > 0) && c == u'\\') {
             ++i;
         } else if (quoted) {
@@ -242,13 +251,28 @@ AddressParts SplitAddress(const QString& text) {
             quoted = true;
         } else if (c == u'(') {
             commentDepth = 1;
-        } else if (c == u'<') {
-            const qsizetype close = trimmed.indexOf(u'>', i + 1);
-            const qsizetype length = close < 0 ? -1 : close - i - 1;
-            return {Unquoted(QStringView(trimmed).left(i)), trimmed.mid(i + 1, length).trimmed()};
+        } else if (c == u'<' && shape.open < 0) {
+            shape.open = i;
+        } else if (c == u'>' && shape.open >= 0 && shape.close < 0) {
+            shape.close = i;
+        } else if (c == u',' || c == u';') {
+            const bool insideBrackets = shape.open >= 0 && shape.close < 0;
+            if (!insideBrackets) shape.separatorOutside = true;
         }
     }
-    return {QString(), trimmed};
+    shape.unbalanced = quoted || commentDepth > 0 || (shape.open >= 0 && shape.close < 0);
+    return shape;
+}
+
+// "名前 <a@b>" into its display name and address. The "<" that counts is the
+// first one outside a quoted string or comment: '"山田, <営業>" <a@b>' is one
+// address. Without one the whole text is the address.
+AddressParts SplitAddress(const QString& text) {
+    const QString trimmed = text.trimmed();
+    const RecipientShape shape = ShapeOf(trimmed);
+    if (shape.open < 0) return {QString(), trimmed};
+    const qsizetype length = shape.close < 0 ? -1 : shape.close - shape.open - 1;
+    return {Unquoted(QStringView(trimmed).left(shape.open)), trimmed.mid(shape.open + 1, length).trimmed()};
 }
 
 // RFC 5322 3.2.3 atext, and the blank between words.
@@ -434,47 +458,6 @@ Result<std::vector<Attachment>> ReadAttachments(const QStringList& paths) {
 
 bool HasLineBreakOrControl(QStringView text) {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
-}
-
-// Where the parts of a recipient text lie, read the way SplitAddress reads
-// it: quoted strings and comments are skipped, so their "<", "," and ";"
-// are text.
-struct RecipientShape {
-    qsizetype open = -1;   // the "<" of "名前 <a@b>"
-    qsizetype close = -1;  // its ">"
-    // A "," or ";" outside quotes, comments and brackets: a second address.
-    bool separatorOutside = false;
-    // A quote, comment or bracket left open.
-    bool unbalanced = false;
-};
-
-RecipientShape ShapeOf(QStringView text) {
-    RecipientShape shape;
-    bool quoted = false;
-    int commentDepth = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if ((quoted || commentDepth > 0) && c == u'\\') {
-            ++i;
-        } else if (quoted) {
-            quoted = c != u'"';
-        } else if (commentDepth > 0) {
-            commentDepth += c == u'(' ? 1 : c == u')' ? -1 : 0;
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u'(') {
-            commentDepth = 1;
-        } else if (c == u'<' && shape.open < 0) {
-            shape.open = i;
-        } else if (c == u'>' && shape.open >= 0 && shape.close < 0) {
-            shape.close = i;
-        } else if (c == u',' || c == u';') {
-            const bool insideBrackets = shape.open >= 0 && shape.close < 0;
-            if (!insideBrackets) shape.separatorOutside = true;
-        }
-    }
-    shape.unbalanced = quoted || commentDepth > 0 || (shape.open >= 0 && shape.close < 0);
-    return shape;
 }
 
 // RFC 5321 4.1.2 Mailbox, loosely: one "@" between a non-empty local part

@@ -17,12 +17,6 @@ namespace {
 const QString kErrorTitle = QStringLiteral("エラー");
 const QString kWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
 
-QString lastMailError() {
-    QString text;
-    NMailGetMessage(0, text);
-    return text;
-}
-
 // The work file the attachment step has always been handed: the header
 // and the body, a line each; read back line by line, each line followed
 // by CR LF, and a NUL after the last.
@@ -52,7 +46,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     NMailPop3GetMailSize(handle, n);
     if (NMailPop3GetMail(handle, n, texts, body, 0, 0) < 0) {
         // The message stays on the server; so do the ones after it.
-        host.showMessage(lastMailError(), kErrorTitle);
+        host.showMessage(LastMailError(), kErrorTitle);
         return Outcome::Stop;
     }
     body = CutAtNul(body);
@@ -110,7 +104,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
         host.clearViewerList();
         const int waiting = NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0);
         if (waiting < 0) {
-            host.showMessage(lastMailError(), kErrorTitle);
+            host.showMessage(LastMailError(), kErrorTitle);
             result.MailCount = waiting;
         }
         for (int n = 1; n <= waiting; ++n) {

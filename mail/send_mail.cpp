@@ -20,12 +20,6 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kErrorTitle = QStringLiteral("エラー");
 
-QString lastMailError() {
-    QString text;
-    NMailGetMessage(0, text);
-    return text;
-}
-
 // Who the messages go to, one address each, checked before anything is
 // stored or sent. Nothing when the request is refused; the reason has been
 // shown.
@@ -78,9 +72,9 @@ QString logInToPop3(const ProgramValues& values) {
     if (values.UserId.isEmpty() || values.UserPassword.isEmpty())
         return QStringLiteral("ID とパスワードが設定されていません。");
     const int handle = NMailPop3Connect(values.Pop3Server);
-    if (handle == kNoConnection) return lastMailError();
+    if (handle == kNoConnection) return LastMailError();
     const int waiting = NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0);
-    const QString error = waiting < 0 ? lastMailError() : QString();
+    const QString error = waiting < 0 ? LastMailError() : QString();
     NMailPop3Close(handle);
     return error;
 }
@@ -155,13 +149,13 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
         host.setBodyText(body);
 
         int sent = sendOne(values, to, request, body);
-        QString error = sent < 0 ? lastMailError() : QString();
+        QString error = sent < 0 ? LastMailError() : QString();
         if (sent == kRelayRefused && !triedPop3) {
             triedPop3 = true;
             const QString pop3Error = logInToPop3(values);
             if (pop3Error.isEmpty()) {
                 sent = sendOne(values, to, request, body);
-                error = sent < 0 ? lastMailError() : QString();
+                error = sent < 0 ? LastMailError() : QString();
             } else {
                 error += QStringLiteral("\n（POP before SMTP のための POP3 サーバーへのログインもできませんでした：%1）").arg(pop3Error);
             }

@@ -31,7 +31,7 @@ background=$!
 # An SMTP server that takes the connection and never answers: the send
 # shown below stays in progress until its time-out.
 /usr/bin/python3 -c '
-import socket, sys, time
+import socket
 s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
 print(s.getsockname()[1], flush=True)
 held = []
@@ -42,7 +42,7 @@ silent=$!
 for _ in $(seq 50); do [[ -s "$home/silent_port" ]] && break; sleep 0.1; done
 
 # A user's program folder: servers set, moods 3 and 5 enabled.
-printf "SMTP=127.0.0.1:$(cat "$home/silent_port")\r\nPOP3=localhost\r\nMAIL=user@localhost\r\nAPOP=0\r\n' >"$home/sorane.ini"
+printf 'SMTP=127.0.0.1:%s\r\nPOP3=localhost\r\nMAIL=user@localhost\r\nAPOP=0\r\n' "$(cat "$home/silent_port")" >"$home/sorane.ini"
 mkdir -p "$home/★MailData"
 printf '[EXEINI]\r\nNAME1=1\r\nNAME2=1\r\nNAME3=0\r\nNAME4=0\r\nNAME5=0\r\n' >"$home/★MailData/CharaData.ini"
 printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\nNAME3=1\r\n' >"$home/★MailData/iniIdPass.ini"

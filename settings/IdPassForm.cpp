@@ -4,8 +4,8 @@
 #include "core/settings_files/account_file.h"
 #include "core/twips.h"
 #include "ui/message_box.h"
-#include "ui/window_helpers.h"
 #include "ui/window_directory.h"
+#include "ui/window_helpers.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

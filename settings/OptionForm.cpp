@@ -4,8 +4,8 @@
 #include "core/settings_files/server_settings.h"
 #include "core/twips.h"
 #include "ui/message_box.h"
-#include "ui/window_helpers.h"
 #include "ui/window_directory.h"
+#include "ui/window_helpers.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

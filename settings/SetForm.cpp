@@ -3,8 +3,8 @@
 #include "core/program.h"
 #include "core/settings_files/character_flags.h"
 #include "core/twips.h"
-#include "ui/window_helpers.h"
 #include "ui/window_directory.h"
+#include "ui/window_helpers.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

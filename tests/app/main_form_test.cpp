@@ -1,12 +1,12 @@
 #include "app/MainForm.h"
-#include "core/program.h"
 #include "app/program_windows.h"
-#include "core/safe_file.h"
-#include "ui/hot_spot_label.h"
 #include "chara/CharacterWindow.h"
+#include "core/program.h"
+#include "core/safe_file.h"
 #include "settings/SetForm.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
+#include "ui/hot_spot_label.h"
 
 #include <QApplication>
 #include <QCheckBox>

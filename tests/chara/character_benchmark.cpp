@@ -2,8 +2,8 @@
 // the figure (goal: under 2 %). Run by scripts/benchmark_characters.sh on a
 // virtual display.
 
-#include "core/moods.h"
 #include "chara/CharacterWindow.h"
+#include "core/moods.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -2,17 +2,17 @@
 // offscreen, against our own local POP3 server.
 
 #include "app/MainForm.h"
-#include "core/program.h"
 #include "app/program_windows.h"
-#include "ui/hot_spot_label.h"
-#include "ui/message_box.h"
 #include "chara/CharacterWindow.h"
+#include "core/program.h"
 #include "mail/receive_mail.h"
 #include "settings/IdPassForm.h"
 #include "store/history_file.h"
 #include "tests/e2e/local_mail_servers.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
+#include "ui/hot_spot_label.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QDir>

@@ -10,6 +10,7 @@
 #include "mail/send_mail.h"
 #include "store/history_file.h"
 #include "tests/e2e/local_mail_servers.h"
+#include "tests/mail/recording_send_host.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
@@ -35,18 +36,7 @@ template <class Case>
     requires requires(const Case& c) { std::string(c.name); }
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-class RecordingHost : public SendHost {
-public:
-    struct Shown {
-        QString text, title;
-    };
-    void setStatus(const QString&) override {}
-    void showProgress(int, int) override {}
-    QString clockText() override { return u"2026/12/07  9:05:03"_s; }
-    void setBodyText(const QString&) override {}
-    void showMessage(const QString& text, const QString& title) override { shown.push_back({text, title}); }
-    std::vector<Shown> shown;
-};
+using test::RecordingHost;
 
 // Alice's program folder, set up for a set of servers.
 struct Sender {

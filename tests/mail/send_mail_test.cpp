@@ -3,6 +3,7 @@
 // stored or sent.
 
 #include "mail/send_mail.h"
+#include "tests/mail/recording_send_host.h"
 
 #include "core/program.h"
 #include "core/settings_files/account_file.h"
@@ -31,7 +32,7 @@ using namespace Qt::StringLiterals;
 using mail::test::ScriptedMailbox;
 using mail::test::ScriptedTransport;
 
-const QString kClock = u"2026/12/07  9:05:03"_s;
+const QString& kClock = test::kSendClock;
 const QString kFourBreaks = u"\r\n\r\n\r\n\r\n"_s;
 
 // Cases are named, in test names and in failure messages.
@@ -40,20 +41,7 @@ template <class Case>
     requires requires(const Case& c) { std::string(c.name); }
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-class RecordingHost : public SendHost {
-public:
-    struct Shown {
-        QString text, title;
-    };
-    void setStatus(const QString& text) override { statuses.append(text); }
-    void showProgress(int number, int count) override { progress.append(u"%1/%2"_s.arg(number).arg(count)); }
-    QString clockText() override { return kClock; }
-    void setBodyText(const QString& body) override { bodies.append(body); }
-    void showMessage(const QString& text, const QString& title) override { shown.push_back({text, title}); }
-
-    QStringList statuses, progress, bodies;
-    std::vector<Shown> shown;
-};
+using test::RecordingHost;
 
 // The header field names of a message, in order.
 QStringList HeaderNames(const QByteArray& message) {

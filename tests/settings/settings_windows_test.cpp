@@ -1,12 +1,12 @@
 #include "core/program.h"
-#include "ui/message_box.h"
-#include "ui/window_directory.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
+#include "ui/message_box.h"
+#include "ui/window_directory.h"
 
 #include <QCheckBox>
 #include <QDir>

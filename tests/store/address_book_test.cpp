@@ -132,6 +132,7 @@ TEST_F(AddressBookTest, ReadingCreatesAMissingBookAndListsCompleteRecordsOnly) {
     EXPECT_EQ(names(), (QStringList{QStringLiteral("1"), QStringLiteral("2")})) << "marked ones are listed too";
 }
 
+// The rounding itself is the histories' too, and tested there in full.
 TEST_F(AddressBookTest, AppendGoesWhereTheRoundedLengthSays) {
     struct Case {
         const char* fault;
@@ -139,10 +140,9 @@ TEST_F(AddressBookTest, AppendGoesWhereTheRoundedLengthSays) {
         int n;
     };
     const Case cases[] = {
-        {"MissingFile", std::nullopt, 1},        {"EmptyFile", 0, 1},
-        {"OneAndFourTenths", S * 14 / 10, 2},    {"OneAndSixTenths", S * 16 / 10, 3},
-        {"HalfRoundsToEvenZero", S / 2, 1},      {"OneAndAHalfRoundsUp", S * 3 / 2, 3},
-        {"TwoAndAHalfRoundsDown", S * 5 / 2, 3}, {"OneByteShort", 2 * S - 1, 3},
+        {"MissingFile", std::nullopt, 1},
+        {"OneAndAHalfRoundsUp", S * 3 / 2, 3},
+        {"TwoAndAHalfRoundsDown", S * 5 / 2, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
