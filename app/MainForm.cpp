@@ -104,6 +104,8 @@ void MainForm::buildControls() {
     onClick(Label5, &MainForm::Label5_Click);
     onClick(Label8, &MainForm::Label8_Click);
     onClick(Label9, &MainForm::Label9_Click);
+    onClick(Label7, &MainForm::Label7_Click);
+    onClick(Label6, &MainForm::Label6_Click);
     onClick(Label10, &MainForm::Label10_Click);
     onClick(Label11, &MainForm::Label11_Click);
 
@@ -247,6 +249,10 @@ void MainForm::Label5_Click() {
 void MainForm::Label9_Click() { windows_.ShowWriteForm(); }
 
 void MainForm::Label10_Click() { windows_.ShowFriendForm(); }
+
+void MainForm::Label7_Click() { windows_.ShowTyakuForm(History::Received); }
+
+void MainForm::Label6_Click() { windows_.ShowTyakuForm(History::Sent); }
 
 void MainForm::Label8_Click() {
     Label2->setText(kReceivingText);

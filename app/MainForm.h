@@ -46,6 +46,8 @@ public:
     void Label8_Click();
     void Label9_Click();   // 新規作成
     void Label10_Click();  // アドレス帳
+    void Label7_Click();   // 着信履歴
+    void Label6_Click();   // 送信履歴
     void Label11_Click();
     // The end of a mail check: the status line and the characters.
     void ReportMailCheck(const MailCheckResult& result);

@@ -46,6 +46,7 @@ void WindowMailCheckHost::showInViewer(const QString& subject, const QString& da
         viewer.date = date;
         viewer.from = from;
         viewer.body = body;
+        viewer.receivedRecordBody = body;
     });
 }
 

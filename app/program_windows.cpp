@@ -2,13 +2,16 @@
 
 #include "app/MainForm.h"
 #include "chara/CharacterWindow.h"
+#include "compose/BackForm.h"
 #include "compose/FriendForm.h"
 #include "compose/WriteForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
+#include "viewer/TyakuForm.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QTimer>
 
@@ -38,6 +41,8 @@ void showModeless(QWidget& window) {
 ProgramWindows::ProgramWindows(Program& program) : program_(program) {}
 
 ProgramWindows::~ProgramWindows() {
+    delete tyakuForm_;
+    delete backForm_;
     delete friendForm_;
     delete writeForm_;
     delete idPassForm_;
@@ -59,6 +64,16 @@ WriteForm& ProgramWindows::writeForm() { return loaded(writeForm_, *this); }
 
 FriendForm& ProgramWindows::friendForm() { return loaded(friendForm_, *this); }
 
+BackForm& ProgramWindows::backForm() { return loaded(backForm_, *this); }
+
+TyakuForm& ProgramWindows::tyakuForm() { return loaded(tyakuForm_, *this); }
+
+void ProgramWindows::ShowTyakuForm(History history) {
+    TyakuForm& viewer = tyakuForm();
+    showModeless(viewer);
+    viewer.LoadHistory(history);
+}
+
 CharacterWindow& ProgramWindows::characterWindow(int number) {
     auto& slot = characters_.at(static_cast<size_t>(number - 1));
     if (!slot) slot = std::make_unique<CharacterWindow>(number);
@@ -74,6 +89,26 @@ void ProgramWindows::ShowSetForm() { showModeless(setForm()); }
 void ProgramWindows::ShowWriteForm() { showModeless(writeForm()); }
 
 void ProgramWindows::ShowFriendForm() { showModeless(friendForm()); }
+
+void ProgramWindows::ShowFriendFormWithAddress(const QString& address) {
+    FriendForm& book = friendForm();
+    book.Text4->setText(address);
+    showModeless(book);
+}
+
+void ProgramWindows::ShowBackForm(const ReplySource& reply) {
+    BackForm& form = backForm();
+    form.FillReply(reply);
+    showModeless(form);
+}
+
+QWidget* ProgramWindows::MainWindow() { return &mainForm(); }
+
+void ProgramWindows::SetMainStatusLine(const QString& text) {
+    MainForm& form = mainForm();
+    form.Text1->show();
+    form.Text1->setText(text);
+}
 
 void ProgramWindows::HoldCommands(QWidget* running, bool hold) {
     if (hold == commandRunning_) return;

@@ -5,6 +5,7 @@
 // when they are closed; the five character windows live for the whole run,
 // keeping their fields across an unload.
 
+#include "store/history_record.h"
 #include "ui/window_directory.h"
 
 #include <QPointer>
@@ -15,12 +16,14 @@
 
 namespace lumopet {
 
+class BackForm;
 class CharacterWindow;
 class FriendForm;
 class IdPassForm;
 class MainForm;
 class OptionForm;
 class SetForm;
+class TyakuForm;
 class WriteForm;
 struct Program;
 
@@ -45,6 +48,11 @@ public:
     bool isWriteFormLoaded() const { return !writeForm_.isNull(); }
     // The address book window, loaded hidden when not loaded.
     FriendForm& friendForm();
+    // The reply window and the history viewer, loaded hidden when not loaded.
+    BackForm& backForm();
+    TyakuForm& tyakuForm();
+    // Loading a history into the viewer, shown modeless.
+    void ShowTyakuForm(History history);
     // Form1 to Form5.
     CharacterWindow& characterWindow(int number);
 
@@ -55,6 +63,10 @@ public:
     void SetPreviewInterval(int milliseconds) override;
     void ShowWriteForm() override;
     void ShowFriendForm() override;
+    void ShowFriendFormWithAddress(const QString& address) override;
+    void ShowBackForm(const ReplySource& reply) override;
+    QWidget* MainWindow() override;
+    void SetMainStatusLine(const QString& text) override;
     void HoldCommands(QWidget* running, bool hold) override;
     bool IsCommandRunning() const override { return commandRunning_; }
 
@@ -66,6 +78,8 @@ private:
     QPointer<IdPassForm> idPassForm_;
     QPointer<WriteForm> writeForm_;
     QPointer<FriendForm> friendForm_;
+    QPointer<BackForm> backForm_;
+    QPointer<TyakuForm> tyakuForm_;
     std::array<std::unique_ptr<CharacterWindow>, kMoodCount> characters_;
     bool commandRunning_ = false;
     std::vector<QPointer<QWidget>> heldWindows_;

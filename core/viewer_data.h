@@ -18,6 +18,9 @@ struct ViewerRow {
 struct ViewerData {
     std::vector<ViewerRow> rows;
     QString subject, date, from, body;
+    // The Body of the received-history record read or stored last: the
+    // viewer reads it, a mail check stores it, the reply window pastes it.
+    QString receivedRecordBody;
 };
 
 }  // namespace lumopet

@@ -6,11 +6,20 @@
 
 #include "core/moods.h"
 
+#include <QString>
+
 class QWidget;
 
 namespace lumopet {
 
 struct Program;
+
+// A received message to answer: what the reply window starts from.
+struct ReplySource {
+    QString subject;
+    QString from;
+    QString body;
+};
 
 class WindowDirectory {
 public:
@@ -30,6 +39,15 @@ public:
     // shown modeless.
     virtual void ShowWriteForm() = 0;
     virtual void ShowFriendForm() = 0;
+    // The address book with an address already in its address box.
+    virtual void ShowFriendFormWithAddress(const QString& address) = 0;
+    // The reply window, filled as an answer to the message.
+    virtual void ShowBackForm(const ReplySource& reply) = 0;
+
+    // The main window, for the windows that step back to it, and its
+    // status line.
+    virtual QWidget* MainWindow() = 0;
+    virtual void SetMainStatusLine(const QString& text) = 0;
 
     // While a mail check or a send runs, the program takes no other command:
     // every window but the one running it (and the walking characters) is

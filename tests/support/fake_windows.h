@@ -26,9 +26,21 @@ public:
     void SetPreviewInterval(int ms) override { calls.push_back("SetPreviewInterval " + std::to_string(ms)); }
     void ShowWriteForm() override { calls.push_back("ShowWriteForm"); }
     void ShowFriendForm() override { calls.push_back("ShowFriendForm"); }
+    void ShowFriendFormWithAddress(const QString& address) override {
+        calls.push_back("ShowFriendForm " + address.toStdString());
+    }
+    void ShowBackForm(const ReplySource& reply) override {
+        calls.push_back("ShowBackForm " + reply.subject.toStdString() + " | " + reply.from.toStdString());
+        lastReply = reply;
+    }
+    QWidget* MainWindow() override { return mainWindow; }
+    void SetMainStatusLine(const QString& text) override { calls.push_back("SetMainStatusLine " + text.toStdString()); }
     void HoldCommands(QWidget*, bool hold) override { calls.push_back(hold ? "Hold" : "Release"); }
     bool IsCommandRunning() const override { return false; }
     Calls calls;
+    ReplySource lastReply;
+    // A window that stands in for the main window, when a test sets one.
+    QWidget* mainWindow = nullptr;
 
 private:
     Program& program_;
