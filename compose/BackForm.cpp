@@ -1,11 +1,292 @@
 #include "compose/BackForm.h"
 
+#include "compose/send_runner.h"
+#include "core/program.h"
+#include "core/text_helpers.h"
+#include "core/twips.h"
+#include "ui/file_dialog.h"
+#include "ui/window_helpers.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextEdit>
+
+#include <algorithm>
+
 namespace lumopet {
+namespace {
 
-BackForm::BackForm(WindowDirectory&, QWidget* parent) : QWidget(parent) {}
+// Tops and heights of the rows under the buttons; they never move.
+constexpr int kToTop = 600;
+constexpr int kSubjectTop = 960;
+constexpr int kAttachTop = 1320;
+constexpr int kBodyTop = 1680;
+constexpr int kRowHeight = 300;
+constexpr int kBoxLeft = 1080;
+constexpr int kAttachCommandWidth = 792;
+constexpr int kAttachButtonWidth = 855;
+constexpr int kAttachTextWidthAtLoad = 2800;
 
-void BackForm::Form_Load() {}
+// The smallest client area: "取り消し" (at 0.4 W + 2940, 855 wide) still
+// inside the window, and a few lines of the body under the attachment list.
+constexpr int kMinClientWidth = 6405;
+constexpr int kMinClientHeight = 3300;
 
-void BackForm::FillReply(const ReplySource&) {}
+// Where the status line starts, right of the three buttons.
+constexpr int kStatusLeft = 4320;
+
+const QColor kLightGrey(0xE0, 0xE0, 0xE0);
+
+QPushButton* button(const QString& caption, QWidget* parent, const QRect& geometry) {
+    auto* made = new QPushButton(caption, parent);
+    made->setGeometry(geometry);
+    made->setAutoDefault(false);
+    return made;
+}
+
+}  // namespace
+
+ReplyLayout LayOutReply(int outerWidth, int outerHeight) {
+    const int clientWidth = outerWidth - ReplyOuterWidth(0);
+    const int clientHeight = outerHeight - ReplyOuterHeight(0);
+    ReplyLayout layout{};
+    // 99 % of the outer width is wider than the client area below about
+    // 12000 twips, and 74 % of the height runs past its bottom below about
+    // 8300: the box would lose its right edge with the scroll bar, or its
+    // last lines. It stops at the window's edges.
+    layout.BodyWidth = std::min(qRound(outerWidth * 0.99), clientWidth);
+    layout.BodyHeight = std::max(0, std::min(qRound(outerHeight * 0.74), clientHeight - kBodyTop));
+    layout.ToWidth = qRound(outerWidth * 0.7);
+    layout.SubjectWidth = qRound(outerWidth * 0.7);
+    layout.AttachWidth = qRound(outerWidth * 0.4);
+    layout.AttachCommandLeft = layout.AttachWidth + 1240;
+    layout.Command9Left = layout.AttachWidth + 2060;
+    layout.Command10Left = layout.AttachWidth + 2940;
+    return layout;
+}
+
+
+QString ReplySubject(const QString& subject) { return QStringLiteral("Re:  ") + WithoutBlanksAround(subject).toString(); }
+
+QString PastedReplyBody(const QString& clipboard, const QString& receivedBody) {
+    // Three line ends and a lone CR: the box shows the CR as a fourth line
+    // break, so three empty lines stand between the two texts.
+    return clipboard + QStringLiteral("\r\n\r\n\r\n\r") + WithoutBlanksAround(receivedBody).toString();
+}
+
+BackForm::BackForm(WindowDirectory& windows, QWidget* parent) : QWidget(parent), windows_(windows) {
+    setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("返事を書く"));
+    setFont(JapaneseFont(9));
+    buildControls();
+    setMinimumSize(place(0, 0, kMinClientWidth, kMinClientHeight).size());
+    resize(place(0, 0, kReplyClientWidth, kReplyClientHeight).size());
+    Form_Resize();
+    sender_ = new SendRunner(*this, windows_, StatusLabel, BodyText);
+    connect(sender_, &SendRunner::finished, this, &BackForm::sendDone);
+}
+
+QRect BackForm::place(int left, int top, int width, int height) const {
+    return TwipsToPixels(Twips{left, top, width, height}, logicalDpiY());
+}
+
+int BackForm::toTwips(int pixels) const { return qRound(pixels * 1440.0 / logicalDpiY()); }
+
+void BackForm::buildControls() {
+    Command2 = button(QStringLiteral("送信"), this, place(120, 120, 1215, 375));
+    Command3 = button(QStringLiteral("送信中止"), this, place(1560, 120, 1215, 375));
+    Command4 = button(QStringLiteral("本文に貼付"), this, place(3000, 120, 1215, 375));
+
+    StatusLabel = new QLabel(this);
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setFont(JapaneseFont(8));
+
+    const QString captions[] = {QStringLiteral("宛先"), QStringLiteral("題名"), QStringLiteral("添付File")};
+    const int tops[] = {kToTop, kSubjectTop, kAttachTop};
+    for (size_t i = 0; i < Picture2.size(); ++i) {
+        QFrame* strip = new QFrame(this);
+        strip->setGeometry(place(0, tops[i], 1095, kRowHeight));
+        strip->setAutoFillBackground(true);
+        QPalette grey = strip->palette();
+        grey.setColor(QPalette::Window, kLightGrey);
+        strip->setPalette(grey);
+        auto* label = new QLabel(captions[i], strip);
+        label->setGeometry(place(90, 0, 1005, kRowHeight));
+        Picture2[i] = strip;
+    }
+
+    // The stacking is the order made: the body at the bottom, the list of
+    // attachments over it and over the box of paths, the attachment
+    // buttons over the list so that they stay within reach while it shows.
+    BodyText = new QTextEdit(this);
+    BodyText->setAcceptRichText(false);
+    BodyText->setFont(JapaneseFont(9));
+    BodyText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    BodyText->setTabChangesFocus(true);
+
+    ToText = new QLineEdit(this);
+    SubjectText = new QLineEdit(this);
+    AttachText = new QLineEdit(this);
+
+    List2 = new QListWidget(this);
+    List2->setGeometry(place(kBoxLeft, kAttachTop, 3975, 1860));
+
+    AttachCommand = button(QStringLiteral("添付"), this, place(0, kAttachTop, kAttachCommandWidth, kRowHeight));
+    Command9 = button(QStringLiteral("追加"), this, place(0, kAttachTop, kAttachButtonWidth, kRowHeight));
+    Command10 = button(QStringLiteral("取り消し"), this, place(0, kAttachTop, kAttachButtonWidth, kRowHeight));
+    QPalette red = Command10->palette();
+    // Red while it can be clicked; greyed like the others when it cannot.
+    red.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);
+    red.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::red);
+    Command10->setPalette(red);
+
+    // Tab order as the window reads: buttons, then the boxes top to bottom.
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Command4);
+    setTabOrder(Command4, ToText);
+    setTabOrder(ToText, SubjectText);
+    setTabOrder(SubjectText, AttachText);
+    setTabOrder(AttachText, AttachCommand);
+    setTabOrder(AttachCommand, Command9);
+    setTabOrder(Command9, Command10);
+    setTabOrder(Command10, BodyText);
+
+    connect(Command2, &QPushButton::clicked, this, &BackForm::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &BackForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &BackForm::Command4_Click);
+    connect(AttachCommand, &QPushButton::clicked, this, &BackForm::AttachCommand_Click);
+    connect(Command9, &QPushButton::clicked, this, &BackForm::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &BackForm::Command10_Click);
+}
+
+void BackForm::Form_Load() {
+    AttachText->resize(place(0, 0, kAttachTextWidthAtLoad, kRowHeight).size());
+    List2->hide();
+    CentreOnScreen(this);
+}
+
+void BackForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void BackForm::Form_Resize() {
+    const int clientWidth = toTwips(width());
+    const ReplyLayout layout = LayOutReply(ReplyOuterWidth(clientWidth), ReplyOuterHeight(toTwips(height())));
+    BodyText->setGeometry(place(0, kBodyTop, layout.BodyWidth, layout.BodyHeight));
+    ToText->setGeometry(place(kBoxLeft, kToTop, layout.ToWidth, kRowHeight));
+    SubjectText->setGeometry(place(kBoxLeft, kSubjectTop, layout.SubjectWidth, kRowHeight));
+    AttachText->setGeometry(place(kBoxLeft, kAttachTop, layout.AttachWidth, kRowHeight));
+    AttachCommand->move(place(layout.AttachCommandLeft, kAttachTop, 0, 0).topLeft());
+    Command9->move(place(layout.Command9Left, kAttachTop, 0, 0).topLeft());
+    Command10->move(place(layout.Command10Left, kAttachTop, 0, 0).topLeft());
+    StatusLabel->setGeometry(place(kStatusLeft, 60, std::max(0, clientWidth - kStatusLeft - 60), 495));
+}
+
+void BackForm::FillReply(const ReplySource& reply) {
+    ToText->setText(WithoutBlanksAround(reply.from).toString());
+    SubjectText->setText(ReplySubject(reply.subject));
+    BodyText->setPlainText(WithoutBlanksAround(reply.body).toString());
+}
+
+QString BackForm::chooseAttachment() { return ChooseAttachment(this); }
+
+void BackForm::AttachCommand_Click() {
+    Command9->setEnabled(true);
+    // After "取り消し" the list can be emptied again: without this, a file
+    // attached by mistake a second time could only go with the window.
+    Command10->setEnabled(true);
+    if (const QString path = chooseAttachment(); !path.isEmpty()) {
+        AttachText->setText(path);
+        List2->addItem(path);
+    }
+    // Also when the dialog was cancelled: "追加" or "取り消し" go on from here.
+    AttachCommand->setEnabled(false);
+}
+
+void BackForm::Command9_Click() {
+    List2->show();
+    if (AttachText->text().isEmpty()) return;
+    if (const QString path = chooseAttachment(); !path.isEmpty()) {
+        AttachText->setText(AttachText->text() + u',' + path);
+        List2->addItem(path);
+    }
+}
+
+void BackForm::Command10_Click() {
+    AttachText->clear();
+    List2->clear();
+    List2->hide();
+    Command9->setEnabled(false);
+    Command10->setEnabled(false);
+    AttachCommand->setEnabled(true);
+}
+
+void BackForm::Command4_Click() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    BodyText->setPlainText(PastedReplyBody(clipboard->text(), windows_.program().viewer.receivedRecordBody));
+    // Out to the clipboard and back as plain text: the box then holds what
+    // any other program would paste from there, the lone CR turned into a
+    // line break like the others, and the clipboard keeps the whole reply
+    // for pasting elsewhere.
+    clipboard->clear();
+    clipboard->setText(BodyText->toPlainText());
+    BodyText->setPlainText(WithoutBlanksAround(clipboard->text()).toString());
+}
+
+bool BackForm::isSending() const { return sender_->isRunning(); }
+
+void BackForm::Command2_Click() {
+    if (isSending()) return;
+    SendRequest request;
+    request.ToText = ToText->text();
+    request.SubjectText = SubjectText->text();
+    request.BodyText = WithCrLf(BodyText->toPlainText());
+    request.AttachText = AttachText->text();
+    request.KeepInSentHistory = false;
+    StatusLabel->setText(kSendingText);
+    sender_->start(request);
+}
+
+void BackForm::sendDone(const SendResult& result) {
+    if (result.allSent()) {
+        StatusLabel->clear();
+        Q_EMIT sendFinished(result);
+        close();
+        return;
+    }
+    // The reply stays as it was typed, for another try; the reason has been
+    // shown in its own box.
+    StatusLabel->setText(result.Refused ? QString() : QStringLiteral("送信できませんでした。"));
+    Q_EMIT sendFinished(result);
+}
+
+void BackForm::Command3_Click() {
+    QWidget* mainWindow = windows_.MainWindow();
+    if (!mainWindow) {
+        hide();
+        return;
+    }
+    ShowInPlaceOf(mainWindow, this);
+}
+
+void BackForm::closeEvent(QCloseEvent* event) {
+    // A window that goes in the middle of a send would pull the controls
+    // from under it.
+    if (isSending()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
 
 }  // namespace lumopet

@@ -1,20 +1,113 @@
 #pragma once
-// "返事を書く": the reply window.
+// "返事を書く": the reply window. The history viewer fills it from a
+// received message; the user edits recipient, subject and body, may attach
+// files, and sends. It carries no character, no fortune and no address
+// book, and the sent history keeps no copy of a reply. Sending goes the
+// same way as from the compose window, on a worker.
 
+#include "mail/send_mail.h"
 #include "ui/window_directory.h"
 
+#include <QString>
 #include <QWidget>
 
+#include <array>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTextEdit;
+
 namespace lumopet {
+
+class SendRunner;
+
+// The window's outer size in twips, around its client area: a sizable
+// border on each side and the caption.
+inline constexpr int kReplyBorderTwips = 60;
+inline constexpr int kReplyCaptionTwips = 360;
+inline constexpr int ReplyOuterWidth(int clientWidth) { return clientWidth + 2 * kReplyBorderTwips; }
+inline constexpr int ReplyOuterHeight(int clientHeight) { return clientHeight + 2 * kReplyBorderTwips + kReplyCaptionTwips; }
+// The client area as the window opens.
+inline constexpr int kReplyClientWidth = 7710;
+inline constexpr int kReplyClientHeight = 7965;
+
+// What follows the window's size (twips). The body grows with the window,
+// the recipient, subject and attachment boxes take a share of its width,
+// and the three attachment buttons stay to the right of their box.
+struct ReplyLayout {
+    int BodyWidth, BodyHeight;
+    int ToWidth, SubjectWidth, AttachWidth;
+    int AttachCommandLeft, Command9Left, Command10Left;
+    bool operator==(const ReplyLayout&) const = default;
+};
+ReplyLayout LayOutReply(int outerWidth, int outerHeight);
+
+// The subject of a reply: "Re:", two blanks, the subject without the blanks
+// around it.
+QString ReplySubject(const QString& subject);
+
+// What "本文に貼付" puts into the body: the clipboard text, three line ends
+// and a lone CR, then the body of the received message read or stored last
+// without the blanks around it.
+QString PastedReplyBody(const QString& clipboard, const QString& receivedBody);
 
 class BackForm : public QWidget {
     Q_OBJECT
 public:
     explicit BackForm(WindowDirectory& windows, QWidget* parent = nullptr);
+
     void Form_Load();
     // Recipient, subject and body from the message answered; the
     // attachments stay as they are.
     void FillReply(const ReplySource& reply);
+
+    void Form_Resize();
+    void AttachCommand_Click();  // the first attachment
+    void Command9_Click();       // a further attachment
+    void Command10_Click();      // no attachments
+    void Command4_Click();       // paste into the body
+    void Command2_Click();       // send
+    void Command3_Click();       // step back to the main window
+
+    bool isSending() const;
+
+    QPushButton* Command2;
+    QPushButton* Command3;
+    QPushButton* Command4;
+    // The light grey strips that carry the labels 宛先, 題名 and 添付File.
+    std::array<QFrame*, 3> Picture2;
+    QLineEdit* ToText;
+    QLineEdit* SubjectText;
+    QLineEdit* AttachText;
+    QPushButton* AttachCommand;
+    QPushButton* Command9;
+    QPushButton* Command10;
+    QListWidget* List2;
+    QTextEdit* BodyText;
+    // How a send goes; empty otherwise.
+    QLabel* StatusLabel;
+
+Q_SIGNALS:
+    // A send has ended: the window is closed when the reply went out.
+    void sendFinished(const lumopet::SendResult& result);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QRect place(int left, int top, int width, int height) const;
+    int toTwips(int pixels) const;
+    void buildControls();
+    // A file from the open dialog; empty when cancelled.
+    QString chooseAttachment();
+    void sendDone(const SendResult& result);
+
+    WindowDirectory& windows_;
+    SendRunner* sender_ = nullptr;
 };
 
 }  // namespace lumopet

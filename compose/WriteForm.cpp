@@ -1,6 +1,6 @@
 #include "compose/WriteForm.h"
 
-#include "core/clock_text.h"
+#include "compose/send_runner.h"
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
@@ -9,14 +9,12 @@
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
-#include "ui/window_thread.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -29,38 +27,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QThread>
 #include <QTimer>
 
 namespace lumopet {
-
-// What the send shows, put on the window thread.
-class WindowSendHost : public SendHost {
-public:
-    explicit WindowSendHost(WriteForm& form) : form_(form) {}
-
-    void setStatus(const QString& text) override {
-        OnWindowThread(form_, [this, text] { form_.Label7->setText(text); });
-    }
-    void showProgress(int number, int count) override {
-        setStatus(kSendingText + QStringLiteral("（%1／%2 通目）").arg(number).arg(count));
-    }
-    QString clockText() override { return ClockText(QDateTime::currentDateTime()); }
-    void setBodyText(const QString& body) override {
-        OnWindowThread(form_, [this, body] { form_.BodyText->setPlainText(WithoutCr(body)); });
-    }
-    void showMessage(const QString& text, const QString& title) override {
-        OnWindowThread(form_, [this, text, title] {
-            ShowMessage(&form_, {title.isEmpty() ? MessageKind::Notice : MessageKind::Error, text, title});
-        });
-    }
-
-    // The boxes hold line breaks as LF; mail and the histories as CR LF.
-    static QString WithoutCr(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
-
-private:
-    WriteForm& form_;
-};
 
 namespace {
 
@@ -72,13 +41,6 @@ const QColor kPaleCyan(0xC0, 0xFF, 0xFF);
 // Colours 15 (white) and 2 (green) of the 16-colour palette.
 const QColor kListWhite(0xFF, 0xFF, 0xFF);
 const QColor kListGreen(0x00, 0x80, 0x00);
-
-// The folder the attachment dialog opened last, for the whole run: the next
-// attachment most often comes from the same place.
-QString& lastAttachFolder() {
-    static QString folder = QDir::currentPath();
-    return folder;
-}
 
 // An option button that is switched off leaves its group with none on, as
 // the window's "off" means; Qt's exclusive buttons do not allow that by
@@ -118,8 +80,7 @@ QPlainTextEdit* textBox(QWidget* parent, const QRect& geometry) {
 }  // namespace
 
 WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
-    : QWidget(parent), windows_(windows), program_(windows.program()),
-      sendHost_(std::make_unique<WindowSendHost>(*this)) {
+    : QWidget(parent), windows_(windows), program_(windows.program()) {
     // A fixed single border: no minimise or maximise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -129,11 +90,12 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     buildControls();
     buildAddressPanel();
     setOuterSize(kNormalWidth, kNormalHeight);
+    // The status line sits in its strip, which stays usable while sending.
+    sender_ = new SendRunner(*this, windows_, Label7, BodyText);
+    connect(sender_, &SendRunner::finished, this, &WriteForm::sendDone);
 }
 
-WriteForm::~WriteForm() {
-    if (sendThread_) sendThread_->wait();
-}
+bool WriteForm::isSending() const { return sender_->isRunning(); }
 
 QRect WriteForm::place(int left, int top, int width, int height) const {
     return TwipsToPixels(Twips{left, top, width, height}, logicalDpiY());
@@ -316,15 +278,6 @@ void WriteForm::setOuterSize(int outerWidth, int outerHeight) {
     setFixedSize(place(0, 0, ClientWidth(outerWidth), ClientHeight(outerHeight)).size());
 }
 
-void WriteForm::centreOnScreen() {
-    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect available = screen->availableGeometry();
-    const QSize outer = frameGeometry().size().expandedTo(size());
-    move(available.left() + (available.width() - outer.width()) / 2,
-         available.top() + (available.height() - outer.height()) / 2);
-}
-
 void WriteForm::Form_Load() {
     setMood(0);
     Text2->setText(kNoCharacterYetText);
@@ -341,7 +294,7 @@ void WriteForm::Form_Load() {
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QString());
     fillAddressList(AddressListPath(program_.paths));
-    centreOnScreen();
+    CentreOnScreen(this);
     Timer1->start();
 }
 
@@ -366,14 +319,14 @@ void WriteForm::fillAddressList(const QString& file) {
 
 void WriteForm::Command4_Click() {
     setOuterSize(kPanelWidth, outerHeight_);
-    centreOnScreen();
+    CentreOnScreen(this);
     fillAddressList(AddressBookPath(program_.paths));
 }
 
 void WriteForm::Command6_Click() {
     setOuterSize(kNormalWidth, outerHeight_);
     setListColour(false);
-    centreOnScreen();
+    CentreOnScreen(this);
 }
 
 void WriteForm::List1_MouseDown() {
@@ -427,10 +380,8 @@ void WriteForm::Combo1_LostFocus() {
 }
 
 void WriteForm::addAttachment() {
-    const QString path =
-        ChooseFileToOpen(this, {QStringLiteral("添付するファイルを選んでください"), lastAttachFolder()});
+    const QString path = ChooseAttachment(this);
     if (path.isEmpty()) return;
-    lastAttachFolder() = QFileInfo(path).absolutePath();
     AttachText->setText(AttachText->text().isEmpty() ? path : AttachText->text() + u',' + path);
     List2->addItem(path);
 }
@@ -568,33 +519,12 @@ void WriteForm::Command1_Click() {
     List2->hide();
     AttachCommand->setEnabled(true);
     Label7->setText(kSendingText);
-
-    typedBody_ = BodyText->toPlainText();
-    const SendRequest request = readRequest();
-    // Nothing but the status line takes input while the messages go out;
-    // the window stays painted.
-    windows_.HoldCommands(this, true);
-    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child == StatusStrip || !child->isEnabled()) continue;
-        child->setEnabled(false);
-        heldControls_.emplace_back(child);
-    }
     Timer1->stop();
-    sendThread_ = QThread::create([this, request] { sendResult_ = SendMail(program_, request, *sendHost_); });
-    connect(sendThread_, &QThread::finished, this, &WriteForm::sendDone);
-    sendThread_->start();
+    sender_->start(readRequest());
 }
 
-void WriteForm::sendDone() {
-    sendThread_->deleteLater();
-    sendThread_ = nullptr;
-    for (const QPointer<QWidget>& control : heldControls_)
-        if (control) control->setEnabled(true);
-    heldControls_.clear();
-    windows_.HoldCommands(this, false);
+void WriteForm::sendDone(const SendResult& result) {
     Timer1->start();
-
-    const SendResult result = sendResult_;
     if (result.allSent()) {
         Label7->setText(kSendDoneText);
         emptyFields();
@@ -605,10 +535,8 @@ void WriteForm::sendDone() {
         close();
         return;
     }
-    // Nothing the user wrote is lost: the window stays, with the body as it
-    // was typed (without the fortune and the tag, which a second try adds
-    // again).
-    BodyText->setPlainText(typedBody_);
+    // Nothing the user wrote is lost: the window stays, and the sender has
+    // put back the body as it was typed.
     Label7->setText(result.Refused ? QString()
                                    : QStringLiteral("%1通中%2通が送信できませんでした。").arg(result.Count).arg(result.Failed));
     Q_EMIT sendFinished(result);

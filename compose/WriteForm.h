@@ -10,12 +10,10 @@
 #include "compose/write_form_rules.h"
 #include "mail/send_mail.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -28,20 +26,18 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-class QThread;
 class QTimer;
 
 namespace lumopet {
 
+class SendRunner;
 class WindowDirectory;
-class WindowSendHost;
 struct Program;
 
 class WriteForm : public QWidget {
     Q_OBJECT
 public:
     explicit WriteForm(WindowDirectory& windows, QWidget* parent = nullptr);
-    ~WriteForm() override;
 
     void Form_Load();
     void Command1_Click();   // send
@@ -62,7 +58,7 @@ public:
     void Label7_DblClick();  // hidden mode
     void Timer1_Timer();
 
-    bool isSending() const { return sendThread_ != nullptr; }
+    bool isSending() const;
     // The character chosen with Option3..Option7, 0 for Option8.
     int chosenMood() const;
 
@@ -125,14 +121,13 @@ private:
     void buildControls();
     void buildAddressPanel();
     void setOuterSize(int outerWidth, int outerHeight);
-    void centreOnScreen();
     void fillAddressList(const QString& file);
     void addAttachment();
     void setMood(int mood);
     void setListColour(bool bulk);
     void showHelp(HelpTopic topic);
     SendRequest readRequest() const;
-    void sendDone();
+    void sendDone(const SendResult& result);
     void emptyFields();
 
     WindowDirectory& windows_;
@@ -143,11 +138,7 @@ private:
     // it put into the body last.
     QString lineOnFocus_;
     QString lastOpeningLine_;
-    std::unique_ptr<WindowSendHost> sendHost_;
-    QThread* sendThread_ = nullptr;
-    QString typedBody_;
-    std::vector<QPointer<QWidget>> heldControls_;
-    SendResult sendResult_;
+    SendRunner* sender_ = nullptr;
 };
 
 }  // namespace lumopet

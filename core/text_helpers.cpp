@@ -19,4 +19,11 @@ QString WithCrLf(QStringView text) {
     return result;
 }
 
+QStringView WithoutBlanksAround(QStringView text) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin] == u' ') ++begin;
+    while (end > begin && text[end - 1] == u' ') --end;
+    return text.sliced(begin, end - begin);
+}
+
 }  // namespace lumopet

@@ -15,4 +15,9 @@ inline QString CutAtNul(const QString& text) {
 // mail and of the history files.
 QString WithCrLf(QStringView text);
 
+// The text without the blanks (U+0020 only) at its start and end: the
+// Windows version trimmed nothing else, and a full-width blank (U+3000) at
+// the start of a Japanese subject is meant.
+QStringView WithoutBlanksAround(QStringView text);
+
 }  // namespace lumopet

@@ -137,10 +137,13 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
 
         // The record goes in first, as typed, whether or not the message
         // then goes out.
-        const HistoryRecord record{request.SubjectText, host.clockText(), request.ToText.trimmed(), request.BodyText};
-        if (const auto stored = AppendRecord(historyFile, record, History::Sent); !stored && !historyFailureShown) {
-            historyFailureShown = true;
-            host.showMessage(QStringLiteral("送信履歴に記録できません。メールの送信は続けます。\n") + stored.error(), kErrorTitle);
+        if (request.KeepInSentHistory) {
+            const HistoryRecord record{request.SubjectText, host.clockText(), request.ToText.trimmed(), request.BodyText};
+            if (const auto stored = AppendRecord(historyFile, record, History::Sent); !stored && !historyFailureShown) {
+                historyFailureShown = true;
+                host.showMessage(QStringLiteral("送信履歴に記録できません。メールの送信は続けます。\n") + stored.error(),
+                                 kErrorTitle);
+            }
         }
 
         // From the typed body every time: the body box may hold the last

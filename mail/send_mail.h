@@ -1,9 +1,9 @@
 #pragma once
-// Sending what the compose window holds: one message, or one to every
-// entry of the address book. Each message is first appended to the sent
-// history as typed; then the fortune and the character tag are added and
-// the message goes out over SMTP. A failed message is reported and the
-// next one goes on.
+// Sending what the compose or the reply window holds: one message, or one
+// to every entry of the address book. Each message is first appended to the
+// sent history as typed (a reply is not kept there); then the fortune and
+// the character tag are added and the message goes out over SMTP. A failed
+// message is reported and the next one goes on.
 //
 // The send runs off the window thread; whatever it shows goes through the
 // host, which the windows implement.
@@ -16,7 +16,8 @@ namespace lumopet {
 
 struct Program;
 
-// What the compose window holds when Send is clicked, read once.
+// What the compose or the reply window holds when Send is clicked, read
+// once.
 struct SendRequest {
     QString ToText;       // the recipient box, as typed (may hold line breaks)
     QString SubjectText;
@@ -25,6 +26,9 @@ struct SendRequest {
     bool Fortune = false; // Check1
     int Mood = 0;         // Option3..Option7: 1..5; Option8: 0
     bool Bulk = false;    // Option2: to every entry of the address book
+    // A reply is sent without a record in the sent history: that history
+    // is what the user wrote anew, the reply window keeps no copy.
+    bool KeepInSentHistory = true;
 };
 
 class SendHost {

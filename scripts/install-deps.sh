@@ -15,6 +15,8 @@ default_packages=(
     xvfb xauth x11-utils xdotool imagemagick
     # the artwork scripts
     python3 python3-pil
+    # reading back the text of the editor's printouts (PDF) in its tests
+    poppler-utils
 )
 if [[ $# -gt 0 ]]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 

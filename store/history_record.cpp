@@ -13,14 +13,6 @@ namespace layout = record_layout;
 
 constexpr char kBlank = ' ';
 
-// Only U+0020: the Windows version trimmed nothing else, and a full-width
-// blank (U+3000) at the start of a Japanese subject is meant.
-QStringView stripBlanks(QStringView text) {
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && text[begin] == u' ') ++begin;
-    while (end > begin && text[end - 1] == u' ') --end;
-    return text.sliced(begin, end - begin);
-}
 
 
 void put(QByteArray& record, RecordField field, QStringView text) {
@@ -33,11 +25,11 @@ void put(QByteArray& record, RecordField field, QStringView text) {
 QByteArray EncodeRecord(const HistoryRecord& record, History history) {
     // Blanks everywhere first: what no field overwrites is the padding.
     QByteArray bytes(kHistoryRecordSize, kBlank);
-    put(bytes, layout::Subject, stripBlanks(record.Subject));
+    put(bytes, layout::Subject, WithoutBlanksAround(record.Subject));
     // The sent history's date column is the clock text, blanks and all.
-    put(bytes, layout::Column2, history == History::Sent ? QStringView(record.Column2) : stripBlanks(record.Column2));
-    put(bytes, layout::Column3, stripBlanks(record.Column3));
-    put(bytes, layout::Body, WithCrLf(stripBlanks(record.Body)));
+    put(bytes, layout::Column2, history == History::Sent ? QStringView(record.Column2) : WithoutBlanksAround(record.Column2));
+    put(bytes, layout::Column3, WithoutBlanksAround(record.Column3));
+    put(bytes, layout::Body, WithCrLf(WithoutBlanksAround(record.Body)));
     bytes[layout::LineEnd.offset] = '\r';
     bytes[layout::LineEnd.offset + 1] = '\n';
     const auto live = static_cast<std::uint16_t>(record.Live);
@@ -50,7 +42,7 @@ QString DecodeField(QByteArrayView record, RecordField field) {
     // A short buffer reads as a blank field rather than past its end.
     const qsizetype size = std::clamp<qsizetype>(record.size() - field.offset, 0, field.size);
     const QString text = CutAtNul(cp932::decode(record.sliced(std::min(field.offset, record.size()), size)));
-    return stripBlanks(text).toString();
+    return WithoutBlanksAround(text).toString();
 }
 
 std::int16_t RecordLive(QByteArrayView record) {

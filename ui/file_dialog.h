@@ -1,6 +1,6 @@
 #pragma once
-// The file-open dialog of the windows. Tests put a chooser in place of the
-// dialog, as they do for the message boxes.
+// The file-open and file-save dialogs of the windows. Tests put a chooser
+// in place of each dialog, as they do for the message boxes.
 
 #include <QString>
 
@@ -12,7 +12,8 @@ namespace lumopet {
 
 struct OpenFileRequest {
     QString title;
-    QString folder;  // where the dialog opens
+    QString folder;     // where the dialog opens
+    QString filter{};   // Qt's form, "txtファイル (*.txt *.ini)"; empty: every file
 };
 
 // Returns the chosen file's path, or an empty text when the user cancelled.
@@ -22,5 +23,23 @@ using OpenFileChooser = std::function<QString(const OpenFileRequest&)>;
 void SetOpenFileChooser(OpenFileChooser chooser);
 
 QString ChooseFileToOpen(QWidget* parent, const OpenFileRequest& request);
+
+// A file to attach to a message. The dialog opens where the last attachment
+// came from: the next one most often comes from the same place.
+QString ChooseAttachment(QWidget* parent);
+
+// The save dialog: the same, for a file that may not exist yet. The dialog
+// asks before an existing file is chosen for overwriting.
+struct SaveFileRequest {
+    QString title;
+    QString folder;
+    QString filter{};
+};
+
+using SaveFileChooser = std::function<QString(const SaveFileRequest&)>;
+
+void SetSaveFileChooser(SaveFileChooser chooser);
+
+QString ChooseFileToSave(QWidget* parent, const SaveFileRequest& request);
 
 }  // namespace lumopet

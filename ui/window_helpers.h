@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStringList>
 #include <QWidget>
 
@@ -12,6 +14,16 @@ inline void ShowInPlaceOf(QWidget* toShow, QWidget* toHide) {
     toShow->move(toHide->pos());
     toShow->show();
     toHide->hide();
+}
+
+// Centres the window, frame and all, on the screen it is on.
+inline void CentreOnScreen(QWidget* window) {
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    const QSize outer = window->frameGeometry().size().expandedTo(window->size());
+    window->move(available.left() + (available.width() - outer.width()) / 2,
+                 available.top() + (available.height() - outer.height()) / 2);
 }
 
 // The windows' fonts. The families the layout was drawn with come first;

@@ -1,11 +1,574 @@
 #include "viewer/TyakuForm.h"
 
+#include "core/program.h"
+#include "core/text_helpers.h"
+#include "store/history_file.h"
+#include "ui/message_box.h"
+#include "ui/window_directory.h"
+#include "ui/window_helpers.h"
+#include "viewer/editor_module.h"
+#include "viewer/history_list_model.h"
+#include "viewer/history_view.h"
+#include "viewer/tyaku_layout.h"
+#include "viewer/viewer_editor.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
 namespace lumopet {
+namespace {
 
-TyakuForm::TyakuForm(WindowDirectory&, QWidget* parent) : QWidget(parent) {}
+namespace layout = tyaku_layout;
 
-void TyakuForm::Form_Load() {}
+const QString kErrorTitle = QStringLiteral("エラー");
+const QString kNoData = QStringLiteral("選択するデータがありません");
+const QString kNoSelection = QStringLiteral("データが選択されていません");
+const QString kToYourself = QStringLiteral("自分宛となっています。");
+// The received history's question ends in an ASCII question mark, the
+// sent history's in none: the two were always worded so.
+const QString kDeleteOneReceived = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?");
+const QString kDeleteOneSent = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
+const QString kDeleteAll = QStringLiteral("すべてのデータを削除して良いですか？");
+const QString kNotDeleted = QStringLiteral("メールを削除できませんでした。\n");
+const QString kLoadErrorTitle = QStringLiteral("ルモペット  Form_LoadError");
 
-void TyakuForm::LoadHistory(History) {}
+const QString kHelpCommand1 =
+    QStringLiteral("メールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。");
+const QString kHelpCommand3 =
+    QStringLiteral("メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してから実行して下さい。");
+const QString kHelpCommand4 =
+    QStringLiteral("受信したメールに返事を出します。リストからメールを選択（クリック）してから実行して下さい。");
+// Said for the sent history as well.
+const QString kHelpCommand5 = QStringLiteral("受信したメール全件削除します。");
+
+constexpr int kFieldHeight = 375;
+// The editor's search box, in the band: as high as the count field.
+constexpr int kSearchBoxWidth = 1800;
+constexpr int kSearchBoxHeight = 270;
+
+QPushButton* button(const QString& caption, QWidget* parent) {
+    auto* made = new QPushButton(caption, parent);
+    made->setAutoDefault(false);
+    made->setMouseTracking(true);
+    return made;
+}
+
+// The text without its blanks (U+0020) around it, as the boxes have
+// always been read.
+QString withoutBlanks(QStringView text) { return WithoutBlanksAround(text).toString(); }
+
+// A field shows its text from the start: a date or an address wider than
+// the field is read from the left.
+void showField(QLineEdit* field, const QString& text) {
+    field->setText(text);
+    field->setCursorPosition(0);
+}
+
+bool sameRows(const std::vector<ViewerRow>& a, const std::vector<ViewerRow>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const ViewerRow& x, const ViewerRow& y) {
+        return x.subject == y.subject && x.from == y.from && x.date == y.date;
+    });
+}
+
+}  // namespace
+
+TyakuForm::TyakuForm(WindowDirectory& windows, QWidget* parent)
+    : QWidget(parent), windows_(windows), program_(windows.program()) {
+    // A sizable border with the minimise and maximise buttons.
+    setWindowFlags(Qt::Window);
+    setWindowTitle(QStringLiteral("着信履歴"));
+    setFont(JapaneseFont(9));
+
+    client_ = new QWidget(this);
+    client_->setMouseTracking(true);
+    buildControls();
+    // Only now: the filter looks at the controls.
+    client_->installEventFilter(this);
+
+    editor_ = new ViewerEditor(windows, this, rtfEd);
+    // The menu bar above the client area, as a window's menu bar is; the
+    // controls' places count from below it.
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->setSpacing(0);
+    if (QMenuBar* menus = editor_->menuBar()) frame->setMenuBar(menus);
+    frame->addWidget(client_);
+    // The toolbar and the search box live in the band across the top.
+    for (QWidget* inBand : std::initializer_list<QWidget*>{editor_->toolBar(), editor_->Label2, editor_->Text1}) {
+        if (!inBand) continue;
+        inBand->setParent(Picture1);
+        inBand->show();
+    }
+    if (editor_->Label2) editor_->Label2->setFont(JapaneseFont(8));
+
+    const int menuHeight = editor_->menuBar() ? editor_->menuBar()->sizeHint().height() : 0;
+    resize(place(0, 0, layout::kClientWidth, layout::kClientHeight).size() + QSize(0, menuHeight));
+}
+
+TyakuForm::~TyakuForm() = default;
+
+void TyakuForm::buildControls() {
+    Picture1 = new QFrame(client_);
+    Picture1->setGeometry(place(layout::Picture1.left, layout::Picture1.top, layout::Picture1.width,
+                                layout::Picture1.height));
+
+    const auto at = [this](QWidget* control, const Twips& t) {
+        control->setGeometry(place(t.left, t.top, t.width, t.height));
+    };
+    Command1 = button(QStringLiteral("１件削除"), client_);
+    at(Command1, layout::Command1);
+    Command3 = button(QStringLiteral("アドレス帳登録"), client_);
+    at(Command3, layout::Command3);
+    Command4 = button(QStringLiteral("返事を出す"), client_);
+    at(Command4, layout::Command4);
+    Command5 = button(QStringLiteral("全件削除"), client_);
+    at(Command5, layout::Command5);
+    Label1 = new QLabel(QStringLiteral("件数"), client_);
+    at(Label1, layout::Label1);
+    Text2 = new QLineEdit(client_);
+    at(Text2, layout::Text2);
+    // A count, not an entry: typing into it would only confuse the click
+    // on the list, which reads it.
+    Text2->setReadOnly(true);
+
+    model_ = new HistoryListModel(this);
+    MailListView = new QTreeView(client_);
+    at(MailListView, layout::MailListView);
+    MailListView->setModel(model_);
+    // The rows all have one height, so the view need not measure 32,766 of
+    // them to place its scroll bar.
+    MailListView->setUniformRowHeights(true);
+    MailListView->setRootIsDecorated(false);
+    MailListView->setItemsExpandable(false);
+    MailListView->setAllColumnsShowFocus(true);
+    MailListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    MailListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    MailListView->header()->setStretchLastSection(false);
+    MailListView->header()->setSectionsMovable(false);
+    MailListView->viewport()->installEventFilter(this);
+    MailListView->installEventFilter(this);
+
+    // After the list: where they meet, the fields lie over its last pixels.
+    Text7 = new QLineEdit(client_);
+    at(Text7, layout::Text7);
+    Text8 = new QLineEdit(client_);
+    at(Text8, layout::Text8);
+    Text9 = new QLineEdit(client_);
+    at(Text9, layout::Text9);
+
+    rtfEd = new QTextEdit(client_);
+    at(rtfEd, layout::rtfEd);
+    rtfEd->viewport()->setMouseTracking(true);
+    rtfEd->viewport()->installEventFilter(this);
+    // The load step shows it.
+    rtfEd->hide();
+    editorLeft_ = static_cast<float>(layout::rtfEd.left);
+
+    Text5 = new QLineEdit(client_);
+    at(Text5, layout::Text5);
+    Text5->hide();
+
+    // Last, so that it lies over the editor.
+    Text4 = new QPlainTextEdit(client_);
+    at(Text4, layout::Text4);
+    Text4->setReadOnly(true);
+    Text4->hide();
+
+    for (QPushButton* helped : {Command1, Command3, Command4, Command5}) helped->installEventFilter(this);
+    connect(Command1, &QPushButton::clicked, this, &TyakuForm::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &TyakuForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &TyakuForm::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &TyakuForm::Command5_Click);
+}
+
+QRect TyakuForm::place(double left, double top, double width, double height) const {
+    return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
+}
+
+int TyakuForm::toPixels(double twips) const { return qRound(twips * logicalDpiY() / 1440.0); }
+
+double TyakuForm::toTwips(int pixels) const { return pixels * 1440.0 / logicalDpiY(); }
+
+void TyakuForm::Form_Load() {
+    // The columns take their shares of the list's width as it is now,
+    // before the list is fitted to the window.
+    const layout::ColumnWidths columns = layout::LoadColumnWidths(static_cast<float>(toTwips(MailListView->width())));
+    QHeaderView* header = MailListView->header();
+    header->resizeSection(HistoryListModel::SubjectColumn, toPixels(columns.subject));
+    header->resizeSection(HistoryListModel::FromColumn, toPixels(columns.from));
+    header->resizeSection(HistoryListModel::DateColumn, toPixels(columns.date));
+
+    editorLeft_ = layout::kEditorLoadLeft;
+    const double W = layout::OuterWidth(toTwips(width()));
+    const QRect list = MailListView->geometry();
+    MailListView->setGeometry(QRect(list.topLeft(), QSize(toPixels(0.99 * W), list.height())));
+    const QRect editor = place(editorLeft_, layout::kEditorLoadTop, 0.98 * W, layout::rtfEd.height);
+    rtfEd->setGeometry(editor);
+
+    runLoadStep([this] { return editor_->LoadCurrentDocument(); });
+    runLoadStep([] {
+        EditorModule::Instance().DocumentDirty = false;
+        return success();
+    });
+    runLoadStep([this] {
+        rtfEd->show();
+        return success();
+    });
+
+    // A window made after a mail check starts as the check left it.
+    ShowCheckedMail();
+    CentreOnScreen(this);
+}
+
+void TyakuForm::runLoadStep(const std::function<Status()>& step) {
+    // OK offers the step again, Cancel goes on without it. The message
+    // helper has no OK-and-Cancel box: its Yes and No stand for them. The
+    // box says what went wrong, where it used to say nothing at all.
+    for (Status done = step(); !done; done = step()) {
+        if (ShowMessage(this, {MessageKind::Question, done.error(), kLoadErrorTitle}) != MessageAnswer::Yes) return;
+    }
+}
+
+void TyakuForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void TyakuForm::Form_Resize() {
+    const layout::Resized r =
+        layout::Resize(layout::OuterWidth(toTwips(width())), layout::OuterHeight(toTwips(height())), editorLeft_);
+    MailListView->setGeometry(place(layout::MailListView.left, layout::MailListView.top, r.listWidth, r.listHeight));
+    Text7->setGeometry(place(r.subjectLeft, r.fieldsTop, r.subjectWidth, kFieldHeight));
+    Text8->setGeometry(place(r.fromLeft, r.fieldsTop, r.fromWidth, kFieldHeight));
+    Text9->setGeometry(place(r.dateLeft, r.fieldsTop, r.dateWidth, kFieldHeight));
+    Picture1->setGeometry(place(layout::Picture1.left, layout::Picture1.top, r.bandWidth, layout::Picture1.height));
+    rtfEd->setGeometry(place(editorLeft_, r.editorTop, r.editorWidth, r.editorHeight));
+    layoutBand();
+}
+
+void TyakuForm::layoutBand() {
+    // The band is as wide as the window, but only what lies inside the
+    // client area can be seen: the search box keeps to that part.
+    const int visible = std::min(Picture1->width(), width());
+    const int height = Picture1->height();
+    const int gap = toPixels(60);
+    int left = 0;
+    if (QToolBar* tools = editor_->toolBar()) {
+        const int toolsWidth = std::min(tools->sizeHint().width(), visible);
+        tools->setGeometry(0, 0, toolsWidth, height);
+        left = toolsWidth + gap;
+    }
+    // The search box at the right end, its prompt in two lines between the
+    // toolbar and the box.
+    int right = visible;
+    if (QLineEdit* search = editor_->Text1) {
+        const QRect box = place(0, 0, kSearchBoxWidth, kSearchBoxHeight);
+        right = std::max(left, visible - gap - box.width());
+        search->setGeometry(right, (height - box.height()) / 2, box.width(), box.height());
+    }
+    if (QLabel* prompt = editor_->Label2) prompt->setGeometry(left, 0, std::max(0, right - gap - left), height);
+}
+
+QString TyakuForm::historyFile() const { return HistoryPath(program_.paths, viewerMode_); }
+
+QString TyakuForm::rewriteCopyFile() const { return RewriteCopyPath(program_.paths, viewerMode_); }
+
+void TyakuForm::LoadHistory(History history) {
+    viewerMode_ = history;
+    setWindowTitle(history == History::Received ? QStringLiteral("着信履歴") : QStringLiteral("送信履歴"));
+    model_->clear();
+    clearMessageBoxes();
+    FillViewerList();
+}
+
+void TyakuForm::clearMessageBoxes() {
+    Text9->clear();
+    Text8->clear();
+    Text7->clear();
+    rtfEd->clear();
+}
+
+void TyakuForm::FillViewerList() {
+    // Only the three columns of each record are read, and the last record
+    // whole: the fields, the editor and the clipboard end on it, as if
+    // every record had been shown in turn, without doing so 32,766 times.
+    Result<HistoryView> read = ReadHistoryView(historyFile());
+    if (!read) {
+        model_->clear();
+        listIsHistory_ = false;
+        Text2->setText(QStringLiteral("0"));
+        ShowError(this, kErrorTitle, read.error());
+        return;
+    }
+    HistoryView& view = read.value();
+    const int count = static_cast<int>(view.rows.size());
+    model_->setRows(std::move(view.rows));
+    listIsHistory_ = true;
+    if (view.last) showRecord(*view.last, count);
+    Text2->setText(QString::number(count));
+}
+
+void TyakuForm::showRecord(const HistoryRecord& record, int n) {
+    recordBuffer_ = record;
+    recordBufferNumber_ = n;
+    // The reply window pastes the received record read last.
+    if (viewerMode_ == History::Received) program_.viewer.receivedRecordBody = record.Body;
+    // A record's fields come without their blanks already.
+    showField(Text7, record.Subject);
+    showField(Text8, record.Column2);
+    showField(Text9, record.Column3);
+    ShowMessageText(record.Body);
+}
+
+void TyakuForm::ShowMessageText(const QString& text) {
+    rtfEd->setPlainText(EditorText(text));
+    const QString shown = rtfEd->toPlainText();
+    // The clipboard gets the text as the editor holds it. (Reading it back
+    // from the clipboard, as the blanks are taken off, would only add a
+    // way to lose it: another program may own the clipboard by then.)
+    QGuiApplication::clipboard()->setText(shown);
+    const QString trimmed = withoutBlanks(shown);
+    if (trimmed != shown) rtfEd->setPlainText(trimmed);
+}
+
+int TyakuForm::chosenRow() const {
+    const QModelIndexList rows = MailListView->selectionModel()->selectedRows();
+    return rows.isEmpty() ? 0 : rows.first().row() + 1;
+}
+
+void TyakuForm::MailListView_Click() {
+    if (Text2->text().toInt() == 0) {
+        ShowNotice(this, kNoData);
+        return;
+    }
+    const int n = chosenRow();
+    // Rows there, none chosen (a click beside them): nothing to show.
+    if (n < 1) return;
+    const Result<HistoryRecord> record = ReadRecord(historyFile(), n);
+    if (!record) {
+        ShowError(this, kErrorTitle, record.error());
+        return;
+    }
+    // The marker says "a row is chosen". A message without a date would
+    // leave it empty and could never be deleted or answered: its row
+    // number stands in.
+    const QString date = withoutBlanks(record.value().Column3);
+    Text5->setText(date.isEmpty() ? QString::number(n) : date);
+    showRecord(record.value(), n);
+}
+
+bool TyakuForm::noRowChosen() {
+    if (!Text5->text().isEmpty()) return false;
+    ShowNotice(this, kNoSelection);
+    return true;
+}
+
+void TyakuForm::clearSelectionMarker() { Text5->clear(); }
+
+void TyakuForm::Command1_Click() {
+    if (noRowChosen()) return;
+    const int n = chosenRow();
+    if (n < 1) {
+        // The marker outlived its row (the list was built again since).
+        ShowNotice(this, kNoSelection);
+        return;
+    }
+    SelectedRow = n;
+    if (!AskToConfirm(this, viewerMode_ == History::Received ? kDeleteOneReceived : kDeleteOneSent)) {
+        clearSelectionMarker();
+        return;
+    }
+    // What the user saw of the record: the buffer, when it holds it. The
+    // removal checks it is still record n of the file.
+    HistoryRecord shown = recordBuffer_;
+    if (recordBufferNumber_ != SelectedRow) {
+        const Result<HistoryRecord> read = ReadRecord(historyFile(), SelectedRow);
+        if (!read) {
+            clearSelectionMarker();
+            ShowError(this, kErrorTitle, kNotDeleted + read.error());
+            return;
+        }
+        shown = read.value();
+    }
+    recordBuffer_.Live = 0;
+    clearMessageBoxes();
+    const Status deleted = DeleteHistoryRecord(historyFile(), rewriteCopyFile(), SelectedRow, shown);
+    listAfterRemoval(deleted ? SelectedRow : 0);
+    if (viewerMode_ == History::Sent) windows_.SetMainStatusLine(Text2->text());
+    clearSelectionMarker();
+    if (!deleted) ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
+}
+
+void TyakuForm::listAfterRemoval(int n) {
+    // When exactly record n went, the list loses row n and is the file
+    // again: the other rows need not be read anew (the last record does,
+    // for the fields and the editor). After anything else (a failure, a
+    // list that showed a mail check, another record that was still marked
+    // and went too) the list is built again from the file.
+    const int before = model_->rowCount();
+    const bool onlyRowN = n >= 1 && listIsHistory_ && n <= before &&
+                          QFileInfo(historyFile()).size() == static_cast<qint64>(before - 1) * kHistoryRecordSize;
+    if (!onlyRowN) {
+        model_->clear();
+        FillViewerList();
+        return;
+    }
+    model_->removeListedRow(n - 1);
+    const int count = before - 1;
+    if (count > 0) {
+        const Result<HistoryRecord> last = ReadRecord(historyFile(), count);
+        if (!last) {
+            model_->clear();
+            FillViewerList();
+            return;
+        }
+        showRecord(last.value(), count);
+    }
+    Text2->setText(QString::number(count));
+}
+
+void TyakuForm::Command5_Click() {
+    // Opening the received history, and the sent one when it is shown,
+    // creates them when they are missing.
+    Status there = CreateHistoryIfMissing(HistoryPath(program_.paths, History::Received));
+    if (there && viewerMode_ == History::Sent) there = CreateHistoryIfMissing(historyFile());
+    if (!there) {
+        ShowError(this, kErrorTitle, there.error());
+        return;
+    }
+    if (!AskToConfirm(this, kDeleteAll)) return;
+    recordBuffer_.Live = 0;
+    const Status deleted = DeleteAllHistoryRecords(historyFile(), rewriteCopyFile());
+    model_->clear();
+    Text2->setText(QStringLiteral("0"));
+    clearMessageBoxes();
+    if (!deleted) {
+        // What is left is listed, so that the rows are the records again.
+        FillViewerList();
+        ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
+    }
+}
+
+void TyakuForm::Command4_Click() {
+    if (viewerMode_ == History::Sent) {
+        ShowNotice(this, kToYourself);
+        return;
+    }
+    if (noRowChosen()) return;
+    clearSelectionMarker();
+    // From the boxes as they are, which the user may have edited; "Re:" is
+    // the reply window's to add.
+    windows_.ShowBackForm(
+        ReplySource{withoutBlanks(Text7->text()), withoutBlanks(Text8->text()), withoutBlanks(rtfEd->toPlainText())});
+}
+
+void TyakuForm::Command3_Click() {
+    if (viewerMode_ == History::Sent) {
+        ShowNotice(this, kToYourself);
+        return;
+    }
+    if (noRowChosen()) return;
+    clearSelectionMarker();
+    windows_.ShowFriendFormWithAddress(Text8->text());
+}
+
+void TyakuForm::ShowCheckedMail() {
+    const ViewerData& checked = program_.viewer;
+    if (!sameRows(checked.rows, checkedRows_)) {
+        checkedRows_ = checked.rows;
+        model_->setRows(checked.rows);
+        listIsHistory_ = false;
+    }
+    if (checked.subject != checkedSubject_ || checked.from != checkedFrom_ || checked.date != checkedDate_ ||
+        checked.body != checkedBody_) {
+        checkedSubject_ = checked.subject;
+        checkedFrom_ = checked.from;
+        checkedDate_ = checked.date;
+        checkedBody_ = checked.body;
+        showField(Text7, checked.subject);
+        showField(Text9, checked.date);
+        showField(Text8, checked.from);
+        rtfEd->setPlainText(EditorText(checked.body));
+    }
+}
+
+void TyakuForm::showHelp(const QString& text) {
+    if (Text4->toPlainText() != text) Text4->setPlainText(text);
+    Text4->show();
+    Text4->raise();
+}
+
+bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseMove || type == QEvent::Enter) {
+        const std::pair<QObject*, const QString*> helps[] = {
+            {Command1, &kHelpCommand1}, {Command3, &kHelpCommand3}, {Command4, &kHelpCommand4}, {Command5, &kHelpCommand5}};
+        for (const auto& [control, text] : helps) {
+            if (watched == control) {
+                showHelp(*text);
+                return false;
+            }
+        }
+        if (watched == rtfEd->viewport() && type == QEvent::MouseMove) {
+            Text4->hide();
+        } else if (watched == client_ && type == QEvent::MouseMove) {
+            // Over the bare window only: a move that a control passed up to
+            // the window is over that control.
+            const auto* move = static_cast<QMouseEvent*>(event);
+            if (!client_->childAt(move->position().toPoint())) {
+                Text4->hide();
+                Text4->clear();
+            }
+        }
+        return false;
+    }
+    if (watched == MailListView->viewport() && type == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        // After the view's own handling of the press has chosen the row.
+        MailListView_Click();
+        return false;
+    }
+    if (watched == MailListView && type == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            MailListView_Click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TyakuForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // A mail check runs with this window disabled and leaves its rows in
+    // the program's viewer data; they show when the window comes back.
+    if (event->type() == QEvent::EnabledChange && isEnabled()) ShowCheckedMail();
+}
+
+void TyakuForm::closeEvent(QCloseEvent* event) {
+    // The close box: the editor tidies its settings and the window goes
+    // (it is deleted on close). Never cancelled.
+    editor_->ClearEditorSettings();
+    event->accept();
+}
 
 }  // namespace lumopet

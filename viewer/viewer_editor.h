@@ -1,10 +1,21 @@
 #pragma once
 // The editor side of the history viewer: its two menus and its toolbar,
 // and what they do to the one text box that also shows the messages.
+// Opening a file replaces the message on display, and showing a message
+// replaces the document.
+
+#include "core/result.h"
 
 #include <QObject>
+#include <QString>
 
+#include <memory>
+
+class QAction;
+class QLabel;
+class QLineEdit;
 class QMenuBar;
+class QPrinter;
 class QTextEdit;
 class QToolBar;
 class QWidget;
@@ -12,23 +23,99 @@ class QWidget;
 namespace lumopet {
 
 class WindowDirectory;
+struct EditorModule;
 
 class ViewerEditor : public QObject {
     Q_OBJECT
 public:
-    // window: the viewer; rtfEd: its text box. The menus and the toolbar
-    // are made here, for the viewer to place.
+    // window: the viewer; rtfEd: its text box. The menus, the toolbar and
+    // the search box are made here, for the viewer to place.
     ViewerEditor(WindowDirectory& windows, QWidget* window, QTextEdit* rtfEd);
+    ~ViewerEditor() override;
 
     QMenuBar* menuBar() const { return menuBar_; }
     QToolBar* toolBar() const { return toolBar_; }
 
+    // The search prompt and, to its right, the search box: children of the
+    // window, which places them.
+    QLabel* Label2 = nullptr;
+    QLineEdit* Text1 = nullptr;
+
+    // The menu items.
+    QAction* mnew = nullptr;
+    QAction* mopen = nullptr;
+    QAction* msave = nullptr;
+    QAction* mprint = nullptr;
+    QAction* mend = nullptr;
+    QAction* mall = nullptr;
+    QAction* matamajump = nullptr;
+    QAction* mbunmatujump = nullptr;
+    QAction* mkensaku = nullptr;
+    QAction* mtugikensaku = nullptr;
+    QAction* mcut = nullptr;
+    QAction* mcopy = nullptr;
+    QAction* mpaste = nullptr;
+
+    // The toolbar button of the key ("New", "Open", "Save", "Print", "Cut",
+    // "Copy", "Paste", "Bold", "Italic", "Underline", "Search"); null for
+    // any other key.
+    QAction* toolButton(const QString& key) const;
+
+    // Part of the viewer's load step: the document New made, into the
+    // editor as plain text; an empty editor while there is none. The
+    // viewer clears DocumentDirty after it.
+    Status LoadCurrentDocument();
+
     // Run when the viewer is closed with its close box.
     void ClearEditorSettings();
 
+    // A click on a toolbar button, by its key; any other key does nothing.
+    void tbToolBar_ButtonClick(const QString& key);
+
+    // The commands of the menus and the toolbar.
+    void NewDocument();
+    void OpenTextFile();
+    void SaveAsTextFile();
+    // Writes the editor text to the file; false (after telling the user)
+    // when it could not be written.
+    bool SaveEditorTextAs(const QString& path);
+    void Print();
+    void Cut();
+    void Copy();
+    void Paste();
+    void SelectAll();
+    void JumpToTop();
+    void JumpToEnd();
+    void Search();
+    void SearchNext();
+    void ToggleBold();
+    void ToggleItalic();
+    void ToggleUnderline();
+    void Quit();
+
+    // 1-based position of the last match found; 0 when the last search
+    // found nothing. One per viewer window.
+    int SearchPos() const { return searchPos_; }
+
 private:
+    void buildMenus();
+    void buildToolBar();
+    void buildSearchBox();
+    void quickSave();
+    bool writeText(const QString& path, QStringView text, const QByteArray& bytes);
+    void selectMatch();
+    QPrinter& printer();
+
+    WindowDirectory& windows_;
+    QWidget* window_;
+    QTextEdit* rtfEd_;
+    EditorModule& module_;
     QMenuBar* menuBar_ = nullptr;
     QToolBar* toolBar_ = nullptr;
+    int searchPos_ = 0;
+    // Kept while the window lives, so that the dialog shows the printer
+    // and settings chosen last.
+    std::unique_ptr<QPrinter> printer_;
 };
 
 }  // namespace lumopet

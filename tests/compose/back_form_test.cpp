@@ -1,1 +1,423 @@
+// The reply window, offscreen: filling it from a message, its layout, the
+// attachments, the paste into the body, stepping back to the main window,
+// and a send over a scripted transport.
+
+#include "compose/BackForm.h"
+
+#include "core/program.h"
+#include "core/twips.h"
+#include "mail/decoded_message.h"
+#include "mail/mail_library.h"
+#include "store/history_file.h"
+#include "tests/mail/scripted_transport.h"
+#include "tests/support/fake_windows.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+#include "ui/file_dialog.h"
+#include "ui/message_box.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextEdit>
+#include <QThread>
+
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace lumopet {
+namespace {
+
+using namespace Qt::StringLiterals;
+using mail::test::ScriptedMailbox;
+using mail::test::ScriptedTransport;
+
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+template <class Case>
+    requires requires(const Case& c) { std::string(c.name); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class BackFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.paths.createFolders());
+        program.values.SmtpServer = u"smtp.example.jp"_s;
+        program.values.MailAddress = u"me@example.jp"_s;
+        SetMessageAnswerer([this](const MessageRequest& request) {
+            boxes.append(request);
+            if (onBox) onBox();
+            return MessageAnswer::Ok;
+        });
+        SetOpenFileChooser([this](const OpenFileRequest&) {
+            ++dialogs;
+            return answers.isEmpty() ? QString() : answers.takeFirst();
+        });
+        SetMailTransport(std::make_unique<ScriptedTransport>(box));
+    }
+    void TearDown() override {
+        SetMessageAnswerer({});
+        SetOpenFileChooser({});
+        SetMailTransport(nullptr);
+    }
+
+    BackForm& loaded() {
+        form = std::make_unique<BackForm>(windows);
+        form->Form_Load();
+        return *form;
+    }
+
+    // Waits for the send started by a click on "送信".
+    void send(BackForm& f) {
+        QSignalSpy finished(&f, &BackForm::sendFinished);
+        f.Command2->click();
+        ASSERT_TRUE(finished.wait(10000));
+    }
+
+    int px(int twips) const { return TwipsToPixels(twips, form->logicalDpiY()); }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    FakeWindows windows{program};
+    std::unique_ptr<BackForm> form;
+    QList<MessageRequest> boxes;
+    std::function<void()> onBox;
+    QStringList answers;  // what the file dialog gives, one per opening
+    int dialogs = 0;
+    std::shared_ptr<ScriptedMailbox> box = std::make_shared<ScriptedMailbox>();
+};
+
+// --- Filled from the message answered.
+
+struct FillCase {
+    const char* name;
+    ReplySource reply;
+    QString to, subject, body;
+};
+
+class FillReply : public BackFormTest, public ::testing::WithParamInterface<FillCase> {};
+
+TEST_P(FillReply, TakesSenderSubjectAndTextWithoutTheBlanksAround) {
+    BackForm& f = loaded();
+    f.FillReply(GetParam().reply);
+    EXPECT_EQ(f.ToText->text(), GetParam().to);
+    EXPECT_EQ(f.SubjectText->text(), GetParam().subject);
+    EXPECT_EQ(f.BodyText->toPlainText(), GetParam().body);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, FillReply,
+    ::testing::Values(
+        FillCase{"blanks_around", {u"  会議の件  "_s, u" taro@example.jp "_s, u"  明日です  "_s},
+                 u"taro@example.jp"_s, u"Re:  会議の件"_s, u"明日です"_s},
+        FillCase{"nothing_to_trim", {u"Hi"_s, u"山田 <taro@example.jp>"_s, u"本文"_s},
+                 u"山田 <taro@example.jp>"_s, u"Re:  Hi"_s, u"本文"_s},
+        FillCase{"empty_subject", {QString(), u"a@example.jp"_s, QString()}, u"a@example.jp"_s, u"Re:  "_s, QString()},
+        // Only U+0020 goes: a full-width blank is part of the text.
+        FillCase{"full_width_blanks_stay", {u"　件名　"_s, u"a@example.jp"_s, u"　本文"_s}, u"a@example.jp"_s,
+                 u"Re:  　件名　"_s, u"　本文"_s},
+        FillCase{"body_lines_stay_apart", {u"s"_s, u"a@example.jp"_s, u" 一行目\r\n二行目\r\n "_s}, u"a@example.jp"_s,
+                 u"Re:  s"_s, u"一行目\n二行目\n"_s}),
+    CaseName);
+
+// --- Layout.
+
+struct LayoutCase {
+    const char* name;
+    int width, height;  // outer, twips
+    ReplyLayout expected;
+};
+
+class Layout : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(Layout, FollowsTheWindowAndKeepsTheBodyInside) {
+    const ReplyLayout got = LayOutReply(GetParam().width, GetParam().height);
+    const ReplyLayout& want = GetParam().expected;
+    EXPECT_EQ(got.BodyWidth, want.BodyWidth);
+    EXPECT_EQ(got.BodyHeight, want.BodyHeight);
+    EXPECT_EQ(got.ToWidth, want.ToWidth);
+    EXPECT_EQ(got.SubjectWidth, want.SubjectWidth);
+    EXPECT_EQ(got.AttachWidth, want.AttachWidth);
+    EXPECT_EQ(got.AttachCommandLeft, want.AttachCommandLeft);
+    EXPECT_EQ(got.Command9Left, want.Command9Left);
+    EXPECT_EQ(got.Command10Left, want.Command10Left);
+}
+
+// Body width 99 % of the outer width, height 74 % of the outer height, each
+// no more than the client area leaves; the boxes 70 % and 40 %; the buttons
+// 1240, 2060 and 2940 right of the attachment box's width.
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, Layout,
+    ::testing::Values(LayoutCase{"ten_thousand_wide", 10000, 8445, {9880, 6249, 7000, 7000, 4000, 5240, 6060, 6940}},
+                      LayoutCase{"as_opened", 7830, 8445, {7710, 6249, 5481, 5481, 3132, 4372, 5192, 6072}},
+                      LayoutCase{"large", 20000, 12000, {19800, 8880, 14000, 14000, 8000, 9240, 10060, 10940}},
+                      LayoutCase{"low", 7830, 4000, {7710, 1840, 5481, 5481, 3132, 4372, 5192, 6072}}),
+    CaseName);
+
+struct ResizeCase {
+    const char* name;
+    int width;  // outer, twips
+    int toWidth, attachWidth, attachCommandLeft;
+};
+
+class ResizedWindow : public BackFormTest, public ::testing::WithParamInterface<ResizeCase> {};
+
+TEST_P(ResizedWindow, PutsTheControlsWhereTheLayoutSays) {
+    BackForm& f = loaded();
+    f.show();
+    f.resize(px(GetParam().width - ReplyOuterWidth(0)), px(kReplyClientHeight));
+    QApplication::processEvents();
+    // A pixel is 15 twips: the window's width in twips is only that exact.
+    EXPECT_NEAR(f.ToText->width(), px(GetParam().toWidth), 1);
+    EXPECT_NEAR(f.SubjectText->width(), px(GetParam().toWidth), 1);
+    EXPECT_NEAR(f.AttachText->width(), px(GetParam().attachWidth), 1);
+    EXPECT_NEAR(f.AttachCommand->x(), px(GetParam().attachCommandLeft), 1);
+    EXPECT_LE(f.BodyText->geometry().right(), f.rect().right()) << "the body stays inside the window";
+    EXPECT_LE(f.Command10->geometry().right(), f.rect().right());
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, ResizedWindow,
+                         ::testing::Values(ResizeCase{"ten_thousand_wide", 10000, 7000, 4000, 5240},
+                                           ResizeCase{"as_opened", ReplyOuterWidth(kReplyClientWidth), 5481, 3132, 4372}),
+                         CaseName);
+
+// --- Attachments.
+
+using Click = void (BackForm::*)();
+
+struct AttachCase {
+    const char* name;
+    std::vector<Click> clicks;
+    QStringList answers;  // file names the dialog gives, "" for cancel
+    QStringList attached; // file names in AttachText, in order
+    int dialogs;
+    bool listShown;
+    bool attachEnabled, addEnabled, removeEnabled;
+};
+
+class Attachments : public BackFormTest, public ::testing::WithParamInterface<AttachCase> {};
+
+TEST_P(Attachments, FollowTheButtons) {
+    const AttachCase& c = GetParam();
+    for (const QString& name : c.answers) answers.append(name.isEmpty() ? QString() : folder.path(name));
+    BackForm& f = loaded();
+    f.show();
+    EXPECT_TRUE(f.AttachCommand->isEnabled() && f.Command9->isEnabled() && f.Command10->isEnabled())
+        << "all three start enabled";
+    for (Click click : c.clicks) (f.*click)();
+
+    QStringList paths;
+    for (const QString& name : c.attached) paths.append(folder.path(name));
+    EXPECT_EQ(f.AttachText->text(), paths.join(u','));
+    ASSERT_EQ(f.List2->count(), paths.size());
+    for (int i = 0; i < paths.size(); ++i) EXPECT_EQ(f.List2->item(i)->text(), paths[i]);
+    EXPECT_EQ(dialogs, c.dialogs);
+    EXPECT_EQ(f.List2->isVisible(), c.listShown);
+    EXPECT_EQ(f.AttachCommand->isEnabled(), c.attachEnabled);
+    EXPECT_EQ(f.Command9->isEnabled(), c.addEnabled);
+    EXPECT_EQ(f.Command10->isEnabled(), c.removeEnabled);
+}
+
+const Click kAttach = &BackForm::AttachCommand_Click;
+const Click kAdd = &BackForm::Command9_Click;
+const Click kRemove = &BackForm::Command10_Click;
+
+INSTANTIATE_TEST_SUITE_P(
+    Clicks, Attachments,
+    ::testing::Values(
+        AttachCase{"first_keeps_the_list_hidden", {kAttach}, {u"a.txt"_s}, {u"a.txt"_s}, 1, false, false, true, true},
+        AttachCase{"two_files", {kAttach, kAdd}, {u"a.txt"_s, u"b.txt"_s}, {u"a.txt"_s, u"b.txt"_s}, 2, true, false, true, true},
+        AttachCase{"add_with_nothing_attached_only_shows_the_list", {kAdd}, {u"a.txt"_s}, {}, 0, true, true, true, true},
+        AttachCase{"cancelled_dialog_adds_nothing", {kAttach, kAdd}, {QString()}, {}, 1, true, false, true, true},
+        AttachCase{"cancelled_second_file", {kAttach, kAdd}, {u"a.txt"_s, QString()}, {u"a.txt"_s}, 2, true, false, true, true},
+        AttachCase{"remove_leaves_only_attach", {kAttach, kAdd, kRemove}, {u"a.txt"_s, u"b.txt"_s}, {}, 2, false, true, false, false},
+        // After a removal, a new file can be removed again.
+        AttachCase{"attach_after_remove", {kAttach, kRemove, kAttach}, {u"a.txt"_s, u"c.txt"_s}, {u"c.txt"_s}, 2, false, false, true, true}),
+    CaseName);
+
+// --- Paste into the body.
+
+struct PasteCase {
+    const char* name;
+    QString clipboard, recordBody;
+    QString combined;       // what goes into the box first
+    QString body;           // in the box at the end
+    QString clipboardAfter; // on the clipboard at the end
+};
+
+class Paste : public BackFormTest, public ::testing::WithParamInterface<PasteCase> {};
+
+TEST_P(Paste, PutsTheClipboardThenTheReceivedBodyAndLeavesBothOnTheClipboard) {
+    const PasteCase& c = GetParam();
+    EXPECT_EQ(PastedReplyBody(c.clipboard, c.recordBody), c.combined);
+    program.viewer.receivedRecordBody = c.recordBody;
+    QGuiApplication::clipboard()->setText(c.clipboard);
+    BackForm& f = loaded();
+    f.BodyText->setPlainText(u"書きかけ"_s);
+    f.Command4_Click();
+    EXPECT_EQ(f.BodyText->toPlainText(), c.body);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), c.clipboardAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Paste,
+    ::testing::Values(
+        // The lone CR ends a line like the three CR LF before it.
+        PasteCase{"one_word_each", u"了解"_s, u"会議"_s, u"了解\r\n\r\n\r\n\r会議"_s, u"了解\n\n\n\n会議"_s, u"了解\n\n\n\n会議"_s},
+        PasteCase{"received_body_without_its_blanks", u"了解"_s, u"  会議  "_s, u"了解\r\n\r\n\r\n\r会議"_s,
+                  u"了解\n\n\n\n会議"_s, u"了解\n\n\n\n会議"_s},
+        PasteCase{"blanks_of_the_clipboard_go_from_the_box_only", u"  了解"_s, u"会議 "_s, u"  了解\r\n\r\n\r\n\r会議"_s,
+                  u"了解\n\n\n\n会議"_s, u"  了解\n\n\n\n会議"_s},
+        PasteCase{"empty_clipboard", QString(), u"会議"_s, u"\r\n\r\n\r\n\r会議"_s, u"\n\n\n\n会議"_s, u"\n\n\n\n会議"_s},
+        PasteCase{"multi_line_received_body", u"了解"_s, u"一\r\n二"_s, u"了解\r\n\r\n\r\n\r一\r\n二"_s,
+                  u"了解\n\n\n\n一\n二"_s, u"了解\n\n\n\n一\n二"_s}),
+    CaseName);
+
+// --- Stepping back, and coming again.
+
+TEST_F(BackFormTest, CancelShowsTheMainWindowInItsPlaceAndARefillKeepsTheAttachments) {
+    QWidget mainWindow;
+    mainWindow.resize(300, 200);
+    windows.mainWindow = &mainWindow;
+    answers = {folder.path(u"a.txt"_s), folder.path(u"b.txt"_s)};
+    BackForm& f = loaded();
+    f.FillReply({u"一通目"_s, u"one@example.jp"_s, u"一通目の本文"_s});
+    f.move(140, 90);
+    f.show();
+    f.AttachCommand_Click();
+    f.Command9_Click();
+    const QPoint place = f.pos();
+
+    f.Command3->click();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_TRUE(mainWindow.isVisible());
+    EXPECT_EQ(mainWindow.pos(), place);
+
+    f.FillReply({u"二通目"_s, u"two@example.jp"_s, u"二通目の本文"_s});
+    EXPECT_EQ(f.ToText->text(), u"two@example.jp"_s);
+    EXPECT_EQ(f.SubjectText->text(), u"Re:  二通目"_s);
+    EXPECT_EQ(f.BodyText->toPlainText(), u"二通目の本文"_s);
+    EXPECT_EQ(f.AttachText->text(), folder.path(u"a.txt"_s) + u',' + folder.path(u"b.txt"_s));
+    EXPECT_EQ(f.List2->count(), 2);
+    EXPECT_FALSE(f.AttachCommand->isEnabled());
+}
+
+// --- Sending.
+
+struct SendCase {
+    const char* name;
+    QString to;
+    QString sendError;     // non-empty: the server refuses with this reply
+    bool attach;
+    bool delivered;
+    QString boxTitle;      // of the one box shown; "-" for none
+    QString status;        // the status line afterwards, when the window stays
+};
+
+class Send : public BackFormTest, public ::testing::WithParamInterface<SendCase> {};
+
+TEST_P(Send, GoesOutAsTypedAndClosesOnlyWhenItWentOut) {
+    const SendCase& c = GetParam();
+    box->sendError = c.sendError;
+    folder.write(u"資料.txt"_s, "中身");
+    BackForm& f = loaded();
+    f.FillReply({u" 会議 "_s, c.to, u"元の本文"_s});
+    f.BodyText->setPlainText(u"了解しました。\n当日伺います。"_s);
+    if (c.attach) f.AttachText->setText(folder.path(u"資料.txt"_s));
+    f.show();
+    bool heldWhileShown = false;
+    onBox = [&] { heldWhileShown = !f.Command2->isEnabled() && !f.BodyText->isEnabled(); };
+
+    send(f);
+
+    ASSERT_EQ(box->deliveries.size(), c.delivered ? 1u : 0u);
+    if (c.delivered) {
+        const mail::DecodedMessage sent = mail::DecodeMessage(box->deliveries[0].message);
+        EXPECT_EQ(box->deliveries[0].to, u"taro@example.jp"_s);
+        EXPECT_EQ(box->deliveries[0].from, u"me@example.jp"_s);
+        EXPECT_EQ(sent.subject, u"Re:  会議"_s);
+        EXPECT_EQ(sent.text, u"了解しました。\r\n当日伺います。\r\n"_s) << "no tag, no fortune";
+        EXPECT_EQ(sent.attachments.size(), c.attach ? 1u : 0u);
+    }
+    EXPECT_TRUE(ReadAll(HistoryPath(program.paths, History::Sent)).empty()) << "a reply is not kept";
+    EXPECT_EQ(windows.calls, (Calls{"Hold", "Release"}));
+
+    if (c.boxTitle == u"-"_s) {
+        EXPECT_TRUE(boxes.isEmpty()) << boxes[0].text.toStdString();
+        EXPECT_FALSE(f.isVisible()) << "a reply that went out closes the window";
+        return;
+    }
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].title, c.boxTitle);
+    EXPECT_TRUE(heldWhileShown) << "the window takes no input while the send runs";
+    if (!c.sendError.isEmpty()) {
+        EXPECT_EQ(boxes[0].text, c.sendError);
+    }
+    EXPECT_TRUE(f.isVisible()) << "what was typed stays";
+    EXPECT_EQ(f.ToText->text(), c.to.trimmed());
+    EXPECT_EQ(f.SubjectText->text(), u"Re:  会議"_s);
+    EXPECT_EQ(f.BodyText->toPlainText(), u"了解しました。\n当日伺います。"_s);
+    EXPECT_EQ(f.StatusLabel->text(), c.status);
+    EXPECT_TRUE(f.Command2->isEnabled() && f.BodyText->isEnabled() && f.ToText->isEnabled());
+}
+
+const QString kRejected = u"550 5.1.1 <taro@example.jp>: Recipient address rejected"_s;
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, Send,
+    ::testing::Values(
+        SendCase{"goes_out", u"taro@example.jp"_s, QString(), false, true, u"-"_s, QString()},
+        SendCase{"with_an_attachment", u"山田 <taro@example.jp>"_s, QString(), true, true, u"-"_s, QString()},
+        SendCase{"refused_by_the_server", u"taro@example.jp"_s, kRejected, false, false, u"送信エラー"_s,
+                 u"送信できませんでした。"_s},
+        // A second address would be a second recipient the user never saw.
+        SendCase{"two_recipients_refused_before_sending", u"taro@example.jp, evil@example.jp"_s, QString(), false, false,
+                 QString(), QString()}),
+    CaseName);
+
+// A server that takes its time over each message.
+class SlowTransport : public ScriptedTransport {
+public:
+    using ScriptedTransport::ScriptedTransport;
+    mail::SmtpStatus sendSmtp(const QString& server, const mail::SmtpLogin& login, const QString& from,
+                              const QString& to, const QByteArray& message) override {
+        QThread::msleep(300);
+        return ScriptedTransport::sendSmtp(server, login, from, to, message);
+    }
+};
+
+TEST_F(BackFormTest, AWindowDestroyedDuringASendWaitsForItWithoutHanging) {
+    SetMailTransport(std::make_unique<SlowTransport>(box));
+    BackForm& f = loaded();
+    f.FillReply({u"会議"_s, u"taro@example.jp"_s, u"了解"_s});
+    f.show();
+    f.Command2->click();
+    ASSERT_TRUE(f.isSending());
+    f.close();
+    EXPECT_TRUE(f.isVisible()) << "the close box waits for the end of the send";
+    // The worker still has the end of the send to show when the window goes.
+    QTest::qWait(100);
+    form.reset();
+    EXPECT_EQ(box->deliveries.size(), 1u);
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+}  // namespace
+}  // namespace lumopet
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    lumopet::NMailInitializeWinSock();
+    const int result = RUN_ALL_TESTS();
+    lumopet::NMailEndWinSock();
+    return result;
+}

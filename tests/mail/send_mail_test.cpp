@@ -201,6 +201,45 @@ INSTANTIATE_TEST_SUITE_P(
                     "ISO-2022-JP"}),
     CaseName);
 
+// --- Whether the sent history keeps the message: the compose window's
+// messages it keeps, sent or not; a reply it never keeps.
+
+struct KeepCase {
+    const char* name;
+    bool keep;
+    QString sendError;  // non-empty: SMTP refuses the message
+    size_t records;
+};
+
+class SentHistory : public SendMailTest, public ::testing::WithParamInterface<KeepCase> {};
+
+TEST_P(SentHistory, KeepsTheMessageOnlyWhenAsked) {
+    box->sendError = GetParam().sendError;
+    SendRequest request = Request(u"you@example.jp"_s, u"Re:  会議"_s, u"了解です"_s);
+    request.KeepInSentHistory = GetParam().keep;
+    const SendResult result = send(request);
+    const bool fails = !GetParam().sendError.isEmpty();
+    EXPECT_EQ(result.Failed, fails ? 1 : 0);
+    EXPECT_EQ(box->deliveries.size(), fails ? 0u : 1u);
+    if (!fails) {
+        EXPECT_EQ(ReceivedText(box->deliveries[0].message), u"了解です"_s);
+    }
+    ASSERT_EQ(host.shown.size(), fails ? 1u : 0u) << "nothing but the failure is shown";
+    if (fails) {
+        EXPECT_EQ(host.shown[0].title, kSendErrorTitle);
+    }
+    EXPECT_EQ(history().size(), GetParam().records);
+}
+
+const QString kRefused = u"550 5.1.1 <you@example.jp>: Recipient address rejected"_s;
+
+INSTANTIATE_TEST_SUITE_P(Keeping, SentHistory,
+                         ::testing::Values(KeepCase{"kept", true, QString(), 1},
+                                           KeepCase{"kept_though_it_failed", true, kRefused, 1},
+                                           KeepCase{"reply_not_kept", false, QString(), 0},
+                                           KeepCase{"failed_reply_not_kept", false, kRefused, 0}),
+                         CaseName);
+
 // --- Bulk mode.
 
 TEST_F(SendMailTest, BulkSendsOneMessageToEachLiveEntryWithTheTagOnce) {

@@ -1,1 +1,639 @@
+// The history viewer, offscreen: filling the list, a row click, deleting
+// one message and all of them (with either answer, in both histories, and
+// with the files failing), replying and registering, the help box, the
+// resize arithmetic, the load-error rule and what a mail check leaves.
+
+#include "core/program.h"
+#include "store/history_file.h"
+#include "tests/support/fake_windows.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+#include "ui/message_box.h"
+#include "viewer/TyakuForm.h"
+#include "viewer/editor_files.h"
+#include "viewer/editor_module.h"
+#include "viewer/history_list_model.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeView>
+
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumopet {
+namespace {
+
+const QString kNoData = QStringLiteral("選択するデータがありません");
+const QString kNoSelection = QStringLiteral("データが選択されていません");
+const QString kToYourself = QStringLiteral("自分宛となっています。");
+const QString kAskReceived = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?");
+const QString kAskSent = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
+const QString kAskAll = QStringLiteral("すべてのデータを削除して良いですか？");
+
+// Record n of a test history: its fields tell which record it is.
+HistoryRecord record(int n) {
+    return {QStringLiteral("件名%1").arg(n), QStringLiteral("送信者%1 <s%1@x.jp>").arg(n),
+            QStringLiteral("2026/12/%1").arg(n, 2, 10, QChar(u'0')), QStringLiteral("本文%1\r\n二行目").arg(n), 1};
+}
+
+class TyakuFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.paths.createFolders());
+        SetMessageAnswerer([this](const MessageRequest& request) {
+            messages.push_back(request);
+            return request.kind == MessageKind::Question ? answer : MessageAnswer::Ok;
+        });
+        EditorModule::Instance() = EditorModule{};
+    }
+    void TearDown() override {
+        form.reset();
+        SetMessageAnswerer({});
+    }
+
+    QString file(History h) const { return HistoryPath(program.paths, h); }
+    void writeHistory(History h, int count) const {
+        for (int n = 1; n <= count; ++n) ASSERT_TRUE(AppendRecord(file(h), record(n), h).ok());
+    }
+    QStringList subjectsInFile(History h) const {
+        QStringList subjects;
+        for (const HistoryRecord& r : ReadAll(file(h))) subjects << r.Subject + (r.Live ? "" : "(marked)");
+        return subjects;
+    }
+    QStringList listedSubjects() const {
+        QStringList subjects;
+        for (const ViewerRow& row : form->listModel().rows()) subjects << row.subject;
+        return subjects;
+    }
+    static QStringList subjects(std::initializer_list<int> numbers) {
+        QStringList list;
+        for (int n : numbers) list << record(n).Subject;
+        return list;
+    }
+
+    TyakuForm& open(History h) {
+        form = std::make_unique<TyakuForm>(windows);
+        form->Form_Load();
+        form->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        form->LoadHistory(h);
+        messages.clear();
+        return *form;
+    }
+    void clickRow(int row) {
+        const QRect cell = form->MailListView->visualRect(form->listModel().index(row, 0));
+        QTest::mouseClick(form->MailListView->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    QStringList texts() const {
+        return {form->Text7->text(), form->Text8->text(), form->Text9->text(), form->rtfEd->toPlainText()};
+    }
+    static QStringList shownTexts(int n) {
+        const HistoryRecord r = record(n);
+        return {r.Subject, r.Column2, r.Column3, QString(r.Body).replace("\r\n", "\n")};
+    }
+    QStringList messageTexts() const {
+        QStringList list;
+        for (const MessageRequest& m : messages) list << m.text;
+        return list;
+    }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    FakeWindows windows{program};
+    std::unique_ptr<TyakuForm> form;
+    std::vector<MessageRequest> messages;
+    MessageAnswer answer = MessageAnswer::Yes;
+};
+
+// ---- Filling the list -------------------------------------------------------
+
+struct FillCase {
+    const char* name;
+    History history;
+    int records;
+    QString caption;
+};
+
+class FillTest : public TyakuFormTest, public ::testing::WithParamInterface<FillCase> {};
+
+TEST_P(FillTest, EndsOnTheLastRecordWithEveryRowListed) {
+    const FillCase& c = GetParam();
+    writeHistory(c.history, c.records);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    program.viewer.receivedRecordBody = QStringLiteral("untouched");
+    open(c.history);
+
+    EXPECT_EQ(form->windowTitle(), c.caption);
+    EXPECT_EQ(form->Text2->text(), QString::number(c.records));
+    EXPECT_EQ(form->MailListView->model()->rowCount(), c.records);
+    QStringList expectedRows;
+    for (int n = 1; n <= c.records; ++n) expectedRows << record(n).Subject;
+    EXPECT_EQ(listedSubjects(), expectedRows);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(QFileInfo::exists(file(c.history)));
+    if (c.records == 0) {
+        EXPECT_EQ(texts(), QStringList({"", "", "", ""}));
+        EXPECT_EQ(QFileInfo(file(c.history)).size(), 0);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        return;
+    }
+    EXPECT_EQ(texts(), shownTexts(c.records));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), shownTexts(c.records).last());
+    EXPECT_EQ(program.viewer.receivedRecordBody,
+              c.history == History::Received ? record(c.records).Body : QStringLiteral("untouched"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Histories, FillTest,
+                         ::testing::Values(FillCase{"MissingReceived", History::Received, 0, "着信履歴"},
+                                           FillCase{"ThreeReceived", History::Received, 3, "着信履歴"},
+                                           FillCase{"TwoSent", History::Sent, 2, "送信履歴"},
+                                           FillCase{"MissingSent", History::Sent, 0, "送信履歴"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TyakuFormTest, MarkedRecordsAndAPartialTailKeepRowsAndRecordNumbersTogether) {
+    writeHistory(History::Received, 3);
+    ASSERT_TRUE(MarkDeleted(file(History::Received), 2, record(2)).ok());
+    QFile tail(file(History::Received));
+    ASSERT_TRUE(tail.open(QIODevice::Append));
+    tail.write(QByteArray(100, ' '));
+    tail.close();
+    open(History::Received);
+    EXPECT_EQ(listedSubjects(), subjects({1, 2, 3}));
+    clickRow(2);
+    EXPECT_EQ(texts(), shownTexts(3));
+}
+
+TEST_F(TyakuFormTest, ABodyIsShownWithoutItsBlanksAndUpToItsFirstNul) {
+    HistoryRecord r = record(1);
+    r.Body = QStringLiteral("  上\r\n下\r\n  ");
+    r.Body += QChar(u'\0') + QStringLiteral("隠れた部分");
+    ASSERT_TRUE(AppendRecord(file(History::Received), r, History::Received).ok());
+    open(History::Received);
+    EXPECT_EQ(form->rtfEd->toPlainText(), QStringLiteral("上\n下\n"));
+}
+
+// ---- A row click -------------------------------------------------------------
+
+struct ClickCase {
+    const char* name;
+    History history;
+    int records;
+    int row;  // from 0; -1 clicks beside the rows
+    QString marker;
+    QStringList messages;
+};
+
+class ClickTest : public TyakuFormTest, public ::testing::WithParamInterface<ClickCase> {};
+
+TEST_P(ClickTest, ShowsTheRecordOfTheRow) {
+    const ClickCase& c = GetParam();
+    writeHistory(c.history, c.records);
+    open(c.history);
+    const QStringList before = texts();
+    if (c.row < 0) {
+        QTest::mouseClick(form->MailListView->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    } else {
+        clickRow(c.row);
+    }
+    EXPECT_EQ(messageTexts(), c.messages);
+    EXPECT_EQ(form->Text5->text(), c.marker);
+    if (c.row < 0) {
+        EXPECT_EQ(texts(), before);
+        return;
+    }
+    EXPECT_EQ(texts(), shownTexts(c.row + 1));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), shownTexts(c.row + 1).last());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ClickTest,
+    ::testing::Values(ClickCase{"FirstOfThree", History::Received, 3, 0, "2026/12/01", {}},
+                      ClickCase{"MiddleOfThree", History::Received, 3, 1, "2026/12/02", {}},
+                      ClickCase{"SentSecond", History::Sent, 2, 1, "2026/12/02", {}},
+                      ClickCase{"EmptyList", History::Received, 0, -1, "", {kNoData}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TyakuFormTest, AMessageWithoutADateCanStillBeChosen) {
+    HistoryRecord r = record(1);
+    r.Column3.clear();
+    ASSERT_TRUE(AppendRecord(file(History::Received), r, History::Received).ok());
+    open(History::Received);
+    clickRow(0);
+    EXPECT_FALSE(form->Text5->text().isEmpty());
+    form->Command4_Click();
+    EXPECT_EQ(windows.calls, Calls({"ShowBackForm 件名1 | 送信者1 <s1@x.jp>"}));
+}
+
+// ---- Deleting one message ------------------------------------------------------
+
+struct DeleteOneCase {
+    const char* name;
+    History history;
+    int records;
+    int row;  // from 0; -1 chooses none
+    MessageAnswer answer;
+    QStringList messages;
+    QStringList left;  // subjects of the file afterwards
+    Calls calls;
+};
+
+class DeleteOneTest : public TyakuFormTest, public ::testing::WithParamInterface<DeleteOneCase> {};
+
+TEST_P(DeleteOneTest, AsksAndRemovesTheRow) {
+    const DeleteOneCase& c = GetParam();
+    writeHistory(c.history, c.records);
+    open(c.history);
+    if (c.row >= 0) clickRow(c.row);
+    answer = c.answer;
+    form->Command1_Click();
+
+    EXPECT_EQ(messageTexts(), c.messages);
+    for (const MessageRequest& m : messages) {
+        if (m.kind == MessageKind::Question) {
+            EXPECT_EQ(m.title, QStringLiteral("確認"));
+        }
+    }
+    EXPECT_EQ(subjectsInFile(c.history), c.left);
+    EXPECT_EQ(listedSubjects(), c.left);
+    EXPECT_EQ(form->Text2->text(), QString::number(c.left.size()));
+    EXPECT_EQ(QFileInfo(file(c.history)).size(), c.left.size() * kHistoryRecordSize);
+    if (c.left.isEmpty()) {
+        EXPECT_EQ(texts(), QStringList({"", "", "", ""}));
+    }
+    EXPECT_EQ(form->Text5->text(), QString());
+    EXPECT_EQ(windows.calls, c.calls);
+    EXPECT_FALSE(QFileInfo::exists(RewriteCopyPath(program.paths, c.history)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, DeleteOneTest,
+    ::testing::Values(
+        DeleteOneCase{"ReceivedYes", History::Received, 3, 1, MessageAnswer::Yes, {kAskReceived}, {"件名1", "件名3"}, {}},
+        DeleteOneCase{"ReceivedNo", History::Received, 3, 1, MessageAnswer::No, {kAskReceived}, {"件名1", "件名2", "件名3"}, {}},
+        DeleteOneCase{"SentYes", History::Sent, 3, 0, MessageAnswer::Yes, {kAskSent}, {"件名2", "件名3"},
+                      {"SetMainStatusLine 2"}},
+        DeleteOneCase{"SentNo", History::Sent, 2, 0, MessageAnswer::No, {kAskSent}, {"件名1", "件名2"}, {}},
+        DeleteOneCase{"TheOnlyOne", History::Received, 1, 0, MessageAnswer::Yes, {kAskReceived}, {}, {}},
+        DeleteOneCase{"NoRowChosen", History::Received, 2, -1, MessageAnswer::Yes, {kNoSelection}, {"件名1", "件名2"}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TyakuFormTest, NoToTheQuestionClearsTheMarkerForTheReplyToo) {
+    writeHistory(History::Received, 2);
+    open(History::Received);
+    clickRow(0);
+    answer = MessageAnswer::No;
+    form->Command1_Click();
+    form->Command4_Click();
+    EXPECT_EQ(messageTexts(), QStringList({kAskReceived, kNoSelection}));
+    EXPECT_TRUE(windows.calls.empty());
+}
+
+// After a removal the list is the file again, row for record, whether only
+// the chosen record went, the compaction took more with it, or the list
+// showed a mail check (whose row 2 still stands for record 2).
+struct RebuildCase {
+    const char* name;
+    bool staleMarkOnRecord1;
+    bool mailCheckRows;
+    int row;  // from 0
+    QStringList left;
+};
+
+class RebuildTest : public TyakuFormTest, public ::testing::WithParamInterface<RebuildCase> {};
+
+TEST_P(RebuildTest, TheListIsTheFileAgain) {
+    const RebuildCase& c = GetParam();
+    writeHistory(History::Received, 3);
+    if (c.staleMarkOnRecord1) {
+        ASSERT_TRUE(MarkDeleted(file(History::Received), 1, record(1)).ok());
+    }
+    open(History::Received);
+    if (c.mailCheckRows) {
+        form->setEnabled(false);
+        program.viewer.rows = {{"新1", "a", "d1"}, {"新2", "b", "d2"}, {"新3", "c", "d3"}};
+        form->setEnabled(true);
+    }
+    clickRow(c.row);
+    form->Command1_Click();
+    EXPECT_EQ(subjectsInFile(History::Received), c.left);
+    EXPECT_EQ(listedSubjects(), c.left);
+    EXPECT_EQ(texts(), shownTexts(3));
+    EXPECT_EQ(form->Text2->text(), QString::number(c.left.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Removals, RebuildTest,
+                         ::testing::Values(RebuildCase{"OnlyTheChosen", false, false, 0, {"件名2", "件名3"}},
+                                           RebuildCase{"AStaleMarkGoesToo", true, false, 1, {"件名3"}},
+                                           RebuildCase{"AfterAMailCheck", false, true, 1, {"件名1", "件名3"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Deleting all ---------------------------------------------------------------
+
+struct DeleteAllCase {
+    const char* name;
+    History history;
+    int records;
+    MessageAnswer answer;
+    int left;
+};
+
+class DeleteAllTest : public TyakuFormTest, public ::testing::WithParamInterface<DeleteAllCase> {};
+
+TEST_P(DeleteAllTest, AsksOnceAndEmptiesTheFile) {
+    const DeleteAllCase& c = GetParam();
+    writeHistory(c.history, c.records);
+    open(c.history);
+    answer = c.answer;
+    form->Command5_Click();
+
+    EXPECT_EQ(messageTexts(), QStringList{kAskAll});
+    EXPECT_EQ(subjectsInFile(c.history).size(), c.left);
+    EXPECT_EQ(QFileInfo(file(c.history)).size(), c.left * kHistoryRecordSize);
+    EXPECT_EQ(form->MailListView->model()->rowCount(), c.left);
+    EXPECT_EQ(form->Text2->text(), QString::number(c.left));
+    if (c.left == 0) {
+        EXPECT_EQ(texts(), QStringList({"", "", "", ""}));
+    }
+    // The received history is there afterwards in either mode; the sent one
+    // only when it is the one shown.
+    EXPECT_TRUE(QFileInfo::exists(file(History::Received)));
+    EXPECT_EQ(QFileInfo::exists(file(History::Sent)), c.history == History::Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, DeleteAllTest,
+                         ::testing::Values(DeleteAllCase{"FiveReceivedYes", History::Received, 5, MessageAnswer::Yes, 0},
+                                           DeleteAllCase{"ThreeReceivedNo", History::Received, 3, MessageAnswer::No, 3},
+                                           DeleteAllCase{"ThreeSentYes", History::Sent, 3, MessageAnswer::Yes, 0},
+                                           DeleteAllCase{"EmptySentYes", History::Sent, 0, MessageAnswer::Yes, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- File errors during a deletion -------------------------------------------
+
+enum class Fault { RewriteCopyIsAFolder, RecordChangedSinceTheClick };
+
+struct FaultCase {
+    const char* name;
+    Fault fault;
+    bool all;
+    QStringList inFile;
+};
+
+class DeleteFaultTest : public TyakuFormTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(DeleteFaultTest, TellsTheUserAndLosesNoLiveRecord) {
+    const FaultCase& c = GetParam();
+    writeHistory(History::Received, 3);
+    open(History::Received);
+    clickRow(1);
+    if (c.fault == Fault::RewriteCopyIsAFolder) {
+        ASSERT_TRUE(QDir().mkpath(RewriteCopyPath(program.paths, History::Received)));
+    } else {
+        // Record 2 is no longer the message the user clicked.
+        QFile history(file(History::Received));
+        ASSERT_TRUE(history.open(QIODevice::ReadWrite));
+        history.seek(kHistoryRecordSize);
+        history.write(EncodeRecord(record(9), History::Received));
+    }
+    if (c.all) {
+        form->Command5_Click();
+    } else {
+        form->Command1_Click();
+    }
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].kind, MessageKind::Error);
+    EXPECT_TRUE(messages[1].text.startsWith(QStringLiteral("メールを削除できませんでした。"))) << messages[1].text.toStdString();
+    EXPECT_EQ(subjectsInFile(History::Received), c.inFile);
+    // The list is the file again, row for record.
+    EXPECT_EQ(form->MailListView->model()->rowCount(), c.inFile.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DeleteFaultTest,
+    ::testing::Values(FaultCase{"OneCopyBlocked", Fault::RewriteCopyIsAFolder, false, {"件名1", "件名2(marked)", "件名3"}},
+                      FaultCase{"OneChanged", Fault::RecordChangedSinceTheClick, false, {"件名1", "件名9", "件名3"}},
+                      FaultCase{"AllCopyBlocked", Fault::RewriteCopyIsAFolder, true,
+                                {"件名1(marked)", "件名2(marked)", "件名3(marked)"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Reply and register -------------------------------------------------------
+
+struct AnswerCase {
+    const char* name;
+    History history;
+    bool choose;
+    bool reply;  // else register
+    QStringList messages;
+    Calls calls;
+};
+
+class AnswerTest : public TyakuFormTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(AnswerTest, HandsTheMessageToTheOtherWindow) {
+    const AnswerCase& c = GetParam();
+    writeHistory(c.history, 2);
+    open(c.history);
+    if (c.choose) clickRow(0);
+    // What is on display goes, as the user may have edited it.
+    form->Text7->setText(QStringLiteral("  abc  "));
+    form->rtfEd->setPlainText(QStringLiteral("  本文\n  "));
+    if (c.reply) {
+        form->Command4_Click();
+    } else {
+        form->Command3_Click();
+    }
+    EXPECT_EQ(messageTexts(), c.messages);
+    EXPECT_EQ(windows.calls, c.calls);
+    if (c.reply && !c.calls.empty()) {
+        EXPECT_EQ(windows.lastReply.body, QStringLiteral("本文\n"));
+    }
+    // Acting, and only acting, uses up the choice.
+    const bool acted = !c.calls.empty();
+    EXPECT_EQ(form->Text5->text().isEmpty(), acted || !c.choose);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buttons, AnswerTest,
+    ::testing::Values(AnswerCase{"Reply", History::Received, true, true, {}, {"ShowBackForm abc | 送信者1 <s1@x.jp>"}},
+                      AnswerCase{"ReplyUnchosen", History::Received, false, true, {kNoSelection}, {}},
+                      AnswerCase{"ReplySent", History::Sent, true, true, {kToYourself}, {}},
+                      AnswerCase{"Register", History::Received, true, false, {}, {"ShowFriendForm 送信者1 <s1@x.jp>"}},
+                      AnswerCase{"RegisterUnchosen", History::Received, false, false, {kNoSelection}, {}},
+                      AnswerCase{"RegisterSent", History::Sent, true, false, {kToYourself}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Layout ---------------------------------------------------------------------
+
+struct ResizeCase {
+    const char* name;
+    QSize window;  // pixels, the menu bar included
+    // Expected pixels: list width, height; fields top; editor top, width,
+    // height; From left, Date left; Subject, From, Date widths; band width.
+    std::array<int, 12> expected;
+};
+
+class ResizeTest : public TyakuFormTest, public ::testing::WithParamInterface<ResizeCase> {};
+
+// Worked by hand at 96 dpi (15 twips a pixel), with the outer size the
+// window plus 120 twips across and 480 down: e.g. 700 x 560 pixels is
+// W = 10620, H = 8880; the list 0.99 W = 10513.8 twips = 700.9 pixels.
+TEST_P(ResizeTest, PlacesTheControlsByTheOuterSize) {
+    const ResizeCase& c = GetParam();
+    open(History::Received);
+    ASSERT_EQ(form->logicalDpiY(), 96);
+    form->resize(c.window);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->size() == c.window; }));
+    const QRect list = form->MailListView->geometry();
+    const QRect editor = form->rtfEd->geometry();
+    const std::array<int, 12> got{list.width(),           list.height(),          form->Text7->y(),
+                                  editor.y(),             editor.width(),         editor.height(),
+                                  form->Text8->x(),       form->Text9->x(),       form->Text7->width(),
+                                  form->Text8->width(),   form->Text9->width(),   form->Picture1->width()};
+    EXPECT_EQ(got, c.expected);
+    EXPECT_EQ(list.y(), 72);     // the design top, 1080
+    EXPECT_EQ(editor.x(), 1);    // 20 twips since the load
+    EXPECT_EQ(form->Text7->x(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
+                         ::testing::Values(ResizeCase{"W700H560", {700, 560}, {701, 207, 277, 301, 701, 225, 357, 571, 354, 212, 142, 708}},
+                                           ResizeCase{"W1000H800", {1000, 800}, {998, 291, 361, 385, 998, 316, 509, 813, 504, 302, 202, 1008}},
+                                           ResizeCase{"W400H300", {400, 300}, {404, 116, 186, 210, 404, 126, 206, 329, 204, 122, 82, 408}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TyakuFormTest, TheLoadSharesTheListWidthAmongTheColumns) {
+    form = std::make_unique<TyakuForm>(windows);
+    ASSERT_EQ(form->logicalDpiY(), 96);
+    form->Form_Load();
+    const QHeaderView* header = form->MailListView->header();
+    // 10515 twips: a half is 350.5 pixels, a quarter 175.25.
+    EXPECT_EQ(header->sectionSize(0), 351);
+    EXPECT_EQ(header->sectionSize(1), 175);
+    EXPECT_EQ(header->sectionSize(2), 175);
+    EXPECT_TRUE(form->rtfEd->isVisibleTo(form.get()));
+}
+
+// ---- The help box ----------------------------------------------------------------
+
+TEST_F(TyakuFormTest, TheHelpBoxFollowsTheMouse) {
+    open(History::Sent);
+    const auto moveOver = [](QWidget* widget, QPoint at = QPoint(3, 3)) {
+        QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &move);
+    };
+    const struct {
+        QPushButton* button;
+        QString help;
+    } rows[] = {{form->Command1, "メールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。"},
+                {form->Command3, "メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してから実行して下さい。"},
+                {form->Command4, "受信したメールに返事を出します。リストからメールを選択（クリック）してから実行して下さい。"},
+                {form->Command5, "受信したメール全件削除します。"}};
+    for (const auto& row : rows) {
+        moveOver(form->rtfEd->viewport());
+        moveOver(row.button);
+        EXPECT_TRUE(form->Text4->isVisible());
+        EXPECT_EQ(form->Text4->toPlainText(), row.help);
+    }
+    moveOver(form->rtfEd->viewport());
+    EXPECT_FALSE(form->Text4->isVisible());
+    EXPECT_FALSE(form->Text4->toPlainText().isEmpty());
+    moveOver(form->Command1);
+    // A bare spot: right of the count field, below the band.
+    moveOver(form->clientArea(), QPoint(form->Text2->geometry().right() + 20, form->Text2->y()));
+    EXPECT_FALSE(form->Text4->isVisible());
+    EXPECT_TRUE(form->Text4->toPlainText().isEmpty());
+}
+
+// ---- The load-error rule and the close box ------------------------------------------
+
+TEST_F(TyakuFormTest, AFailingLoadStepIsOfferedAgainUntilCancelled) {
+    EditorModule::Instance().CurrentDocument = folder.path(QStringLiteral("消えた.TXT"));
+    int asked = 0;
+    SetMessageAnswerer([&](const MessageRequest& request) {
+        messages.push_back(request);
+        return ++asked < 3 ? MessageAnswer::Yes : MessageAnswer::No;
+    });
+    form = std::make_unique<TyakuForm>(windows);
+    form->Form_Load();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].title, QStringLiteral("ルモペット  Form_LoadError"));
+    // The steps after it still ran.
+    EXPECT_TRUE(form->rtfEd->isVisibleTo(form.get()));
+    EXPECT_FALSE(EditorModule::Instance().DocumentDirty);
+}
+
+TEST_F(TyakuFormTest, TheCloseBoxTidiesTheEditorSettings) {
+    open(History::Received);
+    const QString settings = EditorSettingsPath(program.paths);
+    QFile::remove(settings);
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(QFileInfo::exists(settings));
+}
+
+// ---- What a mail check leaves ------------------------------------------------------
+
+TEST_F(TyakuFormTest, AMailCheckShowsItsRowsWhenTheWindowComesBack) {
+    writeHistory(History::Received, 3);
+    open(History::Received);
+    const struct {
+        const char* name;
+        std::vector<ViewerRow> rows;
+        bool texts;  // the check showed a message
+        QStringList listed;
+        QString subject;
+    } checks[] = {
+        {"TwoFetched", {{"新1", "a@x.jp", "d1"}, {"新2", "b@x.jp", "d2"}}, true, {"新1", "新2"}, "新2"},
+        // Cleared at the start of the check; the boxes keep their message.
+        {"NoneFetched", {}, false, {}, "新2"},
+    };
+    for (const auto& check : checks) {
+        SCOPED_TRACE(check.name);
+        form->setEnabled(false);
+        program.viewer.rows = check.rows;
+        if (check.texts) {
+            program.viewer.subject = check.rows.back().subject;
+            program.viewer.from = check.rows.back().from;
+            program.viewer.date = check.rows.back().date;
+            program.viewer.body = QStringLiteral("届いた本文");
+        }
+        form->setEnabled(true);
+        EXPECT_EQ(listedSubjects(), check.listed);
+        EXPECT_EQ(form->Text7->text(), check.subject);
+        EXPECT_EQ(form->rtfEd->toPlainText(), QStringLiteral("届いた本文"));
+        // The count is the check's business no more than the file is.
+        EXPECT_EQ(form->Text2->text(), QStringLiteral("3"));
+    }
+    // A send holds the window too, and changes nothing of the check's: the
+    // history loaded since stays.
+    form->LoadHistory(History::Received);
+    form->setEnabled(false);
+    form->setEnabled(true);
+    EXPECT_EQ(listedSubjects(), subjects({1, 2, 3}));
+}
+
+TEST_F(TyakuFormTest, AWindowMadeAfterACheckStartsAsTheCheckLeftIt) {
+    program.viewer.rows = {{"新1", "a@x.jp", "d1"}};
+    program.viewer.subject = QStringLiteral("新1");
+    program.viewer.body = QStringLiteral("届いた\r\n本文");
+    form = std::make_unique<TyakuForm>(windows);
+    form->Form_Load();
+    EXPECT_EQ(listedSubjects(), QStringList{"新1"});
+    EXPECT_EQ(texts(), QStringList({"新1", "", "", "届いた\n本文"}));
+}
+
+}  // namespace
+}  // namespace lumopet

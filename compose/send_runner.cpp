@@ -1,0 +1,113 @@
+#include "compose/send_runner.h"
+
+#include "core/clock_text.h"
+#include "core/program.h"
+#include "ui/message_box.h"
+#include "ui/window_directory.h"
+#include "ui/window_thread.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QThread>
+#include <QWidget>
+
+namespace lumopet {
+namespace {
+
+// The boxes hold line breaks as LF; mail and the histories as CR LF.
+QString WithoutCr(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+
+}  // namespace
+
+template <class F>
+void SendRunner::onWindowThread(F f) {
+    OnWindowThread(*this, [this, f] {
+        if (!abandoned_) f();
+    });
+}
+
+// What the send shows, put on the window thread.
+class SendRunner::Host : public SendHost {
+public:
+    explicit Host(SendRunner& runner) : runner_(runner) {}
+
+    void setStatus(const QString& text) override {
+        runner_.onWindowThread([this, text] {
+            if (runner_.status_) runner_.status_->setText(text);
+        });
+    }
+    void showProgress(int number, int count) override {
+        setStatus(kSendingText + QStringLiteral("（%1／%2 通目）").arg(number).arg(count));
+    }
+    QString clockText() override { return ClockText(QDateTime::currentDateTime()); }
+    void setBodyText(const QString& body) override {
+        runner_.onWindowThread([this, body] { runner_.body_.setText(WithoutCr(body)); });
+    }
+    void showMessage(const QString& text, const QString& title) override {
+        runner_.onWindowThread([this, text, title] {
+            ShowMessage(&runner_.window_, {title.isEmpty() ? MessageKind::Notice : MessageKind::Error, text, title});
+        });
+    }
+
+private:
+    SendRunner& runner_;
+};
+
+SendRunner::SendRunner(QWidget& window, WindowDirectory& windows, QLabel* status, BodyBox body)
+    : QObject(&window), window_(window), windows_(windows), status_(status), body_(std::move(body)),
+      host_(std::make_unique<Host>(*this)) {}
+
+SendRunner::~SendRunner() {
+    if (!thread_) return;
+    abandoned_ = true;
+    // The end of the send is no news to a window that is going.
+    thread_->disconnect(this);
+    // The worker may be waiting for this thread to show something; this
+    // thread must serve it while it waits here, or neither goes on.
+    while (!thread_->wait(QDeadlineTimer(20))) QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    delete thread_;
+}
+
+void SendRunner::start(const SendRequest& request) {
+    if (thread_) return;
+    typedBody_ = body_.text();
+    windows_.HoldCommands(&window_, true);
+    holdControls(true);
+    Program& program = windows_.program();
+    thread_ = QThread::create([this, &program, request] { result_ = SendMail(program, request, *host_); });
+    connect(thread_, &QThread::finished, this, &SendRunner::done);
+    thread_->start();
+}
+
+void SendRunner::holdControls(bool hold) {
+    if (!hold) {
+        for (const QPointer<QWidget>& control : heldControls_)
+            if (control) control->setEnabled(true);
+        heldControls_.clear();
+        return;
+    }
+    // Nothing but the status line takes input while the messages go out.
+    for (QWidget* child : window_.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!child->isEnabled()) continue;
+        if (status_ && (child == status_ || child->isAncestorOf(status_))) continue;
+        child->setEnabled(false);
+        heldControls_.emplace_back(child);
+    }
+}
+
+void SendRunner::done() {
+    if (abandoned_) return;
+    thread_->deleteLater();
+    thread_ = nullptr;
+    holdControls(false);
+    windows_.HoldCommands(&window_, false);
+    const SendResult result = result_;
+    // Nothing the user wrote is lost: the body as it was typed, ready for a
+    // second try, which adds the fortune and the tag again.
+    if (!result.allSent()) body_.setText(typedBody_);
+    Q_EMIT finished(result);
+}
+
+}  // namespace lumopet

@@ -1,0 +1,94 @@
+#pragma once
+// One send from a window: the compose window and the reply window both hand
+// their request to this and wait for finished().
+//
+// The send runs on a worker so that the window stays painted; what it shows
+// (the status line, the body as it goes out, the "送信エラー" box) is put on
+// the window thread. Meanwhile the program takes no other command and the
+// window's own controls are disabled, all but the status line; they come
+// back before finished() is emitted. When not every message went out, the
+// body box gets back the text the user typed, without the fortune and tag
+// the send added, so that a second try starts from what was written.
+
+#include "mail/send_mail.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QThread;
+class QWidget;
+
+namespace lumopet {
+
+class WindowDirectory;
+
+class SendRunner : public QObject {
+    Q_OBJECT
+public:
+    // Reading and writing the body box, which is a plain or a rich text box
+    // depending on the window.
+    struct BodyBox {
+        std::function<QString()> text;
+        std::function<void(const QString&)> setText;
+    };
+
+    // window: whose controls are held, and the parent of the runner and of
+    // the message boxes. status may be null: then progress is not shown.
+    SendRunner(QWidget& window, WindowDirectory& windows, QLabel* status, BodyBox body);
+
+    template <class TextBox>
+    SendRunner(QWidget& window, WindowDirectory& windows, QLabel* status, TextBox* body)
+        : SendRunner(window, windows, status, boxOf(body)) {}
+
+    // Waits for a send still running: a worker must not outlive the
+    // program's values it reads.
+    ~SendRunner() override;
+
+    bool isRunning() const { return thread_ != nullptr; }
+
+    // Starts the send; does nothing while one is running.
+    void start(const SendRequest& request);
+
+Q_SIGNALS:
+    void finished(const lumopet::SendResult& result);
+
+private:
+    class Host;
+    friend class Host;
+
+    template <class TextBox>
+    static BodyBox boxOf(TextBox* box) {
+        QPointer<TextBox> guarded(box);
+        return {[guarded] { return guarded ? guarded->toPlainText() : QString(); },
+                [guarded](const QString& text) {
+                    if (guarded) guarded->setPlainText(text);
+                }};
+    }
+
+    // Runs f on the window thread unless the runner is being destroyed.
+    template <class F>
+    void onWindowThread(F f);
+    void holdControls(bool hold);
+    void done();
+
+    QWidget& window_;
+    WindowDirectory& windows_;
+    QPointer<QLabel> status_;
+    BodyBox body_;
+    std::unique_ptr<Host> host_;
+    QThread* thread_ = nullptr;
+    QString typedBody_;
+    SendResult result_;
+    std::vector<QPointer<QWidget>> heldControls_;
+    // Set by the destructor: what the worker still shows goes nowhere.
+    std::atomic<bool> abandoned_ = false;
+};
+
+}  // namespace lumopet

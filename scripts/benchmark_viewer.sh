@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Prints what the history viewer costs at the largest history: listing it
+# in the window, and deleting a message there compared with plain copies of
+# the file. Needs about 1 GB free in /tmp.
+#   scripts/benchmark_viewer.sh [rounds]   (default 3)
+# BUILD_DIR chooses the build tree (default build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${BUILD_DIR:-build}"
+# Brings the benchmark up to date with the sources, building only what it needs.
+if [[ ! -f "$build/build.ninja" ]]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$build" --target viewer_benchmark
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/^Mem:/ {print $2}') GB memory"
+echo "disk under /tmp: $(df -h /tmp | awk 'NR == 2 {print $1}')"
+QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/tests/viewer_benchmark" "${1:-3}"

@@ -1,0 +1,103 @@
+#include "viewer/history_view.h"
+
+#include "core/unique_fd.h"
+#include "store/fixed_record_file.h"
+#include "store/history_file.h"
+
+#include <QThreadPool>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace lumopet {
+namespace {
+
+// How the user's messages name a history file.
+constexpr RecordFileKind kHistoryKind{kHistoryRecordSize, record_layout::Live.offset, INT_MAX, u"履歴ファイル"};
+
+// A compaction that failed after the marking: the file is whole, and the
+// marked messages are still in it and in the list. The user must know that
+// they go at the next removal that works.
+Status compactMarked(const QString& file, const QString& rewriteCopy) {
+    // The compaction renames the new file over the old one, and the kernel
+    // frees the old file's blocks and cached pages (400 MB at most) when
+    // its last name and descriptor go: a descriptor held across the rename
+    // moves that work to a worker, after the new file is safely in place,
+    // instead of keeping the window waiting for it. (A crash frees it too.)
+    const int old = OpenRecordFile(file, O_RDONLY);
+    const Status compacted = Compact(file, rewriteCopy);
+    if (old >= 0) QThreadPool::globalInstance()->start([old] { ::close(old); });
+    if (compacted) return compacted;
+    return Failure{compacted.error() + QStringLiteral("\n削除の印を付けたメールは一覧に残り、次に削除ができたときに消えます。")};
+}
+
+}  // namespace
+
+Status CreateHistoryIfMissing(const QString& file) {
+    // O_CREAT without O_TRUNC: an existing history keeps every byte.
+    const UniqueFd fd(OpenRecordFile(file, O_RDONLY | O_CREAT));
+    if (!fd.ok()) return RecordReadFailure(kHistoryKind, file, errno);
+    return success();
+}
+
+Result<HistoryView> ReadHistoryView(const QString& file) {
+    // ReadListing takes a file it cannot open for an empty one; opening it
+    // here first tells the two apart.
+    const Status there = CreateHistoryIfMissing(file);
+    if (!there) return Failure{there.error()};
+
+    HistoryView view;
+    std::vector<HistoryListEntry> listing = ReadListing(file);
+    view.rows.reserve(listing.size());
+    for (HistoryListEntry& entry : listing)
+        view.rows.push_back({std::move(entry.Subject), std::move(entry.Column2), std::move(entry.Column3)});
+    if (view.rows.empty()) return view;
+
+    Result<HistoryRecord> last = ReadRecord(file, static_cast<int>(view.rows.size()));
+    if (!last) return Failure{last.error()};
+    view.last = std::move(last.value());
+    return view;
+}
+
+Status DeleteHistoryRecord(const QString& file, const QString& rewriteCopy, int n, const HistoryRecord& shown) {
+    const Status marked = MarkDeleted(file, n, shown);
+    if (!marked) return marked;
+    return compactMarked(file, rewriteCopy);
+}
+
+Status DeleteAllHistoryRecords(const QString& file, const QString& rewriteCopy) {
+    const std::vector<HistoryListEntry> listing = ReadListing(file);
+    int marked = 0;
+    Status marking = success();
+    for (const HistoryListEntry& entry : listing) {
+        HistoryRecord columns;
+        columns.Subject = entry.Subject;
+        columns.Column2 = entry.Column2;
+        columns.Column3 = entry.Column3;
+        marking = MarkDeleted(file, marked + 1, columns);
+        if (!marking) break;
+        ++marked;
+    }
+    if (marked == 0 && !marking) return marking;
+    const Status compacted = compactMarked(file, rewriteCopy);
+    if (!marking) return compacted ? marking : Failure{marking.error() + u'\n' + compacted.error()};
+    return compacted;
+}
+
+QString EditorText(QStringView body) {
+    QString text;
+    text.reserve(body.size());
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        if (body[i] != u'\r') {
+            text += body[i];
+            continue;
+        }
+        text += u'\n';
+        if (i + 1 < body.size() && body[i + 1] == u'\n') ++i;
+    }
+    return text;
+}
+
+}  // namespace lumopet

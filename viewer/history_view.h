@@ -1,0 +1,54 @@
+#pragma once
+// What the history viewer does to a history file, without a widget in
+// sight: read what its list shows, remove one message or all of them, and
+// the small text rules of its boxes.
+//
+// A removal marks and then compacts through the history files' own
+// rewrite, which builds the new file beside the old one and renames it
+// over it: whatever fails, the old file is whole and no live record is
+// lost. A record that got marked but not compacted stays in the file (and
+// in the list) until the next compaction, which the user asked for anyway.
+
+#include "core/result.h"
+#include "core/viewer_data.h"
+#include "store/history_record.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+#include <vector>
+
+namespace lumopet {
+
+// A history as the viewer lists it: row i is record i + 1, marked records
+// included, so that a row number is always a record number.
+struct HistoryView {
+    std::vector<ViewerRow> rows;
+    // The last record, read whole: the fields and the editor show it.
+    std::optional<HistoryRecord> last;
+};
+
+// Reads the three columns of every record and the last record whole; no
+// other body is touched. A missing history is created empty (its folder
+// must exist), as the list has always done. A history that exists but
+// cannot be read is reported, and never replaced.
+Result<HistoryView> ReadHistoryView(const QString& file);
+
+// Removes record n. shown is what the user saw of it (its Subject, Column2
+// and Column3 must still be record n's, or nothing is removed).
+Status DeleteHistoryRecord(const QString& file, const QString& rewriteCopy, int n, const HistoryRecord& shown);
+
+// Removes every record. On a failure part way, the records already marked
+// are still compacted away (the user asked for them to go), and the failure
+// is returned; the others stay.
+Status DeleteAllHistoryRecords(const QString& file, const QString& rewriteCopy);
+
+// Creates the history when it is missing; an existing one is left alone.
+Status CreateHistoryIfMissing(const QString& file);
+
+// A record's body (CR LF) the way a text box holds it (LF); a lone CR is a
+// line break too.
+QString EditorText(QStringView body);
+
+}  // namespace lumopet
