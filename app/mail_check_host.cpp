@@ -29,7 +29,11 @@ void WindowMailCheckHost::showIdPassForm() {
 }
 
 void WindowMailCheckHost::clearViewerList() {
-    OnWindowThread(windows_.mainForm(), [this] { windows_.program().viewer.rows.clear(); });
+    OnWindowThread(windows_.mainForm(), [this] {
+        ViewerData& viewer = windows_.program().viewer;
+        viewer.rows.clear();
+        ++viewer.listedChecks;
+    });
 }
 
 void WindowMailCheckHost::addViewerRow(const QString& subject, const QString& from, const QString& date) {

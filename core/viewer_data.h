@@ -21,6 +21,9 @@ struct ViewerData {
     // The Body of the received-history record read or stored last: the
     // viewer reads it, a mail check stores it, the reply window pastes it.
     QString receivedRecordBody;
+    // How many mail checks have emptied the list: the viewer takes the
+    // rows again after each, even when they look the same as before.
+    int listedChecks = 0;
 };
 
 }  // namespace lumopet

@@ -31,6 +31,11 @@ MessageAnswer ShowMessage(QWidget* parent, const MessageRequest& request) {
     case MessageKind::Warning:
         QMessageBox::warning(parent, title, request.text);
         return MessageAnswer::Ok;
+    case MessageKind::RetryWarning:
+        return QMessageBox::warning(parent, title, request.text, QMessageBox::Ok | QMessageBox::Cancel) ==
+                       QMessageBox::Ok
+                   ? MessageAnswer::Ok
+                   : MessageAnswer::Cancel;
     case MessageKind::Notice:
         QMessageBox::information(parent, title, request.text);
         return MessageAnswer::Ok;

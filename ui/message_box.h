@@ -11,8 +11,9 @@ class QWidget;
 
 namespace lumopet {
 
-enum class MessageKind { Notice, Warning, Question, Error };
-enum class MessageAnswer { Ok, Yes, No };
+// RetryWarning: the exclamation icon with OK (try again) and Cancel.
+enum class MessageKind { Notice, Warning, RetryWarning, Question, Error };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
 
 struct MessageRequest {
     MessageKind kind;

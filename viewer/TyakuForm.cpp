@@ -240,11 +240,10 @@ void TyakuForm::Form_Load() {
 }
 
 void TyakuForm::runLoadStep(const std::function<Status()>& step) {
-    // OK offers the step again, Cancel goes on without it. The message
-    // helper has no OK-and-Cancel box: its Yes and No stand for them. The
-    // box says what went wrong, where it used to say nothing at all.
+    // OK offers the step again, Cancel goes on without it. The box says
+    // what went wrong, where it used to say nothing at all.
     for (Status done = step(); !done; done = step()) {
-        if (ShowMessage(this, {MessageKind::Question, done.error(), kLoadErrorTitle}) != MessageAnswer::Yes) return;
+        if (ShowMessage(this, {MessageKind::RetryWarning, done.error(), kLoadErrorTitle}) != MessageAnswer::Ok) return;
     }
 }
 
@@ -493,7 +492,8 @@ void TyakuForm::Command3_Click() {
 
 void TyakuForm::ShowCheckedMail() {
     const ViewerData& checked = program_.viewer;
-    if (!sameRows(checked.rows, checkedRows_)) {
+    if (checked.listedChecks != checkedChecks_ || !sameRows(checked.rows, checkedRows_)) {
+        checkedChecks_ = checked.listedChecks;
         checkedRows_ = checked.rows;
         model_->setRows(checked.rows);
         listIsHistory_ = false;

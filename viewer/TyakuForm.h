@@ -136,6 +136,7 @@ private:
     int recordBufferNumber_ = 0;
     // What this window last took from the mail check's data.
     std::vector<ViewerRow> checkedRows_;
+    int checkedChecks_ = 0;
     QString checkedSubject_, checkedFrom_, checkedDate_, checkedBody_;
 };
 

@@ -565,12 +565,13 @@ TEST_F(TyakuFormTest, AFailingLoadStepIsOfferedAgainUntilCancelled) {
     int asked = 0;
     SetMessageAnswerer([&](const MessageRequest& request) {
         messages.push_back(request);
-        return ++asked < 3 ? MessageAnswer::Yes : MessageAnswer::No;
+        return ++asked < 3 ? MessageAnswer::Ok : MessageAnswer::Cancel;
     });
     form = std::make_unique<TyakuForm>(windows);
     form->Form_Load();
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[0].title, QStringLiteral("ルモペット  Form_LoadError"));
+    EXPECT_EQ(messages[0].kind, MessageKind::RetryWarning);
     // The steps after it still ran.
     EXPECT_TRUE(form->rtfEd->isVisibleTo(form.get()));
     EXPECT_FALSE(EditorModule::Instance().DocumentDirty);
@@ -623,6 +624,13 @@ TEST_F(TyakuFormTest, AMailCheckShowsItsRowsWhenTheWindowComesBack) {
     form->setEnabled(false);
     form->setEnabled(true);
     EXPECT_EQ(listedSubjects(), subjects({1, 2, 3}));
+    // A second check that finds nothing empties the list again, though its
+    // rows look the same as the first one's.
+    form->setEnabled(false);
+    program.viewer.rows.clear();
+    ++program.viewer.listedChecks;
+    form->setEnabled(true);
+    EXPECT_EQ(listedSubjects(), QStringList{});
 }
 
 TEST_F(TyakuFormTest, AWindowMadeAfterACheckStartsAsTheCheckLeftIt) {
