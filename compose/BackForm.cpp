@@ -46,13 +46,6 @@ constexpr int kStatusLeft = 4320;
 
 const QColor kLightGrey(0xE0, 0xE0, 0xE0);
 
-QPushButton* button(const QString& caption, QWidget* parent, const QRect& geometry) {
-    auto* made = new QPushButton(caption, parent);
-    made->setGeometry(geometry);
-    made->setAutoDefault(false);
-    return made;
-}
-
 }  // namespace
 
 ReplyLayout LayOutReply(int outerWidth, int outerHeight) {
@@ -102,9 +95,9 @@ QRect BackForm::place(int left, int top, int width, int height) const {
 int BackForm::toTwips(int pixels) const { return qRound(pixels * 1440.0 / logicalDpiY()); }
 
 void BackForm::buildControls() {
-    Command2 = button(QStringLiteral("送信"), this, place(120, 120, 1215, 375));
-    Command3 = button(QStringLiteral("送信中止"), this, place(1560, 120, 1215, 375));
-    Command4 = button(QStringLiteral("本文に貼付"), this, place(3000, 120, 1215, 375));
+    Command2 = PlacedButton(QStringLiteral("送信"), this, place(120, 120, 1215, 375));
+    Command3 = PlacedButton(QStringLiteral("送信中止"), this, place(1560, 120, 1215, 375));
+    Command4 = PlacedButton(QStringLiteral("本文に貼付"), this, place(3000, 120, 1215, 375));
 
     StatusLabel = new QLabel(this);
     StatusLabel->setWordWrap(true);
@@ -140,9 +133,9 @@ void BackForm::buildControls() {
     List2 = new QListWidget(this);
     List2->setGeometry(place(kBoxLeft, kAttachTop, 3975, 1860));
 
-    AttachCommand = button(QStringLiteral("添付"), this, place(0, kAttachTop, kAttachCommandWidth, kRowHeight));
-    Command9 = button(QStringLiteral("追加"), this, place(0, kAttachTop, kAttachButtonWidth, kRowHeight));
-    Command10 = button(QStringLiteral("取り消し"), this, place(0, kAttachTop, kAttachButtonWidth, kRowHeight));
+    AttachCommand = PlacedButton(QStringLiteral("添付"), this, place(0, kAttachTop, kAttachCommandWidth, kRowHeight));
+    Command9 = PlacedButton(QStringLiteral("追加"), this, place(0, kAttachTop, kAttachButtonWidth, kRowHeight));
+    Command10 = PlacedButton(QStringLiteral("取り消し"), this, place(0, kAttachTop, kAttachButtonWidth, kRowHeight));
     QPalette red = Command10->palette();
     // Red while it can be clicked; greyed like the others when it cannot.
     red.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);

@@ -62,13 +62,6 @@ QLabel* plainLabel(const QString& text, QWidget* parent, const QRect& geometry) 
     return label;
 }
 
-QPushButton* button(const QString& caption, QWidget* parent, const QRect& geometry) {
-    auto* made = new QPushButton(caption, parent);
-    made->setGeometry(geometry);
-    made->setAutoDefault(false);
-    return made;
-}
-
 QPlainTextEdit* textBox(QWidget* parent, const QRect& geometry) {
     auto* box = new QPlainTextEdit(parent);
     box->setGeometry(geometry);
@@ -102,13 +95,13 @@ QRect WriteForm::place(int left, int top, int width, int height) const {
 }
 
 void WriteForm::buildControls() {
-    Command1 = button(QStringLiteral("送信"), this, place(240, 120, 1335, 375));
-    Command3 = button(QStringLiteral("送信中止"), this, place(240, 600, 1335, 375));
-    Command4 = button(QStringLiteral("アドレス帳"), this, place(1800, 120, 1335, 375));
-    Command5 = button(QStringLiteral("本文に貼付"), this, place(1800, 600, 1335, 375));
-    Command6 = button(QStringLiteral("元のサイズ"), this, place(3360, 120, 1335, 375));
-    Command7 = button(QStringLiteral("宛先に貼付"), this, place(3360, 600, 1335, 375));
-    Command11 = button(QStringLiteral("クリア"), this, place(4920, 120, 1335, 375));
+    Command1 = PlacedButton(QStringLiteral("送信"), this, place(240, 120, 1335, 375));
+    Command3 = PlacedButton(QStringLiteral("送信中止"), this, place(240, 600, 1335, 375));
+    Command4 = PlacedButton(QStringLiteral("アドレス帳"), this, place(1800, 120, 1335, 375));
+    Command5 = PlacedButton(QStringLiteral("本文に貼付"), this, place(1800, 600, 1335, 375));
+    Command6 = PlacedButton(QStringLiteral("元のサイズ"), this, place(3360, 120, 1335, 375));
+    Command7 = PlacedButton(QStringLiteral("宛先に貼付"), this, place(3360, 600, 1335, 375));
+    Command11 = PlacedButton(QStringLiteral("クリア"), this, place(4920, 120, 1335, 375));
 
     Text2 = new QLineEdit(this);
     Text2->setGeometry(place(3360, 1080, 3255, 270));
@@ -155,9 +148,9 @@ void WriteForm::buildControls() {
     Combo1->installEventFilter(this);
     Combo1->lineEdit()->installEventFilter(this);
 
-    AttachCommand = button(QStringLiteral("添付File"), this, place(240, 3480, 855, 300));
-    Command9 = button(QStringLiteral("追加"), this, place(1080, 3480, 855, 300));
-    Command10 = button(QStringLiteral("取り消し"), this, place(1920, 3480, 855, 300));
+    AttachCommand = PlacedButton(QStringLiteral("添付File"), this, place(240, 3480, 855, 300));
+    Command9 = PlacedButton(QStringLiteral("追加"), this, place(1080, 3480, 855, 300));
+    Command10 = PlacedButton(QStringLiteral("取り消し"), this, place(1920, 3480, 855, 300));
     QPalette red = Command10->palette();
     // Red while it can be clicked; greyed like the others when it cannot.
     red.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);
@@ -198,7 +191,7 @@ void WriteForm::buildControls() {
     Label7->setGeometry(place(60, 45, 6375, 285));
     Label7->installEventFilter(this);
 
-    Command2 = button(QStringLiteral("貼付け"), this, place(720, 7995, 855, 375));
+    Command2 = PlacedButton(QStringLiteral("貼付け"), this, place(720, 7995, 855, 375));
     Text4 = new QLineEdit(this);
     Text4->setGeometry(place(1560, 7995, 2295, 375));
 

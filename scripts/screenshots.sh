@@ -46,6 +46,30 @@ printf 'SMTP=127.0.0.1:%s\r\nPOP3=localhost\r\nMAIL=user@localhost\r\nAPOP=0\r\n
 mkdir -p "$home/★MailData"
 printf '[EXEINI]\r\nNAME1=1\r\nNAME2=1\r\nNAME3=0\r\nNAME4=0\r\nNAME5=0\r\n' >"$home/★MailData/CharaData.ini"
 printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\nNAME3=1\r\n' >"$home/★MailData/iniIdPass.ini"
+# Received and sent mail in the histories, as 12284-byte CP932 records, and
+# a text file for the editor's 新規作成 to open.
+/usr/bin/python3 - "$home/★MailData" <<'PY'
+import sys
+def record(subject, column2, column3, body):
+    out = bytearray(b" " * 12284)
+    for offset, size, text in ((0, 100, subject), (100, 90, column2), (190, 90, column3), (280, 12000, body)):
+        data = text.encode("cp932")[:size]
+        out[offset:offset + len(data)] = data
+    out[12280:12284] = b"\r\n\x01\x00"
+    return bytes(out)
+received = [("お知らせ", "info@example.jp", "2026/12/01  9:15:00", "来週の予定をお知らせします。"),
+            ("Re:  資料の件", "bob@localhost", "2026/12/05  18:02:41", "資料ありがとうございました。\r\n確かに受け取りました。"),
+            ("三の気分で", "hanako@example.jp", "2026/12/07  21:30:05",
+             "こんばんは。\r\n今日はいい一日でした。\r\n\r\n\r\n\r\nLumopet（③の選択）")]
+sent = [("資料の件", "2026/12/04  10:00:12", "bob@localhost", "資料を添付します。"),
+        ("忘年会", "2026/12/06  12:30:00", "hanako@example.jp", "忘年会の場所が決まりました。")]
+for name, rows in (("srndata2.data", received), ("srndata5.data", sent)):
+    with open(f"{sys.argv[1]}/{name}", "wb") as history:
+        for row in rows:
+            history.write(record(*row))
+PY
+printf 'メモ\r\n買い物：牛乳、卵\r\n' | iconv -f UTF-8 -t CP932 >"$home/新規作成.TXT"
+
 # Three entries in the address book, as 124-byte CP932 records.
 /usr/bin/python3 - "$home/★MailData/Srndata20.data" <<'PY'
 import sys
@@ -59,11 +83,25 @@ PY
 
 # Clicks at a point given in pixels inside a window.
 click_in() {
+    # No window manager stacks the windows: bring the one clicked to the top.
+    xdotool windowraise "$1"
     eval "$(xdotool getwindowgeometry --shell "$1")"
     xdotool mousemove $((X + $2)) $((Y + $3)) click 1
     sleep 0.4
 }
-find_window() { timeout 5 xdotool search --sync --onlyvisible --name "$1" | head -n 1; }
+# Saves the window of that name as out/FILE.
+shot() {
+    local found
+    found=$(find_window "$1")
+    import -window "$found" "$out/$2"
+}
+find_window() {
+    local found
+    found=$(timeout 5 xdotool search --sync --onlyvisible --name "$1" | head -n 1)
+    # import would wait for a click on an empty id: stop here instead.
+    [[ -n "$found" ]] || { echo "No window named $1" >&2; exit 1; }
+    echo "$found"
+}
 
 LUMOPET_HOME="$home" build/lumopet &
 program=$!
@@ -81,9 +119,9 @@ click_in "$window" 460 150
 settings=$(find_window '^設定$')
 import -window "$settings" "$out/settings.png"
 click_in "$settings" 112 15
-import -window "$(find_window '^ID,PASS$')" "$out/id_pass.png"
+shot '^ID,PASS$' id_pass.png
 click_in "$settings" 208 15
-import -window "$(find_window 'サーバー設定')" "$out/servers.png"
+shot 'サーバー設定' servers.png
 click_in "$(find_window 'サーバー設定')" 154 180   # 中止
 click_in "$(find_window '^ID,PASS$')" 152 102   # Cancel
 
@@ -104,9 +142,30 @@ import -window root "$out/desktop.png"
 
 # The address book: the hot-spot アドレス帳.
 click_in "$window" 450 103
-import -window "$(find_window '^アドレス帳$')" "$out/address_book.png"
+shot '^アドレス帳$' address_book.png
 xdotool windowclose "$(find_window '^アドレス帳$')" 2>/dev/null || xdotool key --window "$(find_window '^アドレス帳$')" alt+F4
 sleep 0.3
+
+# The histories: 着信履歴 and 送信履歴 on the main window. Inside the
+# viewer (pixels below its menu bar): the toolbar, the buttons, row 2.
+viewer_toolbar_y=38 viewer_buttons_y=75 viewer_row2_y=137
+click_in "$window" 75 210
+viewer=$(find_window '^着信履歴$')
+eval "$(xdotool getwindowgeometry --shell "$viewer")"
+import -window "$viewer" "$out/viewer_received.png"
+click_in "$window" 85 259
+viewer=$(find_window '^送信履歴$')
+import -window "$viewer" "$out/viewer_sent.png"
+# The reply window: the received history, its second row, 返事を出す.
+click_in "$window" 75 210
+viewer=$(find_window '^着信履歴$')
+click_in "$viewer" 60 "$viewer_row2_y"
+click_in "$viewer" 280 "$viewer_buttons_y"
+shot '^返事を書く$' reply.png
+xdotool windowclose "$(find_window '^返事を書く$')" 2>/dev/null || true
+# The editor: 新規作成 on the toolbar opens the note left in the program folder.
+click_in "$viewer" 12 "$viewer_toolbar_y"
+import -window "$viewer" "$out/editor.png"
 
 # The compose window in its three sizes: as it opens, with the address
 # panel, and in the hidden mode ("kobu", then a double click on the status

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QStringList>
 #include <QWidget>
@@ -14,6 +15,15 @@ inline void ShowInPlaceOf(QWidget* toShow, QWidget* toHide) {
     toShow->move(toHide->pos());
     toShow->show();
     toHide->hide();
+}
+
+// A push button at its place that does not take Enter for itself: the
+// windows have no default button.
+inline QPushButton* PlacedButton(const QString& caption, QWidget* parent, const QRect& geometry) {
+    auto* made = new QPushButton(caption, parent);
+    made->setGeometry(geometry);
+    made->setAutoDefault(false);
+    return made;
 }
 
 // Centres the window, frame and all, on the screen it is on.

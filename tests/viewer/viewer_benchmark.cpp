@@ -11,6 +11,7 @@
 #include "core/program.h"
 #include "store/history_file.h"
 #include "tests/support/fake_windows.h"
+#include "tests/support/history_bench.h"
 #include "ui/message_box.h"
 #include "viewer/TyakuForm.h"
 
@@ -34,81 +35,7 @@
 namespace {
 
 using namespace lumopet;
-
-constexpr int kRecords = 32766;
-
-double now() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// Removed on the way out whatever happens: it holds up to 800 MB.
-QString scratchFolder;
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "viewer_benchmark: %s\n", what);
-    if (!scratchFolder.isEmpty()) QDir(scratchFolder).removeRecursively();
-    std::exit(1);
-}
-
-// Mail as it comes: Japanese subjects and senders, bodies of a few KB.
-void writeHistory(const QString& file) {
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) fail("cannot create the history");
-    QByteArray block;
-    for (int n = 1; n <= kRecords; ++n) {
-        const HistoryRecord record{QStringLiteral("【お知らせ】第%1号 メールマガジン").arg(n),
-                                   QStringLiteral("山田 太郎 <taro%1@example.jp>").arg(n % 97),
-                                   QStringLiteral("2026/12/07 12:%1").arg(n % 60, 2, 10, QChar(u'0')),
-                                   QStringLiteral("いつもご利用ありがとうございます。\r\n").repeated(20 + n % 40), 1};
-        block += EncodeRecord(record, History::Received);
-        if (block.size() >= 512 * kHistoryRecordSize || n == kRecords) {
-            if (out.write(block) != block.size()) fail("cannot write the history");
-            block.clear();
-        }
-    }
-}
-
-// Flushes the file and drops it from the page cache: the next read comes
-// from the disk, as after a fresh start of the machine.
-void evict(const QString& file) {
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY);
-    if (fd < 0) fail("cannot open the history");
-    ::fdatasync(fd);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    ::close(fd);
-}
-
-void warmUp(const QString& file) {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly)) fail("cannot open the history");
-    while (!in.read(8 << 20).isEmpty()) {
-    }
-}
-
-// The whole file copied in large blocks; flushed to disk when asked, as a
-// compaction must be.
-double timeCopy(const QString& from, const QString& to, bool flushed) {
-    ::sync();
-    const double start = now();
-    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY);
-    const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0) fail("cannot copy");
-    std::vector<char> buffer(8 << 20);
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0) fail("cannot read for the copy");
-        if (got == 0) break;
-        if (::write(out, buffer.data(), static_cast<size_t>(got)) != got) fail("cannot write the copy");
-    }
-    if (flushed) ::fsync(out);
-    ::close(in);
-    ::close(out);
-    const double seconds = now() - start;
-    QFile::remove(to);
-    return seconds;
-}
+using namespace lumopet::bench;
 
 // The list as the user gets it: filled, and the window painted.
 double timeListing(TyakuForm& form, int expectedRows) {
@@ -142,6 +69,7 @@ double timeDeletion(TyakuForm& form, int n) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    programName = "viewer_benchmark";
     const int rounds = std::max(1, argc > 1 ? std::atoi(argv[1]) : 3);
 
     char folderName[] = "/tmp/lumopet-viewer-XXXXXX";
@@ -174,7 +102,7 @@ int main(int argc, char** argv) {
     // machine: every timed step that writes starts after an untimed copy.
     const auto settle = [&] {
         warmUp(file);
-        timeCopy(file, scratch, false);
+        timeCopy(file, scratch, Copy::Plain);
     };
     int rows = kRecords;
     for (int round = 0; round < rounds; ++round) {
@@ -182,9 +110,9 @@ int main(int argc, char** argv) {
         cold.push_back(timeListing(form, rows));
         warm.push_back(timeListing(form, rows));
         settle();
-        plain.push_back(timeCopy(file, scratch, false));
+        plain.push_back(timeCopy(file, scratch, Copy::Plain));
         settle();
-        flushed.push_back(timeCopy(file, scratch, true));
+        flushed.push_back(timeCopy(file, scratch, Copy::Flushed));
         settle();
         deletion.push_back(timeDeletion(form, rows / 2));
         --rows;
