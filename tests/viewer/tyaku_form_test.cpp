@@ -504,7 +504,7 @@ TEST_P(ResizeTest, PlacesTheControlsByTheOuterSize) {
                                   form->Text8->x(),       form->Text9->x(),       form->Text7->width(),
                                   form->Text8->width(),   form->Text9->width(),   form->Picture1->width()};
     EXPECT_EQ(got, c.expected);
-    EXPECT_EQ(list.y(), 72);     // the design top, 1080
+    EXPECT_EQ(list.y(), 72);     // the top as laid out, 1080 twips
     EXPECT_EQ(editor.x(), 1);    // 20 twips since the load
     EXPECT_EQ(form->Text7->x(), 1);
 }
