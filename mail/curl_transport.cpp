@@ -203,6 +203,26 @@ public:
         return sizes;
     }
 
+    lumopet::Result<std::vector<QString>> uniqueIds() override {
+        // UIDL without a number: one "number uidl" line per message, read
+        // like LIST's. A server without the command answers -ERR.
+        const auto listed = perform(QString(), "UIDL", false);
+        if (!listed) return Failure{listed.error()};
+        std::vector<QString> uidls;
+        for (const QByteArray& line : exchange_.data.split('\n')) {
+            const QList<QByteArray> fields = line.trimmed().split(' ');
+            if (fields.size() < 2) continue;
+            bool ok = false;
+            const int number = fields[0].toInt(&ok);
+            // Numbers come in order from 1; anything else is not a listing
+            // we can trust to name the right message.
+            if (!ok || number != static_cast<int>(uidls.size()) + 1)
+                return Failure{QStringLiteral("UIDL の応答を解釈できません。")};
+            uidls.push_back(QString::fromLatin1(fields[1]));
+        }
+        return uidls;
+    }
+
     lumopet::Result<QByteArray> retrieve(int number) override {
         const auto done = perform(QString::number(number), nullptr, false);
         if (!done) return Failure{done.error()};

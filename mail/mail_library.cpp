@@ -19,6 +19,8 @@ constexpr int kTextBufferOption = 1;
 struct Session {
     std::unique_ptr<mail::Pop3Session> pop3;
     std::vector<qint64> sizes;
+    // Empty when the server gave none.
+    std::vector<QString> uidls;
     int fetchedNumber = 0;
     mail::DecodedMessage fetched;
 };
@@ -155,7 +157,26 @@ int NMailPop3Authenticate(int handle, const QString& id, const QString& password
         auto sizes = session.pop3->login(id, password, apop != 0);
         if (!sizes) return fail(s, sizes.error(), kMailFailed);
         session.sizes = std::move(sizes.value());
+        session.uidls.clear();
         return static_cast<int>(session.sizes.size());
+    });
+}
+
+int NMailPop3GetUidls(int handle, QStringList& uidls) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        uidls.clear();
+        // Asked only by the mail check: a POP3 login before SMTP has no use
+        // for them. A listing that does not match the messages names
+        // nothing reliably.
+        if (session.uidls.empty() && !session.sizes.empty()) {
+            auto listed = session.pop3->uniqueIds();
+            if (!listed) return fail(s, listed.error(), kNoConnection);
+            if (listed.value().size() != session.sizes.size())
+                return fail(s, QStringLiteral("サーバーの UIDL の数がメッセージの数と合いません。"), kNoConnection);
+            session.uidls = std::move(listed.value());
+        }
+        for (const QString& uidl : session.uidls) uidls.append(uidl);
+        return static_cast<int>(uidls.size());
     });
 }
 
@@ -209,6 +230,16 @@ int NMailPop3DeleteMail(int handle, int number) {
         // with a failed fetch, the server keeps the mail.
         if (session.fetchedNumber != number)
             return fail(s, QStringLiteral("メッセージ %1 は受信できていないため、サーバーから削除しません。").arg(number),
+                        kMailFailed);
+        const auto removed = session.pop3->remove(number);
+        return removed ? 0 : fail(s, removed.error(), kMailFailed);
+    });
+}
+
+int NMailPop3DeleteStoredMail(int handle, int number) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        if (number < 1 || number > static_cast<int>(session.uidls.size()))
+            return fail(s, QStringLiteral("メッセージ %1 の UIDL が分からないため、サーバーから削除しません。").arg(number),
                         kMailFailed);
         const auto removed = session.pop3->remove(number);
         return removed ? 0 : fail(s, removed.error(), kMailFailed);

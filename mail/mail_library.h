@@ -15,6 +15,7 @@
 #include "mail/mail_transport.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -56,6 +57,12 @@ int NMailPop3Connect(const QString& server);
 // fails.
 int NMailPop3Authenticate(int handle, const QString& id, const QString& password, int apop);
 
+// The UIDL of each waiting message, message 1 first, into uidls; returns
+// their number, or -1 when the server gives none (no UIDL command, or a
+// listing that does not match the messages). Call after
+// NMailPop3Authenticate; it asks the server once per session.
+int NMailPop3GetUidls(int handle, QStringList& uidls);
+
 // Fetches message number (from 1) and fills the four texts.
 int NMailPop3GetMailStatus(int handle, int number, MailTexts& texts, int reserved);
 
@@ -81,6 +88,11 @@ int NMailAttachmentFileClose(int reserved);
 // Marks message number for deletion: the server deletes it when the
 // session closes.
 int NMailPop3DeleteMail(int handle, int number);
+
+// Marks message number for deletion without fetching it: for a message
+// whose UIDL shows that an earlier check stored it and died before its
+// deletion took effect. Fails when the server gave no UIDLs.
+int NMailPop3DeleteStoredMail(int handle, int number);
 
 // Takes back the deletions of this session (RSET), for when what was
 // fetched could not be made safe on disk.

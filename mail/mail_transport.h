@@ -28,6 +28,10 @@ public:
     // Logs in (APOP when asked, else what the server offers) and lists the
     // mailbox: the size in bytes of each message, message 1 first.
     virtual lumopet::Result<std::vector<qint64>> login(const QString& user, const QString& password, bool apop) = 0;
+    // The UIDL of each message, message 1 first (RFC 1939 UIDL). Fails when
+    // the server has no UIDL command; nothing else in the session depends
+    // on it.
+    virtual lumopet::Result<std::vector<QString>> uniqueIds() = 0;
     // The whole message as the server holds it.
     virtual lumopet::Result<QByteArray> retrieve(int number) = 0;
     // Marks the message for deletion; the server deletes it at quit().

@@ -8,8 +8,11 @@
 #include "mail/mail_library.h"
 #include "mail/mood_tags.h"
 #include "store/history_file.h"
+#include "store/stored_uidls.h"
 
 #include <QFile>
+#include <QSet>
+#include <QStringList>
 
 namespace lumopet {
 namespace {
@@ -37,9 +40,50 @@ QString passThroughWorkFile(const QString& path, const MailTexts& texts, const Q
 
 enum class Outcome { Stored, Stop };
 
+// What this check knows of the messages already in the history: the UIDLs
+// of those an earlier check stored but did not get deleted (it was killed
+// before its QUIT). Tracking is off when the server gives no UIDLs or the
+// file cannot be used: then every message is stored, as it always was, and
+// a crash costs a second copy rather than a message.
+struct StoredMessages {
+    bool tracking = false;
+    QString file;
+    QString history;
+    QStringList listed;   // the server's UIDL of each message
+    QSet<QString> uidls;  // those whose record is in the history
+
+    QString uidlOf(int n) const { return n >= 1 && n <= listed.size() ? listed[n - 1] : QString(); }
+    bool isStored(int n) const { return tracking && uidls.contains(uidlOf(n)); }
+};
+
+// Reads the UIDLs of stored messages, forgets those the server no longer
+// lists, and writes the file back settled before anything new is noted in it.
+StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int handle) {
+    StoredMessages stored;
+    stored.file = StoredUidlsPath(program.paths);
+    stored.history = HistoryPath(program.paths, History::Received);
+    if (NMailPop3GetUidls(handle, stored.listed) < 0) return stored;
+    auto known = ReadStoredUidls(stored.file, stored.history);
+    if (!known) {
+        host.showMessage(known.error() + QStringLiteral("\nメールは受信しますが、前回中断した受信のメールが二重に保存されることがあります。"),
+                         kErrorTitle);
+        return stored;
+    }
+    const QSet<QString> listed(stored.listed.begin(), stored.listed.end());
+    stored.uidls = known.value() & listed;
+    if (const Status written = WriteStoredUidls(stored.file, stored.uidls); !written) {
+        host.showMessage(written.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
+                         kErrorTitle);
+        return stored;
+    }
+    stored.tracking = true;
+    return stored;
+}
+
 // One message, number n: fetched, its attachments saved, listed, stored,
 // and marked for deletion.
-Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, MailCheckResult& result) {
+Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, MailCheckResult& result,
+                       StoredMessages& known) {
     MailTexts texts;
     QString body;
     NMailPop3GetMailStatus(handle, n, texts, 0);
@@ -70,6 +114,17 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     if (hasAttachmentWord) shown += QStringLiteral("\r\n") + kAttachmentMailText;
     host.showInViewer(CutAtNul(texts.subject), CutAtNul(texts.date), CutAtNul(texts.from), shown);
 
+    // The UIDL goes in first: there must be no moment at which the record
+    // is on disk and the next check cannot tell.
+    const QString uidl = known.uidlOf(n);
+    const bool noted = known.tracking && IsUsableUidl(uidl);
+    if (noted) {
+        if (const Status note = NoteUidlBeforeStoring(known.file, uidl, known.history); !note) {
+            known.tracking = false;
+            host.showMessage(note.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
+                             kErrorTitle);
+        }
+    }
     const auto stored = AppendRecord(HistoryPath(program.paths, History::Received),
                                      HistoryRecord{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), shown},
                                      History::Received);
@@ -79,6 +134,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
                          kErrorTitle);
         return Outcome::Stop;
     }
+    if (noted && known.tracking) known.uidls.insert(uidl);
     ++result.MailCount;
     result.MoodTag = moodTag;
     NMailPop3DeleteMail(handle, n);
@@ -94,7 +150,13 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
 
     const int handle = NMailPop3Connect(values.Pop3Server);
     host.setHelpLine(kCheckingText);
-    if (handle == -1) return result;
+    if (handle == -1) {
+        // The layer's text names the server and what failed: without it a
+        // wrong server name looks like an empty mailbox.
+        host.showMessage(LastMailError(), kErrorTitle);
+        result.ConnectionFailed = true;
+        return result;
+    }
 
     LoadAccountValues(program);
     host.setAccountTexts(values.UserId, values.UserPassword);
@@ -107,19 +169,38 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
             host.showMessage(LastMailError(), kErrorTitle);
             result.MailCount = waiting;
         }
+        StoredMessages known;
+        if (waiting >= 0) known = openStoredMessages(program, host, handle);
         for (int n = 1; n <= waiting; ++n) {
             host.showProgress(n, waiting);
-            if (processMessage(program, host, handle, n, result) == Outcome::Stop) break;
+            if (known.isStored(n)) {
+                // Stored by a check that died before its QUIT: only the
+                // deletion is left to do.
+                NMailPop3DeleteStoredMail(handle, n);
+                continue;
+            }
+            if (processMessage(program, host, handle, n, result, known) == Outcome::Stop) break;
         }
         // The server deletes at the close: the history must be on disk
         // first. If it cannot be made so, nothing is deleted.
+        bool synced = true;
         if (result.MailCount > 0) {
-            const Status synced = SyncHistory(HistoryPath(program.paths, History::Received));
-            if (!synced) {
+            const Status flushed = SyncHistory(HistoryPath(program.paths, History::Received));
+            if (!flushed) {
+                synced = false;
                 NMailPop3UndoDeletes(handle);
-                host.showMessage(QStringLiteral("受信したメールをディスクに書き込めません。メールはサーバーに残しました。\n") + synced.error(),
+                host.showMessage(QStringLiteral("受信したメールをディスクに書き込めません。メールはサーバーに残しました。\n") + flushed.error(),
                                  kErrorTitle);
             }
+        }
+        // Then the UIDLs of what is now safely stored, so that a QUIT that
+        // never arrives costs no second copy. Its failure loses nothing:
+        // the history is on disk, and the lines noted before each record
+        // still name what they name.
+        if (known.tracking && synced) {
+            if (const Status written = WriteStoredUidls(known.file, known.uidls); !written)
+                host.showMessage(written.error() + QStringLiteral("\n中断した場合には二重に保存されることがあります。"),
+                                 kErrorTitle);
         }
     }
     NMailPop3Close(handle);

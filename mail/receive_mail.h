@@ -36,6 +36,9 @@ struct MailCheckResult {
     int MailCount = 0;
     // The character tag of the last message stored; 0 for none.
     int MoodTag = 0;
+    // The server could not be reached (MailCount is 0); the reason has
+    // been shown.
+    bool ConnectionFailed = false;
 };
 
 inline const QString kCheckingText = QStringLiteral("メールのチェックをしています。");

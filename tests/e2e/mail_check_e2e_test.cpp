@@ -181,12 +181,35 @@ TEST_F(MailCheck, AWrongPasswordShowsTheServersTextAndLeavesTheStatus) {
     EXPECT_EQ(servers->count(user), 1);
 }
 
-TEST_F(MailCheck, AStoppedServerMeansNoNewMailAndNoBox) {
-    prepare(8, QStringLiteral("127.0.0.1:1"));
+// A server that cannot be reached must not look like an empty mailbox.
+struct UnreachableCase {
+    const char* name;
+    QString server;
+    QString named;   // what the box must name
+    QString reason;  // and what it must say went wrong
+};
+
+class MailCheckUnreachable : public MailCheck, public ::testing::WithParamInterface<UnreachableCase> {};
+
+TEST_P(MailCheckUnreachable, ShowsTheLayersTextAndTheStatusSaysTheCheckFailed) {
+    prepare(8, GetParam().server);
     MainForm& form = check();
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール無し。"));
-    EXPECT_TRUE(boxes.isEmpty());
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].title, QStringLiteral("エラー"));
+    EXPECT_TRUE(boxes[0].text.contains(GetParam().named)) << boxes[0].text.toStdString();
+    EXPECT_TRUE(boxes[0].text.contains(GetParam().reason)) << boxes[0].text.toStdString();
+    EXPECT_TRUE(form.Text1->isVisible());
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("メールのチェックに失敗しました。"));
+    EXPECT_TRUE(shownCharacters().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, MailCheckUnreachable,
+    ::testing::Values(UnreachableCase{"refused", QStringLiteral("127.0.0.1:1"), QStringLiteral("127.0.0.1:1"),
+                                      QStringLiteral("接続できません")},
+                      UnreachableCase{"unknown_host", QStringLiteral("no-such-host.invalid"),
+                                      QStringLiteral("no-such-host.invalid:110"), QStringLiteral("見つかりません")}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MailCheck, AnEmptyIdOpensTheAccountWindow) {
     prepare(9, QString(), false);

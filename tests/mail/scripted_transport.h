@@ -20,6 +20,8 @@ struct ScriptedMailbox {
     QString connectError;         // non-empty: the server cannot be reached
     QString loginError;           // non-empty: the login fails with this reply
     std::set<int> cutRetrieves;   // these numbers fail half-way
+    // The UIDL of each message; empty: the server has no UIDL command.
+    std::vector<QString> uidls;
     QString sendError;            // non-empty: SMTP refuses
     // SMTP refuses these recipient addresses with the reply given.
     std::map<QString, QString> refusedRecipients;
@@ -54,6 +56,11 @@ public:
         std::vector<qint64> sizes;
         for (const QByteArray& message : box_->messages) sizes.push_back(message.size());
         return sizes;
+    }
+    lumopet::Result<std::vector<QString>> uniqueIds() override {
+        box_->log.append(QStringLiteral("uidl"));
+        if (box_->uidls.empty()) return Failure{QStringLiteral("-ERR Unknown command: UIDL")};
+        return box_->uidls;
     }
     lumopet::Result<QByteArray> retrieve(int number) override {
         box_->log.append(QStringLiteral("retr %1").arg(number));
