@@ -13,9 +13,28 @@ home="$PWD/run-home"
 mkdir -p "$home/★MailData"
 export LUMOPET_HOME="$home"
 
-servers=$(mktemp -d)
-stop_servers() { /usr/bin/python3 scripts/mail_servers.py stop --dir "$servers" || true; rm -rf "$servers"; }
-trap stop_servers EXIT
+# Everything this run starts is stopped by one function, whichever way the
+# run ends: the program closed, an error, Ctrl-C (INT) or a SIGTERM (as
+# `timeout` sends). Bash runs no EXIT trap when a signal kills it, and it
+# runs a signal's trap only once the foreground command is done, so the
+# program and the X server run in the background and we wait for them.
+servers="${TMPDIR:-/tmp}/lumopet-run.$$"
+program=""
+xvfb=""
+cleanup() {
+    trap '' INT TERM
+    if [[ -n "$program" ]]; then kill -TERM "$program" 2>/dev/null || true; wait "$program" 2>/dev/null || true; fi
+    if [[ -n "$xvfb" ]]; then kill -TERM "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
+    if [[ -d "$servers" ]]; then
+        /usr/bin/python3 scripts/mail_servers.py stop --dir "$servers" || true
+        rm -rf "$servers"
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+mkdir -m 0700 "$servers"
 info=$(/usr/bin/python3 scripts/mail_servers.py start --dir "$servers" \
     --account alice:alice-pw --account bob:bob-pw | tail -n 1)
 field() { /usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$info" "$1"; }
@@ -29,15 +48,34 @@ printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=alice@localhost\r\nAPOP=0
 account="$home/★MailData/iniIdPass.ini"
 printf '[EXEINI]\r\nNAME=alice\r\nNAME2=alice-pw\r\nNAME3=1\r\n' >"$account"
 chmod 600 "$account"
+# Two moods enabled (NAME1 is mood 5, NAME2 mood 3), so that the indicators
+# show white from the first start; a choice made in 設定 later stays.
+characters="$home/★MailData/CharaData.ini"
+[[ -e "$characters" ]] || printf '[EXEINI]\r\nNAME1=1\r\nNAME2=1\r\nNAME3=0\r\nNAME4=0\r\nNAME5=0\r\n' >"$characters"
 /usr/bin/python3 scripts/mail_servers.py deliver --dir "$servers" --account alice scripts/demo-mail/*.eml
 echo "Local mail servers: POP3 127.0.0.1:$pop3, SMTP 127.0.0.1:$smtp; account alice (password alice-pw), also bob."
 
 # The characters are shaped, always-on-top windows: they need X11, also on
 # a Wayland desktop.
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
-if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-    echo "No display: starting Lumopet on a virtual one (xvfb-run). Use scripts/screenshots.sh to see it."
-    xvfb-run -a -s "-screen 0 1280x800x24" build/lumopet
-else
-    build/lumopet
+# Without a runtime folder (as root over ssh, say) Qt makes /tmp/runtime-$USER
+# and leaves it there: give it one that goes with this run.
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+    export XDG_RUNTIME_DIR="$servers/runtime"
+    mkdir -m 0700 "$XDG_RUNTIME_DIR"
 fi
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+    echo "No display: starting Lumopet on a virtual one (Xvfb). Use scripts/screenshots.sh to see it."
+    # Xvfb picks a free display itself and writes its number to fd 3.
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$servers/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 100); do [[ -s "$servers/display" ]] && break; sleep 0.1; done
+    [[ -s "$servers/display" ]] || { echo "Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=":$(head -n 1 "$servers/display")"
+fi
+build/lumopet &
+program=$!
+status=0
+wait "$program" || status=$?
+program=""
+exit "$status"

@@ -266,9 +266,10 @@ void MainForm::mailCheckDone() {
     checkThread_->deleteLater();
     checkThread_ = nullptr;
     windows_.HoldCommands(this, false);
-    // The count of the last message was for the way; the line keeps saying
-    // what the check did.
-    if (Label2->text().startsWith(kCheckingText)) Label2->setText(kCheckingText);
+    // The line said that a check was running, and it no longer is. What the
+    // check found goes into its own box (新着メール有り／無し) or a message
+    // box, so the line goes back to waiting for the mouse.
+    ShowHelp(QString());
     ReportMailCheck(checkResult_);
     Q_EMIT mailCheckFinished();
 }
@@ -284,6 +285,10 @@ void MainForm::ReportMailCheck(const MailCheckResult& result) {
             for (int k = 1; k <= kMoodCount; ++k)
                 if (settings.IsBoxTicked(k)) windows_.characterWindow(k).Show();
         }
+    } else if (result.ConnectionFailed) {
+        // "No new mail" here would say the setup works.
+        Text1->show();
+        Text1->setText(QStringLiteral("メールのチェックに失敗しました。"));
     } else if (result.MailCount == 0) {
         Text1->show();
         Text1->setText(QStringLiteral("新着メール無し。"));

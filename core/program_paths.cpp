@@ -11,14 +11,30 @@ namespace lumopet {
 ProgramPaths::ProgramPaths(QString programFolder)
     : folder_(QDir::cleanPath(QDir(programFolder).absolutePath())) {}
 
+QString ProgramPaths::ChooseFolder(const FolderChoice& choice) {
+    if (!choice.lumopetHome.isEmpty()) return choice.lumopetHome;
+    // An installed executable sits in a folder nobody may write to (and root
+    // may, which must not fill /usr/bin with mail): the files it installed
+    // beside it say what it is, not whether the folder is writable.
+    const bool installed = !choice.executableFolder.isEmpty() &&
+                           QFileInfo(QDir(choice.executableFolder).filePath(InstalledDataFolder)).isDir();
+    if (!installed) return choice.executableFolder;
+    // The base directory specification: a relative XDG_DATA_HOME is invalid
+    // and is ignored.
+    const QString dataHome = QDir::isAbsolutePath(choice.xdgDataHome)
+                                 ? choice.xdgDataHome
+                                 : QDir(choice.home.isEmpty() ? QDir::homePath() : choice.home).filePath(QStringLiteral(".local/share"));
+    return QDir(dataHome).filePath(QStringLiteral("lumopet"));
+}
+
 ProgramPaths ProgramPaths::fromEnvironment() {
-    const QString home = qEnvironmentVariable("LUMOPET_HOME");
-    if (!home.isEmpty()) return ProgramPaths(home);
+    FolderChoice choice{qEnvironmentVariable("LUMOPET_HOME"), QString(), qEnvironmentVariable("XDG_DATA_HOME"),
+                        qEnvironmentVariable("HOME")};
     // /proc/self/exe works before (and without) a QCoreApplication.
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return ProgramPaths(QDir::currentPath());
-    return ProgramPaths(QString::fromStdString(exe.parent_path().string()));
+    choice.executableFolder = error ? QDir::currentPath() : QString::fromStdString(exe.parent_path().string());
+    return ProgramPaths(ChooseFolder(choice));
 }
 
 QString ProgramPaths::path(const QString& relative) const {

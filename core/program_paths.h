@@ -17,11 +17,34 @@ inline const QString AttachmentFolder = QStringLiteral("添付フォルダ");
 inline const QString HomePage = QStringLiteral("homepage.html");
 }  // namespace files
 
+// What decides the program folder, gathered so that the rule can be tried
+// without changing the process's environment.
+struct FolderChoice {
+    QString lumopetHome;       // LUMOPET_HOME
+    QString executableFolder;  // the folder that holds the running executable
+    QString xdgDataHome;       // XDG_DATA_HOME
+    QString home;              // HOME
+};
+
+// The folder that an installed copy keeps its data files in (the home page
+// and the artwork), relative to the executable's folder ("<prefix>/bin").
+inline const QString InstalledDataFolder = QStringLiteral("../share/lumopet");
+
 class ProgramPaths {
 public:
     explicit ProgramPaths(QString programFolder);
 
-    // LUMOPET_HOME when set, else the folder that holds the executable.
+    // The program folder:
+    //  - LUMOPET_HOME when set;
+    //  - for an installed copy (its executable's folder has the installed
+    //    data folder beside it, as <prefix>/bin and <prefix>/share/lumopet)
+    //    "lumopet" in the user's data folder: XDG_DATA_HOME when it is an
+    //    absolute path, else ~/.local/share;
+    //  - else the folder of the executable, as on Windows (a build folder,
+    //    or a program folder unpacked anywhere).
+    static QString ChooseFolder(const FolderChoice& choice);
+
+    // ChooseFolder with this process's environment and executable.
     static ProgramPaths fromEnvironment();
 
     const QString& folder() const { return folder_; }

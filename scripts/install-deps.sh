@@ -17,6 +17,9 @@ default_packages=(
     python3 python3-pil
     # reading back the text of the editor's printouts (PDF) in its tests
     poppler-utils
+    # installing and packaging: the checks of the desktop entry and the
+    # AppStream file, and the library dependencies of the Debian package
+    desktop-file-utils appstream dpkg-dev
 )
 if [[ $# -gt 0 ]]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 

@@ -38,6 +38,18 @@ OptionForm::OptionForm(WindowDirectory& windows, QWidget* parent)
     field(Label1, QStringLiteral("SMTPサーバー名(&S)"), 120, SmtpText, 360);
     field(Label2, QStringLiteral("POP3サーバー名(&P)"), 720, Pop3Text, 960);
     field(Label3, QStringLiteral("メールアドレス(&M)"), 1320, MailText, 1560);
+    // A box that takes a URL as well as a host name says so: nobody guesses
+    // "pop3s://" from a label that asks for a server name.
+    SmtpText->setToolTip(QStringLiteral("SMTPサーバーの書き方:\n"
+                                        "  mail.example.jp（ポート 25）\n"
+                                        "  mail.example.jp:587（ポートを指定）\n"
+                                        "  smtps://mail.example.jp（TLS、ポート 465）\n"
+                                        "  smtp://mail.example.jp:587（STARTTLS、ポート 587）"));
+    Pop3Text->setToolTip(QStringLiteral("POP3サーバーの書き方:\n"
+                                        "  mail.example.jp（ポート 110）\n"
+                                        "  mail.example.jp:110（ポートを指定）\n"
+                                        "  pop3s://mail.example.jp（TLS、ポート 995）\n"
+                                        "  pop3s://mail.example.jp:995（TLS、ポートを指定）"));
 
     ApopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
     ApopCheck->setGeometry(place(660, 2040, 2172, 252));

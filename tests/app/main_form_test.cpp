@@ -7,6 +7,7 @@
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 #include "ui/hot_spot_label.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +19,16 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace lumopet {
 namespace {
@@ -90,6 +101,111 @@ TEST_F(MainFormTest, HelpLineFollowsTheMouse) {
         QTest::mouseMove(&form, QPoint(form.width() / 2, 5));
         EXPECT_EQ(form.Label2->text(), QString()) << look.name;
     }
+}
+
+// A POP3 server on loopback that greets and then refuses every command but
+// QUIT, one connection at a time, on a thread of its own.
+class RefusingPop3Server {
+public:
+    RefusingPop3Server() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 4) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~RefusingPop3Server() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+
+private:
+    static void send(int socket, const char* text) { (void)!::write(socket, text, std::strlen(text)); }
+
+    void serve() {
+        while (!stop_) {
+            pollfd waiting{listener_, POLLIN, 0};
+            if (::poll(&waiting, 1, 100) <= 0) continue;
+            const int socket = ::accept(listener_, nullptr, nullptr);
+            if (socket < 0) continue;
+            send(socket, "+OK ready\r\n");
+            std::string line;
+            char c = 0;
+            while (!stop_ && ::read(socket, &c, 1) == 1) {
+                if (c != '\n') {
+                    line += c;
+                    continue;
+                }
+                const bool quit = line.rfind("QUIT", 0) == 0;
+                send(socket, quit ? "+OK bye\r\n" : "-ERR refused\r\n");
+                line.clear();
+                if (quit) break;
+            }
+            ::close(socket);
+        }
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(MainFormTest, AnEndedMailCheckLeavesTheHelpLineEmpty) {
+    // Whatever a check met after it said that it is checking, the line must
+    // not keep saying so once it has ended.
+    RefusingPop3Server server;
+    ASSERT_NE(server.port(), 0);
+    struct Case {
+        const char* name;
+        QString pop3;
+        QByteArray account;  // ★MailData/iniIdPass.ini
+        QString said;        // in the one message shown; empty: none shown
+    };
+    const Case cases[] = {
+        // Port 1 on loopback: nothing listens there.
+        {"the connection is refused", QStringLiteral("127.0.0.1:1"), "", QStringLiteral("接続できません")},
+        {"no account yet: the ID window opens", QStringLiteral("127.0.0.1:%1").arg(server.port()), "", QString()},
+        {"the login fails with a message", QStringLiteral("127.0.0.1:%1").arg(server.port()),
+         "[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\n", QStringLiteral("-ERR refused")},
+    };
+    QStringList messages;
+    SetMessageAnswerer([&messages](const MessageRequest& request) {
+        messages << request.text;
+        return MessageAnswer::Ok;
+    });
+    for (const Case& c : cases) {
+        messages.clear();
+        folder.write(QStringLiteral("sorane.ini"),
+                     QStringLiteral("SMTP=127.0.0.1:1\r\nPOP3=%1\r\nMAIL=a@b\r\nAPOP=0\r\n").arg(c.pop3).toLatin1());
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), c.account);
+        MainForm& form = load();
+        bool finished = false;
+        const auto connection = QObject::connect(&form, &MainForm::mailCheckFinished, [&finished] { finished = true; });
+        form.Label8_Click();
+        EXPECT_EQ(form.Label2->text(), QStringLiteral("メールを受信します。")) << c.name;
+        ASSERT_TRUE(QTest::qWaitFor([&finished] { return finished; }, 20000)) << c.name;
+        QObject::disconnect(connection);
+        EXPECT_EQ(form.Label2->text(), QString()) << c.name;
+        if (c.said.isEmpty()) {
+            EXPECT_TRUE(messages.isEmpty()) << c.name << ": " << messages.join(u'|').toStdString();
+        } else {
+            ASSERT_EQ(messages.size(), 1) << c.name;
+            EXPECT_TRUE(messages[0].contains(c.said)) << c.name << ": " << messages[0].toStdString();
+        }
+        // The mouse over a hot-spot shows its help again.
+        QTest::mouseMove(form.Label9, form.Label9->rect().center());
+        EXPECT_EQ(form.Label2->text(), HotSpotLooks()[0].helpText) << c.name;
+        QTest::mouseMove(&form, QPoint(form.width() / 2, 5));
+    }
+    SetMessageAnswerer({});
 }
 
 TEST_F(MainFormTest, SmallMinimisesTheWindow) {

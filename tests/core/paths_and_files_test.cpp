@@ -31,6 +31,34 @@ TEST(ProgramPaths, HomeFromTheEnvironmentElseTheProgramsFolder) {
     EXPECT_EQ(ProgramPaths::fromEnvironment().folder(), QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(u'/', 0, -2));
 }
 
+TEST(ProgramPaths, AnInstalledCopyKeepsItsFilesInTheUsersDataFolder) {
+    // Two executables' folders: an installed one (<prefix>/bin with
+    // <prefix>/share/lumopet beside it) and a build or unpacked folder.
+    test::TempFolder root;
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("usr/bin")));
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("usr/share/lumopet")));
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("build")));
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("opt/bin")));
+    const QString installed = root.path(QStringLiteral("usr/bin"));
+    const QString unpacked = root.path(QStringLiteral("build"));
+    struct Case {
+        const char* name;
+        FolderChoice choice;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"installed: XDG_DATA_HOME", {"", installed, "/data", "/home/u"}, "/data/lumopet"},
+        {"installed: no XDG_DATA_HOME", {"", installed, "", "/home/u"}, "/home/u/.local/share/lumopet"},
+        {"installed: a relative XDG_DATA_HOME is ignored", {"", installed, "data", "/home/u"}, "/home/u/.local/share/lumopet"},
+        {"installed: LUMOPET_HOME first", {"/mine", installed, "/data", "/home/u"}, "/mine"},
+        {"unpacked: the executable's folder", {"", unpacked, "/data", "/home/u"}, unpacked},
+        {"unpacked: LUMOPET_HOME first", {"/mine", unpacked, "/data", "/home/u"}, "/mine"},
+        {"a bin folder without the data beside it", {"", root.path(QStringLiteral("opt/bin")), "/data", "/home/u"},
+         root.path(QStringLiteral("opt/bin"))},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ProgramPaths::ChooseFolder(c.choice), c.expected) << c.name;
+}
+
 TEST(ProgramPaths, CreatesTheDataAndAttachmentFolders) {
     test::TempFolder folder;
     const ProgramPaths paths(folder.path());

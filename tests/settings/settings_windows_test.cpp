@@ -167,6 +167,34 @@ TEST_F(SettingsWindowsTest, OptionFormAccessKeysLeadToTheBoxes) {
     }
 }
 
+TEST_F(SettingsWindowsTest, OptionFormServerBoxesShowTheFormsTheyTakeAsToolTips) {
+    auto form = open<OptionForm>();
+    struct Case {
+        const char* name;
+        QLineEdit* box;
+        QStringList forms;       // each must be in the tip
+        QStringList otherForms;  // the other protocol's: never in the tip
+    };
+    const Case cases[] = {
+        {"SMTP", form->SmtpText,
+         {QStringLiteral("mail.example.jp（"), QStringLiteral("mail.example.jp:587"), QStringLiteral("smtps://mail.example.jp（"),
+          QStringLiteral("smtp://mail.example.jp:587")},
+         {QStringLiteral("pop3")}},
+        {"POP3", form->Pop3Text,
+         {QStringLiteral("mail.example.jp（"), QStringLiteral("mail.example.jp:110"), QStringLiteral("pop3s://mail.example.jp（"),
+          QStringLiteral("pop3s://mail.example.jp:995")},
+         {QStringLiteral("smtp")}},
+    };
+    for (const Case& c : cases) {
+        const QString tip = c.box->toolTip();
+        EXPECT_TRUE(tip.startsWith(QString::fromLatin1(c.name) + QStringLiteral("サーバーの書き方"))) << c.name << ": " << tip.toStdString();
+        for (const QString& shown : c.forms) EXPECT_TRUE(tip.contains(shown)) << c.name << " lacks " << shown.toStdString();
+        for (const QString& foreign : c.otherForms)
+            EXPECT_FALSE(tip.contains(foreign, Qt::CaseInsensitive)) << c.name << " names " << foreign.toStdString();
+    }
+    EXPECT_TRUE(form->MailText->toolTip().isEmpty()) << "the address box takes an address, nothing else";
+}
+
 // ---------------------------------------------------------------- IdPassForm
 
 class IdPassFormTest : public SettingsWindowsTest {
