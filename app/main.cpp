@@ -2,6 +2,7 @@
 // mail arrives.
 
 #include "app/MainForm.h"
+#include "app/platform_choice.h"
 #include "app/program_windows.h"
 #include "core/program.h"
 #include "store/address_book.h"
@@ -12,6 +13,9 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    const lumopet::DisplayEnvironment display{qgetenv("QT_QPA_PLATFORM"), qgetenv("WAYLAND_DISPLAY"),
+                                              qgetenv("XDG_SESSION_TYPE"), qgetenv("DISPLAY")};
+    if (const auto platform = lumopet::PlatformToChoose(display)) qputenv("QT_QPA_PLATFORM", *platform);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumopet"));
     // Message boxes and dialogs speak Japanese too: the whole program's
