@@ -81,9 +81,12 @@ void CharacterWindow::paintEvent(QPaintEvent*) {
 void CharacterWindow::mousePressEvent(QMouseEvent* event) {
     switch (event->button()) {
     case Qt::LeftButton:
-        // The window system moves the window with the mouse; without a
-        // window manager to do it, the window follows the mouse itself.
-        if (!windowHandle() || !windowHandle()->startSystemMove()) dragOffset_ = event->position().toPoint();
+        // The window follows the mouse itself rather than being handed to
+        // the window manager's move: under a window manager the walk went on
+        // while the user held the character, which then jumped to the drop
+        // point. Held by hand, it stays under the cursor and walks on from
+        // where it is dropped.
+        dragOffset_ = event->position().toPoint();
         break;
     case Qt::RightButton:
         // Ends the whole program at once: no window runs its closing steps.

@@ -109,6 +109,21 @@ TEST_F(CharacterWindowTest, LeftDragsThatWindowMiddleDoesNothing) {
     EXPECT_EQ(other.pos(), otherStart);
 }
 
+TEST_F(CharacterWindowTest, AHeldCharacterStaysUnderTheCursorAndWalksOnFromTheDrop) {
+    CharacterWindow form(2);
+    form.Show();
+    const QPoint drop = form.pos() + QPoint(120, 60);
+    QTest::mousePress(&form, Qt::LeftButton, {}, QPoint(30, 30));
+    QMouseEvent move(QEvent::MouseMove, QPointF(30, 30), QPointF(drop + QPoint(30, 30)), Qt::NoButton, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&form, &move);
+    for (int tick = 0; tick < 3; ++tick) form.Timer1_Timer();
+    EXPECT_EQ(form.pos(), drop) << "no step while it is held";
+    QTest::mouseRelease(&form, Qt::LeftButton, {}, QPoint(30, 30));
+    form.Timer1_Timer();
+    EXPECT_NE(form.pos(), drop);
+    EXPECT_LE((form.pos() - drop).manhattanLength(), 40) << "one step from the drop point, not a jump";
+}
+
 TEST_F(CharacterWindowTest, RightPressEndsTheProgram) {
     CharacterWindow form(1);
     form.Show();
