@@ -167,13 +167,18 @@ void MainForm::Form_Load() {
     // 2. The compose window, hidden, never starting with a fortune.
     windows_.writeForm().Check1->setChecked(false);
     // 3. The servers, the own address and the login kind.
-    ReadServerSettings(program_.paths.path(files::ServerSettings), program_.values);
+    // A file that is there and cannot be read is no first start: the user
+    // is told which file it is, and the server window is not put up to
+    // write over it.
+    const Status serversRead = ReadServerSettings(program_.paths.path(files::ServerSettings), program_.values);
+    if (!serversRead) ShowError(this, QStringLiteral("エラー"), serversRead.error());
     // 4. The mail layer, for the whole run.
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
     // 5. A first run asks for the servers, as soon as the main window is
     // up: the server window stays in front of it.
-    if (program_.values.Pop3Server.isEmpty()) QTimer::singleShot(0, this, [this] { windows_.ShowOptionForm(); });
+    if (serversRead && program_.values.Pop3Server.isEmpty())
+        QTimer::singleShot(0, this, [this] { windows_.ShowOptionForm(); });
     // 6 and 7. The indicators, and the boxes of the character settings
     // (loaded hidden) for the enabled characters.
     ShowEnabledMoods(MoodFlags{});

@@ -1,9 +1,12 @@
 #include "core/safe_file.h"
 
+#include "core/unique_fd.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,10 +15,20 @@
 namespace lumopet {
 namespace {
 
+// Beside the target; the six X are replaced by mkostemps, so that nobody can
+// put a link or a file in its way ahead of time.
+const QByteArray kRewriteSuffix = QByteArrayLiteral(".lumopet-new");
+const QByteArray kRewriteTemplate = QByteArrayLiteral(".XXXXXX") + kRewriteSuffix;
+
+QString errorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
 Failure writeFailure(const QString& path, int error) {
-    return Failure{QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path, QString::fromLocal8Bit(std::strerror(error)))};
+    return Failure{QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path, errorText(error))};
 }
 
+Failure readFailure(const QString& path, const QString& why) {
+    return Failure{QStringLiteral("ファイル「%1」を読み込めません（%2）。").arg(path, why)};
+}
 
 // Makes the rename itself durable: without this, a power cut right after
 // the rename may bring back the old directory entry.
@@ -25,6 +38,26 @@ void syncFolderOf(const QByteArray& path) {
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+// The process's umask, read without changing it (umask() itself can only
+// be read by setting it, which races with other threads creating files).
+mode_t currentUmask() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (!line.startsWith("Umask:")) continue;
+            bool ok = false;
+            const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+            if (ok) return static_cast<mode_t>(value & 0777);
+        }
+    }
+    return 022;
+}
+
+// mkostemps on a name made from the path; the template is filled in place.
+int makeUnique(QByteArray& name, const QByteArray& suffix) {
+    return ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
 }
 
 }  // namespace
@@ -44,22 +77,67 @@ bool WriteAll(int fd, QByteArrayView bytes) {
     return true;
 }
 
+Result<std::optional<QByteArray>> ReadFileIfPresent(const QString& path) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it changes
+    // nothing for a regular file.
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.ok()) {
+        if (errno == ENOENT) return std::optional<QByteArray>();
+        return readFailure(path, errorText(errno));
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return readFailure(path, errorText(errno));
+    if (!S_ISREG(info.st_mode)) return readFailure(path, QStringLiteral("通常のファイルではありません"));
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return readFailure(path, errorText(errno));
+        }
+        if (got == 0) break;
+        bytes.append(buffer, got);
+    }
+    return std::optional<QByteArray>(std::move(bytes));
+}
+
 std::optional<QByteArray> ReadWholeFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    return file.readAll();
+    Result<std::optional<QByteArray>> read = ReadFileIfPresent(path);
+    if (!read) return std::nullopt;
+    return std::move(read.value());
+}
+
+std::optional<CreatedFile> CreateNewFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) return CreatedFile{fd, path};
+    if (errno != EEXIST) return std::nullopt;
+    // Whatever holds the name (the user's own file, a link) stays as it is.
+    const QByteArray suffix = '.' + QFileInfo(path).suffix().toUtf8();
+    const bool keepSuffix = suffix.size() > 1 && name.endsWith(suffix);
+    QByteArray unique = (keepSuffix ? name.chopped(suffix.size()) : name) + ".XXXXXX" + (keepSuffix ? suffix : QByteArray());
+    const int other = makeUnique(unique, keepSuffix ? suffix : QByteArray());
+    if (other < 0) return std::nullopt;
+    return CreatedFile{other, QFile::decodeName(unique)};
 }
 
 Status WriteFileSafely(const QString& path, QByteArrayView bytes, std::optional<mode_t> mode) {
     const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = target + ".lumopet-new";
 
-    struct stat existing {};
-    if (!mode && ::stat(target.constData(), &existing) == 0) mode = existing.st_mode & 07777;
+    if (!mode) {
+        struct stat existing {};
+        mode = ::stat(target.constData(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
+        // A file the owner cannot read would be taken for a missing one at
+        // the next start and lost.
+        *mode |= S_IRUSR | S_IWUSR;
+    }
 
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode.value_or(0666));
+    // Created new (O_EXCL, so never through a link) under a fresh name.
+    QByteArray temporary = target + kRewriteTemplate;
+    const int fd = makeUnique(temporary, kRewriteSuffix);
     if (fd < 0) return writeFailure(path, errno);
-    bool ok = (!mode || ::fchmod(fd, *mode) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     const int error = errno;
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {

@@ -21,9 +21,29 @@ bool WriteAll(int fd, QByteArrayView bytes);
 // The file's bytes; nothing when it is missing or cannot be read.
 std::optional<QByteArray> ReadWholeFile(const QString& path);
 
+// The file's bytes; nothing when it is missing. Only a regular file is read
+// (a FIFO or a device there never makes the caller wait), and an existing
+// file that cannot be read is a failure naming it, so that a caller can tell
+// the user instead of taking it for a first start.
+Result<std::optional<QByteArray>> ReadFileIfPresent(const QString& path);
+
+// A file this program has just made, and the name it got.
+struct CreatedFile {
+    int fd;  // the caller closes it
+    QString path;
+};
+
+// Creates a new, empty file (mode 0600) at the path, exclusively and without
+// following a link. When the name is taken, by anything at all, that entry is
+// left alone and the file gets an unpredictable name made from it in the
+// same folder. Nothing when neither can be made, with errno set.
+std::optional<CreatedFile> CreateNewFile(const QString& path);
+
 // Replaces (or creates) the file with the given bytes. With a mode, the file
 // gets exactly that mode; without one it keeps the mode of the file it
-// replaces, or the usual mode under the umask when it is new.
+// replaces, or the usual mode under the umask when it is new, and in either
+// case its owner can read and write it. The new bytes first go to a file
+// made exclusively, under an unpredictable name, in the target's folder.
 Status WriteFileSafely(const QString& path, QByteArrayView bytes, std::optional<mode_t> mode = std::nullopt);
 
 }  // namespace lumopet

@@ -3,7 +3,6 @@
 #include "core/cp932.h"
 #include "core/safe_file.h"
 
-#include <QFileInfo>
 #include <QList>
 
 namespace lumopet {
@@ -52,21 +51,24 @@ struct Line {
     }
 };
 
+// CR LF, a bare LF and a bare CR each end a line, for reading and writing
+// alike: were a bare CR not a line end here, a key written after a last
+// line that ends in one would be glued to that line's value. Each break is
+// kept as it was.
 QList<Line> splitLines(QByteArrayView file) {
     QList<Line> lines;
     qsizetype start = 0;
     while (start < file.size()) {
-        const qsizetype lf = file.indexOf('\n', start);
-        const qsizetype stop = lf < 0 ? file.size() : lf;
+        qsizetype stop = start;
+        while (stop < file.size() && file[stop] != '\r' && file[stop] != '\n') ++stop;
         Line line;
         line.text = file.sliced(start, stop - start).toByteArray();
-        if (line.text.endsWith('\r')) {
-            line.text.chop(1);
-            line.end = "\r";
-        }
-        if (lf >= 0) line.end += '\n';
+        qsizetype next = stop;
+        if (next < file.size() && file[next] == '\r') ++next;
+        if (next < file.size() && file[next] == '\n') ++next;
+        line.end = file.sliced(stop, next - stop).toByteArray();
         lines.append(line);
-        start = stop + 1;
+        start = next;
     }
     return lines;
 }
@@ -155,12 +157,11 @@ QString ProfileString(QByteArrayView file, const QString& section, const QString
 
 Status WriteProfileStrings(const QString& path, const QString& section, const std::vector<ProfileEntry>& entries,
                            std::optional<mode_t> mode) {
-    const auto existing = ReadWholeFile(path);
     // A file that is there but cannot be read must not be replaced by one
     // that holds only the new entries.
-    if (!existing && QFileInfo::exists(path))
-        return Failure{QStringLiteral("ファイル「%1」を読み込めません。").arg(path)};
-    QByteArray file = existing.value_or(QByteArray());
+    const Result<std::optional<QByteArray>> existing = ReadFileIfPresent(path);
+    if (!existing) return Failure{existing.error()};
+    QByteArray file = existing.value().value_or(QByteArray());
     for (const ProfileEntry& entry : entries) file = SetProfileValue(file, section, entry.key, entry.value);
     return WriteFileSafely(path, file, mode);
 }

@@ -2,7 +2,8 @@
 // Private-profile ("INI") files, read and written the way the Windows
 // profile functions do, so that files written on Windows read correctly and
 // files written here read correctly there:
-// - bytes are code page 932, lines end in CR LF (a bare LF is accepted);
+// - bytes are code page 932, lines end in CR LF (a bare LF or a bare CR
+//   ends a line too, and is kept as it was);
 // - section and key names are compared without regard to letter case, and
 //   blanks around names and values are dropped;
 // - a value in one pair of double quotes loses the quotes;

@@ -33,8 +33,11 @@ void ParseServerSettings(QByteArrayView file, ProgramValues& values) {
     }
 }
 
-void ReadServerSettings(const QString& path, ProgramValues& values) {
-    if (const auto file = ReadWholeFile(path)) ParseServerSettings(*file, values);
+Status ReadServerSettings(const QString& path, ProgramValues& values) {
+    const Result<std::optional<QByteArray>> file = ReadFileIfPresent(path);
+    if (!file) return Failure{file.error()};
+    if (file.value()) ParseServerSettings(*file.value(), values);
+    return success();
 }
 
 QByteArray FormatServerSettings(const ProgramValues& values) {
@@ -48,6 +51,11 @@ QByteArray FormatServerSettings(const ProgramValues& values) {
 }
 
 Status WriteServerSettings(const QString& path, const ProgramValues& values) {
+    // The file is rewritten whole, so nothing of the old one is needed; but
+    // one that is there and cannot be read was reported at start-up, and
+    // stays until the user has seen to it, rather than be lost to a save.
+    const Result<std::optional<QByteArray>> existing = ReadFileIfPresent(path);
+    if (!existing) return Failure{existing.error()};
     return WriteFileSafely(path, FormatServerSettings(values));
 }
 

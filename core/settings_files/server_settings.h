@@ -11,11 +11,13 @@ namespace lumopet {
 
 // Fills SmtpServer, Pop3Server, MailAddress and ApopFlag from the file's
 // lines; values without a line keep what they hold. A missing file changes
-// nothing.
-void ReadServerSettings(const QString& path, ProgramValues& values);
+// nothing; one that is there and cannot be read (or is no regular file)
+// changes nothing either and is a failure naming it.
+Status ReadServerSettings(const QString& path, ProgramValues& values);
 void ParseServerSettings(QByteArrayView file, ProgramValues& values);
 
-// Rewrites the file whole from the four values.
+// Rewrites the file whole from the four values; refuses to replace one that
+// is there and cannot be read.
 Status WriteServerSettings(const QString& path, const ProgramValues& values);
 QByteArray FormatServerSettings(const ProgramValues& values);
 

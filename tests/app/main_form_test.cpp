@@ -3,6 +3,7 @@
 #include "chara/CharacterWindow.h"
 #include "core/program.h"
 #include "core/safe_file.h"
+#include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
@@ -12,6 +13,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -23,9 +26,11 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -71,6 +76,52 @@ TEST_F(MainFormTest, LoadReadsTheSettingsAndLightsTheEnabledMoods) {
     EXPECT_FALSE(form.Timer2->isActive());
     EXPECT_TRUE(form.Timer1->isActive());
     EXPECT_EQ(form.Timer1->interval(), 1000);
+}
+
+// Tests run as root, which reads a mode-000 file; a folder or a FIFO in the
+// file's place is what cannot be read here, and takes the same path.
+TEST_F(MainFormTest, AServerFileThatCannotBeReadIsReportedAndNotTakenForAFirstStart) {
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> prepare;  // empty: no file at all
+        bool reported;
+    };
+    const Case cases[] = {
+        {"no file: a first start", {}, false},
+        {"a folder in its place", [](const QString& p) { ASSERT_TRUE(QDir().mkdir(p)); }, true},
+        {"a FIFO in its place (must not hang)", [](const QString& p) { ASSERT_EQ(::mkfifo(p.toUtf8().constData(), 0600), 0); }, true},
+    };
+    for (const Case& c : cases) {
+        test::TempFolder home;
+        Program own{ProgramPaths(home.path())};
+        ASSERT_TRUE(own.paths.createFolders());
+        ProgramWindows ownWindows{own};
+        const QString path = home.path(QStringLiteral("sorane.ini"));
+        if (c.prepare) c.prepare(path);
+        QList<MessageRequest> shown;
+        SetMessageAnswerer([&shown](const MessageRequest& request) {
+            shown << request;
+            return MessageAnswer::Ok;
+        });
+        ownWindows.mainForm().Form_Load();
+        QCoreApplication::processEvents();
+        SetMessageAnswerer({});
+        bool serverWindowUp = false;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<OptionForm*>(w) && w->isVisible()) serverWindowUp = true;
+        if (c.reported) {
+            ASSERT_EQ(shown.size(), 1) << c.name;
+            EXPECT_EQ(shown[0].title, QStringLiteral("エラー")) << c.name;
+            EXPECT_EQ(shown[0].kind, MessageKind::Error) << c.name;
+            EXPECT_TRUE(shown[0].text.contains(path)) << c.name << ": " << shown[0].text.toStdString();
+            EXPECT_FALSE(serverWindowUp) << c.name << ": the server window would write over it";
+            EXPECT_FALSE(QFileInfo(path).isFile()) << c.name << ": left as it was";
+        } else {
+            EXPECT_TRUE(shown.isEmpty()) << c.name;
+            EXPECT_TRUE(serverWindowUp) << c.name;
+        }
+        for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
+    }
 }
 
 TEST_F(MainFormTest, WithoutACharacterFileEveryIndicatorIsGreen) {

@@ -70,5 +70,14 @@ TEST_F(AccountFileTest, ReadsAFileWrittenOnWindows) {
     EXPECT_EQ(account.UserPassword, QStringLiteral("ﾊﾟｽ"));
 }
 
+TEST_F(AccountFileTest, ALinkPlantedAtTheOldRewriteNameGetsNoPassword) {
+    folder.write(QStringLiteral("victim"), "untouched");
+    ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("victim")), path + QStringLiteral(".lumopet-new")));
+    ASSERT_TRUE(WriteAccount(path, QStringLiteral("user"), QStringLiteral("secret"), true).ok());
+    EXPECT_EQ(folder.read(QStringLiteral("victim")), "untouched");
+    EXPECT_EQ(ReadAccount(path).UserPassword, QStringLiteral("secret"));
+    EXPECT_EQ(modeOf(path), 0600u);
+}
+
 }  // namespace
 }  // namespace lumopet

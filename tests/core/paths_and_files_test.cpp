@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumopet {
 namespace {
@@ -86,7 +90,129 @@ TEST(SafeFile, FailureLeavesTheOldFileAlone) {
     ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("dir")));
     EXPECT_FALSE(WriteFileSafely(folder.path(QStringLiteral("dir")), "x").ok()) << "a folder is not replaced by a file";
     EXPECT_TRUE(QFileInfo(folder.path(QStringLiteral("dir"))).isDir());
-    EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("dir.lumopet-new"))));
+    EXPECT_EQ(QDir(folder.path()).entryList({QStringLiteral("*lumopet-new*")}, QDir::AllEntries | QDir::System | QDir::Hidden),
+              QStringList{});
+}
+
+// Whatever an attacker leaves at the names a rewrite might use is neither
+// written through nor removed; the target gets the new bytes all the same.
+TEST(SafeFile, ThingsPlantedBesideTheTargetAreNotWrittenThrough) {
+    struct Case {
+        const char* name;
+        const char* planted;
+    };
+    const Case cases[] = {
+        {"a link at the old fixed name", "f.lumopet-new"},
+        {"a link at a name with the new pattern", "f.AAAAAA.lumopet-new"},
+    };
+    for (const Case& c : cases) {
+        test::TempFolder folder;
+        folder.write(QStringLiteral("victim"), "untouched");
+        folder.write(QStringLiteral("f"), "old");
+        const QString planted = folder.path(QString::fromUtf8(c.planted));
+        ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("victim")), planted)) << c.name;
+        ASSERT_TRUE(WriteFileSafely(folder.path(QStringLiteral("f")), "secret").ok()) << c.name;
+        EXPECT_EQ(folder.read(QStringLiteral("f")), "secret") << c.name;
+        EXPECT_EQ(folder.read(QStringLiteral("victim")), "untouched") << c.name;
+        EXPECT_TRUE(QFileInfo(planted).isSymLink()) << c.name;
+    }
+}
+
+TEST(SafeFile, ANewFileGetsTheUsualModeAndAnOldOneStaysUsableByItsOwner) {
+    test::TempFolder folder;
+    const QString path = folder.path(QStringLiteral("f"));
+    const mode_t old = ::umask(027);
+    const Status written = WriteFileSafely(path, "x");
+    ::umask(old);
+    ASSERT_TRUE(written.ok());
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << "0666 under the umask";
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0004), 0);
+    ASSERT_TRUE(WriteFileSafely(path, "y").ok());
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0604u) << "the owner's read and write added, the rest kept";
+}
+
+TEST(SafeFile, OnlyARegularFileIsRead) {
+    struct Case {
+        const char* name;
+        std::function<bool(const QString&, const test::TempFolder&)> prepare;  // empty: nothing there
+        bool ok;
+        std::optional<QByteArray> bytes;
+    };
+    const Case cases[] = {
+        {"missing", {}, true, std::nullopt},
+        {"a regular file", [](const QString&, const test::TempFolder& f) { f.write(QStringLiteral("s"), "abc"); return true; },
+         true, QByteArray("abc")},
+        {"a link to a regular file",
+         [](const QString& p, const test::TempFolder& f) {
+             f.write(QStringLiteral("real"), "via link");
+             return QFile::link(f.path(QStringLiteral("real")), p);
+         },
+         true, QByteArray("via link")},
+        {"a folder", [](const QString& p, const test::TempFolder&) { return QDir().mkdir(p); }, false, std::nullopt},
+        {"a FIFO, which must not make the read wait",
+         [](const QString& p, const test::TempFolder&) { return ::mkfifo(QFile::encodeName(p).constData(), 0600) == 0; },
+         false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        test::TempFolder folder;
+        const QString path = folder.path(QStringLiteral("s"));
+        if (c.prepare) {
+            ASSERT_TRUE(c.prepare(path, folder)) << c.name;
+        }
+        const Result<std::optional<QByteArray>> read = ReadFileIfPresent(path);
+        ASSERT_EQ(read.ok(), c.ok) << c.name;
+        if (read.ok()) {
+            EXPECT_EQ(read.value(), c.bytes) << c.name;
+        } else {
+            EXPECT_TRUE(read.error().contains(path)) << c.name;
+        }
+    }
+}
+
+TEST(SafeFile, ANewFileNeverTakesANameThatIsThere) {
+    struct Case {
+        const char* name;
+        std::function<bool(const QString&, const test::TempFolder&)> prepare;  // empty: the name is free
+    };
+    const Case cases[] = {
+        {"a free name", {}},
+        {"the user's own file", [](const QString&, const test::TempFolder& f) { f.write(QStringLiteral("0.txt"), "mine"); return true; }},
+        {"a link to another file",
+         [](const QString& p, const test::TempFolder& f) {
+             f.write(QStringLiteral("victim"), "mine");
+             return QFile::link(f.path(QStringLiteral("victim")), p);
+         }},
+        {"a dangling link", [](const QString& p, const test::TempFolder& f) { return QFile::link(f.path(QStringLiteral("nowhere")), p); }},
+    };
+    for (const Case& c : cases) {
+        test::TempFolder folder;
+        const QString path = folder.path(QStringLiteral("0.txt"));
+        if (c.prepare) {
+            ASSERT_TRUE(c.prepare(path, folder)) << c.name;
+        }
+        const QFileInfo before(path);
+        const std::optional<CreatedFile> created = CreateNewFile(path);
+        ASSERT_TRUE(created) << c.name;
+        ASSERT_TRUE(WriteAll(created->fd, "work"));
+        ::close(created->fd);
+        EXPECT_EQ(created->path == path, !c.prepare) << c.name << ": " << created->path.toStdString();
+        EXPECT_EQ(QFileInfo(created->path).absolutePath(), folder.path()) << c.name;
+        EXPECT_TRUE(created->path.endsWith(QStringLiteral(".txt"))) << c.name;
+        EXPECT_EQ(QFile(created->path).size(), 4) << c.name;
+        if (c.prepare) {
+            EXPECT_EQ(QFileInfo(path).isSymLink(), before.isSymLink()) << c.name;
+            if (QFileInfo::exists(folder.path(QStringLiteral("victim")))) {
+                EXPECT_EQ(folder.read(QStringLiteral("victim")), "mine") << c.name;
+            }
+            if (!before.isSymLink()) {
+                EXPECT_EQ(folder.read(QStringLiteral("0.txt")), "mine") << c.name;
+            }
+            EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("nowhere")))) << c.name;
+        }
+    }
 }
 
 TEST(CutAtNul, KeepsTheTextBeforeTheFirstNul) {

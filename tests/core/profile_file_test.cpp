@@ -102,6 +102,29 @@ TEST(ProfileFile, WritesAreAppliedInOrderAndRoundTrip) {
     EXPECT_EQ(ProfileString(ReadProfileFile(path), QStringLiteral("exeini"), QStringLiteral("a"), 256), QStringLiteral(" 値 "));
 }
 
+TEST(ProfileFile, ABareCrEndsALineForReadingAndWritingAlike) {
+    struct Case {
+        const char* name;
+        QByteArray before;
+        QByteArray after;  // once NAME=id and NAME2=pw are set
+    };
+    const Case cases[] = {
+        {"last line ends in a bare CR", "[EXEINI]\r\nNAME=id\r", "[EXEINI]\r\nNAME=id\rNAME2=pw\r\n"},
+        {"bare CR lines throughout", "[EXEINI]\rNAME=old\rNAME2=x\r", "[EXEINI]\rNAME=id\rNAME2=pw\r"},
+        {"CR LF, then a bare CR before the next key", "[EXEINI]\r\nNAME=old\rNAME2=x\r\n",
+         "[EXEINI]\r\nNAME=id\rNAME2=pw\r\n"},
+        {"blank line of a bare CR before the section's end", "[EXEINI]\rNAME=id\r\r[B]\rK=v\r",
+         "[EXEINI]\rNAME=id\rNAME2=pw\r\n\r[B]\rK=v\r"},
+    };
+    for (const Case& c : cases) {
+        QByteArray file = SetProfileValue(c.before, QStringLiteral("EXEINI"), QStringLiteral("NAME"), QStringLiteral("id"));
+        file = SetProfileValue(file, QStringLiteral("EXEINI"), QStringLiteral("NAME2"), QStringLiteral("pw"));
+        EXPECT_EQ(file, c.after) << c.name;
+        EXPECT_EQ(ProfileString(file, QStringLiteral("EXEINI"), QStringLiteral("NAME"), 256), QStringLiteral("id")) << c.name;
+        EXPECT_EQ(ProfileString(file, QStringLiteral("EXEINI"), QStringLiteral("NAME2"), 256), QStringLiteral("pw")) << c.name;
+    }
+}
+
 TEST(ProfileFile, SomethingThatCannotBeReadIsNotReplaced) {
     test::TempFolder folder;
     // A folder where the file should be: there, but not readable as a file.
@@ -109,6 +132,7 @@ TEST(ProfileFile, SomethingThatCannotBeReadIsNotReplaced) {
     const Status status = WriteProfileStrings(folder.path(QStringLiteral("x.ini")), QStringLiteral("EXEINI"),
                                               {{QStringLiteral("A"), QStringLiteral("1")}});
     EXPECT_FALSE(status.ok());
+    EXPECT_TRUE(status.error().contains(folder.path(QStringLiteral("x.ini"))));
     EXPECT_TRUE(QFileInfo(folder.path(QStringLiteral("x.ini"))).isDir());
 }
 

@@ -3,7 +3,13 @@
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
+#include <functional>
+#include <sys/stat.h>
 
 namespace lumopet {
 namespace {
@@ -58,7 +64,7 @@ TEST(ServerSettingsFile, MissingFileKeepsTheValues) {
     test::TempFolder folder;
     ProgramValues values;
     values.Pop3Server = QStringLiteral("kept");
-    ReadServerSettings(folder.path(QStringLiteral("sorane.ini")), values);
+    EXPECT_TRUE(ReadServerSettings(folder.path(QStringLiteral("sorane.ini")), values).ok());
     EXPECT_EQ(values.Pop3Server, QStringLiteral("kept"));
     EXPECT_EQ(values.ApopFlag, 0);
 }
@@ -85,7 +91,7 @@ TEST(ServerSettingsFile, WhatIsWrittenReadsBackTheSame) {
     ASSERT_TRUE(WriteServerSettings(path, written).ok());
     EXPECT_EQ(folder.read(QStringLiteral("sorane.ini")).left(5), QByteArray("SMTP="));
     ProgramValues read;
-    ReadServerSettings(path, read);
+    ASSERT_TRUE(ReadServerSettings(path, read).ok());
     EXPECT_EQ(read.SmtpServer, written.SmtpServer);
     EXPECT_EQ(read.Pop3Server, written.Pop3Server);
     EXPECT_EQ(read.MailAddress, written.MailAddress);
@@ -97,6 +103,51 @@ TEST(ServerSettingsFile, AWriteIntoAMissingFolderFailsWithAMessage) {
     const Status status = WriteServerSettings(folder.path(QStringLiteral("gone/sorane.ini")), ProgramValues{});
     EXPECT_FALSE(status.ok());
     EXPECT_TRUE(status.error().contains(QStringLiteral("sorane.ini")));
+}
+
+// Tests run as root, which reads a mode-000 file; a folder or a FIFO in the
+// file's place is what cannot be read here.
+TEST(ServerSettingsFile, SomethingThereThatCannotBeReadIsReportedAndNeverReplaced) {
+    struct Case {
+        const char* name;
+        std::function<bool(const QString&)> prepare;
+        bool stillThere;  // what the check after the refused write looks at
+    };
+    const Case cases[] = {
+        {"a folder", [](const QString& p) { return QDir().mkdir(p); }, true},
+        {"a FIFO (opening it must not wait for a writer)",
+         [](const QString& p) { return ::mkfifo(QFile::encodeName(p).constData(), 0600) == 0; }, true},
+    };
+    for (const Case& c : cases) {
+        test::TempFolder folder;
+        const QString path = folder.path(QStringLiteral("sorane.ini"));
+        ASSERT_TRUE(c.prepare(path)) << c.name;
+        ProgramValues values;
+        values.Pop3Server = QStringLiteral("kept");
+        const Status read = ReadServerSettings(path, values);
+        EXPECT_FALSE(read.ok()) << c.name;
+        if (!read.ok()) {
+            EXPECT_TRUE(read.error().contains(path)) << c.name;
+        }
+        EXPECT_EQ(values.Pop3Server, QStringLiteral("kept")) << c.name;
+        EXPECT_FALSE(WriteServerSettings(path, values).ok()) << c.name;
+        EXPECT_FALSE(QFileInfo(path).isFile()) << c.name << ": not replaced by a save";
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                  QStringList{QStringLiteral("sorane.ini")})
+            << c.name;
+    }
+}
+
+TEST(ServerSettingsFile, ASavedFileIsReadableAndWritableByItsOwner) {
+    test::TempFolder folder;
+    const QString path = folder.path(QStringLiteral("sorane.ini"));
+    folder.write(QStringLiteral("sorane.ini"), "POP3=old\r\n");
+    // Root reads this file anyway; a save must still not pass the mode on.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0040), 0);
+    ASSERT_TRUE(WriteServerSettings(path, ProgramValues{}).ok());
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 }  // namespace

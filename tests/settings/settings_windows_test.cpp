@@ -156,6 +156,23 @@ TEST_F(SettingsWindowsTest, OptionFormKeepsItsWindowWhenTheFileCannotBeWritten) 
     expectErrorKeptOpen(*form);
 }
 
+// A server file that start-up could not read (root reads a mode-000 file,
+// so a FIFO stands for it here) is not replaced by OK, which says why.
+TEST_F(SettingsWindowsTest, OptionFormOkDoesNotReplaceAFileThatCannotBeRead) {
+    const QString path = folder.path(QStringLiteral("sorane.ini"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    auto form = open<OptionForm>();
+    form->Pop3Text->setText(QStringLiteral("pop.jp"));
+    QTest::mouseClick(form->OkCommand, Qt::LeftButton);
+    expectErrorKeptOpen(*form);
+    if (!messages.empty()) {
+        EXPECT_TRUE(messages[0].text.contains(path)) << messages[0].text.toStdString();
+    }
+    struct stat info {};
+    ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
 TEST_F(SettingsWindowsTest, OptionFormAccessKeysLeadToTheBoxes) {
     auto form = open<OptionForm>();
     form->activateWindow();
