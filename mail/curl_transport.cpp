@@ -163,7 +163,9 @@ lumopet::Status probe(const ServerAddress& server, int timeoutSeconds) {
 void setCommonOptions(CURL* curl, const ServerAddress& server, const TransportLimits& limits, Exchange& exchange) {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectSeconds));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    // curl measures an average speed over the time: the bytes spread over it.
+    const long floor = (limits.minimumBytes + limits.stalledSeconds - 1) / std::max(1, limits.stalledSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, floor));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stalledSeconds));
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, exchange.curlError);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectReply);

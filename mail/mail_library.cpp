@@ -23,6 +23,7 @@ struct Session {
     std::vector<QString> uidls;
     int fetchedNumber = 0;
     mail::DecodedMessage fetched;
+    QByteArray fetchedSource;  // as the server sent it
 };
 
 // The layer's state. The operations run one at a time, but possibly on a
@@ -38,6 +39,7 @@ struct LayerState {
     mail::DecodedMessage lastFetched;
     QString lastError;
     mail::SmtpLogin smtpLogin;
+    QByteArray lastSent;
 };
 
 LayerState& state() {
@@ -91,6 +93,7 @@ int fetch(LayerState& s, Session& session, int number) {
     const auto raw = session.pop3->retrieve(number);
     if (!raw) return fail(s, raw.error(), kMailFailed);
     session.fetched = mail::DecodeMessage(raw.value());
+    session.fetchedSource = raw.value();
     session.fetchedNumber = number;
     return 0;
 }
@@ -205,6 +208,16 @@ int NMailPop3GetMail(int handle, int number, MailTexts& texts, QString& body, in
     });
 }
 
+int NMailPop3GetMailSource(int handle, int number, QByteArray& source) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        source.clear();
+        if (session.fetchedNumber != number)
+            return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
+        source = session.fetchedSource;
+        return 0;
+    });
+}
+
 int NMailAttachmentFileFirst(int, MailTexts& texts, QString& body, const QString& folder, const QString&,
                              const QString&, int) {
     LayerState& s = state();
@@ -265,6 +278,7 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, 
                       const QString& subject, const QString& body, const QString&, const QString& attachments, int) {
     LayerState& s = state();
     std::lock_guard guard(s.lock);
+    s.lastSent.clear();
     mail::OutgoingMessage message;
     message.from = from;
     message.to = to;
@@ -275,7 +289,14 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, 
     if (!built) return fail(s, built.error(), kNoConnection);
     const auto sent = transport(s).sendSmtp(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), built.value());
     if (!sent) return fail(s, sent.error(), sent.relayRefused ? kRelayRefused : kMailFailed);
+    s.lastSent = built.value();
     return 0;
+}
+
+QByteArray NMailLastSentMessage() {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    return s.lastSent;
 }
 
 void NMailSetSmtpLogin(const QString& id, const QString& password) {

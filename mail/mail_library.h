@@ -14,6 +14,7 @@
 
 #include "mail/mail_transport.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -74,6 +75,12 @@ int NMailPop3GetMailSize(int handle, int number);
 // one line per attachment part that names it with the word "attachment".
 int NMailPop3GetMail(int handle, int number, MailTexts& texts, QString& body, int reserved1, int reserved2);
 
+// The whole source of message number as the server sent it (CR LF line
+// ends, dots unstuffed), once NMailPop3GetMail has fetched it: what the
+// receive code keeps beside the history's record. Returns 0, or a negative
+// value when that message has not been fetched in this session.
+int NMailPop3GetMailSource(int handle, int number, QByteArray& source);
+
 // Writes the attachments of the message last fetched into folder (never
 // anywhere else, never over an existing file) and leaves in body the
 // message's decoded text alone. The work file and message text the callers
@@ -110,6 +117,10 @@ int NMailPop3Close(int handle);
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString& cc, const QString& bcc,
                       const QString& from, const QString& subject, const QString& body, const QString& header,
                       const QString& attachments, int flag);
+
+// The message the last NMailSmtpSendMail delivered, as built and sent
+// (fortune, tag and attachments included); empty when that call failed.
+QByteArray NMailLastSentMessage();
 
 // The ID and password SMTP logs in with when the server offers AUTH.
 void NMailSetSmtpLogin(const QString& id, const QString& password);

@@ -17,9 +17,11 @@ namespace lumopet::mail {
 
 struct TransportLimits {
     int connectSeconds = 15;
-    // A transfer that moves less than a byte a second for this long is given
-    // up: a silent server must never hang the program.
+    // A transfer that moves less than minimumBytes in this long is given up:
+    // a silent server, or one that trickles a few bytes a second, must
+    // never hang the program.
     int stalledSeconds = 60;
+    int minimumBytes = 1024;
 };
 
 class Pop3Session {

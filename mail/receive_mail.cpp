@@ -8,11 +8,14 @@
 #include "mail/mail_library.h"
 #include "mail/mood_tags.h"
 #include "store/history_file.h"
+#include "store/maildir.h"
 #include "store/stored_uidls.h"
 
 #include <QFile>
 #include <QSet>
 #include <QStringList>
+
+#include <unistd.h>
 
 namespace lumopet {
 namespace {
@@ -23,17 +26,23 @@ const QString kWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
 // The work file the attachment step has always been handed: the header
 // and the body, a line each; read back line by line, each line followed
 // by CR LF, and a NUL after the last.
-QString passThroughWorkFile(const QString& path, const MailTexts& texts, const QString& body) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n") + body + QStringLiteral("\r\n")));
-    file.close();
+// It is made new, never through a link and never over something already
+// there (a user's own "0.txt" stays, and ours gets a name of its own);
+// `path` becomes the name it got, empty when none could be made.
+QString passThroughWorkFile(QString& path, const MailTexts& texts, const QString& body) {
+    const std::optional<CreatedFile> created = CreateNewFile(path);
+    path = created ? created->path : QString();
+    QFile file;
     QString text;
-    if (file.open(QIODevice::ReadOnly)) {
+    if (created && file.open(created->fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+        file.write(cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n") + body + QStringLiteral("\r\n")));
+        file.seek(0);
         for (QByteArray line : file.readAll().split('\n')) {
             if (line.endsWith('\r')) line.chop(1);
             text += cp932::decode(line) + QStringLiteral("\r\n");
         }
+    } else if (created) {
+        ::close(created->fd);
     }
     return text + QChar(u'\0');
 }
@@ -80,7 +89,27 @@ StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int han
     return stored;
 }
 
-// One message, number n: fetched, its attachments saved, listed, stored,
+// Puts the source of message n, just fetched, into the received Maildir.
+// With a UIDL the file's name carries it: a check killed after the
+// delivery and before the record fetches the message again, and finds it
+// there already.
+Status keepSource(Program& program, int handle, int n, const StoredMessages& known) {
+    QByteArray source;
+    if (NMailPop3GetMailSource(handle, n, source) < 0) return Failure{LastMailError()};
+    const QString maildir = ReceivedMaildirPath(program.paths);
+    const QString uidl = known.uidlOf(n);
+    const QString tag = IsUsableUidl(uidl) ? uidl : QString();
+    if (!tag.isEmpty()) {
+        const auto held = MaildirHolds(maildir, source, tag);
+        if (!held) return Failure{held.error()};
+        if (held.value()) return success();
+    }
+    const auto delivered = DeliverToMaildir(maildir, source, tag);
+    if (!delivered) return Failure{delivered.error()};
+    return success();
+}
+
+// One message, number n: fetched, kept whole in the Maildir, its attachments saved, listed, stored,
 // and marked for deletion.
 Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, MailCheckResult& result,
                        StoredMessages& known) {
@@ -93,18 +122,27 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
         host.showMessage(LastMailError(), kErrorTitle);
         return Outcome::Stop;
     }
+    // The whole source goes to the Maildir first, flushed: the record holds
+    // only the first 12,000 bytes or so, and once the message is marked for
+    // deletion this copy is the only one.
+    if (const Status kept = keepSource(program, handle, n, known); !kept) {
+        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
+                             kept.error(),
+                         kErrorTitle);
+        return Outcome::Stop;
+    }
     body = CutAtNul(body);
     const bool hasAttachmentWord = body.contains(QStringLiteral("attachment"));
     const int moodTag = FindMoodTag(body);
 
-    const QString workFile = program.paths.path(kWorkFile);
+    QString workFile = program.paths.path(kWorkFile);
     const QString messageText = passThroughWorkFile(workFile, texts, body);
     const QString folder = program.paths.path(files::AttachmentFolder) + u'/';
     const int attached = NMailAttachmentFileFirst(0, texts, body, folder, workFile, messageText, 0);
     NMailAttachmentFileClose(0);
     if (attached == -5) host.showMessage(QStringLiteral("添付ファイルをオープンできません"), QString());
     if (attached == -6) host.showMessage(QStringLiteral("分割されたメールが全て揃っていません"), QString());
-    QFile::remove(workFile);
+    if (!workFile.isEmpty()) QFile::remove(workFile);
 
     const QString subject = CutAtNul(texts.subject).trimmed();
     const QString from = CutAtNul(texts.from).trimmed();

@@ -1,6 +1,7 @@
 #pragma once
 // The mail check: every waiting message fetched in server order, its
-// attachments saved, stored in the received history, listed for the
+// source kept whole in the received Maildir, its attachments saved, stored
+// in the received history, listed for the
 // viewer, and deleted from the server, which happens only when the session
 // closes, after the history is safely on disk.
 //

@@ -7,6 +7,7 @@
 #include "mail/mood_tags.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
+#include "store/maildir.h"
 
 #include <algorithm>
 #include <chrono>
@@ -129,6 +130,8 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     const QString historyFile = HistoryPath(program.paths, History::Sent);
     const int count = static_cast<int>(recipients->size());
     bool historyFailureShown = false;
+    const QString sentMaildir = SentMaildirPath(program.paths);
+    bool maildirFailureShown = false;
     bool triedPop3 = false;
     for (int i = 0; i < count; ++i) {
         const QString& to = (*recipients)[static_cast<size_t>(i)];
@@ -166,6 +169,12 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
         if (sent < 0) {
             ++result.Failed;
             host.showMessage(error, kSendErrorTitle);
+        } else if (const auto kept = DeliverToMaildir(sentMaildir, NMailLastSentMessage()); !kept && !maildirFailureShown) {
+            // The message is out; a copy that cannot be kept is worth a
+            // word, once, but never a failed send.
+            maildirFailureShown = true;
+            host.showMessage(QStringLiteral("送信したメールを保存できません。メールの送信は続けます。\n") + kept.error(),
+                             kErrorTitle);
         }
     }
     host.setStatus(kSendDoneText);

@@ -2,8 +2,10 @@
 // Sending what the compose or the reply window holds: one message, or one
 // to every entry of the address book. Each message is first appended to the
 // sent history as typed (a reply is not kept there); then the fortune and
-// the character tag are added and the message goes out over SMTP. A failed
-// message is reported and the next one goes on.
+// the character tag are added and the message goes out over SMTP. Every
+// message the server accepts is kept whole, as it went out, in the sent
+// Maildir (replies too). A failed message is reported and the next one goes
+// on.
 //
 // The send runs off the window thread; whatever it shows goes through the
 // host, which the windows implement.

@@ -1,14 +1,18 @@
 // A program killed at any moment of a mail check loses nothing and stores
 // nothing twice: every message is on the server or in the history, and
-// checking again until the mailbox is empty leaves each in the history
-// exactly once (the server gives UIDLs; see stored_uidls.h).
+// checking again until the mailbox is empty leaves each in the history, and
+// its source in the received Maildir, exactly once (the server gives UIDLs;
+// see stored_uidls.h).
 
 #include "core/program_paths.h"
 #include "mail/mail_library.h"
 #include "store/history_file.h"
+#include "store/maildir.h"
 #include "tests/e2e/local_mail_servers.h"
 #include "tests/support/temp_folder.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QHash>
 #include <QSet>
@@ -44,6 +48,24 @@ QSet<QString> subjectsOnServer(const QString& server) {
 QHash<QString, int> subjectsInHistory(const ProgramPaths& paths) {
     QHash<QString, int> counts;
     for (const HistoryListEntry& entry : ReadListing(HistoryPath(paths, History::Received))) ++counts[entry.Subject];
+    return counts;
+}
+
+// How many times each subject is in the received Maildir (new/ and cur/).
+QHash<QString, int> subjectsInMaildir(const ProgramPaths& paths) {
+    QHash<QString, int> counts;
+    for (const QString& sub : {QStringLiteral("/new"), QStringLiteral("/cur")}) {
+        const QDir dir(ReceivedMaildirPath(paths) + sub);
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            QFile file(dir.filePath(name));
+            if (!file.open(QIODevice::ReadOnly)) {
+                ADD_FAILURE() << "cannot read " << name.toStdString();
+                continue;
+            }
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (line.startsWith("Subject: ")) ++counts[QString::fromUtf8(line.mid(9)).trimmed()];
+        }
+    }
     return counts;
 }
 
@@ -89,6 +111,10 @@ TEST(KillDuringCheck, EveryMessageEndsUpInTheHistoryExactlyOnce) {
     EXPECT_EQ(stored.size(), kMessages);
     for (int i = 1; i <= kMessages; ++i)
         EXPECT_EQ(stored.value(QStringLiteral("msg %1").arg(i)), 1) << "msg " << i;
+    const QHash<QString, int> kept = subjectsInMaildir(paths);
+    EXPECT_EQ(kept.size(), kMessages);
+    for (int i = 1; i <= kMessages; ++i)
+        EXPECT_EQ(kept.value(QStringLiteral("msg %1").arg(i)), 1) << "msg " << i << " in the Maildir";
 }
 
 }  // namespace

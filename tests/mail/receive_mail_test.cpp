@@ -1,16 +1,21 @@
 // The mail check over a scripted server: what it does with messages an
-// earlier, interrupted check already stored.
+// earlier, interrupted check already stored, and the whole sources it keeps
+// in the received Maildir.
 
+#include "core/cp932.h"
 #include "core/program.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
 #include "store/history_file.h"
+#include "store/maildir.h"
 #include "store/stored_uidls.h"
 #include "tests/mail/scripted_transport.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -36,6 +41,19 @@ public:
 
 QByteArray message(int n) { return QStringLiteral("Subject: msg %1\r\n\r\nbody %1\r\n").arg(n).toUtf8(); }
 
+// Every file the Maildir holds (new/ and cur/), its content.
+QList<QByteArray> maildirFiles(const QString& maildir) {
+    QList<QByteArray> files;
+    for (const QString& sub : {QStringLiteral("new"), QStringLiteral("cur")}) {
+        const QDir dir(maildir + u'/' + sub);
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            QFile file(dir.filePath(name));
+            if (file.open(QIODevice::ReadOnly)) files << file.readAll();
+        }
+    }
+    return files;
+}
+
 struct StoredCase {
     const char* name;
     std::vector<QString> serverUidls;  // empty: no UIDL command
@@ -43,6 +61,8 @@ struct StoredCase {
     QStringList stored;                // subjects this check stores
     QStringList log;                   // retrievals and deletions, in order
     QSet<QString> fileAfter;
+    // Message 1 was delivered to the Maildir by the check that died.
+    bool firstInMaildirBefore = false;
 };
 
 class ReceiveStored : public ::testing::TestWithParam<StoredCase> {
@@ -68,6 +88,10 @@ TEST_P(ReceiveStored, DeletesWhatIsStoredAndStoresTheRest) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(c.fileBefore);
     }
+    const QString maildir = ReceivedMaildirPath(program.paths);
+    if (c.firstInMaildirBefore) {
+        ASSERT_TRUE(DeliverToMaildir(maildir, message(1), c.serverUidls.at(0)));
+    }
 
     QuietHost host;
     const MailCheckResult result = ReceiveMail(program, host);
@@ -83,6 +107,13 @@ TEST_P(ReceiveStored, DeletesWhatIsStoredAndStoresTheRest) {
     const auto after = ReadStoredUidls(uidlFile, HistoryPath(program.paths, History::Received));
     ASSERT_TRUE(after);
     EXPECT_EQ(after.value(), c.fileAfter);
+    // Each message this check or the one before fetched is in the Maildir
+    // once; one deleted unfetched needs nothing there.
+    const QList<QByteArray> kept = maildirFiles(maildir);
+    for (int n = 1; n <= 3; ++n) {
+        const bool expected = c.stored.contains(QStringLiteral("msg %1").arg(n)) || (n == 1 && c.firstInMaildirBefore);
+        EXPECT_EQ(kept.count(MaildirLocalForm(message(n))), expected ? 1 : 0) << "msg " << n;
+    }
 }
 
 const QStringList kAll = {QStringLiteral("msg 1"), QStringLiteral("msg 2"), QStringLiteral("msg 3")};
@@ -109,9 +140,136 @@ INSTANTIATE_TEST_SUITE_P(
                    {QStringLiteral("u1"), QStringLiteral("u2"), QStringLiteral("u3")}},
         StoredCase{"a_noted_line_whose_record_never_came_is_fetched_again", kUidls, "u1 0\n", kAll, kAllFetched,
                    {QStringLiteral("u1"), QStringLiteral("u2"), QStringLiteral("u3")}},
+        StoredCase{"killed_after_the_maildir_before_the_record_keeps_one_copy", kUidls, "u1 0\n", kAll, kAllFetched,
+                   {QStringLiteral("u1"), QStringLiteral("u2"), QStringLiteral("u3")}, true},
         // A second copy rather than a lost message; the file is left as it was.
         StoredCase{"no_uidl_command_stores_everything", {}, "u2\n", kAll, kAllFetched, {QStringLiteral("u2")}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A text far longer than a record (about 12,000 bytes of CP932): 1,000
+// lines of 40 bytes each.
+QByteArray longShiftJisMessage() {
+    QByteArray text;
+    for (int line = 1; line <= 1000; ++line)
+        text += cp932::encode(QStringLiteral("%1行目：あいうえおかきくけこさしすせ").arg(line, 4, 10, QChar(u'0'))) + "\r\n";
+    return "Subject: long\r\nContent-Type: text/plain; charset=Shift_JIS\r\n"
+           "Content-Transfer-Encoding: 8bit\r\n\r\n" +
+           text;
+}
+
+TEST(ReceiveMaildir, KeepsTheWholeSourceOrLeavesTheMessageOnTheServer) {
+    enum class Blocked { No, FileInTheWay, LinkInTheWay };
+    struct Case {
+        const char* name;
+        QByteArray source;
+        Blocked blocked;
+    };
+    const QByteArray longMessage = longShiftJisMessage();
+    ASSERT_GT(longMessage.size(), 40000);
+    const Case cases[] = {
+        {"a 40 KB text is kept whole while the record holds the cut body", longMessage, Blocked::No},
+        {"a short message is kept whole too", message(1), Blocked::No},
+        {"a file where the Maildir should be: nothing is deleted", longMessage, Blocked::FileInTheWay},
+        {"a link where the Maildir should be: nothing is deleted", message(1), Blocked::LinkInTheWay},
+    };
+    for (const Case& c : cases) {
+        auto box = std::make_shared<ScriptedMailbox>();
+        box->messages = {c.source, message(2)};
+        box->uidls = {QStringLiteral("a"), QStringLiteral("b")};
+        SetMailTransport(std::make_unique<ScriptedTransport>(box));
+        test::TempFolder folder;
+        Program program{ProgramPaths(folder.path())};
+        ASSERT_TRUE(program.paths.createFolders());
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
+        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+        const QString maildir = ReceivedMaildirPath(program.paths);
+        if (c.blocked == Blocked::FileInTheWay) folder.write(QStringLiteral("★MailData/Maildir"), "not a folder");
+        if (c.blocked == Blocked::LinkInTheWay) {
+            ASSERT_TRUE(QDir().mkpath(folder.path(QStringLiteral("elsewhere"))));
+            ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("elsewhere")), maildir));
+        }
+
+        QuietHost host;
+        const MailCheckResult result = ReceiveMail(program, host);
+        SetMailTransport(nullptr);
+        const auto records = ReadAll(HistoryPath(program.paths, History::Received));
+
+        if (c.blocked != Blocked::No) {
+            EXPECT_EQ(result.MailCount, 0) << c.name;
+            EXPECT_EQ(box->deleted, std::set<int>{}) << c.name;
+            EXPECT_TRUE(records.empty()) << c.name;
+            EXPECT_EQ(host.messages.size(), 1) << c.name;
+            EXPECT_EQ(QDir(folder.path(QStringLiteral("elsewhere"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                      QStringList{})
+                << c.name << ": nothing through the link";
+            continue;
+        }
+        EXPECT_TRUE(host.messages.isEmpty()) << c.name << ": " << host.messages.join(u'|').toStdString();
+        EXPECT_EQ(result.MailCount, 2) << c.name;
+        EXPECT_EQ(box->deleted, (std::set<int>{1, 2})) << c.name;
+        const QList<QByteArray> kept = maildirFiles(maildir);
+        EXPECT_EQ(kept.size(), 2) << c.name;
+        EXPECT_EQ(kept.count(MaildirLocalForm(c.source)), 1) << c.name;
+        ASSERT_EQ(records.size(), 2u) << c.name;
+        // The record keeps the layout it always had: a long text is cut
+        // there, and only there.
+        const QString text = cp932::decode(c.source.mid(c.source.indexOf("\r\n\r\n") + 4));
+        const QString recorded = records[0].Body;
+        EXPECT_TRUE(text.startsWith(recorded.left(recorded.size() - 2))) << c.name;
+        if (c.source.size() > 20000) {
+            EXPECT_LT(recorded.size(), text.size() / 2) << c.name;
+        }
+    }
+}
+
+// The work file of each message lives in the attachment folder, where the
+// user (or someone else) may have put a "0.txt" first.
+TEST(ReceiveWorkFile, WhatIsAtItsNameIsLeftAloneAndNothingOfOursStays) {
+    enum class Planted { Nothing, UsersFile, LinkToAnotherFile };
+    struct Case {
+        const char* name;
+        Planted planted;
+    };
+    const Case cases[] = {
+        {"nothing there", Planted::Nothing},
+        {"the user's own 0.txt", Planted::UsersFile},
+        {"a link to a file elsewhere", Planted::LinkToAnotherFile},
+    };
+    for (const Case& c : cases) {
+        auto box = std::make_shared<ScriptedMailbox>();
+        box->messages = {QByteArray("Subject: msg 1\r\n\r\nsender's body\r\n")};
+        SetMailTransport(std::make_unique<ScriptedTransport>(box));
+        test::TempFolder folder;
+        Program program{ProgramPaths(folder.path())};
+        ASSERT_TRUE(program.paths.createFolders());
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
+        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+        folder.write(QStringLiteral("victim"), "untouched");
+        const QString workName = folder.path(QStringLiteral("添付フォルダ/0.txt"));
+        if (c.planted == Planted::UsersFile) folder.write(QStringLiteral("添付フォルダ/0.txt"), "mine");
+        if (c.planted == Planted::LinkToAnotherFile) {
+            ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("victim")), workName));
+        }
+
+        QuietHost host;
+        const MailCheckResult result = ReceiveMail(program, host);
+        SetMailTransport(nullptr);
+
+        EXPECT_EQ(result.MailCount, 1) << c.name << ": " << host.messages.join(u'|').toStdString();
+        EXPECT_EQ(folder.read(QStringLiteral("victim")), "untouched") << c.name;
+        const QStringList left = QDir(folder.path(QStringLiteral("添付フォルダ")))
+                                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden);
+        if (c.planted == Planted::Nothing) {
+            EXPECT_EQ(left, QStringList{}) << c.name << ": the work file is removed";
+        } else {
+            EXPECT_EQ(left, QStringList{QStringLiteral("0.txt")}) << c.name << ": only what was there before";
+            EXPECT_EQ(QFileInfo(workName).isSymLink(), c.planted == Planted::LinkToAnotherFile) << c.name;
+            if (c.planted == Planted::UsersFile) {
+                EXPECT_EQ(folder.read(QStringLiteral("添付フォルダ/0.txt")), "mine") << c.name;
+            }
+        }
+    }
+}
 
 }  // namespace
 }  // namespace lumopet

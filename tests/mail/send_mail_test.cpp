@@ -13,10 +13,12 @@
 #include "mail/mood_tags.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
+#include "store/maildir.h"
 #include "tests/mail/scripted_transport.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -239,6 +241,63 @@ INSTANTIATE_TEST_SUITE_P(Keeping, SentHistory,
                                            KeepCase{"reply_not_kept", false, QString(), 0},
                                            KeepCase{"failed_reply_not_kept", false, kRefused, 0}),
                          CaseName);
+
+// --- The sent Maildir: every message the server took, whole, as it went
+// out; a copy that cannot be kept never stops a send.
+
+struct SentMaildirCase {
+    const char* name;
+    bool keepInHistory;   // false: a reply
+    QString sendError;    // non-empty: SMTP refuses
+    bool blocked;         // a file where the Maildir should be
+    size_t kept;          // files in the Maildir afterwards
+    size_t warnings;      // messages shown
+};
+
+class SentMaildir : public SendMailTest, public ::testing::WithParamInterface<SentMaildirCase> {};
+
+TEST_P(SentMaildir, KeepsWhatTheServerTook) {
+    const SentMaildirCase& c = GetParam();
+    folder.write(u"添付.txt"_s, "attached bytes");
+    writeBook({u"a@example.jp"_s, u"b@example.jp"_s});
+    if (c.blocked) folder.write(u"★MailData/Maildir.sent"_s, "not a folder");
+    box->sendError = c.sendError;
+    SendRequest request = Request(QString(), u"件名"_s, u"本文"_s, 3, true);
+    request.Bulk = true;
+    request.AttachText = folder.path(u"添付.txt"_s);
+    request.KeepInSentHistory = c.keepInHistory;
+    const SendResult result = send(request);
+
+    EXPECT_EQ(result.Failed, c.sendError.isEmpty() ? 0 : 2);
+    EXPECT_EQ(box->deliveries.size(), c.sendError.isEmpty() ? 2u : 0u);
+    EXPECT_EQ(host.shown.size(), c.warnings);
+    const QDir fresh(SentMaildirPath(program.paths) + u"/new"_s);
+    const QStringList names = fresh.entryList(QDir::Files);
+    ASSERT_EQ(static_cast<size_t>(names.size()), c.kept);
+    QList<QByteArray> kept;
+    for (const QString& name : names) {
+        QFile file(fresh.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        kept << file.readAll();
+    }
+    for (const auto& delivery : box->deliveries) {
+        EXPECT_EQ(kept.count(MaildirLocalForm(delivery.message)), c.blocked ? 0 : 1) << "to " << delivery.to.toStdString();
+        const mail::DecodedMessage decoded = mail::DecodeMessage(MaildirLocalForm(delivery.message));
+        EXPECT_TRUE(decoded.text.contains(MoodTag(3)));
+        EXPECT_TRUE(decoded.text.contains(kFortuneHeading));
+        ASSERT_EQ(decoded.attachments.size(), 1u);
+        EXPECT_EQ(decoded.attachments[0].fileName, u"添付.txt"_s);
+        EXPECT_EQ(decoded.attachments[0].content, "attached bytes");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keeping, SentMaildir,
+    ::testing::Values(SentMaildirCase{"each_message_with_fortune_tag_and_attachment", true, QString(), false, 2, 0},
+                      SentMaildirCase{"a_reply_too", false, QString(), false, 2, 0},
+                      SentMaildirCase{"nothing_the_server_refused", true, kRefused, false, 0, 2},
+                      SentMaildirCase{"cannot_keep_it_warns_once_and_sends", true, QString(), true, 0, 1}),
+    CaseName);
 
 // --- Bulk mode.
 

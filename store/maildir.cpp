@@ -1,0 +1,179 @@
+#include "store/maildir.h"
+
+#include "core/unique_fd.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumopet {
+namespace {
+
+constexpr mode_t kFolderMode = 0700;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+std::atomic<unsigned> deliveryCounter{0};
+
+Failure failure(const QString& maildir, int error) {
+    const QString reason = error == ELOOP || error == ENOTDIR ? QStringLiteral("フォルダではないか、リンクです")
+                                                              : QString::fromLocal8Bit(std::strerror(error));
+    return Failure{QStringLiteral("メールを保存するフォルダ「%1」に書き込めません（%2）。").arg(maildir, reason)};
+}
+
+// Opens the folder name inside parent (-1 for a path), creating it when it
+// is missing; never through a link.
+int openFolder(int parent, const QByteArray& name, bool create) {
+    const int fd = parent < 0 ? ::open(name.constData(), kFolderFlags) : ::openat(parent, name.constData(), kFolderFlags);
+    if (fd >= 0 || errno != ENOENT || !create) return fd;
+    const int made = parent < 0 ? ::mkdir(name.constData(), kFolderMode) : ::mkdirat(parent, name.constData(), kFolderMode);
+    if (made != 0 && errno != EEXIST) return -1;
+    return parent < 0 ? ::open(name.constData(), kFolderFlags) : ::openat(parent, name.constData(), kFolderFlags);
+}
+
+bool writeAll(int fd, QByteArrayView bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// The host part of a unique name: "/" and ":" would end the name early,
+// so they are written as the octal escapes the Maildir convention uses.
+QByteArray hostName() {
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return "localhost";
+    QByteArray host(buffer);
+    host.replace('/', "\\057");
+    host.replace(':', "\\072");
+    return host;
+}
+
+// The tag in hexadecimal: whatever it holds, the name stays a name.
+QByteArray tagPart(const QString& tag) { return tag.isEmpty() ? QByteArray() : ",U=" + tag.toUtf8().toHex(); }
+
+QByteArray uniqueName(const QString& tag) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return QByteArray::number(static_cast<qint64>(now.tv_sec)) + '.' + QByteArray::number(::getpid()) + '_' +
+           QByteArray::number(deliveryCounter.fetch_add(1)) + '.' + hostName() + tagPart(tag);
+}
+
+Result<QByteArray> readFile(int folder, const char* name) {
+    const UniqueFd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.ok()) return Failure{QString::fromLocal8Bit(std::strerror(errno))};
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Failure{QString::fromLocal8Bit(std::strerror(errno))};
+        if (n == 0) return bytes;
+        bytes.append(buffer, n);
+    }
+}
+
+}  // namespace
+
+QString ReceivedMaildirPath(const ProgramPaths& paths) { return paths.path(QStringLiteral("\\★MAilData\\Maildir")); }
+
+QString SentMaildirPath(const ProgramPaths& paths) { return paths.path(QStringLiteral("\\★MAilData\\Maildir.sent")); }
+
+QByteArray MaildirLocalForm(QByteArrayView message) {
+    QByteArray local;
+    local.reserve(message.size());
+    for (qsizetype i = 0; i < message.size(); ++i) {
+        if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') continue;
+        local.append(message[i]);
+    }
+    return local;
+}
+
+Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag) {
+    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), true));
+    if (!root.ok()) return failure(maildir, errno);
+    const UniqueFd tmp(openFolder(root.get(), "tmp", true));
+    if (!tmp.ok()) return failure(maildir, errno);
+    const UniqueFd fresh(openFolder(root.get(), "new", true));
+    if (!fresh.ok()) return failure(maildir, errno);
+    const UniqueFd cur(openFolder(root.get(), "cur", true));
+    if (!cur.ok()) return failure(maildir, errno);
+    // Folders just made must survive a crash as well as the file in them.
+    if (::fsync(root.get()) != 0) return failure(maildir, errno);
+
+    QByteArray name = uniqueName(tag);
+    UniqueFd file(::openat(tmp.get(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.ok()) return failure(maildir, errno);
+    const auto dropTemporary = [&] { ::unlinkat(tmp.get(), name.constData(), 0); };
+    if (!writeAll(file.get(), MaildirLocalForm(message)) || ::fsync(file.get()) != 0 || !file.close()) {
+        const int error = errno;
+        dropTemporary();
+        return failure(maildir, error);
+    }
+    // link() never replaces a file: a name that is somehow taken gets
+    // another counter value.
+    QByteArray delivered = name;
+    for (int attempt = 0;; ++attempt) {
+        if (::linkat(tmp.get(), name.constData(), fresh.get(), delivered.constData(), 0) == 0) break;
+        const int error = errno;
+        if (error != EEXIST || attempt >= 100) {
+            dropTemporary();
+            return failure(maildir, error);
+        }
+        delivered = uniqueName(tag);
+    }
+    dropTemporary();
+    if (::fsync(fresh.get()) != 0) return failure(maildir, errno);
+    return maildir + QStringLiteral("/new/") + QFile::decodeName(delivered);
+}
+
+Result<bool> MaildirHolds(const QString& maildir, QByteArrayView message, const QString& tag) {
+    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
+    if (!root.ok()) {
+        if (errno == ENOENT) return false;
+        return failure(maildir, errno);
+    }
+    const QByteArray wanted = tagPart(tag);
+    const QByteArray local = MaildirLocalForm(message);
+    for (const char* sub : {"new", "cur"}) {
+        const int fd = openFolder(root.get(), sub, false);
+        if (fd < 0) {
+            if (errno == ENOENT) continue;
+            return failure(maildir, errno);
+        }
+        DIR* dir = ::fdopendir(fd);
+        if (!dir) {
+            const int error = errno;
+            ::close(fd);
+            return failure(maildir, error);
+        }
+        bool found = false;
+        while (dirent* entry = ::readdir(dir)) {
+            // Another program may have moved the file to cur/ and added its
+            // flags after a ":": the tag stays in the name before it.
+            const QByteArray name(entry->d_name);
+            const QByteArray unique = name.left(name.indexOf(':') < 0 ? name.size() : name.indexOf(':'));
+            if (wanted.isEmpty() || !unique.endsWith(wanted)) continue;
+            const auto content = readFile(::dirfd(dir), entry->d_name);
+            if (content && content.value() == local) {
+                found = true;
+                break;
+            }
+        }
+        ::closedir(dir);
+        if (found) return true;
+    }
+    return false;
+}
+
+}  // namespace lumopet
