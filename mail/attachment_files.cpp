@@ -153,25 +153,37 @@ QString SafeAttachmentFileName(const QString& proposed, int index) {
     return cappedLength(name);
 }
 
-int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved) {
+int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved,
+                    AttachmentFailure* failure) {
     if (message.incompletePartial) return kSplitMessageIncomplete;
     if (message.attachments.empty()) return kNoAttachments;
 
+    // The user has to know which file is missing, and whether to free space
+    // or fix the folder, before the message can be received.
+    const auto failed = [&](const QString& name, int error) {
+        if (failure) *failure = AttachmentFailure{name, qt_error_string(error)};
+        return kAttachmentCannotBeOpened;
+    };
+
     const UniqueFd folderFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd.get() < 0) return kAttachmentCannotBeOpened;
+    if (folderFd.get() < 0) return failed(SafeAttachmentFileName(message.attachments.front().fileName, 1), errno);
 
     int index = 0;
     for (const MailAttachment& attachment : message.attachments) {
         ++index;
-        const auto created = createNewFile(folderFd.get(), SafeAttachmentFileName(attachment.fileName, index));
-        if (!created) return kAttachmentCannotBeOpened;
+        const QString name = SafeAttachmentFileName(attachment.fileName, index);
+        const auto created = createNewFile(folderFd.get(), name);
+        if (!created) return failed(name, errno);
         UniqueFd file(created->fd);
-        const bool written = WriteAll(file.get(), attachment.content) && ::fsync(file.get()) == 0;
+        bool written = WriteAll(file.get(), attachment.content);
+        if (written) written = ::fsync(file.get()) == 0;
+        const int writeError = errno;
         const bool closed = file.close();
+        const int error = !written ? writeError : errno;
         if (!written || !closed) {
             // Half a file would look like the whole attachment.
             ::unlinkat(folderFd.get(), QFile::encodeName(created->name).constData(), 0);
-            return kAttachmentCannotBeOpened;
+            return failed(name, error);
         }
         if (saved) saved->append(QDir(folder).filePath(created->name));
     }

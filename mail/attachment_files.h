@@ -27,7 +27,13 @@ QString SafeAttachmentFileName(const QString& proposed, int index);
 // written, kNoAttachments when the message has none, kSplitMessageIncomplete
 // for an incomplete message/partial, kAttachmentCannotBeOpened when a file
 // cannot be created or written (the files already written stay). The paths
-// written go into saved when given.
-int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved = nullptr);
+// written go into saved when given; on kAttachmentCannotBeOpened, failure
+// (when given) says which attachment and why.
+struct AttachmentFailure {
+    QString name;    // the safe name of the attachment that was not saved
+    QString reason;  // the system's word for it ("No space left on device")
+};
+int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved = nullptr,
+                    AttachmentFailure* failure = nullptr);
 
 }  // namespace lumopet::mail

@@ -224,9 +224,11 @@ int NMailAttachmentFileFirst(int, MailTexts& texts, QString& body, const QString
     std::lock_guard guard(s.lock);
     fillTexts(s, s.lastFetched, texts);
     body = s.lastFetched.text;
-    const int result = mail::SaveAttachments(folder, s.lastFetched);
+    mail::AttachmentFailure failure;
+    const int result = mail::SaveAttachments(folder, s.lastFetched, nullptr, &failure);
     if (result == mail::kAttachmentCannotBeOpened)
-        fail(s, QStringLiteral("添付ファイルを「%1」に書き込めません。").arg(folder), result);
+        fail(s, QStringLiteral("添付ファイル「%1」を「%2」に書き込めません。\n%3").arg(failure.name, folder, failure.reason),
+             result);
     return result;
 }
 

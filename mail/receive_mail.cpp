@@ -139,10 +139,19 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     const QString messageText = passThroughWorkFile(workFile, texts, body);
     const QString folder = program.paths.path(files::AttachmentFolder) + u'/';
     const int attached = NMailAttachmentFileFirst(0, texts, body, folder, workFile, messageText, 0);
+    const QString attachmentError = attached == -5 ? LastMailError() : QString();
     NMailAttachmentFileClose(0);
-    if (attached == -5) host.showMessage(QStringLiteral("添付ファイルをオープンできません"), QString());
-    if (attached == -6) host.showMessage(QStringLiteral("分割されたメールが全て揃っていません"), QString());
     if (!workFile.isEmpty()) QFile::remove(workFile);
+    if (attached == -5) {
+        // Stored now, the record would say the attachment was saved, and the
+        // server's copy would be gone. Its source is in the Maildir already,
+        // under its UIDL: the next check finds it there and stores it once.
+        host.showMessage(QStringLiteral("添付ファイルを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
+                             attachmentError,
+                         kErrorTitle);
+        return Outcome::Stop;
+    }
+    if (attached == -6) host.showMessage(QStringLiteral("分割されたメールが全て揃っていません"), QString());
 
     const QString subject = CutAtNul(texts.subject).trimmed();
     const QString from = CutAtNul(texts.from).trimmed();

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <string_view>
 #include <sys/resource.h>
@@ -168,14 +169,54 @@ TEST(SaveAttachments, RemovesAHalfWrittenFileAndKeepsTheOnesBefore) {
     rlimit limited = original;
     limited.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const int result = SaveAttachments(temp.path(), messageWith({{QStringLiteral("small.txt"), "fits"},
-                                                                 {QStringLiteral("big.bin"), QByteArray(10000, 'x')}}));
+    AttachmentFailure failure;
+    const int result = SaveAttachments(temp.path(),
+                                       messageWith({{QStringLiteral("small.txt"), "fits"},
+                                                    {QStringLiteral("big.bin"), QByteArray(10000, 'x')}}),
+                                       nullptr, &failure);
     setrlimit(RLIMIT_FSIZE, &original);
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(result, kAttachmentCannotBeOpened);
+    EXPECT_EQ(failure.name, QStringLiteral("big.bin"));
+    EXPECT_EQ(failure.reason, qt_error_string(EFBIG));
     EXPECT_EQ(temp.read(QStringLiteral("small.txt")), "fits");
     EXPECT_FALSE(QFileInfo::exists(temp.path(QStringLiteral("big.bin"))));
+}
+
+// The receive code shows which attachment was not saved and why; none of
+// these setups depends on permission bits, so they fail for root as well.
+TEST(SaveAttachments, AFailureNamesTheAttachmentAndTheReason) {
+    enum class Folder { Missing, FileInTheWay, DanglingLink };
+    struct Case {
+        const char* name;
+        Folder folder;
+        QString proposed;
+        QString failedName;
+        int error;
+    };
+    const Case cases[] = {
+        {"missing folder", Folder::Missing, QStringLiteral("見積書.pdf"), QStringLiteral("見積書.pdf"), ENOENT},
+        {"a file where the folder should be", Folder::FileInTheWay, QStringLiteral("a.txt"), QStringLiteral("a.txt"),
+         ENOTDIR},
+        {"a link to nowhere, and the name is the safe one", Folder::DanglingLink, QStringLiteral("../x/evil.sh"),
+         QStringLiteral("evil.sh"), ENOENT},
+    };
+    for (const Case& c : cases) {
+        const test::TempFolder temp;
+        const QString folder = temp.path(QStringLiteral("inbox"));
+        if (c.folder == Folder::FileInTheWay) temp.write(QStringLiteral("inbox"), "not a folder");
+        if (c.folder == Folder::DanglingLink) {
+            ASSERT_TRUE(QFile::link(temp.path(QStringLiteral("nowhere")), folder));
+        }
+        AttachmentFailure failure;
+        EXPECT_EQ(SaveAttachments(folder, messageWith({{c.proposed, "1"}, {QStringLiteral("second.txt"), "2"}}), nullptr,
+                                  &failure),
+                  kAttachmentCannotBeOpened)
+            << c.name;
+        EXPECT_EQ(failure.name, c.failedName) << c.name;
+        EXPECT_EQ(failure.reason, qt_error_string(c.error)) << c.name;
+    }
 }
 
 }  // namespace

@@ -35,8 +35,12 @@ public:
     void clearViewerList() override {}
     void addViewerRow(const QString&, const QString&, const QString&) override {}
     void showInViewer(const QString&, const QString&, const QString&, const QString&) override {}
-    void showMessage(const QString& text, const QString&) override { messages.append(text); }
+    void showMessage(const QString& text, const QString& title) override {
+        messages.append(text);
+        titles.append(title);
+    }
     QStringList messages;
+    QStringList titles;
 };
 
 QByteArray message(int n) { return QStringLiteral("Subject: msg %1\r\n\r\nbody %1\r\n").arg(n).toUtf8(); }
@@ -268,6 +272,98 @@ TEST(ReceiveWorkFile, WhatIsAtItsNameIsLeftAloneAndNothingOfOursStays) {
                 EXPECT_EQ(folder.read(QStringLiteral("添付フォルダ/0.txt")), "mine") << c.name;
             }
         }
+    }
+}
+
+// A message whose attachment cannot be written is not stored: its record
+// would claim the file was saved, and the server's copy would be gone. The
+// check stops there, and once the folder is fixed the next one stores the
+// rest, each message once.
+TEST(ReceiveAttachments, AFolderThatCannotTakeTheAttachmentLeavesTheMessageOnTheServer) {
+    enum class Blocked { FileInTheWay, DanglingLink, LinkToAFile };
+    struct Case {
+        const char* name;
+        Blocked blocked;
+    };
+    // Each fails for root too: no permission bits are involved.
+    const Case cases[] = {
+        {"a file where the attachment folder should be", Blocked::FileInTheWay},
+        {"a link to nowhere where the attachment folder should be", Blocked::DanglingLink},
+        {"a link to a file where the attachment folder should be", Blocked::LinkToAFile},
+    };
+    const QString attachmentName = QStringLiteral("見積書.pdf");
+    const QByteArray withAttachment =
+        "Subject: msg 2\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nbody 2\r\n"
+        "--b\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment; filename*=UTF-8''%E8%A6%8B%E7%A9%8D%E6%9B%B8.pdf\r\n\r\n"
+        "JVBERi0xLjQK\r\n--b--\r\n";
+    const QList<QByteArray> sources = {message(1), withAttachment, message(3)};
+
+    for (const Case& c : cases) {
+        test::TempFolder folder;
+        Program program{ProgramPaths(folder.path())};
+        ASSERT_TRUE(program.paths.createFolders());
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
+        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+        const QString attachments = folder.path(QStringLiteral("添付フォルダ"));
+        ASSERT_TRUE(QDir(attachments).removeRecursively());
+        folder.write(QStringLiteral("a file"), "not a folder");
+        if (c.blocked == Blocked::FileInTheWay) folder.write(QStringLiteral("添付フォルダ"), "not a folder");
+        if (c.blocked == Blocked::DanglingLink) {
+            ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("nowhere")), attachments));
+        }
+        if (c.blocked == Blocked::LinkToAFile) {
+            ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("a file")), attachments));
+        }
+        const QString history = HistoryPath(program.paths, History::Received);
+        const QString maildir = ReceivedMaildirPath(program.paths);
+
+        auto box = std::make_shared<ScriptedMailbox>();
+        box->messages = {sources[0], sources[1], sources[2]};
+        box->uidls = kUidls;
+        SetMailTransport(std::make_unique<ScriptedTransport>(box));
+        QuietHost host;
+        const MailCheckResult result = ReceiveMail(program, host);
+        SetMailTransport(nullptr);
+
+        EXPECT_EQ(host.titles, QStringList{QStringLiteral("エラー")}) << c.name;
+        ASSERT_EQ(host.messages.size(), 1) << c.name;
+        EXPECT_TRUE(host.messages[0].contains(attachmentName)) << c.name << ": " << host.messages[0].toStdString();
+        EXPECT_EQ(result.MailCount, 1) << c.name;
+        QStringList subjects;
+        for (const HistoryRecord& record : ReadAll(history)) subjects << record.Subject;
+        EXPECT_EQ(subjects, QStringList{QStringLiteral("msg 1")}) << c.name;
+        EXPECT_EQ(box->deleted, std::set<int>{1}) << c.name;
+        EXPECT_EQ(box->log.filter(QStringLiteral("retr 3")), QStringList{}) << c.name << ": the check stops there";
+        const auto noted = ReadStoredUidls(StoredUidlsPath(program.paths), history);
+        ASSERT_TRUE(noted) << c.name;
+        EXPECT_EQ(noted.value(), QSet<QString>{QStringLiteral("u1")}) << c.name;
+
+        // The user fixes the folder; the server still holds 2 and 3.
+        ASSERT_TRUE(QFile::remove(attachments)) << c.name;
+        ASSERT_TRUE(QDir().mkdir(attachments)) << c.name;
+        auto again = std::make_shared<ScriptedMailbox>();
+        again->messages = {sources[1], sources[2]};
+        again->uidls = {kUidls[1], kUidls[2]};
+        SetMailTransport(std::make_unique<ScriptedTransport>(again));
+        QuietHost secondHost;
+        const MailCheckResult second = ReceiveMail(program, secondHost);
+        SetMailTransport(nullptr);
+
+        EXPECT_EQ(secondHost.messages, QStringList{}) << c.name;
+        EXPECT_EQ(second.MailCount, 2) << c.name;
+        EXPECT_EQ(again->deleted, (std::set<int>{1, 2})) << c.name;
+        subjects.clear();
+        for (const HistoryRecord& record : ReadAll(history)) subjects << record.Subject;
+        EXPECT_EQ(subjects, kAll) << c.name << ": each message stored once";
+        const QList<QByteArray> kept = maildirFiles(maildir);
+        EXPECT_EQ(kept.size(), 3) << c.name;
+        for (const QByteArray& source : sources) EXPECT_EQ(kept.count(MaildirLocalForm(source)), 1) << c.name;
+        EXPECT_EQ(QDir(attachments).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{attachmentName})
+            << c.name;
+        EXPECT_EQ(folder.read(QStringLiteral("添付フォルダ/") + attachmentName), "%PDF-1.4\n") << c.name;
     }
 }
 
