@@ -4,7 +4,6 @@
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
-#include "ui/file_dialog.h"
 #include "ui/window_helpers.h"
 
 #include <QClipboard>
@@ -191,38 +190,15 @@ void BackForm::FillReply(const ReplySource& reply) {
     BodyText->setPlainText(WithoutBlanksAround(reply.body).toString());
 }
 
-QString BackForm::chooseAttachment() { return ChooseAttachment(this); }
-
-void BackForm::AttachCommand_Click() {
-    Command9->setEnabled(true);
-    // After "取り消し" the list can be emptied again: without this, a file
-    // attached by mistake a second time could only go with the window.
-    Command10->setEnabled(true);
-    if (const QString path = chooseAttachment(); !path.isEmpty()) {
-        AttachText->setText(path);
-        List2->addItem(path);
-    }
-    // Also when the dialog was cancelled: "追加" or "取り消し" go on from here.
-    AttachCommand->setEnabled(false);
+AttachmentControls BackForm::attachments() {
+    return {this, AttachCommand, Command9, Command10, AttachText, List2};
 }
 
-void BackForm::Command9_Click() {
-    List2->show();
-    if (AttachText->text().isEmpty()) return;
-    if (const QString path = chooseAttachment(); !path.isEmpty()) {
-        AttachText->setText(AttachText->text() + u',' + path);
-        List2->addItem(path);
-    }
-}
+void BackForm::AttachCommand_Click() { attachments().AttachFirst(); }
 
-void BackForm::Command10_Click() {
-    AttachText->clear();
-    List2->clear();
-    List2->hide();
-    Command9->setEnabled(false);
-    Command10->setEnabled(false);
-    AttachCommand->setEnabled(true);
-}
+void BackForm::Command9_Click() { attachments().AddAnother(); }
+
+void BackForm::Command10_Click() { attachments().RemoveAll(); }
 
 void BackForm::Command4_Click() {
     QClipboard* clipboard = QGuiApplication::clipboard();

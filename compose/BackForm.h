@@ -5,6 +5,7 @@
 // book, and the sent history keeps no copy of a reply. Sending goes the
 // same way as from the compose window, on a worker.
 
+#include "compose/attachment_controls.h"
 #include "mail/send_mail.h"
 #include "ui/window_directory.h"
 
@@ -103,7 +104,7 @@ private:
     int toTwips(int pixels) const;
     void buildControls();
     // A file from the open dialog; empty when cancelled.
-    QString chooseAttachment();
+    AttachmentControls attachments();
     void sendDone(const SendResult& result);
 
     WindowDirectory& windows_;

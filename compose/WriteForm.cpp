@@ -5,7 +5,6 @@
 #include "core/text_helpers.h"
 #include "core/twips.h"
 #include "store/address_book.h"
-#include "ui/file_dialog.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
@@ -372,34 +371,15 @@ void WriteForm::Combo1_LostFocus() {
     lineOnFocus_ = line;
 }
 
-void WriteForm::addAttachment() {
-    const QString path = ChooseAttachment(this);
-    if (path.isEmpty()) return;
-    AttachText->setText(AttachText->text().isEmpty() ? path : AttachText->text() + u',' + path);
-    List2->addItem(path);
+AttachmentControls WriteForm::attachments() {
+    return {this, AttachCommand, Command9, Command10, AttachText, List2};
 }
 
-void WriteForm::AttachCommand_Click() {
-    Command9->setEnabled(true);
-    AttachText->clear();
-    addAttachment();
-    AttachCommand->setEnabled(false);
-}
+void WriteForm::AttachCommand_Click() { attachments().AttachFirst(); }
 
-void WriteForm::Command9_Click() {
-    List2->show();
-    List2->raise();
-    if (!AttachText->text().isEmpty()) addAttachment();
-}
+void WriteForm::Command9_Click() { attachments().AddAnother(); }
 
-void WriteForm::Command10_Click() {
-    AttachText->clear();
-    List2->clear();
-    List2->hide();
-    Command9->setEnabled(false);
-    Command10->setEnabled(false);
-    AttachCommand->setEnabled(true);
-}
+void WriteForm::Command10_Click() { attachments().RemoveAll(); }
 
 void WriteForm::Command5_Click() {
     BodyText->setPlainText(BodyText->toPlainText() + QGuiApplication::clipboard()->text());

@@ -7,6 +7,7 @@
 // The send itself runs on a worker; the window only reads its controls,
 // starts it and shows how it ended.
 
+#include "compose/attachment_controls.h"
 #include "compose/write_form_rules.h"
 #include "mail/send_mail.h"
 
@@ -122,7 +123,7 @@ private:
     void buildAddressPanel();
     void setOuterSize(int outerWidth, int outerHeight);
     void fillAddressList(const QString& file);
-    void addAttachment();
+    AttachmentControls attachments();
     void setMood(int mood);
     void setListColour(bool bulk);
     void showHelp(HelpTopic topic);

@@ -19,8 +19,8 @@ QString ProgramPaths::ChooseFolder(const FolderChoice& choice) {
     const bool installed = !choice.executableFolder.isEmpty() &&
                            QFileInfo(QDir(choice.executableFolder).filePath(InstalledDataFolder)).isDir();
     if (!installed) return choice.executableFolder;
-    // The base directory specification: a relative XDG_DATA_HOME is invalid
-    // and is ignored.
+    // A relative XDG_DATA_HOME means nothing (the XDG rules say to ignore
+    // it): the usual ~/.local/share stands in for it.
     const QString dataHome = QDir::isAbsolutePath(choice.xdgDataHome)
                                  ? choice.xdgDataHome
                                  : QDir(choice.home.isEmpty() ? QDir::homePath() : choice.home).filePath(QStringLiteral(".local/share"));
