@@ -11,6 +11,7 @@
 #include "store/history_file.h"
 #include "tests/e2e/local_mail_servers.h"
 #include "tests/mail/recording_send_host.h"
+#include "tests/support/silent_server.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
@@ -123,31 +124,12 @@ TEST(SendMail, ARefusedRecipientGivesTheSendErrorBoxWithTheServersReply) {
     EXPECT_EQ(ReadAll(HistoryPath(alice.program.paths, History::Sent)).size(), 1u);
 }
 
-// Accepts connections and never says a word.
-class SilentServer {
-public:
-    SilentServer() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(fd_, 4), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentServer() { ::close(fd_); }
-    QString address() const { return u"127.0.0.1:%1"_s.arg(port_); }
-
-private:
-    int fd_;
-    int port_ = 0;
-};
+using test::SilentServer;
 
 TEST(SendMail, ASilentServerEndsInATimeOutWithTheSendErrorBox) {
     SilentServer silent;
     SetMailTransport(mail::MakeCurlTransport({2, 2}));
-    Sender alice(*servers, silent.address());
+    Sender alice(*servers, silent.hostAndPort());
     QElapsedTimer clock;
     clock.start();
     const SendResult result = alice.send(u"bob@localhost"_s, u"本文"_s, 1);
@@ -158,7 +140,7 @@ TEST(SendMail, ASilentServerEndsInATimeOutWithTheSendErrorBox) {
     ASSERT_EQ(alice.host.shown.size(), 1u);
     EXPECT_EQ(alice.host.shown[0].title, kSendErrorTitle);
     EXPECT_TRUE(alice.host.shown[0].text.contains(u"時間切れ"_s)) << alice.shown();
-    EXPECT_TRUE(alice.host.shown[0].text.contains(silent.address())) << alice.shown();
+    EXPECT_TRUE(alice.host.shown[0].text.contains(silent.hostAndPort())) << alice.shown();
 }
 
 // --- Servers that want a login: SMTP AUTH, or POP before SMTP.

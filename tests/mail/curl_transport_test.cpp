@@ -2,6 +2,7 @@
 // say nothing, or too little: the call must end with a time-out, not hang.
 
 #include "mail/mail_transport.h"
+#include "tests/support/silent_server.h"
 #include "tests/support/qt_printers.h"
 
 #include <QElapsedTimer>
@@ -20,29 +21,7 @@
 namespace lumopet::mail {
 namespace {
 
-// Listens on a loopback port and never answers; the kernel completes the
-// connection on its own.
-class SilentServer {
-public:
-    SilentServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(fd_, 4), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentServer() { ::close(fd_); }
-    QString hostAndPort() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
-    int fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
+using test::SilentServer;
 
 TEST(CurlTransport, ASilentPop3ServerEndsInATimeOut) {
     SilentServer server;
