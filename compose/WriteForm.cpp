@@ -230,6 +230,7 @@ void WriteForm::buildAddressPanel() {
     List1->viewport()->installEventFilter(this);
     // The names carry their full-width padding; only the names matter here.
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    List1->setTextElideMode(Qt::ElideNone);
     setListColour(false);
 
     plainLabel(QStringLiteral("件数"), AddressPanel, place(120, 5760, 480, 255));
