@@ -3,6 +3,7 @@
 #include "core/unique_fd.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -122,6 +123,25 @@ std::optional<CreatedFile> CreateNewFile(const QString& path) {
     return CreatedFile{other, QFile::decodeName(unique)};
 }
 
+std::optional<CreatedFile> CreateRewriteFile(const QString& target) {
+    QByteArray temporary = QFile::encodeName(target) + kRewriteTemplate;
+    const int fd = makeUnique(temporary, kRewriteSuffix);
+    if (fd < 0) return std::nullopt;
+    return CreatedFile{fd, QFile::decodeName(temporary)};
+}
+
+int RemoveLeftoverRewriteFiles(const QString& target) {
+    const QFileInfo info(target);
+    const QString pattern = info.fileName() + QStringLiteral(".??????") + QString::fromLatin1(kRewriteSuffix);
+    int removed = 0;
+    const QStringList leftovers = QDir(info.absolutePath()).entryList({pattern}, QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString& name : leftovers) {
+        if (::unlink(QFile::encodeName(info.absolutePath() + u'/' + name).constData()) == 0) ++removed;
+    }
+    if (removed > 0) syncFolderOf(QFile::encodeName(target));
+    return removed;
+}
+
 Status WriteFileSafely(const QString& path, QByteArrayView bytes, std::optional<mode_t> mode) {
     const QByteArray target = QFile::encodeName(path);
 
@@ -134,9 +154,10 @@ Status WriteFileSafely(const QString& path, QByteArrayView bytes, std::optional<
     }
 
     // Created new (O_EXCL, so never through a link) under a fresh name.
-    QByteArray temporary = target + kRewriteTemplate;
-    const int fd = makeUnique(temporary, kRewriteSuffix);
-    if (fd < 0) return writeFailure(path, errno);
+    const std::optional<CreatedFile> created = CreateRewriteFile(path);
+    if (!created) return writeFailure(path, errno);
+    const int fd = created->fd;
+    const QByteArray temporary = QFile::encodeName(created->path);
     bool ok = ::fchmod(fd, *mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     const int error = errno;
     ok = (::close(fd) == 0) && ok;

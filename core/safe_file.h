@@ -39,6 +39,17 @@ struct CreatedFile {
 // same folder. Nothing when neither can be made, with errno set.
 std::optional<CreatedFile> CreateNewFile(const QString& path);
 
+// A new, empty file (mode 0600) beside the target, made exclusively under
+// an unpredictable name ("<target>.XXXXXX.lumopet-new"): where a rewrite
+// builds the file that is renamed over the target. Nothing when it cannot be
+// made, with errno set.
+std::optional<CreatedFile> CreateRewriteFile(const QString& target);
+
+// Removes what a rewrite of the target left when the program was stopped
+// between making its file and renaming it: never the only copy of anything,
+// since the target stays whole until the rename. Returns how many went.
+int RemoveLeftoverRewriteFiles(const QString& target);
+
 // Replaces (or creates) the file with the given bytes. With a mode, the file
 // gets exactly that mode; without one it keeps the mode of the file it
 // replaces, or the usual mode under the umask when it is new, and in either

@@ -4,8 +4,8 @@
 // serves the read-only address list "SRNASTER20.INI".
 //
 // Removal never leaves the only copy of the book in a temporary file: the
-// compacted book is built beside the old one under the rewrite-copy name,
-// flushed to disk and renamed over it, as the history files do.
+// compacted book is built beside the old one under a fresh, unpredictable
+// name, flushed to disk and renamed over it, as the history files do.
 
 #include "core/program_paths.h"
 #include "core/result.h"
@@ -63,8 +63,8 @@ Result<int> AppendAddressEntry(const QString& file, const QString& name, const Q
 Status MarkAddressDeleted(const QString& file, int n);
 
 // Drops every record whose Live is 0; the others keep their bytes and order.
-// A leftover rewrite copy is settled first. The new book is built at
-// rewriteCopy, flushed, and renamed over the book; with nothing marked the
+// A leftover rewrite copy is settled first. The new book is built under a
+// fresh name beside it, flushed, and renamed over the book; with nothing marked the
 // book is left as it is.
 Status CompactAddressBook(const QString& file, const QString& rewriteCopy);
 

@@ -1,5 +1,6 @@
 #include "store/fixed_record_file.h"
 
+#include "core/safe_file.h"
 #include "core/unique_fd.h"
 
 #include <QFile>
@@ -247,16 +248,18 @@ Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, cons
     if (!runs) return RecordReadFailure(kind, file, errno);
     if (!anyMarked) return success();
 
-    const QByteArray copyName = nameOf(rewriteCopy);
-    UniqueFd copy(::open(copyName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                         info.st_mode & 07777));
-    if (!copy.ok()) return RecordWriteFailure(kind, rewriteCopy, errno);
+    // Not under the old fixed copy name: a name anyone can know in advance
+    // is a name someone can put a link or a FIFO at.
+    const std::optional<CreatedFile> created = CreateRewriteFile(file);
+    if (!created) return RecordWriteFailure(kind, file, errno);
+    const QByteArray copyName = nameOf(created->path);
+    UniqueFd copy(created->fd);
     // From here on the copy is ours: any failure removes it and leaves the
     // file as it was.
     const auto abandon = [&](int error) {
         if (copy.ok()) copy.close();
         ::unlink(copyName.constData());
-        return RecordWriteFailure(kind, rewriteCopy, error);
+        return RecordWriteFailure(kind, created->path, error);
     };
     if (::fchmod(copy.get(), info.st_mode & 07777) != 0) return abandon(errno);
     QByteArray buffer(kRecordsPerBlock * size, Qt::Uninitialized);
@@ -274,6 +277,9 @@ Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, cons
 }
 
 Result<Recovery> RecoverFixedRecordCopy(const QString& file, const QString& rewriteCopy, const RecordFileKind& kind) {
+    // Our own rewrites never touch the file before their rename: what one
+    // left behind is only ever a spare copy.
+    RemoveLeftoverRewriteFiles(file);
     struct stat copy {};
     if (!regularFileInfo(rewriteCopy, copy)) {
         if (errno == ENOENT) return Recovery::Nothing;

@@ -5,8 +5,8 @@
 // marked for removal.
 //
 // Removal never leaves the only copy of the data in a temporary file: the
-// compacted file is built beside the old one under the rewrite-copy name,
-// flushed to disk and renamed over it. Until the rename the old file is
+// compacted file is built beside the old one under a fresh, unpredictable
+// name, flushed to disk and renamed over it. Until the rename the old file is
 // untouched; after it the new one is complete.
 //
 // Record files are opened as someone else might have prepared them: a link

@@ -3,8 +3,8 @@
 // deletion and removing the marked records.
 //
 // Removal never leaves the only copy of the mail in a temporary file: the
-// compacted history is built beside the old one under the rewrite-copy
-// name, flushed to disk and renamed over it. Until the rename the old
+// compacted history is built beside the old one under a fresh,
+// unpredictable name, flushed to disk and renamed over it. Until the rename the old
 // history is untouched; after it the new one is complete.
 
 #include "core/program_paths.h"
@@ -61,9 +61,10 @@ std::vector<HistoryListEntry> ReadListing(const QString& file);
 Status MarkDeleted(const QString& file, int n, HistoryRecord record);
 
 // Removes every record whose Live is 0; the others keep their order and are
-// numbered from 1 again. A leftover rewrite copy is settled first, as at
-// start (RecoverRewriteCopy). The compacted file is built at rewriteCopy,
-// flushed, and renamed over the history; with nothing marked the history is
+// numbered from 1 again. A leftover rewrite copy (rewriteCopy, the name the
+// Windows version used) is settled first, as at start (RecoverRewriteCopy).
+// The compacted file is built under a fresh name beside the history,
+// flushed, and renamed over it; with nothing marked the history is
 // not rewritten at all. A trailing incomplete record is not a record: a
 // rewrite leaves it out.
 Status Compact(const QString& file, const QString& rewriteCopy);

@@ -242,30 +242,32 @@ TEST_F(HistoryFileTest, CrashDuringARewriteNeverLosesALiveRecord) {
     struct Case {
         const char* fault;
         std::optional<QByteArray> history;
+        const char* copyName;
         QByteArray copy;
         Recovery expected;
         QByteArray historyAfter;
     };
     const Case cases[] = {
         // The Windows version copied the history, deleted it, rebuilt it.
-        {"OnlyCopyInTempFile", std::nullopt, full, Recovery::RestoredFromCopy, full},
-        {"CrashedAfterTheCopyStep", full, full, Recovery::RemovedStaleCopy, full},
-        {"CrashedWhileRebuilding", compacted.left(S + 100), full, Recovery::RestoredFromCopy, full},
-        // Ours builds the copy beside the history and renames it.
-        {"CrashedWhileBuilding", full, compacted.left(S + 7), Recovery::RemovedStaleCopy, full},
-        {"CrashedBeforeTheRename", full, compacted, Recovery::RemovedStaleCopy, full},
+        {"OnlyCopyInTempFile", std::nullopt, "SRNDATA2.TMP", full, Recovery::RestoredFromCopy, full},
+        {"CrashedAfterTheCopyStep", full, "SRNDATA2.TMP", full, Recovery::RemovedStaleCopy, full},
+        {"CrashedWhileRebuilding", compacted.left(S + 100), "SRNDATA2.TMP", full, Recovery::RestoredFromCopy, full},
+        // Ours builds the copy beside the history under a fresh name and
+        // renames it: what it leaves is never more than a spare.
+        {"CrashedWhileBuilding", full, "srndata2.data.Q7xk2P.lumopet-new", compacted.left(S + 7), Recovery::Nothing, full},
+        {"CrashedBeforeTheRename", full, "srndata2.data.a0B9zz.lumopet-new", compacted, Recovery::Nothing, full},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         QDir(folder.path()).removeRecursively();
         QDir().mkpath(folder.path());
         if (c.history) folder.write(QStringLiteral("srndata2.data"), *c.history);
-        folder.write(QStringLiteral("SRNDATA2.TMP"), c.copy);
+        folder.write(QString::fromLatin1(c.copyName), c.copy);
         const Result<Recovery> recovery = RecoverRewriteCopy(file, copy);
         ASSERT_TRUE(recovery.ok()) << recovery.error().toStdString();
         EXPECT_EQ(recovery.value(), c.expected);
         EXPECT_EQ(folder.read(QStringLiteral("srndata2.data")), c.historyAfter);
-        EXPECT_FALSE(QFileInfo::exists(copy));
+        EXPECT_FALSE(QFileInfo::exists(folder.path(QString::fromLatin1(c.copyName))));
         if (c.history && c.expected == Recovery::RestoredFromCopy) {
             EXPECT_EQ(folder.read(QStringLiteral("srndata2.data.replaced")), *c.history) << "kept beside, not dropped";
         }
@@ -273,6 +275,25 @@ TEST_F(HistoryFileTest, CrashDuringARewriteNeverLosesALiveRecord) {
         ASSERT_TRUE(Compact(file, copy).ok());
         EXPECT_EQ(subjects(file), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
     }
+}
+
+// Someone who can write in the data folder plants a link at every name a
+// compaction could be expected to use. The file the links point to must
+// come through untouched, and the history must still lose nothing.
+TEST_F(HistoryFileTest, PlantedLinksNeverRedirectACompaction) {
+    folder.write(QStringLiteral("srndata2.data"), records({record("1"), record("2", 0), record("3")}));
+    folder.write(QStringLiteral("elsewhere"), "precious");
+    const QString outside = folder.path(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QFile::link(outside, file + QStringLiteral(".XXXXXX.lumopet-new")));
+    ASSERT_TRUE(QFile::link(outside, file + QStringLiteral(".tmp")));
+    ASSERT_TRUE(Compact(file, copy).ok());
+    EXPECT_EQ(subjects(file), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
+    EXPECT_EQ(folder.read(QStringLiteral("elsewhere")), QByteArray("precious"));
+    // At the name the Windows version used, a link is refused outright.
+    ASSERT_TRUE(QFile::link(outside, copy));
+    EXPECT_FALSE(Compact(file, copy).ok());
+    EXPECT_EQ(folder.read(QStringLiteral("elsewhere")), QByteArray("precious"));
+    EXPECT_EQ(subjects(file), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
 }
 
 TEST_F(HistoryFileTest, CompactSettlesALeftoverCopyFirst) {
