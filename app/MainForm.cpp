@@ -6,6 +6,7 @@
 #include "compose/WriteForm.h"
 #include "core/clock_text.h"
 #include "core/program.h"
+#include "core/safe_file.h"
 #include "core/settings_files/character_flags.h"
 #include "core/settings_files/server_settings.h"
 #include "mail/mail_library.h"
@@ -172,6 +173,14 @@ void MainForm::Form_Load() {
     // write over it.
     const Status serversRead = ReadServerSettings(program_.paths.path(files::ServerSettings), program_.values);
     if (!serversRead) ShowError(this, QStringLiteral("エラー"), serversRead.error());
+    // The character and account files are read wherever they are needed, and
+    // one that cannot be read reads as empty there. Said once, here, the
+    // user knows the missing ticks or login are not lost settings; a save
+    // never writes over such a file.
+    for (const QString& file : {files::CharacterFile, files::AccountFile}) {
+        const auto read = ReadFileIfPresent(program_.paths.path(file));
+        if (!read) ShowError(this, QStringLiteral("エラー"), read.error());
+    }
     // 4. The mail layer, for the whole run.
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
