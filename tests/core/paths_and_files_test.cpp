@@ -223,6 +223,22 @@ TEST(CutAtNul, KeepsTheTextBeforeTheFirstNul) {
     EXPECT_EQ(CutAtNul(QString()), QString());
 }
 
+TEST(WithCrLf, EveryLineEndBecomesOneCrLf) {
+    const struct {
+        QString in, out;
+    } cases[] = {
+        {QString(), QString()},
+        {QStringLiteral("no line end"), QStringLiteral("no line end")},
+        {QStringLiteral("a\nb"), QStringLiteral("a\r\nb")},
+        {QStringLiteral("a\rb"), QStringLiteral("a\r\nb")},
+        {QStringLiteral("a\r\nb"), QStringLiteral("a\r\nb")},
+        {QStringLiteral("\n\r\r\n\n\r"), QStringLiteral("\r\n\r\n\r\n\r\n\r\n")},
+        {QStringLiteral("本文①\n"), QStringLiteral("本文①\r\n")},
+        {QStringLiteral("end\r"), QStringLiteral("end\r\n")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WithCrLf(c.in), c.out) << c.in.toStdString();
+}
+
 TEST(ClockText, ShortDateTwoBlanksAndTime) {
     EXPECT_EQ(ClockText(QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56))), QStringLiteral("2026/12/07  12:34:56"));
     EXPECT_EQ(ClockText(QDateTime(QDate(2027, 1, 2), QTime(9, 5, 3))), QStringLiteral("2027/01/02  9:05:03"));
