@@ -25,6 +25,8 @@ struct DecodedMessage {
     QString from;        // the whole From text, e.g. "山田 太郎 <taro@example.jp>"
     QString headerText;  // the header block, decoded, lines joined by CR LF
     QString text;        // the readable text: text/plain, or an HTML part's text without markup
+    // The parts sent as files. A plain text part with a file name that is
+    // not marked as an attachment is in both: shown in text, kept as a file.
     std::vector<MailAttachment> attachments;
     // A message/partial whose parts are not all in this message.
     bool incompletePartial = false;

@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 
 #include <unicode/ucnv.h>
+#include <unicode/ucsdet.h>
 
 #include <algorithm>
 #include <array>
@@ -136,10 +137,127 @@ QString decodeUtf8(QByteArrayView bytes) {
     return decoder(bytes);
 }
 
+// ---------------------------------------------------------------------------
+// Undeclared 8-bit text. The Japanese charsets are tried first, by rules of
+// our own: ICU's detector reads a short Japanese text as KOI8-R or
+// ISO-8859-1 as readily as Japanese. It is asked only when neither
+// Shift_JIS nor EUC-JP fits the bytes.
+
+// How well bytes read as Shift_JIS (CP932).
+enum class ShiftJisFit {
+    Japanese,    // valid, with kana, full-width symbols or common kanji
+    Plausible,   // valid, but only half-width kana and rare kanji: Big5 and
+                 // ISO-8859-1 text often read like this
+    Unreadable,  // broken sequences, unmapped or user-defined characters
+};
+
+bool isPrivateUse(QChar c) { return c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF; }
+
+// No U+FFFD or U+001A (what the converters put for what they cannot read)
+// and no user-defined characters, which no mail means.
+bool readsCleanly(const QString& text) {
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == QChar::ReplacementCharacter || c == u'\x1a' || isPrivateUse(c);
+    });
+}
+
+// Lead bytes of what Japanese text is made of: symbols, full-width letters
+// and digits, hiragana, katakana (0x81 to 0x84), the NEC circled digits
+// (0x87) and the first level of kanji (0x88 to 0x9F). Big5 and ISO-8859-1
+// have no byte in that range, so they never read as these.
+bool isCommonShiftJisLead(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x84) || (byte >= 0x87 && byte <= 0x9F);
+}
+
+ShiftJisFit shiftJisFit(QByteArrayView bytes, const QString& decoded) {
+    if (!readsCleanly(decoded)) return ShiftJisFit::Unreadable;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (!cp932::isLeadByte(byte)) continue;
+        if (isCommonShiftJisLead(byte)) return ShiftJisFit::Japanese;
+        ++i;  // the trail byte
+    }
+    return ShiftJisFit::Plausible;
+}
+
+// EUC-JP that holds symbols, kana (rows 1 to 5), the NEC circled digits
+// (row 13) or first-level kanji (rows 16 to 47), and nothing broken.
+std::optional<QString> decodeJapaneseEucJp(QByteArrayView bytes) {
+    bool common = false;
+    const auto isHigh = [](unsigned char byte) { return byte >= 0xA1 && byte <= 0xFE; };
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x80) continue;
+        const auto next = [&](qsizetype offset) {
+            return i + offset < bytes.size() ? static_cast<unsigned char>(bytes[i + offset]) : 0;
+        };
+        if (byte == 0x8E && next(1) >= 0xA1 && next(1) <= 0xDF) {  // half-width kana
+            i += 1;
+        } else if (byte == 0x8F && isHigh(next(1)) && isHigh(next(2))) {  // JIS X 0212
+            i += 2;
+        } else if (isHigh(byte) && isHigh(next(1))) {
+            common = common || byte <= 0xA5 || byte == 0xAD || (byte >= 0xB0 && byte <= 0xCF);
+            i += 1;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!common) return std::nullopt;
+    auto text = decodeWithIcu(bytes, "EUC-JP");
+    if (!text || !readsCleanly(*text)) return std::nullopt;
+    return text;
+}
+
+// ICU's guess must be surer where Shift_JIS reads the bytes cleanly (a
+// Japanese text in half-width kana gets about 35 for ISO-8859-1) than where
+// Shift_JIS cannot read them at all (a French sentence gets about 33).
+constexpr int kConfidenceOverPlausibleShiftJis = 50;
+constexpr int kConfidenceOverUnreadableShiftJis = 25;
+// The detector reads the start of a long text; the rest is like it.
+constexpr qsizetype kDetectorSampleBytes = 64 * 1024;
+
+struct DetectorClose {
+    void operator()(UCharsetDetector* detector) const { ucsdet_close(detector); }
+};
+
+// The charset ICU's detector names with at least minConfidence (0 to 100).
+// Its EBCDIC guesses are left out: mail text is ASCII-based.
+std::optional<QByteArray> detectedCharset(QByteArrayView bytes, int minConfidence) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UCharsetDetector, DetectorClose> detector(ucsdet_open(&status));
+    if (U_FAILURE(status)) return std::nullopt;
+    const auto length = static_cast<int32_t>(std::min(bytes.size(), kDetectorSampleBytes));
+    ucsdet_setText(detector.get(), bytes.data(), length, &status);
+    int32_t count = 0;
+    const UCharsetMatch** matches = ucsdet_detectAll(detector.get(), &count, &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    for (int32_t i = 0; i < count; ++i) {
+        const char* name = ucsdet_getName(matches[i], &status);
+        const int32_t confidence = ucsdet_getConfidence(matches[i], &status);
+        if (U_FAILURE(status) || !name || confidence < minConfidence) return std::nullopt;
+        if (!QByteArrayView(name).startsWith("IBM")) return QByteArray(name);
+    }
+    return std::nullopt;
+}
+
 QString decodeUndeclared(QByteArrayView bytes) {
     if (isSevenBit(bytes)) return hasJisEscape(bytes) ? decodeJis(bytes) : QString::fromLatin1(bytes);
     if (auto text = decodeValidUtf8(bytes)) return *text;
-    return cp932::decode(bytes);
+    QString shiftJis = cp932::decode(bytes);
+    const ShiftJisFit fit = shiftJisFit(bytes, shiftJis);
+    if (fit == ShiftJisFit::Japanese) return shiftJis;
+    if (auto text = decodeJapaneseEucJp(bytes)) return *text;
+    const int minConfidence =
+        fit == ShiftJisFit::Plausible ? kConfidenceOverPlausibleShiftJis : kConfidenceOverUnreadableShiftJis;
+    if (const auto charset = detectedCharset(bytes, minConfidence)) {
+        // Straight to a converter, not through DecodeCharset, which sends
+        // some names (ISO-2022-JP over 8-bit bytes) back here.
+        if (familyOf(normalisedName(*charset)) == Family::Cp932) return shiftJis;
+        if (auto text = decodeWithIcu(bytes, charset->constData())) return *text;
+    }
+    // Nothing surer: most mail without a charset comes from Japanese
+    // Windows mailers.
+    return shiftJis;
 }
 
 // ---------------------------------------------------------------------------

@@ -10,8 +10,10 @@
 namespace lumopet::mail {
 
 // The bytes read in the named charset (a MIME charset name, any case). An
-// empty or unknown name means undeclared: ISO-2022-JP when the bytes are
-// 7-bit with JIS escapes, UTF-8 when they are valid UTF-8, else CP932.
+// empty, unknown or US-ASCII name means undeclared: ISO-2022-JP when the
+// bytes are 7-bit with JIS escapes, UTF-8 when they are valid UTF-8, then
+// Shift_JIS (CP932) or EUC-JP when the bytes read as Japanese text, then
+// what ICU's charset detector is sure of (ISO-8859-1, Big5, ...), else CP932.
 // Never fails: bytes the charset cannot read become U+FFFD.
 QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset);
 

@@ -97,6 +97,11 @@ struct HeaderField {
 struct HeaderBlock {
     std::vector<HeaderField> fields;
     qsizetype bodyStart = 0;
+    // Blanks before the first field, which some mailers write.
+    qsizetype firstLineIndent = 0;
+    // False when the body starts right after the last field, without the
+    // blank line between them.
+    bool endsWithBlankLine = false;
 };
 
 bool isFieldName(QByteArrayView name) {
@@ -117,12 +122,19 @@ HeaderBlock readHeaderBlock(QByteArrayView raw) {
 
         if (line.isEmpty()) {
             block.bodyStart = next;
+            block.endsWithBlankLine = !block.fields.empty();
             break;
         }
         if (firstLine && line.startsWith("From ")) {  // an mbox separator, as some servers keep it
             firstLine = false;
             pos = next;
             continue;
+        }
+        if (pos == 0 && isBlank(line[0])) {  // an indented first field, not a continuation
+            while (block.firstLineIndent < line.size() && isBlank(line[block.firstLineIndent]))
+                ++block.firstLineIndent;
+            line = line.sliced(block.firstLineIndent);
+            if (line.isEmpty()) break;
         }
         if (isBlank(line[0])) {
             if (block.fields.empty()) break;  // a continuation of nothing: this is no header block
@@ -138,8 +150,23 @@ HeaderBlock readHeaderBlock(QByteArrayView raw) {
         pos = next;
         block.bodyStart = pos;
     }
-    if (block.fields.empty()) block.bodyStart = 0;
+    if (block.fields.empty()) block = HeaderBlock{};
     return block;
+}
+
+// The message as GMime must see it to find the fields and the body that
+// readHeaderBlock found: the first field without its indent, and a blank
+// line where the body starts right after the fields. Nothing when the
+// message needs no mending.
+std::optional<QByteArray> withMendedHeaderBlock(QByteArrayView raw, const HeaderBlock& block) {
+    const bool bodyWithoutBlankLine = !block.fields.empty() && !block.endsWithBlankLine && block.bodyStart < raw.size();
+    if (block.firstLineIndent == 0 && !bodyWithoutBlankLine) return std::nullopt;
+    QByteArray mended;
+    mended.reserve(raw.size() + 2);
+    mended += raw.sliced(block.firstLineIndent, block.bodyStart - block.firstLineIndent);
+    if (bodyWithoutBlankLine) mended += mended.endsWith("\r\n") ? "\r\n" : "\n";
+    mended += raw.sliced(block.bodyStart);
+    return mended;
 }
 
 QByteArray firstValue(const std::vector<HeaderField>& fields, QByteArrayView name) {
@@ -563,7 +590,37 @@ QByteArray metaCharset(QByteArrayView html) {
 // ---------------------------------------------------------------------------
 // Parts
 
+// RFC 2045 5.1: token := 1*<any CHAR except SPACE, CTLs or tspecials>.
+bool isTokenChar(char c) {
+    return c > ' ' && c < 0x7F && !QByteArrayView("()<>@,;:\\\"/[]?=").contains(c);
+}
+
+// "type/subtype" at the start of a Content-Type value, as RFC 2045 writes
+// it; whatever follows is GMime's to read.
+bool startsWithMediaType(QByteArrayView value) {
+    qsizetype pos = 0;
+    const auto skipToken = [&] {
+        const qsizetype start = pos;
+        while (pos < value.size() && isTokenChar(value[pos])) ++pos;
+        return pos > start;
+    };
+    if (!skipToken()) return false;
+    if (pos >= value.size() || value[pos] != '/') return false;
+    ++pos;
+    return skipToken();
+}
+
+// RFC 2045 5.2: a Content-Type that cannot be read (a bare "text",
+// "<html>") means text/plain. GMime does not read those as text, which
+// would turn a message's text into a nameless file.
+bool hasUnreadableContentType(GMimeObject* object) {
+    const QByteArray value = rawHeaderValue(object, "Content-Type");
+    return !value.isEmpty() && !startsWithMediaType(value);
+}
+
 bool isType(GMimeObject* object, const char* type, const char* subtype) {
+    if (hasUnreadableContentType(object))
+        return sameName(type, "text") && (sameName(subtype, "plain") || sameName(subtype, "*"));
     GMimeContentType* contentType = g_mime_object_get_content_type(object);
     return contentType && g_mime_content_type_is_type(contentType, type, subtype);
 }
@@ -573,19 +630,104 @@ bool isDispositionAttachment(GMimeObject* object) {
     return disposition && g_mime_content_disposition_is_attachment(disposition);
 }
 
-bool isAttachment(GMimeObject* object) {
-    return isDispositionAttachment(object) || !proposedFileName(object).isEmpty();
+bool hasFileName(GMimeObject* object) { return !proposedFileName(object).isEmpty(); }
+
+// Plain text not marked as an attachment is shown, even when it carries a
+// file name (a note or a log its sender put in as a file); an HTML part with
+// a file name is a page sent as a file.
+bool isBodyText(GMimeObject* object, const char* subtype) {
+    if (!asPart(object) || asPartial(object) || !isType(object, "text", subtype) || isDispositionAttachment(object))
+        return false;
+    return isType(object, "text", "plain") || !hasFileName(object);
 }
 
-bool isBodyText(GMimeObject* object, const char* subtype) {
-    return asPart(object) && !asPartial(object) && isType(object, "text", subtype) && !isAttachment(object);
+bool isBase64Char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+// Characters of one line of base64 ("=" padding at its end counted apart);
+// nothing when the line cannot be base64: another character, a blank
+// between characters, or padding before the end.
+struct Base64Line {
+    qsizetype characters = 0;
+    qsizetype padding = 0;
+};
+
+std::optional<Base64Line> readBase64Line(QByteArrayView line) {
+    Base64Line read;
+    for (const char c : line) {
+        if (isBase64Char(c) && read.padding == 0)
+            ++read.characters;
+        else if (c == '=' && read.characters > 0 && read.padding < 2)
+            ++read.padding;
+        else
+            return std::nullopt;
+    }
+    return read;
+}
+
+// Whether content labelled base64 is base64. Mailers label plain text so;
+// decoded, it would come out as garbage. Base64 with a damaged line is
+// still base64 when most of it reads so; a final padding may be missing.
+bool isBase64(QByteArrayView encoded) {
+    qsizetype base64Bytes = 0;
+    qsizetype otherBytes = 0;
+    qsizetype characters = 0;
+    qsizetype padding = 0;
+    bool firstLine = true;
+    for (qsizetype pos = 0; pos < encoded.size();) {
+        qsizetype end = encoded.indexOf('\n', pos);
+        if (end < 0) end = encoded.size();
+        const QByteArrayView line = encoded.sliced(pos, end - pos).trimmed();
+        pos = end + 1;
+        if (line.isEmpty()) continue;
+        const std::optional<Base64Line> read = readBase64Line(line);
+        // Text that opens like prose is not base64, whatever follows.
+        if (firstLine && !read) return false;
+        firstLine = false;
+        if (!read) {
+            otherBytes += line.size();
+            continue;
+        }
+        base64Bytes += line.size();
+        characters += read->characters;
+        padding += read->padding;
+    }
+    if (otherBytes * 2 > base64Bytes) return false;
+    if (otherBytes > 0) return true;  // damaged: its length says nothing
+    // Four characters make three bytes: one left over is no base64 at all.
+    return padding > 0 ? (characters + padding) % 4 == 0 : characters % 4 != 1;
+}
+
+// GMime's decoder skips what is not base64, but keeps a last group that
+// lacks its "=" padding to itself: the padding is put back first.
+QByteArray base64Decoded(QByteArray encoded) {
+    const auto characters = std::count_if(encoded.begin(), encoded.end(), isBase64Char);
+    if (!encoded.trimmed().endsWith('=') && characters % 4 >= 2) encoded += QByteArray(4 - characters % 4, '=');
+    QByteArray decoded(encoded.size() / 4 * 3 + 3, Qt::Uninitialized);
+    int state = 0;
+    guint32 save = 0;
+    const size_t length = g_mime_encoding_base64_decode_step(
+        reinterpret_cast<const unsigned char*>(encoded.constData()), static_cast<size_t>(encoded.size()),
+        reinterpret_cast<unsigned char*>(decoded.data()), &state, &save);
+    decoded.truncate(static_cast<qsizetype>(length));
+    return decoded;
 }
 
 // The part's content with its transfer encoding (base64, quoted-printable,
-// uuencode) undone.
+// uuencode) undone; content that only claims to be base64 as it stands.
 QByteArray contentBytes(GMimePart* part) {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
     if (!content) return {};
+    GMimeStream* encoded = g_mime_data_wrapper_get_stream(content);
+    if (encoded && g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_BASE64) {
+        const GObjectPtr<GMimeStream> copy(g_mime_stream_mem_new());
+        g_mime_stream_reset(encoded);
+        g_mime_stream_write_to_stream(encoded, copy.get());
+        g_mime_stream_reset(encoded);
+        QByteArray raw = bytesOf(copy.get());
+        return isBase64(raw) ? base64Decoded(std::move(raw)) : raw;
+    }
     const GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
     g_mime_data_wrapper_write_to_stream(content, stream.get());
     return bytesOf(stream.get());
@@ -595,6 +737,9 @@ QString partText(GMimePart* part) {
     GMimeObject* object = objectOf(part);
     const QByteArray bytes = contentBytes(part);
     QByteArray charset = g_mime_object_get_content_type_parameter(object, "charset");
+    // GMime reads no parameters from a type it could not read.
+    if (charset.isEmpty() && hasUnreadableContentType(object))
+        charset = parameterText(readParameters(rawHeaderValue(object, "Content-Type")), "charset").toLatin1();
     const bool html = isType(object, "text", "html");
     if (html && charset.isEmpty()) charset = metaCharset(bytes);
     const QString text = DecodeCharset(bytes, charset);
@@ -647,6 +792,8 @@ public:
         if (!part) return;
         if (isBodyText(object, "plain") || isBodyText(object, "html")) {
             appendText(partText(part));
+            // A named text is kept as the file it was sent as, too.
+            if (hasFileName(object)) attachments.push_back({proposedFileName(object), contentBytes(part)});
             return;
         }
         attachments.push_back({proposedFileName(object), contentBytes(part)});
@@ -733,6 +880,11 @@ ParsedMessage parseMessage(QByteArrayView raw, int depth) {
     ParsedMessage parsed;
     if (raw.isEmpty()) return parsed;
     HeaderBlock block = readHeaderBlock(raw);
+    const std::optional<QByteArray> mended = withMendedHeaderBlock(raw, block);
+    if (mended) {
+        raw = *mended;
+        block = readHeaderBlock(raw);
+    }
     parsed.headers = std::move(block.fields);
 
     // The options outlive every object parsed with them.

@@ -83,7 +83,20 @@ INSTANTIATE_TEST_SUITE_P(
         CharsetCase{"us_ascii_label_on_shift_jis", kSjisTag, "us-ascii", QStringLiteral("Lumopet（③の選択）")},
         CharsetCase{"unknown_charset", "\xe3\x81\x82", "x-no-such-charset", QStringLiteral("あ")},
         CharsetCase{"icu_option_syntax_refused", kSjisTag, "ibm-943,swaplfnl", QStringLiteral("Lumopet（③の選択）")},
-        CharsetCase{"empty", "", "ISO-2022-JP", QString()}),
+        CharsetCase{"empty", "", "ISO-2022-JP", QString()},
+        // Undeclared 8-bit text: Japanese first, however short, then what
+        // ICU's detector is sure of.
+        CharsetCase{"undeclared_short_hiragana", "\x82\xa0\x82\xe8\x82\xaa\x82\xc6\x82\xa4", "",
+                    QStringLiteral("ありがとう")},
+        CharsetCase{"undeclared_halfwidth_kana", "\xba\xdd\xc6\xc1\xca", "", QStringLiteral("ｺﾝﾆﾁﾊ")},
+        CharsetCase{"undeclared_short_euc_jp", "\xc6\xfc\xcb\xdc\xb8\xec\xa4\xce\xa5\xc6\xa5\xad\xa5\xb9\xa5\xc8",
+                    "", QStringLiteral("日本語のテキスト")},
+        CharsetCase{"undeclared_latin1_sentence", "Un caf\xe9 cr\xe8me, s'il vous pla\xeet. Merci.", "",
+                    QStringLiteral("Un café crème, s'il vous plaît. Merci.")},
+        CharsetCase{"us_ascii_label_on_latin1",
+                    "Die M\xe4" "dchen spielen im Garten, w\xe4hrend die Sonne \xfc" "ber den B\xe4umen scheint.",
+                    "us-ascii",
+                    QStringLiteral("Die Mädchen spielen im Garten, während die Sonne über den Bäumen scheint.")}),
     caseName<CharsetCase>);
 
 // ---------------------------------------------------------------------------
@@ -291,7 +304,47 @@ INSTANTIATE_TEST_SUITE_P(
                                  "From: original@example.jp\r\nSubject: =?ISO-2022-JP?B?GyRCODUkTiVhITwlaxsoQg==?=\r\n"
                                  "\r\noriginal body\r\n")},
                             {QString(), QByteArray("\x00\x01\x02\r\n", 5)}}},
-        SampleCase{.name = "binary_garbage"}),
+        SampleCase{.name = "binary_garbage"},
+        // Mail as some mailers really send it.
+        SampleCase{.name = "header_without_blank_line",
+                   .subject = QStringLiteral("no blank line"),
+                   .from = QStringLiteral("古いメーラー <old@example.jp>"),
+                   .date = QStringLiteral("2026/12/07  9:05:03"),
+                   .text = QStringLiteral("この本文は見出しのすぐ後に続きます。\r\n二行目\r\n")},
+        SampleCase{.name = "indented_first_header",
+                   .subject = QStringLiteral("indented first field"),
+                   .from = QStringLiteral("sender@example.jp"),
+                   .date = QStringLiteral("2026/12/08  10:00:00"),
+                   .text = QStringLiteral("body after an indented field\r\n")},
+        SampleCase{.name = "inline_named_text",
+                   .subject = QStringLiteral("log"),
+                   .from = QStringLiteral("mac@example.com"),
+                   .text = QStringLiteral("Here is the log:\r\nエラー 42"),
+                   .attachments = {{QStringLiteral("log.txt"), QByteArray("\xe3\x82\xa8\xe3\x83\xa9\xe3\x83\xbc 42")}}},
+        SampleCase{.name = "content_type_without_subtype",
+                   .subject = QStringLiteral("bare text type"),
+                   .from = QStringLiteral("a@example.jp"),
+                   .text = QStringLiteral("サブタイプ無し\r\n")},
+        SampleCase{.name = "content_type_unparsable",
+                   .subject = QStringLiteral("html in angle brackets"),
+                   .from = QStringLiteral("a@example.jp"),
+                   .text = QStringLiteral("plain words, no markup\r\n")},
+        SampleCase{.name = "base64_label_on_plain_text",
+                   .subject = QStringLiteral("not base64"),
+                   .from = QStringLiteral("a@example.jp"),
+                   .text = QStringLiteral("Hello,\r\nthis text was never encoded.\r\n")},
+        SampleCase{.name = "base64_unpadded_lines",
+                   .subject = QStringLiteral("real base64"),
+                   .from = QStringLiteral("a@example.jp"),
+                   .text = QStringLiteral("改行を挟んだ本文です。最後の詰め物が無い!")},
+        SampleCase{.name = "latin1_labelled_us_ascii",
+                   .subject = QStringLiteral("Gruss"),
+                   .from = QStringLiteral("hans@example.de"),
+                   .text = QStringLiteral("Schöne Grüße aus München! Die Mädchen spielen im Garten.\r\n")},
+        SampleCase{.name = "big5_unlabelled",
+                   .subject = QStringLiteral("big5"),
+                   .from = QStringLiteral("tw@example.com.tw"),
+                   .text = QStringLiteral("這是一封中文郵件，請查收。謝謝您的幫助！\r\n")}),
     caseName<SampleCase>);
 
 // ---------------------------------------------------------------------------
@@ -458,7 +511,11 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"unknown_transfer_encoding", "Content-Transfer-Encoding: x-rot13\r\n\r\nplain\r\n", QString(),
                    QStringLiteral("plain")},
         BrokenCase{"nested_multiparts", nestedMultiparts(20), QStringLiteral("deep"), QStringLiteral("deep text")},
-        BrokenCase{"absurdly_deep_nesting", nestedMultiparts(5000), QStringLiteral("deep"), QString()}),
+        BrokenCase{"absurdly_deep_nesting", nestedMultiparts(5000), QStringLiteral("deep"), QString()},
+        BrokenCase{"base64_label_on_a_word_of_impossible_length", "Content-Transfer-Encoding: base64\r\n\r\nHello\r\n",
+                   QString(), QStringLiteral("Hello\r\n")},
+        BrokenCase{"base64_label_on_words", "Content-Transfer-Encoding: base64\r\n\r\nThanks a lot\r\n", QString(),
+                   QStringLiteral("Thanks a lot\r\n")}),
     caseName<BrokenCase>);
 
 TEST(BodyBeforeAttachmentStep, NamesEachAttachmentOnALineOfItsOwn) {
