@@ -277,6 +277,7 @@ void MainForm::Label8_Click() {
 }
 
 void MainForm::mailCheckDone() {
+    checkHost_->flushPending();
     checkThread_->deleteLater();
     checkThread_ = nullptr;
     windows_.HoldCommands(this, false);

@@ -4,32 +4,82 @@
 #include "app/program_windows.h"
 #include "core/program.h"
 #include "settings/IdPassForm.h"
+#include "ui/certificate_window.h"
 #include "ui/message_box.h"
 #include "ui/window_thread.h"
 
 #include <QLabel>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace lumopet {
+namespace {
+
+constexpr int kHandOffMilliseconds = 100;
+
+}  // namespace
+
+template <class F>
+void WindowMailCheckHost::inOrder(F f) {
+    OnWindowThread(windows_.mainForm(), [this, &f] {
+        flushPending();
+        f();
+    });
+}
+
+void WindowMailCheckHost::flushPending() {
+    Pending taken;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(taken, pending_);
+        sinceFlush_.start();
+    }
+    if (taken.helpLine) windows_.mainForm().ShowHelp(*taken.helpLine);
+    ViewerData& viewer = windows_.program().viewer;
+    for (ViewerRow& row : taken.rows) viewer.rows.push_back(std::move(row));
+    if (taken.shown) {
+        viewer.subject = taken.shown->subject;
+        viewer.date = taken.shown->date;
+        viewer.from = taken.shown->from;
+        viewer.body = taken.shown->body;
+        viewer.receivedRecordBody = taken.shown->body;
+    }
+}
+
+// Called with the mutex held.
+void WindowMailCheckHost::schedulePending() {
+    if (pending_.scheduled) return;
+    pending_.scheduled = true;
+    const int wait = sinceFlush_.isValid()
+                         ? static_cast<int>(std::max<qint64>(0, kHandOffMilliseconds - sinceFlush_.elapsed()))
+                         : 0;
+    MainForm& form = windows_.mainForm();
+    QMetaObject::invokeMethod(&form, [this, &form, wait] { QTimer::singleShot(wait, &form, [this] { flushPending(); }); },
+                              Qt::QueuedConnection);
+}
 
 void WindowMailCheckHost::setHelpLine(const QString& text) {
-    MainForm& form = windows_.mainForm();
-    OnWindowThread(form, [&form, text] { form.ShowHelp(text); });
+    inOrder([this, &text] { windows_.mainForm().ShowHelp(text); });
 }
 
 void WindowMailCheckHost::showProgress(int number, int count) {
-    setHelpLine(kCheckingText + QStringLiteral("（%1／%2 通目）").arg(number).arg(count));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pending_.helpLine = kCheckingText + QStringLiteral("（%1／%2 通目）").arg(number).arg(count);
+    schedulePending();
 }
 
 void WindowMailCheckHost::setAccountTexts(const QString& id, const QString& password) {
-    OnWindowThread(windows_.mainForm(), [this, id, password] { windows_.idPassForm().SetAccountTexts(id, password); });
+    inOrder([this, &id, &password] { windows_.idPassForm().SetAccountTexts(id, password); });
 }
 
 void WindowMailCheckHost::showIdPassForm() {
-    OnWindowThread(windows_.mainForm(), [this] { windows_.ShowIdPassForm(); });
+    inOrder([this] { windows_.ShowIdPassForm(); });
 }
 
 void WindowMailCheckHost::clearViewerList() {
-    OnWindowThread(windows_.mainForm(), [this] {
+    inOrder([this] {
         ViewerData& viewer = windows_.program().viewer;
         viewer.rows.clear();
         ++viewer.listedChecks;
@@ -37,28 +87,35 @@ void WindowMailCheckHost::clearViewerList() {
 }
 
 void WindowMailCheckHost::addViewerRow(const QString& subject, const QString& from, const QString& date) {
-    OnWindowThread(windows_.mainForm(), [this, subject, from, date] {
-        windows_.program().viewer.rows.push_back({subject, from, date});
-    });
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pending_.rows.push_back({subject, from, date});
+    schedulePending();
 }
 
 void WindowMailCheckHost::showInViewer(const QString& subject, const QString& date, const QString& from,
                                        const QString& body) {
-    OnWindowThread(windows_.mainForm(), [this, subject, date, from, body] {
-        ViewerData& viewer = windows_.program().viewer;
-        viewer.subject = subject;
-        viewer.date = date;
-        viewer.from = from;
-        viewer.body = body;
-        viewer.receivedRecordBody = body;
-    });
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ViewerData shown;
+    shown.subject = subject;
+    shown.date = date;
+    shown.from = from;
+    shown.body = body;
+    pending_.shown = std::move(shown);
+    schedulePending();
 }
 
 void WindowMailCheckHost::showMessage(const QString& text, const QString& title) {
     MainForm& form = windows_.mainForm();
-    OnWindowThread(form, [&form, text, title] {
+    inOrder([&form, &text, &title] {
         ShowMessage(&form, {title.isEmpty() ? MessageKind::Notice : MessageKind::Error, text, title});
     });
+}
+
+bool WindowMailCheckHost::askToTrustCertificate(const CertificateDetails& details) {
+    MainForm& form = windows_.mainForm();
+    CertificateAnswer answer = CertificateAnswer::Cancel;
+    inOrder([&form, &details, &answer] { answer = AskToTrustCertificate(&form, details); });
+    return answer == CertificateAnswer::Trust;
 }
 
 }  // namespace lumopet

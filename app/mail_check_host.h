@@ -3,12 +3,25 @@
 // window, the account window and the viewer's data, always on the window
 // thread, while the check itself runs on a worker.
 
+#include "core/viewer_data.h"
 #include "mail/receive_mail.h"
+
+#include <QElapsedTimer>
+
+#include <mutex>
+#include <optional>
+#include <vector>
 
 namespace lumopet {
 
 class ProgramWindows;
 
+// Progress and the viewer's rows reach the windows at most about ten times
+// a second, and without the check waiting for them: a thousand small
+// messages would otherwise cost three hand-offs each. Whatever else the
+// check shows (a message box, the account window) waits for the window
+// thread as before, and takes what was pending along first, so the order
+// never changes.
 class WindowMailCheckHost : public MailCheckHost {
 public:
     explicit WindowMailCheckHost(ProgramWindows& windows) : windows_(windows) {}
@@ -21,9 +34,31 @@ public:
     void addViewerRow(const QString& subject, const QString& from, const QString& date) override;
     void showInViewer(const QString& subject, const QString& date, const QString& from, const QString& body) override;
     void showMessage(const QString& text, const QString& title) override;
+    bool askToTrustCertificate(const CertificateDetails& details) override;
+
+    // Puts what is pending into the windows now. On the window thread, at
+    // the end of a check.
+    void flushPending();
 
 private:
+    // Runs f on the window thread and waits, with what is pending put in
+    // first.
+    template <class F>
+    void inOrder(F f);
+    // Hands pending work to the window thread, no more often than the
+    // interval, without waiting.
+    void schedulePending();
+
     ProgramWindows& windows_;
+    struct Pending {
+        std::optional<QString> helpLine;
+        std::vector<ViewerRow> rows;
+        std::optional<ViewerData> shown;  // subject, date, from, body
+        bool scheduled = false;
+    };
+    std::mutex mutex_;
+    Pending pending_;
+    QElapsedTimer sinceFlush_;  // since pending work last went to the windows
 };
 
 }  // namespace lumopet

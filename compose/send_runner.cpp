@@ -2,6 +2,7 @@
 
 #include "core/clock_text.h"
 #include "core/program.h"
+#include "ui/certificate_window.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_thread.h"
@@ -49,6 +50,13 @@ public:
         runner_.onWindowThread([this, text, title] {
             ShowMessage(&runner_.window_, {title.isEmpty() ? MessageKind::Notice : MessageKind::Error, text, title});
         });
+    }
+    bool askToTrustCertificate(const CertificateDetails& details) override {
+        // A window that is going answers nothing: the certificate stays
+        // untrusted.
+        CertificateAnswer answer = CertificateAnswer::Cancel;
+        runner_.onWindowThread([this, &details, &answer] { answer = AskToTrustCertificate(&runner_.window_, details); });
+        return answer == CertificateAnswer::Trust;
     }
 
 private:

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -130,6 +131,42 @@ std::optional<CreatedFile> createNewFile(int folder, const QString& name) {
     return std::nullopt;
 }
 
+// Whether the file open at fd is a regular file holding exactly content.
+bool holdsExactly(int fd, QByteArrayView content) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != content.size()) return false;
+    char buffer[65536];
+    qsizetype offset = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return offset == content.size();
+        if (offset + got > content.size() || std::memcmp(buffer, content.data() + offset, static_cast<size_t>(got)) != 0)
+            return false;
+        offset += got;
+    }
+}
+
+// The name under which the folder already holds this very attachment: name,
+// "name (2)", ... up to the first free one. A check that saved the
+// attachments and then could not store the message fetches it again; its
+// files must not come twice. A link or anything but a regular file is
+// never taken for one (nor read through).
+std::optional<QString> alreadySaved(int folder, const QString& name, QByteArrayView content) {
+    for (int number = 1; number <= kMaxNumberedNames; ++number) {
+        const QString candidate = number == 1 ? name : numberedName(name, number);
+        int fd;
+        do {
+            fd = ::openat(folder, QFile::encodeName(candidate).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0 && errno == ENOENT) return std::nullopt;
+        if (fd < 0) continue;
+        const UniqueFd file(fd);
+        if (holdsExactly(fd, content)) return candidate;
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -172,6 +209,10 @@ int SaveAttachments(const QString& folder, const DecodedMessage& message, QStrin
     for (const MailAttachment& attachment : message.attachments) {
         ++index;
         const QString name = SafeAttachmentFileName(attachment.fileName, index);
+        if (const auto existing = alreadySaved(folderFd.get(), name, attachment.content)) {
+            if (saved) saved->append(QDir(folder).filePath(*existing));
+            continue;
+        }
         const auto created = createNewFile(folderFd.get(), name);
         if (!created) return failed(name, errno);
         UniqueFd file(created->fd);

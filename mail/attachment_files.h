@@ -23,7 +23,9 @@ QString SafeAttachmentFileName(const QString& proposed, int index);
 
 // Writes every attachment of the message into the folder under its safe
 // name; an existing file is never overwritten: "name (2).ext", "name
-// (3).ext", ... instead. Returns kAttachmentsSaved when at least one file was
+// (3).ext", ... instead. An attachment the folder already holds, byte for
+// byte, under its name or one of those numbered names is not written again
+// (a message fetched a second time after a failed check brings no copies). Returns kAttachmentsSaved when at least one file was
 // written, kNoAttachments when the message has none, kSplitMessageIncomplete
 // for an incomplete message/partial, kAttachmentCannotBeOpened when a file
 // cannot be created or written (the files already written stay). The paths

@@ -1,8 +1,10 @@
-// The mail transport on libcurl: one easy handle per POP3 session, so that
-// every command of a mail check goes over one connection, and one per SMTP
-// delivery.
+// The mail transport on libcurl: one easy handle per SMTP delivery, and one
+// per POP3 session (curl_pop3_session.cpp), so that every command of a mail
+// check goes over one connection.
 
+#include "mail/curl_common.h"
 #include "mail/curl_handles.h"
+#include "mail/curl_pop3_session.h"
 #include "mail/mail_transport.h"
 #include "mail/server_address.h"
 
@@ -22,32 +24,6 @@
 namespace lumopet::mail {
 namespace {
 
-// What one transfer leaves behind: the server's single-line replies (curl
-// hands them to the header callback, the greeting first), the data, and
-// curl's own words on a failure.
-struct Exchange {
-    QStringList replies;
-    QByteArray data;
-    char curlError[CURL_ERROR_SIZE] = {};
-
-    void clear() {
-        replies.clear();
-        data.clear();
-        curlError[0] = '\0';
-    }
-};
-
-size_t collectReply(char* text, size_t size, size_t count, void* userdata) {
-    auto* exchange = static_cast<Exchange*>(userdata);
-    exchange->replies.append(QString::fromUtf8(text, static_cast<qsizetype>(size * count)).trimmed());
-    return size * count;
-}
-
-size_t collectData(char* data, size_t size, size_t count, void* userdata) {
-    static_cast<Exchange*>(userdata)->data.append(data, static_cast<qsizetype>(size * count));
-    return size * count;
-}
-
 struct Upload {
     const QByteArray& bytes;
     qsizetype offset = 0;
@@ -59,18 +35,6 @@ size_t supplyUpload(char* buffer, size_t size, size_t count, void* userdata) {
     std::memcpy(buffer, upload->bytes.constData() + upload->offset, static_cast<size_t>(chunk));
     upload->offset += chunk;
     return static_cast<size_t>(chunk);
-}
-
-// The server's own error reply, when it gave one: "-ERR ..." from POP3, a
-// 4xx or 5xx line from SMTP.
-QString serverError(const QStringList& replies) {
-    for (qsizetype i = replies.size() - 1; i >= 0; --i) {
-        const QString& line = replies[i];
-        if (line.startsWith(QStringLiteral("-ERR"))) return line;
-        if (line.size() >= 3 && (line[0] == u'4' || line[0] == u'5') && line[1].isDigit() && line[2].isDigit())
-            return line;
-    }
-    return QString();
 }
 
 // RFC 5321 4.1.1.1: the EHLO reply lists one extension a line; RFC 4954 3
@@ -91,34 +55,6 @@ bool isRelayRefusal(const QString& reply) {
     static const QRegularExpression policy(QStringLiteral("(^|[^0-9.])[45]\\.7\\.[0-9]{1,3}([^0-9]|$)|relay"),
                                            QRegularExpression::CaseInsensitiveOption);
     return reply.startsWith(QStringLiteral("530")) || policy.match(reply).hasMatch();
-}
-
-Failure transferFailure(CURLcode code, const ServerAddress& server, const Exchange& exchange) {
-    const QString reply = serverError(exchange.replies);
-    if (!reply.isEmpty()) return Failure{reply};
-    const QString host = QStringLiteral("%1:%2").arg(server.host).arg(server.port);
-    const QString detail = exchange.curlError[0] ? QString::fromUtf8(exchange.curlError)
-                                                 : QString::fromUtf8(curl_easy_strerror(code));
-    QString what;
-    switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST: what = QStringLiteral("サーバー %1 が見つかりません。"); break;
-    case CURLE_COULDNT_CONNECT: what = QStringLiteral("サーバー %1 に接続できません。"); break;
-    case CURLE_OPERATION_TIMEDOUT: what = QStringLiteral("サーバー %1 から応答がありません（時間切れ）。"); break;
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-        what = QStringLiteral("サーバー %1 のTLS証明書を信頼できません。");
-        break;
-    case CURLE_SSL_CONNECT_ERROR: what = QStringLiteral("サーバー %1 とTLSで接続できません。"); break;
-    case CURLE_LOGIN_DENIED: what = QStringLiteral("サーバー %1 へのログインが拒否されました。"); break;
-    case CURLE_GOT_NOTHING:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE:
-        what = QStringLiteral("サーバー %1 との接続が途中で切れました。");
-        break;
-    default: what = QStringLiteral("サーバー %1 との通信に失敗しました。"); break;
-    }
-    return Failure{what.arg(host) + QStringLiteral("（") + detail + QStringLiteral("）")};
 }
 
 // A plain TCP connection, opened and closed again, answers the one question
@@ -158,111 +94,6 @@ lumopet::Status probe(const ServerAddress& server, int timeoutSeconds) {
     return Failure{QStringLiteral("サーバー %1 に接続できません（%2）。").arg(host, QString::fromLocal8Bit(std::strerror(lastError)))};
 }
 
-// The options every handle gets: time-outs, TLS, no signals (transfers may
-// run off the main thread).
-void setCommonOptions(CURL* curl, const ServerAddress& server, const TransportLimits& limits, Exchange& exchange) {
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectSeconds));
-    // curl measures an average speed over the time: the bytes spread over it.
-    const long floor = (limits.minimumBytes + limits.stalledSeconds - 1) / std::max(1, limits.stalledSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, floor));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stalledSeconds));
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, exchange.curlError);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectReply);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
-    // Plain connections are upgraded when the server offers it; implicit
-    // TLS comes with the URL's scheme.
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(server.tls == TlsMode::Implicit ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    const QByteArray extraAuthority = qgetenv("LUMOPET_CA_FILE");
-    if (!extraAuthority.isEmpty()) curl_easy_setopt(curl, CURLOPT_CAINFO, extraAuthority.constData());
-}
-
-class CurlPop3Session : public Pop3Session {
-public:
-    CurlPop3Session(ServerAddress server, TransportLimits limits)
-        : server_(std::move(server)), limits_(limits), curl_(curl_easy_init()) {
-        setCommonOptions(curl_.get(), server_, limits_, exchange_);
-    }
-
-    lumopet::Result<std::vector<qint64>> login(const QString& user, const QString& password, bool apop) override {
-        user_ = user.toUtf8();
-        password_ = password.toUtf8();
-        curl_easy_setopt(curl_.get(), CURLOPT_USERNAME, user_.constData());
-        curl_easy_setopt(curl_.get(), CURLOPT_PASSWORD, password_.constData());
-        if (apop) curl_easy_setopt(curl_.get(), CURLOPT_LOGIN_OPTIONS, "AUTH=+APOP");
-        // LIST without a number: the whole mailbox, one "number size" line
-        // per message.
-        const auto listed = perform(QString(), nullptr, false);
-        if (!listed) return Failure{listed.error()};
-        std::vector<qint64> sizes;
-        for (const QByteArray& line : exchange_.data.split('\n')) {
-            const QList<QByteArray> fields = line.trimmed().split(' ');
-            if (fields.size() < 2) continue;
-            sizes.push_back(fields[1].toLongLong());
-        }
-        return sizes;
-    }
-
-    lumopet::Result<std::vector<QString>> uniqueIds() override {
-        // UIDL without a number: one "number uidl" line per message, read
-        // like LIST's. A server without the command answers -ERR.
-        const auto listed = perform(QString(), "UIDL", false);
-        if (!listed) return Failure{listed.error()};
-        std::vector<QString> uidls;
-        for (const QByteArray& line : exchange_.data.split('\n')) {
-            const QList<QByteArray> fields = line.trimmed().split(' ');
-            if (fields.size() < 2) continue;
-            bool ok = false;
-            const int number = fields[0].toInt(&ok);
-            // Numbers come in order from 1; anything else is not a listing
-            // we can trust to name the right message.
-            if (!ok || number != static_cast<int>(uidls.size()) + 1)
-                return Failure{QStringLiteral("UIDL の応答を解釈できません。")};
-            uidls.push_back(QString::fromLatin1(fields[1]));
-        }
-        return uidls;
-    }
-
-    lumopet::Result<QByteArray> retrieve(int number) override {
-        const auto done = perform(QString::number(number), nullptr, false);
-        if (!done) return Failure{done.error()};
-        return exchange_.data;
-    }
-
-    lumopet::Status remove(int number) override {
-        // Without NOBODY curl waits for a multi-line answer that never comes.
-        return perform(QString::number(number), "DELE", true);
-    }
-
-    lumopet::Status undoDeletions() override { return perform(QString(), "RSET", true); }
-
-    void quit() override {
-        // curl sends QUIT when the handle goes, which commits the deletions.
-        curl_.reset();
-    }
-
-private:
-    lumopet::Status perform(const QString& path, const char* command, bool noBody) {
-        if (!curl_) return Failure{QStringLiteral("POP3 の接続は終わっています。")};
-        exchange_.clear();
-        const QByteArray url = (server_.url() + u'/' + path).toUtf8();
-        curl_easy_setopt(curl_.get(), CURLOPT_URL, url.constData());
-        curl_easy_setopt(curl_.get(), CURLOPT_CUSTOMREQUEST, command);
-        curl_easy_setopt(curl_.get(), CURLOPT_NOBODY, noBody ? 1L : 0L);
-        const CURLcode code = curl_easy_perform(curl_.get());
-        if (code != CURLE_OK) return transferFailure(code, server_, exchange_);
-        return success();
-    }
-
-    ServerAddress server_;
-    TransportLimits limits_;
-    Exchange exchange_;
-    QByteArray user_, password_;
-    CurlEasy curl_;
-};
-
 class CurlTransport : public MailTransport {
 public:
     explicit CurlTransport(TransportLimits limits) : limits_(limits) {}
@@ -272,16 +103,17 @@ public:
         if (!server) return Failure{server.error()};
         const auto reachable = probe(server.value(), limits_.connectSeconds);
         if (!reachable) return Failure{reachable.error()};
-        return std::unique_ptr<Pop3Session>(new CurlPop3Session(server.value(), limits_));
+        return MakeCurlPop3Session(server.value(), limits_);
     }
 
     SmtpStatus sendSmtp(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
                         const QString& toAddress, const QByteArray& message) override {
         const auto server = ParseServerAddress(serverText, MailProtocol::Smtp);
         if (!server) return Failure{server.error()};
+        const TlsPeer peer{server.value().host, server.value().port};
         CurlEasy curl(curl_easy_init());
         Exchange exchange;
-        setCommonOptions(curl.get(), server.value(), limits_, exchange);
+        SetCommonCurlOptions(curl.get(), server.value(), limits_, exchange, peer);
         // curl takes the URL's path as the name it greets the server with.
         const QByteArray url = (server.value().url() + QStringLiteral("/localhost")).toUtf8();
         curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
@@ -302,10 +134,10 @@ public:
         curl_easy_setopt(curl.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
         const CURLcode code = curl_easy_perform(curl.get());
         if (code == CURLE_OK) return success();
-        SmtpStatus failed = transferFailure(code, server.value(), exchange);
+        SmtpStatus failed = TransferFailure(code, server.value(), exchange);
         // curl gives CURLE_SEND_ERROR when MAIL, RCPT or DATA is refused.
         failed.relayRefused = code == CURLE_SEND_ERROR && !offersAuth(exchange.replies) &&
-                              isRelayRefusal(serverError(exchange.replies));
+                              isRelayRefusal(ServerError(exchange.replies));
         return failed;
     }
 

@@ -88,8 +88,24 @@ void fillTexts(const LayerState& s, const mail::DecodedMessage& message, MailTex
 
 // Fetches the message once per number; the status, size and body calls for
 // it share the copy.
+bool tooLarge(const Session& session, int number) {
+    return number >= 1 && number <= static_cast<int>(session.sizes.size()) &&
+           session.sizes[number - 1] > kMaxMessageBytes;
+}
+
+QString megabytes(qint64 bytes) { return QString::number(static_cast<double>(bytes) / (1024 * 1024), 'f', 1); }
+
+int failTooLarge(LayerState& s, const Session& session, int number) {
+    return fail(s,
+                QStringLiteral("メッセージ %1 は %2 MB あり、受信できる大きさ（%3 MB）を超えています。")
+                    .arg(number)
+                    .arg(megabytes(session.sizes[number - 1]), megabytes(kMaxMessageBytes)),
+                kMailFailed);
+}
+
 int fetch(LayerState& s, Session& session, int number) {
     if (session.fetchedNumber == number) return 0;
+    if (tooLarge(session, number)) return failTooLarge(s, session, number);
     const auto raw = session.pop3->retrieve(number);
     if (!raw) return fail(s, raw.error(), kMailFailed);
     session.fetched = mail::DecodeMessage(raw.value());
@@ -183,6 +199,25 @@ int NMailPop3GetUidls(int handle, QStringList& uidls) {
     });
 }
 
+bool NMailPop3IsTooLarge(int handle, int number) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+               if (!tooLarge(session, number)) return 0;
+               failTooLarge(s, session, number);
+               return 1;
+           }) == 1;
+}
+
+int NMailPop3GetMailHeader(int handle, int number, MailTexts& texts) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        const auto header = session.pop3->top(number);
+        if (!header) return fail(s, header.error(), kMailFailed);
+        // A header too long for any mail is not read whole.
+        fillTexts(s, mail::DecodeMessage(QByteArrayView(header.value()).first(std::min<qsizetype>(header.value().size(), 1 << 20))),
+                  texts);
+        return 0;
+    });
+}
+
 int NMailPop3GetMailStatus(int handle, int number, MailTexts& texts, int) {
     return withSession(handle, [&](LayerState& s, Session& session) {
         if (const int result = fetch(s, session, number); result < 0) return result;
@@ -214,6 +249,16 @@ int NMailPop3GetMailSource(int handle, int number, QByteArray& source) {
         if (session.fetchedNumber != number)
             return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
         source = session.fetchedSource;
+        return 0;
+    });
+}
+
+int NMailPop3UseJoinedMail(int handle, int number, const QByteArray& source) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        if (session.fetchedNumber != number)
+            return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
+        session.fetched = mail::DecodeMessage(source);
+        session.fetchedSource = source;
         return 0;
     });
 }

@@ -36,6 +36,11 @@ public:
     virtual lumopet::Result<std::vector<QString>> uniqueIds() = 0;
     // The whole message as the server holds it.
     virtual lumopet::Result<QByteArray> retrieve(int number) = 0;
+    // The header of the message alone (TOP number 0): what can be told of
+    // a message too large to fetch. A transport without it fails.
+    virtual lumopet::Result<QByteArray> top(int number) {
+        return Failure{QStringLiteral("メッセージ %1 のヘッダーだけを受信することはできません。").arg(number)};
+    }
     // Marks the message for deletion; the server deletes it at quit().
     virtual lumopet::Status remove(int number) = 0;
     // Takes back every deletion marked in this session (RSET).

@@ -4,11 +4,15 @@
 #include "core/program.h"
 #include "core/safe_file.h"
 #include "core/text_helpers.h"
+#include "core/unique_fd.h"
 #include "mail/account_values.h"
+#include "mail/certificate_trust.h"
 #include "mail/mail_library.h"
 #include "mail/mood_tags.h"
+#include "mail/split_message.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
+#include "store/partial_messages.h"
 #include "store/stored_uidls.h"
 
 #include <QFile>
@@ -24,30 +28,30 @@ const QString kErrorTitle = QStringLiteral("エラー");
 const QString kWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
 
 // The work file the attachment step has always been handed: the header
-// and the body, a line each; read back line by line, each line followed
-// by CR LF, and a NUL after the last.
+// and the body, a line each, in CP932. The layer works from the source it
+// fetched, so the file is only written, in slices: a message of tens of
+// megabytes must not cost its size again several times over.
 // It is made new, never through a link and never over something already
 // there (a user's own "0.txt" stays, and ours gets a name of its own);
 // `path` becomes the name it got, empty when none could be made.
-QString passThroughWorkFile(QString& path, const MailTexts& texts, const QString& body) {
+void writeWorkFile(QString& path, const MailTexts& texts, const QString& body) {
+    constexpr qsizetype kSlice = 256 * 1024;
     const std::optional<CreatedFile> created = CreateNewFile(path);
     path = created ? created->path : QString();
-    QFile file;
-    QString text;
-    if (created && file.open(created->fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
-        file.write(cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n") + body + QStringLiteral("\r\n")));
-        file.seek(0);
-        for (QByteArray line : file.readAll().split('\n')) {
-            if (line.endsWith('\r')) line.chop(1);
-            text += cp932::decode(line) + QStringLiteral("\r\n");
-        }
-    } else if (created) {
-        ::close(created->fd);
+    if (!created) return;
+    const UniqueFd file(created->fd);
+    bool written = WriteAll(file.get(), cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n")));
+    for (qsizetype at = 0; written && at < body.size();) {
+        qsizetype length = std::min(kSlice, body.size() - at);
+        // A character outside the BMP stays whole.
+        if (at + length < body.size() && body[at + length - 1].isHighSurrogate()) ++length;
+        written = WriteAll(file.get(), cp932::encode(QStringView(body).sliced(at, length)));
+        at += length;
     }
-    return text + QChar(u'\0');
+    if (written) WriteAll(file.get(), "\r\n");
 }
 
-enum class Outcome { Stored, Stop };
+enum class Outcome { Stored, Skipped, Stop };
 
 // What this check knows of the messages already in the history: the UIDLs
 // of those an earlier check stored but did not get deleted (it was killed
@@ -109,10 +113,128 @@ Status keepSource(Program& program, int handle, int n, const StoredMessages& kno
     return success();
 }
 
-// One message, number n: fetched, kept whole in the Maildir, its attachments saved, listed, stored,
-// and marked for deletion.
+// The split messages of this check: where their parts are kept, and the
+// ids joined and stored in this check, whose parts go once the history is
+// on disk.
+struct SplitMessages {
+    QString root;
+    QSet<QString> joined;
+    bool told = false;  // the box about parts still waiting, once a check
+};
+
+const QString kSplitIncompleteText = QStringLiteral("分割されたメールが全て揃っていません");
+
+// A message over the size limit is not fetched. It stays on the server and
+// the user is told which one it is, with its subject and sender when the
+// server gives its header alone. The check goes on with the others:
+// stopping here would hold back every later message at every check.
+void tellTooLarge(MailCheckHost& host, int handle, int n) {
+    QString text = LastMailError() + QStringLiteral("\nこのメールはサーバーに残しました。");
+    MailTexts texts;
+    if (NMailPop3GetMailHeader(handle, n, texts) == 0) {
+        text += QStringLiteral("\n件名: ") + CutAtNul(texts.subject).trimmed();
+        text += QStringLiteral("\n差出人: ") + CutAtNul(texts.from).trimmed();
+    }
+    host.showMessage(text, kErrorTitle);
+}
+
+enum class SplitStep { NotSplit, Joined, Waiting, Stop };
+
+// A part of a split message is kept in the data folder, flushed, before the
+// server may delete it. The part that completes the message takes the
+// whole's place in the session, and the whole is received like any other
+// message. A part of a message already joined in this check, or one whose
+// numbers make no sense, is received as a message of its own: nothing is
+// dropped on the strength of a guess.
+SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& split, mail::SplitPart& part) {
+    QByteArray source;
+    if (NMailPop3GetMailSource(handle, n, source) < 0) return SplitStep::NotSplit;
+    const std::optional<mail::SplitPart> found = mail::SplitPartOf(source);
+    if (!found || split.joined.contains(found->id)) return SplitStep::NotSplit;
+    part = *found;
+    if (const Status kept = KeepPart(split.root, part.id, part.number, part.total, source); !kept) {
+        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
+                             kept.error(),
+                         kErrorTitle);
+        return SplitStep::Stop;
+    }
+    source.clear();
+    // From here the part is safe on disk: whatever stops the join, it
+    // waits there for the next check.
+    const auto held = PartsHeld(split.root, part.id);
+    if (!held || !held.value().complete()) return SplitStep::Waiting;
+    if (held.value().bytes > kMaxMessageBytes) {
+        host.showMessage(QStringLiteral("分割されたメールの部分が全て揃いましたが、合わせて %1 MB あり大きすぎるため一通にしません（受信できるのは %2 MB まで）。部分は「%3」に残しました。")
+                             .arg(QString::number(static_cast<double>(held.value().bytes) / (1024 * 1024), 'f', 1))
+                             .arg(kMaxMessageBytes / (1024 * 1024))
+                             .arg(split.root),
+                         kErrorTitle);
+        return SplitStep::Waiting;
+    }
+    const auto parts = ReadHeldParts(split.root, part.id, held.value().total);
+    if (!parts || NMailPop3UseJoinedMail(handle, n, mail::JoinSplitParts(parts.value())) < 0) {
+        host.showMessage(QStringLiteral("分割されたメールを一通にできません。部分は「%1」に残しました。\n").arg(split.root) +
+                             (parts ? LastMailError() : parts.error()),
+                         kErrorTitle);
+        return SplitStep::Waiting;
+    }
+    split.joined.insert(part.id);
+    return SplitStep::Joined;
+}
+
+// Lists the record, stores it in the history and marks message n for
+// deletion. The UIDL goes in first: there must be no moment at which the
+// record is on disk and the next check cannot tell.
+Outcome storeRecord(Program& program, MailCheckHost& host, int handle, int n, const HistoryRecord& record,
+                    MailCheckResult& result, StoredMessages& known) {
+    // Column2 is the sender, Column3 the date.
+    host.addViewerRow(record.Subject.trimmed(), record.Column2.trimmed(), record.Column3.trimmed());
+    host.showInViewer(record.Subject, record.Column3, record.Column2, record.Body);
+    const QString uidl = known.uidlOf(n);
+    const bool noted = known.tracking && IsUsableUidl(uidl);
+    if (noted) {
+        if (const Status note = NoteUidlBeforeStoring(known.file, uidl, known.history); !note) {
+            known.tracking = false;
+            host.showMessage(note.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
+                             kErrorTitle);
+        }
+    }
+    const auto stored = AppendRecord(HistoryPath(program.paths, History::Received), record, History::Received);
+    if (!stored) {
+        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
+                             stored.error(),
+                         kErrorTitle);
+        return Outcome::Stop;
+    }
+    if (noted && known.tracking) known.uidls.insert(uidl);
+    ++result.MailCount;
+    NMailPop3DeleteMail(handle, n);
+    return Outcome::Stored;
+}
+
+// A part whose message is not whole yet: its record says so, and it is
+// deleted from the server like any stored message, since its source is
+// kept with the other parts.
+Outcome storeWaitingPart(Program& program, MailCheckHost& host, int handle, int n, const MailTexts& texts,
+                         const mail::SplitPart& part, MailCheckResult& result, StoredMessages& known,
+                         SplitMessages& split) {
+    if (!split.told) host.showMessage(kSplitIncompleteText, QString());
+    split.told = true;
+    const QString total = part.total > 0 ? QString::number(part.total) : QStringLiteral("?");
+    const QString body = kSplitIncompleteText +
+                         QStringLiteral("（%1/%2）。\r\n残りが届いたら、一通のメールとして受信します。").arg(part.number).arg(total);
+    const HistoryRecord record{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), body};
+    return storeRecord(program, host, handle, n, record, result, known);
+}
+
+// One message, number n: fetched, kept whole in the Maildir, its
+// attachments saved, listed, stored, and marked for deletion.
 Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, MailCheckResult& result,
-                       StoredMessages& known) {
+                       StoredMessages& known, SplitMessages& split) {
+    if (NMailPop3IsTooLarge(handle, n)) {
+        tellTooLarge(host, handle, n);
+        return Outcome::Skipped;
+    }
     MailTexts texts;
     QString body;
     NMailPop3GetMailStatus(handle, n, texts, 0);
@@ -121,6 +243,13 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
         // The message stays on the server; so do the ones after it.
         host.showMessage(LastMailError(), kErrorTitle);
         return Outcome::Stop;
+    }
+    mail::SplitPart part;
+    switch (takeSplitPart(host, handle, n, split, part)) {
+    case SplitStep::Stop: return Outcome::Stop;
+    case SplitStep::Waiting: return storeWaitingPart(program, host, handle, n, texts, part, result, known, split);
+    case SplitStep::Joined: NMailPop3GetMail(handle, n, texts, body, 0, 0); break;
+    case SplitStep::NotSplit: break;
     }
     // The whole source goes to the Maildir first, flushed: the record holds
     // only the first 12,000 bytes or so, and once the message is marked for
@@ -136,9 +265,9 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     const int moodTag = FindMoodTag(body);
 
     QString workFile = program.paths.path(kWorkFile);
-    const QString messageText = passThroughWorkFile(workFile, texts, body);
+    writeWorkFile(workFile, texts, body);
     const QString folder = program.paths.path(files::AttachmentFolder) + u'/';
-    const int attached = NMailAttachmentFileFirst(0, texts, body, folder, workFile, messageText, 0);
+    const int attached = NMailAttachmentFileFirst(0, texts, body, folder, workFile, QString(), 0);
     const QString attachmentError = attached == -5 ? LastMailError() : QString();
     NMailAttachmentFileClose(0);
     if (!workFile.isEmpty()) QFile::remove(workFile);
@@ -151,41 +280,14 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
                          kErrorTitle);
         return Outcome::Stop;
     }
-    if (attached == -6) host.showMessage(QStringLiteral("分割されたメールが全て揃っていません"), QString());
+    if (attached == -6) host.showMessage(kSplitIncompleteText, QString());
 
-    const QString subject = CutAtNul(texts.subject).trimmed();
-    const QString from = CutAtNul(texts.from).trimmed();
-    const QString date = CutAtNul(texts.date).trimmed();
-    host.addViewerRow(subject, from, date);
     QString shown = CutAtNul(body);
     if (hasAttachmentWord) shown += QStringLiteral("\r\n") + kAttachmentMailText;
-    host.showInViewer(CutAtNul(texts.subject), CutAtNul(texts.date), CutAtNul(texts.from), shown);
-
-    // The UIDL goes in first: there must be no moment at which the record
-    // is on disk and the next check cannot tell.
-    const QString uidl = known.uidlOf(n);
-    const bool noted = known.tracking && IsUsableUidl(uidl);
-    if (noted) {
-        if (const Status note = NoteUidlBeforeStoring(known.file, uidl, known.history); !note) {
-            known.tracking = false;
-            host.showMessage(note.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
-                             kErrorTitle);
-        }
-    }
-    const auto stored = AppendRecord(HistoryPath(program.paths, History::Received),
-                                     HistoryRecord{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), shown},
-                                     History::Received);
-    if (!stored) {
-        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
-                             stored.error(),
-                         kErrorTitle);
-        return Outcome::Stop;
-    }
-    if (noted && known.tracking) known.uidls.insert(uidl);
-    ++result.MailCount;
-    result.MoodTag = moodTag;
-    NMailPop3DeleteMail(handle, n);
-    return Outcome::Stored;
+    const HistoryRecord record{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), shown};
+    const Outcome outcome = storeRecord(program, host, handle, n, record, result, known);
+    if (outcome == Outcome::Stored) result.MoodTag = moodTag;
+    return outcome;
 }
 
 }  // namespace
@@ -211,13 +313,21 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
         host.showIdPassForm();
     } else {
         host.clearViewerList();
-        const int waiting = NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0);
+        // The TLS handshake comes with the login. A certificate nobody
+        // vouches for is shown to the user; trusted, the login goes again.
+        const int waiting = mail::RunWithCertificateTrust(
+            [&] { return NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0); },
+            mail::TrustedCertificatesPath(program.paths),
+            {[&host](const CertificateDetails& details) { return host.askToTrustCertificate(details); },
+             [&host](const QString& error) { host.showMessage(error, kErrorTitle); }});
         if (waiting < 0) {
             host.showMessage(LastMailError(), kErrorTitle);
             result.MailCount = waiting;
         }
         StoredMessages known;
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
+        SplitMessages split;
+        split.root = PartialMessagesPath(program.paths);
         for (int n = 1; n <= waiting; ++n) {
             host.showProgress(n, waiting);
             if (known.isStored(n)) {
@@ -226,7 +336,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
                 NMailPop3DeleteStoredMail(handle, n);
                 continue;
             }
-            if (processMessage(program, host, handle, n, result, known) == Outcome::Stop) break;
+            if (processMessage(program, host, handle, n, result, known, split) == Outcome::Stop) break;
         }
         // The server deletes at the close: the history must be on disk
         // first. If it cannot be made so, nothing is deleted.
@@ -244,6 +354,11 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
         // never arrives costs no second copy. Its failure loses nothing:
         // the history is on disk, and the lines noted before each record
         // still name what they name.
+        // The parts of a message stored whole are no longer needed; kept,
+        // they would only take space.
+        if (synced) {
+            for (const QString& id : split.joined) ForgetParts(split.root, id);
+        }
         if (known.tracking && synced) {
             if (const Status written = WriteStoredUidls(known.file, known.uidls); !written)
                 host.showMessage(written.error() + QStringLiteral("\n中断した場合には二重に保存されることがあります。"),

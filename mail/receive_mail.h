@@ -8,6 +8,8 @@
 // The check runs off the window thread; whatever it shows goes through the
 // host, which the windows implement.
 
+#include "core/certificate_details.h"
+
 #include <QString>
 
 namespace lumopet {
@@ -29,6 +31,10 @@ public:
     virtual void showInViewer(const QString& subject, const QString& date, const QString& from, const QString& body) = 0;
     // A message box with an OK button; returns when it is answered.
     virtual void showMessage(const QString& text, const QString& title) = 0;
+    // The server's certificate could not be verified: asks whether to trust
+    // it ("この証明書を信頼する") and returns true when the user does; returns
+    // when it is answered. A host that cannot ask trusts nothing new.
+    virtual bool askToTrustCertificate(const CertificateDetails&) { return false; }
 };
 
 struct MailCheckResult {

@@ -2,6 +2,7 @@
 
 #include "core/program.h"
 #include "mail/account_values.h"
+#include "mail/certificate_trust.h"
 #include "mail/mail_library.h"
 #include "mail/message_builder.h"
 #include "mail/mood_tags.h"
@@ -133,6 +134,20 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     const QString sentMaildir = SentMaildirPath(program.paths);
     bool maildirFailureShown = false;
     bool triedPop3 = false;
+    // A server certificate nobody vouches for is shown once: trusted, the
+    // message goes again at once and the rest follow; declined, the rest of
+    // a bulk send is not asked again.
+    const QString trustFile = mail::TrustedCertificatesPath(program.paths);
+    bool certificateDeclined = false;
+    const mail::TrustQuestion question{
+        [&host, &certificateDeclined](const CertificateDetails& details) {
+            if (!certificateDeclined) certificateDeclined = !host.askToTrustCertificate(details);
+            return !certificateDeclined;
+        },
+        [&host](const QString& error) { host.showMessage(error, kErrorTitle); }};
+    const auto sendTrusting = [&](const QString& to, const QString& body) {
+        return mail::RunWithCertificateTrust([&] { return sendOne(values, to, request, body); }, trustFile, question);
+    };
     for (int i = 0; i < count; ++i) {
         const QString& to = (*recipients)[static_cast<size_t>(i)];
         host.showProgress(i + 1, count);
@@ -154,13 +169,13 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
         const QString body = OutgoingBody(request.BodyText, request.Fortune ? DrawFortuneNumber() : 0, request.Mood);
         host.setBodyText(body);
 
-        int sent = sendOne(values, to, request, body);
+        int sent = sendTrusting(to, body);
         QString error = sent < 0 ? LastMailError() : QString();
         if (sent == kRelayRefused && !triedPop3) {
             triedPop3 = true;
             const QString pop3Error = logInToPop3(values);
             if (pop3Error.isEmpty()) {
-                sent = sendOne(values, to, request, body);
+                sent = sendTrusting(to, body);
                 error = sent < 0 ? LastMailError() : QString();
             } else {
                 error += QStringLiteral("\n（POP before SMTP のための POP3 サーバーへのログインもできませんでした：%1）").arg(pop3Error);

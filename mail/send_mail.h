@@ -10,6 +10,8 @@
 // The send runs off the window thread; whatever it shows goes through the
 // host, which the windows implement.
 
+#include "core/certificate_details.h"
+
 #include <QString>
 
 #include <array>
@@ -47,6 +49,10 @@ public:
     // A message box with an OK button ("送信エラー" for a failed message);
     // returns when it is answered.
     virtual void showMessage(const QString& text, const QString& title) = 0;
+    // The server's certificate could not be verified: asks whether to trust
+    // it and returns true when the user does; returns when it is answered.
+    // A host that cannot ask trusts nothing new.
+    virtual bool askToTrustCertificate(const CertificateDetails&) { return false; }
 };
 
 struct SendResult {

@@ -8,7 +8,7 @@ set -euo pipefail
 default_packages=(
     # build
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libcurl4-openssl-dev libgmime-3.0-dev libicu-dev libgtest-dev
+    qt6-base-dev libcurl4-openssl-dev libssl-dev libgmime-3.0-dev libicu-dev libgtest-dev
     # fonts the windows name: Japanese Gothic, and a serif for the titles
     fonts-ipafont-gothic fonts-urw-base35
     # windows under a virtual display: screenshots and shape checks

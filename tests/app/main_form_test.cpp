@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "app/mail_check_host.h"
 #include "app/program_windows.h"
 #include "chara/CharacterWindow.h"
 #include "core/program.h"
@@ -377,3 +378,49 @@ TEST_F(MainFormTest, ClosingTheMainWindowEndsTheProgramWhateverElseIsOpen) {
 }  // namespace lumopet
 
 #include "main_form_test.moc"
+
+namespace lumopet {
+namespace {
+
+// The check must not wait for the window thread on every message: here the
+// window thread is busy joining the worker and answers nothing, which would
+// hang a check that waited. Afterwards the windows hold every row in order
+// and the last progress, and a message box shown later still comes after
+// the rows that went before it.
+TEST_F(MainFormTest, ProgressAndRowsReachTheWindowsWithoutHoldingUpTheCheck) {
+    load();
+    WindowMailCheckHost host(windows);
+    constexpr int kMessages = 1000;
+    std::thread check([&host] {
+        for (int n = 1; n <= kMessages; ++n) {
+            host.showProgress(n, kMessages);
+            host.addViewerRow(QString::number(n), QStringLiteral("from"), QStringLiteral("date"));
+            host.showInViewer(QString::number(n), QStringLiteral("date"), QStringLiteral("from"), QStringLiteral("body"));
+        }
+    });
+    check.join();
+    host.flushPending();
+    const ViewerData& viewer = program.viewer;
+    ASSERT_EQ(viewer.rows.size(), static_cast<size_t>(kMessages));
+    for (int n = 1; n <= kMessages; ++n) ASSERT_EQ(viewer.rows[n - 1].subject, QString::number(n));
+    EXPECT_EQ(viewer.subject, QString::number(kMessages));
+    EXPECT_EQ(windows.mainForm().Label2->text(), kCheckingText + QStringLiteral("（1000／1000 通目）"));
+
+    QList<size_t> rowsWhenShown;
+    SetMessageAnswerer([&](const MessageRequest&) {
+        rowsWhenShown << program.viewer.rows.size();
+        return MessageAnswer::Ok;
+    });
+    std::thread more([&host] {
+        host.addViewerRow(QStringLiteral("late"), QStringLiteral("from"), QStringLiteral("date"));
+        host.showMessage(QStringLiteral("text"), QStringLiteral("エラー"));
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !rowsWhenShown.isEmpty(); }, 5000));
+    more.join();
+    SetMessageAnswerer({});
+    ASSERT_EQ(rowsWhenShown.size(), 1);
+    EXPECT_EQ(rowsWhenShown[0], static_cast<size_t>(kMessages + 1)) << "the row before the box is there when it shows";
+}
+
+}  // namespace
+}  // namespace lumopet

@@ -52,6 +52,13 @@ bool LocalMailServers::deliver(const QString& account, const QByteArray& message
     return ok;
 }
 
+bool LocalMailServers::deliverFile(const QString& account, const QString& path) const {
+    bool ok = false;
+    runScript({QStringLiteral("deliver"), QStringLiteral("--dir"), dir_.path(), QStringLiteral("--account"), account, path},
+              {}, &ok);
+    return ok;
+}
+
 int LocalMailServers::count(const QString& account) const {
     bool ok = false;
     const QByteArray output =

@@ -33,6 +33,8 @@ public:
 
     // Leaves a message waiting in the account's mailbox, bytes as given.
     bool deliver(const QString& account, const QByteArray& message) const;
+    // The same from a file: for messages too large to pass around.
+    bool deliverFile(const QString& account, const QString& path) const;
     // How many messages wait in the account's mailbox; -1 when unknown.
     int count(const QString& account) const;
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <string_view>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace lumopet::mail {
 namespace {
@@ -85,7 +86,9 @@ class SaveAttachmentsResultTest : public ::testing::TestWithParam<ResultCase> {}
 TEST_P(SaveAttachmentsResultTest, ReturnsWhatTheReceiveCodeTests) {
     const test::TempFolder temp;
     DecodedMessage message;
-    for (int i = 0; i < GetParam().attachmentCount; ++i) message.attachments.push_back({QStringLiteral("a.txt"), "a"});
+    // Different bytes under one name: each is a file of its own.
+    for (int i = 0; i < GetParam().attachmentCount; ++i)
+        message.attachments.push_back({QStringLiteral("a.txt"), QByteArray::number(i)});
     message.incompletePartial = GetParam().incompletePartial;
     const QString folder = GetParam().folderExists ? temp.path() : temp.path(QStringLiteral("missing"));
     QStringList saved;
@@ -216,6 +219,64 @@ TEST(SaveAttachments, AFailureNamesTheAttachmentAndTheReason) {
             << c.name;
         EXPECT_EQ(failure.name, c.failedName) << c.name;
         EXPECT_EQ(failure.reason, qt_error_string(c.error)) << c.name;
+    }
+}
+
+// A check that saved the attachments and then could not store the message
+// fetches it again: the attachments it already wrote must not come twice,
+// while anything that is not exactly that file gets a name of its own.
+TEST(SaveAttachments, DoesNotWriteAgainWhatTheFolderHoldsByteForByte) {
+    enum class Entry { File, LinkToSameBytes, Fifo };
+    struct Present {
+        QString name;
+        QByteArray bytes;
+        Entry kind = Entry::File;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Present> before;
+        QString savedAs;
+        int filesAfter;  // entries in the folder
+    };
+    const QByteArray content = "添付の本文\r\n";
+    const Case cases[] = {
+        {"same bytes under the name", {{QStringLiteral("資料.txt"), content}}, QStringLiteral("資料.txt"), 1},
+        {"same bytes under a numbered name",
+         {{QStringLiteral("資料.txt"), "other"}, {QStringLiteral("資料 (2).txt"), content}},
+         QStringLiteral("資料 (2).txt"),
+         2},
+        {"other bytes", {{QStringLiteral("資料.txt"), "other"}}, QStringLiteral("資料 (2).txt"), 2},
+        {"same start, longer", {{QStringLiteral("資料.txt"), content + "more"}}, QStringLiteral("資料 (2).txt"), 2},
+        {"same start, shorter", {{QStringLiteral("資料.txt"), content.left(4)}}, QStringLiteral("資料 (2).txt"), 2},
+        {"a link to a file with the same bytes",
+         {{QStringLiteral("資料.txt"), content, Entry::LinkToSameBytes}},
+         QStringLiteral("資料 (2).txt"),
+         2},
+        {"a FIFO under the name", {{QStringLiteral("資料.txt"), {}, Entry::Fifo}}, QStringLiteral("資料 (2).txt"), 2},
+    };
+    for (const Case& c : cases) {
+        const test::TempFolder temp;
+        ASSERT_TRUE(QDir(temp.path()).mkdir(QStringLiteral("inbox")));
+        const QString folder = temp.path(QStringLiteral("inbox"));
+        for (const Present& present : c.before) {
+            const QString path = folder + u'/' + present.name;
+            if (present.kind == Entry::File) temp.write(QStringLiteral("inbox/") + present.name, present.bytes);
+            if (present.kind == Entry::LinkToSameBytes) {
+                temp.write(QStringLiteral("outside.txt"), present.bytes);
+                ASSERT_TRUE(QFile::link(temp.path(QStringLiteral("outside.txt")), path));
+            }
+            if (present.kind == Entry::Fifo) {
+                ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            }
+        }
+        QStringList saved;
+        EXPECT_EQ(SaveAttachments(folder, messageWith({{QStringLiteral("資料.txt"), content}}), &saved), kAttachmentsSaved)
+            << c.name;
+        EXPECT_EQ(saved, QStringList{folder + u'/' + c.savedAs}) << c.name;
+        EXPECT_EQ(temp.read(QStringLiteral("inbox/") + c.savedAs), content) << c.name;
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+                  c.filesAfter)
+            << c.name;
     }
 }
 

@@ -8,6 +8,7 @@
 #include "mail/receive_mail.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
+#include "store/partial_messages.h"
 #include "store/stored_uidls.h"
 #include "tests/mail/scripted_transport.h"
 #include "tests/support/qt_printers.h"
@@ -365,6 +366,269 @@ TEST(ReceiveAttachments, AFolderThatCannotTakeTheAttachmentLeavesTheMessageOnThe
             << c.name;
         EXPECT_EQ(folder.read(QStringLiteral("添付フォルダ/") + attachmentName), "%PDF-1.4\n") << c.name;
     }
+}
+
+// A program folder with an account, for the tests below.
+struct ProgramFolder {
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    ProgramFolder() {
+        EXPECT_TRUE(program.paths.createFolders());
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
+        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+    }
+    // One check against a server holding these messages.
+    MailCheckResult check(const std::shared_ptr<ScriptedMailbox>& box, QuietHost& host) {
+        SetMailTransport(std::make_unique<ScriptedTransport>(box));
+        const MailCheckResult result = ReceiveMail(program, host);
+        SetMailTransport(nullptr);
+        return result;
+    }
+    std::vector<HistoryRecord> records() const { return ReadAll(HistoryPath(program.paths, History::Received)); }
+    QStringList attachments() const {
+        return QDir(folder.path(QStringLiteral("添付フォルダ"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+};
+
+std::shared_ptr<ScriptedMailbox> mailbox(std::vector<QByteArray> messages) {
+    auto box = std::make_shared<ScriptedMailbox>();
+    box->messages = std::move(messages);
+    return box;
+}
+
+// A message over the size limit is not fetched: it stays on the server, the
+// box names it, and the others are received. Nothing of it is held in
+// memory: the scripted server only claims the size.
+TEST(ReceiveLimit, AMessageOverTheLimitStaysOnTheServerAndTheOthersAreReceived) {
+    struct Case {
+        const char* name;
+        bool offersTop;
+        QStringList shown;  // what the box must say besides the size
+    };
+    const Case cases[] = {
+        {"with TOP: subject and sender", true, {QStringLiteral("件名: msg 2"), QStringLiteral("差出人: big@example.jp")}},
+        {"without TOP: number and size only", false, {}},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder setup;
+        auto box = mailbox({message(1), "From: big@example.jp\r\n" + message(2), message(3)});
+        box->listedSizes = {{2, 300LL * 1024 * 1024}};
+        box->offersTop = c.offersTop;
+        QuietHost host;
+        const MailCheckResult result = setup.check(box, host);
+
+        EXPECT_EQ(result.MailCount, 2) << c.name;
+        EXPECT_EQ(box->deleted, (std::set<int>{1, 3})) << c.name;
+        EXPECT_EQ(box->log.filter(QStringLiteral("retr 2")), QStringList{}) << c.name << ": never fetched";
+        QStringList subjects;
+        for (const HistoryRecord& record : setup.records()) subjects << record.Subject;
+        EXPECT_EQ(subjects, (QStringList{QStringLiteral("msg 1"), QStringLiteral("msg 3")})) << c.name;
+        ASSERT_EQ(host.titles, QStringList{QStringLiteral("エラー")}) << c.name;
+        const QString& text = host.messages[0];
+        for (const QString& part : QStringList{QStringLiteral("メッセージ 2 "), QStringLiteral("300.0 MB"),
+                                               QStringLiteral("サーバーに残しました")} +
+                                       c.shown)
+            EXPECT_TRUE(text.contains(part)) << c.name << ": " << part.toStdString() << " in " << text.toStdString();
+        EXPECT_EQ(text.contains(QStringLiteral("件名")), c.offersTop) << c.name;
+    }
+}
+
+// The user's setup: the received history cannot be written (a folder where
+// the file should be). The check saves the attachment, fails to store the
+// record and leaves the message on the server; once repaired, the next
+// check stores it, and the attachment is in the folder once.
+TEST(ReceiveAttachments, AnAttachmentSavedBeforeAFailedRecordIsNotSavedAgain) {
+    ProgramFolder setup;
+    const QByteArray withAttachment =
+        "Subject: with file\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nsee the file\r\n"
+        "--b\r\nContent-Type: text/plain; name=\"memo.txt\"\r\nContent-Disposition: attachment; filename=\"memo.txt\"\r\n\r\n"
+        "memo\r\n--b--\r\n";
+    const QString history = HistoryPath(setup.program.paths, History::Received);
+    ASSERT_TRUE(QDir().mkpath(history));
+
+    auto first = mailbox({withAttachment});
+    first->uidls = {QStringLiteral("u1")};
+    QuietHost failed;
+    setup.check(first, failed);
+    EXPECT_EQ(failed.titles.count(QStringLiteral("エラー")), failed.titles.size());
+    EXPECT_FALSE(failed.messages.isEmpty());
+    EXPECT_EQ(first->deleted, std::set<int>{});
+    EXPECT_EQ(setup.attachments(), QStringList{QStringLiteral("memo.txt")});
+
+    ASSERT_TRUE(QDir(history).removeRecursively());
+    auto second = mailbox({withAttachment});
+    second->uidls = {QStringLiteral("u1")};
+    QuietHost repaired;
+    const MailCheckResult result = setup.check(second, repaired);
+    EXPECT_EQ(repaired.messages, QStringList{});
+    EXPECT_EQ(result.MailCount, 1);
+    EXPECT_EQ(second->deleted, std::set<int>{1});
+    EXPECT_EQ(setup.attachments(), QStringList{QStringLiteral("memo.txt")});
+    EXPECT_EQ(setup.folder.read(QStringLiteral("添付フォルダ/memo.txt")), "memo");
+}
+
+// ---------------------------------------------------------------------------
+// Split messages
+
+// The message the sender's program split in two: text with a character
+// tag, and an attachment.
+const QByteArray kWholeMessage =
+    "Subject: =?UTF-8?B?5YiG5Ymy44OG44K544OI?=\r\n"  // 分割テスト
+    "Message-ID: <inner@example.jp>\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
+    "\r\n"
+    "--b1\r\n"
+    "Content-Type: text/plain; charset=UTF-8\r\n"
+    "Content-Transfer-Encoding: 8bit\r\n"
+    "\r\n"
+    "前半の本文です。\r\n"
+    "後半の本文です。Lumopet（⑤の選択）\r\n"
+    "--b1\r\n"
+    "Content-Type: text/plain; name=\"memo.txt\"\r\n"
+    "Content-Disposition: attachment; filename=\"memo.txt\"\r\n"
+    "\r\n"
+    "memo content\r\n"
+    "--b1--\r\n";
+
+// The part `number` of `total`, carrying the lines [from, to) of kWholeMessage.
+QByteArray splitPart(const QByteArray& id, int number, int total, int from, int to) {
+    const QList<QByteArray> lines = kWholeMessage.split('\n');
+    QByteArray body;
+    for (int i = from; i < std::min<int>(to, lines.size() - 1); ++i) body += lines[i] + '\n';
+    return "From: sender@example.jp\r\n"
+           "Subject: split " + QByteArray::number(number) + "\r\n"
+           "Message-ID: <part" + QByteArray::number(number) + "@example.jp>\r\n"
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: message/partial; id=\"" + id + "\"; number=" + QByteArray::number(number) +
+           (total > 0 ? "; total=" + QByteArray::number(total) : QByteArray()) + "\r\n\r\n" + body;
+}
+
+const QByteArray kId = "split-1@example.jp";
+const QByteArray kPart1 = splitPart(kId, 1, 0, 0, 11);
+const QByteArray kPart2 = splitPart(kId, 2, 2, 11, 100);
+
+// The subjects of the history's records; a waiting part's is marked "…".
+QStringList storedAs(const std::vector<HistoryRecord>& records) {
+    QStringList list;
+    for (const HistoryRecord& record : records)
+        list << (record.Body.startsWith(QStringLiteral("分割されたメールが全て揃っていません")) ? record.Subject + u'…'
+                                                                                   : record.Subject);
+    return list;
+}
+
+TEST(ReceiveSplit, ThePartsAreKeptUntilAllAreHereAndThenReceivedAsOneMessage) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<QByteArray>> checks;  // the server's messages at each check
+        QStringList stored;                           // storedAs() after the last check
+    };
+    const QString whole = QStringLiteral("分割テスト");
+    const Case cases[] = {
+        // The first part shows the subject of the message it starts; the others
+        // their own.
+        {"both parts in one check", {{kPart1, kPart2}}, {whole + u'…', whole}},
+        {"the last part first", {{kPart2, kPart1}}, {QStringLiteral("split 2…"), whole}},
+        {"one part in each of two checks", {{kPart1}, {kPart2}}, {whole + u'…', whole}},
+        {"a part twice before the last", {{kPart1}, {kPart1, kPart2}}, {whole + u'…', whole + u'…', whole}},
+        {"an empty check between", {{kPart1}, {}, {kPart2}}, {whole + u'…', whole}},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder setup;
+        MailCheckResult result;
+        QStringList boxes;
+        for (const auto& messages : c.checks) {
+            auto box = mailbox(messages);
+            QuietHost host;
+            result = setup.check(box, host);
+            boxes += host.messages;
+            std::set<int> all;
+            for (int n = 1; n <= static_cast<int>(messages.size()); ++n) all.insert(n);
+            EXPECT_EQ(box->deleted, all) << c.name << ": each part is stored, so it goes from the server";
+        }
+        const auto records = setup.records();
+        EXPECT_EQ(storedAs(records), c.stored) << c.name;
+        EXPECT_EQ(boxes.count(QStringLiteral("分割されたメールが全て揃っていません")), boxes.size()) << c.name;
+        EXPECT_FALSE(boxes.isEmpty()) << c.name;
+        ASSERT_FALSE(records.empty()) << c.name;
+        const HistoryRecord& joined = records.back();
+        EXPECT_EQ(joined.Column2, QStringLiteral("sender@example.jp")) << c.name << ": the sender of part 1";
+        EXPECT_TRUE(joined.Body.contains(QStringLiteral("前半の本文です。"))) << c.name;
+        EXPECT_TRUE(joined.Body.contains(QStringLiteral("後半の本文です。"))) << c.name;
+        EXPECT_EQ(result.MoodTag, 5) << c.name;
+        EXPECT_EQ(setup.attachments(), QStringList{QStringLiteral("memo.txt")}) << c.name;
+        EXPECT_EQ(setup.folder.read(QStringLiteral("添付フォルダ/memo.txt")), "memo content") << c.name;
+        // The Maildir holds the whole, once; the parts are gone once it is
+        // stored.
+        const QList<QByteArray> kept = maildirFiles(ReceivedMaildirPath(setup.program.paths));
+        ASSERT_EQ(kept.size(), 1) << c.name;
+        EXPECT_TRUE(kept[0].startsWith("From: sender@example.jp\n")) << c.name << kept[0].toStdString();
+        EXPECT_TRUE(kept[0].contains("Message-ID: <inner@example.jp>\n")) << c.name;
+        EXPECT_TRUE(kept[0].endsWith(MaildirLocalForm(kWholeMessage.sliced(kWholeMessage.indexOf("\r\n\r\n")))))
+            << c.name;
+        EXPECT_EQ(QDir(PartialMessagesPath(setup.program.paths)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  QStringList{})
+            << c.name;
+    }
+}
+
+// The id and numbers are the sender's: none of them may make us write
+// outside the parts' folder, hold a part we cannot place, or drop a mail.
+TEST(ReceiveSplit, HostileIdsAndNumbersAreHandledSafely) {
+    struct Case {
+        const char* name;
+        QByteArray source;
+        bool held;  // kept as a waiting part; else stored as a message of its own
+    };
+    const Case cases[] = {
+        {"an id that is a path", splitPart("../../../escape", 1, 2, 0, 11), true},
+        {"an id with a slash and NUL-like bytes", splitPart("a/b\\\\c%00/..", 1, 2, 0, 11), true},
+        {"a very long id", splitPart(QByteArray(5000, 'x'), 1, 2, 0, 11), true},
+        {"a total over the limit", splitPart(kId, 1, 5000, 0, 11), false},
+        {"a number past the total", splitPart(kId, 3, 2, 0, 11), false},
+        {"a number too large for any integer", splitPart(kId, 1, 2, 0, 11).replace("number=1", "number=99999999999999"),
+         false},
+        {"number zero", splitPart(kId, 1, 2, 0, 11).replace("number=1", "number=0"), false},
+        {"no id", splitPart(kId, 1, 2, 0, 11).replace("id=\"split-1@example.jp\"; ", ""), false},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder setup;
+        auto box = mailbox({c.source, message(2)});
+        QuietHost host;
+        const MailCheckResult result = setup.check(box, host);
+        EXPECT_EQ(result.MailCount, 2) << c.name;
+        EXPECT_EQ(box->deleted, (std::set<int>{1, 2})) << c.name;
+        const QString root = PartialMessagesPath(setup.program.paths);
+        const QStringList folders = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        EXPECT_EQ(folders.size(), c.held ? 1 : 0) << c.name;
+        if (c.held) {
+            EXPECT_EQ(QDir(root + u'/' + folders[0]).entryList(QDir::Files), (QStringList{QStringLiteral("1"), QStringLiteral("total")}))
+                << c.name;
+            EXPECT_EQ(setup.folder.read(QStringLiteral("★MailData/partial/") + folders[0] + QStringLiteral("/1")), c.source)
+                << c.name;
+        }
+        // Nothing anywhere but where the program keeps its files.
+        EXPECT_EQ(QDir(setup.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  (QStringList{QStringLiteral("★MailData"), QStringLiteral("添付フォルダ")}))
+            << c.name;
+        EXPECT_EQ(maildirFiles(ReceivedMaildirPath(setup.program.paths)).size(), c.held ? 1 : 2) << c.name;
+    }
+}
+
+// A place for the parts that cannot be used stops the check before the
+// part could be lost.
+TEST(ReceiveSplit, APartThatCannotBeKeptStaysOnTheServer) {
+    ProgramFolder setup;
+    setup.folder.write(QStringLiteral("★MailData/partial"), "not a folder");
+    auto box = mailbox({message(1), kPart1, message(3)});
+    QuietHost host;
+    const MailCheckResult result = setup.check(box, host);
+    EXPECT_EQ(result.MailCount, 1);
+    EXPECT_EQ(box->deleted, std::set<int>{1});
+    EXPECT_EQ(host.titles, QStringList{QStringLiteral("エラー")});
+    EXPECT_EQ(box->log.filter(QStringLiteral("retr 3")), QStringList{});
 }
 
 }  // namespace

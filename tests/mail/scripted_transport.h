@@ -20,6 +20,10 @@ struct ScriptedMailbox {
     QString connectError;         // non-empty: the server cannot be reached
     QString loginError;           // non-empty: the login fails with this reply
     std::set<int> cutRetrieves;   // these numbers fail half-way
+    // LIST gives these sizes for these numbers instead of the real ones:
+    // a huge message without the memory it would take.
+    std::map<int, qint64> listedSizes;
+    bool offersTop = true;        // false: TOP is refused
     // The UIDL of each message; empty: the server has no UIDL command.
     std::vector<QString> uidls;
     QString sendError;            // non-empty: SMTP refuses
@@ -55,6 +59,7 @@ public:
         box_->popLoggedIn = true;
         std::vector<qint64> sizes;
         for (const QByteArray& message : box_->messages) sizes.push_back(message.size());
+        for (const auto& [number, size] : box_->listedSizes) sizes.at(static_cast<size_t>(number - 1)) = size;
         return sizes;
     }
     lumopet::Result<std::vector<QString>> uniqueIds() override {
@@ -66,6 +71,13 @@ public:
         box_->log.append(QStringLiteral("retr %1").arg(number));
         if (box_->cutRetrieves.count(number)) return Failure{QStringLiteral("connection cut")};
         return box_->messages.at(static_cast<size_t>(number - 1));
+    }
+    lumopet::Result<QByteArray> top(int number) override {
+        box_->log.append(QStringLiteral("top %1").arg(number));
+        if (!box_->offersTop) return Failure{QStringLiteral("-ERR Unknown command: TOP")};
+        const QByteArray& message = box_->messages.at(static_cast<size_t>(number - 1));
+        const qsizetype blank = message.indexOf("\r\n\r\n");
+        return blank < 0 ? message : message.first(blank + 4);
     }
     lumopet::Status remove(int number) override {
         box_->log.append(QStringLiteral("dele %1").arg(number));

@@ -1,0 +1,95 @@
+#include "mail/curl_common.h"
+
+#include <algorithm>
+
+namespace lumopet::mail {
+namespace {
+
+size_t collectReply(char* text, size_t size, size_t count, void* userdata) {
+    auto* exchange = static_cast<Exchange*>(userdata);
+    exchange->replies.append(QString::fromUtf8(text, static_cast<qsizetype>(size * count)).trimmed());
+    return size * count;
+}
+
+size_t collectData(char* data, size_t size, size_t count, void* userdata) {
+    static_cast<Exchange*>(userdata)->data.append(data, static_cast<qsizetype>(size * count));
+    return size * count;
+}
+
+// CURLOPT_SSL_CTX_FUNCTION: called for every TLS handshake, implicit or
+// after STLS / STARTTLS, before it starts.
+CURLcode prepareTls(CURL*, void* sslContext, void* peer) {
+    InstallCertificateCheck(sslContext, *static_cast<const TlsPeer*>(peer));
+    return CURLE_OK;
+}
+
+}  // namespace
+
+QString ServerError(const QStringList& replies) {
+    for (qsizetype i = replies.size() - 1; i >= 0; --i) {
+        const QString& line = replies[i];
+        if (line.startsWith(QStringLiteral("-ERR"))) return line;
+        if (line.size() >= 3 && (line[0] == u'4' || line[0] == u'5') && line[1].isDigit() && line[2].isDigit())
+            return line;
+    }
+    return QString();
+}
+
+Failure TransferFailure(CURLcode code, const ServerAddress& server, const Exchange& exchange) {
+    const QString reply = ServerError(exchange.replies);
+    if (!reply.isEmpty()) return Failure{reply};
+    const QString host = QStringLiteral("%1:%2").arg(server.host).arg(server.port);
+    const QString detail = exchange.curlError[0] ? QString::fromUtf8(exchange.curlError)
+                                                 : QString::fromUtf8(curl_easy_strerror(code));
+    QString what;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST: what = QStringLiteral("サーバー %1 が見つかりません。"); break;
+    case CURLE_COULDNT_CONNECT: what = QStringLiteral("サーバー %1 に接続できません。"); break;
+    case CURLE_OPERATION_TIMEDOUT: what = QStringLiteral("サーバー %1 から応答がありません（時間切れ）。"); break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        what = QStringLiteral("サーバー %1 のTLS証明書を信頼できません。");
+        break;
+    case CURLE_SSL_CONNECT_ERROR: what = QStringLiteral("サーバー %1 とTLSで接続できません。"); break;
+    case CURLE_LOGIN_DENIED: what = QStringLiteral("サーバー %1 へのログインが拒否されました。"); break;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        what = QStringLiteral("サーバー %1 との接続が途中で切れました。");
+        break;
+    default: what = QStringLiteral("サーバー %1 との通信に失敗しました。"); break;
+    }
+    return Failure{what.arg(host) + QStringLiteral("（") + detail + QStringLiteral("）")};
+}
+
+void SetCommonCurlOptions(CURL* curl, const ServerAddress& server, const TransportLimits& limits, Exchange& exchange,
+                          const TlsPeer& peer) {
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectSeconds));
+    // curl measures an average speed over the time: the bytes spread over it.
+    const long floor = (limits.minimumBytes + limits.stalledSeconds - 1) / std::max(1, limits.stalledSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, floor));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stalledSeconds));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, exchange.curlError);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectReply);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+    // Plain connections are upgraded when the server offers it; implicit
+    // TLS comes with the URL's scheme.
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(server.tls == TlsMode::Implicit ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    const QByteArray extraAuthority = qgetenv("LUMOPET_CA_FILE");
+    if (!extraAuthority.isEmpty()) curl_easy_setopt(curl, CURLOPT_CAINFO, extraAuthority.constData());
+    // Our check in the handshake verifies the certificate, the name
+    // included, and accepts one the user trusted (tls_certificate_check.h);
+    // curl's name check after the handshake would refuse that one again.
+    // A curl that cannot hand us the handshake keeps its own checks, and
+    // then no certificate can be trusted.
+    if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, prepareTls) == CURLE_OK) {
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, const_cast<TlsPeer*>(&peer));
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+}
+
+}  // namespace lumopet::mail

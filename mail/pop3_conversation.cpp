@@ -1,0 +1,71 @@
+#include "mail/pop3_conversation.h"
+
+namespace lumopet::mail {
+
+Status Pop3Conversation::send(QByteArrayView command, bool multiLine) {
+    if (command.contains('\r') || command.contains('\n') || command.contains('\0'))
+        return Failure{QStringLiteral("POP3 のコマンドに改行が含まれています。")};
+    QByteArray line(command.data(), command.size());
+    line += "\r\n";
+    const Status sent = channel_.send(line);
+    if (!sent) return sent;
+    expected_.push_back(multiLine);
+    return success();
+}
+
+Result<QByteArray> Pop3Conversation::line() {
+    for (;;) {
+        const qsizetype end = buffer_.indexOf('\n', position_);
+        if (end >= 0) {
+            qsizetype stop = end;
+            if (stop > position_ && buffer_[stop - 1] == '\r') --stop;
+            QByteArray text = buffer_.sliced(position_, stop - position_);
+            position_ = end + 1;
+            return text;
+        }
+        // What was taken already goes before more is read, so that a long
+        // answer does not make the buffer hold it twice over.
+        if (position_ > 0) {
+            buffer_.remove(0, position_);
+            position_ = 0;
+        }
+        const Status received = channel_.receive(buffer_);
+        if (!received) return Failure{received.error()};
+    }
+}
+
+Result<Pop3Answer> Pop3Conversation::next() {
+    if (broken_) return Failure{QStringLiteral("POP3 の接続は中断しました。")};
+    if (expected_.empty()) return Failure{QStringLiteral("POP3 の応答を待つコマンドがありません。")};
+    const bool multiLine = expected_.front();
+    expected_.pop_front();
+    Pop3Answer answer;
+    const Result<QByteArray> status = line();
+    if (!status) return Failure{status.error()};
+    answer.status = status.value();
+    answer.ok = answer.status.startsWith("+OK");
+    if (!answer.ok || !multiLine) return answer;
+    for (;;) {
+        const Result<QByteArray> got = line();
+        if (!got) return Failure{got.error()};
+        const QByteArray& text = got.value();
+        if (text == ".") return answer;
+        // RFC 1939 3: a line that starts with the termination octet has
+        // another put before it.
+        if (text.startsWith('.')) answer.data.append(text.constData() + 1, text.size() - 1);
+        else answer.data.append(text);
+        answer.data.append("\r\n");
+        if (largestAnswer_ >= 0 && answer.data.size() > largestAnswer_) {
+            broken_ = true;
+            return Failure{QStringLiteral("サーバーから届いたメールが大きすぎるため、受信を中断しました（%1 MB を超えました）。")
+                               .arg(largestAnswer_ / (1024 * 1024))};
+        }
+    }
+}
+
+QString Pop3ErrorText(const Pop3Answer& answer, const QString& hostAndPort) {
+    if (!answer.status.trimmed().isEmpty()) return QString::fromUtf8(answer.status).trimmed();
+    return QStringLiteral("サーバー %1 がコマンドを受け付けませんでした。").arg(hostAndPort);
+}
+
+}  // namespace lumopet::mail

@@ -1,0 +1,251 @@
+// The POP3 conversation and the fetching ahead, against a server played in
+// memory that answers in small pieces and notes how far ahead of its
+// answers the client ran.
+
+#include "mail/pop3_conversation.h"
+#include "mail/pop3_pipeline.h"
+#include "tests/support/qt_printers.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+namespace lumopet::mail {
+namespace {
+
+class PlayedServer : public Pop3Channel {
+public:
+    explicit PlayedServer(std::vector<QByteArray> messages) : messages_(std::move(messages)) {}
+
+    Status send(QByteArrayView bytes) override {
+        pendingLine_.append(bytes.data(), bytes.size());
+        qsizetype end;
+        while ((end = pendingLine_.indexOf("\r\n")) >= 0) {
+            const QByteArray line = pendingLine_.left(end);
+            pendingLine_.remove(0, end + 2);
+            commands.push_back(line);
+            ++unanswered_;
+            mostAhead = std::max(mostAhead, unanswered_);
+            answer(line);
+        }
+        return success();
+    }
+
+    Status receive(QByteArray& into) override {
+        if (output_.isEmpty()) {
+            if (cutAfterBytes >= 0) return Failure{QStringLiteral("接続が途中で切れました")};
+            return Failure{QStringLiteral("the client waits for an answer to nothing")};
+        }
+        // Odd pieces, so that lines and answers are cut anywhere.
+        qsizetype piece = std::min<qsizetype>(output_.size() > 65536 ? 4093 : 7, output_.size());
+        if (cutAfterBytes >= 0) {
+            if (sentBytes_ >= cutAfterBytes) return Failure{QStringLiteral("接続が途中で切れました")};
+            piece = std::min<qsizetype>(piece, cutAfterBytes - sentBytes_);
+        }
+        into.append(output_.left(piece));
+        output_.remove(0, piece);
+        sentBytes_ += piece;
+        // An answer counts as read once its last byte went to the client.
+        while (!answerEnds_.empty() && answerEnds_.front() <= sentBytes_) {
+            answerEnds_.erase(answerEnds_.begin());
+            --unanswered_;
+        }
+        return success();
+    }
+
+    QStringList commandList() const {
+        QStringList list;
+        for (const QByteArray& c : commands) list << QString::fromLatin1(c);
+        return list;
+    }
+
+    std::vector<QByteArray> commands;
+    int mostAhead = 0;
+    qsizetype cutAfterBytes = -1;
+    std::function<bool(int)> refuseRetr = [](int) { return false; };
+
+private:
+    void reply(const QByteArray& text) {
+        output_ += text;
+        answerEnds_.push_back(sentBytes_ + output_.size());
+    }
+
+    void answer(const QByteArray& line) {
+        const QList<QByteArray> words = line.split(' ');
+        const int n = words.size() > 1 ? words[1].toInt() : 0;
+        const bool known = n >= 1 && n <= static_cast<int>(messages_.size());
+        if (words[0] == "RETR" || words[0] == "TOP") {
+            if (!known || (words[0] == "RETR" && refuseRetr(n))) return reply("-ERR no such message\r\n");
+            QByteArray body = messages_[n - 1];
+            if (words[0] == "TOP") body = body.left(body.indexOf("\r\n\r\n") + 2);
+            QByteArray stuffed;
+            for (const QByteArray& l : body.split('\n')) {
+                if (l.isEmpty()) continue;
+                stuffed += (l.startsWith('.') ? "." : "") + l + "\n";
+            }
+            return reply("+OK message follows\r\n" + stuffed + ".\r\n");
+        }
+        if (words[0] == "DELE") return reply(known ? "+OK marked\r\n" : "-ERR no such message\r\n");
+        if (words[0] == "QUIT") return reply("+OK bye\r\n");
+        reply("-ERR unknown command\r\n");
+    }
+
+    std::vector<QByteArray> messages_;
+    QByteArray pendingLine_, output_;
+    std::vector<qsizetype> answerEnds_;
+    qsizetype sentBytes_ = 0;
+    int unanswered_ = 0;
+};
+
+QByteArray message(int n, const QByteArray& body = "Hello.\r\n") {
+    return "Subject: " + QByteArray::number(n) + "\r\n\r\n" + body;
+}
+
+std::vector<qint64> sizesOf(const std::vector<QByteArray>& messages) {
+    std::vector<qint64> sizes;
+    for (const QByteArray& m : messages) sizes.push_back(m.size());
+    return sizes;
+}
+
+TEST(Pop3Conversation, DotsAreUnstuffedAndLinesJoinedAcrossPieces) {
+    const QByteArray tricky = message(1, ".starts with a dot\r\n..two dots\r\n.\r\nend\r\n");
+    PlayedServer server({tricky});
+    Pop3Conversation conversation(server);
+    ASSERT_TRUE(conversation.send("RETR 1", true));
+    const Result<Pop3Answer> answer = conversation.next();
+    ASSERT_TRUE(answer.ok()) << answer.error().toStdString();
+    EXPECT_TRUE(answer.value().ok);
+    EXPECT_EQ(answer.value().data, tricky);
+    EXPECT_EQ(conversation.buffered(), 0);
+}
+
+TEST(Pop3Conversation, AnAnswerPastTheLargestEndsTheConversation) {
+    PlayedServer server({message(1, QByteArray(5000, 'x') + "\r\n"), message(2)});
+    Pop3Conversation conversation(server);
+    conversation.setLargestAnswer(4096);
+    ASSERT_TRUE(conversation.send("RETR 1", true));
+    ASSERT_TRUE(conversation.send("RETR 2", true));
+    const Result<Pop3Answer> first = conversation.next();
+    ASSERT_FALSE(first.ok());
+    EXPECT_TRUE(first.error().contains(QStringLiteral("大きすぎる"))) << first.error().toStdString();
+    EXPECT_FALSE(conversation.next().ok()) << "what follows cannot be told apart from the rest of the first";
+}
+
+TEST(Pop3Conversation, ACommandHoldingALineEndIsNeverSent) {
+    PlayedServer server({message(1)});
+    Pop3Conversation conversation(server);
+    for (const QByteArray& bad : {QByteArray("RETR 1\r\nDELE 1"), QByteArray("RETR 1\nX"), QByteArray("RETR 1\0", 7)}) {
+        EXPECT_FALSE(conversation.send(bad, true).ok());
+    }
+    EXPECT_TRUE(server.commands.empty());
+}
+
+struct FetchCase {
+    const char* name;
+    bool pipelining;
+    std::vector<int> asked;         // retrieve() calls, in order
+    int mostAheadAtLeast;
+    int mostAheadAtMost;
+};
+
+class Pop3PipelineFetch : public ::testing::TestWithParam<FetchCase> {};
+
+TEST_P(Pop3PipelineFetch, EveryMessageComesBackWholeAndTheServerIsKeptBusy) {
+    const FetchCase& c = GetParam();
+    std::vector<QByteArray> messages;
+    for (int n = 1; n <= 40; ++n) messages.push_back(message(n));
+    PlayedServer server(messages);
+    Pop3Conversation conversation(server);
+    Pop3Pipeline pipeline(conversation, sizesOf(messages), c.pipelining, QStringLiteral("h:110"));
+    for (int n : c.asked) {
+        const Result<QByteArray> got = pipeline.retrieve(n);
+        ASSERT_TRUE(got.ok()) << n << ": " << got.error().toStdString();
+        EXPECT_EQ(got.value(), messages[n - 1]) << n;
+    }
+    ASSERT_TRUE(pipeline.deleteNotedAndQuit().ok());
+    EXPECT_GE(server.mostAhead, c.mostAheadAtLeast);
+    EXPECT_LE(server.mostAhead, c.mostAheadAtMost);
+    EXPECT_EQ(server.commands.back(), "QUIT");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Pop3PipelineFetch,
+    ::testing::Values(
+        FetchCase{"AllInOrderPipelined", true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 40}, 10, 32},
+        FetchCase{"OneAtATimeWithoutPipelining", false, {1, 2, 3, 40}, 1, 1},
+        // An earlier check stored 1 to 5; 6 and 9 are the first asked for.
+        FetchCase{"PassingMessagesBy", true, {6, 9, 10, 39}, 10, 32}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Pop3Pipeline, ALargeMessageIsNeverFetchedAheadOfItsTurn) {
+    const QByteArray large = message(2, QByteArray(3 << 20, 'x') + "\r\n");
+    const std::vector<QByteArray> messages{message(1), large, message(3)};
+    PlayedServer server(messages);
+    Pop3Conversation conversation(server);
+    Pop3Pipeline pipeline(conversation, sizesOf(messages), true, QStringLiteral("h:110"));
+    ASSERT_TRUE(pipeline.retrieve(1).ok());
+    EXPECT_EQ(server.commandList(), QStringList{QStringLiteral("RETR 1")});
+    EXPECT_EQ(pipeline.retrieve(2).value(), large);
+    EXPECT_EQ(pipeline.retrieve(3).value(), messages[2]);
+}
+
+TEST(Pop3Pipeline, ARefusedMessageFailsAloneAndTheNextOneStillComes) {
+    const std::vector<QByteArray> messages{message(1), message(2), message(3)};
+    PlayedServer server(messages);
+    server.refuseRetr = [](int n) { return n == 2; };
+    Pop3Conversation conversation(server);
+    Pop3Pipeline pipeline(conversation, sizesOf(messages), true, QStringLiteral("h:110"));
+    EXPECT_TRUE(pipeline.retrieve(1).ok());
+    const Result<QByteArray> refused = pipeline.retrieve(2);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error(), QStringLiteral("-ERR no such message"));
+    EXPECT_EQ(pipeline.retrieve(3).value(), messages[2]);
+}
+
+TEST(Pop3Pipeline, TheHeaderComesBetweenMessagesFetchedAhead) {
+    const std::vector<QByteArray> messages{message(1), message(2), message(3)};
+    PlayedServer server(messages);
+    Pop3Conversation conversation(server);
+    Pop3Pipeline pipeline(conversation, sizesOf(messages), true, QStringLiteral("h:110"));
+    ASSERT_TRUE(pipeline.retrieve(1).ok());
+    EXPECT_EQ(pipeline.top(3).value(), QByteArray("Subject: 3\r\n"));
+    EXPECT_EQ(pipeline.retrieve(2).value(), messages[1]);
+    EXPECT_EQ(pipeline.retrieve(3).value(), messages[2]);
+}
+
+TEST(Pop3Pipeline, DeletionsGoOutOnlyAtTheEndAndOnlyThoseStillNoted) {
+    std::vector<QByteArray> messages;
+    for (int n = 1; n <= 300; ++n) messages.push_back(message(n));
+    PlayedServer server(messages);
+    Pop3Conversation conversation(server);
+    Pop3Pipeline pipeline(conversation, sizesOf(messages), true, QStringLiteral("h:110"), {1 << 20, 32, 100});
+    ASSERT_TRUE(pipeline.retrieve(1).ok());
+    pipeline.noteDeletion(1);
+    pipeline.forgetDeletions();  // what was fetched could not be made safe
+    for (int n = 1; n <= 300; ++n) pipeline.noteDeletion(n);
+    const auto isDele = [](const QByteArray& c) { return c.startsWith("DELE"); };
+    EXPECT_EQ(std::count_if(server.commands.begin(), server.commands.end(), isDele), 0) << "nothing before the end";
+    server.mostAhead = 0;
+    ASSERT_TRUE(pipeline.deleteNotedAndQuit().ok());
+    EXPECT_EQ(std::count_if(server.commands.begin(), server.commands.end(), isDele), 300);
+    EXPECT_EQ(server.commands.back(), "QUIT");
+    EXPECT_LE(server.mostAhead, 100) << "sent in batches, never all at once";
+}
+
+TEST(Pop3Pipeline, ACutConnectionIsAFailureNotAShortMessage) {
+    const std::vector<QByteArray> messages{message(1, QByteArray(500, 'x') + "\r\n")};
+    PlayedServer server(messages);
+    server.cutAfterBytes = 300;
+    Pop3Conversation conversation(server);
+    Pop3Pipeline pipeline(conversation, sizesOf(messages), true, QStringLiteral("h:110"));
+    const Result<QByteArray> got = pipeline.retrieve(1);
+    ASSERT_FALSE(got.ok());
+    EXPECT_TRUE(got.error().contains(QStringLiteral("切れました"))) << got.error().toStdString();
+}
+
+}  // namespace
+}  // namespace lumopet::mail
