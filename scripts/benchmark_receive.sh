@@ -1,54 +1,147 @@
 #!/usr/bin/env bash
-# Receiving and storing 1,000 small messages from the local Dovecot through
-# the code the receive hot-spot runs, against fetchmail and mpop fetching
-# the same mailbox in the same run. Prints the three times.
-#   scripts/benchmark_receive.sh [messages]   (default 1000)
+# Receiving 1,000 messages like everyday Japanese mail (2 to 4 KB,
+# ISO-2022-JP and UTF-8) from the local Dovecot with STLS, timed four ways
+# on the same mailbox, each starting from a full mailbox:
+#   - Lumopet as a user runs it: the program on a virtual display, a click
+#     on 受信, timed until the mailbox on the server is empty and the
+#     received history holds every message; pictures of the window taken
+#     during the check tell whether it kept painting;
+#   - the windowless driver running the same check (the window's cost is
+#     the difference);
+#   - mpop with STLS, delivering into a Maildir;
+#   - fetchmail, handing each message to a command.
+# The whole round runs ROUNDS times; prints the best and the median of each
+# and the machine they came from.
+#   [LUMOPET_BUILD=build] scripts/benchmark_receive.sh [messages [rounds]]
+#   (default 1000 messages, 3 rounds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count="${1:-1000}"
-for tool in fetchmail mpop; do
-    command -v "$tool" >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$tool" >/dev/null
-done
-[[ -x build/tests/mail_check_driver ]] || scripts/build.sh
+rounds="${2:-3}"
+build="${LUMOPET_BUILD:-build}"
 
+for tool in fetchmail:fetchmail mpop:mpop xdotool:xdotool Xvfb:xvfb; do
+    command -v "${tool%%:*}" >/dev/null ||
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${tool#*:}" >/dev/null
+done
+if [[ ! -x "$build/lumopet" || ! -x "$build/tests/mail_check_driver" ]]; then
+    [[ "$build" == build ]] || { echo "No $build/lumopet or $build/tests/mail_check_driver: build them first." >&2; exit 1; }
+    scripts/build.sh
+fi
+# The received history is a file of fixed-size records.
+record_size=$(sed -n 's/.*kHistoryRecordSize = \([0-9]*\);.*/\1/p' store/history_record.h)
+[[ -n "$record_size" ]] || { echo "No record size in store/history_record.h" >&2; exit 1; }
+
+# Everything started here is stopped by one function, however the run
+# ends. Bash runs a signal's trap only after the foreground command, and
+# no EXIT trap when a signal kills it, hence the INT and TERM traps.
 work=$(mktemp -d)
 servers="$work/servers"
-trap '/usr/bin/python3 scripts/mail_servers.py stop --dir "$servers" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+program=""
+xvfb=""
+cleanup() {
+    trap '' INT TERM
+    if [[ -n "$program" ]]; then kill -TERM "$program" 2>/dev/null || true; wait "$program" 2>/dev/null || true; fi
+    if [[ -n "$xvfb" ]]; then kill -TERM "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
+    /usr/bin/python3 scripts/mail_servers.py stop --dir "$servers" >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 info=$(/usr/bin/python3 scripts/mail_servers.py start --dir "$servers" --account bench:benchpw | tail -n 1)
 field() { /usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$info" "$1"; }
 port=$(field pop3)
+smtp=$(field smtp)
 ca=$(field ca)
+maildir=$(/usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])["accounts"]["bench"])' "$info")
 
-mkdir -p "$work/messages"
-/usr/bin/python3 - "$work/messages" "$count" <<'PY'
-import os, sys
-folder, count = sys.argv[1], int(sys.argv[2])
-for i in range(count):
-    with open(os.path.join(folder, "%05d.eml" % i), "wb") as f:
-        f.write(("From: sender@localhost\r\nTo: bench@localhost\r\nSubject: message %d\r\n"
-                 "Date: Mon, 07 Dec 2026 12:00:00 +0900\r\n\r\nHello, this is message %d.\r\n" % (i, i)).encode())
-PY
+/usr/bin/python3 scripts/benchmark_receive.py messages "$work/messages" "$count"
 fill() { /usr/bin/python3 scripts/mail_servers.py deliver --dir "$servers" --account bench "$work"/messages/*.eml; }
-seconds() { /usr/bin/python3 -c 'import sys; print("%.2f" % ((int(sys.argv[2]) - int(sys.argv[1])) / 1e9))' "$1" "$2"; }
+left() { /usr/bin/python3 scripts/mail_servers.py count --dir "$servers" --account bench; }
+seconds() { /usr/bin/python3 -c 'import sys; print("%.3f" % ((int(sys.argv[2]) - int(sys.argv[1])) / 1e9))' "$1" "$2"; }
+# Each run ends with the mailbox empty; one that does not is no figure.
+emptied() { local n; n=$(left); [[ "$n" == 0 ]] || { echo "$1 left $n messages on the server" >&2; exit 1; }; }
 
-# Lumopet: its own program folder, STLS as it negotiates with this server.
-home="$work/home"
-mkdir -p "$home/★MailData" "$home/添付フォルダ"
-printf 'POP3=127.0.0.1:%s\r\n' "$port" >"$home/sorane.ini"
-printf '[EXEINI]\r\nNAME=bench\r\nNAME2=benchpw\r\n' >"$home/★MailData/iniIdPass.ini"
-fill
-start=$(date +%s%N)
-LUMOPET_CA_FILE="$ca" build/tests/mail_check_driver "$home" >/dev/null
-lumopet=$(seconds "$start" "$(date +%s%N)")
+# A program folder as the settings windows write it: STLS as the program
+# negotiates with this server.
+make_home() {
+    rm -rf "$1"
+    mkdir -p "$1/★MailData" "$1/添付フォルダ"
+    printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=bench@localhost\r\nAPOP=0\r\n' "$smtp" "$port" >"$1/sorane.ini"
+    printf '[EXEINI]\r\nNAME=bench\r\nNAME2=benchpw\r\nNAME3=1\r\n' >"$1/★MailData/iniIdPass.ini"
+    chmod 600 "$1/★MailData/iniIdPass.ini"
+}
+export LUMOPET_CA_FILE="$ca"
 
-# mpop, delivering into a Maildir.
-mkdir -p "$work/maildir"/{new,cur,tmp}
-fill
-start=$(date +%s%N)
-mpop --host=127.0.0.1 --port="$port" --user=bench --passwordeval='echo benchpw' --auth=user \
-    --tls=on --tls-starttls=on --tls-trust-file="$ca" --keep=off --only-new=off \
-    --delivery=maildir,"$work/maildir" --uidls-file="$work/uidls" >/dev/null
-mpop_time=$(seconds "$start" "$(date +%s%N)")
+# A virtual display; Xvfb picks a free number and writes it to fd 3.
+export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || { echo "Xvfb did not start" >&2; exit 1; }
+DISPLAY=":$(head -n 1 "$work/display")"
+export DISPLAY
+
+# The 受信 hot-spot is at (480, 2040) twips, 1215 by 315 (app/main_form_layout.cpp):
+# its middle in pixels at 96 dpi, from the window's top left corner.
+hot_x=$(((480 + 1215 / 2) / 15))
+hot_y=$(((2040 + 315 / 2) / 15))
+
+# Lumopet through the click: a fresh program folder and a fresh program,
+# idle on its main window with the mouse over 受信.
+lumopet_click() {
+    local home="$work/home" window result took distinct taken
+    make_home "$home"
+    LUMOPET_HOME="$home" "$build/lumopet" >"$work/program.log" 2>&1 &
+    program=$!
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name 'Ver 2.13' | head -n 1)
+    [[ -n "$window" ]] || { echo "The main window did not appear:" >&2; cat "$work/program.log" >&2; exit 1; }
+    xdotool windowraise "$window"
+    # shellcheck disable=SC2034  # getwindowgeometry sets all six
+    local X Y WIDTH HEIGHT WINDOW SCREEN
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    xdotool mousemove $((X + hot_x)) $((Y + hot_y))
+    sleep 1
+    result=$(/usr/bin/python3 scripts/benchmark_receive.py click --x $((X + hot_x)) --y $((Y + hot_y)) \
+        --bbox "$X,$Y,$WIDTH,$HEIGHT" --maildir "$maildir" --history "$home/★MailData/srndata2.data" \
+        --record-size "$record_size" --count "$count" --timeout 120) ||
+        { echo "The check through the window did not end; the program said:" >&2; cat "$work/program.log" >&2; exit 1; }
+    kill -TERM "$program" 2>/dev/null || true
+    wait "$program" 2>/dev/null || true
+    program=""
+    read -r took distinct taken <<<"$result"
+    echo "lumopet $took" >>"$work/times"
+    echo "  Lumopet, clicking 受信: ${took} s; the window showed $distinct different pictures in $taken taken during the check"
+    if ((distinct >= 2)); then echo "repainted" >>"$work/paints"; else echo "still" >>"$work/paints"; fi
+}
+
+lumopet_driver() {
+    local home="$work/home" start stored took
+    make_home "$home"
+    start=$(date +%s%N)
+    "$build/tests/mail_check_driver" "$home" >/dev/null
+    took=$(seconds "$start" "$(date +%s%N)")
+    stored=$(($(stat -c %s "$home/★MailData/srndata2.data") / record_size))
+    ((stored == count)) || { echo "The driver stored $stored messages, not $count" >&2; exit 1; }
+    echo "driver $took" >>"$work/times"
+    echo "  Lumopet, windowless driver: ${took} s"
+}
+
+mpop_run() {
+    local start took
+    rm -rf "$work/maildir" "$work/uidls"
+    mkdir -p "$work/maildir"/{new,cur,tmp}
+    start=$(date +%s%N)
+    mpop --host=127.0.0.1 --port="$port" --user=bench --passwordeval='echo benchpw' --auth=user \
+        --tls=on --tls-starttls=on --tls-trust-file="$ca" --keep=off --only-new=off \
+        --delivery=maildir,"$work/maildir" --uidls-file="$work/uidls" >/dev/null
+    took=$(seconds "$start" "$(date +%s%N)")
+    echo "mpop $took" >>"$work/times"
+    echo "  mpop: ${took} s"
+}
 
 # fetchmail, handing each message to a delivery command. Plain POP3: its
 # STLS does not get along with the servers' own certificate here.
@@ -57,11 +150,29 @@ set no syslog
 poll 127.0.0.1 service $port proto pop3 user "bench" password "benchpw" sslproto "" fetchall nokeep mda "/usr/bin/md5sum"
 RC
 chmod 600 "$work/fetchmailrc"
-fill
-start=$(date +%s%N)
-fetchmail -f "$work/fetchmailrc" --pidfile "$work/fetchmail.pid" >"$work/fetchmail.log" 2>&1 || { echo "fetchmail failed:"; tail -n 3 "$work/fetchmail.log"; }
-fetchmail_time=$(seconds "$start" "$(date +%s%N)")
+fetchmail_run() {
+    local start took
+    start=$(date +%s%N)
+    fetchmail -f "$work/fetchmailrc" --pidfile "$work/fetchmail.pid" >"$work/fetchmail.log" 2>&1 ||
+        { echo "fetchmail failed:" >&2; tail -n 3 "$work/fetchmail.log" >&2; exit 1; }
+    took=$(seconds "$start" "$(date +%s%N)")
+    echo "fetchmail $took" >>"$work/times"
+    echo "  fetchmail: ${took} s"
+}
 
-stored=$(/usr/bin/python3 -c 'import sys; print(__import__("os").path.getsize(sys.argv[1]) // 12284)' "$home/★MailData/srndata2.data")
-echo "Receiving $count messages: Lumopet ${lumopet} s ($stored stored), mpop ${mpop_time} s, fetchmail ${fetchmail_time} s"
-echo "Goal: Lumopet within 1.5 times the faster of the other two."
+echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores," \
+    "$(free -g | awk '/^Mem:/ {print $2}') GB; $(. /etc/os-release && echo "$PRETTY_NAME")"
+echo "Date: $(date '+%Y-%m-%d %H:%M %Z'); load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg)"
+echo "Program: $build/lumopet"
+for round in $(seq "$rounds"); do
+    echo "Round $round of $rounds:"
+    fill; lumopet_click; emptied Lumopet
+    fill; lumopet_driver; emptied "The driver"
+    fill; mpop_run; emptied mpop
+    fill; fetchmail_run; emptied fetchmail
+done
+
+echo
+echo "Receiving $count messages, rounds: $rounds, load average now $(cut -d ' ' -f 1-3 /proc/loadavg):"
+/usr/bin/python3 scripts/benchmark_receive.py summary "$work/times"
+echo "The window painted during the check in $(grep -c '^repainted' "$work/paints" || true) of $rounds rounds (goal: every one)."
