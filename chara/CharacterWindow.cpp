@@ -1,5 +1,7 @@
 #include "chara/CharacterWindow.h"
 
+#include "chara/desktop_window_hints.h"
+
 #include "core/moods.h"
 
 #include <QCoreApplication>
@@ -14,16 +16,20 @@
 namespace lumopet {
 
 CharacterWindow::CharacterWindow(int windowNumber)
-    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool),
+    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool | Qt::WindowDoesNotAcceptFocus),
       windowNumber_(windowNumber),
       mood_(LinkOfWindow(windowNumber).mood),
       art_(LoadCharacterArt(mood_)) {
     setObjectName(QStringLiteral("Form%1").arg(windowNumber));
     setWindowTitle(CharacterCaption(mood_));
     setWindowIcon(QIcon(QStringLiteral(":/lumopet/lumopet_icon.png")));
-    // A character that walks past must not take the keyboard from the
-    // window the user is typing in.
+    // A character that walks past, or is picked up, must not take the
+    // keyboard from the window the user is typing in.
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Every paint covers the whole window with an opaque picture: nothing
+    // to clear first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
     for (int k = 0; k < 8; ++k) Picture1[k] = QPixmap::fromImage(art_.frames[k]);
     Timer1 = new QTimer(this);
     Timer1->setInterval(200);
@@ -32,6 +38,7 @@ CharacterWindow::CharacterWindow(int windowNumber)
 
 void CharacterWindow::Show() {
     if (!loaded_) Form_Load();
+    KeepOutOfTaskbarAndPager(*this);
     show();
 }
 
@@ -42,7 +49,38 @@ void CharacterWindow::Unload() {
 }
 
 void CharacterWindow::BuildFrameRegions() {
-    for (int k = 0; k < 8; ++k) FrameRegions[k] = BuildFrameOutline(art_.frames[k]);
+    for (int k = 0; k < 8; ++k) {
+        FrameRegions[k] = BuildFrameOutline(art_.frames[k]);
+        frameShapes_[k] = OutlineRegion(FrameRegions[k]);
+    }
+}
+
+QRegion CharacterWindow::shape() const {
+    return windowHandle() ? windowHandle()->mask() : QRegion();
+}
+
+// The shape goes to the native window rather than through QWidget::setMask:
+// a widget mask would also cut every repaint into the outline's rectangles,
+// each sent to the window system as an image of its own, where the window
+// system already clips one image of the whole square to the shape.
+void CharacterWindow::setShape(const QRegion& shape) {
+    if (!windowHandle()) create();
+    windowHandle()->setMask(shape);
+}
+
+// The window has no frame: its place is that of its client area. Only a
+// change of place goes to the window system, where every move costs a
+// reply or two.
+void CharacterWindow::placeAt(QPoint topLeft) {
+    if (topLeft != geometry().topLeft()) setGeometry(QRect(topLeft, size()));
+}
+
+void CharacterWindow::showFrame(int frame) {
+    if (frame == shownFrame_) return;
+    shownFrame_ = frame;
+    picture_ = Picture1[frame];
+    setShape(frameShapes_[frame]);
+    update();
 }
 
 void CharacterWindow::Form_Load() {
@@ -52,9 +90,11 @@ void CharacterWindow::Form_Load() {
     TwipsY = 1440.0 / logicalDpiY();
     // Until the first tick the window is its initial picture, a plain
     // square at the mouse.
-    clearMask();
+    setShape(QRegion());
+    shownFrame_ = -1;
     picture_ = QPixmap::fromImage(art_.initial);
-    move(QCursor::pos());
+    update();
+    placeAt(QCursor::pos());
     Motion.StepX = -5;
     Motion.StepY = -2;
     loaded_ = true;
@@ -63,14 +103,13 @@ void CharacterWindow::Form_Load() {
 
 void CharacterWindow::Timer1_Timer() {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    const QPoint topLeft(RoundHalfEven(x() * TwipsX), RoundHalfEven(y() * TwipsY));
+    const QPoint place = geometry().topLeft();
+    const QPoint topLeft(RoundHalfEven(place.x() * TwipsX), RoundHalfEven(place.y() * TwipsY));
     const QSize window(RoundHalfEven(width() * TwipsX), RoundHalfEven(height() * TwipsY));
     const QSize screenTwips(RoundHalfEven(screen.width() * TwipsX), RoundHalfEven(screen.height() * TwipsY));
     const TickResult tick = TickCharacter(Motion, topLeft, window, screenTwips, TwipsX, TwipsY, CharacterRandom());
-    if (!dragOffset_) move(RoundHalfEven(tick.topLeft.x() / TwipsX), RoundHalfEven(tick.topLeft.y() / TwipsY));
-    picture_ = Picture1[tick.frame];
-    setMask(OutlineRegion(FrameRegions[tick.frame]));
-    update();
+    if (!dragOffset_) placeAt(QPoint(RoundHalfEven(tick.topLeft.x() / TwipsX), RoundHalfEven(tick.topLeft.y() / TwipsY)));
+    showFrame(tick.frame);
 }
 
 void CharacterWindow::paintEvent(QPaintEvent*) {
@@ -99,7 +138,7 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
 }
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - *dragOffset_);
+    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) placeAt(event->globalPosition().toPoint() - *dragOffset_);
     event->accept();
 }
 

@@ -3,12 +3,17 @@
 // outline of its 64 x 64 picture, walking over the desktop every 200 ms.
 // Five of them (Form1 to Form5) live for the whole run; unloading one only
 // hides it and stops its timer, so its fields carry over to the next load.
+//
+// A tick costs as little as it can: the outlines are made into shapes once
+// per load, the window is reshaped and repainted only when its frame
+// changes, and nothing runs between ticks.
 
 #include "chara/character_art.h"
 #include "chara/character_motion.h"
 #include "chara/frame_outline.h"
 
 #include <QPixmap>
+#include <QRegion>
 #include <QWidget>
 
 #include <array>
@@ -35,9 +40,16 @@ public:
     void Unload();
 
     void Form_Load();
-    // The outline of each of the eight frames, from its pixels.
+    // The outline of each of the eight frames, from its pixels, and the
+    // window shape made from it.
     void BuildFrameRegions();
     void Timer1_Timer();
+
+    // The window's shape as the window system has it; empty when the
+    // window is a plain square.
+    QRegion shape() const;
+    // The frame shown, -1 for the initial picture.
+    int shownFrame() const { return shownFrame_; }
 
     QTimer* Timer1;
     std::array<QPixmap, 8> Picture1;
@@ -53,10 +65,16 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void setShape(const QRegion& shape);
+    void placeAt(QPoint topLeft);
+    void showFrame(int frame);
+
     const int windowNumber_;
     const int mood_;
     const CharacterArt art_;
     QPixmap picture_;
+    std::array<QRegion, 8> frameShapes_;
+    int shownFrame_ = -1;
     bool loaded_ = false;
     // Set while the window is dragged by hand, where the window system
     // cannot move it itself.

@@ -13,6 +13,11 @@ default_packages=(
     fonts-ipafont-gothic fonts-urw-base35
     # windows under a virtual display: screenshots and shape checks
     xvfb xauth x11-utils xdotool imagemagick
+    # the window tests and screenshots under a real window manager, and the
+    # X11 headers the characters' window hints and those tests use
+    openbox libx11-dev libxext-dev libxcb1-dev
+    # the instruction counts of scripts/benchmark_characters.sh --callgrind
+    valgrind
     # the artwork scripts
     python3 python3-pil
     # reading back the text of the editor's printouts (PDF) in its tests

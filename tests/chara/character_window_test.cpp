@@ -50,7 +50,7 @@ TEST_F(CharacterWindowTest, LoadsAtTheMouseAsAPlainSquareThenTakesItsOutline) {
     form.Show();
     EXPECT_EQ(form.pos(), QPoint(300, 200));
     EXPECT_EQ(form.size(), QSize(64, 64));
-    EXPECT_TRUE(form.mask().isEmpty()) << "no outline before the first tick";
+    EXPECT_TRUE(form.shape().isEmpty()) << "no outline before the first tick";
     EXPECT_TRUE(form.Timer1->isActive());
     EXPECT_EQ(form.Timer1->interval(), 200);
 
@@ -59,8 +59,8 @@ TEST_F(CharacterWindowTest, LoadsAtTheMouseAsAPlainSquareThenTakesItsOutline) {
     EXPECT_EQ(form.Motion.TicksLeft, 5);
     EXPECT_EQ(form.pos(), QPoint(295, 200));  // (0 * 10 - 5) pixels across, none down
     const int frame = FrameIndex(form.Motion.TicksLeft, form.Motion.StepX, form.Motion.StepY);
-    EXPECT_EQ(form.mask(), OutlineRegion(form.FrameRegions[frame]));
-    EXPECT_LT(form.mask().boundingRect().width() * form.mask().boundingRect().height(), 64 * 64);
+    EXPECT_EQ(form.shape(), OutlineRegion(form.FrameRegions[frame]));
+    EXPECT_LT(form.shape().boundingRect().width() * form.shape().boundingRect().height(), 64 * 64);
 }
 
 TEST_F(CharacterWindowTest, ALoadAgainSpendsTheRemainingTicksDriftingUpLeft) {
@@ -79,7 +79,7 @@ TEST_F(CharacterWindowTest, ALoadAgainSpendsTheRemainingTicksDriftingUpLeft) {
     EXPECT_EQ(random->drawn, 3) << "no new heading while ticks are left";
     // (-5, -2) twips: a third of a pixel left, less than that up.
     EXPECT_EQ(form.pos(), QPoint(500, 400));
-    EXPECT_EQ(form.mask(), OutlineRegion(form.FrameRegions[4]));
+    EXPECT_EQ(form.shape(), OutlineRegion(form.FrameRegions[4]));
 }
 
 TEST_F(CharacterWindowTest, ShowingAShownWindowLeavesItWhereItWalks) {

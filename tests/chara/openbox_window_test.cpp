@@ -1,0 +1,205 @@
+// The character and settings windows under a real window manager: openbox
+// on a virtual display, started by scripts/with_openbox.sh. What
+// the offscreen tests cannot see is checked here from the X server's side:
+// shapes, focus, task-bar hints, stacking, and a drag by a real pointer.
+
+#include "app/MainForm.h"
+#include "app/program_windows.h"
+#include "chara/CharacterWindow.h"
+#include "core/program.h"
+#include "tests/chara/x11_probe.h"
+#include "tests/support/temp_folder.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace lumopet {
+namespace {
+
+using test::X11Probe;
+
+// Every heading the same: 24 ticks of 4 pixels right and 4 down.
+class SteadyWalk : public RandomSource {
+public:
+    double next() override { return 0.9; }
+};
+constexpr int kStepPixels = 4;
+
+unsigned long idOf(QWidget& window) { return static_cast<unsigned long>(window.winId()); }
+
+// Waits until the condition holds, letting the program run meanwhile.
+bool eventually(const std::function<bool()>& condition, int milliseconds = 3000) {
+    return QTest::qWaitFor(condition, milliseconds);
+}
+
+class OpenboxTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { SetCharacterRandom(std::make_unique<SteadyWalk>()); }
+    static void TearDownTestSuite() { SetCharacterRandom(MakeClockSeededRandom()); }
+
+    void SetUp() override {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")) << "run by scripts/with_openbox.sh";
+        ASSERT_TRUE(probe.connected());
+        ASSERT_EQ(probe.windowManagerName(), QStringLiteral("Openbox"));
+        ASSERT_TRUE(program.paths.createFolders());
+        // Servers set: no server window at the first start.
+        folder.write(QStringLiteral("sorane.ini"), "SMTP=localhost\r\nPOP3=localhost\r\nMAIL=user@localhost\r\nAPOP=0\r\n");
+        main = &windows.mainForm();
+        main->Form_Load();
+        main->move(40, 40);
+        main->show();
+        activate(*main);
+    }
+
+    // Makes the window the active one, as a click on it would.
+    void activate(QWidget& window) {
+        window.raise();
+        window.activateWindow();
+        ASSERT_TRUE(eventually([&] { return probe.activeWindow() == idOf(window); }))
+            << "active: " << probe.activeWindow() << ", wanted " << idOf(window);
+    }
+
+    // Shows a character at a place and waits for its first walking frame.
+    CharacterWindow& showCharacter(int number, QPoint at) {
+        QCursor::setPos(at);
+        CharacterWindow& character = windows.characterWindow(number);
+        character.Show();
+        EXPECT_TRUE(eventually([&] { return probe.stackingIndex(idOf(character)) >= 0 && probe.isShaped(idOf(character)); }))
+            << "Form" << number << " never came up shaped";
+        return character;
+    }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    ProgramWindows windows{program};
+    MainForm* main = nullptr;
+    X11Probe probe;
+};
+
+class CharacterUnderOpenbox : public OpenboxTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CharacterUnderOpenbox, IsShapedTakesNoFocusStaysOffTheTaskBarAndAboveNormalWindows) {
+    CharacterWindow& character = showCharacter(GetParam(), QPoint(500, 300));
+    const unsigned long id = idOf(character);
+
+    const QRegion shape = probe.boundingShape(id);
+    EXPECT_FALSE(shape.isEmpty());
+    EXPECT_LT(shape.boundingRect().width(), probe.size(id).width()) << "the outline, not the square";
+    EXPECT_LT(shape.boundingRect().height(), probe.size(id).height());
+    EXPECT_EQ(shape, character.shape()) << "the shape the window manager sees is the frame's outline";
+
+    QTest::qWait(300);
+    EXPECT_EQ(probe.activeWindow(), idOf(*main)) << "showing a character took the focus";
+
+    EXPECT_TRUE(probe.hasState(id, "_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_TRUE(probe.hasState(id, "_NET_WM_STATE_SKIP_PAGER"));
+    EXPECT_TRUE(probe.hasState(id, "_NET_WM_STATE_ABOVE"));
+
+    // A normal window, opened and raised after the character.
+    QWidget normal;
+    normal.setWindowTitle(QStringLiteral("a normal window"));
+    normal.setGeometry(400, 200, 400, 300);
+    normal.show();
+    activate(normal);
+    const int normalIndex = probe.stackingIndex(idOf(normal));
+    ASSERT_GE(normalIndex, 0);
+    EXPECT_GT(probe.stackingIndex(id), normalIndex) << "the character went under a normal window";
+
+    character.Unload();
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, CharacterUnderOpenbox, ::testing::Values(1, 2, 3, 4, 5));
+
+TEST_F(OpenboxTest, TheTopmostServerWindowStaysAboveTheMainWindow) {
+    windows.ShowOptionForm();
+    QWidget* option = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->inherits("lumopet::OptionForm") && window->isVisible()) option = window;
+        return option && probe.stackingIndex(idOf(*option)) >= 0;
+    }));
+    activate(*main);
+    QTest::qWait(200);
+    EXPECT_GT(probe.stackingIndex(idOf(*option)), probe.stackingIndex(idOf(*main)));
+    EXPECT_TRUE(probe.hasState(idOf(*option), "_NET_WM_STATE_ABOVE"));
+    option->close();
+}
+
+// A point inside every walking frame of the character: what the hand
+// grabs stays under it whichever frame is shown.
+QPoint pointInEveryFrame(const CharacterWindow& character) {
+    QRegion common(0, 0, kFrameSize, kFrameSize);
+    for (const FrameOutline& outline : character.FrameRegions) common &= OutlineRegion(outline);
+    QRect largest;
+    for (const QRect& rect : common)
+        if (rect.width() * rect.height() > largest.width() * largest.height()) largest = rect;
+    return largest.center();
+}
+
+TEST_F(OpenboxTest, AHeldCharacterFollowsTheCursorAndWalksOnFromTheDrop) {
+    CharacterWindow& character = showCharacter(2, QPoint(300, 300));
+    const unsigned long id = idOf(character);
+    const QPoint grip = pointInEveryFrame(character);
+    ASSERT_FALSE(grip.isNull());
+
+    // Press right after a tick, so that no step falls between reading the
+    // place and pressing there.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&character));
+    bool ticked = false;
+    const auto connection = QObject::connect(character.Timer1, &QTimer::timeout, [&] { ticked = true; });
+    ASSERT_TRUE(eventually([&] { return ticked; }));
+    QObject::disconnect(connection);
+    QTest::qWait(40);
+    const QPoint before = probe.screenPosition(id);
+    const QPoint press = before + grip;
+    ASSERT_TRUE(X11Probe::xdotool({"mousemove", QString::number(press.x()), QString::number(press.y()), "mousedown", "1"}));
+    QTest::qWait(100);
+    const QPoint held = probe.screenPosition(id) - probe.pointer();
+    EXPECT_LE((held + grip).manhattanLength(), 2 * kStepPixels) << "pressed off the figure";
+
+    // 200 pixels in 20 steps; at each the window keeps its place under the
+    // cursor, also after a tick or two have passed.
+    for (int step = 1; step <= 20; ++step) {
+        const QPoint to = press + QPoint(10 * step, 3 * step);
+        ASSERT_TRUE(X11Probe::xdotool({"mousemove", QString::number(to.x()), QString::number(to.y())}));
+        const auto offsetNow = [&] { return probe.screenPosition(id) - probe.pointer(); };
+        EXPECT_TRUE(eventually([&] { return (offsetNow() - held).manhattanLength() <= 2; }, 1000))
+            << "step " << step << ": the window did not follow the cursor";
+        QTest::qWait(step % 5 == 0 ? 450 : 60);
+        EXPECT_LE((offsetNow() - held).manhattanLength(), 2) << "step " << step << ": it walked while held";
+    }
+    EXPECT_EQ(probe.activeWindow(), idOf(*main)) << "picking the character up took the focus";
+
+    ASSERT_TRUE(X11Probe::xdotool({"mouseup", "1"}));
+    QTest::qWait(50);
+    const QPoint drop = probe.screenPosition(id);
+    EXPECT_GE((drop - before).manhattanLength(), 200);
+    // Ticks after the drop are steps of the steady walk from the drop point:
+    // not a jump, and not a walk from where it was picked up.
+    int ticks = 0;
+    const auto counting = QObject::connect(character.Timer1, &QTimer::timeout, [&] { ++ticks; });
+    ASSERT_TRUE(eventually([&] { return ticks >= 3; }));
+    QTest::qWait(100);
+    QObject::disconnect(counting);
+    const QPoint walked = probe.screenPosition(id) - drop;
+    const int steps = walked.x() / kStepPixels;
+    EXPECT_EQ(walked, QPoint(steps, steps) * kStepPixels) << "not a step of the walk from the drop point";
+    EXPECT_GE(steps, ticks - 1) << "it stopped walking";
+    EXPECT_LE(steps, ticks + 1) << "it jumped";
+    character.Unload();
+}
+
+}  // namespace
+}  // namespace lumopet
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
