@@ -19,6 +19,8 @@
 #include <QSet>
 #include <QStringList>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace lumopet {
@@ -31,25 +33,51 @@ const QString kWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
 // and the body, a line each, in CP932. The layer works from the source it
 // fetched, so the file is only written, in slices: a message of tens of
 // megabytes must not cost its size again several times over.
-// It is made new, never through a link and never over something already
-// there (a user's own "0.txt" stays, and ours gets a name of its own);
-// `path` becomes the name it got, empty when none could be made.
-void writeWorkFile(QString& path, const MailTexts& texts, const QString& body) {
-    constexpr qsizetype kSlice = 256 * 1024;
-    const std::optional<CreatedFile> created = CreateNewFile(path);
-    path = created ? created->path : QString();
-    if (!created) return;
-    const UniqueFd file(created->fd);
-    bool written = WriteAll(file.get(), cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n")));
-    for (qsizetype at = 0; written && at < body.size();) {
-        qsizetype length = std::min(kSlice, body.size() - at);
-        // A character outside the BMP stays whole.
-        if (at + length < body.size() && body[at + length - 1].isHighSurrogate()) ++length;
-        written = WriteAll(file.get(), cp932::encode(QStringView(body).sliced(at, length)));
-        at += length;
+// It is made new once a check, never through a link and never over
+// something already there (a user's own "0.txt" stays, and ours gets a name
+// of its own), rewritten for each message and removed at the end: making
+// and removing a file for each of a thousand messages cost more than
+// everything else the disk did for them.
+class WorkFile {
+public:
+    explicit WorkFile(QString path) : path_(std::move(path)) {}
+    WorkFile(const WorkFile&) = delete;
+    WorkFile& operator=(const WorkFile&) = delete;
+    ~WorkFile() {
+        if (file_ < 0) return;
+        ::close(file_);
+        QFile::remove(path_);
     }
-    if (written) WriteAll(file.get(), "\r\n");
-}
+
+    // The name it has; empty when none could be made.
+    QString write(const MailTexts& texts, const QString& body) {
+        if (file_ < 0 && !tried_) {
+            tried_ = true;
+            if (const std::optional<CreatedFile> created = CreateNewFile(path_)) {
+                file_ = created->fd;
+                path_ = created->path;
+            }
+        }
+        if (file_ < 0) return QString();
+        constexpr qsizetype kSlice = 256 * 1024;
+        bool written = ::ftruncate(file_, 0) == 0 && ::lseek(file_, 0, SEEK_SET) == 0 &&
+                       WriteAll(file_, cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n")));
+        for (qsizetype at = 0; written && at < body.size();) {
+            qsizetype length = std::min(kSlice, body.size() - at);
+            // A character outside the BMP stays whole.
+            if (at + length < body.size() && body[at + length - 1].isHighSurrogate()) ++length;
+            written = WriteAll(file_, cp932::encode(QStringView(body).sliced(at, length)));
+            at += length;
+        }
+        if (written) WriteAll(file_, "\r\n");
+        return path_;
+    }
+
+private:
+    QString path_;
+    int file_ = -1;
+    bool tried_ = false;
+};
 
 enum class Outcome { Stored, Skipped, Stop };
 
@@ -64,6 +92,10 @@ struct StoredMessages {
     QString history;
     QStringList listed;   // the server's UIDL of each message
     QSet<QString> uidls;  // those whose record is in the history
+
+    // The tags of the received Maildir's files, read at the first message
+    // that needs them and kept up to date by this check's deliveries.
+    std::optional<QSet<QString>> maildirTags;
 
     QString uidlOf(int n) const { return n >= 1 && n <= listed.size() ? listed[n - 1] : QString(); }
     bool isStored(int n) const { return tracking && uidls.contains(uidlOf(n)); }
@@ -93,24 +125,59 @@ StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int han
     return stored;
 }
 
+// The tags the received Maildir holds, read once a check.
+Result<const QSet<QString>*> maildirTags(Program& program, StoredMessages& known) {
+    if (!known.maildirTags) {
+        auto read = ReadMaildirTags(ReceivedMaildirPath(program.paths));
+        if (!read) return Failure{read.error()};
+        known.maildirTags = std::move(read.value());
+    }
+    return &*known.maildirTags;
+}
+
 // Puts the source of message n, just fetched, into the received Maildir.
 // With a UIDL the file's name carries it: a check killed after the
 // delivery and before the record fetches the message again, and finds it
-// there already.
-Status keepSource(Program& program, int handle, int n, const StoredMessages& known) {
+// there already. The copy reaches the disk with the flush before QUIT.
+Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
     QByteArray source;
     if (NMailPop3GetMailSource(handle, n, source) < 0) return Failure{LastMailError()};
     const QString maildir = ReceivedMaildirPath(program.paths);
     const QString uidl = known.uidlOf(n);
     const QString tag = IsUsableUidl(uidl) ? uidl : QString();
     if (!tag.isEmpty()) {
-        const auto held = MaildirHolds(maildir, source, tag);
-        if (!held) return Failure{held.error()};
-        if (held.value()) return success();
+        const auto tags = maildirTags(program, known);
+        if (!tags) return Failure{tags.error()};
+        if (tags.value()->contains(tag)) {
+            const auto held = MaildirHolds(maildir, source, tag);
+            if (!held) return Failure{held.error()};
+            if (held.value()) return success();
+        }
     }
-    const auto delivered = DeliverToMaildir(maildir, source, tag);
+    const auto delivered = DeliverToMaildir(maildir, source, tag, MaildirFlush::Later);
     if (!delivered) return Failure{delivered.error()};
+    if (!tag.isEmpty()) known.maildirTags->insert(tag);
     return success();
+}
+
+// A message an earlier check stored and could not delete is deleted now,
+// without being stored again; but only with its whole source in the
+// Maildir beside its record. That check's copy was not flushed yet when it
+// died, and after a power cut it may be gone while the record stayed.
+bool sourceKeptOfStored(Program& program, MailCheckHost& host, int handle, int n, StoredMessages& known) {
+    const auto tags = maildirTags(program, known);
+    if (tags && tags.value()->contains(known.uidlOf(n))) return true;
+    MailTexts texts;
+    QString body;
+    Status kept = tags ? success() : Status(Failure{tags.error()});
+    if (kept && NMailPop3GetMail(handle, n, texts, body, 0, 0) < 0) kept = Failure{LastMailError()};
+    if (kept) kept = keepSource(program, handle, n, known);
+    if (!kept) {
+        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
+                             kept.error(),
+                         kErrorTitle);
+    }
+    return kept.ok();
 }
 
 // The split messages of this check: where their parts are kept, and the
@@ -229,7 +296,7 @@ Outcome storeWaitingPart(Program& program, MailCheckHost& host, int handle, int 
 
 // One message, number n: fetched, kept whole in the Maildir, its
 // attachments saved, listed, stored, and marked for deletion.
-Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, MailCheckResult& result,
+Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, WorkFile& work, MailCheckResult& result,
                        StoredMessages& known, SplitMessages& split) {
     if (NMailPop3IsTooLarge(handle, n)) {
         tellTooLarge(host, handle, n);
@@ -251,9 +318,9 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     case SplitStep::Joined: NMailPop3GetMail(handle, n, texts, body, 0, 0); break;
     case SplitStep::NotSplit: break;
     }
-    // The whole source goes to the Maildir first, flushed: the record holds
-    // only the first 12,000 bytes or so, and once the message is marked for
-    // deletion this copy is the only one.
+    // The whole source goes to the Maildir first (it reaches the disk before
+    // QUIT): the record holds only the first 12,000 bytes or so, and once
+    // the server deletes the message this copy is the only one.
     if (const Status kept = keepSource(program, handle, n, known); !kept) {
         host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
                              kept.error(),
@@ -264,13 +331,11 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     const bool hasAttachmentWord = body.contains(QStringLiteral("attachment"));
     const int moodTag = FindMoodTag(body);
 
-    QString workFile = program.paths.path(kWorkFile);
-    writeWorkFile(workFile, texts, body);
+    const QString workFile = work.write(texts, body);
     const QString folder = program.paths.path(files::AttachmentFolder) + u'/';
     const int attached = NMailAttachmentFileFirst(0, texts, body, folder, workFile, QString(), 0);
     const QString attachmentError = attached == -5 ? LastMailError() : QString();
     NMailAttachmentFileClose(0);
-    if (!workFile.isEmpty()) QFile::remove(workFile);
     if (attached == -5) {
         // Stored now, the record would say the attachment was saved, and the
         // server's copy would be gone. Its source is in the Maildir already,
@@ -328,21 +393,28 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
         SplitMessages split;
         split.root = PartialMessagesPath(program.paths);
+        bool anyDeletion = false;
+        WorkFile work(program.paths.path(kWorkFile));
         for (int n = 1; n <= waiting; ++n) {
             host.showProgress(n, waiting);
             if (known.isStored(n)) {
                 // Stored by a check that died before its QUIT: only the
                 // deletion is left to do.
+                if (!sourceKeptOfStored(program, host, handle, n, known)) break;
                 NMailPop3DeleteStoredMail(handle, n);
+                anyDeletion = true;
                 continue;
             }
-            if (processMessage(program, host, handle, n, result, known, split) == Outcome::Stop) break;
+            if (processMessage(program, host, handle, n, work, result, known, split) == Outcome::Stop) break;
         }
         // The server deletes at the close: the history must be on disk
         // first. If it cannot be made so, nothing is deleted.
         bool synced = true;
-        if (result.MailCount > 0) {
-            const Status flushed = SyncHistory(HistoryPath(program.paths, History::Received));
+        if (result.MailCount > 0 || anyDeletion) {
+            // The Maildir copies first, with one flush of their file system
+            // for the whole check, then the history.
+            Status flushed = SyncMaildir(ReceivedMaildirPath(program.paths));
+            if (flushed) flushed = SyncHistory(HistoryPath(program.paths, History::Received));
             if (!flushed) {
                 synced = false;
                 NMailPop3UndoDeletes(handle);

@@ -99,7 +99,9 @@ QByteArray MaildirLocalForm(QByteArrayView message) {
     return local;
 }
 
-Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag) {
+Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag,
+                                 MaildirFlush flush) {
+    const bool now = flush == MaildirFlush::Now;
     const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), true));
     if (!root.ok()) return failure(maildir, errno);
     const UniqueFd tmp(openFolder(root.get(), "tmp", true));
@@ -109,13 +111,13 @@ Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message,
     const UniqueFd cur(openFolder(root.get(), "cur", true));
     if (!cur.ok()) return failure(maildir, errno);
     // Folders just made must survive a crash as well as the file in them.
-    if (::fsync(root.get()) != 0) return failure(maildir, errno);
+    if (now && ::fsync(root.get()) != 0) return failure(maildir, errno);
 
     QByteArray name = uniqueName(tag);
     UniqueFd file(::openat(tmp.get(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.ok()) return failure(maildir, errno);
     const auto dropTemporary = [&] { ::unlinkat(tmp.get(), name.constData(), 0); };
-    if (!writeAll(file.get(), MaildirLocalForm(message)) || ::fsync(file.get()) != 0 || !file.close()) {
+    if (!writeAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0) || !file.close()) {
         const int error = errno;
         dropTemporary();
         return failure(maildir, error);
@@ -133,8 +135,46 @@ Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message,
         delivered = uniqueName(tag);
     }
     dropTemporary();
-    if (::fsync(fresh.get()) != 0) return failure(maildir, errno);
+    if (now && ::fsync(fresh.get()) != 0) return failure(maildir, errno);
     return maildir + QStringLiteral("/new/") + QFile::decodeName(delivered);
+}
+
+Status SyncMaildir(const QString& maildir) {
+    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
+    if (!root.ok()) return errno == ENOENT ? success() : failure(maildir, errno);
+    if (::syncfs(root.get()) != 0) return failure(maildir, errno);
+    return success();
+}
+
+Result<QSet<QString>> ReadMaildirTags(const QString& maildir) {
+    QSet<QString> tags;
+    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
+    if (!root.ok()) {
+        if (errno == ENOENT) return tags;
+        return failure(maildir, errno);
+    }
+    for (const char* sub : {"new", "cur"}) {
+        const int fd = openFolder(root.get(), sub, false);
+        if (fd < 0) {
+            if (errno == ENOENT) continue;
+            return failure(maildir, errno);
+        }
+        DIR* dir = ::fdopendir(fd);
+        if (!dir) {
+            const int error = errno;
+            ::close(fd);
+            return failure(maildir, error);
+        }
+        while (dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            const qsizetype colon = name.indexOf(':');
+            const QByteArray unique = colon < 0 ? name : name.left(colon);
+            const qsizetype at = unique.lastIndexOf(",U=");
+            if (at >= 0) tags.insert(QString::fromUtf8(QByteArray::fromHex(unique.mid(at + 3))));
+        }
+        ::closedir(dir);
+    }
+    return tags;
 }
 
 Result<bool> MaildirHolds(const QString& maildir, QByteArrayView message, const QString& tag) {

@@ -15,6 +15,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QSet>
 #include <QString>
 
 namespace lumopet {
@@ -27,12 +28,28 @@ QString SentMaildirPath(const ProgramPaths& paths);
 // The message with each CR LF turned into LF.
 QByteArray MaildirLocalForm(QByteArrayView message);
 
+// When a delivery reaches the disk: at once, or with the next
+// SyncMaildir. A mail check delivers every message it fetches and flushes
+// them all once, before it lets the server delete anything: one flush
+// instead of three for each of a thousand messages.
+enum class MaildirFlush { Now, Later };
+
 // Delivers message into the Maildir at maildir, creating it and its cur/,
 // new/ and tmp/ (mode 0700) when they are missing. A link, or anything but
 // a folder, where one of them should be is refused. A non-empty tag (any
 // text) goes into the file's name, so that MaildirHolds can find the
 // message again. Returns the path of the new file.
-Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag = {});
+Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag = {},
+                                 MaildirFlush flush = MaildirFlush::Now);
+
+// Puts every delivery made with MaildirFlush::Later on disk, with whatever
+// else waits to be written on the same file system (syncfs).
+Status SyncMaildir(const QString& maildir);
+
+// The tags of the files the Maildir holds, in new/ and cur/. Read once, it
+// spares a check listing the folder for each message it fetches; only a
+// tag found here needs MaildirHolds. A missing Maildir holds none.
+Result<QSet<QString>> ReadMaildirTags(const QString& maildir);
 
 // Whether the Maildir already holds a file delivered with tag whose content
 // is message: a check cut short after the delivery fetches the message

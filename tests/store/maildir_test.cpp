@@ -71,6 +71,25 @@ TEST(Maildir, EveryDeliveryGetsItsOwnName) {
     EXPECT_EQ(newFiles(maildir).size(), 200);
 }
 
+// The tags a check reads once, also from files another program has moved
+// to cur/ and flagged, and delivered without a flush.
+TEST(Maildir, TagsAreReadBackFromNewAndCur) {
+    test::TempFolder folder;
+    const QString maildir = folder.path(QStringLiteral("Maildir"));
+    EXPECT_TRUE(ReadMaildirTags(maildir).value().isEmpty()) << "a missing Maildir holds none";
+    const QStringList tags = {QStringLiteral("u1"), QStringLiteral("u/1:x"), QStringLiteral("UID,U=7"), QStringLiteral("名前")};
+    for (const QString& tag : tags) ASSERT_TRUE(DeliverToMaildir(maildir, "x", tag, MaildirFlush::Later));
+    ASSERT_TRUE(DeliverToMaildir(maildir, "untagged"));
+    ASSERT_TRUE(SyncMaildir(maildir));
+    // A reader moves the first one to cur/ and marks it seen.
+    const QString first = newFiles(maildir).filter(QString::fromLatin1(QByteArray("u1").toHex())).value(0);
+    ASSERT_FALSE(first.isEmpty());
+    ASSERT_TRUE(QFile::rename(maildir + QStringLiteral("/new/") + first, maildir + QStringLiteral("/cur/") + first + QStringLiteral(":2,S")));
+    const auto read = ReadMaildirTags(maildir);
+    ASSERT_TRUE(read) << read.error().toStdString();
+    EXPECT_EQ(read.value(), QSet<QString>(tags.begin(), tags.end()));
+}
+
 TEST(Maildir, RefusesWhatIsNotItsFolder) {
     enum class Planted { LinkAsMaildir, LinkAsNew, FileAsMaildir };
     struct Case {
