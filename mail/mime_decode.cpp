@@ -858,8 +858,9 @@ struct ParsedMessage {
 ParsedMessage parseMessage(QByteArrayView raw, int depth);
 
 // RFC 2046 5.2.2: a message/partial of total=1 holds the whole message. A
-// split message's parts come as separate mails, which this program does not
-// join; of those the first still shows the start of its text.
+// split message's parts come as separate mails; the receive code keeps them
+// until all are there and joins them (split_message.h). Decoded alone, the
+// first part still shows the start of its text.
 void readPartial(ParsedMessage& parsed, GMimeMessagePartial* partial, GMimePart* part, int depth) {
     const int number = g_mime_message_partial_get_number(partial);
     const int total = g_mime_message_partial_get_total(partial);
