@@ -58,7 +58,14 @@ ca=$(field ca)
 maildir=$(/usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])["accounts"]["bench"])' "$info")
 
 /usr/bin/python3 scripts/benchmark_receive.py messages "$work/messages" "$count"
-fill() { /usr/bin/python3 scripts/mail_servers.py deliver --dir "$servers" --account bench "$work"/messages/*.eml; }
+# Every tool starts from the same quiet disk: the previous run's deletions
+# and writes settled first (ext4 hands out the inodes of files deleted a
+# moment ago only after extra reads, which would tax whoever runs next).
+fill() {
+    /usr/bin/python3 scripts/mail_servers.py deliver --dir "$servers" --account bench "$work"/messages/*.eml
+    sync
+    sleep 5
+}
 left() { /usr/bin/python3 scripts/mail_servers.py count --dir "$servers" --account bench; }
 seconds() { /usr/bin/python3 -c 'import sys; print("%.3f" % ((int(sys.argv[2]) - int(sys.argv[1])) / 1e9))' "$1" "$2"; }
 # Each run ends with the mailbox empty; one that does not is no figure.
