@@ -25,6 +25,8 @@ default_packages=(
     # installing and packaging: the checks of the desktop entry and the
     # AppStream file, and the library dependencies of the Debian package
     desktop-file-utils appstream dpkg-dev
+    # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+    clang libclang-rt-14-dev
 )
 if [[ $# -gt 0 ]]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 
