@@ -61,6 +61,11 @@ protected:
     void activate(QWidget& window) {
         window.raise();
         window.activateWindow();
+        // A window manager may turn down a program's own request when it
+        // comes late (a slow machine, a sanitizer build); a pager's request,
+        // which is what a click on the window amounts to, it carries out.
+        if (!eventually([&] { return probe.activeWindow() == idOf(window); }, 1000))
+            X11Probe::xdotool({QStringLiteral("windowactivate"), QString::number(idOf(window))});
         ASSERT_TRUE(eventually([&] { return probe.activeWindow() == idOf(window); }))
             << "active: " << probe.activeWindow() << ", wanted " << idOf(window);
     }
