@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <atomic>
+#include <functional>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -83,6 +84,40 @@ Result<QByteArray> readFile(int folder, const char* name) {
     }
 }
 
+// Calls visit(folder fd, file name, unique part of the name) for each file
+// in new/ and cur/ until it returns false. Another program may have moved a
+// file to cur/ and put its flags after a ":": the unique part is the name
+// before it. A missing Maildir, new/ or cur/ holds nothing.
+Status forEachDelivered(const QString& maildir,
+                        const std::function<bool(int, const char*, const QByteArray&)>& visit) {
+    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
+    if (!root.ok()) return errno == ENOENT ? success() : Status(failure(maildir, errno));
+    for (const char* sub : {"new", "cur"}) {
+        const int fd = openFolder(root.get(), sub, false);
+        if (fd < 0) {
+            if (errno == ENOENT) continue;
+            return failure(maildir, errno);
+        }
+        DIR* dir = ::fdopendir(fd);
+        if (!dir) {
+            const int error = errno;
+            ::close(fd);
+            return failure(maildir, error);
+        }
+        bool goOn = true;
+        while (goOn) {
+            const dirent* entry = ::readdir(dir);
+            if (!entry) break;
+            const QByteArray name(entry->d_name);
+            const qsizetype colon = name.indexOf(':');
+            goOn = visit(::dirfd(dir), entry->d_name, colon < 0 ? name : name.left(colon));
+        }
+        ::closedir(dir);
+        if (!goOn) break;
+    }
+    return success();
+}
+
 }  // namespace
 
 QString ReceivedMaildirPath(const ProgramPaths& paths) { return paths.path(QStringLiteral("\\★MAilData\\Maildir")); }
@@ -148,72 +183,28 @@ Status SyncMaildir(const QString& maildir) {
 
 Result<QSet<QString>> ReadMaildirTags(const QString& maildir) {
     QSet<QString> tags;
-    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
-    if (!root.ok()) {
-        if (errno == ENOENT) return tags;
-        return failure(maildir, errno);
-    }
-    for (const char* sub : {"new", "cur"}) {
-        const int fd = openFolder(root.get(), sub, false);
-        if (fd < 0) {
-            if (errno == ENOENT) continue;
-            return failure(maildir, errno);
-        }
-        DIR* dir = ::fdopendir(fd);
-        if (!dir) {
-            const int error = errno;
-            ::close(fd);
-            return failure(maildir, error);
-        }
-        while (dirent* entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            const qsizetype colon = name.indexOf(':');
-            const QByteArray unique = colon < 0 ? name : name.left(colon);
-            const qsizetype at = unique.lastIndexOf(",U=");
-            if (at >= 0) tags.insert(QString::fromUtf8(QByteArray::fromHex(unique.mid(at + 3))));
-        }
-        ::closedir(dir);
-    }
+    const Status walked = forEachDelivered(maildir, [&tags](int, const char*, const QByteArray& unique) {
+        const qsizetype at = unique.lastIndexOf(",U=");
+        if (at >= 0) tags.insert(QString::fromUtf8(QByteArray::fromHex(unique.mid(at + 3))));
+        return true;
+    });
+    if (!walked) return Failure{walked.error()};
     return tags;
 }
 
 Result<bool> MaildirHolds(const QString& maildir, QByteArrayView message, const QString& tag) {
-    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
-    if (!root.ok()) {
-        if (errno == ENOENT) return false;
-        return failure(maildir, errno);
-    }
     const QByteArray wanted = tagPart(tag);
+    if (wanted.isEmpty()) return false;
     const QByteArray local = MaildirLocalForm(message);
-    for (const char* sub : {"new", "cur"}) {
-        const int fd = openFolder(root.get(), sub, false);
-        if (fd < 0) {
-            if (errno == ENOENT) continue;
-            return failure(maildir, errno);
-        }
-        DIR* dir = ::fdopendir(fd);
-        if (!dir) {
-            const int error = errno;
-            ::close(fd);
-            return failure(maildir, error);
-        }
-        bool found = false;
-        while (dirent* entry = ::readdir(dir)) {
-            // Another program may have moved the file to cur/ and added its
-            // flags after a ":": the tag stays in the name before it.
-            const QByteArray name(entry->d_name);
-            const QByteArray unique = name.left(name.indexOf(':') < 0 ? name.size() : name.indexOf(':'));
-            if (wanted.isEmpty() || !unique.endsWith(wanted)) continue;
-            const auto content = readFile(::dirfd(dir), entry->d_name);
-            if (content && content.value() == local) {
-                found = true;
-                break;
-            }
-        }
-        ::closedir(dir);
-        if (found) return true;
-    }
-    return false;
+    bool found = false;
+    const Status walked = forEachDelivered(maildir, [&](int folder, const char* name, const QByteArray& unique) {
+        if (!unique.endsWith(wanted)) return true;
+        const auto content = readFile(folder, name);
+        found = content && content.value() == local;
+        return !found;
+    });
+    if (!walked) return Failure{walked.error()};
+    return found;
 }
 
 }  // namespace lumopet
