@@ -44,6 +44,28 @@ public:
     QStringList titles;
 };
 
+// A program folder with an account, ready for a check.
+struct ProgramFolder {
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    ProgramFolder() {
+        EXPECT_TRUE(program.paths.createFolders());
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
+        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+    }
+    // One check against a server holding these messages.
+    MailCheckResult check(const std::shared_ptr<ScriptedMailbox>& box, QuietHost& host) {
+        SetMailTransport(std::make_unique<ScriptedTransport>(box));
+        const MailCheckResult result = ReceiveMail(program, host);
+        SetMailTransport(nullptr);
+        return result;
+    }
+    std::vector<HistoryRecord> records() const { return ReadAll(HistoryPath(program.paths, History::Received)); }
+    QStringList attachments() const {
+        return QDir(folder.path(QStringLiteral("添付フォルダ"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+};
+
 QByteArray message(int n) { return QStringLiteral("Subject: msg %1\r\n\r\nbody %1\r\n").arg(n).toUtf8(); }
 
 // Every file the Maildir holds (new/ and cur/), its content.
@@ -76,15 +98,13 @@ protected:
     void TearDown() override { SetMailTransport(nullptr); }
 
     std::shared_ptr<ScriptedMailbox> box = std::make_shared<ScriptedMailbox>();
-    test::TempFolder folder;
+    ProgramFolder home;
+    test::TempFolder& folder = home.folder;
+    Program& program = home.program;
 };
 
 TEST_P(ReceiveStored, DeletesWhatIsStoredAndStoresTheRest) {
     const StoredCase& c = GetParam();
-    Program program{ProgramPaths(folder.path())};
-    ASSERT_TRUE(program.paths.createFolders());
-    folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
-    program.values.Pop3Server = QStringLiteral("pop.example.jp");
     box->messages = {message(1), message(2), message(3)};
     box->uidls = c.serverUidls;
     const QString uidlFile = StoredUidlsPath(program.paths);
@@ -189,11 +209,9 @@ TEST(ReceiveMaildir, KeepsTheWholeSourceOrLeavesTheMessageOnTheServer) {
         box->messages = {c.source, message(2)};
         box->uidls = {QStringLiteral("a"), QStringLiteral("b")};
         SetMailTransport(std::make_unique<ScriptedTransport>(box));
-        test::TempFolder folder;
-        Program program{ProgramPaths(folder.path())};
-        ASSERT_TRUE(program.paths.createFolders());
-        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
-        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+        ProgramFolder home;
+        test::TempFolder& folder = home.folder;
+        Program& program = home.program;
         const QString maildir = ReceivedMaildirPath(program.paths);
         if (c.blocked == Blocked::FileInTheWay) folder.write(QStringLiteral("★MailData/Maildir"), "not a folder");
         if (c.blocked == Blocked::LinkInTheWay) {
@@ -251,11 +269,9 @@ TEST(ReceiveWorkFile, WhatIsAtItsNameIsLeftAloneAndNothingOfOursStays) {
         auto box = std::make_shared<ScriptedMailbox>();
         box->messages = {QByteArray("Subject: msg 1\r\n\r\nsender's body\r\n")};
         SetMailTransport(std::make_unique<ScriptedTransport>(box));
-        test::TempFolder folder;
-        Program program{ProgramPaths(folder.path())};
-        ASSERT_TRUE(program.paths.createFolders());
-        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
-        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+        ProgramFolder home;
+        test::TempFolder& folder = home.folder;
+        Program& program = home.program;
         folder.write(QStringLiteral("victim"), "untouched");
         const QString workName = folder.path(QStringLiteral("添付フォルダ/0.txt"));
         if (c.planted == Planted::UsersFile) folder.write(QStringLiteral("添付フォルダ/0.txt"), "mine");
@@ -310,11 +326,9 @@ TEST(ReceiveAttachments, AFolderThatCannotTakeTheAttachmentLeavesTheMessageOnThe
     const QList<QByteArray> sources = {message(1), withAttachment, message(3)};
 
     for (const Case& c : cases) {
-        test::TempFolder folder;
-        Program program{ProgramPaths(folder.path())};
-        ASSERT_TRUE(program.paths.createFolders());
-        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
-        program.values.Pop3Server = QStringLiteral("pop.example.jp");
+        ProgramFolder home;
+        test::TempFolder& folder = home.folder;
+        Program& program = home.program;
         const QString attachments = folder.path(QStringLiteral("添付フォルダ"));
         ASSERT_TRUE(QDir(attachments).removeRecursively());
         folder.write(QStringLiteral("a file"), "not a folder");
@@ -375,27 +389,6 @@ TEST(ReceiveAttachments, AFolderThatCannotTakeTheAttachmentLeavesTheMessageOnThe
     }
 }
 
-// A program folder with an account, for the tests below.
-struct ProgramFolder {
-    test::TempFolder folder;
-    Program program{ProgramPaths(folder.path())};
-    ProgramFolder() {
-        EXPECT_TRUE(program.paths.createFolders());
-        folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=user\r\nNAME2=pw\r\n");
-        program.values.Pop3Server = QStringLiteral("pop.example.jp");
-    }
-    // One check against a server holding these messages.
-    MailCheckResult check(const std::shared_ptr<ScriptedMailbox>& box, QuietHost& host) {
-        SetMailTransport(std::make_unique<ScriptedTransport>(box));
-        const MailCheckResult result = ReceiveMail(program, host);
-        SetMailTransport(nullptr);
-        return result;
-    }
-    std::vector<HistoryRecord> records() const { return ReadAll(HistoryPath(program.paths, History::Received)); }
-    QStringList attachments() const {
-        return QDir(folder.path(QStringLiteral("添付フォルダ"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    }
-};
 
 std::shared_ptr<ScriptedMailbox> mailbox(std::vector<QByteArray> messages) {
     auto box = std::make_shared<ScriptedMailbox>();
