@@ -40,7 +40,7 @@ public:
         return box_->message;
     }
     Status remove(int) override { return success(); }
-    Status undoDeletions() override { return success(); }
+    Status undoDeletions(int) override { return success(); }
     void quit() override {}
 
 private:

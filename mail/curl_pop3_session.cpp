@@ -185,9 +185,9 @@ public:
         return success();
     }
 
-    Status undoDeletions() override {
+    Status undoDeletions(int fromNumber) override {
         if (!pipeline_) return ended();
-        pipeline_->forgetDeletions();
+        pipeline_->forgetDeletions(fromNumber);
         return success();
     }
 

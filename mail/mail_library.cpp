@@ -306,9 +306,9 @@ int NMailPop3DeleteStoredMail(int handle, int number) {
     });
 }
 
-int NMailPop3UndoDeletes(int handle) {
+int NMailPop3UndoDeletes(int handle, int fromNumber) {
     return withSession(handle, [&](LayerState& s, Session& session) {
-        const auto undone = session.pop3->undoDeletions();
+        const auto undone = session.pop3->undoDeletions(fromNumber);
         return undone ? 0 : fail(s, undone.error(), kMailFailed);
     });
 }

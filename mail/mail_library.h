@@ -129,9 +129,10 @@ int NMailPop3DeleteMail(int handle, int number);
 // deletion took effect. Fails when the server gave no UIDLs.
 int NMailPop3DeleteStoredMail(int handle, int number);
 
-// Takes back the deletions of this session (RSET), for when what was
-// fetched could not be made safe on disk.
-int NMailPop3UndoDeletes(int handle);
+// Takes back the deletions of this session of message fromNumber and every
+// later one (from 1: all, as RSET), for when what was fetched could not be
+// made safe on disk.
+int NMailPop3UndoDeletes(int handle, int fromNumber);
 
 // Ends the session (QUIT): deletions take effect now.
 int NMailPop3Close(int handle);

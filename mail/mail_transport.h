@@ -43,8 +43,9 @@ public:
     }
     // Marks the message for deletion; the server deletes it at quit().
     virtual lumopet::Status remove(int number) = 0;
-    // Takes back every deletion marked in this session (RSET).
-    virtual lumopet::Status undoDeletions() = 0;
+    // Takes back the deletions marked in this session of message
+    // fromNumber and every later one (from 1: all, as RSET).
+    virtual lumopet::Status undoDeletions(int fromNumber) = 0;
     // Ends the session (QUIT), which commits the deletions.
     virtual void quit() = 0;
 };

@@ -3,14 +3,26 @@
 namespace lumopet::mail {
 
 Status Pop3Conversation::send(QByteArrayView command, bool multiLine) {
+    const Status queued = queue(command, multiLine);
+    if (!queued) return queued;
+    return flush();
+}
+
+Status Pop3Conversation::queue(QByteArrayView command, bool multiLine) {
     if (command.contains('\r') || command.contains('\n') || command.contains('\0'))
         return Failure{QStringLiteral("POP3 のコマンドに改行が含まれています。")};
-    QByteArray line(command.data(), command.size());
-    line += "\r\n";
-    const Status sent = channel_.send(line);
-    if (!sent) return sent;
+    queued_.append(command.data(), command.size());
+    queued_.append("\r\n");
     expected_.push_back(multiLine);
     return success();
+}
+
+Status Pop3Conversation::flush() {
+    if (queued_.isEmpty()) return success();
+    const Status sent = channel_.send(queued_);
+    queued_.clear();
+    if (!sent) broken_ = true;
+    return sent;
 }
 
 Result<QByteArray> Pop3Conversation::line() {
@@ -37,6 +49,7 @@ Result<QByteArray> Pop3Conversation::line() {
 Result<Pop3Answer> Pop3Conversation::next() {
     if (broken_) return Failure{QStringLiteral("POP3 の接続は中断しました。")};
     if (expected_.empty()) return Failure{QStringLiteral("POP3 の応答を待つコマンドがありません。")};
+    if (const Status flushed = flush(); !flushed) return Failure{flushed.error()};
     const bool multiLine = expected_.front();
     expected_.pop_front();
     Pop3Answer answer;

@@ -43,6 +43,11 @@ public:
     // is followed by lines up to a lone ".". Refuses a command holding CR,
     // LF or NUL: it would be a second command.
     Status send(QByteArrayView command, bool multiLine);
+    // The same, held back to go out with the next flush(): commands sent
+    // ahead go together, one write and one TLS record for many. next()
+    // flushes first, so that no answer is awaited to a command not sent.
+    Status queue(QByteArrayView command, bool multiLine);
+    Status flush();
 
     // The number of commands sent whose answers have not been read.
     qsizetype waiting() const { return static_cast<qsizetype>(expected_.size()); }
@@ -65,6 +70,7 @@ private:
 
     Pop3Channel& channel_;
     std::deque<bool> expected_;  // multi-line or not, per command sent
+    QByteArray queued_;          // command lines not flushed yet
     QByteArray buffer_;
     qsizetype position_ = 0;
     qint64 largestAnswer_ = -1;  // no limit

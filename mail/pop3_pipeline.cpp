@@ -17,9 +17,15 @@ qint64 Pop3Pipeline::sizeOf(int number) const {
 }
 
 Status Pop3Pipeline::send(const QByteArray& command, bool multiLine, Sent what) {
-    const Status sent = conversation_.send(command, multiLine);
-    if (sent) sent_.push_back(what);
-    return sent;
+    const Status queued = queue(command, multiLine, what);
+    if (!queued) return queued;
+    return conversation_.flush();
+}
+
+Status Pop3Pipeline::queue(const QByteArray& command, bool multiLine, Sent what) {
+    const Status queued = conversation_.queue(command, multiLine);
+    if (queued) sent_.push_back(what);
+    return queued;
 }
 
 Result<Pop3Pipeline::Sent> Pop3Pipeline::readOne(Pop3Answer& answer) {
@@ -37,16 +43,22 @@ void Pop3Pipeline::drop(int number) {
 
 // Asks for the messages after the last one asked for, in order, while they
 // fit the window; stops at the first that does not, so that the numbers
-// asked for stay one run.
+// asked for stay one run. Only once the window is half empty: then the
+// commands go out together, not one write for each message taken.
 void Pop3Pipeline::askAhead() {
-    if (!pipelining_) return;
-    while (askedUpTo_ < static_cast<int>(sizes_.size()) && static_cast<int>(sent_.size()) < window_.aheadCommands) {
+    const bool halfEmpty =
+        static_cast<int>(sent_.size()) <= window_.aheadCommands / 2 && aheadBytes_ <= window_.aheadBytes / 2;
+    while (pipelining_ && halfEmpty && askedUpTo_ < static_cast<int>(sizes_.size()) &&
+           static_cast<int>(sent_.size()) < window_.aheadCommands) {
         const int next = askedUpTo_ + 1;
-        if (aheadBytes_ + sizeOf(next) > window_.aheadBytes) return;
-        if (!send("RETR " + QByteArray::number(next), true, {true, next})) return;
+        if (aheadBytes_ + sizeOf(next) > window_.aheadBytes) break;
+        if (!queue("RETR " + QByteArray::number(next), true, {Command::Retr, next})) break;
         askedUpTo_ = next;
         aheadBytes_ += sizeOf(next);
     }
+    // With whatever else is queued. A failed write shows at the next
+    // answer read.
+    conversation_.flush();
 }
 
 Result<QByteArray> Pop3Pipeline::retrieve(int number) {
@@ -55,8 +67,9 @@ Result<QByteArray> Pop3Pipeline::retrieve(int number) {
     while (!fetched_.empty() && fetched_.begin()->first < number) drop(fetched_.begin()->first);
     if (askedUpTo_ < number) {
         // Not asked for yet: too large to fetch ahead, or no pipelining.
-        const Status sent = send("RETR " + QByteArray::number(number), true, {true, number});
-        if (!sent) return Failure{sent.error()};
+        // It goes out with the ones asked for ahead of it.
+        const Status queued = queue("RETR " + QByteArray::number(number), true, {Command::Retr, number});
+        if (!queued) return Failure{queued.error()};
         askedUpTo_ = number;
         aheadBytes_ += sizeOf(number);
     }
@@ -66,7 +79,7 @@ Result<QByteArray> Pop3Pipeline::retrieve(int number) {
         Pop3Answer answer;
         const Result<Sent> what = readOne(answer);
         if (!what) return Failure{what.error()};
-        if (!what.value().retr) continue;
+        if (what.value().command != Command::Retr) continue;
         const int got = what.value().number;
         if (got < number) aheadBytes_ -= sizeOf(got);
         else fetched_[got] = std::move(answer);
@@ -79,13 +92,13 @@ Result<QByteArray> Pop3Pipeline::retrieve(int number) {
 }
 
 Result<QByteArray> Pop3Pipeline::top(int number) {
-    const Status sent = send("TOP " + QByteArray::number(number) + " 0", true, {false, number});
+    const Status sent = send("TOP " + QByteArray::number(number) + " 0", true, {Command::Top, number});
     if (!sent) return Failure{sent.error()};
     for (;;) {
         Pop3Answer answer;
         const Result<Sent> what = readOne(answer);
         if (!what) return Failure{what.error()};
-        if (what.value().retr) {
+        if (what.value().command == Command::Retr) {
             fetched_[what.value().number] = std::move(answer);
             continue;
         }
@@ -104,26 +117,27 @@ Status Pop3Pipeline::deleteNotedAndQuit() {
     fetched_.clear();
     aheadBytes_ = 0;
 
-    const int batch = pipelining_ ? std::max(1, window_.batch) : 1;
+    // The deletions and QUIT, in batches of one write each; QUIT goes
+    // with the last deletions. Without pipelining, one at a time.
+    std::vector<std::pair<QByteArray, Sent>> commands;
+    for (const int number : deletions_) commands.push_back({"DELE " + QByteArray::number(number), {Command::Dele, number}});
+    commands.push_back({"QUIT", {Command::Quit, 0}});
+    deletions_.clear();
+    const size_t batch = pipelining_ ? static_cast<size_t>(std::max(1, window_.batch)) : 1;
     QString refused;
-    for (size_t first = 0; first < deletions_.size(); first += static_cast<size_t>(batch)) {
-        const size_t last = std::min(deletions_.size(), first + static_cast<size_t>(batch));
-        for (size_t i = first; i < last; ++i) {
-            const Status sent = send("DELE " + QByteArray::number(deletions_[i]), false, {false, deletions_[i]});
-            if (!sent) return sent;
+    for (size_t first = 0; first < commands.size(); first += batch) {
+        for (size_t i = first; i < std::min(commands.size(), first + batch); ++i) {
+            const Status queued = queue(commands[i].first, false, commands[i].second);
+            if (!queued) return queued;
         }
+        if (const Status sent = conversation_.flush(); !sent) return sent;
         while (!sent_.empty()) {
             const Result<Sent> what = readOne(answer);
             if (!what) return Failure{what.error()};
+            if (what.value().command == Command::Quit && !answer.ok) return Failure{Pop3ErrorText(answer, hostAndPort_)};
             if (!answer.ok && refused.isEmpty()) refused = Pop3ErrorText(answer, hostAndPort_);
         }
     }
-    deletions_.clear();
-    const Status sent = send("QUIT", false, {false, 0});
-    if (!sent) return sent;
-    const Result<Sent> what = readOne(answer);
-    if (!what) return Failure{what.error()};
-    if (!answer.ok) return Failure{Pop3ErrorText(answer, hostAndPort_)};
     if (!refused.isEmpty()) return Failure{refused};
     return success();
 }

@@ -28,7 +28,7 @@ struct Pop3Window {
     int aheadCommands = 32;
     // Commands sent in one go before their answers are read: bounded, so
     // that neither side can fill the other's buffers and wait for ever.
-    int batch = 128;
+    int batch = 512;
 };
 
 class Pop3Pipeline {
@@ -43,18 +43,22 @@ public:
     Result<QByteArray> top(int number);
 
     void noteDeletion(int number) { deletions_.push_back(number); }
-    void forgetDeletions() { deletions_.clear(); }
+    // Forgets the deletions of message fromNumber and every later one.
+    void forgetDeletions(int fromNumber) { std::erase_if(deletions_, [&](int n) { return n >= fromNumber; }); }
     // Sends the noted deletions and QUIT, and reads every answer. Fails when
     // the server refused one of them; the messages it did not delete are
     // still there for the next check.
     Status deleteNotedAndQuit();
 
 private:
+    enum class Command { Retr, Top, Dele, Quit };
     struct Sent {
-        bool retr;
+        Command command;
         int number;
     };
     Status send(const QByteArray& command, bool multiLine, Sent what);
+    // The same, going out with the conversation's next flush.
+    Status queue(const QByteArray& command, bool multiLine, Sent what);
     // Reads the oldest answer; a RETR's is kept among those fetched ahead.
     Result<Sent> readOne(Pop3Answer& answer);
     void askAhead();

@@ -12,6 +12,7 @@
 #include "mail/split_message.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
+#include "store/maildir_writer.h"
 #include "store/partial_messages.h"
 #include "store/stored_uidls.h"
 
@@ -19,6 +20,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 #include <unistd.h>
@@ -96,6 +98,12 @@ struct StoredMessages {
     // The tags of the received Maildir's files, read at the first message
     // that needs them and kept up to date by this check's deliveries.
     std::optional<QSet<QString>> maildirTags;
+    // Delivers into the received Maildir; opened at the first delivery.
+    std::unique_ptr<MaildirWriter> maildirWriter;
+    // The UIDL file and the history, held open for the check's notes and
+    // records.
+    std::optional<UidlNotes> notes;
+    std::optional<RecordAppender> historyFile;
 
     QString uidlOf(int n) const { return n >= 1 && n <= listed.size() ? listed[n - 1] : QString(); }
     bool isStored(int n) const { return tracking && uidls.contains(uidlOf(n)); }
@@ -116,7 +124,13 @@ StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int han
     }
     const QSet<QString> listed(stored.listed.begin(), stored.listed.end());
     stored.uidls = known.value() & listed;
-    if (const Status written = WriteStoredUidls(stored.file, stored.uidls); !written) {
+    Status written = WriteStoredUidls(stored.file, stored.uidls);
+    if (written) {
+        auto notes = UidlNotes::Open(stored.file);
+        if (notes) stored.notes.emplace(std::move(notes.value()));
+        else written = Failure{notes.error()};
+    }
+    if (!written) {
         host.showMessage(written.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
                          kErrorTitle);
         return stored;
@@ -138,24 +152,33 @@ Result<const QSet<QString>*> maildirTags(Program& program, StoredMessages& known
 // Puts the source of message n, just fetched, into the received Maildir.
 // With a UIDL the file's name carries it: a check killed after the
 // delivery and before the record fetches the message again, and finds it
-// there already. The copy reaches the disk with the flush before QUIT.
+// there already. The copy is made beside the check; the check waits for it
+// (MaildirWriter::finish) before the server may delete the message.
 Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
     QByteArray source;
     if (NMailPop3GetMailSource(handle, n, source) < 0) return Failure{LastMailError()};
     const QString maildir = ReceivedMaildirPath(program.paths);
+    if (!known.maildirWriter) {
+        // Opened here, so that a Maildir that cannot be used stops the
+        // check at its first message.
+        auto folders = MaildirFolders::Open(maildir);
+        if (!folders) return Failure{folders.error()};
+        known.maildirWriter = std::make_unique<MaildirWriter>(std::move(folders.value()));
+    }
     const QString uidl = known.uidlOf(n);
     const QString tag = IsUsableUidl(uidl) ? uidl : QString();
     if (!tag.isEmpty()) {
         const auto tags = maildirTags(program, known);
         if (!tags) return Failure{tags.error()};
         if (tags.value()->contains(tag)) {
+            // Seldom: the copies on their way are made before looking.
+            if (const auto failed = known.maildirWriter->finish()) return Failure{failed->error};
             const auto held = MaildirHolds(maildir, source, tag);
             if (!held) return Failure{held.error()};
             if (held.value()) return success();
         }
     }
-    const auto delivered = DeliverToMaildir(maildir, source, tag, MaildirFlush::Later);
-    if (!delivered) return Failure{delivered.error()};
+    known.maildirWriter->deliver(n, std::move(source), tag);
     if (!tag.isEmpty()) known.maildirTags->insert(tag);
     return success();
 }
@@ -252,21 +275,29 @@ SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& s
 // Lists the record, stores it in the history and marks message n for
 // deletion. The UIDL goes in first: there must be no moment at which the
 // record is on disk and the next check cannot tell.
-Outcome storeRecord(Program& program, MailCheckHost& host, int handle, int n, const HistoryRecord& record,
+Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord& record,
                     MailCheckResult& result, StoredMessages& known) {
     // Column2 is the sender, Column3 the date.
     host.addViewerRow(record.Subject.trimmed(), record.Column2.trimmed(), record.Column3.trimmed());
     host.showInViewer(record.Subject, record.Column3, record.Column2, record.Body);
     const QString uidl = known.uidlOf(n);
     const bool noted = known.tracking && IsUsableUidl(uidl);
-    if (noted) {
-        if (const Status note = NoteUidlBeforeStoring(known.file, uidl, known.history); !note) {
+    Result<int> stored = Failure{};
+    if (!known.historyFile) {
+        auto opened = OpenHistoryForAppending(known.history);
+        if (opened) known.historyFile.emplace(std::move(opened.value()));
+        else stored = Failure{opened.error()};
+    }
+    if (known.historyFile && noted) {
+        const auto length = known.historyFile->length();
+        const Status note = length ? known.notes->note(uidl, length.value()) : Status(Failure{length.error()});
+        if (!note) {
             known.tracking = false;
             host.showMessage(note.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
                              kErrorTitle);
         }
     }
-    const auto stored = AppendRecord(HistoryPath(program.paths, History::Received), record, History::Received);
+    if (known.historyFile) stored = AppendRecord(*known.historyFile, record, History::Received);
     if (!stored) {
         host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
                              stored.error(),
@@ -282,7 +313,7 @@ Outcome storeRecord(Program& program, MailCheckHost& host, int handle, int n, co
 // A part whose message is not whole yet: its record says so, and it is
 // deleted from the server like any stored message, since its source is
 // kept with the other parts.
-Outcome storeWaitingPart(Program& program, MailCheckHost& host, int handle, int n, const MailTexts& texts,
+Outcome storeWaitingPart(MailCheckHost& host, int handle, int n, const MailTexts& texts,
                          const mail::SplitPart& part, MailCheckResult& result, StoredMessages& known,
                          SplitMessages& split) {
     if (!split.told) host.showMessage(kSplitIncompleteText, QString());
@@ -291,7 +322,7 @@ Outcome storeWaitingPart(Program& program, MailCheckHost& host, int handle, int 
     const QString body = kSplitIncompleteText +
                          QStringLiteral("（%1/%2）。\r\n残りが届いたら、一通のメールとして受信します。").arg(part.number).arg(total);
     const HistoryRecord record{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), body};
-    return storeRecord(program, host, handle, n, record, result, known);
+    return storeRecord(host, handle, n, record, result, known);
 }
 
 // One message, number n: fetched, kept whole in the Maildir, its
@@ -314,7 +345,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     mail::SplitPart part;
     switch (takeSplitPart(host, handle, n, split, part)) {
     case SplitStep::Stop: return Outcome::Stop;
-    case SplitStep::Waiting: return storeWaitingPart(program, host, handle, n, texts, part, result, known, split);
+    case SplitStep::Waiting: return storeWaitingPart(host, handle, n, texts, part, result, known, split);
     case SplitStep::Joined: NMailPop3GetMail(handle, n, texts, body, 0, 0); break;
     case SplitStep::NotSplit: break;
     }
@@ -350,7 +381,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     QString shown = CutAtNul(body);
     if (hasAttachmentWord) shown += QStringLiteral("\r\n") + kAttachmentMailText;
     const HistoryRecord record{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), shown};
-    const Outcome outcome = storeRecord(program, host, handle, n, record, result, known);
+    const Outcome outcome = storeRecord(host, handle, n, record, result, known);
     if (outcome == Outcome::Stored) result.MoodTag = moodTag;
     return outcome;
 }
@@ -406,18 +437,33 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
                 continue;
             }
             if (processMessage(program, host, handle, n, work, result, known, split) == Outcome::Stop) break;
+            if (known.maildirWriter && known.maildirWriter->failure()) break;
         }
         // The server deletes at the close: the history must be on disk
         // first. If it cannot be made so, nothing is deleted.
         bool synced = true;
+        // The Maildir copies first: a message whose copy failed stays on
+        // the server with every later one. Its record is in the history
+        // already and its UIDL noted: the next check fetches it for the
+        // Maildir and then deletes it, without storing it twice.
+        std::optional<FailedDelivery> failedCopy;
+        if (known.maildirWriter) failedCopy = known.maildirWriter->finish();
+        if (failedCopy && failedCopy->number > 0) {
+            NMailPop3UndoDeletes(handle, failedCopy->number);
+            host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
+                                 failedCopy->error,
+                             kErrorTitle);
+        }
         if (result.MailCount > 0 || anyDeletion) {
-            // The Maildir copies first, with one flush of their file system
-            // for the whole check, then the history.
-            Status flushed = SyncMaildir(ReceivedMaildirPath(program.paths));
-            if (flushed) flushed = SyncHistory(HistoryPath(program.paths, History::Received));
+            // Then the history.
+            Status flushed = failedCopy && failedCopy->number == 0 ? Status(Failure{failedCopy->error}) : success();
+            if (flushed) {
+                flushed = known.historyFile ? known.historyFile->sync()
+                                            : SyncHistory(HistoryPath(program.paths, History::Received));
+            }
             if (!flushed) {
                 synced = false;
-                NMailPop3UndoDeletes(handle);
+                NMailPop3UndoDeletes(handle, 1);
                 host.showMessage(QStringLiteral("受信したメールをディスクに書き込めません。メールはサーバーに残しました。\n") + flushed.error(),
                                  kErrorTitle);
             }

@@ -195,21 +195,46 @@ void AskAhead(int fd, qint64 count, qint64 recordSize, qsizetype offset, qsizety
     for (qint64 i = 0; i < count; ++i) ::posix_fadvise(fd, i * recordSize + offset, size, POSIX_FADV_WILLNEED);
 }
 
-Result<int> AppendFixedRecord(const QString& file, QByteArrayView record, const RecordFileKind& kind) {
+Result<RecordAppender> RecordAppender::Open(const QString& file, const RecordFileKind& kind) {
     UniqueFd fd(OpenRecordFile(file, O_RDWR | O_CREAT));
     if (!fd.ok()) return RecordWriteFailure(kind, file, errno);
-    const qint64 length = FileLength(fd.get());
-    if (length < 0) return RecordWriteFailure(kind, file, errno);
-    const qint64 n = roundedRecords(length, kind.recordSize) + 1;
-    if (n > kind.maxRecords)
+    return RecordAppender(file, kind, std::move(fd));
+}
+
+Result<qint64> RecordAppender::length() const {
+    const qint64 length = FileLength(fd_.get());
+    if (length < 0) return RecordReadFailure(kind_, file_, errno);
+    return length;
+}
+
+Result<int> RecordAppender::append(QByteArrayView record) {
+    const qint64 length = FileLength(fd_.get());
+    if (length < 0) return RecordWriteFailure(kind_, file_, errno);
+    const qint64 n = roundedRecords(length, kind_.recordSize) + 1;
+    if (n > kind_.maxRecords)
         return Failure{QStringLiteral("%1「%2」には既に %3 件の記録があり、これ以上は登録できません。"
                                       "不要な記録を削除してから登録して下さい。")
-                           .arg(kind.noun, file)
-                           .arg(kind.maxRecords)};
-    if (!WriteAt(fd.get(), record.data(), record.size(), offsetOf(static_cast<int>(n), kind.recordSize)))
-        return RecordWriteFailure(kind, file, errno);
-    if (!fd.close()) return RecordWriteFailure(kind, file, errno);
+                           .arg(kind_.noun, file_)
+                           .arg(kind_.maxRecords)};
+    if (!WriteAt(fd_.get(), record.data(), record.size(), offsetOf(static_cast<int>(n), kind_.recordSize)))
+        return RecordWriteFailure(kind_, file_, errno);
     return static_cast<int>(n);
+}
+
+Status RecordAppender::sync() const {
+    struct stat held {}, named {};
+    if (::fstat(fd_.get(), &held) != 0 || ::stat(nameOf(file_).constData(), &named) != 0)
+        return RecordWriteFailure(kind_, file_, errno);
+    if (held.st_dev != named.st_dev || held.st_ino != named.st_ino)
+        return Failure{QStringLiteral("%1「%2」は書き込みの間に別のファイルに置き換えられました。").arg(kind_.noun, file_)};
+    if (::fsync(fd_.get()) != 0 || !syncFolderOf(file_)) return RecordWriteFailure(kind_, file_, errno);
+    return success();
+}
+
+Result<int> AppendFixedRecord(const QString& file, QByteArrayView record, const RecordFileKind& kind) {
+    auto appender = RecordAppender::Open(file, kind);
+    if (!appender) return Failure{appender.error()};
+    return appender.value().append(record);
 }
 
 Status SyncRecordFile(const QString& file, const RecordFileKind& kind) {

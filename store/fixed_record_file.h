@@ -14,6 +14,7 @@
 // followed or read.
 
 #include "core/result.h"
+#include "core/unique_fd.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -74,6 +75,30 @@ Result<int> AppendFixedRecord(const QString& file, QByteArrayView record, const 
 
 // Flushes the file, and the folder entry that names it, to disk.
 Status SyncRecordFile(const QString& file, const RecordFileKind& kind);
+
+// A record file held open for a run of appends: a mail check stores a
+// thousand records through one, where opening the file for each cost more
+// than writing it.
+class RecordAppender {
+public:
+    // Opens the file, creating it when missing (its folder must exist).
+    static Result<RecordAppender> Open(const QString& file, const RecordFileKind& kind);
+    // The file's length now.
+    Result<qint64> length() const;
+    // Appends one encoded record by AppendFixedRecord's rule.
+    Result<int> append(QByteArrayView record);
+    // Flushes the file and its folder entry to disk. Fails when the name no
+    // longer leads to the file appended to (someone replaced it meanwhile):
+    // then what was appended may be in no file anyone will read.
+    Status sync() const;
+
+private:
+    RecordAppender(QString file, RecordFileKind kind, UniqueFd fd)
+        : file_(std::move(file)), kind_(kind), fd_(std::move(fd)) {}
+    QString file_;
+    RecordFileKind kind_;
+    UniqueFd fd_;
+};
 
 // Writes Live 0 into record n, and nothing else. Fails when the file has no
 // complete record n. When given, confirm sees the open file and the offset

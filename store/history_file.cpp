@@ -36,6 +36,14 @@ Result<int> AppendRecord(const QString& file, const HistoryRecord& record, Histo
     return AppendFixedRecord(file, EncodeRecord(live, history), kHistory);
 }
 
+Result<RecordAppender> OpenHistoryForAppending(const QString& file) { return RecordAppender::Open(file, kHistory); }
+
+Result<int> AppendRecord(RecordAppender& history, const HistoryRecord& record, History kind) {
+    HistoryRecord live = record;
+    live.Live = 1;
+    return history.append(EncodeRecord(live, kind));
+}
+
 Status SyncHistory(const QString& file) { return SyncRecordFile(file, kHistory); }
 
 Result<HistoryRecord> ReadRecord(const QString& file, int n) {

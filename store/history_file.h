@@ -31,6 +31,11 @@ QString RewriteCopyPath(const ProgramPaths& paths, History history);
 // see SyncHistory.
 Result<int> AppendRecord(const QString& file, const HistoryRecord& record, History history);
 
+// The history held open for a mail check's appends (see RecordAppender).
+Result<RecordAppender> OpenHistoryForAppending(const QString& file);
+// AppendRecord, on the open history.
+Result<int> AppendRecord(RecordAppender& history, const HistoryRecord& record, History kind);
+
 // Flushes the file, and the folder entry that names it, to disk. The mail
 // check calls it once, after appending, before it lets the server delete the
 // messages: a power cut must not lose mail the server no longer holds.

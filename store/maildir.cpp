@@ -51,12 +51,16 @@ bool writeAll(int fd, QByteArrayView bytes) {
 
 // The host part of a unique name: "/" and ":" would end the name early,
 // so they are written as the octal escapes the Maildir convention uses.
-QByteArray hostName() {
-    char buffer[256] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return "localhost";
-    QByteArray host(buffer);
-    host.replace('/', "\\057");
-    host.replace(':', "\\072");
+// Asked once: a check names a thousand files.
+const QByteArray& hostName() {
+    static const QByteArray host = [] {
+        char buffer[256] = {};
+        if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return QByteArray("localhost");
+        QByteArray name(buffer);
+        name.replace('/', "\\057");
+        name.replace(':', "\\072");
+        return name;
+    }();
     return host;
 }
 
@@ -66,7 +70,7 @@ QByteArray tagPart(const QString& tag) { return tag.isEmpty() ? QByteArray() : "
 QByteArray uniqueName(const QString& tag) {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    return QByteArray::number(static_cast<qint64>(now.tv_sec)) + '.' + QByteArray::number(::getpid()) + '_' +
+    return QByteArray::number(static_cast<qint64>(now.tv_sec)) + '.' + QByteArray::number(static_cast<qint64>(::getpid())) + '_' +
            QByteArray::number(deliveryCounter.fetch_add(1)) + '.' + hostName() + tagPart(tag);
 }
 
@@ -127,58 +131,81 @@ QString SentMaildirPath(const ProgramPaths& paths) { return paths.path(QStringLi
 QByteArray MaildirLocalForm(QByteArrayView message) {
     QByteArray local;
     local.reserve(message.size());
-    for (qsizetype i = 0; i < message.size(); ++i) {
-        if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') continue;
-        local.append(message[i]);
+    // Copied in runs up to each CR LF: a byte at a time cost more than the
+    // file's whole delivery.
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype cr = message.indexOf("\r\n", from);
+        if (cr < 0) break;
+        local.append(message.sliced(from, cr - from));
+        from = cr + 1;
     }
+    local.append(message.sliced(from));
     return local;
 }
 
-Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag,
-                                 MaildirFlush flush) {
-    const bool now = flush == MaildirFlush::Now;
-    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), true));
-    if (!root.ok()) return failure(maildir, errno);
-    const UniqueFd tmp(openFolder(root.get(), "tmp", true));
-    if (!tmp.ok()) return failure(maildir, errno);
-    const UniqueFd fresh(openFolder(root.get(), "new", true));
-    if (!fresh.ok()) return failure(maildir, errno);
-    const UniqueFd cur(openFolder(root.get(), "cur", true));
+Result<MaildirFolders> MaildirFolders::Open(const QString& maildir) {
+    const QByteArray name = QFile::encodeName(maildir);
+    // What is there already needs no flush; folders just made must survive
+    // a crash as well as the files in them.
+    const bool existed = ::access(name.constData(), F_OK) == 0;
+    MaildirFolders folders(maildir, openFolder(-1, name, true));
+    if (!folders.root_.ok()) return failure(maildir, errno);
+    folders.tmp_ = UniqueFd(openFolder(folders.root_.get(), "tmp", true));
+    if (!folders.tmp_.ok()) return failure(maildir, errno);
+    folders.new_ = UniqueFd(openFolder(folders.root_.get(), "new", true));
+    if (!folders.new_.ok()) return failure(maildir, errno);
+    const UniqueFd cur(openFolder(folders.root_.get(), "cur", true));
     if (!cur.ok()) return failure(maildir, errno);
-    // Folders just made must survive a crash as well as the file in them.
-    if (now && ::fsync(root.get()) != 0) return failure(maildir, errno);
+    if (!existed && ::fsync(folders.root_.get()) != 0) return failure(maildir, errno);
+    return folders;
+}
 
+Result<QString> MaildirFolders::deliver(QByteArrayView message, const QString& tag, MaildirFlush flush) const {
+    const int tmp = tmp_.get();
     QByteArray name = uniqueName(tag);
-    UniqueFd file(::openat(tmp.get(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file.ok()) return failure(maildir, errno);
-    const auto dropTemporary = [&] { ::unlinkat(tmp.get(), name.constData(), 0); };
+    UniqueFd file(::openat(tmp, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.ok()) return failure(path_, errno);
+    const auto dropTemporary = [&] { ::unlinkat(tmp, name.constData(), 0); };
+    const bool now = flush == MaildirFlush::Now;
     if (!writeAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0) || !file.close()) {
         const int error = errno;
         dropTemporary();
-        return failure(maildir, error);
+        return failure(path_, error);
     }
     // link() never replaces a file: a name that is somehow taken gets
     // another counter value.
     QByteArray delivered = name;
     for (int attempt = 0;; ++attempt) {
-        if (::linkat(tmp.get(), name.constData(), fresh.get(), delivered.constData(), 0) == 0) break;
+        if (::linkat(tmp, name.constData(), new_.get(), delivered.constData(), 0) == 0) break;
         const int error = errno;
         if (error != EEXIST || attempt >= 100) {
             dropTemporary();
-            return failure(maildir, error);
+            return failure(path_, error);
         }
         delivered = uniqueName(tag);
     }
     dropTemporary();
-    if (now && ::fsync(fresh.get()) != 0) return failure(maildir, errno);
-    return maildir + QStringLiteral("/new/") + QFile::decodeName(delivered);
+    return path_ + QStringLiteral("/new/") + QFile::decodeName(delivered);
 }
 
-Status SyncMaildir(const QString& maildir) {
-    const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
-    if (!root.ok()) return errno == ENOENT ? success() : failure(maildir, errno);
-    if (::syncfs(root.get()) != 0) return failure(maildir, errno);
+Status MaildirFolders::flushNew() const {
+    if (::fsync(new_.get()) != 0) return failure(path_, errno);
     return success();
+}
+
+Status MaildirFolders::flushFileSystem() const {
+    if (::syncfs(root_.get()) != 0) return failure(path_, errno);
+    return success();
+}
+
+Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag) {
+    const auto folders = MaildirFolders::Open(maildir);
+    if (!folders) return Failure{folders.error()};
+    const auto delivered = folders.value().deliver(message, tag, MaildirFlush::Now);
+    if (!delivered) return delivered;
+    if (const Status flushed = folders.value().flushNew(); !flushed) return Failure{flushed.error()};
+    return delivered;
 }
 
 Result<QSet<QString>> ReadMaildirTags(const QString& maildir) {

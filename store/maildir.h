@@ -12,6 +12,7 @@
 
 #include "core/program_paths.h"
 #include "core/result.h"
+#include "core/unique_fd.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -28,23 +29,46 @@ QString SentMaildirPath(const ProgramPaths& paths);
 // The message with each CR LF turned into LF.
 QByteArray MaildirLocalForm(QByteArrayView message);
 
-// When a delivery reaches the disk: at once, or with the next
-// SyncMaildir. A mail check delivers every message it fetches and flushes
-// them all once, before it lets the server delete anything: one flush
-// instead of three for each of a thousand messages.
 enum class MaildirFlush { Now, Later };
 
-// Delivers message into the Maildir at maildir, creating it and its cur/,
-// new/ and tmp/ (mode 0700) when they are missing. A link, or anything but
-// a folder, where one of them should be is refused. A non-empty tag (any
-// text) goes into the file's name, so that MaildirHolds can find the
-// message again. Returns the path of the new file.
-Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag = {},
-                                 MaildirFlush flush = MaildirFlush::Now);
+// A Maildir's folders, made when missing and opened once for a run of
+// deliveries: a mail check delivers a thousand messages through one. A
+// link, or anything but a folder, where one of them should be is refused.
+class MaildirFolders {
+public:
+    // Creates the Maildir and its cur/, new/ and tmp/ (mode 0700) when they
+    // are missing, and flushes what it made.
+    static Result<MaildirFolders> Open(const QString& maildir);
 
-// Puts every delivery made with MaildirFlush::Later on disk, with whatever
-// else waits to be written on the same file system (syncfs).
-Status SyncMaildir(const QString& maildir);
+    // Writes message into tmp/ and links it into new/ under a name no
+    // other file has. A non-empty tag (any text) goes into the name, so
+    // that MaildirHolds can find the message again. Returns the path of the
+    // new file.
+    // - MaildirFlush::Now flushes the file first; it is on disk once
+    //   flushNew() has flushed its name too.
+    // - MaildirFlush::Later leaves both to flushFileSystem(): a mail check
+    //   delivers a thousand messages and flushes them all at once, before
+    //   it lets the server delete any. A flush for each took longer than
+    //   fetching them.
+    Result<QString> deliver(QByteArrayView message, const QString& tag, MaildirFlush flush) const;
+    Status flushNew() const;
+    // Puts on disk every delivery made with MaildirFlush::Later, with
+    // whatever else waits to be written on the same file system (syncfs).
+    Status flushFileSystem() const;
+
+    const QString& path() const { return path_; }
+
+private:
+    MaildirFolders(QString path, int root) : path_(std::move(path)), root_(root) {}
+    QString path_;
+    UniqueFd root_;
+    UniqueFd tmp_{-1};
+    UniqueFd new_{-1};
+};
+
+// Delivers one message (see MaildirFolders) and flushes it with its name:
+// it is on disk when this returns.
+Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag = {});
 
 // The tags of the files the Maildir holds, in new/ and cur/. Read once, it
 // spares a check listing the folder for each message it fetches; only a

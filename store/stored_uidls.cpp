@@ -108,14 +108,23 @@ Status WriteStoredUidls(const QString& file, const QSet<QString>& uidls) {
 }
 
 Status NoteUidlBeforeStoring(const QString& file, const QString& uidl, const QString& history) {
-    if (!IsUsableUidl(uidl)) return Failure{QStringLiteral("UIDL「%1」は記録できません。").arg(uidl)};
     const auto before = historyLength(history);
     if (!before) return Failure{before.error()};
+    auto notes = UidlNotes::Open(file);
+    if (!notes) return Failure{notes.error()};
+    return notes.value().note(uidl, before.value());
+}
+
+Result<UidlNotes> UidlNotes::Open(const QString& file) {
     UniqueFd fd(OpenRecordFile(file, O_WRONLY | O_APPEND | O_CREAT));
     if (!fd.ok()) return writeFailure(file, errno);
-    const QByteArray line = uidl.toLatin1() + ' ' + QByteArray::number(before.value()) + '\n';
-    if (!WriteAll(fd.get(), line)) return writeFailure(file, errno);
-    if (!fd.close()) return writeFailure(file, errno);
+    return UidlNotes(file, std::move(fd));
+}
+
+Status UidlNotes::note(const QString& uidl, qint64 historyLength) {
+    if (!IsUsableUidl(uidl)) return Failure{QStringLiteral("UIDL「%1」は記録できません。").arg(uidl)};
+    const QByteArray line = uidl.toLatin1() + ' ' + QByteArray::number(historyLength) + '\n';
+    if (!WriteAll(fd_.get(), line)) return writeFailure(file_, errno);
     return success();
 }
 

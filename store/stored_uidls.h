@@ -17,6 +17,7 @@
 
 #include "core/program_paths.h"
 #include "core/result.h"
+#include "core/unique_fd.h"
 
 #include <QSet>
 #include <QString>
@@ -42,5 +43,19 @@ Status WriteStoredUidls(const QString& file, const QSet<QString>& uidls);
 // record is appended to history. Not flushed: the check rewrites the file,
 // flushed, after it has flushed the history.
 Status NoteUidlBeforeStoring(const QString& file, const QString& uidl, const QString& history);
+
+// The file held open while a check notes what it stores: opened after the
+// check has written it settled, since that write replaces the file.
+class UidlNotes {
+public:
+    static Result<UidlNotes> Open(const QString& file);
+    // NoteUidlBeforeStoring, with the history's present length given.
+    Status note(const QString& uidl, qint64 historyLength);
+
+private:
+    UidlNotes(QString file, UniqueFd fd) : file_(std::move(file)), fd_(std::move(fd)) {}
+    QString file_;
+    UniqueFd fd_;
+};
 
 }  // namespace lumopet

@@ -84,9 +84,9 @@ public:
         box_->marked.insert(number);
         return success();
     }
-    lumopet::Status undoDeletions() override {
-        box_->log.append(QStringLiteral("rset"));
-        box_->marked.clear();
+    lumopet::Status undoDeletions(int fromNumber) override {
+        box_->log.append(fromNumber <= 1 ? QStringLiteral("rset") : QStringLiteral("rset from %1").arg(fromNumber));
+        std::erase_if(box_->marked, [&](int n) { return n >= fromNumber; });
         return success();
     }
     void quit() override {

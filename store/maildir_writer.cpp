@@ -1,0 +1,66 @@
+#include "store/maildir_writer.h"
+
+namespace lumopet {
+
+MaildirWriter::MaildirWriter(MaildirFolders folders) : folders_(std::move(folders)), thread_([this] { run(); }) {}
+
+MaildirWriter::~MaildirWriter() {
+    {
+        std::lock_guard guard(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void MaildirWriter::deliver(int number, QByteArray message, QString tag) {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [&] { return failure_ || queue_.empty() || queuedBytes_ + message.size() <= kQueuedBytes; });
+    if (failure_) return;
+    queuedBytes_ += message.size();
+    queue_.push_back({number, std::move(message), std::move(tag)});
+    changed_.notify_all();
+}
+
+std::optional<FailedDelivery> MaildirWriter::failure() const {
+    std::lock_guard guard(lock_);
+    return failure_;
+}
+
+std::optional<FailedDelivery> MaildirWriter::finish() {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [&] { return queue_.empty() && !busy_; });
+    if (!failure_) {
+        if (const Status flushed = folders_.flushFileSystem(); !flushed) {
+            // Which names reached the disk is unknown: none counts.
+            failure_ = FailedDelivery{0, flushed.error()};
+        }
+    }
+    return failure_;
+}
+
+void MaildirWriter::run() {
+    std::unique_lock guard(lock_);
+    for (;;) {
+        changed_.wait(guard, [&] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        Queued next = std::move(queue_.front());
+        queue_.pop_front();
+        queuedBytes_ -= next.message.size();
+        busy_ = true;
+        guard.unlock();
+        const auto delivered = folders_.deliver(next.message, next.tag, MaildirFlush::Later);
+        guard.lock();
+        busy_ = false;
+        if (!delivered && !failure_) failure_ = FailedDelivery{next.number, delivered.error()};
+        // What comes after a failed copy stays on the server; writing it
+        // would only add files nobody counts on.
+        if (failure_) {
+            queue_.clear();
+            queuedBytes_ = 0;
+        }
+        changed_.notify_all();
+    }
+}
+
+}  // namespace lumopet
