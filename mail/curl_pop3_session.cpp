@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <openssl/ssl.h>
 #include <poll.h>
 
 namespace lumopet::mail {
@@ -109,6 +110,18 @@ std::optional<std::vector<QByteArray>> numberedValues(const QByteArray& data) {
     return values;
 }
 
+// From here on only our reads see the connection, and they ask TLS for
+// data before they wait on the socket: TLS may read whole runs of records
+// at once instead of each record's header and body apart, two system calls
+// a record. (Before the hand-over curl waits on the socket itself, and data
+// read ahead would not wake it.)
+void readTlsAhead(CURL* curl) {
+    const curl_tlssessioninfo* info = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_TLS_SSL_PTR, &info) == CURLE_OK && info &&
+        info->backend == CURLSSLBACKEND_OPENSSL && info->internals)
+        SSL_set_read_ahead(static_cast<SSL*>(info->internals), 1);
+}
+
 // RFC 2449 6.6: the server takes commands ahead of their answers. curl
 // asked for the capabilities before it logged in and handed us the lines.
 bool offersPipelining(const QStringList& replies) {
@@ -138,6 +151,7 @@ public:
         curl_socket_t socket = CURL_SOCKET_BAD;
         if (curl_easy_getinfo(curl_.get(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD)
             return Failure{QStringLiteral("サーバー %1 との接続が途中で切れました。").arg(hostAndPort())};
+        readTlsAhead(curl_.get());
         channel_.emplace(curl_.get(), socket, limits_, hostAndPort());
         conversation_.emplace(*channel_);
         // Checked against the listed size before it is fetched; this holds

@@ -61,17 +61,26 @@ public:
             }
         }
         if (file_ < 0) return QString();
+        // Written over the last message's from the start and cut to its
+        // length after: an everyday message is one write.
         constexpr qsizetype kSlice = 256 * 1024;
-        bool written = ::ftruncate(file_, 0) == 0 && ::lseek(file_, 0, SEEK_SET) == 0 &&
-                       WriteAll(file_, cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n")));
+        QByteArray piece = cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n"));
+        qint64 offset = 0;
+        bool written = true;
         for (qsizetype at = 0; written && at < body.size();) {
             qsizetype length = std::min(kSlice, body.size() - at);
             // A character outside the BMP stays whole.
             if (at + length < body.size() && body[at + length - 1].isHighSurrogate()) ++length;
-            written = WriteAll(file_, cp932::encode(QStringView(body).sliced(at, length)));
+            piece += cp932::encode(QStringView(body).sliced(at, length));
             at += length;
+            if (at < body.size()) {
+                written = WriteAt(file_, piece.constData(), piece.size(), offset);
+                offset += piece.size();
+                piece.clear();
+            }
         }
-        if (written) WriteAll(file_, "\r\n");
+        piece += "\r\n";
+        if (written && WriteAt(file_, piece.constData(), piece.size(), offset)) (void)::ftruncate(file_, offset + piece.size());
         return path_;
     }
 

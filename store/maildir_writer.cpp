@@ -15,11 +15,17 @@ MaildirWriter::~MaildirWriter() {
 
 void MaildirWriter::deliver(int number, QByteArray message, QString tag) {
     std::unique_lock guard(lock_);
-    changed_.wait(guard, [&] { return failure_ || queue_.empty() || queuedBytes_ + message.size() <= kQueuedBytes; });
+    const auto room = [&] { return failure_ || queue_.empty() || queuedBytes_ + message.size() <= kQueuedBytes; };
+    if (!room()) {
+        changed_.notify_all();
+        changed_.wait(guard, room);
+    }
     if (failure_) return;
     queuedBytes_ += message.size();
     queue_.push_back({number, std::move(message), std::move(tag)});
-    changed_.notify_all();
+    // The thread is woken for a few messages at a time: waking it for each
+    // cost two switches between threads a message.
+    if (queue_.size() >= kWakeAt || queuedBytes_ >= kQueuedBytes / 2) changed_.notify_all();
 }
 
 std::optional<FailedDelivery> MaildirWriter::failure() const {
@@ -29,6 +35,7 @@ std::optional<FailedDelivery> MaildirWriter::failure() const {
 
 std::optional<FailedDelivery> MaildirWriter::finish() {
     std::unique_lock guard(lock_);
+    changed_.notify_all();
     changed_.wait(guard, [&] { return queue_.empty() && !busy_; });
     if (!failure_) {
         if (const Status flushed = folders_.flushFileSystem(); !flushed) {

@@ -62,6 +62,7 @@ private:
     // Enough for a few dozen everyday messages, and for the largest one
     // the check takes to wait alone.
     static constexpr qsizetype kQueuedBytes = 8 * 1024 * 1024;
+    static constexpr size_t kWakeAt = 8;
 
     const MaildirFolders folders_;
     mutable std::mutex lock_;
