@@ -181,7 +181,7 @@ Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
         if (!tags) return Failure{tags.error()};
         if (tags.value()->contains(tag)) {
             // Seldom: the copies on their way are made before looking.
-            if (const auto failed = known.maildirWriter->finish()) return Failure{failed->error};
+            if (const auto failed = known.maildirWriter->drain()) return Failure{failed->error};
             const auto held = MaildirHolds(maildir, source, tag);
             if (!held) return Failure{held.error()};
             if (held.value()) return success();

@@ -33,10 +33,16 @@ std::optional<FailedDelivery> MaildirWriter::failure() const {
     return failure_;
 }
 
-std::optional<FailedDelivery> MaildirWriter::finish() {
+std::optional<FailedDelivery> MaildirWriter::drain() {
     std::unique_lock guard(lock_);
     changed_.notify_all();
     changed_.wait(guard, [&] { return queue_.empty() && !busy_; });
+    return failure_;
+}
+
+std::optional<FailedDelivery> MaildirWriter::finish() {
+    drain();
+    std::lock_guard guard(lock_);
     if (!failure_) {
         if (const Status flushed = folders_.flushFileSystem(); !flushed) {
             // Which names reached the disk is unknown: none counts.

@@ -43,6 +43,10 @@ public:
     // The first delivery that failed so far, without waiting.
     std::optional<FailedDelivery> failure() const;
 
+    // Waits until every queued message is delivered (or dropped after a
+    // failure) and returns the first failure, without flushing.
+    std::optional<FailedDelivery> drain();
+
     // Waits until every queued message is delivered, puts them on disk
     // (MaildirFolders::flushFileSystem), and returns the first failure;
     // number 0 when the flush failed, which leaves every copy in doubt.

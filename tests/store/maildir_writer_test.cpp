@@ -48,7 +48,7 @@ TEST(MaildirWriter, DeliversEveryQueuedMessageOrStopsAtTheFirstFailedOne) {
             for (int n = 1; n <= c.messages; ++n) {
                 if (n == c.failFrom) {
                     // What was queued is delivered first: tmp/ is empty then.
-                    EXPECT_FALSE(writer.finish()) << c.name;
+                    EXPECT_FALSE(writer.drain()) << c.name;
                     ASSERT_TRUE(QDir(maildir).rmdir(QStringLiteral("tmp"))) << c.name;
                 }
                 writer.deliver(n, messageNumber(n), QStringLiteral("u%1").arg(n));
