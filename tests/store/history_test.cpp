@@ -193,6 +193,30 @@ TEST_F(HistoryFileTest, AppendGoesWhereTheRoundedLengthSays) {
     }
 }
 
+// The mail check appends through one open file and flushes it before the
+// server may delete anything: a history replaced meanwhile must not count as
+// flushed, since the records went to a file nobody will read.
+TEST_F(HistoryFileTest, AnOpenHistoryIsFlushedOnlyWhileItsNameStillLeadsToIt) {
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "replaced" : "kept");
+        QFile::remove(file);
+        auto history = OpenHistoryForAppending(file);
+        ASSERT_TRUE(history) << history.error().toStdString();
+        ASSERT_EQ(AppendRecord(history.value(), record("one"), History::Received).value(), 1);
+        ASSERT_EQ(AppendRecord(history.value(), record("two"), History::Received).value(), 2);
+        if (replaced) {
+            folder.write(QStringLiteral("other"), QByteArray());
+            ASSERT_TRUE(QFile::remove(file));
+            ASSERT_TRUE(QFile::rename(folder.path(QStringLiteral("other")), file));
+        }
+        const Status synced = history.value().sync();
+        EXPECT_EQ(synced.ok(), !replaced);
+        if (!replaced) {
+            EXPECT_EQ(ReadAll(file).size(), 2u);
+        }
+    }
+}
+
 TEST_F(HistoryFileTest, DeletingTheMiddleRecordRenumbersTheOthers) {
     ASSERT_EQ(AppendRecord(file, record("1"), History::Received).value(), 1);
     ASSERT_EQ(AppendRecord(file, record("2"), History::Received).value(), 2);
