@@ -6,7 +6,8 @@
 //
 // Delivery is the usual one: the file is written in tmp/, flushed, linked
 // into new/ under a name no other file has (time.pid_counter.host), and
-// new/ is flushed too, so that the message is on disk when this returns.
+// new/ is flushed too; a mail check flushes all its deliveries at once
+// instead (MaildirFlush::Later).
 // Lines end in LF, as Maildir readers expect; the CR LF of the wire form is
 // turned into LF and nothing else is changed.
 
