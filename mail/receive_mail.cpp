@@ -30,6 +30,9 @@ namespace {
 
 const QString kErrorTitle = QStringLiteral("エラー");
 const QString kWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
+// Before the reason, whenever a message could not be made safe on disk.
+const QString kNotStoredText =
+    QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n");
 
 // The work file the attachment step has always been handed: the header
 // and the body, a line each, in CP932. The layer works from the source it
@@ -205,9 +208,7 @@ bool sourceKeptOfStored(Program& program, MailCheckHost& host, int handle, int n
     if (kept && NMailPop3GetMail(handle, n, texts, body, 0, 0) < 0) kept = Failure{LastMailError()};
     if (kept) kept = keepSource(program, handle, n, known);
     if (!kept) {
-        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
-                             kept.error(),
-                         kErrorTitle);
+        host.showMessage(kNotStoredText + kept.error(), kErrorTitle);
     }
     return kept.ok();
 }
@@ -252,9 +253,7 @@ SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& s
     if (!found || split.joined.contains(found->id)) return SplitStep::NotSplit;
     part = *found;
     if (const Status kept = KeepPart(split.root, part.id, part.number, part.total, source); !kept) {
-        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
-                             kept.error(),
-                         kErrorTitle);
+        host.showMessage(kNotStoredText + kept.error(), kErrorTitle);
         return SplitStep::Stop;
     }
     source.clear();
@@ -291,13 +290,15 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
     host.showInViewer(record.Subject, record.Column3, record.Column2, record.Body);
     const QString uidl = known.uidlOf(n);
     const bool noted = known.tracking && IsUsableUidl(uidl);
-    Result<int> stored = Failure{};
     if (!known.historyFile) {
         auto opened = OpenHistoryForAppending(known.history);
-        if (opened) known.historyFile.emplace(std::move(opened.value()));
-        else stored = Failure{opened.error()};
+        if (!opened) {
+            host.showMessage(kNotStoredText + opened.error(), kErrorTitle);
+            return Outcome::Stop;
+        }
+        known.historyFile.emplace(std::move(opened.value()));
     }
-    if (known.historyFile && noted) {
+    if (noted) {
         const auto length = known.historyFile->length();
         const Status note = length ? known.notes->note(uidl, length.value()) : Status(Failure{length.error()});
         if (!note) {
@@ -306,11 +307,9 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
                              kErrorTitle);
         }
     }
-    if (known.historyFile) stored = AppendRecord(*known.historyFile, record, History::Received);
+    const auto stored = AppendRecord(*known.historyFile, record, History::Received);
     if (!stored) {
-        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
-                             stored.error(),
-                         kErrorTitle);
+        host.showMessage(kNotStoredText + stored.error(), kErrorTitle);
         return Outcome::Stop;
     }
     if (noted && known.tracking) known.uidls.insert(uidl);
@@ -362,9 +361,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     // QUIT): the record holds only the first 12,000 bytes or so, and once
     // the server deletes the message this copy is the only one.
     if (const Status kept = keepSource(program, handle, n, known); !kept) {
-        host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
-                             kept.error(),
-                         kErrorTitle);
+        host.showMessage(kNotStoredText + kept.error(), kErrorTitle);
         return Outcome::Stop;
     }
     body = CutAtNul(body);
@@ -459,9 +456,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
         if (known.maildirWriter) failedCopy = known.maildirWriter->finish();
         if (failedCopy && failedCopy->number > 0) {
             NMailPop3UndoDeletes(handle, failedCopy->number);
-            host.showMessage(QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n") +
-                                 failedCopy->error,
-                             kErrorTitle);
+            host.showMessage(kNotStoredText + failedCopy->error, kErrorTitle);
         }
         if (result.MailCount > 0 || anyDeletion) {
             // Then the history.

@@ -107,14 +107,6 @@ Status WriteStoredUidls(const QString& file, const QSet<QString>& uidls) {
     return WriteFileSafely(file, bytes);
 }
 
-Status NoteUidlBeforeStoring(const QString& file, const QString& uidl, const QString& history) {
-    const auto before = historyLength(history);
-    if (!before) return Failure{before.error()};
-    auto notes = UidlNotes::Open(file);
-    if (!notes) return Failure{notes.error()};
-    return notes.value().note(uidl, before.value());
-}
-
 Result<UidlNotes> UidlNotes::Open(const QString& file) {
     UniqueFd fd(OpenRecordFile(file, O_WRONLY | O_APPEND | O_CREAT));
     if (!fd.ok()) return writeFailure(file, errno);

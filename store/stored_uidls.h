@@ -39,17 +39,14 @@ Result<QSet<QString>> ReadStoredUidls(const QString& file, const QString& histor
 // Replaces the file with these UIDLs, one a line, flushed to disk.
 Status WriteStoredUidls(const QString& file, const QSet<QString>& uidls);
 
-// Notes uidl with the history's present length, before the message's
-// record is appended to history. Not flushed: the check rewrites the file,
-// flushed, after it has flushed the history.
-Status NoteUidlBeforeStoring(const QString& file, const QString& uidl, const QString& history);
-
 // The file held open while a check notes what it stores: opened after the
 // check has written it settled, since that write replaces the file.
 class UidlNotes {
 public:
     static Result<UidlNotes> Open(const QString& file);
-    // NoteUidlBeforeStoring, with the history's present length given.
+    // Notes uidl with the history's present length, before the message's
+    // record is appended to the history. Not flushed: the check rewrites
+    // the file, flushed, after it has flushed the history.
     Status note(const QString& uidl, qint64 historyLength);
 
 private:

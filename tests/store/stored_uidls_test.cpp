@@ -74,17 +74,26 @@ TEST_F(StoredUidlsTest, ANotedLineWithoutAHistoryIsNotStored) {
 
 TEST_F(StoredUidlsTest, NoteAppendAndRewriteAsTheCheckDoes) {
     ASSERT_TRUE(WriteStoredUidls(file, {QStringLiteral("old")}));
-    ASSERT_TRUE(NoteUidlBeforeStoring(file, QStringLiteral("first"), history));
-    ASSERT_TRUE(AppendRecord(history, HistoryRecord{QStringLiteral("s1"), {}, {}, QStringLiteral("b")}, History::Received));
+    auto notes = UidlNotes::Open(file);
+    auto records = OpenHistoryForAppending(history);
+    ASSERT_TRUE(notes && records);
+    const auto noteThenStore = [&](const QString& uidl, bool stored) {
+        ASSERT_TRUE(notes.value().note(uidl, records.value().length().value()));
+        if (stored) {
+            ASSERT_TRUE(AppendRecord(records.value(), HistoryRecord{uidl, {}, {}, QStringLiteral("b")}, History::Received));
+        }
+    };
+    noteThenStore(QStringLiteral("first"), true);
     // Killed here, before the second record went in.
-    ASSERT_TRUE(NoteUidlBeforeStoring(file, QStringLiteral("second"), history));
+    noteThenStore(QStringLiteral("second"), false);
     EXPECT_EQ(read(), (QSet<QString>{QStringLiteral("old"), QStringLiteral("first")}));
 
     // The next check settles the file before it notes anything; the line
     // for "second" must not come true when that check's records arrive.
     ASSERT_TRUE(WriteStoredUidls(file, read()));
-    ASSERT_TRUE(NoteUidlBeforeStoring(file, QStringLiteral("third"), history));
-    ASSERT_TRUE(AppendRecord(history, HistoryRecord{QStringLiteral("s3"), {}, {}, QStringLiteral("b")}, History::Received));
+    notes = UidlNotes::Open(file);
+    ASSERT_TRUE(notes);
+    noteThenStore(QStringLiteral("third"), true);
     EXPECT_EQ(read(), (QSet<QString>{QStringLiteral("old"), QStringLiteral("first"), QStringLiteral("third")}));
 }
 
@@ -100,7 +109,7 @@ TEST_F(StoredUidlsTest, ALinkIsNeitherFollowedNorReplaced) {
     folder.write(QStringLiteral("elsewhere"), "secret\n");
     ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("elsewhere")), file));
     EXPECT_FALSE(ReadStoredUidls(file, history));
-    EXPECT_FALSE(NoteUidlBeforeStoring(file, QStringLiteral("a"), history));
+    EXPECT_FALSE(UidlNotes::Open(file));
     EXPECT_FALSE(WriteStoredUidls(file, {QStringLiteral("a")}));
     EXPECT_EQ(folder.read(QStringLiteral("elsewhere")), QByteArray("secret\n"));
 }
