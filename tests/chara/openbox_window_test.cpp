@@ -129,6 +129,9 @@ TEST_F(OpenboxTest, TheTopmostServerWindowStaysAboveTheMainWindow) {
             if (window->inherits("lumopet::OptionForm") && window->isVisible()) option = window;
         return option && probe.stackingIndex(idOf(*option)) >= 0;
     }));
+    // Openbox gives a newly mapped window the focus a moment later; that
+    // must not come after the main window was made active below.
+    eventually([&] { return probe.activeWindow() == idOf(*option); }, 1000);
     activate(*main);
     QTest::qWait(200);
     EXPECT_GT(probe.stackingIndex(idOf(*option)), probe.stackingIndex(idOf(*main)));
