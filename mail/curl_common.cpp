@@ -1,5 +1,7 @@
 #include "mail/curl_common.h"
 
+#include "mail/server_refusal.h"
+
 #include <algorithm>
 
 namespace lumopet::mail {
@@ -23,7 +25,31 @@ CURLcode prepareTls(CURL*, void* sslContext, void* peer) {
     return CURLE_OK;
 }
 
+// CURLOPT_DEBUGFUNCTION: curl shows each command line it sends as
+// CURLINFO_HEADER_OUT. Only the names of the commands are kept.
+int noteCommand(CURL*, curl_infotype type, char* data, size_t size, void* userdata) {
+    if (type != CURLINFO_HEADER_OUT) return 0;
+    static const QStringList known{QStringLiteral("EHLO"), QStringLiteral("HELO"), QStringLiteral("STARTTLS"),
+                                   QStringLiteral("AUTH"),  QStringLiteral("MAIL"), QStringLiteral("RCPT"),
+                                   QStringLiteral("DATA"),  QStringLiteral("QUIT"), QStringLiteral("RSET"),
+                                   QStringLiteral("USER"),  QStringLiteral("PASS"), QStringLiteral("APOP"),
+                                   QStringLiteral("STLS"),  QStringLiteral("CAPA")};
+    QByteArray name(data, static_cast<qsizetype>(std::min<size_t>(size, 16)));
+    for (const char end : {' ', '\r', '\n'})
+        if (const qsizetype at = name.indexOf(end); at >= 0) name.truncate(at);
+    // The lines that answer an AUTH challenge (base64) are not commands.
+    const QString command = QString::fromLatin1(name).toUpper();
+    if (known.contains(command)) static_cast<Exchange*>(userdata)->commands.append(command);
+    return 0;
+}
+
 }  // namespace
+
+void TrackCommands(CURL* curl, Exchange& exchange) {
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, noteCommand);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+}
 
 QString ServerError(const QStringList& replies) {
     for (qsizetype i = replies.size() - 1; i >= 0; --i) {
@@ -37,7 +63,13 @@ QString ServerError(const QStringList& replies) {
 
 Failure TransferFailure(CURLcode code, const ServerAddress& server, const Exchange& exchange) {
     const QString reply = ServerError(exchange.replies);
+    if (code == CURLE_LOGIN_DENIED && server.protocol == MailProtocol::Pop3 && reply.startsWith(QStringLiteral("-ERR")))
+        return Failure{DescribePop3LoginRefusal(reply)};
     if (!reply.isEmpty()) return Failure{reply};
+    return CurlFailure(code, server, exchange);
+}
+
+Failure CurlFailure(CURLcode code, const ServerAddress& server, const Exchange& exchange) {
     const QString host = QStringLiteral("%1:%2").arg(server.host).arg(server.port);
     const QString detail = exchange.curlError[0] ? QString::fromUtf8(exchange.curlError)
                                                  : QString::fromUtf8(curl_easy_strerror(code));
@@ -77,8 +109,10 @@ void SetCommonCurlOptions(CURL* curl, const ServerAddress& server, const Transpo
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
     // Plain connections are upgraded when the server offers it; implicit
-    // TLS comes with the URL's scheme.
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(server.tls == TlsMode::Implicit ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    // TLS comes with the URL's scheme; smtp:// asks for STARTTLS and nothing else will do. The SMTP delivery
+    // tightens this further where a password may follow.
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     static_cast<long>(server.tls == TlsMode::UpgradeWhenOffered ? CURLUSESSL_TRY : CURLUSESSL_ALL));
     const QByteArray extraAuthority = qgetenv("LUMOPET_CA_FILE");
     if (!extraAuthority.isEmpty()) curl_easy_setopt(curl, CURLOPT_CAINFO, extraAuthority.constData());
     // Our check in the handshake verifies the certificate, the name

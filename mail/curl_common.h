@@ -20,21 +20,32 @@ struct Exchange {
     QStringList replies;
     QByteArray data;
     char curlError[CURL_ERROR_SIZE] = {};
+    // The commands we sent, by name only ("EHLO", "AUTH", "RCPT"): the rest
+    // of an AUTH line is the password. Kept by TrackCommands.
+    QStringList commands;
 
     void clear() {
         replies.clear();
         data.clear();
+        commands.clear();
         curlError[0] = '\0';
     }
 };
+
+// Has curl tell us the name of each command it sends (its debug callback;
+// nothing is printed).
+void TrackCommands(CURL* curl, Exchange& exchange);
 
 // The server's own error reply, when it gave one: "-ERR ..." from POP3, a
 // 4xx or 5xx line from SMTP.
 QString ServerError(const QStringList& replies);
 
-// The server's own error reply, or a sentence naming host:port and what
-// went wrong, with curl's detail.
+// The server's own error reply (a POP3 login's refusal with a sentence
+// before it, server_refusal.h), or else CurlFailure.
 Failure TransferFailure(CURLcode code, const ServerAddress& server, const Exchange& exchange);
+
+// A sentence naming host:port and what went wrong, with curl's detail.
+Failure CurlFailure(CURLcode code, const ServerAddress& server, const Exchange& exchange);
 
 // The options every handle gets: time-outs, TLS with our certificate check
 // in the handshake, the reply and data collectors, no signals (transfers

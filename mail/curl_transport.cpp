@@ -5,14 +5,22 @@
 #include "mail/curl_common.h"
 #include "mail/curl_handles.h"
 #include "mail/curl_pop3_session.h"
+#include "mail/ehlo_name.h"
 #include "mail/mail_transport.h"
+#include "mail/send_stop.h"
 #include "mail/server_address.h"
+#include "mail/server_refusal.h"
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
+#include <vector>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -27,6 +35,9 @@ namespace {
 struct Upload {
     const QByteArray& bytes;
     qsizetype offset = 0;
+    bool stopped = false;
+
+    bool whole() const { return offset >= bytes.size(); }
 };
 
 size_t supplyUpload(char* buffer, size_t size, size_t count, void* userdata) {
@@ -35,6 +46,18 @@ size_t supplyUpload(char* buffer, size_t size, size_t count, void* userdata) {
     std::memcpy(buffer, upload->bytes.constData() + upload->offset, static_cast<size_t>(chunk));
     upload->offset += chunk;
     return static_cast<size_t>(chunk);
+}
+
+// CURLOPT_XFERINFOFUNCTION: curl calls it often while bytes move and about
+// once a second while it waits. 送信中止 breaks the delivery off as long as
+// part of the message is still ours: a server keeps no message whose DATA
+// did not end with "." (RFC 5321 4.1.1.4). Once the message is out whole
+// the server's answer decides, so we wait for it.
+int watchForStop(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* upload = static_cast<Upload*>(userdata);
+    if (!SendStopRequested() || upload->whole()) return 0;
+    upload->stopped = true;
+    return 1;
 }
 
 // RFC 5321 4.1.1.1: the EHLO reply lists one extension a line; RFC 4954 3
@@ -57,9 +80,45 @@ bool isRelayRefusal(const QString& reply) {
     return reply.startsWith(QStringLiteral("530")) || policy.match(reply).hasMatch();
 }
 
-// A plain TCP connection, opened and closed again, answers the one question
-// a POP3 "connect" asks before the login: is the server there at all?
-lumopet::Status probe(const ServerAddress& server, int timeoutSeconds) {
+// The server's final reply when it is a refusal (4xx, 5xx). curl sends one
+// command at a time and stops at the first refusal, so that reply answers
+// the last command sent.
+QString finalRefusal(const QStringList& replies) {
+    if (replies.isEmpty()) return QString();
+    const QString& line = replies.last();
+    const bool refusal = line.size() >= 3 && (line[0] == u'4' || line[0] == u'5') && line[1].isDigit() && line[2].isDigit();
+    return refusal ? line : QString();
+}
+
+SmtpStep stepOf(const QStringList& commands) {
+    for (qsizetype i = commands.size() - 1; i >= 0; --i) {
+        const QString& c = commands[i];
+        if (c == u"EHLO" || c == u"HELO") return SmtpStep::Hello;
+        if (c == u"STARTTLS") return SmtpStep::StartTls;
+        if (c == u"AUTH") return SmtpStep::Login;
+        if (c == u"MAIL") return SmtpStep::Sender;
+        if (c == u"RCPT") return SmtpStep::Recipient;
+        if (c == u"DATA") return SmtpStep::Message;
+    }
+    return SmtpStep::Greeting;
+}
+
+// Where a connection to the server goes, found by one of our own: our end's
+// address, and the server's address that answered (curl is then sent to
+// that one, so that our end is the one we name).
+struct Connected {
+    sockaddr_storage local{};
+    sockaddr_storage remote{};
+    socklen_t remoteLength = 0;
+};
+
+// A plain TCP connection, opened and closed again. The addresses of the
+// name are tried in order, the next one started when the one before has not
+// answered within a quarter of a second (as curl does, RFC 8305), so that a
+// dead IPv6 route does not cost the whole time-out. stoppable: 送信中止
+// ends the wait.
+Result<Connected> probe(const ServerAddress& server, int timeoutSeconds, bool stoppable, bool* stopped = nullptr) {
+    using Clock = std::chrono::steady_clock;
     const QString host = QStringLiteral("%1:%2").arg(server.host).arg(server.port);
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
@@ -70,29 +129,120 @@ lumopet::Status probe(const ServerAddress& server, int timeoutSeconds) {
         return Failure{QStringLiteral("サーバー %1 が見つかりません。").arg(host)};
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
 
+    struct Attempt {
+        int fd;
+        const addrinfo* address;
+    };
+    std::vector<Attempt> attempts;
+    auto closeAll = [&attempts] {
+        for (const Attempt& a : attempts) ::close(a.fd);
+        attempts.clear();
+    };
+    const addrinfo* next = found;
     int lastError = ECONNREFUSED;
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) continue;
-        int error = 0;
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-            error = errno;
-            if (error == EINPROGRESS) {
-                pollfd waiting{fd, POLLOUT, 0};
-                const int ready = ::poll(&waiting, 1, timeoutSeconds * 1000);
-                socklen_t length = sizeof error;
-                if (ready <= 0) error = ETIMEDOUT;
-                else ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    auto nextStart = Clock::now();
+    for (;;) {
+        const auto now = Clock::now();
+        if (next && (now >= nextStart || attempts.empty())) {
+            const addrinfo* a = next;
+            next = next->ai_next;
+            const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+            if (fd < 0) continue;
+            if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) {
+                attempts.push_back({fd, a});
+                nextStart = now + std::chrono::milliseconds(250);
+            } else {
+                lastError = errno;
+                ::close(fd);
             }
+            continue;
         }
-        ::close(fd);
-        if (error == 0) return success();
-        lastError = error;
+        if (attempts.empty()) break;  // every address tried and refused
+        if (now >= deadline) {
+            lastError = ETIMEDOUT;
+            break;
+        }
+        if (stoppable && SendStopRequested()) {
+            closeAll();
+            if (stopped) *stopped = true;
+            return Failure{SendStoppedText()};
+        }
+        auto wait = std::min(deadline, next ? nextStart : deadline) - now;
+        wait = std::min<Clock::duration>(wait, std::chrono::milliseconds(200));
+        std::vector<pollfd> waiting;
+        for (const Attempt& a : attempts) waiting.push_back({a.fd, POLLOUT, 0});
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
+        ::poll(waiting.data(), waiting.size(), static_cast<int>(std::max<long long>(1, ms)));
+        for (size_t i = waiting.size(); i-- > 0;) {
+            if (!waiting[i].revents) continue;
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(waiting[i].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            if (error == 0) {
+                Connected connected;
+                socklen_t localLength = sizeof connected.local;
+                ::getsockname(waiting[i].fd, reinterpret_cast<sockaddr*>(&connected.local), &localLength);
+                std::memcpy(&connected.remote, attempts[i].address->ai_addr, attempts[i].address->ai_addrlen);
+                connected.remoteLength = attempts[i].address->ai_addrlen;
+                closeAll();
+                return connected;
+            }
+            lastError = error;
+            ::close(attempts[i].fd);
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+            nextStart = Clock::now();
+        }
     }
+    closeAll();
     if (lastError == ETIMEDOUT)
         return Failure{QStringLiteral("サーバー %1 から応答がありません（時間切れ）。").arg(host)};
     return Failure{QStringLiteral("サーバー %1 に接続できません（%2）。").arg(host, QString::fromLocal8Bit(std::strerror(lastError)))};
 }
+
+bool isAddressLiteral(const QString& host) {
+    const QByteArray text = host.toLatin1();
+    in6_addr any{};
+    return inet_pton(AF_INET, text.constData(), &any) == 1 || inet_pton(AF_INET6, text.constData(), &any) == 1;
+}
+
+// The name we greet with, and where curl connects so that the name holds.
+struct Greeting {
+    QString ehloName;
+    // A CURLOPT_RESOLVE entry ("host:port:address") that sends curl to the
+    // address our literal was taken from; empty: curl looks the name up.
+    QByteArray pinnedAddress;
+};
+
+Result<Greeting> chooseGreeting(const ServerAddress& server, int timeoutSeconds, bool* stopped) {
+    const QString machine = MachineCanonicalName();
+    if (IsFullyQualifiedHostName(machine)) return Greeting{ChooseEhloName(machine, QString()), {}};
+    // No name of our own: the address of our end of the connection, which
+    // only a connection tells.
+    const auto connected = probe(server, timeoutSeconds, true, stopped);
+    if (!connected) return Failure{connected.error()};
+    Greeting greeting{ChooseEhloName(machine, AddressLiteral(reinterpret_cast<const sockaddr*>(&connected.value().local))), {}};
+    if (greeting.ehloName.isEmpty()) return Failure{QStringLiteral("このコンピューターのアドレスが分かりません。")};
+    if (!isAddressLiteral(server.host)) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const auto* remote = reinterpret_cast<const sockaddr*>(&connected.value().remote);
+        const void* raw = remote->sa_family == AF_INET6
+                              ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(remote)->sin6_addr)
+                              : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(remote)->sin_addr);
+        if (inet_ntop(remote->sa_family, raw, text, sizeof text)) {
+            const QByteArray address = remote->sa_family == AF_INET6 ? '[' + QByteArray(text) + ']' : QByteArray(text);
+            greeting.pinnedAddress = server.host.toUtf8() + ':' + QByteArray::number(server.port) + ':' + address;
+        }
+    }
+    return greeting;
+}
+
+// One SMTP dialogue, as curl runs it.
+struct Delivery {
+    CURLcode code = CURLE_OK;
+    bool stopped = false;
+    Exchange exchange;
+};
 
 class CurlTransport : public MailTransport {
 public:
@@ -101,47 +251,112 @@ public:
     lumopet::Result<std::unique_ptr<Pop3Session>> connectPop3(const QString& serverText) override {
         const auto server = ParseServerAddress(serverText, MailProtocol::Pop3);
         if (!server) return Failure{server.error()};
-        const auto reachable = probe(server.value(), limits_.connectSeconds);
+        const auto reachable = probe(server.value(), limits_.connectSeconds, false);
         if (!reachable) return Failure{reachable.error()};
         return MakeCurlPop3Session(server.value(), limits_);
     }
 
     SmtpStatus sendSmtp(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
                         const QString& toAddress, const QByteArray& message) override {
-        const auto server = ParseServerAddress(serverText, MailProtocol::Smtp);
-        if (!server) return Failure{server.error()};
-        const TlsPeer peer{server.value().host, server.value().port};
-        CurlEasy curl(curl_easy_init());
-        Exchange exchange;
-        SetCommonCurlOptions(curl.get(), server.value(), limits_, exchange, peer);
-        // curl takes the URL's path as the name it greets the server with.
-        const QByteArray url = (server.value().url() + QStringLiteral("/localhost")).toUtf8();
-        curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
-        const QByteArray user = login.user.toUtf8(), password = login.password.toUtf8();
-        if (!login.user.isEmpty()) {
-            // Used only when the server offers AUTH.
-            curl_easy_setopt(curl.get(), CURLOPT_USERNAME, user.constData());
-            curl_easy_setopt(curl.get(), CURLOPT_PASSWORD, password.constData());
+        const auto parsed = ParseServerAddress(serverText, MailProtocol::Smtp);
+        if (!parsed) return Failure{parsed.error()};
+        const ServerAddress& server = parsed.value();
+        bool stoppedEarly = SendStopRequested();
+        if (stoppedEarly) return stoppedStatus();
+        const auto greeting = chooseGreeting(server, limits_.connectSeconds, &stoppedEarly);
+        if (stoppedEarly) return stoppedStatus();
+        if (!greeting) return Failure{greeting.error()};
+
+        // The ID and password go only where nobody can read them on the
+        // way: over TLS, or to this machine itself. With the plain form the
+        // first try asks for STARTTLS; a server without it gets the message
+        // again over the plain connection, without the login (and may still
+        // take it: a POP before SMTP server, or one that knows our network).
+        const bool loginGiven = !login.user.isEmpty();
+        const bool clearLoginFine = limits_.clearLoginToLoopback && IsLoopbackHost(server.host);
+        const bool tlsFirst = server.tls != TlsMode::UpgradeWhenOffered || (loginGiven && !clearLoginFine);
+        Delivery delivery;
+        deliver(delivery, server, greeting.value(), tlsFirst ? CURLUSESSL_ALL : CURLUSESSL_TRY, loginGiven ? &login : nullptr,
+                fromAddress, toAddress, message);
+        bool loginWithheld = false;
+        if (delivery.code == CURLE_USE_SSL_FAILED && server.tls == TlsMode::UpgradeWhenOffered && !delivery.stopped) {
+            loginWithheld = true;
+            delivery = Delivery{};
+            deliver(delivery, server, greeting.value(), CURLUSESSL_TRY, nullptr, fromAddress, toAddress, message);
         }
-        const QByteArray from = '<' + fromAddress.toUtf8() + '>';
-        curl_easy_setopt(curl.get(), CURLOPT_MAIL_FROM, from.constData());
-        CurlList recipients(curl_slist_append(nullptr, ('<' + toAddress.toUtf8() + '>').constData()));
-        curl_easy_setopt(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());
-        Upload upload{message};
-        curl_easy_setopt(curl.get(), CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(curl.get(), CURLOPT_READFUNCTION, supplyUpload);
-        curl_easy_setopt(curl.get(), CURLOPT_READDATA, &upload);
-        curl_easy_setopt(curl.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
-        const CURLcode code = curl_easy_perform(curl.get());
-        if (code == CURLE_OK) return success();
-        SmtpStatus failed = TransferFailure(code, server.value(), exchange);
-        // curl gives CURLE_SEND_ERROR when MAIL, RCPT or DATA is refused.
-        failed.relayRefused = code == CURLE_SEND_ERROR && !offersAuth(exchange.replies) &&
-                              isRelayRefusal(ServerError(exchange.replies));
+        if (delivery.code == CURLE_OK) return success();
+        if (delivery.stopped) return stoppedStatus();
+
+        const QString refusal = finalRefusal(delivery.exchange.replies);
+        SmtpStatus failed = Failure{};
+        if (delivery.code == CURLE_USE_SSL_FAILED) {
+            failed = Failure{StartTlsMissingText(QStringLiteral("%1:%2").arg(server.host).arg(server.port), refusal)};
+        } else if (!refusal.isEmpty()) {
+            failed = Failure{DescribeSmtpRefusal(
+                {stepOf(delivery.exchange.commands), refusal, fromAddress, toAddress, loginWithheld && offersAuth(delivery.exchange.replies)})};
+        } else {
+            failed = CurlFailure(delivery.code, server, delivery.exchange);
+        }
+        // curl gives CURLE_SEND_ERROR when MAIL, RCPT or DATA is refused. A
+        // login we kept back leaves POP before SMTP as the way in.
+        failed.relayRefused = delivery.code == CURLE_SEND_ERROR &&
+                              (!offersAuth(delivery.exchange.replies) || loginWithheld) && isRelayRefusal(refusal);
         return failed;
     }
 
 private:
+    static SmtpStatus stoppedStatus() {
+        SmtpStatus status = Failure{SendStoppedText()};
+        status.stopped = true;
+        return status;
+    }
+
+    void deliver(Delivery& delivery, const ServerAddress& server, const Greeting& greeting, curl_usessl useSsl,
+                 const SmtpLogin* login, const QString& fromAddress, const QString& toAddress, const QByteArray& message) {
+        const TlsPeer peer{server.host, server.port};
+        Exchange& exchange = delivery.exchange;
+        CurlList pinned(greeting.pinnedAddress.isEmpty() ? nullptr
+                                                         : curl_slist_append(nullptr, greeting.pinnedAddress.constData()));
+        const QByteArray from = '<' + fromAddress.toUtf8() + '>';
+        CurlList recipients(curl_slist_append(nullptr, ('<' + toAddress.toUtf8() + '>').constData()));
+        Upload upload{message};
+        // Declared last: the handle's cleanup (which may still send QUIT and
+        // hand us its reply) runs while everything above is alive.
+        CurlEasy curl(curl_easy_init());
+        SetCommonCurlOptions(curl.get(), server, limits_, exchange, peer);
+        TrackCommands(curl.get(), exchange);
+        curl_easy_setopt(curl.get(), CURLOPT_USE_SSL, static_cast<long>(useSsl));
+        // curl takes the URL's path, percent-decoded, as the name it greets
+        // the server with (an address literal has brackets and colons).
+        const QByteArray url = server.url().toUtf8() + '/' + QUrl::toPercentEncoding(greeting.ehloName);
+        curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
+        if (pinned) curl_easy_setopt(curl.get(), CURLOPT_RESOLVE, pinned.get());
+        const QByteArray user = login ? login->user.toUtf8() : QByteArray();
+        const QByteArray password = login ? login->password.toUtf8() : QByteArray();
+        if (login) {
+            // Used only when the server offers AUTH.
+            curl_easy_setopt(curl.get(), CURLOPT_USERNAME, user.constData());
+            curl_easy_setopt(curl.get(), CURLOPT_PASSWORD, password.constData());
+        }
+        curl_easy_setopt(curl.get(), CURLOPT_MAIL_FROM, from.constData());
+        curl_easy_setopt(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());
+        curl_easy_setopt(curl.get(), CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl.get(), CURLOPT_READFUNCTION, supplyUpload);
+        curl_easy_setopt(curl.get(), CURLOPT_READDATA, &upload);
+        curl_easy_setopt(curl.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
+        curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, watchForStop);
+        curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &upload);
+        delivery.code = curl_easy_perform(curl.get());
+        delivery.stopped = upload.stopped && delivery.code == CURLE_ABORTED_BY_CALLBACK;
+        // What QUIT adds at cleanup is not part of the answer.
+        const QStringList replies = exchange.replies;
+        const QStringList commands = exchange.commands;
+        curl.reset();
+        exchange.replies = replies;
+        exchange.commands = commands;
+    }
+
     TransportLimits limits_;
 };
 

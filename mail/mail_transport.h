@@ -22,6 +22,18 @@ struct TransportLimits {
     // never hang the program.
     int stalledSeconds = 60;
     int minimumBytes = 1024;
+    // A login may go to a server on this machine (localhost, 127.0.0.0/8,
+    // ::1) without TLS: nothing of it crosses a network. The tests turn it
+    // off to play a server elsewhere with one on loopback.
+    bool clearLoginToLoopback = true;
+};
+
+// The messages a POP3 session marked for deletion that the server still
+// holds after its end: it refused their DELE, or the session ended before
+// QUIT made the deletions take effect.
+struct NotDeleted {
+    std::vector<int> numbers;
+    QString reason;  // the server's reply, or why the session ended
 };
 
 class Pop3Session {
@@ -48,6 +60,8 @@ public:
     virtual lumopet::Status undoDeletions(int fromNumber) = 0;
     // Ends the session (QUIT), which commits the deletions.
     virtual void quit() = 0;
+    // After quit(): what of the deletions did not take effect.
+    virtual NotDeleted notDeleted() const { return {}; }
 };
 
 struct SmtpLogin {
@@ -63,6 +77,9 @@ struct SmtpStatus : lumopet::Status {
     using lumopet::Status::Status;
     SmtpStatus(lumopet::Status status) : lumopet::Status(std::move(status)) {}
     bool relayRefused = false;
+    // 送信中止 broke the delivery off before the message went out whole:
+    // the server has not taken it. The text is SendStoppedText().
+    bool stopped = false;
 };
 
 class MailTransport {
@@ -71,7 +88,11 @@ public:
     // Fails when no connection can be made to the server.
     virtual lumopet::Result<std::unique_ptr<Pop3Session>> connectPop3(const QString& server) = 0;
     // Delivers the message to one recipient address (the bare address),
-    // logging in with login when it is set and the server offers AUTH.
+    // logging in with login when it is set and the server offers AUTH over
+    // TLS (or on this machine; a server that offers AUTH only in the clear
+    // gets the message without a login). smtp:// sends nothing without
+    // STARTTLS. Broken off while SendStopRequested() (send_stop.h) and the
+    // message is not out whole.
     virtual SmtpStatus sendSmtp(const QString& server, const SmtpLogin& login, const QString& fromAddress,
                                 const QString& toAddress, const QByteArray& message) = 0;
 };

@@ -1,5 +1,8 @@
 #include "mail/server_address.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 namespace lumopet::mail {
 namespace {
 
@@ -29,6 +32,7 @@ lumopet::Result<ServerAddress> ParseServerAddress(const QString& text, MailProto
         const QString scheme = rest.left(schemeEnd).toLower();
         if (scheme == tlsScheme) address.tls = TlsMode::Implicit;
         else if (scheme != plainScheme) return invalid(text);
+        else if (protocol == MailProtocol::Smtp) address.tls = TlsMode::StartTlsRequired;
         rest = rest.mid(schemeEnd + 3);
         while (rest.endsWith(u'/')) rest.chop(1);
     }
@@ -64,6 +68,21 @@ lumopet::Result<ServerAddress> ParseServerAddress(const QString& text, MailProto
         if (!ok || address.port < 1 || address.port > 65535) return invalid(text);
     }
     return address;
+}
+
+bool IsLoopbackHost(const QString& host) {
+    const QString name = host.toLower();
+    if (name == QStringLiteral("localhost") || name.endsWith(QStringLiteral(".localhost"))) return true;
+    const QByteArray text = name.toLatin1();
+    in_addr v4{};
+    if (inet_pton(AF_INET, text.constData(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, text.constData(), &v6) == 1) {
+        if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+        // ::ffff:127.x.y.z
+        return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+    }
+    return false;
 }
 
 }  // namespace lumopet::mail

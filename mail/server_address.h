@@ -16,6 +16,9 @@ enum class TlsMode {
     UpgradeWhenOffered,
     // TLS from the first byte: pop3s:// and smtps://.
     Implicit,
+    // smtp://: STARTTLS or nothing. Whoever can strip the STARTTLS line from
+    // the server's EHLO reply could otherwise read the login and the mail.
+    StartTlsRequired,
 };
 
 struct ServerAddress {
@@ -31,8 +34,13 @@ struct ServerAddress {
 // Accepts "host", "host:port", "[v6]:port", "pop3://host[:port]",
 // "pop3s://host[:port]", "smtp://host[:port]", "smtps://host[:port]"
 // (a trailing "/" is fine). Blanks around the text are ignored. Default
-// ports: POP3 110, POP3S 995, SMTP 25, SMTPS 465; smtp://host:587 upgrades
-// with STARTTLS like any plain connection.
+// ports: POP3 110, POP3S 995, SMTP 25, SMTPS 465. "smtp://" asks for
+// STARTTLS and sends nothing without it; a plain host upgrades when the
+// server offers it; "pop3://" is the plain form's other spelling.
 lumopet::Result<ServerAddress> ParseServerAddress(const QString& text, MailProtocol protocol);
+
+// A host that names this machine itself: "localhost" (and names under it,
+// RFC 6761 6.3), 127.0.0.0/8, ::1. What goes there never crosses a network.
+bool IsLoopbackHost(const QString& host);
 
 }  // namespace lumopet::mail
