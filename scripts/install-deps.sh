@@ -11,6 +11,11 @@ default_packages=(
     qt6-base-dev libcurl4-openssl-dev libssl-dev libgmime-3.0-dev libicu-dev libgtest-dev
     # fonts the windows name: Japanese Gothic, and a serif for the titles
     fonts-ipafont-gothic fonts-urw-base35
+    # Qt's own texts (file dialogs, message box buttons) in Japanese
+    qt6-translations-l10n
+    # the system's certificate authorities: libcurl only recommends them, and
+    # without them no TLS server can be checked (a minimal Debian has none)
+    ca-certificates
     # windows under a virtual display: screenshots and shape checks
     xvfb xauth x11-utils xdotool imagemagick
     # the window tests and screenshots under a real window manager, and the
