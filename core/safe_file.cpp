@@ -1,5 +1,6 @@
 #include "core/safe_file.h"
 
+#include "core/system_error_text.h"
 #include "core/unique_fd.h"
 
 #include <QFile>
@@ -21,7 +22,7 @@ namespace {
 const QByteArray kRewriteSuffix = QByteArrayLiteral(".lumopet-new");
 const QByteArray kRewriteTemplate = QByteArrayLiteral(".XXXXXX") + kRewriteSuffix;
 
-QString errorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errorText(int error) { return SystemErrorText(error); }
 
 Failure writeFailure(const QString& path, int error) {
     return Failure{QStringLiteral("ファイル「%1」に書き込めません（%2）。").arg(path, errorText(error))};

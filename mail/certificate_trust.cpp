@@ -1,6 +1,7 @@
 #include "mail/certificate_trust.h"
 
 #include "core/safe_file.h"
+#include "core/system_error_text.h"
 #include "core/unique_fd.h"
 #include "store/fixed_record_file.h"
 
@@ -26,7 +27,7 @@ Failure fileFailure(const QString& action, const QString& file, int error) {
     return Failure{QStringLiteral("信頼した証明書の一覧「%1」を%2（%3）。")
                        .arg(file, action,
                             error == ELOOP ? QStringLiteral("通常のファイルではありません")
-                                           : QString::fromLocal8Bit(std::strerror(error)))};
+                                           : SystemErrorText(error))};
 }
 
 // "host:port": a host without blanks, a port of digits.

@@ -1,5 +1,6 @@
 #include "store/maildir.h"
 
+#include "core/system_error_text.h"
 #include "core/unique_fd.h"
 
 #include <QFile>
@@ -24,7 +25,7 @@ std::atomic<unsigned> deliveryCounter{0};
 
 Failure failure(const QString& maildir, int error) {
     const QString reason = error == ELOOP || error == ENOTDIR ? QStringLiteral("フォルダではないか、リンクです")
-                                                              : QString::fromLocal8Bit(std::strerror(error));
+                                                              : SystemErrorText(error);
     return Failure{QStringLiteral("メールを保存するフォルダ「%1」に書き込めません（%2）。").arg(maildir, reason)};
 }
 
@@ -76,13 +77,13 @@ QByteArray uniqueName(const QString& tag) {
 
 Result<QByteArray> readFile(int folder, const char* name) {
     const UniqueFd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.ok()) return Failure{QString::fromLocal8Bit(std::strerror(errno))};
+    if (!fd.ok()) return Failure{SystemErrorText(errno)};
     QByteArray bytes;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Failure{QString::fromLocal8Bit(std::strerror(errno))};
+        if (n < 0) return Failure{SystemErrorText(errno)};
         if (n == 0) return bytes;
         bytes.append(buffer, n);
     }

@@ -1,6 +1,7 @@
 #include "store/partial_messages.h"
 
 #include "core/safe_file.h"
+#include "core/system_error_text.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -28,10 +29,10 @@ Status ensureFolder(const QString& path, bool create) {
     const QByteArray name = QFile::encodeName(path);
     struct stat info {};
     if (::lstat(name.constData(), &info) != 0) {
-        if (errno != ENOENT || !create) return failure(path, QString::fromLocal8Bit(std::strerror(errno)));
+        if (errno != ENOENT || !create) return failure(path, SystemErrorText(errno));
         if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
-            return failure(path, QString::fromLocal8Bit(std::strerror(errno)));
-        if (::lstat(name.constData(), &info) != 0) return failure(path, QString::fromLocal8Bit(std::strerror(errno)));
+            return failure(path, SystemErrorText(errno));
+        if (::lstat(name.constData(), &info) != 0) return failure(path, SystemErrorText(errno));
     }
     if (!S_ISDIR(info.st_mode)) return failure(path, QStringLiteral("フォルダではないか、リンクです"));
     return success();

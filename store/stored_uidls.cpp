@@ -1,6 +1,7 @@
 #include "store/stored_uidls.h"
 
 #include "core/safe_file.h"
+#include "core/system_error_text.h"
 #include "core/unique_fd.h"
 #include "store/fixed_record_file.h"
 #include "store/history_record.h"
@@ -23,13 +24,13 @@ constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 Failure readFailure(const QString& file, int error) {
     return Failure{QStringLiteral("受信済みメールの一覧「%1」を読めません（%2）。")
                        .arg(file, error == ELOOP ? QStringLiteral("通常のファイルではありません")
-                                                 : QString::fromLocal8Bit(std::strerror(error)))};
+                                                 : SystemErrorText(error))};
 }
 
 Failure writeFailure(const QString& file, int error) {
     return Failure{QStringLiteral("受信済みメールの一覧「%1」に書き込めません（%2）。")
                        .arg(file, error == ELOOP ? QStringLiteral("通常のファイルではありません")
-                                                 : QString::fromLocal8Bit(std::strerror(error)))};
+                                                 : SystemErrorText(error))};
 }
 
 // The history's length; a missing history has none.
