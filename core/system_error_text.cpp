@@ -11,8 +11,9 @@ namespace {
 // The reasons people meet when a file cannot be written or read. EPERM
 // comes from a file the user may not change (an immutable file, a folder
 // of another user with the sticky bit), so it is said like EACCES; ELOOP
-// is what opening without following links gives for a link.
-const std::array<std::pair<int, const char16_t*>, 17> kReasons{{
+// is what opening without following links gives for a link. The last few
+// come from connecting to a mail server.
+const std::array<std::pair<int, const char16_t*>, 21> kReasons{{
     {ENOSPC, u"ディスクの空き容量が足りません"},
     {EDQUOT, u"ディスク使用量の上限（クォータ）を超えました"},
     {EACCES, u"アクセスする権限がありません"},
@@ -30,6 +31,10 @@ const std::array<std::pair<int, const char16_t*>, 17> kReasons{{
     {EMFILE, u"開いているファイルが多すぎます"},
     {ENFILE, u"システム全体で開いているファイルが多すぎます"},
     {ETXTBSY, u"ファイルが使用中です"},
+    {ECONNREFUSED, u"接続を拒否されました"},
+    {ETIMEDOUT, u"時間切れです"},
+    {ENETUNREACH, u"ネットワークに届きません"},
+    {EHOSTUNREACH, u"ホストに届きません"},
 }};
 
 QString libraryText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }

@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(Common, SystemErrorTextTest,
                                          ReasonCase{"IsAFolder", EISDIR, u"ファイルではなくフォルダです"},
                                          ReasonCase{"NotFound", ENOENT, u"ファイルまたはフォルダが見つかりません"},
                                          ReasonCase{"TooManyLinks", EMLINK, u"リンクが多すぎます"},
-                                         ReasonCase{"ALink", ELOOP, u"シンボリックリンクのため開きません"}),
+                                         ReasonCase{"ALink", ELOOP, u"シンボリックリンクのため開きません"},
+                                         ReasonCase{"Refused", ECONNREFUSED, u"接続を拒否されました"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SystemErrorText, AnUncommonReasonKeepsTheSystemsText) {
