@@ -22,11 +22,12 @@ namespace {
 
 // The raw connection curl opened. Every wait is bounded: a server that
 // sends less than the limits' few bytes in their time is given up, the
-// same rule curl applies to its own transfers.
+// same rule curl applies to its own transfers. Failures are put in the
+// words curl's own transfers get (TransferFailure), which name the server.
 class CurlChannel : public Pop3Channel {
 public:
-    CurlChannel(CURL* curl, curl_socket_t socket, const TransportLimits& limits, QString hostAndPort)
-        : curl_(curl), socket_(socket), limits_(limits), hostAndPort_(std::move(hostAndPort)) {
+    CurlChannel(CURL* curl, curl_socket_t socket, const TransportLimits& limits, const ServerAddress& server)
+        : curl_(curl), socket_(socket), limits_(limits), server_(server) {
         restartWindow();
     }
 
@@ -40,8 +41,9 @@ public:
                 done += static_cast<qsizetype>(sent);
                 continue;
             }
-            if (code != CURLE_AGAIN) return cut(code);
-            if (!wait(POLLOUT, limits_.stalledSeconds * 1000)) return timedOut();
+            if (code != CURLE_AGAIN) return failure(code);
+            if (!wait(POLLOUT, limits_.stalledSeconds * 1000))
+                return failure(CURLE_OPERATION_TIMEDOUT, QStringLiteral("%1 秒のあいだ送れませんでした").arg(limits_.stalledSeconds));
         }
         return success();
     }
@@ -52,12 +54,12 @@ public:
             size_t got = 0;
             const CURLcode code = curl_easy_recv(curl_, buffer, sizeof buffer, &got);
             if (code == CURLE_OK) {
-                if (got == 0) return Failure{QStringLiteral("サーバー %1 との接続が途中で切れました。").arg(hostAndPort_)};
+                if (got == 0) return failure(CURLE_GOT_NOTHING, QStringLiteral("サーバーが接続を閉じました"));
                 into.append(buffer, static_cast<qsizetype>(got));
                 bytesInWindow_ += static_cast<qint64>(got);
                 return success();
             }
-            if (code != CURLE_AGAIN) return cut(code);
+            if (code != CURLE_AGAIN) return failure(code);
             // Nothing there: wait, but no longer than what is left of the
             // window; at its end, too few bytes in it is a time-out.
             qint64 left = qint64(limits_.stalledSeconds) * 1000 - window_.elapsed();
@@ -79,18 +81,27 @@ private:
         window_.start();
         bytesInWindow_ = 0;
     }
+    // A server that trickles is as good as silent: what it sent in the
+    // window is said with the time-out.
     Failure timedOut() const {
-        return Failure{QStringLiteral("サーバー %1 から応答がありません（時間切れ）。").arg(hostAndPort_)};
+        const QString detail = bytesInWindow_ == 0
+                                   ? QStringLiteral("%1 秒のあいだ何も届きませんでした").arg(limits_.stalledSeconds)
+                                   : QStringLiteral("%1 秒のあいだに %2 バイトしか届きませんでした")
+                                         .arg(limits_.stalledSeconds)
+                                         .arg(bytesInWindow_);
+        return failure(CURLE_OPERATION_TIMEDOUT, detail);
     }
-    Failure cut(CURLcode code) const {
-        return Failure{QStringLiteral("サーバー %1 との接続が途中で切れました。（%2）")
-                           .arg(hostAndPort_, QString::fromUtf8(curl_easy_strerror(code)))};
+    // detail in place of curl's English one, when given.
+    Failure failure(CURLcode code, const QString& detail = QString()) const {
+        Exchange seen;
+        if (!detail.isEmpty()) qstrncpy(seen.curlError, detail.toUtf8().constData(), sizeof seen.curlError);
+        return TransferFailure(code, server_, seen);
     }
 
     CURL* curl_;
     curl_socket_t socket_;
     TransportLimits limits_;
-    QString hostAndPort_;
+    ServerAddress server_;
     QElapsedTimer window_;
     qint64 bytesInWindow_ = 0;
 };
@@ -152,7 +163,7 @@ public:
         if (curl_easy_getinfo(curl_.get(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD)
             return Failure{QStringLiteral("サーバー %1 との接続が途中で切れました。").arg(hostAndPort())};
         readTlsAhead(curl_.get());
-        channel_.emplace(curl_.get(), socket, limits_, hostAndPort());
+        channel_.emplace(curl_.get(), socket, limits_, server_);
         conversation_.emplace(*channel_);
         // Checked against the listed size before it is fetched; this holds
         // a server to it while it sends.
@@ -207,14 +218,16 @@ public:
 
     void quit() override {
         // The deletions go now, then QUIT, which makes them take effect. A
-        // refused one stays on the server: the next check deletes it
-        // by its UIDL without storing it again.
-        if (pipeline_) pipeline_->deleteNotedAndQuit();
+        // refused one stays on the server: the check tells the user, and
+        // the next check deletes it by its UIDL without storing it again.
+        if (pipeline_) notDeleted_ = pipeline_->deleteNotedAndQuit();
         pipeline_.reset();
         conversation_.reset();
         channel_.reset();
         curl_.reset();
     }
+
+    NotDeleted notDeleted() const override { return notDeleted_; }
 
 private:
     QString hostAndPort() const { return QStringLiteral("%1:%2").arg(server_.host).arg(server_.port); }
@@ -239,6 +252,7 @@ private:
     std::optional<CurlChannel> channel_;
     std::optional<Pop3Conversation> conversation_;
     std::optional<Pop3Pipeline> pipeline_;
+    NotDeleted notDeleted_;
 };
 
 }  // namespace

@@ -38,6 +38,7 @@ struct LayerState {
     int nextHandle = 1;
     mail::DecodedMessage lastFetched;
     QString lastError;
+    std::vector<int> lastNotDeleted;  // of the last session closed
     mail::SmtpLogin smtpLogin;
     QByteArray lastSent;
 };
@@ -316,9 +317,17 @@ int NMailPop3UndoDeletes(int handle, int fromNumber) {
 int NMailPop3Close(int handle) {
     return withSession(handle, [&](LayerState& s, Session& session) {
         session.pop3->quit();
+        mail::NotDeleted left = session.pop3->notDeleted();
         s.sessions.erase(handle);
-        return 0;
+        s.lastNotDeleted = std::move(left.numbers);
+        return s.lastNotDeleted.empty() ? 0 : fail(s, left.reason, kMailFailed);
     });
+}
+
+std::vector<int> NMailPop3NotDeleted() {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    return s.lastNotDeleted;
 }
 
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, const QString&, const QString& from,

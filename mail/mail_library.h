@@ -134,8 +134,11 @@ int NMailPop3DeleteStoredMail(int handle, int number);
 // made safe on disk.
 int NMailPop3UndoDeletes(int handle, int fromNumber);
 
-// Ends the session (QUIT): deletions take effect now.
+// Ends the session (QUIT): deletions take effect now. Returns 0, or
+// kMailFailed when some messages marked for deletion are still on the
+// server: NMailPop3NotDeleted names them, NMailGetMessage says why.
 int NMailPop3Close(int handle);
+std::vector<int> NMailPop3NotDeleted();
 
 // Builds and sends one message; attachments is a "," separated list of file
 // paths. Cc, Bcc and the extra header are not used. Returns 0, or a negative

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace lumopet::mail {
@@ -641,77 +642,186 @@ bool isBodyText(GMimeObject* object, const char* subtype) {
     return isType(object, "text", "plain") || !hasFileName(object);
 }
 
+// ---------------------------------------------------------------------------
+// Content labelled base64. RFC 2045 6.8: characters outside the alphabet
+// are ignored, and "=" says the data has ended. Mail shows all sorts of
+// damage (a stray "!" in a line, a list's footer after an unterminated
+// multipart, old mailers' CR line ends), and also plain text that was only
+// labelled base64. What is base64 is decoded, skipping what is not; the
+// content is taken as it stands only when it clearly is not base64. The
+// one rule for that is takenAsItStands().
+
 bool isBase64Char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
 }
 
-// Characters of one line of base64 ("=" padding at its end counted apart);
-// nothing when the line cannot be base64: another character, a blank
-// between characters, or padding before the end.
-struct Base64Line {
-    qsizetype characters = 0;
-    qsizetype padding = 0;
+// The lines of the content that are not empty, without their line ends and
+// outer blanks. Lines end in LF (with or without a CR before it), or, from a
+// few old mailers, in CR alone: where there are LFs, a CR is no line end but
+// one more character to skip.
+class EncodedLines {
+public:
+    explicit EncodedLines(QByteArrayView content)
+        : content_(content), separator_(content.contains('\n') ? '\n' : '\r') {}
+
+    bool next(QByteArrayView& line) {
+        while (position_ < content_.size()) {
+            qsizetype end = content_.indexOf(separator_, position_);
+            if (end < 0) end = content_.size();
+            line = content_.sliced(position_, end - position_).trimmed();
+            position_ = end + 1;
+            if (!line.isEmpty()) return true;
+        }
+        return false;
+    }
+    // Whether no line with anything in it follows.
+    bool atEnd() const {
+        const QByteArrayView rest = content_.sliced(std::min(position_, content_.size()));
+        return std::all_of(rest.begin(), rest.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+    }
+
+private:
+    QByteArrayView content_;
+    char separator_;
+    qsizetype position_ = 0;
 };
 
-std::optional<Base64Line> readBase64Line(QByteArrayView line) {
-    Base64Line read;
+struct EncodedLine {
+    qsizetype characters = 0;  // of the alphabet
+    qsizetype strays = 0;      // other characters, blanks and CRs aside
+    bool padded = false;
+    bool blankInside = false;
+
+    // A line of words, of Japanese, or of a footer's address: more that is
+    // not base64 than the stray character or two of a damaged line.
+    bool isText() const { return blankInside || strays > 1 + characters / 32; }
+};
+
+EncodedLine readEncodedLine(QByteArrayView line) {
+    EncodedLine read;
     for (const char c : line) {
-        if (isBase64Char(c) && read.padding == 0)
-            ++read.characters;
-        else if (c == '=' && read.characters > 0 && read.padding < 2)
-            ++read.padding;
-        else
-            return std::nullopt;
+        if (isBase64Char(c)) ++read.characters;
+        else if (c == '=') read.padded = true;
+        else if (c == ' ' || c == '\t') read.blankInside = true;
+        else if (c != '\r') ++read.strays;
     }
     return read;
 }
 
-// Whether content labelled base64 is base64. Mailers label plain text so;
-// decoded, it would come out as garbage. Base64 with a damaged line is
-// still base64 when most of it reads so; a final padding may be missing.
-bool isBase64(QByteArrayView encoded) {
-    qsizetype base64Bytes = 0;
-    qsizetype otherBytes = 0;
-    qsizetype characters = 0;
-    qsizetype padding = 0;
-    bool firstLine = true;
-    for (qsizetype pos = 0; pos < encoded.size();) {
-        qsizetype end = encoded.indexOf('\n', pos);
-        if (end < 0) end = encoded.size();
-        const QByteArrayView line = encoded.sliced(pos, end - pos).trimmed();
-        pos = end + 1;
-        if (line.isEmpty()) continue;
-        const std::optional<Base64Line> read = readBase64Line(line);
-        // Text that opens like prose is not base64, whatever follows.
-        if (firstLine && !read) return false;
-        firstLine = false;
-        if (!read) {
-            otherBytes += line.size();
+// What one pass over the lines found.
+struct EncodedShape {
+    qsizetype dataBytes = 0;  // in the lines read as base64
+    qsizetype textBytes = 0;  // in the lines of text before the data ended
+    qsizetype dataLines = 0;
+    // The whole content is one word of letters whose length no encoder
+    // writes (one character over a multiple of four): "Hello".
+    bool lonelyWord = false;
+};
+
+// Goes through the lines of base64 data, handing each to take. The data
+// ends with its padding, or with a line shorter than the first one (an
+// encoder writes lines of one length, and only its last is shorter).
+// Lines of text are skipped; after them only a line of the full length,
+// or the very last line, goes on with the data: anything else is what
+// came after the data (the footer a list server put after a multipart
+// whose end never came).
+template <class Take>
+EncodedShape walkEncodedLines(QByteArrayView content, Take&& take) {
+    EncodedShape shape;
+    EncodedLines lines(content);
+    QByteArrayView line;
+    qsizetype fullLength = 0;
+    qsizetype textSinceData = 0;
+    qsizetype linesSeen = 0;
+    EncodedLine first;
+    while (lines.next(line)) {
+        ++linesSeen;
+        const EncodedLine read = readEncodedLine(line);
+        if (read.isText()) {
+            textSinceData += line.size();
             continue;
         }
-        base64Bytes += line.size();
-        characters += read->characters;
-        padding += read->padding;
+        if (shape.dataLines > 0 && textSinceData > 0 && read.characters < fullLength && !lines.atEnd()) break;
+        shape.textBytes += std::exchange(textSinceData, 0);
+        take(line);
+        if (shape.dataLines++ == 0) {
+            fullLength = read.characters;
+            first = read;
+        }
+        shape.dataBytes += line.size();
+        if (read.padded || read.characters < fullLength) break;
     }
-    if (otherBytes * 2 > base64Bytes) return false;
-    if (otherBytes > 0) return true;  // damaged: its length says nothing
-    // Four characters make three bytes: one left over is no base64 at all.
-    return padding > 0 ? (characters + padding) % 4 == 0 : characters % 4 != 1;
+    shape.textBytes += textSinceData;
+    shape.lonelyWord = linesSeen == 1 && lines.atEnd() && shape.dataLines == 1 && first.strays == 0 &&
+                       !first.padded && first.characters % 4 == 1;
+    return shape;
 }
 
-// GMime's decoder skips what is not base64, but keeps a last group that
-// lacks its "=" padding to itself: the padding is put back first.
-QByteArray base64Decoded(QByteArray encoded) {
-    const auto characters = std::count_if(encoded.begin(), encoded.end(), isBase64Char);
-    if (!encoded.trimmed().endsWith('=') && characters % 4 >= 2) encoded += QByteArray(4 - characters % 4, '=');
-    QByteArray decoded(encoded.size() / 4 * 3 + 3, Qt::Uninitialized);
-    int state = 0;
-    guint32 save = 0;
-    const size_t length = g_mime_encoding_base64_decode_step(
-        reinterpret_cast<const unsigned char*>(encoded.constData()), static_cast<size_t>(encoded.size()),
-        reinterpret_cast<unsigned char*>(decoded.data()), &state, &save);
-    decoded.truncate(static_cast<qsizetype>(length));
-    return decoded;
+// Content labelled base64 that clearly is not: no line of it reads as
+// base64, its lines of text (words with blanks between them, Japanese, the
+// body of a message mislabelled by its mailer) outweigh those that do, or
+// it is one word of an impossible length.
+bool takenAsItStands(const EncodedShape& shape) {
+    if (shape.dataLines == 0) return shape.textBytes > 0;
+    return shape.lonelyWord || shape.textBytes > shape.dataBytes;
+}
+
+class Base64Decoder {
+public:
+    explicit Base64Decoder(qsizetype encodedBytes) { decoded_.reserve(encodedBytes / 4 * 3 + 3); }
+
+    void take(QByteArrayView line) {
+        for (const char c : line) {
+            if (ended_) return;
+            if (c == '=') {
+                // Padding after at least two characters ends the data.
+                if (count_ >= 2) ended_ = true;
+            } else if (isBase64Char(c)) {
+                group_ = (group_ << 6) | valueOf(c);
+                if (++count_ == 4) {
+                    decoded_ += static_cast<char>((group_ >> 16) & 0xFF);
+                    decoded_ += static_cast<char>((group_ >> 8) & 0xFF);
+                    decoded_ += static_cast<char>(group_ & 0xFF);
+                    count_ = 0;
+                    group_ = 0;
+                }
+            }
+        }
+    }
+
+    // The last group may lack its padding: two or three characters still
+    // make one or two bytes; one alone makes none.
+    QByteArray finish() {
+        if (count_ == 2) decoded_ += static_cast<char>((group_ >> 4) & 0xFF);
+        if (count_ == 3) {
+            decoded_ += static_cast<char>((group_ >> 10) & 0xFF);
+            decoded_ += static_cast<char>((group_ >> 2) & 0xFF);
+        }
+        count_ = 0;
+        return std::move(decoded_);
+    }
+
+private:
+    static quint32 valueOf(char c) {
+        if (c >= 'A' && c <= 'Z') return static_cast<quint32>(c - 'A');
+        if (c >= 'a' && c <= 'z') return static_cast<quint32>(c - 'a' + 26);
+        if (c >= '0' && c <= '9') return static_cast<quint32>(c - '0' + 52);
+        return c == '+' ? 62 : 63;
+    }
+
+    QByteArray decoded_;
+    quint32 group_ = 0;
+    int count_ = 0;
+    bool ended_ = false;
+};
+
+// The decoded bytes, or the content as it stands when it is not base64.
+QByteArray fromBase64OrAsItStands(QByteArray content) {
+    const EncodedShape shape = walkEncodedLines(content, [](QByteArrayView) {});
+    if (takenAsItStands(shape)) return content;
+    Base64Decoder decoder(shape.dataBytes);
+    walkEncodedLines(content, [&](QByteArrayView line) { decoder.take(line); });
+    return decoder.finish();
 }
 
 // The part's content with its transfer encoding (base64, quoted-printable,
@@ -725,8 +835,7 @@ QByteArray contentBytes(GMimePart* part) {
         g_mime_stream_reset(encoded);
         g_mime_stream_write_to_stream(encoded, copy.get());
         g_mime_stream_reset(encoded);
-        QByteArray raw = bytesOf(copy.get());
-        return isBase64(raw) ? base64Decoded(std::move(raw)) : raw;
+        return fromBase64OrAsItStands(bytesOf(copy.get()));
     }
     const GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
     g_mime_data_wrapper_write_to_stream(content, stream.get());

@@ -17,11 +17,17 @@ Status Pop3Conversation::queue(QByteArrayView command, bool multiLine) {
     return success();
 }
 
+Failure Pop3Conversation::breakWith(const QString& reason) {
+    if (brokenBy_.isEmpty()) brokenBy_ = reason;
+    return Failure{brokenBy_};
+}
+
 Status Pop3Conversation::flush() {
+    if (!brokenBy_.isEmpty()) return Failure{brokenBy_};
     if (queued_.isEmpty()) return success();
     const Status sent = channel_.send(queued_);
     queued_.clear();
-    if (!sent) broken_ = true;
+    if (!sent) return breakWith(sent.error());
     return sent;
 }
 
@@ -42,12 +48,12 @@ Result<QByteArray> Pop3Conversation::line() {
             position_ = 0;
         }
         const Status received = channel_.receive(buffer_);
-        if (!received) return Failure{received.error()};
+        if (!received) return breakWith(received.error());
     }
 }
 
 Result<Pop3Answer> Pop3Conversation::next() {
-    if (broken_) return Failure{QStringLiteral("POP3 の接続は中断しました。")};
+    if (!brokenBy_.isEmpty()) return Failure{brokenBy_};
     if (expected_.empty()) return Failure{QStringLiteral("POP3 の応答を待つコマンドがありません。")};
     if (const Status flushed = flush(); !flushed) return Failure{flushed.error()};
     const bool multiLine = expected_.front();
@@ -69,9 +75,8 @@ Result<Pop3Answer> Pop3Conversation::next() {
         else answer.data.append(text);
         answer.data.append("\r\n");
         if (largestAnswer_ >= 0 && answer.data.size() > largestAnswer_) {
-            broken_ = true;
-            return Failure{QStringLiteral("サーバーから届いたメールが大きすぎるため、受信を中断しました（%1 MB を超えました）。")
-                               .arg(largestAnswer_ / (1024 * 1024))};
+            return breakWith(QStringLiteral("サーバーから届いたメールが大きすぎるため、受信を中断しました（%1 MB を超えました）。")
+                                 .arg(largestAnswer_ / (1024 * 1024)));
         }
     }
 }

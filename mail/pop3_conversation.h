@@ -64,9 +64,17 @@ public:
     // conversation holds ahead of its reader.
     qsizetype buffered() const { return buffer_.size() - position_; }
 
+    // Why the conversation cannot go on (a time-out, a cut, an answer too
+    // large); empty while it can. Once a read or a write has failed, what
+    // comes next on the connection cannot be matched to its command: every
+    // later call fails with this same text, so the user reads what really
+    // went wrong, whichever call reports it.
+    const QString& brokenBy() const { return brokenBy_; }
+
 private:
     // The next line, without its line end; waits for it.
     Result<QByteArray> line();
+    Failure breakWith(const QString& reason);
 
     Pop3Channel& channel_;
     std::deque<bool> expected_;  // multi-line or not, per command sent
@@ -74,7 +82,7 @@ private:
     QByteArray buffer_;
     qsizetype position_ = 0;
     qint64 largestAnswer_ = -1;  // no limit
-    bool broken_ = false;
+    QString brokenBy_;
 };
 
 // The server's error text for an answer that is not "+OK": its status line

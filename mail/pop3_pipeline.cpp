@@ -1,6 +1,7 @@
 #include "mail/pop3_pipeline.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace lumopet::mail {
 
@@ -62,6 +63,7 @@ void Pop3Pipeline::askAhead() {
 }
 
 Result<QByteArray> Pop3Pipeline::retrieve(int number) {
+    if (!conversation_.brokenBy().isEmpty()) return Failure{conversation_.brokenBy()};
     // Whatever was fetched ahead for messages before this one is not
     // wanted: the caller passed them by.
     while (!fetched_.empty() && fetched_.begin()->first < number) drop(fetched_.begin()->first);
@@ -92,6 +94,7 @@ Result<QByteArray> Pop3Pipeline::retrieve(int number) {
 }
 
 Result<QByteArray> Pop3Pipeline::top(int number) {
+    if (!conversation_.brokenBy().isEmpty()) return Failure{conversation_.brokenBy()};
     const Status sent = send("TOP " + QByteArray::number(number) + " 0", true, {Command::Top, number});
     if (!sent) return Failure{sent.error()};
     for (;;) {
@@ -107,12 +110,18 @@ Result<QByteArray> Pop3Pipeline::top(int number) {
     }
 }
 
-Status Pop3Pipeline::deleteNotedAndQuit() {
+NotDeleted Pop3Pipeline::deleteNotedAndQuit() {
+    const std::vector<int> noted = std::exchange(deletions_, {});
+    // Until QUIT is answered, every deletion may still be undone by the
+    // server: a session that ends earlier leaves them all.
+    const auto allStay = [&](const QString& reason) { return NotDeleted{noted, reason}; };
+    if (!conversation_.brokenBy().isEmpty()) return allStay(conversation_.brokenBy());
+
     // Answers to messages fetched ahead and never taken are read and let go.
     Pop3Answer answer;
     while (!sent_.empty()) {
         const Result<Sent> what = readOne(answer);
-        if (!what) return Failure{what.error()};
+        if (!what) return allStay(what.error());
     }
     fetched_.clear();
     aheadBytes_ = 0;
@@ -120,26 +129,28 @@ Status Pop3Pipeline::deleteNotedAndQuit() {
     // The deletions and QUIT, in batches of one write each; QUIT goes
     // with the last deletions. Without pipelining, one at a time.
     std::vector<std::pair<QByteArray, Sent>> commands;
-    for (const int number : deletions_) commands.push_back({"DELE " + QByteArray::number(number), {Command::Dele, number}});
+    for (const int number : noted) commands.push_back({"DELE " + QByteArray::number(number), {Command::Dele, number}});
     commands.push_back({"QUIT", {Command::Quit, 0}});
-    deletions_.clear();
     const size_t batch = pipelining_ ? static_cast<size_t>(std::max(1, window_.batch)) : 1;
-    QString refused;
+    NotDeleted refused;
     for (size_t first = 0; first < commands.size(); first += batch) {
         for (size_t i = first; i < std::min(commands.size(), first + batch); ++i) {
             const Status queued = queue(commands[i].first, false, commands[i].second);
-            if (!queued) return queued;
+            if (!queued) return allStay(queued.error());
         }
-        if (const Status sent = conversation_.flush(); !sent) return sent;
+        if (const Status sent = conversation_.flush(); !sent) return allStay(sent.error());
         while (!sent_.empty()) {
             const Result<Sent> what = readOne(answer);
-            if (!what) return Failure{what.error()};
-            if (what.value().command == Command::Quit && !answer.ok) return Failure{Pop3ErrorText(answer, hostAndPort_)};
-            if (!answer.ok && refused.isEmpty()) refused = Pop3ErrorText(answer, hostAndPort_);
+            if (!what) return allStay(what.error());
+            if (answer.ok) continue;
+            // "-ERR some deleted messages not removed" (RFC 1939 6): which
+            // ones, the server does not say.
+            if (what.value().command == Command::Quit) return allStay(Pop3ErrorText(answer, hostAndPort_));
+            if (refused.numbers.empty()) refused.reason = Pop3ErrorText(answer, hostAndPort_);
+            refused.numbers.push_back(what.value().number);
         }
     }
-    if (!refused.isEmpty()) return Failure{refused};
-    return success();
+    return refused;
 }
 
 }  // namespace lumopet::mail

@@ -11,6 +11,7 @@
 //   before QUIT, which the caller sends only once what it fetched is safe
 //   on disk; taking them back is forgetting the notes.
 
+#include "mail/mail_transport.h"
 #include "mail/pop3_conversation.h"
 
 #include <QString>
@@ -45,10 +46,12 @@ public:
     void noteDeletion(int number) { deletions_.push_back(number); }
     // Forgets the deletions of message fromNumber and every later one.
     void forgetDeletions(int fromNumber) { std::erase_if(deletions_, [&](int n) { return n >= fromNumber; }); }
-    // Sends the noted deletions and QUIT, and reads every answer. Fails when
-    // the server refused one of them; the messages it did not delete are
-    // still there for the next check.
-    Status deleteNotedAndQuit();
+    // Sends the noted deletions and QUIT, and reads every answer. Returns
+    // the messages the server still holds: those whose DELE it refused, or
+    // all of them when the session ends before QUIT is answered (RFC 1939
+    // 6: only QUIT makes deletions take effect). They are there for the
+    // next check.
+    NotDeleted deleteNotedAndQuit();
 
 private:
     enum class Command { Retr, Top, Dele, Quit };

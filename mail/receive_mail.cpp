@@ -20,6 +20,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -116,6 +117,10 @@ struct StoredMessages {
     // records.
     std::optional<UidlNotes> notes;
     std::optional<RecordAppender> historyFile;
+
+    // The messages marked for deletion: the subject of each one stored in
+    // this check, nothing for one an earlier check stored.
+    std::map<int, std::optional<QString>> deleting;
 
     QString uidlOf(int n) const { return n >= 1 && n <= listed.size() ? listed[n - 1] : QString(); }
     bool isStored(int n) const { return tracking && uidls.contains(uidlOf(n)); }
@@ -280,6 +285,33 @@ SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& s
     return SplitStep::Joined;
 }
 
+// The messages whose deletion did not take effect, in one box at the end
+// of the check: they are stored, and the user finds them on the server
+// (in another mail program, on a phone) and must know why.
+void tellNotDeleted(MailCheckHost& host, const std::vector<int>& numbers, const QString& reason,
+                    const StoredMessages& known) {
+    constexpr int kNamedAtMost = 20;
+    QString text = QStringLiteral("次のメールはサーバーから削除できませんでした。サーバーに残っています：");
+    bool allTracked = true;
+    int named = 0;
+    for (const int n : numbers) {
+        allTracked = allTracked && known.isStored(n);
+        if (++named > kNamedAtMost) continue;
+        const auto found = known.deleting.find(n);
+        if (found == known.deleting.end() || !found->second)
+            text += QStringLiteral("\n・メッセージ %1").arg(n);
+        else
+            text += QStringLiteral("\n・") + (found->second->isEmpty() ? QStringLiteral("（件名なし）") : *found->second);
+    }
+    if (named > kNamedAtMost) text += QStringLiteral("\n（ほか %1 通）").arg(named - kNamedAtMost);
+    if (!reason.isEmpty()) text += u'\n' + reason;
+    // The next check knows them by their UIDLs when the server gives
+    // them; else they come again as new mail.
+    text += allTracked ? QStringLiteral("\n次回の受信では、保存し直さずにサーバーからの削除だけを行います。")
+                       : QStringLiteral("\n次回の受信で、もう一度保存されることがあります。");
+    host.showMessage(text, kErrorTitle);
+}
+
 // Lists the record, stores it in the history and marks message n for
 // deletion. The UIDL goes in first: there must be no moment at which the
 // record is on disk and the next check cannot tell.
@@ -314,7 +346,7 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
     }
     if (noted && known.tracking) known.uidls.insert(uidl);
     ++result.MailCount;
-    NMailPop3DeleteMail(handle, n);
+    if (NMailPop3DeleteMail(handle, n) == 0) known.deleting[n] = record.Subject.trimmed();
     return Outcome::Stored;
 }
 
@@ -411,6 +443,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
 
     LoadAccountValues(program);
     host.setAccountTexts(values.UserId, values.UserPassword);
+    StoredMessages known;
     if (values.UserId.isEmpty() || values.UserPassword.isEmpty()) {
         host.showIdPassForm();
     } else {
@@ -426,7 +459,6 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
             host.showMessage(LastMailError(), kErrorTitle);
             result.MailCount = waiting;
         }
-        StoredMessages known;
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
         SplitMessages split;
         split.root = PartialMessagesPath(program.paths);
@@ -438,7 +470,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
                 // Stored by a check that died before its QUIT: only the
                 // deletion is left to do.
                 if (!sourceKeptOfStored(program, host, handle, n, known)) break;
-                NMailPop3DeleteStoredMail(handle, n);
+                if (NMailPop3DeleteStoredMail(handle, n) == 0) known.deleting[n] = std::nullopt;
                 anyDeletion = true;
                 continue;
             }
@@ -487,7 +519,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
                                  kErrorTitle);
         }
     }
-    NMailPop3Close(handle);
+    if (NMailPop3Close(handle) < 0) tellNotDeleted(host, NMailPop3NotDeleted(), LastMailError(), known);
     return result;
 }
 

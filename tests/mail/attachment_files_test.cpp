@@ -280,5 +280,89 @@ TEST(SaveAttachments, DoesNotWriteAgainWhatTheFolderHoldsByteForByte) {
     }
 }
 
+
+// ---------------------------------------------------------------------------
+// Attachments as damaged mail brings them, decoded and saved: the file on
+// disk holds the sender's bytes, never the base64 text.
+
+QByteArray payload(int size) {
+    QByteArray bytes;
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((i * 37 + 11) & 0xFF);
+    return bytes;
+}
+
+// bytes in base64, in lines of 76 characters ended by eol.
+QByteArray encodedLines(const QByteArray& bytes, const QByteArray& eol = "\r\n") {
+    const QByteArray encoded = bytes.toBase64();
+    QByteArray lines;
+    for (qsizetype at = 0; at < encoded.size(); at += 76) lines += encoded.mid(at, 76) + eol;
+    return lines;
+}
+
+// A message with a text and the file "data.bin", whose part holds encoded;
+// without closed, the multipart's end never comes.
+QByteArray messageWithFile(const QByteArray& encoded, bool closed = true) {
+    return "From: a@example.jp\r\nSubject: files\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n"
+           "--B\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n\xe6\x9c\xac\xe6\x96\x87\r\n"
+           "--B\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+           encoded + (closed ? "--B--\r\n" : "");
+}
+
+QByteArray withInserted(QByteArray text, qsizetype at, const QByteArray& stray) { return text.insert(at, stray); }
+
+const QByteArray kFooter =
+    "_______________________________________________\r\nML mailing list\r\nml@example.com\r\nhttps://example.com/ml\r\n";
+const QByteArray kJapaneseNote = "\xe4\xbc\x9a\xe8\xad\xb0\xe3\x81\xae\xe3\x83\xa1\xe3\x83\xa2\xe3\x81\xa7\xe3\x81\x99"
+                                 "\xe3\x80\x82\r\n\xe6\x98\x8e\xe6\x97\xa5 10 \xe6\x99\x82\xe3\x81\x8b\xe3\x82\x89\r\n";
+
+struct DamagedCase {
+    const char* name;
+    QByteArray message;
+    QByteArray saved;  // the bytes of data.bin
+};
+
+class DamagedBase64Test : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DamagedBase64Test, TheFileHoldsTheSendersBytes) {
+    const test::TempFolder temp;
+    const DecodedMessage message = DecodeMessage(GetParam().message);
+    EXPECT_EQ(message.text, QStringLiteral("本文"));
+    ASSERT_EQ(message.attachments.size(), 1u);
+    ASSERT_EQ(SaveAttachments(temp.path(), message), kAttachmentsSaved);
+    EXPECT_EQ(temp.read(QStringLiteral("data.bin")), GetParam().saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, DamagedBase64Test,
+    ::testing::Values(
+        DamagedCase{"intact", messageWithFile(encodedLines(payload(200))), payload(200)},
+        DamagedCase{"stray_bang_in_a_line", messageWithFile(withInserted(encodedLines(payload(200)), 90, "!")),
+                    payload(200)},
+        DamagedCase{"stray_star_opening_the_first_line", messageWithFile("*" + encodedLines(payload(200))),
+                    payload(200)},
+        DamagedCase{"stray_in_a_one_line_file", messageWithFile(withInserted(encodedLines(payload(10)), 5, "!")),
+                    payload(10)},
+        DamagedCase{"stray_cr_inside_a_line", messageWithFile(withInserted(encodedLines(payload(200)), 30, "\r")),
+                    payload(200)},
+        DamagedCase{"junk_after_the_padded_last_line",
+                    messageWithFile(encodedLines(payload(200)) + "this line is no part of it\r\n+++\r\n"), payload(200)},
+        // 114 bytes make two whole lines and no padding: the footer alone
+        // says where the data ends.
+        DamagedCase{"footer_after_an_unterminated_multipart",
+                    messageWithFile(encodedLines(payload(114)) + kFooter, false), payload(114)},
+        DamagedCase{"unterminated_multipart", messageWithFile(encodedLines(payload(200)), false), payload(200)},
+        DamagedCase{"cut_in_the_last_line", messageWithFile(encodedLines(payload(200)).chopped(6), false),
+                    payload(200).left(198)},
+        DamagedCase{"cr_only_lines", messageWithFile(encodedLines(payload(200), "\r"), false), payload(200)},
+        DamagedCase{"lf_only_lines", messageWithFile(encodedLines(payload(200), "\n")), payload(200)},
+        DamagedCase{"padding_left_out", messageWithFile(encodedLines(payload(200)).replace("=", "")), payload(200)},
+        // Plain text that its mailer labelled base64 is saved as it came
+        // (the line end before the boundary belongs to the boundary).
+        DamagedCase{"japanese_text_labelled_base64", messageWithFile(kJapaneseNote), kJapaneseNote.chopped(2)},
+        DamagedCase{"words_labelled_base64", messageWithFile("Meeting at ten, room 3.\r\nBring the slides.\r\n"),
+                    "Meeting at ten, room 3.\r\nBring the slides."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace lumopet::mail

@@ -518,6 +518,49 @@ INSTANTIATE_TEST_SUITE_P(
                    QStringLiteral("Thanks a lot\r\n")}),
     caseName<BrokenCase>);
 
+// A text part labelled base64: decoded when it is base64, however damaged;
+// left as it stands when it is plain text.
+struct Base64BodyCase {
+    const char* name;
+    QByteArray content;  // the part's content as it came
+    QString text;
+};
+
+class Base64BodyTest : public ::testing::TestWithParam<Base64BodyCase> {};
+
+TEST_P(Base64BodyTest, DecodesWhatIsBase64AndKeepsWhatIsText) {
+    const DecodedMessage message = DecodeMessage(
+        "Subject: b\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+        GetParam().content);
+    EXPECT_EQ(message.text, GetParam().text);
+}
+
+// "今日は雨です。" and "明日は晴れ。" in UTF-8 base64.
+const QByteArray kRainy = QStringLiteral("今日は雨です。\r\n").toUtf8().toBase64();
+const QByteArray kSunny = QStringLiteral("明日は晴れ。\r\n").toUtf8().toBase64();
+
+INSTANTIATE_TEST_SUITE_P(
+    Base64, Base64BodyTest,
+    ::testing::Values(
+        Base64BodyCase{"intact", kRainy + "\r\n", QStringLiteral("今日は雨です。\r\n")},
+        Base64BodyCase{"stray_bang", kRainy.left(8) + "!" + kRainy.mid(8) + "\r\n", QStringLiteral("今日は雨です。\r\n")},
+        Base64BodyCase{"stray_star_first", "*" + kRainy + "\r\n", QStringLiteral("今日は雨です。\r\n")},
+        Base64BodyCase{"junk_after_the_last_line", kRainy + "\r\n-- \r\nsent from my phone\r\n",
+                       QStringLiteral("今日は雨です。\r\n")},
+        Base64BodyCase{"cr_only_lines", kRainy.left(16) + "\r" + kRainy.mid(16), QStringLiteral("今日は雨です。\r\n")},
+        // Two encodings one after the other, as some gateways join them:
+        // the first padding ends the data.
+        Base64BodyCase{"second_encoding_after_padding", kRainy + "\r\n" + kSunny + "\r\n",
+                       QStringLiteral("今日は雨です。\r\n")},
+        Base64BodyCase{"plain_japanese", QStringLiteral("日本語の本文です。\r\nよろしく。\r\n").toUtf8(),
+                       QStringLiteral("日本語の本文です。\r\nよろしく。\r\n")},
+        Base64BodyCase{"plain_japanese_with_short_ascii_lines",
+                       QStringLiteral("こんにちは\r\nOK\r\nThanks\r\nBye\r\n").toUtf8(),
+                       QStringLiteral("こんにちは\r\nOK\r\nThanks\r\nBye\r\n")},
+        Base64BodyCase{"words_after_a_first_word", "Hello,\r\nthis text was never encoded.\r\n",
+                       QStringLiteral("Hello,\r\nthis text was never encoded.\r\n")}),
+    caseName<Base64BodyCase>);
+
 TEST(BodyBeforeAttachmentStep, NamesEachAttachmentOnALineOfItsOwn) {
     DecodedMessage message;
     message.text = QStringLiteral("本文\r\n");

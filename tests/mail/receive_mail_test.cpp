@@ -12,14 +12,21 @@
 #include "store/stored_uidls.h"
 #include "tests/mail/scripted_transport.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <thread>
+
+#include <poll.h>
 
 #include <sys/resource.h>
 
@@ -676,6 +683,172 @@ TEST(ReceiveSplit, APartThatCannotBeKeptStaysOnTheServer) {
     EXPECT_EQ(box->deleted, std::set<int>{1});
     EXPECT_EQ(host.titles, QStringList{QStringLiteral("エラー")});
     EXPECT_EQ(box->log.filter(QStringLiteral("retr 3")), QStringList{});
+}
+
+
+// ---------------------------------------------------------------------------
+// Deletions the server refuses at the end of the check
+
+// The server keeps some messages although the check asked it to delete
+// them (a locked message, a mailbox the account may only read). The user
+// is told, in one box at the end, which ones stay; the next check sees
+// them again and, knowing their UIDLs, stores none of them twice.
+TEST(ReceiveDeletion, ARefusedDeleteIsToldAndTheNextCheckStoresNothingTwice) {
+    struct Case {
+        const char* name;
+        std::vector<QString> uidls;  // empty: the server has no UIDL command
+        std::set<int> refused;
+        QStringList named;            // the subjects the box lists
+        QStringList storedAfterNext;  // the history after the next check
+    };
+    const QStringList firstThree{QStringLiteral("msg 1"), QStringLiteral("msg 2"), QStringLiteral("msg 3")};
+    const Case cases[] = {
+        {"the second of three", {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, {2},
+         {QStringLiteral("msg 2")}, firstThree},
+        {"all three", {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, {1, 2, 3}, firstThree,
+         firstThree},
+        // Without UIDLs nothing tells the next check it has the message:
+        // the box says so, and the message comes again.
+        {"the second, on a server without UIDL", {}, {2}, {QStringLiteral("msg 2")},
+         firstThree + QStringList{QStringLiteral("msg 2")}},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder setup;
+        auto box = mailbox({message(1), message(2), message(3)});
+        box->uidls = c.uidls;
+        box->refusedDeletes = c.refused;
+        QuietHost host;
+        const MailCheckResult result = setup.check(box, host);
+        EXPECT_EQ(result.MailCount, 3) << c.name;
+
+        ASSERT_EQ(host.messages.size(), 1) << c.name << ": " << host.messages.join(u'\n').toStdString();
+        const QString& text = host.messages[0];
+        EXPECT_TRUE(text.startsWith(QStringLiteral("次のメールはサーバーから削除できませんでした。サーバーに残っています：")))
+            << c.name << ": " << text.toStdString();
+        for (const QString& subject : firstThree)
+            EXPECT_EQ(text.contains(QStringLiteral("・") + subject), c.named.contains(subject)) << c.name << ": " << text.toStdString();
+        EXPECT_TRUE(text.contains(box->deleteRefusal)) << c.name;
+        EXPECT_EQ(text.contains(QStringLiteral("保存し直さず")), !c.uidls.empty()) << c.name << ": " << text.toStdString();
+
+        // The next check: the server holds what it kept, under the same
+        // UIDLs, renumbered from 1.
+        auto next = std::make_shared<ScriptedMailbox>();
+        for (const int n : c.refused) {
+            next->messages.push_back(message(n));
+            if (!c.uidls.empty()) next->uidls.push_back(c.uidls[static_cast<size_t>(n - 1)]);
+        }
+        QuietHost again;
+        setup.check(next, again);
+        EXPECT_EQ(again.messages, QStringList{}) << c.name;
+        QStringList subjects;
+        for (const HistoryRecord& record : setup.records()) subjects << record.Subject;
+        EXPECT_EQ(subjects, c.storedAfterNext) << c.name;
+        EXPECT_EQ(next->deleted.size(), c.refused.size()) << c.name << ": deleted now";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A real server on loopback that stops answering in the middle of a check
+
+// Logs anyone in and holds one message; after the command named quietAfter
+// it says nothing more, or, trickling, "+OK" and then trickle bytes every
+// 200 ms for ever.
+class TricklingPop3Server {
+public:
+    TricklingPop3Server(QByteArray quietAfter, int trickle)
+        : quietAfter_(std::move(quietAfter)), trickle_(trickle) {
+        thread_ = std::thread([this] {
+            for (;;) {
+                const int client = ::accept(listener_.fd(), nullptr, nullptr);
+                if (client < 0) return;
+                talk(client);
+                ::close(client);
+            }
+        });
+    }
+    ~TricklingPop3Server() {
+        stop_ = true;
+        ::shutdown(listener_.fd(), SHUT_RDWR);
+        thread_.join();
+    }
+    QString hostAndPort() const { return listener_.hostAndPort(); }
+
+private:
+    static bool say(int fd, const QByteArray& text) { return ::send(fd, text.constData(), text.size(), MSG_NOSIGNAL) >= 0; }
+
+    void talk(int client) {
+        say(client, "+OK ready\r\n");
+        QByteArray line;
+        char c;
+        while (!stop_) {
+            pollfd waiting{client, POLLIN, 0};
+            if (::poll(&waiting, 1, 100) <= 0) continue;
+            if (::recv(client, &c, 1, 0) != 1) return;
+            if (c != '\n') {
+                line += c;
+                continue;
+            }
+            const QByteArray command = line.trimmed().split(' ').front();
+            line.clear();
+            if (command == quietAfter_) {
+                if (trickle_ > 0) say(client, "+OK\r\n");
+                while (!stop_ && (trickle_ == 0 || say(client, QByteArray(trickle_, 'x'))))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                return;
+            }
+            if (command == "CAPA") say(client, "+OK\r\nUSER\r\nUIDL\r\n.\r\n");
+            else if (command == "LIST") say(client, "+OK\r\n1 40\r\n.\r\n");
+            else if (command == "UIDL") say(client, "+OK\r\n1 t1\r\n.\r\n");
+            else if (command == "RETR") say(client, "+OK\r\nSubject: slow\r\n\r\nbody\r\n.\r\n");
+            else say(client, "+OK\r\n");
+            if (command == "QUIT") return;
+        }
+    }
+
+    test::SilentServer listener_;
+    const QByteArray quietAfter_;
+    const int trickle_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// However the check meets the silence, the user reads one box that names
+// the server and says it stopped answering in time.
+TEST(ReceiveTimeOut, AServerThatStopsAnsweringIsNamedWithTheTimeOut) {
+    struct Case {
+        const char* name;
+        QByteArray quietAfter;
+        int trickle;
+        QString detail;
+        int stored;
+    };
+    const Case cases[] = {
+        {"trickling after RETR", "RETR", 5, QStringLiteral("バイトしか届きませんでした"), 0},
+        {"silent after RETR", "RETR", 0, QStringLiteral("何も届きませんでした"), 0},
+        {"silent after UIDL", "UIDL", 0, QStringLiteral("何も届きませんでした"), 0},
+        // The message is stored; its deletion never takes effect.
+        {"silent after DELE", "DELE", 0, QStringLiteral("何も届きませんでした"), 1},
+    };
+    for (const Case& c : cases) {
+        TricklingPop3Server server(c.quietAfter, c.trickle);
+        ProgramFolder setup;
+        setup.program.values.Pop3Server = server.hostAndPort();
+        SetMailTransport(mail::MakeCurlTransport({2, 1}));
+        QuietHost host;
+        QElapsedTimer clock;
+        clock.start();
+        const MailCheckResult result = ReceiveMail(setup.program, host);
+        SetMailTransport(nullptr);
+
+        EXPECT_LT(clock.elapsed(), 12000) << c.name;
+        EXPECT_EQ(result.MailCount, c.stored) << c.name;
+        ASSERT_EQ(host.messages.size(), 1) << c.name << ": " << host.messages.join(u'\n').toStdString();
+        const QString& text = host.messages[0];
+        for (const QString& part : {QStringLiteral("サーバー %1 から応答がありません（時間切れ）。").arg(server.hostAndPort()),
+                                    QStringLiteral("1 秒のあいだ"), c.detail})
+            EXPECT_TRUE(text.contains(part)) << c.name << ": " << part.toStdString() << " in " << text.toStdString();
+        EXPECT_EQ(text.contains(QStringLiteral("・slow")), c.stored == 1) << c.name << ": " << text.toStdString();
+    }
 }
 
 }  // namespace

@@ -20,6 +20,10 @@ struct ScriptedMailbox {
     QString connectError;         // non-empty: the server cannot be reached
     QString loginError;           // non-empty: the login fails with this reply
     std::set<int> cutRetrieves;   // these numbers fail half-way
+    // DELE of these numbers is refused at the end of the session, with
+    // this reply.
+    std::set<int> refusedDeletes;
+    QString deleteRefusal = QStringLiteral("-ERR Message is locked");
     // LIST gives these sizes for these numbers instead of the real ones:
     // a huge message without the memory it would take.
     std::map<int, qint64> listedSizes;
@@ -91,12 +95,18 @@ public:
     }
     void quit() override {
         box_->log.append(QStringLiteral("quit"));
-        box_->deleted.insert(box_->marked.begin(), box_->marked.end());
+        for (const int n : box_->marked) {
+            if (box_->refusedDeletes.count(n)) notDeleted_.numbers.push_back(n);
+            else box_->deleted.insert(n);
+        }
+        if (!notDeleted_.numbers.empty()) notDeleted_.reason = box_->deleteRefusal;
         box_->marked.clear();
     }
+    NotDeleted notDeleted() const override { return notDeleted_; }
 
 private:
     std::shared_ptr<ScriptedMailbox> box_;
+    NotDeleted notDeleted_;
 };
 
 class ScriptedTransport : public MailTransport {
