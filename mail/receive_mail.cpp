@@ -519,7 +519,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
                                  kErrorTitle);
         }
     }
-    if (NMailPop3Close(handle) < 0) tellNotDeleted(host, NMailPop3NotDeleted(), LastMailError(), known);
+    if (NMailPop3Close(handle) == kMailFailed) tellNotDeleted(host, NMailPop3NotDeleted(), LastMailError(), known);
     return result;
 }
 
