@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "app/platform_choice.h"
 #include "app/program_windows.h"
+#include "app/qt_translations.h"
 #include "core/program.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
@@ -21,6 +22,11 @@ int main(int argc, char* argv[]) {
     // Message boxes and dialogs speak Japanese too: the whole program's
     // default font is the Japanese one.
     QApplication::setFont(lumopet::JapaneseFont(9));
+    // And Qt's own texts in them: はい / いいえ, the file dialogs' labels.
+    if (!lumopet::InstallQtJapaneseTranslation(application))
+        qWarning("Qt's Japanese texts are missing (%s): install qt6-translations-l10n; "
+                 "dialog buttons stay English.",
+                 qUtf8Printable(lumopet::QtJapaneseCatalogue()));
 
     lumopet::Program program{lumopet::ProgramPaths::fromEnvironment()};
     if (!program.paths.createFolders()) {

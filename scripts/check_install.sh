@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and checks the result the way a
 # desktop sees it: the files in their places, the desktop entry and the
-# AppStream file valid, and the installed program, started by a user with a
-# fresh home, making its program folder in ~/.local/share/lumopet.
+# AppStream file valid, the installed program, started by a user with a
+# fresh home, making its program folder in ~/.local/share/lumopet, and the
+# Debian package's dependencies.
 #   scripts/check_install.sh [build folder]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -63,6 +64,22 @@ program=""
 [[ -d "$folder/添付フォルダ" ]] || fail "no $folder/添付フォルダ"
 # Nothing may land beside the installed executable.
 [[ "$(ls -A "$prefix/bin")" == lumopet ]] || fail "files beside the installed executable: $(ls -A "$prefix/bin")"
+
+# The Debian package: besides the libraries dpkg-shlibdeps finds, it
+# depends on what the program needs at run time that is not a library.
+if command -v cpack >/dev/null && command -v dpkg-shlibdeps >/dev/null && [[ -f "$build/CPackConfig.cmake" ]]; then
+    if cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1; then
+        depends=$(dpkg-deb -f "$work"/package/*.deb Depends)
+        for package in fonts-ipafont-gothic ca-certificates qt6-translations-l10n libqt6widgets6 libcurl4; do
+            grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "the Debian package does not depend on $package: $depends"
+        done
+    else
+        cat "$work/cpack.log" >&2
+        fail "cpack -G DEB"
+    fi
+else
+    fail "no cpack, dpkg-shlibdeps or CPackConfig.cmake: the Debian package is not checked"
+fi
 
 if [[ $failed -ne 0 ]]; then exit 1; fi
 echo "install check passed"
