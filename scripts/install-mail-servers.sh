@@ -5,7 +5,9 @@
 #
 # The tests start their own private Dovecot, so the packaged system service
 # must never come up: while apt runs we put a policy-rc.d in place that
-# forbids starting any service (exit 101), unless the machine already has one.
+# forbids starting any service (exit 101), unless the machine already has one;
+# afterwards, and also when nothing was missing (a machine where Dovecot was
+# installed before), disable-system-dovecot.sh keeps it off for boot.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,10 +17,13 @@ for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
     [[ "$status" == "install ok installed" ]] || missing=1
 done
-[[ $missing -eq 0 ]] && exit 0
-
 sudo=()
 [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+if [[ $missing -eq 0 ]]; then
+    ./disable-system-dovecot.sh --check || "${sudo[@]}" ./disable-system-dovecot.sh
+    exit 0
+fi
+
 policy=/usr/sbin/policy-rc.d
 made_policy=0
 remove_policy() {
@@ -35,3 +40,4 @@ if [[ ! -e "$policy" ]]; then
 fi
 
 ./install-deps.sh "${packages[@]}"
+"${sudo[@]}" ./disable-system-dovecot.sh
