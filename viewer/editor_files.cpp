@@ -2,19 +2,23 @@
 
 #include "core/program_paths.h"
 #include "core/safe_file.h"
+#include "core/settings_files/profile_file.h"
+#include "core/cp932.h"
+#include "core/system_error_text.h"
 #include "viewer/editor_logic.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
+#include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace lumopet {
 namespace {
 
-QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemReason(int error) { return SystemErrorText(error); }
 
 Failure cannotRead(const QString& path, const QString& reason) {
     return Failure{QStringLiteral("ファイル「%1」を読み込めません（%2）。").arg(path, reason)};
@@ -29,7 +33,7 @@ Result<QByteArray> ReadEditorFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return cannotRead(path, systemReason(errno));
     QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return cannotRead(path, file.errorString());
+    if (file.error() != QFileDevice::NoError) return cannotRead(path, SystemErrorText(file.errorString()));
     return bytes;
 }
 
@@ -62,22 +66,31 @@ QString EditorSettingsPath(const ProgramPaths& paths) {
 }
 
 Status ClearEditorSettingsFile(const QString& path, const QString& autoSaveChoice) {
-    const Failure notWritten{QStringLiteral("設定ファイル「%1」に書き込めません。").arg(path)};
-    const QFileInfo info(path);
-    if (info.exists() && (!info.isFile() || !info.isReadable()))
-        return Failure{QStringLiteral("設定ファイル「%1」を読み込めません。").arg(path)};
-    QSettings store(path, QSettings::IniFormat);
-    // A file QSettings cannot parse would be rewritten with only what it
-    // understood: leave it as it is.
-    if (store.status() != QSettings::NoError)
-        return Failure{QStringLiteral("設定ファイル「%1」を読み込めません。").arg(path)};
-    store.remove(QStringLiteral("HIST"));
-    store.remove(QStringLiteral("OKINI"));
-    // A null text would be stored as an invalid value, not as an empty one.
-    store.setValue(QStringLiteral("FLAG/AUTOSAVE"), autoSaveChoice.isNull() ? QStringLiteral("") : autoSaveChoice);
-    store.sync();
-    if (store.status() != QSettings::NoError) return notWritten;
-    return success();
+    // Through the program's own profile engine, as the Windows functions
+    // would: CP932, CR LF, and every line but the ones changed as it was.
+    return UpdateProfileFile(path, [&](QByteArray file) {
+        file = FromEarlierEditorSettings(std::move(file));
+        // Storing "EMPTY" under key "0" only makes sure that the section is
+        // there to be removed; removing it is what stays.
+        file = RemoveProfileSection(file, QStringLiteral("HIST"));
+        file = RemoveProfileSection(file, QStringLiteral("OKINI"));
+        return SetProfileValue(file, QStringLiteral("FLAG"), QStringLiteral("AUTOSAVE"), autoSaveChoice);
+    });
+}
+
+QByteArray FromEarlierEditorSettings(QByteArray file) {
+    if (file.isEmpty() || file.contains('\r')) return file;
+    const bool ascii = std::all_of(file.cbegin(), file.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8.decode(file);
+        if (!utf8.hasError()) {
+            const QByteArray encoded = cp932::encode(text);
+            if (cp932::decode(encoded) == text) file = encoded;
+        }
+    }
+    file.replace('\n', QByteArrayLiteral("\r\n"));
+    return file;
 }
 
 }  // namespace lumopet

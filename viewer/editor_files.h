@@ -31,8 +31,19 @@ Result<QString> MakeNewDocument(const QString& path);
 QString EditorSettingsPath(const ProgramPaths& paths);
 
 // The tidy-up when the viewer closes: the sections "HIST" and "OKINI" go,
-// and "AUTOSAVE" of section "FLAG" holds the auto-save choice. Other
-// sections stay. A file that is there but cannot be read is left alone.
+// and "AUTOSAVE" of section "FLAG" holds the auto-save choice. The file is
+// a profile file as Windows writes it (CP932, CR LF), and every other line
+// stays byte for byte. A file that is there but cannot be read is left
+// alone.
 Status ClearEditorSettingsFile(const QString& path, const QString& autoSaveChoice);
+
+// The settings file as earlier versions of the program left it, brought to
+// the profile layout. They wrote it through QSettings: UTF-8 and LF line
+// ends, which no Windows tool writes, so a file without any CR is taken for
+// one of theirs. Its line ends become CR LF, and its text CP932 when it is
+// UTF-8 that CP932 holds whole; other text (such as the U+FFFD those
+// versions left for characters they could not read) keeps its bytes. Any
+// other file comes back as it is.
+QByteArray FromEarlierEditorSettings(QByteArray file);
 
 }  // namespace lumopet

@@ -147,6 +147,26 @@ QByteArray SetProfileValue(QByteArrayView file, const QString& section, const QS
     return joinLines(lines);
 }
 
+QByteArray RemoveProfileSection(QByteArrayView file, const QString& section) {
+    QList<Line> lines = splitLines(file);
+    bool removed = false;
+    while (const auto range = findSection(lines, section)) {
+        lines.remove(range->first, range->second - range->first);
+        removed = true;
+    }
+    return removed ? joinLines(lines) : file.toByteArray();
+}
+
+Status UpdateProfileFile(const QString& path, const std::function<QByteArray(QByteArray)>& change,
+                         std::optional<mode_t> mode) {
+    const Result<std::optional<QByteArray>> existing = ReadFileIfPresent(path);
+    if (!existing) return Failure{existing.error()};
+    const std::optional<QByteArray>& before = existing.value();
+    const QByteArray after = change(before.value_or(QByteArray()));
+    if (before && after == *before) return success();
+    return WriteFileSafely(path, after, mode);
+}
+
 QByteArray ReadProfileFile(const QString& path) { return ReadWholeFile(path).value_or(QByteArray()); }
 
 QString ProfileString(QByteArrayView file, const QString& section, const QString& key, qsizetype bufferSize) {

@@ -17,6 +17,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 #include <utility>
@@ -48,5 +49,18 @@ Status WriteProfileStrings(const QString& path, const QString& section, const st
 // The same on the file's bytes, for the two functions above and for tests.
 std::optional<QByteArray> FindProfileValue(QByteArrayView file, const QString& section, const QString& key);
 QByteArray SetProfileValue(QByteArrayView file, const QString& section, const QString& key, const QString& value);
+
+// The file without the section: its header and every line up to the next
+// header, for each section of that name (so that none is left for a reader
+// to find). Every other line stays byte for byte; a file without the
+// section comes back unchanged.
+QByteArray RemoveProfileSection(QByteArrayView file, const QString& section);
+
+// A change of the whole file, as several writes and removals in a row: the
+// file's bytes (empty when it is missing) go through `change`, and the file
+// is replaced once, safely, when the result differs or the file was
+// missing. A file that is there but cannot be read is a failure and stays.
+Status UpdateProfileFile(const QString& path, const std::function<QByteArray(QByteArray)>& change,
+                         std::optional<mode_t> mode = std::nullopt);
 
 }  // namespace lumopet

@@ -4,7 +4,10 @@
 #include "tests/support/temp_folder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +126,46 @@ TEST(ProfileFile, ABareCrEndsALineForReadingAndWritingAlike) {
         EXPECT_EQ(ProfileString(file, QStringLiteral("EXEINI"), QStringLiteral("NAME"), 256), QStringLiteral("id")) << c.name;
         EXPECT_EQ(ProfileString(file, QStringLiteral("EXEINI"), QStringLiteral("NAME2"), 256), QStringLiteral("pw")) << c.name;
     }
+}
+
+struct RemoveCase {
+    const char* name;
+    QByteArray before;
+    QByteArray after;  // without section "HIST"
+};
+
+class RemoveProfileSectionTest : public ::testing::TestWithParam<RemoveCase> {};
+
+TEST_P(RemoveProfileSectionTest, TakesTheSectionAndLeavesEveryOtherLine) {
+    EXPECT_EQ(RemoveProfileSection(GetParam().before, QStringLiteral("HIST")), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RemoveProfileSectionTest,
+    ::testing::Values(
+        RemoveCase{"between_two_sections", "[A]\r\nx=1\r\n[Hist]\r\n0=a\r\n; c\r\n\r\n[B]\n y = 2 \n",
+                   "[A]\r\nx=1\r\n[B]\n y = 2 \n"},
+        RemoveCase{"last_without_a_final_break", "[A]\r\nx=1\r\n[ HIST ]\r\n0=a", "[A]\r\nx=1\r\n"},
+        RemoveCase{"every_one_of_the_name", "[HIST]\r\n[A]\r\n[hist]\r\n1=b\r\n", "[A]\r\n"},
+        RemoveCase{"absent_section_changes_nothing", "; [HIST]\r\nHIST=1\r\n[HISTORY]\r\n",
+                   "; [HIST]\r\nHIST=1\r\n[HISTORY]\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProfileFile, AnUpdateThatChangesNothingLeavesTheFileAlone) {
+    test::TempFolder folder;
+    const QString path = folder.path(QStringLiteral("x.ini"));
+    folder.write(QStringLiteral("x.ini"), "[A]\r\nx=1\r\n");
+    // A replaced file is a new one, with an inode of its own.
+    const auto inode = [&] {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : ino_t{0};
+    };
+    const auto before = inode();
+    ASSERT_TRUE(UpdateProfileFile(path, [](QByteArray file) { return file; }).ok());
+    EXPECT_EQ(inode(), before) << "not replaced";
+    ASSERT_TRUE(UpdateProfileFile(path, [](QByteArray file) { return RemoveProfileSection(file, QStringLiteral("A")); }).ok());
+    EXPECT_EQ(folder.read(QStringLiteral("x.ini")), QByteArray());
+    EXPECT_NE(inode(), before);
 }
 
 TEST(ProfileFile, SomethingThatCannotBeReadIsNotReplaced) {
