@@ -4,6 +4,7 @@
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
+#include "mail/mail_library.h"
 #include "ui/window_helpers.h"
 
 #include <QClipboard>
@@ -84,6 +85,7 @@ BackForm::BackForm(WindowDirectory& windows, QWidget* parent) : QWidget(parent),
     resize(place(0, 0, kReplyClientWidth, kReplyClientHeight).size());
     Form_Resize();
     sender_ = new SendRunner(*this, windows_, StatusLabel, BodyText);
+    sender_->keepEnabled(Command3);
     connect(sender_, &SendRunner::finished, this, &BackForm::sendDone);
 }
 
@@ -235,11 +237,18 @@ void BackForm::sendDone(const SendResult& result) {
     }
     // The reply stays as it was typed, for another try; the reason has been
     // shown in its own box.
-    StatusLabel->setText(result.Refused ? QString() : QStringLiteral("送信できませんでした。"));
+    StatusLabel->setText(result.Refused ? QString()
+                         : result.Stopped ? kSendStoppedText
+                                          : QStringLiteral("送信できませんでした。"));
     Q_EMIT sendFinished(result);
 }
 
 void BackForm::Command3_Click() {
+    // During a send it stops the send, and the reply stays as written.
+    if (sender_->requestStop()) {
+        StatusLabel->setText(QStringLiteral("送信を中止しています。"));
+        return;
+    }
     QWidget* mainWindow = windows_.MainWindow();
     if (!mainWindow) {
         hide();

@@ -3,6 +3,7 @@
 #include "core/program.h"
 #include "core/twips.h"
 #include "store/address_book.h"
+#include "ui/limited_text_box.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
@@ -52,7 +53,7 @@ FriendForm::FriendForm(WindowDirectory& windows, QWidget* parent) : QWidget(pare
     Label1[0]->setGeometry(place(120, 90, 1215, 255));
     Text4 = new QLineEdit(this);
     Text4->setGeometry(place(1515, 120, 3135, 270));
-    Text4->setMaxLength(60);
+    LimitTextLength(Text4, 60);
     Command1 = new QPushButton(QStringLiteral("貼付"), this);
     Command1->setGeometry(place(4800, 0, 975, 375));
 
@@ -60,7 +61,7 @@ FriendForm::FriendForm(WindowDirectory& windows, QWidget* parent) : QWidget(pare
     Label1[1]->setGeometry(place(840, 645, 495, 255));
     Text2 = new QLineEdit(this);
     Text2->setGeometry(place(1500, 585, 3615, 270));
-    Text2->setMaxLength(30);
+    LimitTextLength(Text2, 30);
     // Names are typed in Japanese: the input method stays available here.
     // (Qt has no call that switches it on; the user's input method decides.)
     Text2->setAttribute(Qt::WA_InputMethodEnabled, true);

@@ -4,7 +4,9 @@
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
+#include "mail/send_stop.h"
 #include "store/address_book.h"
+#include "ui/limited_text_box.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
@@ -61,8 +63,10 @@ QLabel* plainLabel(const QString& text, QWidget* parent, const QRect& geometry) 
     return label;
 }
 
-QPlainTextEdit* textBox(QWidget* parent, const QRect& geometry) {
-    auto* box = new QPlainTextEdit(parent);
+// The recipient box: multi-line, with a scroll bar, and at most 60
+// characters typed or pasted.
+QPlainTextEdit* recipientBox(QWidget* parent, const QRect& geometry) {
+    auto* box = new LimitedTextEdit(kToTextMaxLength, parent);
     box->setGeometry(geometry);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setTabChangesFocus(true);
@@ -84,6 +88,7 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     setOuterSize(kNormalWidth, kNormalHeight);
     // The status line sits in its strip, which stays usable while sending.
     sender_ = new SendRunner(*this, windows_, Label7, BodyText);
+    sender_->keepEnabled(Command3);
     connect(sender_, &SendRunner::finished, this, &WriteForm::sendDone);
 }
 
@@ -130,12 +135,7 @@ void WriteForm::buildControls() {
     Label12->setFont(JapaneseFont(8));
 
     plainLabel(QStringLiteral("宛先"), this, place(240, 2430, 1000, 255));
-    ToText = textBox(this, place(1320, 2400, 5415, 300));
-    connect(ToText, &QPlainTextEdit::textChanged, this, [this] {
-        // At most 60 characters can be typed or pasted.
-        const QString text = ToText->toPlainText();
-        if (text.size() > kToTextMaxLength) ToText->setPlainText(text.left(kToTextMaxLength));
-    });
+    ToText = recipientBox(this, place(1320, 2400, 5415, 300));
     plainLabel(QStringLiteral("件名"), this, place(240, 2790, 1000, 255));
     SubjectText = new QLineEdit(this);
     SubjectText->setGeometry(place(1320, 2760, 5415, 300));
@@ -210,6 +210,12 @@ void WriteForm::buildControls() {
     connect(Command10, &QPushButton::clicked, this, &WriteForm::Command10_Click);
     connect(Command2, &QPushButton::clicked, this, &WriteForm::Command2_Click);
 
+    // What a second try of a bulk send goes to holds only for the message
+    // that failed: another subject, body or attachment is another message.
+    connect(SubjectText, &QLineEdit::textChanged, this, &WriteForm::forgetUnsent);
+    connect(BodyText, &QPlainTextEdit::textChanged, this, &WriteForm::forgetUnsent);
+    connect(AttachText, &QLineEdit::textChanged, this, &WriteForm::forgetUnsent);
+
     // The controls with a help text show it while the mouse is over them.
     for (QWidget* helped : std::initializer_list<QWidget*>{AttachCommand, Command9, Command7, Command5, Command4,
                                                            Command6, Command11, Command1, Command3, Frame1}) {
@@ -246,6 +252,7 @@ void WriteForm::buildAddressPanel() {
     Option1->setGeometry(place(1200, 90, 855, 285));
     connect(Option2, &QRadioButton::clicked, this, &WriteForm::Option2_Click);
     connect(Option1, &QRadioButton::clicked, this, &WriteForm::Option1_Click);
+    connect(Option2, &QRadioButton::toggled, this, &WriteForm::forgetUnsent);
 }
 
 QRadioButton* WriteForm::moodOption(int mood) const {
@@ -294,7 +301,8 @@ void WriteForm::Form_Load() {
 void WriteForm::setMood(int mood) { setRadioChecked(moodOption(mood), true); }
 
 void WriteForm::fillAddressList(const QString& file) {
-    List1->clear();
+    const std::vector<std::int16_t> before = AddressMap;
+    QStringList names;
     AddressMap.assign(1, 0);
     const auto records = ReadAddressRecords(file);
     if (!records) {
@@ -302,12 +310,30 @@ void WriteForm::fillAddressList(const QString& file) {
     } else {
         std::int16_t n = 0;
         for (const AddressRecord& record : records.value()) {
-            List1->addItem(record.EntryName);
-            AddressMap.back() = ++n;
+            ++n;
+            // A record marked deleted gets no mail in bulk mode: the list
+            // and its count show what a bulk send goes to. AddressMap keeps
+            // the record numbers of those listed.
+            if (record.Live == 0) continue;
+            names.append(record.EntryName);
+            AddressMap.back() = n;
             AddressMap.push_back(0);
         }
     }
+    QStringList shown;
+    for (int row = 0; row < List1->count(); ++row) shown.append(List1->item(row)->text());
+    if (names != shown || AddressMap != before) forgetUnsent();
+    List1->clear();
+    List1->addItems(names);
     Text1->setText(QString::number(List1->count()));
+}
+
+void WriteForm::forgetUnsent() {
+    if (unsent_.empty()) return;
+    unsent_.clear();
+    if (isSending()) return;
+    Label7->clear();
+    Label7->setToolTip(QString());
 }
 
 void WriteForm::Command4_Click() {
@@ -416,7 +442,15 @@ void WriteForm::Label7_DblClick() {
     Command2->setEnabled(true);
 }
 
-void WriteForm::Command3_Click() { close(); }
+void WriteForm::Command3_Click() {
+    // During a send it stops the send; the window stays with what was
+    // written.
+    if (sender_->requestStop()) {
+        Label7->setText(QStringLiteral("送信を中止しています。送信中のメールが終わるまでお待ち下さい。"));
+        return;
+    }
+    close();
+}
 
 void WriteForm::showHelp(HelpTopic topic) {
     const QString text = HelpText(topic);
@@ -484,6 +518,7 @@ SendRequest WriteForm::readRequest() const {
     request.Fortune = Check1->isChecked();
     request.Mood = chosenMood();
     request.Bulk = Option2->isChecked();
+    if (request.Bulk) request.BulkRetry = unsent_;
     return request;
 }
 
@@ -492,9 +527,15 @@ void WriteForm::Command1_Click() {
     Command9->setEnabled(false);
     List2->hide();
     AttachCommand->setEnabled(true);
-    Label7->setText(kSendingText);
+    const SendRequest request = readRequest();
+    const QString note = request.BulkRetry.empty()
+                             ? QString()
+                             : QStringLiteral("送信できなかった %1 件に送信します").arg(request.BulkRetry.size());
+    Label7->setText(note.isEmpty() ? kSendingText : note);
+    Label7->setToolTip(QString());
+    sender_->setProgressNote(note);
     Timer1->stop();
-    sender_->start(readRequest());
+    sender_->start(request);
 }
 
 void WriteForm::sendDone(const SendResult& result) {
@@ -511,8 +552,17 @@ void WriteForm::sendDone(const SendResult& result) {
     }
     // Nothing the user wrote is lost: the window stays, and the sender has
     // put back the body as it was typed.
-    Label7->setText(result.Refused ? QString()
-                                   : QStringLiteral("%1通中%2通が送信できませんでした。").arg(result.Count).arg(result.Failed));
+    QString summary = SendSummary(result);
+    if (Option2->isChecked() && !result.Refused && !result.Unsent.empty()) {
+        // A second 送信 goes to these alone: who got the message does not
+        // get it twice.
+        unsent_ = result.Unsent;
+        if (!result.Stopped) summary += QStringLiteral("次の送信はその %1 件だけです。").arg(unsent_.size());
+        QStringList addresses;
+        for (const QString& address : unsent_) addresses.append(address);
+        Label7->setToolTip(QStringLiteral("送信できなかった宛先：\n") + addresses.join(u'\n'));
+    }
+    Label7->setText(summary);
     Q_EMIT sendFinished(result);
 }
 

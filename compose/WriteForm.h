@@ -11,6 +11,7 @@
 #include "compose/write_form_rules.h"
 #include "mail/send_mail.h"
 
+#include <QString>
 #include <QWidget>
 
 #include <array>
@@ -130,6 +131,9 @@ private:
     SendRequest readRequest() const;
     void sendDone(const SendResult& result);
     void emptyFields();
+    // The message changed (or the address list, or the mode): a second
+    // send goes to everyone again.
+    void forgetUnsent();
 
     WindowDirectory& windows_;
     Program& program_;
@@ -140,6 +144,9 @@ private:
     QString lineOnFocus_;
     QString lastOpeningLine_;
     SendRunner* sender_ = nullptr;
+    // After a bulk send that left messages unsent: their recipients, what
+    // the next send goes to.
+    std::vector<QString> unsent_;
 };
 
 }  // namespace lumopet

@@ -2,6 +2,7 @@
 
 #include "core/clock_text.h"
 #include "core/program.h"
+#include "mail/send_stop.h"
 #include "ui/certificate_window.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
@@ -40,7 +41,11 @@ public:
         });
     }
     void showProgress(int number, int count) override {
-        setStatus(kSendingText + QStringLiteral("（%1／%2 通目）").arg(number).arg(count));
+        const QString progress = QStringLiteral("（%1／%2 通目）").arg(number).arg(count);
+        runner_.onWindowThread([this, progress] {
+            if (runner_.status_)
+                runner_.status_->setText((runner_.progressNote_.isEmpty() ? kSendingText : runner_.progressNote_) + progress);
+        });
     }
     QString clockText() override { return ClockText(QDateTime::currentDateTime()); }
     void setBodyText(const QString& body) override {
@@ -89,6 +94,12 @@ void SendRunner::start(const SendRequest& request) {
     thread_->start();
 }
 
+bool SendRunner::requestStop() {
+    if (!thread_) return false;
+    mail::RequestSendStop();
+    return true;
+}
+
 void SendRunner::holdControls(bool hold) {
     if (!hold) {
         for (const QPointer<QWidget>& control : heldControls_)
@@ -100,6 +111,7 @@ void SendRunner::holdControls(bool hold) {
     for (QWidget* child : window_.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (!child->isEnabled()) continue;
         if (status_ && (child == status_ || child->isAncestorOf(status_))) continue;
+        if (keptEnabled_ && (child == keptEnabled_ || child->isAncestorOf(keptEnabled_))) continue;
         child->setEnabled(false);
         heldControls_.emplace_back(child);
     }

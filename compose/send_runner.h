@@ -9,6 +9,9 @@
 // back before finished() is emitted. When not every message went out, the
 // body box gets back the text the user typed, without the fortune and tag
 // the send added, so that a second try starts from what was written.
+//
+// The window's 送信中止 button stays usable while the messages go out
+// (keepEnabled): its click asks the send to stop (RequestStop).
 
 #include "mail/send_mail.h"
 
@@ -53,8 +56,19 @@ public:
 
     bool isRunning() const { return thread_ != nullptr; }
 
+    // A control that stays enabled while the send runs: 送信中止.
+    void keepEnabled(QWidget* control) { keptEnabled_ = control; }
+
+    // What the status line says before the message count while the
+    // messages go out; empty: "メールを送信中です。…".
+    void setProgressNote(const QString& note) { progressNote_ = note; }
+
     // Starts the send; does nothing while one is running.
     void start(const SendRequest& request);
+
+    // 送信中止 during a send: the message in flight is broken off unless it
+    // is through, and no further one begins. True when a send was running.
+    bool requestStop();
 
 Q_SIGNALS:
     void finished(const lumopet::SendResult& result);
@@ -87,6 +101,8 @@ private:
     QString typedBody_;
     SendResult result_;
     std::vector<QPointer<QWidget>> heldControls_;
+    QPointer<QWidget> keptEnabled_;
+    QString progressNote_;
     // Set by the destructor: what the worker still shows goes nowhere.
     std::atomic<bool> abandoned_ = false;
 };

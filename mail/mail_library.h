@@ -49,6 +49,10 @@ inline constexpr int kMailFailed = -2;
 // It may relay only for a machine that logged in to its POP3 server a
 // moment before (POP before SMTP).
 inline constexpr int kRelayRefused = -3;
+// From NMailSmtpSendMail: 送信中止 broke the transfer off; the message did
+// not go out.
+inline constexpr int kSendStopped = -4;
+inline const QString kSendStoppedText = QStringLiteral("送信を中止しました。");
 
 // A handle for the session with the POP3 server, or -1 when the server
 // cannot be reached.
@@ -145,7 +149,8 @@ std::vector<int> NMailPop3NotDeleted();
 // value when the message cannot be built or sent (nothing half-sent):
 // kNoConnection when it cannot be built (an unreadable attachment, a
 // recipient that is not one address), kRelayRefused as said above,
-// kMailFailed for any other failure.
+// kSendStopped when 送信中止 (mail::RequestSendStop) came before the
+// message was through, kMailFailed for any other failure.
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString& cc, const QString& bcc,
                       const QString& from, const QString& subject, const QString& body, const QString& header,
                       const QString& attachments, int flag);

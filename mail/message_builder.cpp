@@ -392,6 +392,70 @@ QByteArray GuessContentType(const QString& fileName) {
     return type.isValid() && type.name().count(u'/') == 1 ? type.name().toLatin1() : "application/octet-stream";
 }
 
+bool IsValidUtf8(QByteArrayView bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char lead = *p++;
+        if (lead < 0x80) continue;
+        int trail = 0;
+        unsigned char low = 0x80, high = 0xBF;  // the range of the first trail byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            trail = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            trail = 2;
+            if (lead == 0xE0) low = 0xA0;   // overlong
+            if (lead == 0xED) high = 0x9F;  // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            trail = 3;
+            if (lead == 0xF0) low = 0x90;   // overlong
+            if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+        } else {
+            return false;
+        }
+        if (end - p < trail) return false;
+        for (int i = 0; i < trail; ++i, ++p) {
+            if (*p < low || *p > high) return false;
+            low = 0x80;
+            high = 0xBF;
+        }
+    }
+    return true;
+}
+
+// Single bytes 00-7F and A1-DF (half-width katakana); a lead byte 81-9F or
+// E0-FC and a trail byte 40-7E or 80-FC.
+bool IsValidCp932(QByteArrayView bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char byte = *p++;
+        if (byte < 0x80 || (byte >= 0xA1 && byte <= 0xDF)) continue;
+        if (!((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) || p == end) return false;
+        const unsigned char trail = *p++;
+        if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return false;
+    }
+    return true;
+}
+
+// The charset a text file is written in, by the names mail readers know
+// (RFC 2046 4.1.2: text without one is taken for US-ASCII, and 8-bit text
+// then shows garbled). Japanese text files come from Windows as CP932 or,
+// from newer editors, as UTF-8; CP932 goes by its registered name
+// Shift_JIS, which the readers decode with the Windows extensions.
+// Nothing for bytes that are none of these: no charset beats a wrong one.
+QByteArray TextCharset(QByteArrayView bytes) {
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) return "UTF-16";  // RFC 2781 3.3
+    const bool sevenBit = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (sevenBit) {
+        // ESC $ B or ESC $ @: JIS X 0208 in ISO-2022-JP, itself 7-bit.
+        return bytes.indexOf("\x1B$B") >= 0 || bytes.indexOf("\x1B$@") >= 0 ? "ISO-2022-JP" : "us-ascii";
+    }
+    if (IsValidUtf8(bytes)) return "utf-8";
+    if (IsValidCp932(bytes)) return "Shift_JIS";
+    return {};
+}
+
 // The attachment part. The file name goes twice: filename* in
 // Content-Disposition as RFC 2231 says, and name= in Content-Type RFC 2047
 // encoded, the only one many Japanese mailers read.
@@ -414,7 +478,10 @@ GObjectPtr<GMimePart> AttachmentPart(Iso2022JpEncoder& jis, const QString& path,
         // the closing quote after the last.
         name = '"' + EncodedWords(jis, fileName, kMaxEncodedLine - 7, kMaxEncodedLine - 2).join("\n ") + '"';
     }
-    SetRawHeader(object, "Content-Type", ' ' + contentType + ";\n name=" + name + '\n');
+    QByteArray parameters;
+    if (contentType.startsWith("text/"))
+        if (const QByteArray charset = TextCharset(content); !charset.isEmpty()) parameters = " charset=" + charset + ';';
+    SetRawHeader(object, "Content-Type", ' ' + contentType + ';' + parameters + "\n name=" + name + '\n');
     return part;
 }
 

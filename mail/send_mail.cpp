@@ -6,6 +6,7 @@
 #include "mail/mail_library.h"
 #include "mail/message_builder.h"
 #include "mail/mood_tags.h"
+#include "mail/send_stop.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <optional>
 #include <random>
+#include <set>
 #include <vector>
 
 namespace lumopet {
@@ -21,6 +23,32 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kErrorTitle = QStringLiteral("エラー");
+
+// A second try of a bulk send: the addresses left unsent, each as often as
+// it was left, but only while the book still holds it as a live entry (the
+// user may have taken it out since).
+std::optional<std::vector<QString>> retryRecipients(const std::vector<AddressRecord>& records,
+                                                    const std::vector<QString>& unsent, SendHost& host) {
+    std::multiset<QString> live;
+    for (const AddressRecord& record : records)
+        if (record.Live != 0) live.insert(BareEntryText(record.EntryAddress).trimmed());
+    std::vector<QString> addresses;
+    for (const QString& address : unsent) {
+        const auto found = live.find(address);
+        if (found == live.end()) continue;
+        live.erase(found);
+        if (const Status checked = mail::CheckRecipient(address); !checked) {
+            host.showMessage(checked.error(), QString());
+            return std::nullopt;
+        }
+        addresses.push_back(address);
+    }
+    if (addresses.empty()) {
+        host.showMessage(QStringLiteral("送信できなかった宛先は、もうアドレス帳にありません。"), QString());
+        return std::nullopt;
+    }
+    return addresses;
+}
 
 // Who the messages go to, one address each, checked before anything is
 // stored or sent. Nothing when the request is refused; the reason has been
@@ -38,6 +66,7 @@ std::optional<std::vector<QString>> recipientsOf(const Program& program, const S
         host.showMessage(records.error(), QString());
         return std::nullopt;
     }
+    if (!request.BulkRetry.empty()) return retryRecipients(records.value(), request.BulkRetry, host);
     std::vector<QString> addresses;
     for (size_t i = 0; i < records.value().size(); ++i) {
         const AddressRecord& record = records.value()[i];
@@ -67,18 +96,37 @@ int sendOne(const ProgramValues& values, const QString& to, const SendRequest& r
 }
 
 // POP before SMTP: a login to the POP3 server, and out again, lets this
-// machine send through the SMTP server for a while. The empty text when
-// the login worked, else why it did not.
-QString logInToPop3(const ProgramValues& values) {
+// machine send through the SMTP server for a while. The login runs with
+// trust as the mail check's does: a certificate nobody vouches for is
+// shown and may be trusted, and the login then goes again at once. The
+// empty text when the login worked, else why it did not.
+QString logInToPop3(const ProgramValues& values, const QString& trustFile, const mail::TrustQuestion& question) {
     if (values.Pop3Server.trimmed().isEmpty()) return QStringLiteral("受信サーバー（POP3）が設定されていません。");
     if (values.UserId.isEmpty() || values.UserPassword.isEmpty())
         return QStringLiteral("ID とパスワードが設定されていません。");
-    const int handle = NMailPop3Connect(values.Pop3Server);
-    if (handle == kNoConnection) return LastMailError();
-    const int waiting = NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0);
-    const QString error = waiting < 0 ? LastMailError() : QString();
-    NMailPop3Close(handle);
-    return error;
+    const int loggedIn = mail::RunWithCertificateTrust(
+        [&values] {
+            const int handle = NMailPop3Connect(values.Pop3Server);
+            if (handle == kNoConnection) return kNoConnection;
+            const int waiting =
+                NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0);
+            // Closing leaves the login's error text as it is.
+            NMailPop3Close(handle);
+            return waiting < 0 ? waiting : 0;
+        },
+        trustFile, question);
+    return loggedIn < 0 ? LastMailError() : QString();
+}
+
+// The sent history's record of a message that did not go out after all
+// (送信中止 broke it off): marked and compacted away, as the viewer's delete
+// does, so that the history never lists it as sent.
+Status takeBackRecord(const ProgramPaths& paths, int n) {
+    const QString file = HistoryPath(paths, History::Sent);
+    const auto stored = ReadRecord(file, n);
+    if (!stored) return Failure{stored.error()};
+    if (const Status marked = MarkDeleted(file, n, stored.value()); !marked) return marked;
+    return Compact(file, RewriteCopyPath(paths, History::Sent));
 }
 
 }  // namespace
@@ -100,13 +148,32 @@ int DrawFortuneNumber() {
     return std::clamp(static_cast<int>(r * 12 + 1), 1, 12);
 }
 
+QString SendSummary(const SendResult& result) {
+    if (result.Refused) return QString();
+    if (result.Stopped)
+        return QStringLiteral("送信を中止しました。%1 通を送信し、%2 通は送信していません。")
+            .arg(result.sent())
+            .arg(result.Total - result.sent());
+    if (result.allSent()) return kSendDoneText;
+    return QStringLiteral("%1通中%2通が送信できませんでした。").arg(result.Count).arg(result.Failed);
+}
+
 SendResult SendMail(Program& program, const SendRequest& request, SendHost& host) {
+    // A stop asked for in an earlier send is no stop of this one.
+    mail::ClearSendStop();
     SendResult result;
     host.setStatus(kSendingText);
     ProgramValues& values = program.values;
 
     if (values.SmtpServer.trimmed().isEmpty()) {
-        host.showMessage(QStringLiteral("送信サーバー（SMTP）が設定されていません。サーバーの設定で入力してください。"), QString());
+        host.showMessage(kNoSmtpServerText, QString());
+        result.Refused = true;
+        return result;
+    }
+    // Without it the message goes out "From:" nobody, "MAIL FROM:<>", and
+    // cannot be answered.
+    if (values.MailAddress.trimmed().isEmpty()) {
+        host.showMessage(kNoOwnAddressText, QString());
         result.Refused = true;
         return result;
     }
@@ -130,6 +197,7 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
 
     const QString historyFile = HistoryPath(program.paths, History::Sent);
     const int count = static_cast<int>(recipients->size());
+    result.Total = count;
     bool historyFailureShown = false;
     const QString sentMaildir = SentMaildirPath(program.paths);
     bool maildirFailureShown = false;
@@ -150,14 +218,26 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     };
     for (int i = 0; i < count; ++i) {
         const QString& to = (*recipients)[static_cast<size_t>(i)];
+        // 送信中止: the messages not yet begun stay unsent, and unrecorded.
+        if (mail::SendStopRequested()) {
+            result.Stopped = true;
+            result.Unsent.insert(result.Unsent.end(), recipients->begin() + i, recipients->end());
+            break;
+        }
         host.showProgress(i + 1, count);
         ++result.Count;
 
         // The record goes in first, as typed, whether or not the message
-        // then goes out.
+        // then goes out: a message the server may have taken is never
+        // missing from the history, even when the program dies in the
+        // middle of the transfer. Only a message known not to have gone
+        // out (broken off by 送信中止) loses its record again below.
+        int recordNumber = 0;
         if (request.KeepInSentHistory) {
             const HistoryRecord record{request.SubjectText, host.clockText(), request.ToText.trimmed(), request.BodyText};
-            if (const auto stored = AppendRecord(historyFile, record, History::Sent); !stored && !historyFailureShown) {
+            const auto stored = AppendRecord(historyFile, record, History::Sent);
+            if (stored) recordNumber = stored.value();
+            if (!stored && !historyFailureShown) {
                 historyFailureShown = true;
                 host.showMessage(QStringLiteral("送信履歴に記録できません。メールの送信は続けます。\n") + stored.error(),
                                  kErrorTitle);
@@ -171,9 +251,9 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
 
         int sent = sendTrusting(to, body);
         QString error = sent < 0 ? LastMailError() : QString();
-        if (sent == kRelayRefused && !triedPop3) {
+        if (sent == kRelayRefused && !triedPop3 && !mail::SendStopRequested()) {
             triedPop3 = true;
-            const QString pop3Error = logInToPop3(values);
+            const QString pop3Error = logInToPop3(values, trustFile, question);
             if (pop3Error.isEmpty()) {
                 sent = sendTrusting(to, body);
                 error = sent < 0 ? LastMailError() : QString();
@@ -181,8 +261,24 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
                 error += QStringLiteral("\n（POP before SMTP のための POP3 サーバーへのログインもできませんでした：%1）").arg(pop3Error);
             }
         }
+        if (sent < 0 && (sent == kSendStopped || mail::SendStopRequested())) {
+            // Broken off, or refused while the stop was asked for: either
+            // way it did not go out, and nothing more is tried.
+            ++result.Failed;
+            result.Stopped = true;
+            result.Unsent.insert(result.Unsent.end(), recipients->begin() + i, recipients->end());
+            if (recordNumber > 0) {
+                if (const Status taken = takeBackRecord(program.paths, recordNumber); !taken)
+                    host.showMessage(QStringLiteral("送信を中止したメールの記録を送信履歴から消せませんでした。"
+                                                    "送信履歴の最後の 1 件は送信されていません。\n") +
+                                         taken.error(),
+                                     kErrorTitle);
+            }
+            break;
+        }
         if (sent < 0) {
             ++result.Failed;
+            result.Unsent.push_back(to);
             host.showMessage(error, kSendErrorTitle);
         } else if (const auto kept = DeliverToMaildir(sentMaildir, NMailLastSentMessage()); !kept && !maildirFailureShown) {
             // The message is out; a copy that cannot be kept is worth a
@@ -192,7 +288,7 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
                              kErrorTitle);
         }
     }
-    host.setStatus(kSendDoneText);
+    host.setStatus(result.Stopped ? SendSummary(result) : kSendDoneText);
     return result;
 }
 

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 namespace lumopet {
 
@@ -30,6 +31,10 @@ struct SendRequest {
     bool Fortune = false; // Check1
     int Mood = 0;         // Option3..Option7: 1..5; Option8: 0
     bool Bulk = false;    // Option2: to every entry of the address book
+    // A second try of a bulk send that left messages unsent: these
+    // addresses (SendResult::Unsent of the first), each only while it is
+    // still a live entry of the address book, instead of the whole book.
+    std::vector<QString> BulkRetry;
     // A reply is sent without a record in the sent history: that history
     // is what the user wrote anew, the reply window keeps no copy.
     bool KeepInSentHistory = true;
@@ -56,18 +61,35 @@ public:
 };
 
 struct SendResult {
+    int Total = 0;   // messages the request was for
     int Count = 0;   // messages attempted
-    int Failed = 0;  // of them, not sent
-    // The request was refused before anything was sent or stored (a
-    // recipient that is not one address, an empty address book in bulk
-    // mode); the reason has been shown.
+    int Failed = 0;  // of them, not sent (refused, or broken off by 送信中止)
+    // The request was refused before anything was sent or stored (no own
+    // address, a recipient that is not one address, an empty address book
+    // in bulk mode); the reason has been shown.
     bool Refused = false;
-    bool allSent() const { return !Refused && Failed == 0 && Count > 0; }
+    // 送信中止 left messages unsent: the one in flight was broken off, or
+    // the later ones were never tried.
+    bool Stopped = false;
+    // The recipients whose message did not go out, in send order: those
+    // refused, the one broken off and those never tried.
+    std::vector<QString> Unsent;
+    int sent() const { return Count - Failed; }
+    bool allSent() const { return !Refused && !Stopped && Failed == 0 && Count > 0; }
 };
 
 inline const QString kSendingText = QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
 inline const QString kSendDoneText = QStringLiteral("送信完了です。");
 inline const QString kSendErrorTitle = QStringLiteral("送信エラー");
+inline const QString kNoSmtpServerText =
+    QStringLiteral("送信サーバー（SMTP）が設定されていません。サーバーの設定で入力してください。");
+inline const QString kNoOwnAddressText =
+    QStringLiteral("自分のメールアドレスが設定されていません。サーバーの設定で入力してください。");
+
+// How a send that did not send everything ended, for the status line:
+// after 送信中止 how many went out and how many did not, else how many of
+// how many failed. Empty for a refused request (its reason has been shown).
+QString SendSummary(const SendResult& result);
 
 // The fortune ("占い") a sender may attach: this heading, then one of the
 // twelve texts, drawn at random. The blanks inside are ideographic spaces.
@@ -104,10 +126,16 @@ int DrawFortuneNumber();
 // to the POP3 server once (POP before SMTP) and tries that message again.
 //
 // Before anything is stored or sent, the request is refused, with a message
-// saying why, when no SMTP server is set, when a recipient is not one
-// address (in bulk mode: an entry of the address book), when bulk mode finds
-// no entry, or when an attachment cannot be read. Entries of the address
-// book marked deleted get no mail.
+// saying why, when no SMTP server or no own address is set (a message from
+// nobody cannot be answered), when a recipient is not one address (in bulk
+// mode: an entry of the address book), when bulk mode finds no entry, or
+// when an attachment cannot be read. Entries of the address book marked
+// deleted get no mail.
+//
+// 送信中止 (mail::RequestSendStop) is looked at before each message: the
+// later ones are not tried. A message whose transfer it broke off did not go
+// out; its record, stored before it was sent, is taken out of the sent
+// history again.
 SendResult SendMail(Program& program, const SendRequest& request, SendHost& host);
 
 }  // namespace lumopet

@@ -1,18 +1,31 @@
 // The compose window, offscreen: the option rules, the opening line, the
-// sizes, the address panel, the attachments and the hidden mode.
+// sizes, the address panel, the attachments and the hidden mode; the boxes
+// with a length limit (the address book window's too); sends over a
+// scripted transport: a second bulk send after a partial failure, and
+// 送信中止 during a send.
 
+#include "compose/FriendForm.h"
 #include "compose/WriteForm.h"
 #include "compose/write_form_rules.h"
 #include "core/program.h"
 #include "core/twips.h"
+#include "mail/mail_library.h"
+#include "mail/send_stop.h"
 #include "store/address_book.h"
+#include "store/history_file.h"
+#include "tests/mail/scripted_transport.h"
 #include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 #include "ui/file_dialog.h"
+#include "ui/limited_text_box.h"
 #include "ui/message_box.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QSignalSpy>
+#include <QThread>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -26,10 +39,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 namespace lumopet {
 namespace {
+
+using namespace Qt::StringLiterals;
+
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+template <class Case>
+    requires requires(const Case& c) { std::string(c.name); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class WriteFormTest : public ::testing::Test {
 protected:
@@ -56,9 +78,14 @@ protected:
             .size();
     }
 
+    // An address starting with "-" is a record marked deleted.
     void writeBook(const QString& file, const std::vector<std::pair<QString, QString>>& entries) {
         QByteArray bytes;
-        for (const auto& [name, address] : entries) bytes += EncodeAddressRecord(name, address);
+        for (const auto& [name, address] : entries) {
+            QByteArray record = EncodeAddressRecord(name, address.startsWith(u'-') ? address.mid(1) : address);
+            if (address.startsWith(u'-')) record[62] = 0;
+            bytes += record;
+        }
         QFile out(file);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(bytes);
@@ -298,6 +325,318 @@ TEST_F(WriteFormTest, HelpTextFollowsTheMouse) {
     moveOver(f.Command1);
     moveOver(&f);
     EXPECT_FALSE(f.Text14->isVisible()) << "the bare window hides it too";
+}
+
+TEST_F(WriteFormTest, ThePanelListsAndCountsOnlyWhatABulkSendGoesTo) {
+    writeBook(AddressBookPath(program.paths), {{u"アリス"_s, u"alice@localhost"_s},
+                                               {u"消した人"_s, u"-gone@localhost"_s},
+                                               {u"ボブ"_s, u"bob@localhost"_s},
+                                               {u"消した人２"_s, u"-gone2@localhost"_s}});
+    writeBook(AddressListPath(program.paths), {{u"消した人"_s, u"-gone@localhost"_s}, {u"リスト"_s, u"list@localhost"_s}});
+    WriteForm& f = loaded();
+    ASSERT_EQ(f.List1->count(), 1) << "the list file at load: its deleted record is not listed either";
+    EXPECT_EQ(f.Text1->text(), u"1"_s);
+    EXPECT_EQ(f.AddressMap, (std::vector<std::int16_t>{2, 0}));
+
+    f.Command4_Click();
+    ASSERT_EQ(f.List1->count(), 2);
+    EXPECT_EQ(f.Text1->text(), u"2"_s);
+    EXPECT_TRUE(f.List1->item(0)->text().startsWith(u"アリス"_s));
+    EXPECT_TRUE(f.List1->item(1)->text().startsWith(u"ボブ"_s));
+    EXPECT_EQ(f.AddressMap, (std::vector<std::int16_t>{1, 3, 0})) << "rows keep their record numbers";
+    f.show();
+    QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, {}, f.List1->visualItemRect(f.List1->item(1)).center());
+    EXPECT_EQ(f.ToText->toPlainText(), u"bob@localhost"_s);
+}
+
+// --- Boxes that take at most so many characters.
+
+QString TextOf(QWidget* box) {
+    if (auto* line = qobject_cast<QLineEdit*>(box)) return line->text();
+    return qobject_cast<QPlainTextEdit*>(box)->toPlainText();
+}
+int CaretOf(QWidget* box) {
+    if (auto* line = qobject_cast<QLineEdit*>(box)) return line->cursorPosition();
+    return qobject_cast<QPlainTextEdit*>(box)->textCursor().position();
+}
+void SetCaret(QWidget* box, int position) {
+    if (auto* line = qobject_cast<QLineEdit*>(box)) return line->setCursorPosition(position);
+    auto* edit = qobject_cast<QPlainTextEdit*>(box);
+    QTextCursor cursor = edit->textCursor();
+    cursor.setPosition(position);
+    edit->setTextCursor(cursor);
+}
+void Empty(QWidget* box) {
+    if (auto* line = qobject_cast<QLineEdit*>(box)) return line->clear();
+    qobject_cast<QPlainTextEdit*>(box)->clear();
+}
+// What an input method hands over when a word is confirmed.
+void CommitText(QWidget* box, const QString& text) {
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QCoreApplication::sendEvent(box, &commit);
+}
+
+struct LimitedBoxCase {
+    const char* name;
+    int limit;
+    // Opens the window into window and gives the box, and the button that
+    // pastes into it (null for none).
+    std::function<std::pair<QWidget*, QPushButton*>(FakeWindows&, std::unique_ptr<QWidget>&)> open;
+};
+
+class LimitedBox : public WriteFormTest, public ::testing::WithParamInterface<LimitedBoxCase> {};
+
+TEST_P(LimitedBox, TakesNothingMoreOnceFullAndLeavesTextAndCaret) {
+    const LimitedBoxCase& c = GetParam();
+    std::unique_ptr<QWidget> window;
+    const auto [box, pasteButton] = c.open(windows, window);
+    window->show();
+    box->setFocus();
+    const QString full = u"fe"_s + QString(c.limit - 2, u'a');
+    QTest::keyClicks(box, full);
+    ASSERT_EQ(TextOf(box), full);
+    ASSERT_EQ(CaretOf(box), c.limit);
+
+    QTest::keyClicks(box, u"a"_s);
+    EXPECT_EQ(TextOf(box), full) << "the key after the last one that fits";
+    EXPECT_EQ(CaretOf(box), c.limit);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(TextOf(box), full);
+
+    SetCaret(box, 1);
+    QTest::keyClicks(box, u"xyz"_s);
+    EXPECT_EQ(TextOf(box), full) << "nor in the middle";
+    EXPECT_EQ(CaretOf(box), 1);
+    CommitText(box, u"山田"_s);
+    EXPECT_EQ(TextOf(box), full) << "nor from the input method";
+    EXPECT_EQ(CaretOf(box), 1);
+
+    // Room for one: one goes in.
+    SetCaret(box, c.limit);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, u"xy"_s);
+    EXPECT_EQ(TextOf(box), full.chopped(1) + u"x"_s);
+    EXPECT_EQ(CaretOf(box), c.limit);
+
+    // A paste keeps what fits, the input method's word too.
+    Empty(box);
+    const QString most(c.limit - 3, u'b');
+    QTest::keyClicks(box, most);
+    QGuiApplication::clipboard()->setText(u"12345"_s);
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(TextOf(box), most + u"123"_s);
+    EXPECT_EQ(CaretOf(box), c.limit);
+    Empty(box);
+    QTest::keyClicks(box, most);
+    CommitText(box, u"山田太郎"_s);
+    EXPECT_EQ(TextOf(box), most + u"山田太"_s);
+
+    if (pasteButton) {
+        QGuiApplication::clipboard()->setText(QString(c.limit + 40, u'c'));
+        pasteButton->click();
+        EXPECT_EQ(TextOf(box), QString(c.limit, u'c')) << "the window's own paste button";
+    }
+}
+
+std::pair<QWidget*, QPushButton*> OpenWriteForm(FakeWindows& windows, std::unique_ptr<QWidget>& window) {
+    auto* form = new WriteForm(windows);
+    window.reset(form);
+    form->Form_Load();
+    return {form->ToText, form->Command7};
+}
+
+FriendForm* OpenFriendForm(FakeWindows& windows, std::unique_ptr<QWidget>& window) {
+    auto* form = new FriendForm(windows);
+    window.reset(form);
+    form->Form_Load();
+    return form;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, LimitedBox,
+    ::testing::Values(LimitedBoxCase{"compose_recipient", 60, OpenWriteForm},
+                      LimitedBoxCase{"address_book_address", 60,
+                                     [](FakeWindows& w, std::unique_ptr<QWidget>& window) {
+                                         FriendForm* form = OpenFriendForm(w, window);
+                                         return std::pair<QWidget*, QPushButton*>{form->Text4, form->Command1};
+                                     }},
+                      LimitedBoxCase{"address_book_name", 30,
+                                     [](FakeWindows& w, std::unique_ptr<QWidget>& window) {
+                                         FriendForm* form = OpenFriendForm(w, window);
+                                         return std::pair<QWidget*, QPushButton*>{form->Text2, nullptr};
+                                     }}),
+    CaseName);
+
+struct FittingCase {
+    const char* name;
+    QString inserted;
+    qsizetype kept, limit;
+    QString fits;
+};
+
+class Fitting : public ::testing::TestWithParam<FittingCase> {};
+
+TEST_P(Fitting, KeepsWhatFitsAndNeverHalfACharacter) {
+    EXPECT_EQ(FittingPart(GetParam().inserted, GetParam().kept, GetParam().limit), GetParam().fits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, Fitting,
+    ::testing::Values(FittingCase{"all", u"abc"_s, 2, 5, u"abc"_s}, FittingCase{"some", u"abcdef"_s, 2, 5, u"abc"_s},
+                      FittingCase{"none", u"abc"_s, 5, 5, QString()},
+                      FittingCase{"over_full_box", u"abc"_s, 7, 5, QString()},
+                      FittingCase{"not_half_an_emoji", u"a😀"_s, 3, 5, u"a"_s},
+                      FittingCase{"a_whole_emoji", u"a😀"_s, 2, 5, u"a😀"_s}),
+    CaseName);
+
+// --- Sending from the window, over a scripted transport.
+
+using mail::test::ScriptedMailbox;
+using mail::test::ScriptedTransport;
+
+class WriteFormSend : public WriteFormTest {
+public:
+    // A fourth entry registered meanwhile.
+    void addFourthEntry() {
+        writeBook(AddressBookPath(program.paths), {{u"A"_s, u"a@example.jp"_s},
+                                                   {u"B"_s, u"b@example.jp"_s},
+                                                   {u"C"_s, u"c@example.jp"_s},
+                                                   {u"D"_s, u"d@example.jp"_s}});
+    }
+
+protected:
+    void SetUp() override {
+        WriteFormTest::SetUp();
+        NMailInitializeWinSock();
+        program.values.SmtpServer = u"smtp.example.jp"_s;
+        program.values.MailAddress = u"me@example.jp"_s;
+        SetMailTransport(std::make_unique<ScriptedTransport>(box));
+        writeBook(AddressBookPath(program.paths),
+                  {{u"A"_s, u"a@example.jp"_s}, {u"B"_s, u"b@example.jp"_s}, {u"C"_s, u"c@example.jp"_s}});
+    }
+    void TearDown() override {
+        SetMailTransport(nullptr);
+        WriteFormTest::TearDown();
+    }
+
+    // The window in bulk mode with a message written.
+    WriteForm& bulk() {
+        WriteForm& f = loaded();
+        f.show();
+        f.Command4_Click();
+        QTest::mouseClick(f.Option2, Qt::LeftButton);
+        EXPECT_TRUE(f.Option2->isChecked());
+        f.SubjectText->setText(u"お知らせ"_s);
+        f.BodyText->setPlainText(u"皆さんへ"_s);
+        return f;
+    }
+    void send(WriteForm& f) {
+        QSignalSpy finished(&f, &WriteForm::sendFinished);
+        QTest::mouseClick(f.Command1, Qt::LeftButton);
+        ASSERT_TRUE(finished.wait(10000));
+    }
+    QStringList sentTo() const {
+        QStringList to;
+        for (const auto& delivery : box->deliveries) to.append(delivery.to);
+        return to;
+    }
+
+    std::shared_ptr<ScriptedMailbox> box = std::make_shared<ScriptedMailbox>();
+};
+
+struct SecondSendCase {
+    const char* name;
+    // What the user does between the two sends.
+    std::function<void(WriteFormSend&, WriteForm&)> between;
+    QStringList secondTo;
+};
+
+class SecondSend : public WriteFormSend, public ::testing::WithParamInterface<SecondSendCase> {};
+
+TEST_P(SecondSend, AfterAPartialFailureGoesOnlyToTheFailedUntilTheMessageChanges) {
+    box->refusedRecipients[u"b@example.jp"_s] = u"451 4.3.0 try again later"_s;
+    WriteForm& f = bulk();
+    send(f);
+    EXPECT_EQ(sentTo(), QStringList({u"a@example.jp"_s, u"c@example.jp"_s}));
+    ASSERT_TRUE(f.isVisible());
+    EXPECT_EQ(f.Label7->text(), u"3通中1通が送信できませんでした。次の送信はその 1 件だけです。"_s);
+    EXPECT_TRUE(f.Label7->toolTip().contains(u"b@example.jp"_s));
+    EXPECT_TRUE(f.Option2->isChecked());
+
+    box->refusedRecipients.clear();
+    box->deliveries.clear();
+    GetParam().between(*this, f);
+    send(f);
+    EXPECT_EQ(sentTo(), GetParam().secondTo);
+    EXPECT_FALSE(f.isVisible()) << "everything went out";
+    EXPECT_EQ(ReadAll(HistoryPath(program.paths, History::Sent)).size(), 3u + GetParam().secondTo.size());
+}
+
+const QStringList kEveryone{u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s};
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, SecondSend,
+    ::testing::Values(
+        SecondSendCase{"nothing", [](auto&, WriteForm&) {}, {u"b@example.jp"_s}},
+        SecondSendCase{"the_panel_opened_again_on_the_same_book", [](auto&, WriteForm& f) { f.Command4_Click(); },
+                       {u"b@example.jp"_s}},
+        SecondSendCase{"the_subject", [](auto&, WriteForm& f) { f.SubjectText->setText(u"お知らせ（訂正）"_s); }, kEveryone},
+        SecondSendCase{"the_body", [](auto&, WriteForm& f) { QTest::keyClicks(f.BodyText, u"!"_s); }, kEveryone},
+        SecondSendCase{"bulk_mode_off_and_on",
+                       [](auto&, WriteForm& f) {
+                           QTest::mouseClick(f.Option1, Qt::LeftButton);
+                           QTest::mouseClick(f.Option2, Qt::LeftButton);
+                       },
+                       kEveryone},
+        SecondSendCase{"the_address_list",
+                       [](WriteFormSend& t, WriteForm& f) {
+                           t.addFourthEntry();
+                           f.Command4_Click();
+                       },
+                       kEveryone + QStringList{u"d@example.jp"_s}}),
+    CaseName);
+
+// A server that never answers: the transfer of the first message waits
+// until 送信中止, and is then broken off as the transport does.
+class NeverAnswering : public ScriptedTransport {
+public:
+    using ScriptedTransport::ScriptedTransport;
+    mail::SmtpStatus sendSmtp(const QString&, const mail::SmtpLogin&, const QString&, const QString&,
+                              const QByteArray&) override {
+        waiting = true;
+        for (int i = 0; i < 1000 && !mail::SendStopRequested(); ++i) QThread::msleep(10);
+        return Failure{u"送信を中止しました。"_s};
+    }
+    std::atomic<bool> waiting = false;
+};
+
+TEST_F(WriteFormSend, StopDuringASendBreaksItOffAndTheWindowStays) {
+    auto transport = std::make_unique<NeverAnswering>(box);
+    NeverAnswering* server = transport.get();
+    SetMailTransport(std::move(transport));
+    WriteForm& f = bulk();
+    QSignalSpy finished(&f, &WriteForm::sendFinished);
+    QTest::mouseClick(f.Command1, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->waiting.load(); }, 5000));
+    EXPECT_TRUE(f.isSending());
+    EXPECT_TRUE(f.Command3->isEnabled()) << "送信中止 stays usable";
+    EXPECT_FALSE(f.Command1->isEnabled());
+    EXPECT_FALSE(f.BodyText->isEnabled());
+
+    QTest::mouseClick(f.Command3, Qt::LeftButton);
+    ASSERT_TRUE(finished.wait(10000)) << "the stop ends the send long before any time-out";
+    EXPECT_TRUE(box->deliveries.empty());
+    EXPECT_TRUE(boxes.isEmpty()) << "a stop is no 送信エラー: " << boxes[0].text.toStdString();
+    EXPECT_TRUE(ReadAll(HistoryPath(program.paths, History::Sent)).empty()) << "nothing went out, nothing is recorded";
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.Label7->text(), u"送信を中止しました。0 通を送信し、3 通は送信していません。"_s);
+    EXPECT_EQ(f.BodyText->toPlainText(), u"皆さんへ"_s);
+    EXPECT_TRUE(f.Command1->isEnabled() && f.BodyText->isEnabled());
+
+    // Outside a send it closes the window, as ever.
+    QTest::mouseClick(f.Command3, Qt::LeftButton);
+    EXPECT_FALSE(f.isVisible());
 }
 
 }  // namespace

@@ -274,6 +274,63 @@ INSTANTIATE_TEST_SUITE_P(
                       WireCase{"ascii_subject_like_encoded_word", u"=?UTF-8?B?44GC?= is not a word"_s, u"x"_s}),
     CaseName);
 
+// --- The charset of a text attachment, as its Content-Type says it: a
+// reader shows the file in it.
+
+struct AttachmentCharsetCase {
+    const char* name;
+    QString fileName;
+    QByteArray content;
+    QByteArray mimeType;  // of the attachment part
+    QByteArray charset;   // its charset parameter; empty: none
+};
+
+class AttachmentCharset : public ::testing::TestWithParam<AttachmentCharsetCase> {};
+
+TEST_P(AttachmentCharset, NamesTheCharsetOfTheFile) {
+    const AttachmentCharsetCase& c = GetParam();
+    test::TempFolder folder;
+    folder.write(c.fileName, c.content);
+    OutgoingMessage message = Message(u"資料"_s, u"本文"_s);
+    message.attachmentPaths = {folder.path(c.fileName)};
+    const QByteArray wire = Build(message);
+    GObjectPtr<GMimeMessage> parsed = Parse(wire);
+    ASSERT_TRUE(parsed);
+    GMimeMultipart* mixed = AsMultipart(g_mime_message_get_mime_part(parsed.get()));
+    ASSERT_TRUE(mixed);
+    ASSERT_EQ(g_mime_multipart_get_count(mixed), 2);
+    GMimeObject* attachment = g_mime_multipart_get_part(mixed, 1);
+    GMimeContentType* type = g_mime_object_get_content_type(attachment);
+    EXPECT_EQ(QByteArray(g_mime_content_type_get_mime_type(type)), c.mimeType);
+    EXPECT_EQ(QByteArray(g_mime_object_get_content_type_parameter(attachment, "charset")), c.charset);
+    EXPECT_EQ(Utf8(g_mime_object_get_content_type_parameter(attachment, "name")), c.fileName) << "the name stays";
+    ASSERT_TRUE(AsPart(attachment));
+    EXPECT_EQ(DecodedContent(AsPart(attachment)), c.content) << "the bytes go as they are";
+    if (!c.charset.isEmpty() && c.charset != "UTF-16") {
+        // What a reader shows is the text of the file.
+        const QString shown = Convert(c.content, c.charset == "Shift_JIS" ? "CP932" : c.charset.constData());
+        EXPECT_FALSE(shown.startsWith(u"<not "_s)) << shown.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AttachmentCharset,
+    ::testing::Values(
+        AttachmentCharsetCase{"utf8", u"メモ.txt"_s, "\xe4\xbc\x9a\xe8\xad\xb0\xe3\x81\xae\xe3\x83\xa1\xe3\x83\xa2\r\n", "text/plain", "utf-8"},
+        AttachmentCharsetCase{"utf8_with_bom", u"bom.txt"_s, "\xef\xbb\xbf" "abc\xe2\x91\xa0", "text/plain", "utf-8"},
+        // "会議のメモ①" and half-width "ｶﾅ" in CP932: not UTF-8.
+        AttachmentCharsetCase{"cp932", u"資料.txt"_s, "\x89\xef\x8b\x63\x82\xcc\x83\x81\x83\x82\x87\x40\xb6\xc5\r\n", "text/plain", "Shift_JIS"},
+        AttachmentCharsetCase{"ascii", u"readme.txt"_s, "plain ASCII only\r\n", "text/plain", "us-ascii"},
+        AttachmentCharsetCase{"empty", u"空.txt"_s, QByteArray(), "text/plain", "us-ascii"},
+        AttachmentCharsetCase{"iso_2022_jp", u"jis.txt"_s, "\x1b$B2q5D\x1b(B\r\n", "text/plain", "ISO-2022-JP"},
+        AttachmentCharsetCase{"utf16_with_bom", u"wide.txt"_s, QByteArray("\xff\xfe" "a\0b\0", 6), "text/plain", "UTF-16"},
+        AttachmentCharsetCase{"csv_is_text_too", u"一覧.csv"_s, "\x96\xbc\x91\x4f,\x8f\x5a\x8f\x8a\r\n", "text/csv", "Shift_JIS"},
+        // Neither UTF-8 nor CP932 (a lone lead byte at the end): no charset
+        // rather than a wrong one.
+        AttachmentCharsetCase{"unknown_bytes", u"壊れ.txt"_s, "abc\x80\xff\x82", "text/plain", ""},
+        AttachmentCharsetCase{"binary_has_none", u"data.bin"_s, "\xe4\xbc\x9a", "application/octet-stream", ""}),
+    CaseName);
+
 struct UnreadableCase {
     const char* name;
     const char* entry;  // in a folder that holds "ok.txt" and the folder "フォルダ"

@@ -6,6 +6,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace lumopet::test {
@@ -22,9 +23,16 @@ public:
     QString clockText() override { return kSendClock; }
     void setBodyText(const QString& body) override { bodies.append(body); }
     void showMessage(const QString& text, const QString& title) override { shown.push_back({text, title}); }
+    bool askToTrustCertificate(const CertificateDetails& details) override {
+        asked.push_back(details);
+        return trust && trust(details);
+    }
 
     QStringList statuses, progress, bodies;
     std::vector<Shown> shown;
+    // The certificates shown, and the answer given; none: not trusted.
+    std::vector<CertificateDetails> asked;
+    std::function<bool(const CertificateDetails&)> trust;
 };
 
 }  // namespace lumopet::test

@@ -11,6 +11,7 @@
 #include "mail/mail_library.h"
 #include "mail/message_builder.h"
 #include "mail/mood_tags.h"
+#include "mail/send_stop.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
@@ -20,6 +21,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -335,6 +337,163 @@ TEST_F(SendMailTest, AFailedMessageIsShownAndTheNextGoesOn) {
     EXPECT_EQ(history().size(), 3u) << "the failed message keeps its record";
 }
 
+// --- A second try after a bulk send that left messages unsent goes only to
+// those: who got the message does not get it twice.
+
+struct RetryCase {
+    const char* name;
+    QStringList book;             // "-address": marked deleted
+    QStringList refusedFirst;     // refused by the server in the first send
+    QStringList bookForRetry;     // the book when the second send starts; empty: unchanged
+    QStringList unsent;           // SendResult::Unsent of the first
+    QStringList retried;          // delivered by the second
+};
+
+class BulkRetry : public SendMailTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(BulkRetry, SendsOnlyToWhatTheFirstLeftUnsent) {
+    const RetryCase& c = GetParam();
+    writeBook(c.book);
+    for (const QString& address : c.refusedFirst) box->refusedRecipients[address] = u"451 4.3.0 try again later"_s;
+    SendRequest request = Request(QString(), u"お知らせ"_s, u"皆さんへ"_s);
+    request.Bulk = true;
+    const SendResult first = send(request);
+    EXPECT_FALSE(first.allSent());
+    EXPECT_EQ(first.Failed, c.unsent.size());
+    EXPECT_EQ(QStringList(first.Unsent.begin(), first.Unsent.end()), c.unsent);
+    EXPECT_EQ(SendSummary(first),
+              u"%1通中%2通が送信できませんでした。"_s.arg(first.Count).arg(c.unsent.size()));
+
+    const QStringList deliveredFirst = sentTo();
+    box->deliveries.clear();
+    box->refusedRecipients.clear();
+    if (!c.bookForRetry.isEmpty()) writeBook(c.bookForRetry);
+    const size_t recordsBefore = history().size();
+    request.BulkRetry = first.Unsent;
+    const SendResult second = send(request);
+    EXPECT_TRUE(second.allSent());
+    EXPECT_EQ(sentTo(), c.retried);
+    for (const QString& address : deliveredFirst)
+        EXPECT_FALSE(sentTo().contains(address)) << address.toStdString() << " would get it twice";
+    EXPECT_EQ(history().size(), recordsBefore + static_cast<size_t>(c.retried.size())) << "one record per message";
+    EXPECT_EQ(host.progress.last(), u"%1/%1"_s.arg(c.retried.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Retries, BulkRetry,
+    ::testing::Values(
+        RetryCase{"the_one_refused", {u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s}, {u"b@example.jp"_s}, {},
+                  {u"b@example.jp"_s}, {u"b@example.jp"_s}},
+        RetryCase{"two_refused_in_order",
+                  {u"a@example.jp"_s, u"-x@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s},
+                  {u"c@example.jp"_s, u"a@example.jp"_s}, {}, {u"a@example.jp"_s, u"c@example.jp"_s},
+                  {u"a@example.jp"_s, u"c@example.jp"_s}},
+        // Entries registered twice got it twice; the refused one gets it again
+        // as often as it was refused.
+        RetryCase{"an_address_twice_in_the_book", {u"a@example.jp"_s, u"b@example.jp"_s, u"b@example.jp"_s},
+                  {u"b@example.jp"_s}, {}, {u"b@example.jp"_s, u"b@example.jp"_s}, {u"b@example.jp"_s, u"b@example.jp"_s}},
+        // Taken out of the book since: no mail; a new entry is not the
+        // second try's business either.
+        RetryCase{"an_entry_deleted_since",
+                  {u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s},
+                  {u"b@example.jp"_s, u"c@example.jp"_s},
+                  {u"a@example.jp"_s, u"-b@example.jp"_s, u"c@example.jp"_s, u"new@example.jp"_s},
+                  {u"b@example.jp"_s, u"c@example.jp"_s}, {u"c@example.jp"_s}}),
+    CaseName);
+
+// --- 送信中止 during a send: nothing more begins, a message broken off is
+// not sent and leaves no record, the history keeps those that went out.
+
+// A server that takes messages until the user clicks 送信中止 while message
+// stopAt goes out: that one still goes through, or is broken off.
+class StoppingTransport : public ScriptedTransport {
+public:
+    StoppingTransport(std::shared_ptr<ScriptedMailbox> box, int stopAt, bool brokenOff)
+        : ScriptedTransport(box), box_(std::move(box)), stopAt_(stopAt), brokenOff_(brokenOff) {}
+    mail::SmtpStatus sendSmtp(const QString& server, const mail::SmtpLogin& login, const QString& from,
+                              const QString& to, const QByteArray& message) override {
+        if (++calls_ == stopAt_) {
+            mail::RequestSendStop();
+            if (brokenOff_) {
+                box_->log.append(u"smtp %1 %2 broken off"_s.arg(server, to));
+                return Failure{u"送信を中止しました。"_s};
+            }
+        }
+        return ScriptedTransport::sendSmtp(server, login, from, to, message);
+    }
+
+private:
+    std::shared_ptr<ScriptedMailbox> box_;
+    int stopAt_;
+    bool brokenOff_;
+    int calls_ = 0;
+};
+
+struct StopCase {
+    const char* name;
+    bool bulk;          // to a, b, c; else to a alone
+    int stopAt;         // the message during which 送信中止 is clicked; 0: before the send
+    bool brokenOff;     // that message is broken off, else it goes through
+    int earlierRecords; // in the sent history before the send
+    QStringList delivered;
+    QStringList unsent;
+    size_t records;     // in the sent history afterwards
+    QString status;     // the last status line; empty: 送信完了です。
+};
+
+class StopSending : public SendMailTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopSending, LeavesTheRestUnsentAndTheHistoryRight) {
+    const StopCase& c = GetParam();
+    SetMailTransport(std::make_unique<StoppingTransport>(box, c.stopAt, c.brokenOff));
+    writeBook({u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s});
+    for (int i = 0; i < c.earlierRecords; ++i) {
+        ASSERT_TRUE(AppendRecord(HistoryPath(program.paths, History::Sent), {u"前の件"_s, kClock, u"old@example.jp"_s, u"前"_s},
+                                 History::Sent)
+                        .ok());
+    }
+    // A stop asked for before this send is none of this send's business.
+    if (c.stopAt == 0) mail::RequestSendStop();
+    SendRequest request = Request(u"a@example.jp"_s, u"お知らせ"_s, u"本文"_s);
+    request.Bulk = c.bulk;
+    const SendResult result = send(request);
+
+    EXPECT_EQ(sentTo(), c.delivered);
+    EXPECT_EQ(QStringList(result.Unsent.begin(), result.Unsent.end()), c.unsent);
+    EXPECT_EQ(result.Stopped, !c.unsent.isEmpty());
+    EXPECT_EQ(result.allSent(), c.unsent.isEmpty());
+    EXPECT_EQ(result.sent(), c.delivered.size());
+    EXPECT_TRUE(host.shown.empty()) << "a stop is no 送信エラー: " << host.shown[0].text.toStdString();
+    const auto records = history();
+    ASSERT_EQ(records.size(), c.records);
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(records[i].Subject, i < static_cast<size_t>(c.earlierRecords) ? u"前の件"_s : u"お知らせ"_s);
+    // Every delivered message is kept in the sent Maildir, nothing else.
+    EXPECT_EQ(QDir(SentMaildirPath(program.paths) + u"/new"_s).entryList(QDir::Files).size(), c.delivered.size());
+    EXPECT_EQ(host.statuses.last(), c.status.isEmpty() ? kSendDoneText : c.status);
+    if (!c.status.isEmpty()) {
+        EXPECT_EQ(SendSummary(result), c.status);
+    }
+    EXPECT_TRUE(QFileInfo(RewriteCopyPath(program.paths, History::Sent)).exists() == false);
+}
+
+const QString kStoppedTwoOfThree = u"送信を中止しました。2 通を送信し、1 通は送信していません。"_s;
+const QString kStoppedOneOfThree = u"送信を中止しました。1 通を送信し、2 通は送信していません。"_s;
+const QStringList kAB{u"a@example.jp"_s, u"b@example.jp"_s};
+const QStringList kABC{u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s};
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, StopSending,
+    ::testing::Values(
+        StopCase{"during_the_second_which_goes_through", true, 2, false, 0, kAB, {u"c@example.jp"_s}, 2, kStoppedTwoOfThree},
+        StopCase{"breaking_the_second_off", true, 2, true, 0, {u"a@example.jp"_s}, {u"b@example.jp"_s, u"c@example.jp"_s}, 1,
+                 kStoppedOneOfThree},
+        StopCase{"during_the_last_which_goes_through", true, 3, false, 0, kABC, {}, 3, QString()},
+        StopCase{"breaking_one_message_off_keeps_the_older_records", false, 1, true, 2, {}, {u"a@example.jp"_s}, 2,
+                 u"送信を中止しました。0 通を送信し、1 通は送信していません。"_s},
+        StopCase{"asked_before_the_send_began", true, 0, false, 0, kABC, {}, 3, QString()}),
+    CaseName);
+
 // --- Requests refused before anything is stored or sent.
 
 struct RefusalCase {
@@ -378,6 +537,24 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"no_at", [](auto&, auto& r) { Recipient(r, u"you.example.jp"_s); }, u"正しくありません"_s},
         RefusalCase{"blank_inside", [](auto&, auto& r) { Recipient(r, u"you @example.jp"_s); }, u"正しくありません"_s},
         RefusalCase{"no_smtp_server", [](auto& t, auto&) { t.program.values.SmtpServer.clear(); }, u"SMTP"_s},
+        // A message from nobody ("MAIL FROM:<>") cannot be answered.
+        RefusalCase{"no_own_address", [](auto& t, auto&) { t.program.values.MailAddress.clear(); }, kNoOwnAddressText},
+        RefusalCase{"blank_own_address", [](auto& t, auto&) { t.program.values.MailAddress = u" \u3000 "_s; },
+                    kNoOwnAddressText},
+        RefusalCase{"no_own_address_in_bulk",
+                    [](auto& t, auto& r) {
+                        t.program.values.MailAddress.clear();
+                        t.writeBook({u"a@example.jp"_s});
+                        r.Bulk = true;
+                    },
+                    u"サーバーの設定"_s},
+        RefusalCase{"retry_whose_entries_left_the_book",
+                    [](auto& t, auto& r) {
+                        t.writeBook({u"a@example.jp"_s, u"-b@example.jp"_s});
+                        r.Bulk = true;
+                        r.BulkRetry = {u"b@example.jp"_s, u"c@example.jp"_s};
+                    },
+                    u"もうアドレス帳にありません"_s},
         RefusalCase{"bulk_with_empty_book",
                     [](auto& t, auto& r) {
                         t.writeBook({u"-gone@example.jp"_s});
