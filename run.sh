@@ -20,11 +20,14 @@ export LUMOPET_HOME="$home"
 # program and the X server run in the background and we wait for them.
 servers="${TMPDIR:-/tmp}/lumopet-run.$$"
 program=""
-xvfb=""
+virtual_display_pid=""
 cleanup() {
     trap '' INT TERM
     if [[ -n "$program" ]]; then kill -TERM "$program" 2>/dev/null || true; wait "$program" 2>/dev/null || true; fi
-    if [[ -n "$xvfb" ]]; then kill -TERM "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
+    if [[ -n "$virtual_display_pid" ]]; then
+        kill -TERM "$virtual_display_pid" 2>/dev/null || true
+        wait "$virtual_display_pid" 2>/dev/null || true
+    fi
     if [[ -d "$servers" ]]; then
         /usr/bin/python3 scripts/mail_servers.py stop --dir "$servers" || true
         rm -rf "$servers"
@@ -65,13 +68,10 @@ if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
     mkdir -m 0700 "$XDG_RUNTIME_DIR"
 fi
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-    echo "No display: starting Lumopet on a virtual one (Xvfb). Use scripts/screenshots.sh to see it."
-    # Xvfb picks a free display itself and writes its number to fd 3.
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$servers/display" 2>/dev/null &
-    xvfb=$!
-    for _ in $(seq 100); do [[ -s "$servers/display" ]] && break; sleep 0.1; done
-    [[ -s "$servers/display" ]] || { echo "Xvfb did not start" >&2; exit 1; }
-    export DISPLAY=":$(head -n 1 "$servers/display")"
+    source scripts/virtual_display.sh
+    start_virtual_display "$servers" || exit 1
+else
+    echo "Closing Lumopet, or Ctrl-C here, ends it and the mail servers."
 fi
 build/lumopet &
 program=$!
