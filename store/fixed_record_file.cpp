@@ -1,6 +1,7 @@
 #include "store/fixed_record_file.h"
 
 #include "core/safe_file.h"
+#include "core/system_error_text.h"
 #include "core/unique_fd.h"
 
 #include <QFile>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -23,7 +25,7 @@ QByteArray nameOf(const QString& path) { return QFile::encodeName(path); }
 QString errorText(int error) {
     // OpenRecordFile's answer to a link, a FIFO, a folder or a device.
     if (error == ELOOP) return QStringLiteral("通常のファイルではないため開きません");
-    return QString::fromLocal8Bit(std::strerror(error));
+    return SystemErrorText(error);
 }
 
 qint64 offsetOf(int n, qint64 size) { return (static_cast<qint64>(n) - 1) * size; }
@@ -50,49 +52,136 @@ qint64 roundedRecords(qint64 length, qint64 size) {
     return records;
 }
 
-// Copies length bytes from one file to the other in large blocks. (The
-// kernel's copy_file_range measured no faster here.)
-bool copyBytes(int from, qint64 fromOffset, int to, qint64 toOffset, qint64 length, QByteArray& buffer) {
-    while (length > 0) {
-        const qint64 want = std::min<qint64>(length, buffer.size());
-        const qint64 got = ReadAt(from, buffer.data(), want, fromOffset);
-        if (got < 0) return false;
-        if (got < want) {
-            errno = EIO;  // the file shrank under us
-            return false;
-        }
-        if (!WriteAt(to, buffer.constData(), got, toOffset)) return false;
-        fromOffset += got;
-        toOffset += got;
-        length -= got;
-    }
-    return true;
-}
+// What the processor compares addresses by when it checks a load against
+// the stores before it.
+constexpr qint64 kAliasSpan = 4096;
+// Small enough to stay in the processor's cache between its read and its
+// write, large enough that the system calls cost nothing.
+constexpr qint64 kCopyBlock = 1 << 20;
 
-// Records first .. last - 1 (from 0), all of them live.
-struct LiveRun {
-    qint64 first;
-    qint64 last;
-};
+bool isMarked(const char* live) { return live[0] == 0 && live[1] == 0; }
 
-// Reads only the Live field of each record.
-std::optional<std::vector<LiveRun>> liveRuns(int fd, qint64 count, const RecordFileKind& kind, bool& anyMarked) {
-    std::vector<LiveRun> runs;
-    anyMarked = false;
-    AskAhead(fd, count, kind.recordSize, kind.liveOffset, 2);
+// The number (from 0) of the first record marked for removal, count when
+// none is; -1 with errno set on a read error. Reads only the Live fields.
+qint64 firstMarked(int fd, qint64 count, const RecordFileKind& kind) {
+    // The compaction reads the whole file after this: from a cold cache the
+    // disk may as well start on all of it now. (Asked for field by field,
+    // it took 32,766 calls.)
+    ::posix_fadvise(fd, 0, count * kind.recordSize, POSIX_FADV_WILLNEED);
     for (qint64 i = 0; i < count; ++i) {
         char live[2];
-        if (ReadAt(fd, live, 2, i * kind.recordSize + kind.liveOffset) != 2) return std::nullopt;
-        if (live[0] == 0 && live[1] == 0) {
-            anyMarked = true;
-        } else if (!runs.empty() && runs.back().last == i) {
-            runs.back().last = i + 1;
-        } else {
-            runs.push_back({i, i + 1});
-        }
+        if (ReadAt(fd, live, 2, i * kind.recordSize + kind.liveOffset) != 2) return -1;
+        if (isMarked(live)) return i;
     }
-    return runs;
+    return count;
 }
+
+// Builds the compacted file: the records before the first marked one, where
+// they were, then every live record after it, side by side.
+//
+// The first part keeps its place in the page, and copy_file_range(2) copies
+// it from page cache to page cache without a trip through the program, at
+// cp's speed. The rest does not: a history record is 12,284 bytes, 4 short
+// of three pages, so after a removed record every byte lands 4 bytes further
+// along its page. The kernel copies with `rep movsb`, and where the
+// destination runs a few bytes ahead of the source within 4 KiB, each load
+// waits on the stores before it (4K aliasing): copied so by the kernel, 400
+// MB took 0.26 s of processor here, against 0.12 s for cp. Read into a
+// buffer that lies half a span from both places and written from there, it
+// took 0.14 s, both copies at full speed; and the Live fields come along
+// in the buffer, with no call of their own.
+class CompactionWriter {
+public:
+    CompactionWriter(int from, int to, const RecordFileKind& kind, RangeCopy way)
+        : from_(from), to_(to), kind_(kind), way_(way) {}
+
+    // Records 0 .. count - 1, unchanged, at the start of the new file.
+    bool keep(qint64 count) {
+        qint64 offset = 0;
+        qint64 length = count * kind_.recordSize;
+        if (way_ == RangeCopy::Auto && !inKernel(offset, length)) return false;
+        while (length > 0) {
+            const qint64 got = readBlock(offset, offset, std::min(length, kCopyBlock));
+            if (got < 0 || !WriteAt(to_, block_, got, offset)) return false;
+            offset += got;
+            length -= got;
+        }
+        written_ = count * kind_.recordSize;
+        return true;
+    }
+
+    // The live ones of records first .. count - 1, after what is written.
+    bool keepLive(qint64 first, qint64 count) {
+        const qint64 size = kind_.recordSize;
+        const qint64 perBlock = std::max<qint64>(1, kCopyBlock / size);
+        for (qint64 at = first; at < count; at += perBlock) {
+            const qint64 records = std::min(perBlock, count - at);
+            if (readBlock(at * size, written_, records * size) < 0) return false;
+            // Side by side live records go in one write.
+            for (qint64 i = 0; i < records;) {
+                if (isMarked(block_ + i * size + kind_.liveOffset)) {
+                    ++i;
+                    continue;
+                }
+                const qint64 start = i;
+                while (i < records && !isMarked(block_ + i * size + kind_.liveOffset)) ++i;
+                if (!WriteAt(to_, block_ + start * size, (i - start) * size, written_)) return false;
+                written_ += (i - start) * size;
+            }
+        }
+        return true;
+    }
+
+private:
+    // Advances offset and length by what the kernel copied. It answers
+    // EXDEV across file systems (before Linux 5.19 across any two), ENOSYS
+    // on old kernels, EOPNOTSUPP or EINVAL where a file system cannot; a
+    // copy that ends short may only mean that this file system stops there.
+    // Each of these leaves the rest to the buffer, which tells a file that
+    // really shrank from one that did not.
+    bool inKernel(qint64& offset, qint64& length) {
+        while (length > 0) {
+            off64_t in = offset;
+            off64_t out = offset;
+            const ssize_t copied =
+                ::copy_file_range(from_, &in, to_, &out, static_cast<size_t>(std::min<qint64>(length, 1 << 30)), 0);
+            if (copied < 0 && errno == EINTR) continue;
+            if (copied < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL) return false;
+            if (copied <= 0) return true;
+            offset += copied;
+            length -= copied;
+        }
+        return true;
+    }
+
+    // Reads length bytes at fromOffset into block_, placed for bytes that go
+    // to toOffset: half way between their place in the span in the old file
+    // and in the new one, and so half a span from both. Returns length, or
+    // -1 with errno set (EIO when the file ended early: it shrank under us).
+    qint64 readBlock(qint64 fromOffset, qint64 toOffset, qint64 length) {
+        if (buffer_.empty()) buffer_.resize(static_cast<size_t>(kCopyBlock + 2 * kAliasSpan));
+        const qint64 shift = ((toOffset - fromOffset) % kAliasSpan + kAliasSpan) % kAliasSpan;
+        const qint64 wanted = (fromOffset % kAliasSpan + shift / 2 + kAliasSpan / 2) % kAliasSpan;
+        const auto base = static_cast<qint64>(reinterpret_cast<std::uintptr_t>(buffer_.data()) % kAliasSpan);
+        block_ = buffer_.data() + (wanted - base + kAliasSpan) % kAliasSpan;
+        const qint64 got = ReadAt(from_, block_, length, fromOffset);
+        if (got < 0) return -1;
+        if (got < length) {
+            errno = EIO;
+            return -1;
+        }
+        return got;
+    }
+
+    int from_;
+    int to_;
+    const RecordFileKind& kind_;
+    RangeCopy way_;
+    qint64 written_ = 0;
+    // Made only when a block needs it.
+    std::vector<char> buffer_;
+    char* block_ = nullptr;
+};
 
 // lstat(2) that calls anything but a regular file ELOOP, as OpenRecordFile
 // does. False with errno set.
@@ -259,7 +348,8 @@ Status MarkFixedRecordDeleted(const QString& file, int n, const RecordFileKind& 
     return success();
 }
 
-Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, const RecordFileKind& kind) {
+Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, const RecordFileKind& kind,
+                           RangeCopy way) {
     const Result<Recovery> recovered = RecoverFixedRecordCopy(file, rewriteCopy, kind);
     if (!recovered) return Failure{recovered.error()};
 
@@ -267,11 +357,10 @@ Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, cons
     if (!original.ok()) return errno == ENOENT ? success() : RecordReadFailure(kind, file, errno);
     struct stat info {};
     if (::fstat(original.get(), &info) != 0) return RecordReadFailure(kind, file, errno);
-    const qint64 size = kind.recordSize;
-    bool anyMarked = false;
-    const std::optional<std::vector<LiveRun>> runs = liveRuns(original.get(), info.st_size / size, kind, anyMarked);
-    if (!runs) return RecordReadFailure(kind, file, errno);
-    if (!anyMarked) return success();
+    const qint64 count = info.st_size / kind.recordSize;
+    const qint64 first = firstMarked(original.get(), count, kind);
+    if (first < 0) return RecordReadFailure(kind, file, errno);
+    if (first == count) return success();
 
     // Not under the old fixed copy name: a name anyone can know in advance
     // is a name someone can put a link or a FIFO at.
@@ -287,14 +376,11 @@ Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, cons
         return RecordWriteFailure(kind, created->path, error);
     };
     if (::fchmod(copy.get(), info.st_mode & 07777) != 0) return abandon(errno);
-    QByteArray buffer(kRecordsPerBlock * size, Qt::Uninitialized);
-    qint64 written = 0;
-    for (const LiveRun& run : *runs) {
-        const qint64 length = (run.last - run.first) * size;
-        if (!copyBytes(original.get(), run.first * size, copy.get(), written, length, buffer)) return abandon(errno);
-        written += length;
-    }
-    if (::fsync(copy.get()) != 0) return abandon(errno);
+    CompactionWriter writer(original.get(), copy.get(), kind, way);
+    if (!writer.keep(first) || !writer.keepLive(first + 1, count)) return abandon(errno);
+    // The data and the length: the name that the rename gives it is made
+    // durable by the folder's flush after it.
+    if (::fdatasync(copy.get()) != 0) return abandon(errno);
     if (!copy.close()) return abandon(errno);
     if (::rename(copyName.constData(), nameOf(file).constData()) != 0) return abandon(errno);
     syncFolderOf(file);

@@ -106,12 +106,25 @@ private:
 Status MarkFixedRecordDeleted(const QString& file, int n, const RecordFileKind& kind,
                               const std::function<Status(int fd, qint64 offset)>& confirm = {});
 
+// How a compaction moves the live records into the new file.
+enum class RangeCopy {
+    // The records before the first marked one are copied by the kernel
+    // (copy_file_range(2)), the others through a buffer placed so that the
+    // processor copies them at full speed (see CompactionWriter). Where
+    // the kernel cannot copy (EXDEV, ENOSYS, EOPNOTSUPP, EINVAL, or a copy
+    // that stops short), the rest goes through the buffer too.
+    Auto,
+    // Everything through the buffer, as where the kernel cannot copy.
+    ReadWrite,
+};
+
 // Removes every record whose Live is 0; the others keep their bytes and
 // order and are numbered from 1 again. A leftover rewrite copy is settled
 // first (RecoverFixedRecordCopy). With nothing marked the file is not
 // rewritten at all. A trailing incomplete record is not a record: a
 // rewrite leaves it out. A missing file has nothing to compact.
-Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, const RecordFileKind& kind);
+Status CompactFixedRecords(const QString& file, const QString& rewriteCopy, const RecordFileKind& kind,
+                           RangeCopy copy = RangeCopy::Auto);
 
 // A rewrite copy left by a crash is never dropped unread:
 // - file missing, or shorter than the copy: the crash came in the middle of

@@ -104,8 +104,8 @@ Status MarkDeleted(const QString& file, int n, HistoryRecord record) {
     });
 }
 
-Status Compact(const QString& file, const QString& rewriteCopy) {
-    return CompactFixedRecords(file, rewriteCopy, kHistory);
+Status Compact(const QString& file, const QString& rewriteCopy, RangeCopy copy) {
+    return CompactFixedRecords(file, rewriteCopy, kHistory, copy);
 }
 
 Result<Recovery> RecoverRewriteCopy(const QString& file, const QString& rewriteCopy) {

@@ -71,8 +71,9 @@ Status MarkDeleted(const QString& file, int n, HistoryRecord record);
 // The compacted file is built under a fresh name beside the history,
 // flushed, and renamed over it; with nothing marked the history is
 // not rewritten at all. A trailing incomplete record is not a record: a
-// rewrite leaves it out.
-Status Compact(const QString& file, const QString& rewriteCopy);
+// rewrite leaves it out. copy says how the records are moved (RangeCopy);
+// the other ways are there for tests and the benchmark.
+Status Compact(const QString& file, const QString& rewriteCopy, RangeCopy copy = RangeCopy::Auto);
 
 // Run at start. A rewrite copy left by a crash is never dropped unread; the
 // rule is RecoverFixedRecordCopy's. A history missing, or shorter than the

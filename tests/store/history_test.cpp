@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <sys/stat.h>
@@ -244,6 +245,62 @@ TEST_F(HistoryFileTest, DeletingTheMiddleRecordRenumbersTheOthers) {
     EXPECT_FALSE(QFileInfo::exists(copy));
     EXPECT_EQ(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), mode);
 }
+
+// A compaction copies the records before the first marked one by the
+// kernel and the rest through a buffer, in blocks of 85 records: the marks
+// lie at both ends, inside a block, across a block's edge and everywhere.
+// Each record's bytes tell it apart, so a record out of place or a few bytes
+// off shows.
+struct CompactionCase {
+    const char* name;
+    std::vector<int> marked;  // record numbers from 1
+    bool partialTail = false;
+};
+
+class CompactionTest : public HistoryFileTest, public ::testing::WithParamInterface<CompactionCase> {};
+
+TEST_P(CompactionTest, LeavesTheLiveRecordsInOrderByteForByte) {
+    constexpr int kCount = 200;
+    const CompactionCase& c = GetParam();
+    QByteArray original;
+    QByteArray expected;
+    for (int n = 1; n <= kCount; ++n) {
+        const bool marked = std::find(c.marked.begin(), c.marked.end(), n) != c.marked.end();
+        HistoryRecord r = record(QByteArray::number(n).constData(), marked ? 0 : 1);
+        r.Body = QStringLiteral("本文 %1\r\n").arg(n).repeated(n % 50 + 1);
+        const QByteArray bytes = EncodeRecord(r, History::Received);
+        original += bytes;
+        if (!marked) expected += bytes;
+    }
+    if (c.partialTail) original += QByteArray(S / 2, 'x');
+    for (const RangeCopy way : {RangeCopy::Auto, RangeCopy::ReadWrite}) {
+        SCOPED_TRACE(way == RangeCopy::Auto ? "Auto" : "ReadWrite");
+        folder.write(QStringLiteral("srndata2.data"), original);
+        ASSERT_TRUE(Compact(file, copy, way).ok());
+        const QByteArray after = folder.read(QStringLiteral("srndata2.data"));
+        EXPECT_EQ(after.size(), expected.size());
+        EXPECT_TRUE(after == expected) << "first difference at byte "
+                                       << std::mismatch(after.begin(), after.end(), expected.begin(), expected.end()).first - after.begin();
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("srndata2.data")});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Marks, CompactionTest,
+    ::testing::Values(CompactionCase{"First", {1}}, CompactionCase{"Middle", {100}}, CompactionCase{"Last", {200}},
+                      CompactionCase{"AdjacentRuns", {3, 4, 5, 86, 87, 88, 150}},
+                      CompactionCase{"AtABlockEdgeWithAPartialTail", {2, 87}, true},
+                      CompactionCase{"EveryOther", [] {
+                                         std::vector<int> odd;
+                                         for (int n = 1; n <= 200; n += 2) odd.push_back(n);
+                                         return odd;
+                                     }()},
+                      CompactionCase{"AllDead", [] {
+                                         std::vector<int> all;
+                                         for (int n = 1; n <= 200; ++n) all.push_back(n);
+                                         return all;
+                                     }()}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HistoryFileTest, OnlyLiveZeroIsRemovedAndRemovingAllLeavesAnEmptyFile) {
     const QByteArray unmarked = records({record("1"), record("odd", -1)}) + "tail";
