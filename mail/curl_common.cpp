@@ -78,9 +78,12 @@ Failure CurlFailure(CURLcode code, const ServerAddress& server, const Exchange& 
     case CURLE_COULDNT_RESOLVE_HOST: what = QStringLiteral("サーバー %1 が見つかりません。"); break;
     case CURLE_COULDNT_CONNECT: what = QStringLiteral("サーバー %1 に接続できません。"); break;
     case CURLE_OPERATION_TIMEDOUT: what = QStringLiteral("サーバー %1 から応答がありません（時間切れ）。"); break;
-    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_PEER_FAILED_VERIFICATION: what = QStringLiteral("サーバー %1 のTLS証明書を信頼できません。"); break;
     case CURLE_SSL_CACERT_BADFILE:
-        what = QStringLiteral("サーバー %1 のTLS証明書を信頼できません。");
+        // Not the server's fault: this machine has no list of certificate
+        // authorities to check against (a minimal system without them).
+        what = QStringLiteral("この機械に認証局の証明書がないため、サーバー %1 の証明書を確かめられません。"
+                              "ca-certificates パッケージを入れてください。");
         break;
     case CURLE_SSL_CONNECT_ERROR: what = QStringLiteral("サーバー %1 とTLSで接続できません。"); break;
     case CURLE_LOGIN_DENIED: what = QStringLiteral("サーバー %1 へのログインが拒否されました。"); break;

@@ -244,6 +244,30 @@ TEST(MailServers, AnUntrustedCertificateIsRefusedWithAClearText) {
     EXPECT_TRUE(lastError().contains(QStringLiteral("証明書"))) << lastError().toStdString();
 }
 
+// A machine without the system's certificate authorities (no
+// ca-certificates): curl cannot read its CA file and stops before the
+// handshake. The text says what is missing on this machine, not that the
+// server is untrusted. A missing LUMOPET_CA_FILE takes the same path.
+TEST(MailServers, AMissingTrustStoreIsNamedWithThePackageToInstall) {
+    const QByteArray trusted = qgetenv("LUMOPET_CA_FILE");
+    const QString missing = QStringLiteral("/nonexistent/ca-certificates.crt");
+    qputenv("LUMOPET_CA_FILE", missing.toUtf8());
+    const int handle = NMailPop3Connect(servers->pop3s());
+    const int received = NMailPop3Authenticate(handle, QStringLiteral("alice"), QStringLiteral("alice-pw"), 0);
+    const QString receiveText = lastError();
+    NMailPop3Close(handle);
+    const int sent = send(servers->smtps(), QStringLiteral("dave@localhost"), QStringLiteral("trust"), QStringLiteral("text"));
+    const QString sendText = lastError();
+    qputenv("LUMOPET_CA_FILE", trusted);
+    EXPECT_LT(received, 0);
+    EXPECT_NE(sent, 0);
+    for (const QString& text : {receiveText, sendText}) {
+        EXPECT_TRUE(text.contains(QStringLiteral("この機械に認証局の証明書がない"))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("ca-certificates パッケージを入れてください"))) << text.toStdString();
+        EXPECT_TRUE(text.contains(missing)) << text.toStdString();
+    }
+}
+
 struct SmtpCase {
     const char* name;
     QString (test::LocalMailServers::*server)() const;
