@@ -79,7 +79,11 @@ unmount_all
 rm -rf --one-file-system "$root"
 mkdir -p "$root"
 tar -C "$root" --numeric-owner -xpf "$pristine"
+# The root shares this machine's network and name: its resolver and hosts
+# file, as schroot or a container runtime puts them in (debootstrap leaves
+# no /etc/hosts, and without one "localhost" is not this machine).
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+cp /etc/hosts "$root/etc/hosts"
 
 commit=$(git -C "$repo" rev-parse HEAD)
 git clone --quiet --no-hardlinks "$repo" "$root/src"
