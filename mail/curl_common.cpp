@@ -106,6 +106,10 @@ void SetCommonCurlOptions(CURL* curl, const ServerAddress& server, const Transpo
     const long floor = (limits.minimumBytes + limits.stalledSeconds - 1) / std::max(1, limits.stalledSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, floor));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stalledSeconds));
+    // Waiting for one reply is not a transfer to curl, and its own limit for
+    // that is two minutes: the answer to SMTP's final "." came under no
+    // limit of ours.
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(limits.stalledSeconds));
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, exchange.curlError);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectReply);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);

@@ -82,8 +82,13 @@ bool isRelayRefusal(const QString& reply) {
 
 // The server's final reply when it is a refusal (4xx, 5xx). curl sends one
 // command at a time and stops at the first refusal, so that reply answers
-// the last command sent.
-QString finalRefusal(const QStringList& replies) {
+// the last command sent; after a refused MAIL, RCPT or DATA curl still
+// says QUIT, whose "221" is not the answer.
+QString finalRefusal(const Exchange& exchange) {
+    QStringList replies = exchange.replies;
+    if (!exchange.commands.isEmpty() && exchange.commands.last() == u"QUIT" && !replies.isEmpty() &&
+        replies.last().startsWith(u'2'))
+        replies.removeLast();
     if (replies.isEmpty()) return QString();
     const QString& line = replies.last();
     const bool refusal = line.size() >= 3 && (line[0] == u'4' || line[0] == u'5') && line[1].isDigit() && line[2].isDigit();
@@ -287,7 +292,7 @@ public:
         if (delivery.code == CURLE_OK) return success();
         if (delivery.stopped) return stoppedStatus();
 
-        const QString refusal = finalRefusal(delivery.exchange.replies);
+        const QString refusal = finalRefusal(delivery.exchange);
         SmtpStatus failed = Failure{};
         if (delivery.code == CURLE_USE_SSL_FAILED) {
             failed = Failure{StartTlsMissingText(QStringLiteral("%1:%2").arg(server.host).arg(server.port), refusal)};
@@ -349,12 +354,18 @@ private:
         curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &upload);
         delivery.code = curl_easy_perform(curl.get());
         delivery.stopped = upload.stopped && delivery.code == CURLE_ABORTED_BY_CALLBACK;
-        // What QUIT adds at cleanup is not part of the answer.
-        const QStringList replies = exchange.replies;
-        const QStringList commands = exchange.commands;
+        // What a QUIT at cleanup adds is not part of the answer. After a
+        // failure curl may keep the connection and say QUIT at cleanup,
+        // waiting for its reply as long as for any other: a server that has
+        // just gone silent would cost the whole time again. Such a
+        // connection is shut first.
+        const Exchange answered = exchange;
+        curl_socket_t socket = CURL_SOCKET_BAD;
+        if (delivery.code != CURLE_OK && curl_easy_getinfo(curl.get(), CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+            socket != CURL_SOCKET_BAD)
+            ::shutdown(socket, SHUT_RDWR);
         curl.reset();
-        exchange.replies = replies;
-        exchange.commands = commands;
+        exchange = answered;
     }
 
     TransportLimits limits_;

@@ -69,10 +69,16 @@ QString sentenceFor(const SmtpRefusal& r, const ReplyCode& code) {
                                   "とパスワードは送っていません。サーバー名を「smtps://」で始めるか、サーバーの管理者に確かめてください。");
         return QStringLiteral("SMTP サーバーがログインを求めているので、「設定」の「ID/PASS」で ID とパスワードを入れてください。");
     }
-    switch (r.step) {
+    // Postfix checks the client, the EHLO name and the sender when the
+    // recipient comes (smtpd_delay_reject) and says which it refused.
+    SmtpStep step = r.step;
+    if (r.reply.contains(QStringLiteral("Helo command rejected"), Qt::CaseInsensitive)) step = SmtpStep::Hello;
+    else if (r.reply.contains(QStringLiteral("Sender address rejected"), Qt::CaseInsensitive)) step = SmtpStep::Sender;
+    else if (r.reply.contains(QStringLiteral("Client host rejected"), Qt::CaseInsensitive)) step = SmtpStep::Greeting;
+    switch (step) {
     case SmtpStep::Greeting:
         if (code.temporary()) return QStringLiteral("SMTP サーバーが今は接続を受け付けないので、") + kTryLater;
-        return QStringLiteral("SMTP サーバーがこのコンピューターからの接続を断ったので、サーバー名とポート番号を確かめてください。");
+        return QStringLiteral("SMTP サーバーがこのコンピューターからの接続を断ったので、サーバー名とポート番号を確かめるか、サーバーの管理者に問い合わせてください。");
     case SmtpStep::Hello:
         return QStringLiteral("SMTP サーバーがこのコンピューターの名乗り（EHLO）を受け付けなかったので、サーバーの管理者に確かめてください。");
     case SmtpStep::StartTls:

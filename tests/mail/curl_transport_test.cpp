@@ -1,7 +1,9 @@
 // The libcurl transport against servers that accept the connection and then
 // say nothing, or too little: the call must end with a time-out, not hang.
 
+#include "mail/ehlo_name.h"
 #include "mail/mail_transport.h"
+#include "mail/server_refusal.h"
 #include "tests/support/silent_server.h"
 #include "tests/support/qt_printers.h"
 
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -139,6 +142,215 @@ TEST_P(SlowRetr, EndsInATimeOutWithOneRetr) {
 INSTANTIATE_TEST_SUITE_P(Servers, SlowRetr,
                          ::testing::Values(SlowRetrCase{"Silent", 0}, SlowRetrCase{"Trickling", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The name we greet with: ours when it is fully qualified, else the
+// literal of our end of the connection.
+struct EhloCase {
+    const char* name;
+    const char* canonical;  // what getaddrinfo's AI_CANONNAME gave
+    const char* literal;    // our end of the connection
+    const char* chosen;
+};
+void PrintTo(const EhloCase& c, std::ostream* out) { *out << c.name; }
+
+class EhloName : public ::testing::TestWithParam<EhloCase> {};
+
+TEST_P(EhloName, IsTheFullNameOrTheAddressLiteral) {
+    EXPECT_EQ(ChooseEhloName(QString::fromUtf8(GetParam().canonical), QString::fromUtf8(GetParam().literal)),
+              QString::fromUtf8(GetParam().chosen));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, EhloName,
+    ::testing::Values(EhloCase{"fully_qualified", "pc12.example.co.jp", "[192.0.2.10]", "pc12.example.co.jp"},
+                      EhloCase{"final_dot_dropped", "PC12.Example.JP.", "[192.0.2.10]", "pc12.example.jp"},
+                      EhloCase{"bare_hostname", "vm", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"localhost", "localhost", "[127.0.0.1]", "[127.0.0.1]"},
+                      EhloCase{"localhost_localdomain", "localhost.localdomain", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"any_localdomain", "pc12.localdomain", "[IPv6:2001:db8::5]", "[IPv6:2001:db8::5]"},
+                      EhloCase{"under_localhost", "pc12.localhost", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"an_address_as_a_name", "192.0.2.10", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"underscore", "my_pc.example.jp", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"label_starts_with_hyphen", "-pc.example.jp", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"empty_label", "pc..example.jp", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"label_of_64", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.example.jp",
+                               "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"no_name_at_all", "", "[192.0.2.10]", "[192.0.2.10]"},
+                      EhloCase{"nothing_known", "vm", "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EhloName, AddressLiteralsAreRfc5321s) {
+    struct {
+        int family;
+        const char* address;
+        const char* literal;
+    } const cases[] = {
+        {AF_INET, "192.0.2.10", "[192.0.2.10]"},
+        {AF_INET, "127.0.0.1", "[127.0.0.1]"},
+        {AF_INET6, "2001:db8::1", "[IPv6:2001:db8::1]"},
+        {AF_INET6, "::1", "[IPv6:::1]"},
+        // An IPv4 connection on an IPv6 socket names the IPv4 address.
+        {AF_INET6, "::ffff:192.0.2.10", "[192.0.2.10]"},
+    };
+    for (const auto& c : cases) {
+        sockaddr_storage storage{};
+        if (c.family == AF_INET) {
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+            v4->sin_family = AF_INET;
+            ASSERT_EQ(inet_pton(AF_INET, c.address, &v4->sin_addr), 1);
+        } else {
+            auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+            v6->sin6_family = AF_INET6;
+            ASSERT_EQ(inet_pton(AF_INET6, c.address, &v6->sin6_addr), 1);
+        }
+        EXPECT_EQ(AddressLiteral(reinterpret_cast<sockaddr*>(&storage)), QString::fromUtf8(c.literal)) << c.address;
+    }
+    sockaddr_storage unix{};
+    unix.ss_family = AF_UNIX;
+    EXPECT_TRUE(AddressLiteral(reinterpret_cast<sockaddr*>(&unix)).isEmpty());
+}
+
+// A refusal is put in one Japanese sentence about what to do, then the
+// server's own line.
+struct RefusalCase {
+    const char* name;
+    SmtpStep step;
+    const char* reply;
+    std::string sentence;
+    bool loginWithheld = false;
+};
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+
+class SmtpRefusalText : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(SmtpRefusalText, SaysWhatToDoThenGivesTheServersLine) {
+    const RefusalCase& c = GetParam();
+    const QString text = DescribeSmtpRefusal({c.step, QString::fromUtf8(c.reply), QStringLiteral("alice@example.jp"),
+                                              QStringLiteral("bob@example.jp"), c.loginWithheld});
+    EXPECT_EQ(text, QString::fromStdString(c.sentence) + QStringLiteral("\nサーバーの応答：") + QString::fromUtf8(c.reply));
+}
+
+const char* const kIdPass = "「設定」の「ID/PASS」で ID とパスワードを確かめてください。";
+const char* const kLater = "しばらくしてから送り直してください。";
+std::string join(const char* a, const char* b) { return std::string(a) + b; }
+const std::string kLoginRefused = join("SMTP サーバーがログインを拒否したので、", kIdPass);
+const std::string kRecipientRefused = "SMTP サーバーが宛先 <bob@example.jp> を受け付けなかったので、宛先のアドレスを確かめてください。";
+const std::string kRelayRefused = join("SMTP サーバーが宛先 <bob@example.jp> へのメールの中継を断ったので、", kIdPass);
+const std::string kSenderRefused =
+    "SMTP サーバーが差出人のアドレス <alice@example.jp> を受け付けなかったので、「設定」の「POPサーバー」で自分のメールアドレスを確かめてください。";
+const std::string kTooLarge = "メールが SMTP サーバーの受け付ける大きさを超えているので、添付ファイルを減らすか小さくしてから送り直してください。";
+const std::string kMailboxFull =
+    "宛先 <bob@example.jp> のメールボックスがいっぱいで受け取れないので、しばらくしてから送り直すか、別の方法で相手に知らせてください。";
+const std::string kHelo = "SMTP サーバーがこのコンピューターの名乗り（EHLO）を受け付けなかったので、サーバーの管理者に確かめてください。";
+const std::string kMessageRefused = "SMTP サーバーがこのメールを受け付けなかったので、本文と添付ファイルを見直すか、サーバーの管理者に確かめてください。";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SmtpRefusalText,
+    ::testing::Values(
+        RefusalCase{"login_535", SmtpStep::Login, "535 5.7.8 Authentication credentials invalid", kLoginRefused},
+        RefusalCase{"login_temporary", SmtpStep::Login, "454 4.7.0 Temporary authentication failure",
+                    "SMTP サーバーに今はログインできないので、しばらくしてから送り直してください。"},
+        RefusalCase{"login_required", SmtpStep::Sender, "530 5.7.0 Authentication required",
+                    "SMTP サーバーがログインを求めているので、「設定」の「ID/PASS」で ID とパスワードを入れてください。"},
+        RefusalCase{"login_required_but_kept_back", SmtpStep::Recipient, "530 5.7.0 Authentication required",
+                    "SMTP サーバーがログインを求めていますが、暗号化（TLS）なしでしかログインできないサーバーなので、ID "
+                    "とパスワードは送っていません。サーバー名を「smtps://」で始めるか、サーバーの管理者に確かめてください。",
+                    true},
+        RefusalCase{"recipient_unknown", SmtpStep::Recipient, "550 5.1.1 <bob@example.jp>: Recipient address rejected",
+                    kRecipientRefused},
+        RefusalCase{"recipient_unknown_multiline_style", SmtpStep::Recipient, "550-5.1.1 The email account does not exist",
+                    kRecipientRefused},
+        RefusalCase{"recipient_without_enhanced_code", SmtpStep::Recipient, "550 no such mailbox here", kRecipientRefused},
+        RefusalCase{"recipient_greylisted", SmtpStep::Recipient, "450 4.2.0 <bob@example.jp>: Recipient address rejected: Greylisted",
+                    join("SMTP サーバーが宛先 <bob@example.jp> を今は受け付けないので、", kLater)},
+        RefusalCase{"relay_denied", SmtpStep::Recipient, "554 5.7.1 <bob@example.jp>: Relay access denied", kRelayRefused},
+        RefusalCase{"relaying_without_code", SmtpStep::Recipient, "550 relaying denied", kRelayRefused},
+        RefusalCase{"mailbox_full", SmtpStep::Recipient, "552 5.2.2 Mailbox full", kMailboxFull},
+        RefusalCase{"sender_refused", SmtpStep::Sender, "553 5.1.8 <alice@example.jp>: Sender address rejected: Domain not found",
+                    kSenderRefused},
+        RefusalCase{"size_at_mail", SmtpStep::Sender, "552 5.3.4 Message size exceeds fixed limit", kTooLarge},
+        RefusalCase{"size_after_data", SmtpStep::Message, "552 5.2.3 Message length exceeds administrative limit",
+                    kTooLarge},
+        RefusalCase{"size_without_enhanced_code", SmtpStep::Message, "552 Too much mail data", kTooLarge},
+        RefusalCase{"spam_after_data", SmtpStep::Message, "554 5.7.1 Message rejected as spam", kMessageRefused},
+        RefusalCase{"content_after_data", SmtpStep::Message, "554 5.6.0 Message content rejected",
+                    "SMTP サーバーがこのメールの形式を受け付けなかったので、本文と添付ファイルを見直してください。"},
+        RefusalCase{"temporary_after_data", SmtpStep::Message, "451 4.3.0 Error: queue file write error",
+                    join("SMTP サーバーがこのメールを今は受け付けないので、", kLater)},
+        RefusalCase{"helo", SmtpStep::Hello, "504 5.5.2 <x>: Helo command rejected: need fully-qualified hostname",
+                    kHelo},
+        // Postfix says at RCPT what it found wrong before.
+        RefusalCase{"helo_checked_at_rcpt", SmtpStep::Recipient,
+                    "504 5.5.2 <localhost>: Helo command rejected: need fully-qualified hostname", kHelo},
+        RefusalCase{"sender_checked_at_rcpt", SmtpStep::Recipient,
+                    "553 5.7.1 <alice@example.jp>: Sender address rejected: not owned by user", kSenderRefused},
+        RefusalCase{"client_checked_at_rcpt", SmtpStep::Recipient,
+                    "554 5.7.1 <pc12.example.jp[192.0.2.10]>: Client host rejected: Access denied",
+                    "SMTP サーバーがこのコンピューターからの接続を断ったので、サーバー名とポート番号を確かめるか、サーバーの管理者に問い合わせてください。"},
+        RefusalCase{"greeting_refused", SmtpStep::Greeting, "554 5.7.1 Service unavailable; client host blocked",
+                    "SMTP サーバーがこのコンピューターからの接続を断ったので、サーバー名とポート番号を確かめるか、サーバーの管理者に問い合わせてください。"},
+        RefusalCase{"closing_at_any_step", SmtpStep::Recipient, "421 4.7.0 Too many connections",
+                    join("SMTP サーバーが今は受け付けられないと接続を切ったので、", kLater)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Pop3RefusalText, SaysTheLoginWasRefusedThenGivesTheServersLine) {
+    struct {
+        const char* reply;
+        const char* sentence;
+    } const cases[] = {
+        {"-ERR [AUTH] Authentication failed.", "POP3 サーバーがログインを拒否したので、「設定」の「ID/PASS」で ID とパスワードを確かめてください。"},
+        {"-ERR invalid password", "POP3 サーバーがログインを拒否したので、「設定」の「ID/PASS」で ID とパスワードを確かめてください。"},
+        {"-ERR [IN-USE] Mailbox is locked by another POP3 session.",
+         "POP3 サーバーが今はログインを受け付けないので、しばらくしてから受信し直してください。"},
+        {"-ERR [LOGIN-DELAY] Wait a while", "POP3 サーバーが今はログインを受け付けないので、しばらくしてから受信し直してください。"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DescribePop3LoginRefusal(QString::fromUtf8(c.reply)),
+                  QString::fromUtf8(c.sentence) + QStringLiteral("\nサーバーの応答：") + QString::fromUtf8(c.reply));
+}
+
+// A POP3 server that refuses every password: the refusal reaches the user
+// through curl with the sentence first.
+TEST(CurlTransport, APop3LoginRefusalIsExplained) {
+    SilentServer listening;
+    // The transport's reachability check comes first, on a connection of
+    // its own.
+    std::thread server([&listening] {
+        for (int client; (client = ::accept(listening.fd(), nullptr, nullptr)) >= 0;) {
+            auto say = [client](const char* text) { ::send(client, text, std::strlen(text), MSG_NOSIGNAL); };
+            say("+OK ready\r\n");
+            std::string line;
+            char c;
+            while (::recv(client, &c, 1, 0) == 1) {
+                if (c != '\n') {
+                    line += c;
+                    continue;
+                }
+                if (line.rfind("CAPA", 0) == 0) say("+OK\r\nUSER\r\n.\r\n");
+                else if (line.rfind("PASS", 0) == 0) say("-ERR [AUTH] Authentication failed.\r\n");
+                else if (line.rfind("QUIT", 0) == 0) {
+                    say("+OK\r\n");
+                    break;
+                } else say("+OK\r\n");
+                line.clear();
+            }
+            ::close(client);
+        }
+    });
+    auto transport = MakeCurlTransport({5, 5});
+    auto session = transport->connectPop3(listening.hostAndPort());
+    Result<std::vector<qint64>> login = Failure{session.ok() ? QString() : session.error()};
+    if (session) {
+        login = session.value()->login(QStringLiteral("u"), QStringLiteral("wrong"), false);
+        session.value().reset();
+    }
+    ::shutdown(listening.fd(), SHUT_RDWR);
+    server.join();
+    ASSERT_TRUE(session.ok()) << session.error().toStdString();
+    ASSERT_FALSE(login.ok());
+    EXPECT_TRUE(login.error().startsWith(QStringLiteral("POP3 サーバーがログインを拒否したので、"))) << login.error().toStdString();
+    EXPECT_TRUE(login.error().endsWith(QStringLiteral("-ERR [AUTH] Authentication failed."))) << login.error().toStdString();
+}
 
 }  // namespace
 }  // namespace lumopet::mail
