@@ -81,7 +81,7 @@ public:
     QLineEdit* Text7 = nullptr;
     QLineEdit* Text8 = nullptr;
     QLineEdit* Text9 = nullptr;
-    QTextEdit* rtfEd = nullptr;
+    QPlainTextEdit* rtfEd = nullptr;
     QLineEdit* Text5 = nullptr;
     QPlainTextEdit* Text4 = nullptr;
 

@@ -9,6 +9,7 @@
 #include "viewer/editor_icons.h"
 #include "viewer/editor_logic.h"
 #include "viewer/editor_module.h"
+#include "viewer/editor_text_reader.h"
 #include "viewer/print_dialog.h"
 
 #include <QAction>
@@ -20,10 +21,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPrinter>
+#include <QPromise>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextDocumentFragment>
-#include <QTextEdit>
+#include <QThreadPool>
 #include <QToolBar>
 
 #include <array>
@@ -76,17 +81,29 @@ QString selectedPlainText(const QTextCursor& cursor) { return cursor.selection()
 
 }  // namespace
 
-ViewerEditor::ViewerEditor(WindowDirectory& windows, QWidget* window, QTextEdit* rtfEd)
+struct ViewerEditor::Loading {
+    std::shared_ptr<TextFileReader> reader;
+    bool wasReadOnly = false;
+};
+
+ViewerEditor::ViewerEditor(WindowDirectory& windows, QWidget* window, QPlainTextEdit* rtfEd)
     : QObject(window), windows_(windows), window_(window), rtfEd_(rtfEd), module_(EditorModule::Instance()) {
-    // The editor is a plain-text editor: a paste from the keyboard must not
-    // bring in formats that the style buttons, which act on the whole
-    // text, could not switch off, or that a save would drop.
-    rtfEd_->setAcceptRichText(false);
+    // The text box is a plain-text one: its document is laid out only
+    // where it is seen, so that a large file is shown at once and costs no
+    // layout of pages nobody looks at; and a paste brings in no formats
+    // that the style buttons, which act on the whole text, could not
+    // switch off, or that a save would drop.
     buildMenus();
     buildToolBar();
     buildSearchBox();
     // Any change counts, the viewer's own filling with a message included.
-    connect(rtfEd_, &QTextEdit::textChanged, this, [this] { module_.DocumentDirty = true; });
+    connect(rtfEd_, &QPlainTextEdit::textChanged, this, [this] { module_.DocumentDirty = true; });
+    // A text put into the editor while a large file arrives (a message
+    // shown, New) replaces it: the rest of the file no longer goes in.
+    connect(rtfEd_->document(), &QTextDocument::contentsChange, this, [this](int, int, int) {
+        if (loading_ && !appending_) endLoading(false);
+    });
+    connect(&pieceWatcher_, &QFutureWatcher<std::shared_ptr<PieceResult>>::finished, this, &ViewerEditor::takePiece);
 }
 
 ViewerEditor::~ViewerEditor() = default;
@@ -163,6 +180,7 @@ QAction* ViewerEditor::toolButton(const QString& key) const {
 }
 
 void ViewerEditor::tbToolBar_ButtonClick(const QString& key) {
+    if (loading_) return;
     for (const ToolButton& button : toolButtons()) {
         if (key == QLatin1String(button.key)) {
             (this->*button.command)();
@@ -243,6 +261,11 @@ void ViewerEditor::OpenTextFile() {
     const QString path = ChooseFileToOpen(window_, {QStringLiteral("開く"), lastFolder(), kTextFilter});
     if (path.isEmpty()) return;
     rememberFolderOf(path);
+    const QFileInfo info(path);
+    if (info.isFile() && info.size() > kTextPieceBytes) {
+        startLoading(info.absoluteFilePath());
+        return;
+    }
     const auto bytes = ReadEditorFile(path);
     if (!bytes) {
         ShowWarning(window_, bytes.error());
@@ -250,6 +273,99 @@ void ViewerEditor::OpenTextFile() {
     }
     window_->setWindowTitle(QFileInfo(path).absoluteFilePath());
     rtfEd_->setPlainText(TextFileToEditorText(bytes.value()));
+}
+
+void ViewerEditor::startLoading(const QString& path) {
+    auto opened = TextFileReader::Open(path);
+    if (!opened) {
+        ShowWarning(window_, opened.error());
+        return;
+    }
+    window_->setWindowTitle(path);
+    // The old text goes first (and with it a load still under way).
+    rtfEd_->setPlainText(QString());
+    loading_ = std::make_unique<Loading>();
+    loading_->reader = std::move(opened.value());
+    loading_->wasReadOnly = rtfEd_->isReadOnly();
+    // No undo steps for the file's own text.
+    rtfEd_->document()->setUndoRedoEnabled(false);
+    rtfEd_->setReadOnly(true);
+    for (QAction* action : menuBar_->actions() + toolBar_->actions()) {
+        if (action->menu()) {
+            for (QAction* item : action->menu()->actions())
+                if (item != mend) item->setEnabled(false);
+        } else {
+            action->setEnabled(false);
+        }
+    }
+    readNextPiece();
+}
+
+void ViewerEditor::readNextPiece() {
+    auto promise = std::make_shared<QPromise<std::shared_ptr<PieceResult>>>();
+    pieceWatcher_.setFuture(promise->future());
+    // The reader and the promise live as long as the work, whatever becomes
+    // of the window meanwhile.
+    QThreadPool::globalInstance()->start([reader = loading_->reader, promise] {
+        promise->start();
+        promise->addResult(std::make_shared<PieceResult>(reader->NextPiece()));
+        promise->finish();
+    });
+}
+
+void ViewerEditor::takePiece() {
+    if (!loading_) return;
+    const QFuture<std::shared_ptr<PieceResult>> future = pieceWatcher_.future();
+    if (future.resultCount() == 0) {
+        endLoading(false);
+        return;
+    }
+    const std::shared_ptr<PieceResult> piece = future.result();
+    if (!piece->ok()) {
+        // What came so far stays, for the user to read; the rest is told.
+        const QString error = piece->error();
+        endLoading(false);
+        ShowWarning(window_, error);
+        return;
+    }
+    if (!piece->value()) {
+        endLoading(true);
+        return;
+    }
+    // The next piece is read and decoded while this one goes in.
+    readNextPiece();
+    appendPiece(*piece->value());
+}
+
+void ViewerEditor::appendPiece(const QString& text) {
+    QTextDocument* document = rtfEd_->document();
+    appending_ = true;
+    const int firstNew = document->blockCount() - 1;
+    QTextCursor end(document);
+    end.movePosition(QTextCursor::End);
+    end.beginEditBlock();
+    end.insertText(text);
+    end.endEditBlock();
+    // The scroll bar counts lines: a block of many lines that is not laid
+    // out yet (it is laid out when it is seen) counts as its lines, not as
+    // one.
+    for (QTextBlock block = document->findBlockByNumber(firstNew); block.isValid(); block = block.next())
+        block.setLineCount(static_cast<int>(block.text().count(QChar::LineSeparator)) + 1);
+    document->markContentsDirty(document->lastBlock().position(), 0);
+    appending_ = false;
+}
+
+void ViewerEditor::endLoading(bool ok) {
+    if (!loading_) return;
+    rtfEd_->setReadOnly(loading_->wasReadOnly);
+    loading_.reset();
+    rtfEd_->document()->setUndoRedoEnabled(true);
+    for (QAction* action : menuBar_->actions() + toolBar_->actions()) {
+        action->setEnabled(true);
+        if (action->menu())
+            for (QAction* item : action->menu()->actions()) item->setEnabled(true);
+    }
+    Q_EMIT loadingFinished(ok);
 }
 
 void ViewerEditor::SaveAsTextFile() {

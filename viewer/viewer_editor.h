@@ -9,14 +9,18 @@
 #include <QObject>
 #include <QString>
 
+#include <QFutureWatcher>
+
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QPrinter;
-class QTextEdit;
+class QPlainTextEdit;
+class QTextCursor;
 class QToolBar;
 class QWidget;
 
@@ -30,7 +34,7 @@ class ViewerEditor : public QObject {
 public:
     // window: the viewer; rtfEd: its text box. The menus, the toolbar and
     // the search box are made here, for the viewer to place.
-    ViewerEditor(WindowDirectory& windows, QWidget* window, QTextEdit* rtfEd);
+    ViewerEditor(WindowDirectory& windows, QWidget* window, QPlainTextEdit* rtfEd);
     ~ViewerEditor() override;
 
     QMenuBar* menuBar() const { return menuBar_; }
@@ -97,6 +101,17 @@ public:
     // found nothing. One per viewer window.
     int SearchPos() const { return searchPos_; }
 
+    // A file larger than one piece is still arriving in the editor; the
+    // commands wait, and the text box cannot be typed into, until it is
+    // whole.
+    bool IsLoading() const { return static_cast<bool>(loading_); }
+
+Q_SIGNALS:
+    // The text of a large file is whole in the editor, or its reading
+    // ended (ok false: after telling the user, or because the editor was
+    // given another text meanwhile).
+    void loadingFinished(bool ok);
+
 private:
     void buildMenus();
     void buildToolBar();
@@ -105,10 +120,15 @@ private:
     bool writeText(const QString& path, QStringView text, const QByteArray& bytes);
     void selectMatch();
     QPrinter& printer();
+    void startLoading(const QString& path);
+    void readNextPiece();
+    void takePiece();
+    void appendPiece(const QString& text);
+    void endLoading(bool ok);
 
     WindowDirectory& windows_;
     QWidget* window_;
-    QTextEdit* rtfEd_;
+    QPlainTextEdit* rtfEd_;
     EditorModule& module_;
     QMenuBar* menuBar_ = nullptr;
     QToolBar* toolBar_ = nullptr;
@@ -116,6 +136,16 @@ private:
     // Kept while the window lives, so that the dialog shows the printer
     // and settings chosen last.
     std::unique_ptr<QPrinter> printer_;
+
+    // A large file on its way into the editor: its reader works on the
+    // thread pool one piece ahead, and each piece goes into the document
+    // in a turn of the event loop of its own.
+    struct Loading;
+    std::unique_ptr<Loading> loading_;
+    using PieceResult = Result<std::optional<QString>>;
+    QFutureWatcher<std::shared_ptr<PieceResult>> pieceWatcher_;
+    // While a piece goes in: the document's changes are the editor's own.
+    bool appending_ = false;
 };
 
 }  // namespace lumopet

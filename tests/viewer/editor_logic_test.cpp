@@ -6,6 +6,7 @@
 #include "tests/support/temp_folder.h"
 #include "viewer/editor_files.h"
 #include "viewer/editor_logic.h"
+#include "viewer/editor_text_reader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -95,6 +96,73 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"EarlierReplacementCharactersKeepTheirBytes", "[USER]\nNAME=\xef\xbf\xbd\xef\xbf\xbd\n", QString(),
                      "[USER]\r\nNAME=\xef\xbf\xbd\xef\xbf\xbd\r\n[FLAG]\r\nAUTOSAVE=\r\n"}),
     CaseName);
+
+// ---- A large file, piece by piece ---------------------------------------
+
+struct PieceEndCase {
+    const char* name;
+    QByteArray bytes;
+    qsizetype limit;
+    qsizetype end;
+};
+
+class TextPieceEndTest : public ::testing::TestWithParam<PieceEndCase> {};
+
+TEST_P(TextPieceEndTest, CutsAfterALineOrACharacter) {
+    EXPECT_EQ(TextPieceEnd(GetParam().bytes, GetParam().limit), GetParam().end);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TextPieceEndTest,
+    ::testing::Values(PieceEndCase{"AllWhenItFits", "ab\r\ncd", 6, 6},
+                      PieceEndCase{"AfterTheLastLineBreak", "ab\r\ncd\nef", 8, 7},
+                      PieceEndCase{"CrLfStaysTogether", "abc\r\nd", 4, 5},
+                      PieceEndCase{"LoneCrEndsALine", "ab\rcdef", 5, 3},
+                      // "表" is 0x95 0x5C: its second byte is the one of "\".
+                      PieceEndCase{"LongLineBetweenCharacters", "a\x95\x5c\x95\x5c", 4, 3},
+                      PieceEndCase{"LongLineAfterAWholeCharacter", "\x95\x5c\x95\x5c", 3, 2}),
+    CaseName);
+
+// The editor's text without the difference of its two kinds of break.
+QString asPlainText(QString text) { return text.replace(QChar(QChar::LineSeparator), u'\n'); }
+
+TEST(TextPieces, GroupLinesAndEndInAParagraphBreak) {
+    QByteArray lines;
+    for (int n = 1; n <= 130; ++n) lines += QByteArray::number(n) + "\r\n";
+    const QString text = TextPieceToEditorText(lines, false);
+    EXPECT_EQ(text.count(u'\n'), 130 / kLinesPerTextBlock + 1) << "every 64th break, and the last one";
+    EXPECT_TRUE(text.endsWith(u'\n'));
+    EXPECT_EQ(asPlainText(text), asPlainText(TextFileToEditorText(lines)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    EXPECT_EQ(TextPieceToEditorText("a\rb", true), QStringLiteral("a\u2028b\n")) << "the last line gets its break";
+    EXPECT_EQ(TextPieceToEditorText("a\rb", false), QStringLiteral("a\u2028b")) << "the line goes on in the next piece";
+}
+
+// Pieces of a file of lines of all kinds, its last line without a break,
+// and a line of double-byte characters longer than a piece: together the
+// text of the file opened whole.
+TEST(TextFileReader, PiecesTogetherAreTheWholeText) {
+    test::TempFolder folder;
+    QByteArray file;
+    for (int n = 0; file.size() < 3 * kTextPieceBytes; ++n)
+        file += cp932::encode(QStringLiteral("%1 行目 ログ①").arg(n)) + (n % 3 == 0 ? "\n" : n % 3 == 1 ? "\r" : "\r\n");
+    file += "a" + cp932::encode(QString(kTextPieceBytes, u'表')) + "\r\nlast";
+    folder.write(QStringLiteral("big.log"), file);
+    auto reader = TextFileReader::Open(folder.path(QStringLiteral("big.log")));
+    ASSERT_TRUE(reader.ok()) << reader.error().toStdString();
+    QString whole;
+    int pieces = 0;
+    for (;;) {
+        auto piece = reader.value()->NextPiece();
+        ASSERT_TRUE(piece.ok()) << piece.error().toStdString();
+        if (!piece.value()) break;
+        EXPECT_LE(piece.value()->size(), kTextPieceBytes + 1);
+        whole += *piece.value();
+        ++pieces;
+    }
+    EXPECT_GE(pieces, 5);
+    EXPECT_EQ(asPlainText(whole), TextFileToEditorText(file).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    EXPECT_FALSE(TextFileReader::Open(folder.path()).ok()) << "a folder is not read";
+}
 
 // Where the file cannot be written, the user is told (never a silent
 // pretence that the settings were stored).

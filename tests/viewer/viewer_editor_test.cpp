@@ -2,6 +2,7 @@
 // search, the clipboard commands, the style buttons, New, open and save
 // through the dialogs' stand-ins, printing to a PDF file, and quitting.
 
+#include "core/cp932.h"
 #include "core/program.h"
 #include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
@@ -17,6 +18,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -25,7 +27,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTextEdit>
+#include <QPlainTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTest>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -63,7 +68,7 @@ protected:
     void openViewer() {
         window = std::make_unique<QWidget>();
         window->setWindowTitle(QStringLiteral("着信履歴"));
-        rtfEd = new QTextEdit(window.get());
+        rtfEd = new QPlainTextEdit(window.get());
         editor = new ViewerEditor(windows, window.get(), rtfEd);
     }
 
@@ -88,7 +93,7 @@ protected:
     Program program{ProgramPaths(folder.path(QStringLiteral("program")))};
     FakeWindows windows{program};
     std::unique_ptr<QWidget> window;
-    QTextEdit* rtfEd = nullptr;
+    QPlainTextEdit* rtfEd = nullptr;
     ViewerEditor* editor = nullptr;
     QList<MessageRequest> boxes;
 };
@@ -396,6 +401,91 @@ INSTANTIATE_TEST_SUITE_P(
         SaveAsCase{"AFolderIsNotReplaced", QStringLiteral("x"), QStringLiteral("program"), {}, {},
                    QStringLiteral("program")}),
     CaseName);
+
+// ---- A large file ---------------------------------------------------------
+
+// A log of about 20 MB in CP932, its first and last lines told apart.
+QByteArray largeLog(QString& first, QString& last) {
+    QByteArray log;
+    log.reserve(21 * 1000 * 1000);
+    int n = 0;
+    while (log.size() < 20 * 1000 * 1000)
+        log += cp932::encode(QStringLiteral("2026-12-09 12:00:00 [INFO] 受信 %1 件目 <%1@example.jp> 完了①").arg(++n)) + "\r\n";
+    first = QStringLiteral("2026-12-09 12:00:00 [INFO] 受信 1 件目 <1@example.jp> 完了①");
+    last = QStringLiteral("2026-12-09 12:00:00 [INFO] 受信 %1 件目 <%1@example.jp> 完了①").arg(n);
+    return log;
+}
+
+// Until the editor says the file is whole (or the bound passes).
+bool waitForLoading(ViewerEditor* editor, int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (editor->IsLoading() && clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return !editor->IsLoading();
+}
+
+TEST_F(ViewerEditorTest, ALargeFileArrivesWholeInAPlainTextDocument) {
+    QString first, last;
+    folder.write(QStringLiteral("big.log"), largeLog(first, last));
+    SetOpenFileChooser([&](const OpenFileRequest&) { return folder.path(QStringLiteral("big.log")); });
+    window->show();
+    QElapsedTimer clock;
+    clock.start();
+    trigger("mopen");
+    // While it arrives, the window keeps answering and nothing reads half a text.
+    EXPECT_TRUE(editor->IsLoading());
+    EXPECT_TRUE(rtfEd->isReadOnly());
+    EXPECT_FALSE(window->findChild<QAction*>(QStringLiteral("msave"))->isEnabled());
+    EXPECT_TRUE(window->findChild<QAction*>(QStringLiteral("mend"))->isEnabled());
+    ASSERT_TRUE(waitForLoading(editor, 60000)) << "a generous bound: the goal is 2 s on an idle machine";
+    EXPECT_LT(clock.elapsed(), 60000);
+
+    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_EQ(window->windowTitle(), folder.path(QStringLiteral("big.log")));
+    EXPECT_NE(qobject_cast<QPlainTextDocumentLayout*>(rtfEd->document()->documentLayout()), nullptr);
+    const QString text = rtfEd->toPlainText();
+    EXPECT_TRUE(text.startsWith(first + u'\n'));
+    EXPECT_TRUE(text.endsWith(u'\n' + last + u'\n'));
+    EXPECT_EQ(text.count(u'\n'), last.section(u' ', 4, 4).toInt()) << "every line, each once";
+    EXPECT_FALSE(rtfEd->isReadOnly());
+    EXPECT_TRUE(window->findChild<QAction*>(QStringLiteral("msave"))->isEnabled());
+    EXPECT_FALSE(rtfEd->document()->isUndoAvailable()) << "no undo steps for the file's own text";
+    // The scroll bar knows the lines before they are laid out.
+    EXPECT_GT(rtfEd->verticalScrollBar()->maximum(), text.count(u'\n') / 2);
+
+    // Search and save see the same text as a small file gives.
+    editor->Text1->setText(last);
+    trigger("mkensaku");
+    EXPECT_EQ(selectionStart(), text.size() - last.size() - 1);
+    SetSaveFileChooser([&](const SaveFileRequest&) { return folder.path(QStringLiteral("saved.log")); });
+    trigger("msave");
+    EXPECT_EQ(folder.read(QStringLiteral("saved.log")), folder.read(QStringLiteral("big.log")) + "\r\n");
+}
+
+TEST_F(ViewerEditorTest, AMessageShownWhileALargeFileArrivesReplacesIt) {
+    QString first, last;
+    folder.write(QStringLiteral("big.log"), largeLog(first, last));
+    SetOpenFileChooser([&](const OpenFileRequest&) { return folder.path(QStringLiteral("big.log")); });
+    trigger("mopen");
+    ASSERT_TRUE(editor->IsLoading());
+    QCoreApplication::processEvents();
+    rtfEd->setPlainText(QStringLiteral("a message"));
+    EXPECT_FALSE(editor->IsLoading());
+    // Pieces already on their way are not added.
+    QTest::qWait(300);
+    EXPECT_EQ(rtfEd->toPlainText(), QStringLiteral("a message"));
+    EXPECT_TRUE(window->findChild<QAction*>(QStringLiteral("msave"))->isEnabled());
+}
+
+TEST_F(ViewerEditorTest, ClosingKeepsTheSettingsFileInItsWindowsLayout) {
+    const QByteArray before = cp932::encode(
+        QStringLiteral("[USER]\r\nNAME=山田　太郎\r\n[HIST]\r\n0=EMPTY\r\n[FLAG]\r\nAUTOSAVE=x\r\n"));
+    folder.write(QStringLiteral("program/★MailData/pirabeno.ini"), before);
+    editor->ClearEditorSettings();
+    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_EQ(folder.read(QStringLiteral("program/★MailData/pirabeno.ini")),
+              cp932::encode(QStringLiteral("[USER]\r\nNAME=山田　太郎\r\n[FLAG]\r\nAUTOSAVE=\r\n")));
+}
 
 // ---- Print ----------------------------------------------------------------
 
