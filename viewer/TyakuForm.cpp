@@ -13,8 +13,6 @@
 #include "viewer/viewer_editor.h"
 
 #include <QClipboard>
-#include <QElapsedTimer>
-#include <cstdio>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -411,13 +409,9 @@ void TyakuForm::Command1_Click() {
         shown = read.value();
     }
     recordBuffer_.Live = 0;
-    QElapsedTimer PROF; PROF.start();
     clearMessageBoxes();
-    fprintf(stderr, "PROF clear %lld\n", (long long)PROF.nsecsElapsed()/1000);
     const Status deleted = DeleteHistoryRecord(historyFile(), rewriteCopyFile(), SelectedRow, shown);
-    fprintf(stderr, "PROF delete %lld\n", (long long)PROF.nsecsElapsed()/1000);
     listAfterRemoval(deleted ? SelectedRow : 0);
-    fprintf(stderr, "PROF list %lld\n", (long long)PROF.nsecsElapsed()/1000);
     if (viewerMode_ == History::Sent) windows_.SetMainStatusLine(Text2->text());
     clearSelectionMarker();
     if (!deleted) ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
@@ -437,9 +431,7 @@ void TyakuForm::listAfterRemoval(int n) {
         FillViewerList();
         return;
     }
-    QElapsedTimer PROF; PROF.start();
     model_->removeListedRow(n - 1);
-    fprintf(stderr, "PROF  remove row %lld\n", (long long)PROF.nsecsElapsed()/1000);
     const int count = before - 1;
     if (count > 0) {
         const Result<HistoryRecord> last = ReadRecord(historyFile(), count);
@@ -448,9 +440,7 @@ void TyakuForm::listAfterRemoval(int n) {
             FillViewerList();
             return;
         }
-        fprintf(stderr, "PROF  read last %lld\n", (long long)PROF.nsecsElapsed()/1000);
         showRecord(last.value(), count);
-        fprintf(stderr, "PROF  show %lld\n", (long long)PROF.nsecsElapsed()/1000);
     }
     Text2->setText(QString::number(count));
 }
