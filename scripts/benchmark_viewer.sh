@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Prints what the history viewer costs at the largest history: listing it
-# in the window, and deleting a message there compared with plain copies of
-# the file. Needs about 1 GB free in /tmp.
+# in the window, and deleting a message there through the button, from the
+# Yes until the list is shown again, against `cp` + `sync` of the same file
+# in the same run. Needs about 1 GB free in /tmp.
+# VIEWER_BENCHMARK_VERBOSE=1 prints every round.
 #   scripts/benchmark_viewer.sh [rounds]   (default 3)
 # BUILD_DIR chooses the build tree (default build).
 set -euo pipefail
@@ -13,5 +15,5 @@ if [[ ! -f "$build/build.ninja" ]]; then
 fi
 cmake --build "$build" --target viewer_benchmark
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/^Mem:/ {print $2}') GB memory"
-echo "disk under /tmp: $(df -h /tmp | awk 'NR == 2 {print $1}')"
+echo "disk under /tmp: $(df -h --output=source,fstype,size /tmp | awk 'NR == 2 {print $1 ", " $2 ", " $3}')"
 QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/tests/viewer_benchmark" "${1:-3}"

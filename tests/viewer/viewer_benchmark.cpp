@@ -4,9 +4,9 @@
 //   viewer_benchmark [rounds]   (default 3)
 // Goals: the window lists the whole history (every row, the count, the
 // last record in the fields and the editor, its text on the clipboard) in
-// under a second; deleting one message with the window's button, the list
-// built again included, takes no more than 1.3 times a plain copy of the
-// file flushed to disk.
+// under a second; deleting one message through the window's button, from
+// the Yes to the question until the list is shown again, takes no more
+// than 1.3 times `cp` + `sync` of the same file in the same run.
 
 #include "core/program.h"
 #include "store/history_file.h"
@@ -14,12 +14,13 @@
 #include "tests/support/history_bench.h"
 #include "ui/message_box.h"
 #include "viewer/TyakuForm.h"
+#include "viewer/history_view.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QString>
 #include <QTest>
 #include <QTreeView>
@@ -47,21 +48,39 @@ double timeListing(TyakuForm& form, int expectedRows) {
     return seconds;
 }
 
-// Row n chosen as a click chooses it (untimed), then "１件削除" answered
-// Yes: the marking, the compaction, the list built again and painted.
+// The moment the question was answered Yes.
+double answeredAt = 0;
+
+// Row n chosen by a click (untimed), then a click on "１件削除" and the
+// question answered Yes: timed from the Yes until the marking, the
+// compaction and the list built again are done and the window is painted.
 double timeDeletion(TyakuForm& form, int n) {
     QTreeView* list = form.MailListView;
-    list->selectionModel()->select(list->model()->index(n - 1, 0),
-                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    form.MailListView_Click();
+    const QModelIndex row = list->model()->index(n - 1, 0);
+    list->scrollTo(row);
+    QCoreApplication::processEvents();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row).center());
+    if (form.Text5->text().isEmpty()) fail("the click chose no row");
     const int before = form.Text2->text().toInt();
     ::sync();
-    const double start = now();
-    form.Command1_Click();
+    answeredAt = 0;
+    QTest::mouseClick(form.Command1, Qt::LeftButton);
     QCoreApplication::processEvents();
-    const double seconds = now() - start;
+    const double seconds = now() - answeredAt;
+    if (answeredAt == 0) fail("the question was never asked");
     if (form.Text2->text().toInt() != before - 1) fail("the deletion did not happen");
     return seconds;
+}
+
+// The same deletion without the window: the marking and the compaction
+// alone, as the button's handler runs them.
+double timeFileDeletion(const QString& file, const QString& copy, int n) {
+    const Result<HistoryRecord> record = ReadRecord(file, n);
+    if (!record) fail("cannot read the record");
+    ::sync();
+    const double start = now();
+    if (!DeleteHistoryRecord(file, copy, n, record.value())) fail("the deletion failed");
+    return now() - start;
 }
 
 }  // namespace
@@ -87,6 +106,7 @@ int main(int argc, char** argv) {
     FakeWindows windows(program);
     SetMessageAnswerer([](const MessageRequest& request) {
         if (request.kind != MessageKind::Question) fail(qPrintable(request.text));
+        answeredAt = now();
         return MessageAnswer::Yes;
     });
     TyakuForm form(windows);
@@ -96,13 +116,14 @@ int main(int argc, char** argv) {
 
     // Each figure is the best of the rounds: on a shared machine the noise
     // only ever adds.
-    std::vector<double> cold, warm, plain, flushed, deletion;
+    std::vector<double> cold, warm, cp, cpSync, deletion, fileDeletion;
     const QString scratch = scratchFolder + QStringLiteral("/plain.copy");
+    const QString rewriteCopy = RewriteCopyPath(program.paths, History::Received);
     // The first large write after memory was freed is slow on a virtual
     // machine: every timed step that writes starts after an untimed copy.
     const auto settle = [&] {
         warmUp(file);
-        timeCopy(file, scratch, Copy::Plain);
+        timeCp(file, scratch, false);
     };
     int rows = kRecords;
     for (int round = 0; round < rounds; ++round) {
@@ -110,15 +131,19 @@ int main(int argc, char** argv) {
         cold.push_back(timeListing(form, rows));
         warm.push_back(timeListing(form, rows));
         settle();
-        plain.push_back(timeCopy(file, scratch, Copy::Plain));
+        cp.push_back(timeCp(file, scratch, false));
         settle();
-        flushed.push_back(timeCopy(file, scratch, Copy::Flushed));
+        cpSync.push_back(timeCp(file, scratch, true));
         settle();
         deletion.push_back(timeDeletion(form, rows / 2));
         --rows;
+        settle();
+        fileDeletion.push_back(timeFileDeletion(file, rewriteCopy, rows / 2));
+        --rows;
         if (std::getenv("VIEWER_BENCHMARK_VERBOSE"))
-            std::printf("round %d: listing %.3f / %.3f s, copies %.3f / %.3f s, deletion %.3f s\n", round + 1,
-                        cold.back(), warm.back(), plain.back(), flushed.back(), deletion.back());
+            std::printf("round %d: listing %.3f / %.3f s, cp %.3f s, cp + sync %.3f s, deletion %.3f s (file %.3f s)\n",
+                        round + 1, cold.back(), warm.back(), cp.back(), cpSync.back(), deletion.back(),
+                        fileDeletion.back());
     }
     SetMessageAnswerer({});
     const auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
@@ -126,11 +151,11 @@ int main(int argc, char** argv) {
     std::printf("best of %d rounds\n", rounds);
     std::printf("LoadHistory, list painted, from disk:           %.3f s (goal: under 1 s)\n", best(cold));
     std::printf("LoadHistory, list painted, cached:              %.3f s (goal: under 1 s)\n", best(warm));
-    std::printf("plain copy of the file:                         %.3f s\n", best(plain));
-    std::printf("  flushed to disk:                              %.3f s\n", best(flushed));
-    std::printf("１件削除 (mark, compact, list again):           %.3f s\n", best(deletion));
-    std::printf("deletion / flushed copy: %.2f (goal: within 1.3); / plain copy: %.2f\n",
-                best(deletion) / best(flushed), best(deletion) / best(plain));
+    std::printf("cp of the file:                                 %.3f s\n", best(cp));
+    std::printf("cp + sync (a flushed copy):                     %.3f s\n", best(cpSync));
+    std::printf("１件削除, from the Yes until the list is shown: %.3f s\n", best(deletion));
+    std::printf("  the same deletion without the window:         %.3f s\n", best(fileDeletion));
+    std::printf("deletion / (cp + sync): %.2f (goal: at most 1.3)\n", best(deletion) / best(cpSync));
 
     form.hide();
     if (!QDir(scratchFolder).removeRecursively()) fail("cannot remove the temporary folder");
