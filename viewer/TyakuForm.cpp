@@ -18,6 +18,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,8 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QTreeView>
@@ -81,6 +84,31 @@ void showField(QLineEdit* field, const QString& text) {
     field->setText(text);
     field->setCursorPosition(0);
 }
+
+// The count field. Its design width shows four digits in our font, and a
+// full history counts 32,766: the box is made wide enough for five of the
+// widest digit, growing to the right, where nothing lies.
+class CountBox : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+    void fitFiveDigits() {
+        ensurePolished();
+        const QFontMetrics metrics = fontMetrics();
+        int widest = 0;
+        for (char16_t digit = u'0'; digit <= u'9'; ++digit)
+            widest = std::max(widest, metrics.horizontalAdvance(QChar(digit)));
+        // As QLineEdit reckons its own size: the text and the cursor's pixel
+        // inside its fixed margin of 2 pixels a side, the text margins, then
+        // the style's frame around it.
+        const QMargins margins = textMargins();
+        const int inner = 5 * widest + 1 + 2 * 2 + margins.left() + margins.right();
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        const int needed = style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(inner, height()), this).width();
+        if (needed > width()) resize(needed, height());
+    }
+};
 
 bool sameRows(const std::vector<ViewerRow>& a, const std::vector<ViewerRow>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const ViewerRow& x, const ViewerRow& y) {
@@ -143,8 +171,10 @@ void TyakuForm::buildControls() {
     at(Command5, layout::Command5);
     Label1 = new QLabel(QStringLiteral("件数"), client_);
     at(Label1, layout::Label1);
-    Text2 = new QLineEdit(client_);
+    auto* count = new CountBox(client_);
+    Text2 = count;
     at(Text2, layout::Text2);
+    count->fitFiveDigits();
     // A count, not an entry: typing into it would only confuse the click
     // on the list, which reads it.
     Text2->setReadOnly(true);
@@ -304,6 +334,8 @@ void TyakuForm::clearMessageBoxes() {
     Text8->clear();
     Text7->clear();
     rtfEd->clear();
+    // Nothing shown, nothing highlighted.
+    MailListView->selectionModel()->clear();
 }
 
 void TyakuForm::FillViewerList() {
@@ -336,6 +368,22 @@ void TyakuForm::showRecord(const HistoryRecord& record, int n) {
     showField(Text8, record.Column2);
     showField(Text9, record.Column3);
     ShowMessageText(record.Body);
+    highlightRow(n);
+}
+
+void TyakuForm::highlightRow(int n) {
+    // After a mail check the rows are the check's, and record n of the
+    // history is none of them.
+    if (!listIsHistory_ || n < 1 || n > model_->rowCount()) return;
+    QItemSelectionModel* selection = MailListView->selectionModel();
+    const QModelIndex row = model_->index(n - 1, 0);
+    if (selection->isRowSelected(n - 1, {}) && selection->currentIndex().row() == n - 1) return;
+    // The current row follows too (keys move on from there); without the
+    // view's scrolling to it.
+    const bool scrolls = MailListView->hasAutoScroll();
+    MailListView->setAutoScroll(false);
+    selection->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    MailListView->setAutoScroll(scrolls);
 }
 
 void TyakuForm::ShowMessageText(const QString& text) {

@@ -110,8 +110,11 @@ private:
     // The row chosen in the list, from 1; 0 when none is.
     int chosenRow() const;
     // A record read from the history of ViewerMode into its record buffer,
-    // shown in the fields and the editor.
+    // shown in the fields and the editor, and its row highlighted.
     void showRecord(const HistoryRecord& record, int n);
+    // Highlights row n (from 1) of a list that is the history, without
+    // scrolling the list away from where the user left it.
+    void highlightRow(int n);
     // The list after a removal that took record n out (0: failed).
     void listAfterRemoval(int n);
     void clearMessageBoxes();

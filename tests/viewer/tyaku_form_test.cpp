@@ -21,10 +21,14 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImage>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <QTextEdit>
 #include <QTreeView>
@@ -105,6 +109,12 @@ protected:
     static QStringList shownTexts(int n) {
         const HistoryRecord r = record(n);
         return {r.Subject, r.Column2, r.Column3, QString(r.Body).replace("\r\n", "\n")};
+    }
+    // The subject of the one highlighted row; empty for none.
+    QString highlightedSubject() const {
+        const QModelIndexList rows = form->MailListView->selectionModel()->selectedRows();
+        EXPECT_LE(rows.size(), 1);
+        return rows.isEmpty() ? QString() : form->listModel().rows()[static_cast<size_t>(rows.first().row())].subject;
     }
     QStringList messageTexts() const {
         QStringList list;
@@ -291,6 +301,87 @@ INSTANTIATE_TEST_SUITE_P(
         DeleteOneCase{"TheOnlyOne", History::Received, 1, 0, MessageAnswer::Yes, {kAskReceived}, {}, {}},
         DeleteOneCase{"NoRowChosen", History::Received, 2, -1, MessageAnswer::Yes, {kNoSelection}, {"件名1", "件名2"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// After a deletion the fields show the last record: its row is the one
+// highlighted, and with nothing left nothing is.
+struct HighlightCase {
+    const char* name;
+    int records;
+    int row;  // from 0
+    int shown;  // the record the fields show afterwards, 0 for none
+};
+
+class HighlightTest : public TyakuFormTest, public ::testing::WithParamInterface<HighlightCase> {};
+
+TEST_P(HighlightTest, FollowsTheRecordShown) {
+    const HighlightCase& c = GetParam();
+    writeHistory(History::Received, c.records);
+    open(History::Received);
+    EXPECT_EQ(highlightedSubject(), form->Text7->text()) << "after the load";
+    clickRow(c.row);
+    QTest::mouseClick(form->Command1, Qt::LeftButton);
+    ASSERT_EQ(form->listModel().rowCount(), c.records - 1);
+    if (c.shown == 0) {
+        EXPECT_EQ(texts(), QStringList({"", "", "", ""}));
+        EXPECT_FALSE(form->MailListView->selectionModel()->hasSelection());
+        return;
+    }
+    EXPECT_EQ(texts(), shownTexts(c.shown));
+    EXPECT_EQ(highlightedSubject(), record(c.shown).Subject);
+    EXPECT_EQ(form->MailListView->currentIndex().row(), c.records - 2) << "the keys go on from there";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HighlightTest,
+                         ::testing::Values(HighlightCase{"First", 5, 0, 5}, HighlightCase{"Middle", 5, 2, 5},
+                                           HighlightCase{"Last", 5, 4, 4}, HighlightCase{"TheOnlyOne", 1, 0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// 件数 shows every count of a history whole, up to a full one. The
+// histories are sparse files: a count's worth of records without the
+// 400 MB.
+class CountFitTest : public TyakuFormTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CountFitTest, ShowsEveryDigit) {
+    const int count = GetParam();
+    QFile history(file(History::Received));
+    ASSERT_TRUE(history.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(history.resize(static_cast<qint64>(count) * kHistoryRecordSize));
+    history.close();
+    open(History::Received);
+    QLineEdit* box = form->Text2;
+    ASSERT_EQ(box->text(), QString::number(count));
+
+    // Where QLineEdit draws its text: inside the style's frame and the text
+    // margins, 2 pixels in from each side, with a pixel for the cursor.
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.rect = box->rect();
+    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken | QStyle::State_ReadOnly;
+    const QRect contents = box->style()->subElementRect(QStyle::SE_LineEditContents, &option, box) -
+                           box->textMargins();
+    EXPECT_LE(QFontMetrics(box->font()).horizontalAdvance(box->text()) + 1, contents.width() - 2 * 2);
+    // A text that does not fit is scrolled to the cursor at its end, and
+    // its first digits go: drawn from its start, it would look different.
+    const QImage asShown = box->grab().toImage();
+    box->setCursorPosition(0);
+    EXPECT_EQ(box->grab().toImage(), asShown);
+
+    // Grown to the right only (the design's place is 520, 45, 33 pixels
+    // wide), over nothing else.
+    EXPECT_EQ(box->pos(), QPoint(520, 45));
+    ASSERT_GE(box->width(), 33);
+    const QRect grown(553, 45, box->width() - 33, box->height());
+    EXPECT_LE(grown.right(), form->clientArea()->width());
+    for (QWidget* other : form->clientArea()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other != box && other->isVisible()) {
+            EXPECT_FALSE(other->geometry().intersects(grown)) << other->metaObject()->className();
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, CountFitTest, ::testing::Values(0, 999, 1000, 32766));
 
 TEST_F(TyakuFormTest, NoToTheQuestionClearsTheMarkerForTheReplyToo) {
     writeHistory(History::Received, 2);
