@@ -4,7 +4,7 @@
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
-#include "mail/mail_library.h"
+#include "mail/server_refusal.h"
 #include "ui/window_helpers.h"
 
 #include <QClipboard>
@@ -238,7 +238,7 @@ void BackForm::sendDone(const SendResult& result) {
     // The reply stays as it was typed, for another try; the reason has been
     // shown in its own box.
     StatusLabel->setText(result.Refused ? QString()
-                         : result.Stopped ? kSendStoppedText
+                         : result.Stopped ? mail::SendStoppedText()
                                           : QStringLiteral("送信できませんでした。"));
     Q_EMIT sendFinished(result);
 }

@@ -3,7 +3,6 @@
 #include "mail/attachment_files.h"
 #include "mail/decoded_message.h"
 #include "mail/message_builder.h"
-#include "mail/send_stop.h"
 
 #include <curl/curl.h>
 #include <gmime/gmime.h>
@@ -345,14 +344,7 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, 
     const auto built = mail::BuildMessage(message);
     if (!built) return fail(s, built.error(), kNoConnection);
     const auto sent = transport(s).sendSmtp(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), built.value());
-    if (!sent) {
-        // The transport breaks the transfer off when the stop comes before
-        // the end of DATA, and waits for the server's answer once the whole
-        // message is out: a failure with the stop asked for is a message
-        // that did not go out because of it, whatever the transport says.
-        if (mail::SendStopRequested()) return fail(s, kSendStoppedText, kSendStopped);
-        return fail(s, sent.error(), sent.relayRefused ? kRelayRefused : kMailFailed);
-    }
+    if (!sent) return fail(s, sent.error(), sent.stopped ? kSendStopped : sent.relayRefused ? kRelayRefused : kMailFailed);
     s.lastSent = built.value();
     return 0;
 }

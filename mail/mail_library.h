@@ -52,7 +52,6 @@ inline constexpr int kRelayRefused = -3;
 // From NMailSmtpSendMail: 送信中止 broke the transfer off; the message did
 // not go out.
 inline constexpr int kSendStopped = -4;
-inline const QString kSendStoppedText = QStringLiteral("送信を中止しました。");
 
 // A handle for the session with the POP3 server, or -1 when the server
 // cannot be reached.

@@ -261,9 +261,10 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
                 error += QStringLiteral("\n（POP before SMTP のための POP3 サーバーへのログインもできませんでした：%1）").arg(pop3Error);
             }
         }
-        if (sent < 0 && (sent == kSendStopped || mail::SendStopRequested())) {
-            // Broken off, or refused while the stop was asked for: either
-            // way it did not go out, and nothing more is tried.
+        // Broken off by the stop, or refused as a relay where the stop kept
+        // the POP3 login from being tried: either way it did not go out
+        // because of the stop, and nothing more is tried.
+        if (sent == kSendStopped || (sent == kRelayRefused && mail::SendStopRequested())) {
             ++result.Failed;
             result.Stopped = true;
             result.Unsent.insert(result.Unsent.end(), recipients->begin() + i, recipients->end());

@@ -8,6 +8,8 @@
 #include "core/twips.h"
 #include "mail/decoded_message.h"
 #include "mail/mail_library.h"
+#include "mail/send_stop.h"
+#include "mail/server_refusal.h"
 #include "store/history_file.h"
 #include "tests/mail/scripted_transport.h"
 #include "tests/support/fake_windows.h"
@@ -30,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -407,6 +410,49 @@ TEST_F(BackFormTest, AWindowDestroyedDuringASendWaitsForItWithoutHanging) {
     form.reset();
     EXPECT_EQ(box->deliveries.size(), 1u);
     EXPECT_TRUE(boxes.isEmpty());
+}
+
+// A server that never answers: the transfer waits until 送信中止 and is
+// then broken off, as the transport does.
+class NeverAnswering : public ScriptedTransport {
+public:
+    using ScriptedTransport::ScriptedTransport;
+    mail::SmtpStatus sendSmtp(const QString&, const mail::SmtpLogin&, const QString&, const QString&,
+                              const QByteArray&) override {
+        waiting = true;
+        for (int i = 0; i < 1000 && !mail::SendStopRequested(); ++i) QThread::msleep(10);
+        mail::SmtpStatus stopped = Failure{mail::SendStoppedText()};
+        stopped.stopped = true;
+        return stopped;
+    }
+    std::atomic<bool> waiting = false;
+};
+
+TEST_F(BackFormTest, StopDuringASendKeepsTheReplyAndOutsideOneStepsBack) {
+    auto transport = std::make_unique<NeverAnswering>(box);
+    NeverAnswering* server = transport.get();
+    SetMailTransport(std::move(transport));
+    QWidget mainWindow;
+    windows.mainWindow = &mainWindow;
+    BackForm& f = loaded();
+    f.FillReply({u"会議"_s, u"taro@example.jp"_s, u"了解"_s});
+    f.show();
+    QSignalSpy finished(&f, &BackForm::sendFinished);
+    QTest::mouseClick(f.Command2, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->waiting.load(); }, 5000));
+    EXPECT_TRUE(f.Command3->isEnabled()) << "送信中止 stays usable";
+    EXPECT_FALSE(f.Command2->isEnabled());
+    QTest::mouseClick(f.Command3, Qt::LeftButton);
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_TRUE(boxes.isEmpty()) << "a stop is no 送信エラー: " << boxes[0].text.toStdString();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(mainWindow.isVisible()) << "the stop only stops";
+    EXPECT_EQ(f.StatusLabel->text(), mail::SendStoppedText());
+    EXPECT_EQ(f.BodyText->toPlainText(), u"了解"_s);
+
+    QTest::mouseClick(f.Command3, Qt::LeftButton);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_TRUE(mainWindow.isVisible());
 }
 
 }  // namespace

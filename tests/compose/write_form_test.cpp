@@ -11,6 +11,7 @@
 #include "core/twips.h"
 #include "mail/mail_library.h"
 #include "mail/send_stop.h"
+#include "mail/server_refusal.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "tests/mail/scripted_transport.h"
@@ -606,7 +607,9 @@ public:
                               const QByteArray&) override {
         waiting = true;
         for (int i = 0; i < 1000 && !mail::SendStopRequested(); ++i) QThread::msleep(10);
-        return Failure{u"送信を中止しました。"_s};
+        mail::SmtpStatus stopped = Failure{mail::SendStoppedText()};
+        stopped.stopped = true;
+        return stopped;
     }
     std::atomic<bool> waiting = false;
 };

@@ -12,6 +12,7 @@
 #include "mail/message_builder.h"
 #include "mail/mood_tags.h"
 #include "mail/send_stop.h"
+#include "mail/server_refusal.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
@@ -416,7 +417,9 @@ public:
             mail::RequestSendStop();
             if (brokenOff_) {
                 box_->log.append(u"smtp %1 %2 broken off"_s.arg(server, to));
-                return Failure{u"送信を中止しました。"_s};
+                mail::SmtpStatus stopped = Failure{mail::SendStoppedText()};
+                stopped.stopped = true;
+                return stopped;
             }
         }
         return ScriptedTransport::sendSmtp(server, login, from, to, message);
