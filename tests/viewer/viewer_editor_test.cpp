@@ -475,6 +475,14 @@ TEST_F(ViewerEditorTest, AMessageShownWhileALargeFileArrivesReplacesIt) {
     QTest::qWait(300);
     EXPECT_EQ(rtfEd->toPlainText(), QStringLiteral("a message"));
     EXPECT_TRUE(window->findChild<QAction*>(QStringLiteral("msave"))->isEnabled());
+
+    // The window closed while a file arrives: the piece on its way finds
+    // no editor, and nothing else happens.
+    trigger("mopen");
+    ASSERT_TRUE(editor->IsLoading());
+    window.reset();
+    QTest::qWait(300);
+    EXPECT_TRUE(boxes.isEmpty());
 }
 
 TEST_F(ViewerEditorTest, ClosingKeepsTheSettingsFileInItsWindowsLayout) {
