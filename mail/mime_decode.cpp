@@ -721,10 +721,10 @@ struct EncodedShape {
 // Goes through the lines of base64 data, handing each to take. The data
 // ends with its padding, or with a line shorter than the first one (an
 // encoder writes lines of one length, and only its last is shorter).
-// Lines of text are skipped; after them only a line of the full length,
-// or the very last line, goes on with the data: anything else is what
-// came after the data (the footer a list server put after a multipart
-// whose end never came).
+// Lines of text are skipped; after them only a line of the full length
+// goes on with the data: anything else is what came after the data (the
+// footer a list server put after a multipart whose end never came, whose
+// last line, an address or a link, reads much like base64).
 template <class Take>
 EncodedShape walkEncodedLines(QByteArrayView content, Take&& take) {
     EncodedShape shape;
@@ -741,7 +741,7 @@ EncodedShape walkEncodedLines(QByteArrayView content, Take&& take) {
             textSinceData += line.size();
             continue;
         }
-        if (shape.dataLines > 0 && textSinceData > 0 && read.characters < fullLength && !lines.atEnd()) break;
+        if (shape.dataLines > 0 && textSinceData > 0 && read.characters < fullLength) break;
         shape.textBytes += std::exchange(textSinceData, 0);
         take(line);
         if (shape.dataLines++ == 0) {

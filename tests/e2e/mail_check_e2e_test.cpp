@@ -160,6 +160,33 @@ TEST_F(MailCheck, AttachmentsAreExtractedAndNotedOnlyForTheLowerCaseWord) {
     EXPECT_EQ(QDir(folder.path(QStringLiteral("添付フォルダ"))).entryList(QDir::Files), QStringList{QStringLiteral("note.txt")});
 }
 
+// Mail as a phone's or a list server's software damages it: a stray
+// character in a base64 line, the list's footer after a multipart whose end
+// never came, and a text its mailer labelled base64 that is plain Japanese.
+// The file holds the sender's bytes, and the text reads as it was written.
+TEST_F(MailCheck, DamagedBase64IsDecodedAndPlainTextStaysAsItIs) {
+    prepare(11);
+    QByteArray file;
+    for (int i = 0; i < 114; ++i) file += static_cast<char>((i * 37 + 11) & 0xFF);
+    QByteArray encoded = file.toBase64();  // two lines of 76, no padding
+    encoded.insert(76, "\r\n").insert(20, '!');
+    ASSERT_TRUE(servers->deliver(
+        user, "From: list@localhost\r\nSubject: damaged\r\nMIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+              "--b\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                  QStringLiteral("資料を送ります。\r\n").toUtf8() +
+                  "--b\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
+                  "Content-Transfer-Encoding: base64\r\n\r\n" +
+                  encoded +
+                  "\r\n_______________________________________________\r\nML mailing list\r\nml@localhost\r\n"));
+    check();
+    const auto stored = history();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_TRUE(stored[0].Body.startsWith(QStringLiteral("資料を送ります。"))) << stored[0].Body.toStdString();
+    EXPECT_EQ(folder.read(QStringLiteral("添付フォルダ/data.bin")), file);
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
 TEST_F(MailCheck, NoMailSaysSoAndShowsNoCharacter) {
     prepare(6);
     folder.write(QStringLiteral("★MailData/CharaData.ini"), "[EXEINI]\r\nNAME1=1\r\n");
@@ -176,7 +203,9 @@ TEST_F(MailCheck, AWrongPasswordShowsTheServersTextAndLeavesTheStatus) {
     MainForm& form = check();
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_EQ(boxes[0].title, QStringLiteral("エラー"));
-    EXPECT_TRUE(boxes[0].text.startsWith(QStringLiteral("-ERR"))) << boxes[0].text.toStdString();
+    // A sentence that says what to do first, then the server's own line.
+    EXPECT_TRUE(boxes[0].text.startsWith(QStringLiteral("POP3 サーバーがログインを拒否"))) << boxes[0].text.toStdString();
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("\n") + QStringLiteral("サーバーの応答：-ERR"))) << boxes[0].text.toStdString();
     EXPECT_TRUE(form.Text1->isHidden());
     EXPECT_EQ(servers->count(user), 1);
 }

@@ -313,6 +313,8 @@ QByteArray withInserted(QByteArray text, qsizetype at, const QByteArray& stray) 
 
 const QByteArray kFooter =
     "_______________________________________________\r\nML mailing list\r\nml@example.com\r\nhttps://example.com/ml\r\n";
+// Its last line reads as base64, one stray "@" aside.
+const QByteArray kShortFooter = "_______________________________________________\r\nml@localhost\r\n";
 const QByteArray kJapaneseNote = "\xe4\xbc\x9a\xe8\xad\xb0\xe3\x81\xae\xe3\x83\xa1\xe3\x83\xa2\xe3\x81\xa7\xe3\x81\x99"
                                  "\xe3\x80\x82\r\n\xe6\x98\x8e\xe6\x97\xa5 10 \xe6\x99\x82\xe3\x81\x8b\xe3\x82\x89\r\n";
 
@@ -351,6 +353,8 @@ INSTANTIATE_TEST_SUITE_P(
         // says where the data ends.
         DamagedCase{"footer_after_an_unterminated_multipart",
                     messageWithFile(encodedLines(payload(114)) + kFooter, false), payload(114)},
+        DamagedCase{"footer_ending_in_an_address", messageWithFile(encodedLines(payload(114)) + kShortFooter, false),
+                    payload(114)},
         DamagedCase{"unterminated_multipart", messageWithFile(encodedLines(payload(200)), false), payload(200)},
         DamagedCase{"cut_in_the_last_line", messageWithFile(encodedLines(payload(200)).chopped(6), false),
                     payload(200).left(198)},

@@ -833,7 +833,7 @@ TEST(ReceiveTimeOut, AServerThatStopsAnsweringIsNamedWithTheTimeOut) {
         TricklingPop3Server server(c.quietAfter, c.trickle);
         ProgramFolder setup;
         setup.program.values.Pop3Server = server.hostAndPort();
-        SetMailTransport(mail::MakeCurlTransport({2, 1}));
+        SetMailTransport(mail::MakeCurlTransport({10, 1}));
         QuietHost host;
         QElapsedTimer clock;
         clock.start();
