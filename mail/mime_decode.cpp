@@ -651,9 +651,18 @@ bool isBodyText(GMimeObject* object, const char* subtype) {
 // content is taken as it stands only when it clearly is not base64. The
 // one rule for that is takenAsItStands().
 
-bool isBase64Char(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-}
+// The value of each byte in the base64 alphabet, -1 for the others: an
+// attachment of tens of megabytes goes through this byte by byte.
+constexpr std::array<signed char, 256> kBase64Values = [] {
+    std::array<signed char, 256> values{};
+    values.fill(-1);
+    constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t i = 0; i < alphabet.size(); ++i) values[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+    return values;
+}();
+
+int base64Value(char c) { return kBase64Values[static_cast<unsigned char>(c)]; }
+bool isBase64Char(char c) { return base64Value(c) >= 0; }
 
 // The lines of the content that are not empty, without their line ends and
 // outer blanks. Lines end in LF (with or without a CR before it), or, from a
@@ -708,46 +717,57 @@ EncodedLine readEncodedLine(QByteArrayView line) {
     return read;
 }
 
-// What one pass over the lines found.
+// What one pass over the lines found: where the data is, and how much of
+// the content reads as base64 and how much as text.
 struct EncodedShape {
     qsizetype dataBytes = 0;  // in the lines read as base64
     qsizetype textBytes = 0;  // in the lines of text before the data ended
     qsizetype dataLines = 0;
+    // The data: from the start of its first line to the end of its last,
+    // less the lines of text among them (seldom more than one or two).
+    qsizetype dataBegin = 0;
+    qsizetype dataEnd = 0;
+    std::vector<std::pair<qsizetype, qsizetype>> textInside;
     // The whole content is one word of letters whose length no encoder
     // writes (one character over a multiple of four): "Hello".
     bool lonelyWord = false;
 };
 
-// Goes through the lines of base64 data, handing each to take. The data
-// ends with its padding, or with a line shorter than the first one (an
-// encoder writes lines of one length, and only its last is shorter).
-// Lines of text are skipped; after them only a line of the full length
-// goes on with the data: anything else is what came after the data (the
-// footer a list server put after a multipart whose end never came, whose
-// last line, an address or a link, reads much like base64).
-template <class Take>
-EncodedShape walkEncodedLines(QByteArrayView content, Take&& take) {
+// Finds the lines of base64 data. The data ends with its padding, or with
+// a line shorter than the first one (an encoder writes lines of one
+// length, and only its last is shorter). Lines of text are skipped; after
+// them only a line of the full length goes on with the data: anything else
+// is what came after the data (the footer a list server put after a
+// multipart whose end never came, whose last line, an address or a link,
+// reads much like base64).
+EncodedShape shapeOfEncoded(QByteArrayView content) {
     EncodedShape shape;
     EncodedLines lines(content);
     QByteArrayView line;
     qsizetype fullLength = 0;
     qsizetype textSinceData = 0;
+    std::vector<std::pair<qsizetype, qsizetype>> textRun;
     qsizetype linesSeen = 0;
     EncodedLine first;
     while (lines.next(line)) {
         ++linesSeen;
+        const qsizetype offset = line.data() - content.data();
         const EncodedLine read = readEncodedLine(line);
         if (read.isText()) {
             textSinceData += line.size();
+            if (shape.dataLines > 0) textRun.emplace_back(offset, offset + line.size());
             continue;
         }
         if (shape.dataLines > 0 && textSinceData > 0 && read.characters < fullLength) break;
         shape.textBytes += std::exchange(textSinceData, 0);
-        take(line);
+        shape.textInside.insert(shape.textInside.end(), textRun.begin(), textRun.end());
+        textRun.clear();
         if (shape.dataLines++ == 0) {
             fullLength = read.characters;
             first = read;
+            shape.dataBegin = offset;
         }
+        shape.dataEnd = offset + line.size();
         shape.dataBytes += line.size();
         if (read.padded || read.characters < fullLength) break;
     }
@@ -766,62 +786,50 @@ bool takenAsItStands(const EncodedShape& shape) {
     return shape.lonelyWord || shape.textBytes > shape.dataBytes;
 }
 
-class Base64Decoder {
-public:
-    explicit Base64Decoder(qsizetype encodedBytes) { decoded_.reserve(encodedBytes / 4 * 3 + 3); }
-
-    void take(QByteArrayView line) {
-        for (const char c : line) {
-            if (ended_) return;
-            if (c == '=') {
-                // Padding after at least two characters ends the data.
-                if (count_ >= 2) ended_ = true;
-            } else if (isBase64Char(c)) {
-                group_ = (group_ << 6) | valueOf(c);
-                if (++count_ == 4) {
-                    decoded_ += static_cast<char>((group_ >> 16) & 0xFF);
-                    decoded_ += static_cast<char>((group_ >> 8) & 0xFF);
-                    decoded_ += static_cast<char>(group_ & 0xFF);
-                    count_ = 0;
-                    group_ = 0;
-                }
-            }
+// The bytes of the data shapeOfEncoded found: every character of the
+// alphabet, the others skipped, up to the padding. The last group may lack
+// its padding: two or three characters still make one or two bytes; one
+// alone makes none.
+QByteArray base64Decoded(QByteArrayView content, const EncodedShape& shape) {
+    QByteArray decoded((shape.dataEnd - shape.dataBegin) / 4 * 3 + 3, Qt::Uninitialized);
+    char* out = decoded.data();
+    quint32 group = 0;
+    int count = 0;
+    auto text = shape.textInside.begin();
+    for (qsizetype i = shape.dataBegin; i < shape.dataEnd; ++i) {
+        if (text != shape.textInside.end() && i == text->first) {
+            i = (text++)->second - 1;
+            continue;
+        }
+        const int value = base64Value(content[i]);
+        if (value < 0) {
+            // Padding after at least two characters ends the data.
+            if (content[i] == '=' && count >= 2) break;
+            continue;
+        }
+        group = (group << 6) | static_cast<quint32>(value);
+        if (++count == 4) {
+            *out++ = static_cast<char>((group >> 16) & 0xFF);
+            *out++ = static_cast<char>((group >> 8) & 0xFF);
+            *out++ = static_cast<char>(group & 0xFF);
+            count = 0;
+            group = 0;
         }
     }
-
-    // The last group may lack its padding: two or three characters still
-    // make one or two bytes; one alone makes none.
-    QByteArray finish() {
-        if (count_ == 2) decoded_ += static_cast<char>((group_ >> 4) & 0xFF);
-        if (count_ == 3) {
-            decoded_ += static_cast<char>((group_ >> 10) & 0xFF);
-            decoded_ += static_cast<char>((group_ >> 2) & 0xFF);
-        }
-        count_ = 0;
-        return std::move(decoded_);
+    if (count == 2) *out++ = static_cast<char>((group >> 4) & 0xFF);
+    if (count == 3) {
+        *out++ = static_cast<char>((group >> 10) & 0xFF);
+        *out++ = static_cast<char>((group >> 2) & 0xFF);
     }
-
-private:
-    static quint32 valueOf(char c) {
-        if (c >= 'A' && c <= 'Z') return static_cast<quint32>(c - 'A');
-        if (c >= 'a' && c <= 'z') return static_cast<quint32>(c - 'a' + 26);
-        if (c >= '0' && c <= '9') return static_cast<quint32>(c - '0' + 52);
-        return c == '+' ? 62 : 63;
-    }
-
-    QByteArray decoded_;
-    quint32 group_ = 0;
-    int count_ = 0;
-    bool ended_ = false;
-};
+    decoded.truncate(out - decoded.constData());
+    return decoded;
+}
 
 // The decoded bytes, or the content as it stands when it is not base64.
 QByteArray fromBase64OrAsItStands(QByteArray content) {
-    const EncodedShape shape = walkEncodedLines(content, [](QByteArrayView) {});
+    const EncodedShape shape = shapeOfEncoded(content);
     if (takenAsItStands(shape)) return content;
-    Base64Decoder decoder(shape.dataBytes);
-    walkEncodedLines(content, [&](QByteArrayView line) { decoder.take(line); });
-    return decoder.finish();
+    return base64Decoded(content, shape);
 }
 
 // The part's content with its transfer encoding (base64, quoted-printable,
