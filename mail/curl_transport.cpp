@@ -17,13 +17,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <vector>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>

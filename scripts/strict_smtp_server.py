@@ -50,7 +50,6 @@ import socket
 import ssl
 import sys
 import threading
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import mail_servers  # noqa: E402  (the throwaway CA and certificate)
