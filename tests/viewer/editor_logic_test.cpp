@@ -126,17 +126,6 @@ INSTANTIATE_TEST_SUITE_P(
 // The editor's text without the difference of its two kinds of break.
 QString asPlainText(QString text) { return text.replace(QChar(QChar::LineSeparator), u'\n'); }
 
-TEST(TextPieces, GroupLinesAndEndInAParagraphBreak) {
-    QByteArray lines;
-    for (int n = 1; n <= 130; ++n) lines += QByteArray::number(n) + "\r\n";
-    const QString text = TextPieceToEditorText(lines, false);
-    EXPECT_EQ(text.count(u'\n'), 130 / kLinesPerTextBlock + 1) << "every 64th break, and the last one";
-    EXPECT_TRUE(text.endsWith(u'\n'));
-    EXPECT_EQ(asPlainText(text), asPlainText(TextFileToEditorText(lines)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    EXPECT_EQ(TextPieceToEditorText("a\rb", true), QStringLiteral("a\u2028b\n")) << "the last line gets its break";
-    EXPECT_EQ(TextPieceToEditorText("a\rb", false), QStringLiteral("a\u2028b")) << "the line goes on in the next piece";
-}
-
 // Pieces of a file of lines of all kinds, its last line without a break,
 // and a line of double-byte characters longer than a piece: together the
 // text of the file opened whole.
