@@ -166,7 +166,12 @@ int main(int argc, char** argv) {
     };
     std::printf("  of which the file (mark, compact), median:    %.3f s\n", median(fileWork));
     std::printf("  and the list and the painting, median:        %.3f s\n", median(windowPart));
-    std::printf("deletion / (cp + sync): %.2f (goal: at most 1.3)\n", best(deletion) / best(cpSync));
+    // Each round's deletion against its own round's yardstick: on a busy
+    // machine the two best figures may come from different moments.
+    std::vector<double> ratios;
+    for (size_t i = 0; i < deletion.size(); ++i) ratios.push_back(deletion[i] / cpSync[i]);
+    std::printf("deletion / (cp + sync): %.2f best against best, %.2f the median of the rounds (goal: at most 1.3)\n",
+                best(deletion) / best(cpSync), median(ratios));
 
     form.hide();
     if (!QDir(scratchFolder).removeRecursively()) fail("cannot remove the temporary folder");
