@@ -68,6 +68,10 @@ QLabel* plainLabel(const QString& text, QWidget* parent, const QRect& geometry) 
 QPlainTextEdit* recipientBox(QWidget* parent, const QRect& geometry) {
     auto* box = new LimitedTextEdit(kToTextMaxLength, parent);
     box->setGeometry(geometry);
+    // The box is one line high (300 twips): with the usual margin a line
+    // does not fit, and the box then keeps a line scrolled away, so that an
+    // address typed over a long text is hidden.
+    box->document()->setDocumentMargin(1);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setTabChangesFocus(true);
     return box;

@@ -43,6 +43,13 @@ void LimitedTextEdit::cutToLimit() {
 
 void LimitedTextEdit::keyPressEvent(QKeyEvent* event) {
     QString typed;
+    // Ctrl with a letter is a command (select all, copy, paste), whatever
+    // text the key carries; the box itself treats it so.
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~(Qt::KeypadModifier | Qt::GroupSwitchModifier);
+    if (modifiers == Qt::ControlModifier || modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         typed = QStringLiteral("\n");
     } else if (const QString text = event->text(); !text.isEmpty()) {

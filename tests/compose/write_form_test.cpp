@@ -23,6 +23,7 @@
 #include "ui/message_box.h"
 
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QClipboard>
 #include <QInputMethodEvent>
 #include <QSignalSpy>
@@ -348,6 +349,24 @@ TEST_F(WriteFormTest, ThePanelListsAndCountsOnlyWhatABulkSendGoesTo) {
     f.show();
     QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, {}, f.List1->visualItemRect(f.List1->item(1)).center());
     EXPECT_EQ(f.ToText->toPlainText(), u"bob@localhost"_s);
+}
+
+// The recipient box is one line high: an address typed over a long text
+// that had scrolled it must still be seen, not hidden a line down.
+TEST_F(WriteFormTest, AnAddressTypedOverALongRecipientIsShown) {
+    WriteForm& f = loaded();
+    f.show();
+    f.ToText->setFocus();
+    QTest::keyClicks(f.ToText, u"fe"_s + QString(58, u'a'));
+    QTest::keyClick(f.ToText, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(f.ToText, u"bob@localhost"_s);
+    ASSERT_EQ(f.ToText->toPlainText(), u"bob@localhost"_s) << "Ctrl+A is select all, also in a full box";
+    EXPECT_EQ(f.ToText->verticalScrollBar()->value(), 0);
+    const QImage shown = f.ToText->viewport()->grab().toImage();
+    int ink = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) ink += qGray(shown.pixel(x, y)) < 128;
+    EXPECT_GT(ink, 20) << "the address is drawn";
 }
 
 // --- Boxes that take at most so many characters.

@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -245,6 +246,45 @@ TEST_F(ComposeToDesktop, ARefusedRecipientKeepsTheWindowAndTheTypedBody) {
     EXPECT_EQ(kept->chosenMood(), 5);
     EXPECT_EQ(alice.history(History::Sent).size(), 1u) << "the record written before the send stays";
     EXPECT_FALSE(alice.windows.IsCommandRunning());
+}
+
+// After a bulk send in which the server refused one entry, a second 送信
+// goes to that entry alone: carol and dave, who got the message, do not get
+// it twice.
+TEST_F(ComposeToDesktop, ASecondBulkSendGoesOnlyToTheRefusedEntry) {
+    Desk alice(QStringLiteral("alice"), servers->smtp());
+    QByteArray book = EncodeAddressRecord(QStringLiteral("キャロル"), QStringLiteral("carol@localhost")) +
+                      EncodeAddressRecord(QStringLiteral("いない人"), QStringLiteral("nobody@localhost")) +
+                      EncodeAddressRecord(QStringLiteral("デイブ"), QStringLiteral("dave@localhost"));
+    QFile file(AddressBookPath(alice.program.paths));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(book);
+    file.close();
+    const int carol = servers->count(QStringLiteral("carol"));
+    const int dave = servers->count(QStringLiteral("dave"));
+
+    WriteForm& form = alice.compose();
+    form.show();
+    QTest::mouseClick(form.Command4, Qt::LeftButton);
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("3"));
+    QTest::mouseClick(form.Option2, Qt::LeftButton);
+    form.SubjectText->setText(QStringLiteral("お知らせ"));
+    form.BodyText->setPlainText(QStringLiteral("皆さんへ"));
+    QPointer<WriteForm> kept = alice.send(form);
+    ASSERT_FALSE(kept.isNull());
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("nobody@localhost"))) << boxes[0].text.toStdString();
+    EXPECT_EQ(kept->Label7->text(), QStringLiteral("3通中1通が送信できませんでした。次の送信はその 1 件だけです。"));
+    EXPECT_EQ(servers->count(QStringLiteral("carol")), carol + 1);
+    EXPECT_EQ(servers->count(QStringLiteral("dave")), dave + 1);
+
+    kept = alice.send(*kept);
+    ASSERT_FALSE(kept.isNull()) << "refused again";
+    EXPECT_EQ(boxes.size(), 2);
+    EXPECT_EQ(servers->count(QStringLiteral("carol")), carol + 1) << "no second copy";
+    EXPECT_EQ(servers->count(QStringLiteral("dave")), dave + 1) << "no second copy";
+    EXPECT_EQ(alice.history(History::Sent).size(), 4u) << "three messages, then one";
+    EXPECT_EQ(kept->Label7->text(), QStringLiteral("1通中1通が送信できませんでした。次の送信はその 1 件だけです。"));
 }
 
 }  // namespace
