@@ -96,6 +96,7 @@ packages() { chroot "$root" dpkg-query -W -f='${Package}\n' | wc -l; }
 before_kib=$(root_kib)
 before_installed=$(installed_kib)
 before_packages=$(packages)
+before_archives_kib=$(du -sk "$root/var/cache/apt/archives" | cut -f1)
 
 mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
@@ -129,13 +130,15 @@ for link in "$root"/etc/rc[S2345].d/S[0-9][0-9]dovecot; do
     [[ -L "$link" ]] && { echo "FAIL: dovecot starts at boot under sysvinit: ${link#"$root"}"; failed=1; }
 done
 
-archives_kib=$(du -sk "$root/var/cache/apt/archives" | cut -f1)
+# What it took: the packages test.sh downloaded (the apt cache, less what
+# debootstrap left there), what they take installed, and the disk.
+archives_kib=$(( $(du -sk "$root/var/cache/apt/archives" | cut -f1) - before_archives_kib ))
+installed_mib=$(( ($(installed_kib) - before_installed) / 1024 ))
+added_packages=$(( $(packages) - before_packages ))
 after_kib=$(root_kib)
 build_kib=$(du -sxk "$root/src/build" 2>/dev/null | cut -f1 || echo 0)
-echo "Fresh root: $(( seconds / 60 )) min $(( seconds % 60 )) s on $(nproc) cores;" \
-    "$(( $(packages) - before_packages )) packages, $(( archives_kib / 1024 )) MB downloaded," \
-    "$(( ( $(installed_kib) - before_installed ) / 1024 )) MB installed;" \
-    "disk $(( (after_kib - before_kib) / 1024 )) MB more (the build $(( build_kib / 1024 )) MB)," \
-    "$(( after_kib / 1024 )) MB in all"
+echo "Fresh root: $(( seconds / 60 )) min $(( seconds % 60 )) s on $(nproc) cores (load when done: $(cut -d' ' -f1-3 /proc/loadavg));" \
+    "$added_packages packages, $(( archives_kib / 1024 )) MB downloaded, $installed_mib MB installed;" \
+    "disk $(( (after_kib - before_kib) / 1024 )) MB more (the build $(( build_kib / 1024 )) MB), $(( after_kib / 1024 )) MB in all"
 if [[ $failed -ne 0 ]]; then exit 1; fi
 echo "fresh root check passed"

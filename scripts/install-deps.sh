@@ -29,7 +29,8 @@ default_packages=(
     poppler-utils
     # installing and packaging: the checks of the desktop entry and the
     # AppStream file, and the library dependencies of the Debian package
-    desktop-file-utils appstream dpkg-dev
+    # (cpack's Debian generator needs `file` for that)
+    desktop-file-utils appstream dpkg-dev file
     # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
     clang libclang-rt-14-dev
 )
