@@ -82,7 +82,7 @@ Failure CurlFailure(CURLcode code, const ServerAddress& server, const Exchange& 
     case CURLE_SSL_CACERT_BADFILE:
         // Not the server's fault: this machine has no list of certificate
         // authorities to check against (a minimal system without them).
-        what = QStringLiteral("この機械に認証局の証明書がないため、サーバー %1 の証明書を確かめられません。"
+        what = QStringLiteral("このコンピューターに認証局の証明書がないため、サーバー %1 の証明書を確かめられません。"
                               "ca-certificates パッケージを入れてください。");
         break;
     case CURLE_SSL_CONNECT_ERROR: what = QStringLiteral("サーバー %1 とTLSで接続できません。"); break;

@@ -2,6 +2,7 @@
 // per POP3 session (curl_pop3_session.cpp), so that every command of a mail
 // check goes over one connection.
 
+#include "core/system_error_text.h"
 #include "mail/curl_common.h"
 #include "mail/curl_handles.h"
 #include "mail/curl_pop3_session.h"
@@ -198,9 +199,11 @@ Result<Connected> probe(const ServerAddress& server, int timeoutSeconds, bool st
         }
     }
     closeAll();
-    if (lastError == ETIMEDOUT)
-        return Failure{QStringLiteral("サーバー %1 から応答がありません（時間切れ）。").arg(host)};
-    return Failure{QStringLiteral("サーバー %1 に接続できません（%2）。").arg(host, QString::fromLocal8Bit(std::strerror(lastError)))};
+    // Said as curl's own failures are, with the system's reason as detail.
+    Exchange exchange;
+    const QByteArray reason = SystemErrorText(lastError).toUtf8();
+    std::strncpy(exchange.curlError, reason.constData(), sizeof exchange.curlError - 1);
+    return CurlFailure(lastError == ETIMEDOUT ? CURLE_OPERATION_TIMEDOUT : CURLE_COULDNT_CONNECT, server, exchange);
 }
 
 bool isAddressLiteral(const QString& host) {

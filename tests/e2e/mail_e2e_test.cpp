@@ -263,7 +263,7 @@ TEST(MailServers, AMissingTrustStoreIsNamedWithThePackageToInstall) {
     EXPECT_LT(received, 0);
     EXPECT_NE(sent, 0);
     for (const QString& text : {receiveText, sendText}) {
-        EXPECT_TRUE(text.contains(QStringLiteral("この機械に認証局の証明書がない"))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("このコンピューターに認証局の証明書がない"))) << text.toStdString();
         EXPECT_TRUE(text.contains(QStringLiteral("ca-certificates パッケージを入れてください"))) << text.toStdString();
         EXPECT_TRUE(text.contains(missing)) << text.toStdString();
     }
