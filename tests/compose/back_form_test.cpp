@@ -412,25 +412,9 @@ TEST_F(BackFormTest, AWindowDestroyedDuringASendWaitsForItWithoutHanging) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-// A server that never answers: the transfer waits until 送信中止 and is
-// then broken off, as the transport does.
-class NeverAnswering : public ScriptedTransport {
-public:
-    using ScriptedTransport::ScriptedTransport;
-    mail::SmtpStatus sendSmtp(const QString&, const mail::SmtpLogin&, const QString&, const QString&,
-                              const QByteArray&) override {
-        waiting = true;
-        for (int i = 0; i < 1000 && !mail::SendStopRequested(); ++i) QThread::msleep(10);
-        mail::SmtpStatus stopped = Failure{mail::SendStoppedText()};
-        stopped.stopped = true;
-        return stopped;
-    }
-    std::atomic<bool> waiting = false;
-};
-
 TEST_F(BackFormTest, StopDuringASendKeepsTheReplyAndOutsideOneStepsBack) {
-    auto transport = std::make_unique<NeverAnswering>(box);
-    NeverAnswering* server = transport.get();
+    auto transport = std::make_unique<mail::test::NeverAnsweringTransport>(box);
+    mail::test::NeverAnsweringTransport* server = transport.get();
     SetMailTransport(std::move(transport));
     QWidget mainWindow;
     windows.mainWindow = &mainWindow;

@@ -4,9 +4,13 @@
 // message, a refused delivery at a chosen moment.
 
 #include "mail/mail_transport.h"
+#include "mail/send_stop.h"
+#include "mail/server_refusal.h"
 
 #include <QStringList>
+#include <QThread>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -138,6 +142,21 @@ public:
 
 private:
     std::shared_ptr<ScriptedMailbox> box_;
+};
+
+// A server that never answers: the transfer waits until 送信中止 (at most
+// ten seconds) and is then broken off, as the curl transport does.
+class NeverAnsweringTransport : public ScriptedTransport {
+public:
+    using ScriptedTransport::ScriptedTransport;
+    SmtpStatus sendSmtp(const QString&, const SmtpLogin&, const QString&, const QString&, const QByteArray&) override {
+        waiting = true;
+        for (int i = 0; i < 1000 && !SendStopRequested(); ++i) QThread::msleep(10);
+        SmtpStatus stopped = Failure{SendStoppedText()};
+        stopped.stopped = true;
+        return stopped;
+    }
+    std::atomic<bool> waiting = false;
 };
 
 }  // namespace lumopet::mail::test
