@@ -4,8 +4,12 @@
 
 #include "core/program_paths.h"
 #include "core/program_values.h"
+#include "core/settings_files/receive_options.h"
 #include "core/viewer_data.h"
 
+#include <QDate>
+
+#include <functional>
 #include <utility>
 
 namespace lumopet {
@@ -16,6 +20,12 @@ struct Program {
     ProgramPaths paths;
     ProgramValues values;
     ViewerData viewer;
+    // lumopet.ini's [Receive], read at start and whenever the options
+    // window saves it.
+    ReceiveOptions receive;
+    // Today, for how long a message has been kept on the server. A test
+    // sets a day of its own.
+    std::function<QDate()> today = [] { return QDate::currentDate(); };
 };
 
 }  // namespace lumopet

@@ -12,6 +12,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace lumopet {
 
 struct Program;
@@ -37,6 +39,12 @@ public:
     virtual bool askToTrustCertificate(const CertificateDetails&) { return false; }
 };
 
+// A message stored by a check, as a notification names it.
+struct NewMailLine {
+    QString From;
+    QString Subject;
+};
+
 struct MailCheckResult {
     // Messages stored: > 0 new mail, 0 none, < 0 the login or the listing
     // failed (the error has been shown).
@@ -46,7 +54,12 @@ struct MailCheckResult {
     // The server could not be reached (MailCount is 0); the reason has
     // been shown.
     bool ConnectionFailed = false;
+    // The sender and subject of the first messages stored, at most
+    // kNewMailLinesKept of them.
+    std::vector<NewMailLine> FirstNewMail;
 };
+
+inline constexpr int kNewMailLinesKept = 3;
 
 inline const QString kCheckingText = QStringLiteral("メールのチェックをしています。");
 inline const QString kAttachmentMailText =
