@@ -15,6 +15,7 @@
 
 #include "core/result.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace lumopet {
@@ -41,6 +42,8 @@ inline constexpr int kMaxDeleteAfterDays = 3650;
 // or not a number is the default too. A file that is there and cannot be
 // read is a failure, never taken for an empty one.
 Result<ReceiveOptions> ReadReceiveOptions(const QString& path);
+// The same on the file's bytes.
+ReceiveOptions ParseReceiveOptions(QByteArrayView file);
 
 // Writes the six keys in place through the INI engine; every other line of
 // the file stays as it is.
