@@ -1,8 +1,8 @@
 #pragma once
-// "設定": the doors to the server and account windows, and the choice of
-// the characters that appear for mail that names none. Its boxes stand for
-// the character windows (box K for window K); they are shown in mood order,
-// which is not the order of their numbers.
+// "設定": the doors to the server, account and receive options windows,
+// and the choice of the characters that appear for mail that names none.
+// Its boxes stand for the character windows (box K for window K); they are
+// shown in mood order, which is not the order of their numbers.
 
 #include "core/moods.h"
 
@@ -30,6 +30,7 @@ public:
     void Command2_Click();
     void Command3_Click();
     void Command4_Click();
+    void Command5_Click();
 
     // Ticks the box of every enabled mood and leaves the others as they are.
     void TickEnabledMoods(const MoodFlags& enabled);
@@ -40,6 +41,7 @@ public:
 
     QPushButton* Command1;
     QPushButton* Command2;
+    QPushButton* Command5;  // the receive options
     QLabel* Label7;
     QGroupBox* Frame1;
     QLabel* Label1;
