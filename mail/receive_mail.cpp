@@ -98,15 +98,23 @@ enum class Outcome { Stored, Skipped, Stop };
 
 // What this check knows of the messages already in the history: the UIDLs
 // of those an earlier check stored but did not get deleted (it was killed
-// before its QUIT). Tracking is off when the server gives no UIDLs or the
-// file cannot be used: then every message is stored, as it always was, and
-// a crash costs a second copy rather than a message.
+// before its QUIT, or the mail is left on the server). Tracking is off when
+// the server gives no UIDLs or the file cannot be used: then every message
+// is stored and deleted, as it always was, and a crash costs a second copy
+// rather than a message.
 struct StoredMessages {
     bool tracking = false;
+    // Mail is left on the server: only with tracking, since without it the
+    // next check would store every message again.
+    bool leaving = false;
+    // Mail is to be left on the server and the UIDL file cannot be used:
+    // this check stores nothing and deletes nothing.
+    bool blocked = false;
+    QDate today;
     QString file;
     QString history;
-    QStringList listed;   // the server's UIDL of each message
-    QSet<QString> uidls;  // those whose record is in the history
+    QStringList listed;  // the server's UIDL of each message
+    StoredUidls uidls;   // those whose record is in the history
 
     // The tags of the received Maildir's files, read at the first message
     // that needs them and kept up to date by this check's deliveries.
@@ -124,23 +132,53 @@ struct StoredMessages {
 
     QString uidlOf(int n) const { return n >= 1 && n <= listed.size() ? listed[n - 1] : QString(); }
     bool isStored(int n) const { return tracking && uidls.contains(uidlOf(n)); }
+
+    // A stored message that is left on the server: deleted once it has been
+    // kept there long enough, or once the user deleted its record, as the
+    // options say.
+    bool staysOnServer(int n, const ReceiveOptions& options) const {
+        if (!leaving) return false;
+        const StoredUidl entry = uidls.value(uidlOf(n));
+        const bool old = options.DeleteAfterDays > 0 && entry.stored.isValid() &&
+                         entry.stored.daysTo(today) > options.DeleteAfterDays;
+        const bool recordDeleted = options.DeleteWithHistory && entry.recordDeleted;
+        return !old && !recordDeleted;
+    }
 };
+
+const QString kNoUidlToLeaveText = QStringLiteral(
+    "このサーバーはメールの識別番号（UIDL）を返さないため、メールをサーバーに残すことができません。"
+    "受信したメールは、これまでどおりサーバーから削除します。");
+const QString kLeftUnreceivedText = QStringLiteral(
+    "\nメールをサーバーに残す設定では、この一覧がないと同じメールを受信のたびに保存してしまうため、"
+    "今回は受信せず、メールはすべてサーバーに残しました。");
 
 // Reads the UIDLs of stored messages, forgets those the server no longer
 // lists, and writes the file back settled before anything new is noted in it.
 StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int handle) {
     StoredMessages stored;
+    const bool leave = program.receive.LeaveOnServer;
+    stored.today = program.today();
     stored.file = StoredUidlsPath(program.paths);
     stored.history = HistoryPath(program.paths, History::Received);
-    if (NMailPop3GetUidls(handle, stored.listed) < 0) return stored;
-    auto known = ReadStoredUidls(stored.file, stored.history);
+    if (NMailPop3GetUidls(handle, stored.listed) < 0) {
+        if (leave && !program.toldNoUidlToLeave) {
+            program.toldNoUidlToLeave = true;
+            host.showMessage(kNoUidlToLeaveText + u'\n' + LastMailError(), kErrorTitle);
+        }
+        return stored;
+    }
+    auto known = ReadStoredUidls(stored.file, stored.history, stored.today);
     if (!known) {
-        host.showMessage(known.error() + QStringLiteral("\nメールは受信しますが、前回中断した受信のメールが二重に保存されることがあります。"),
+        stored.blocked = leave;
+        host.showMessage(known.error() + (leave ? kLeftUnreceivedText
+                                                : QStringLiteral("\nメールは受信しますが、前回中断した受信のメールが二重に保存されることがあります。")),
                          kErrorTitle);
         return stored;
     }
     const QSet<QString> listed(stored.listed.begin(), stored.listed.end());
-    stored.uidls = known.value() & listed;
+    for (auto it = known.value().begin(); it != known.value().end(); ++it)
+        if (listed.contains(it.key())) stored.uidls.insert(it.key(), it.value());
     Status written = WriteStoredUidls(stored.file, stored.uidls);
     if (written) {
         auto notes = UidlNotes::Open(stored.file);
@@ -148,11 +186,14 @@ StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int han
         else written = Failure{notes.error()};
     }
     if (!written) {
-        host.showMessage(written.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
+        stored.blocked = leave;
+        host.showMessage(written.error() + (leave ? kLeftUnreceivedText
+                                                  : QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。")),
                          kErrorTitle);
         return stored;
     }
     stored.tracking = true;
+    stored.leaving = leave;
     return stored;
 }
 
@@ -313,8 +354,9 @@ void tellNotDeleted(MailCheckHost& host, const std::vector<int>& numbers, const 
 }
 
 // Lists the record, stores it in the history and marks message n for
-// deletion. The UIDL goes in first: there must be no moment at which the
-// record is on disk and the next check cannot tell.
+// deletion, unless it is left on the server. The UIDL goes in first: there
+// must be no moment at which the record is on disk and the next check
+// cannot tell.
 Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord& record,
                     MailCheckResult& result, StoredMessages& known) {
     // Column2 is the sender, Column3 the date.
@@ -330,9 +372,17 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
         }
         known.historyFile.emplace(std::move(opened.value()));
     }
+    const StoredUidl entry{known.today, RecordFingerprint(record), false};
     if (noted) {
         const auto length = known.historyFile->length();
-        const Status note = length ? known.notes->note(uidl, length.value()) : Status(Failure{length.error()});
+        const Status note = length ? known.notes->note(uidl, length.value(), entry) : Status(Failure{length.error()});
+        if (!note && known.leaving) {
+            // Stored untracked, it would be stored again at every check
+            // while the server keeps it.
+            host.showMessage(note.error() + QStringLiteral("\nメールをサーバーに残す設定のため、このメールと、これより後のメールは保存せずにサーバーに残しました。"),
+                             kErrorTitle);
+            return Outcome::Stop;
+        }
         if (!note) {
             known.tracking = false;
             host.showMessage(note.error() + QStringLiteral("\nメールは受信しますが、中断した場合には二重に保存されることがあります。"),
@@ -344,8 +394,13 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
         host.showMessage(kNotStoredText + stored.error(), kErrorTitle);
         return Outcome::Stop;
     }
-    if (noted && known.tracking) known.uidls.insert(uidl);
+    if (noted && known.tracking) known.uidls.insert(uidl, entry);
     ++result.MailCount;
+    if (result.FirstNewMail.size() < static_cast<size_t>(kNewMailLinesKept))
+        result.FirstNewMail.push_back({record.Column2.trimmed(), record.Subject.trimmed()});
+    // A message without a usable UIDL cannot be told from a new one at the
+    // next check: it goes, as it always did.
+    if (known.leaving && noted) return Outcome::Stored;
     if (NMailPop3DeleteMail(handle, n) == 0) known.deleting[n] = record.Subject.trimmed();
     return Outcome::Stored;
 }
@@ -460,15 +515,17 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
             result.MailCount = waiting;
         }
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
+        if (known.blocked) result.MailCount = -1;
         SplitMessages split;
         split.root = PartialMessagesPath(program.paths);
         bool anyDeletion = false;
         WorkFile work(program.paths.path(kWorkFile));
-        for (int n = 1; n <= waiting; ++n) {
+        for (int n = 1; !known.blocked && n <= waiting; ++n) {
             host.showProgress(n, waiting);
             if (known.isStored(n)) {
-                // Stored by a check that died before its QUIT: only the
-                // deletion is left to do.
+                if (known.staysOnServer(n, program.receive)) continue;
+                // Stored by a check that died before its QUIT, or left on
+                // the server until now: only the deletion is left to do.
                 if (!sourceKeptOfStored(program, host, handle, n, known)) break;
                 if (NMailPop3DeleteStoredMail(handle, n) == 0) known.deleting[n] = std::nullopt;
                 anyDeletion = true;

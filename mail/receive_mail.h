@@ -5,6 +5,12 @@
 // viewer, and deleted from the server, which happens only when the session
 // closes, after the history is safely on disk.
 //
+// With mail left on the server (Program::receive), a stored message stays
+// there, and the UIDL file keeps it from being stored again; it is deleted
+// once it has been kept the days the options give, or once the user has
+// deleted its record, as they say. A server without UIDLs cannot have mail
+// left on it: the check deletes as it always did, and says so once a run.
+//
 // The check runs off the window thread; whatever it shows goes through the
 // host, which the windows implement.
 

@@ -6,12 +6,15 @@
 #include "store/fixed_record_file.h"
 #include "store/history_record.h"
 
-#include <QStringList>
+#include <QCryptographicHash>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <optional>
 
 namespace lumopet {
 namespace {
@@ -20,6 +23,10 @@ constexpr qint64 S = kHistoryRecordSize;
 // The longest line a usable UIDL and a length can make, with room to spare;
 // a bigger file is not ours.
 constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+constexpr qsizetype kFingerprintDigits = 16;
+constexpr QByteArrayView kStored = "stored=";
+constexpr QByteArrayView kRecord = "record=";
+constexpr QByteArrayView kDeleted = "deleted";
 
 Failure readFailure(const QString& file, int error) {
     return Failure{QStringLiteral("受信済みメールの一覧「%1」を読めません（%2）。")
@@ -54,6 +61,113 @@ qint64 numberAppendedAt(qint64 length) {
     return rounded + 1;
 }
 
+// What one line of the file says; stored is invalid when the line has no day.
+struct ParsedLine {
+    QString uidl;
+    // Noted before an append, at this length of the history; none: settled.
+    std::optional<qint64> notedAt;
+    StoredUidl entry;
+};
+
+bool isHex(QByteArrayView text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+bool isDigits(QByteArrayView text) {
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A word of the line this version does not know, or one given twice, makes
+// no sense of it: the message is then stored again rather than judged on a
+// guess.
+std::optional<ParsedLine> parseLine(const QByteArray& line) {
+    QList<QByteArray> fields = line.trimmed().split(' ');
+    fields.removeAll(QByteArray());
+    if (fields.isEmpty()) return std::nullopt;
+    ParsedLine parsed;
+    parsed.uidl = QString::fromLatin1(fields[0]);
+    if (!IsUsableUidl(parsed.uidl)) return std::nullopt;
+    qsizetype at = 1;
+    if (at < fields.size() && isDigits(fields[at])) {
+        bool ok = false;
+        parsed.notedAt = fields[at].toLongLong(&ok);
+        if (!ok) return std::nullopt;
+        ++at;
+    }
+    bool record = false, deleted = false;
+    for (; at < fields.size(); ++at) {
+        const QByteArray& field = fields[at];
+        if (field.startsWith(kStored) && !parsed.entry.stored.isValid()) {
+            const QByteArray day = field.sliced(kStored.size());
+            parsed.entry.stored = day.size() == 10 ? QDate::fromString(QString::fromLatin1(day), Qt::ISODate) : QDate();
+            if (!parsed.entry.stored.isValid()) return std::nullopt;
+        } else if (field.startsWith(kRecord) && !record) {
+            const QByteArray digits = field.sliced(kRecord.size());
+            if (digits.size() != kFingerprintDigits || !isHex(digits)) return std::nullopt;
+            parsed.entry.record = digits.toLower();
+            record = true;
+        } else if (field == kDeleted && !deleted) {
+            parsed.entry.recordDeleted = deleted = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return parsed;
+}
+
+QByteArray settledLine(const QString& uidl, const StoredUidl& entry) {
+    QByteArray line = uidl.toLatin1();
+    if (entry.stored.isValid()) line += ' ' + kStored.toByteArray() + entry.stored.toString(Qt::ISODate).toLatin1();
+    if (entry.record.size() == kFingerprintDigits && isHex(entry.record)) line += ' ' + kRecord.toByteArray() + entry.record;
+    if (entry.recordDeleted) line += ' ' + kDeleted.toByteArray();
+    return line;
+}
+
+// The file's bytes; none when it is missing.
+Result<std::optional<QByteArray>> readFile(const QString& file) {
+    const UniqueFd fd(OpenRecordFile(file, O_RDONLY));
+    if (!fd.ok()) {
+        if (errno == ENOENT) return std::optional<QByteArray>();
+        return readFailure(file, errno);
+    }
+    const qint64 length = FileLength(fd.get());
+    if (length < 0) return readFailure(file, errno);
+    if (length > kMaxFileSize) return readFailure(file, EFBIG);
+    QByteArray bytes(length, Qt::Uninitialized);
+    if (ReadAt(fd.get(), bytes.data(), length, 0) != length) return readFailure(file, errno ? errno : EIO);
+    return std::optional<QByteArray>(std::move(bytes));
+}
+
+// A link or a folder in the file's place is refused, not replaced.
+Status replaceFile(const QString& file, const QByteArray& bytes) {
+    {
+        const UniqueFd existing(OpenRecordFile(file, O_RDONLY));
+        if (!existing.ok() && errno != ENOENT) return writeFailure(file, errno);
+    }
+    return WriteFileSafely(file, bytes);
+}
+
+// Rewrites the lines that mark says to mark as stored lines whose record
+// the user deleted; every other line stays byte for byte.
+Status markLines(const QString& file, const std::function<bool(const ParsedLine&)>& mark) {
+    const auto read = readFile(file);
+    if (!read) return Failure{read.error()};
+    if (!read.value()) return success();
+    QList<QByteArray> lines = read.value()->split('\n');
+    bool changed = false;
+    for (QByteArray& line : lines) {
+        const std::optional<ParsedLine> parsed = parseLine(line);
+        if (!parsed || parsed->entry.recordDeleted || !mark(*parsed)) continue;
+        StoredUidl entry = parsed->entry;
+        entry.recordDeleted = true;
+        line = settledLine(parsed->uidl, entry);
+        changed = true;
+    }
+    if (!changed) return success();
+    return replaceFile(file, lines.join('\n'));
+}
+
 }  // namespace
 
 QString StoredUidlsPath(const ProgramPaths& paths) { return paths.path(QStringLiteral("\\★MAilData\\srndata2.uidl")); }
@@ -63,49 +177,54 @@ bool IsUsableUidl(const QString& uidl) {
            std::all_of(uidl.begin(), uidl.end(), [](QChar c) { return c.unicode() >= 0x21 && c.unicode() <= 0x7E; });
 }
 
-Result<QSet<QString>> ReadStoredUidls(const QString& file, const QString& history) {
-    QSet<QString> uidls;
-    const UniqueFd fd(OpenRecordFile(file, O_RDONLY));
-    if (!fd.ok()) {
-        if (errno == ENOENT) return uidls;
-        return readFailure(file, errno);
-    }
-    const qint64 length = FileLength(fd.get());
-    if (length < 0) return readFailure(file, errno);
-    if (length > kMaxFileSize) return readFailure(file, EFBIG);
-    QByteArray bytes(length, Qt::Uninitialized);
-    if (ReadAt(fd.get(), bytes.data(), length, 0) != length) return readFailure(file, errno ? errno : EIO);
+QByteArray RecordFingerprint(const HistoryRecord& record) {
+    const QByteArray bytes = EncodeRecord(record, History::Received);
+    const QByteArray hash =
+        QCryptographicHash::hash(QByteArrayView(bytes).first(record_layout::Live.offset), QCryptographicHash::Sha1);
+    return hash.toHex().first(kFingerprintDigits);
+}
+
+Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history, QDate today) {
+    StoredUidls uidls;
+    const auto read = readFile(file);
+    if (!read) return Failure{read.error()};
+    if (!read.value()) return uidls;
 
     const auto historyBytes = historyLength(history);
     if (!historyBytes) return Failure{historyBytes.error()};
-    for (const QByteArray& line : bytes.split('\n')) {
-        const QStringList fields = QString::fromLatin1(line.trimmed()).split(u' ', Qt::SkipEmptyParts);
-        if (fields.isEmpty() || fields.size() > 2 || !IsUsableUidl(fields[0])) continue;
-        if (fields.size() == 2) {
-            // Noted before an append: the record must be there, whole.
-            bool ok = false;
-            const qint64 before = fields[1].toLongLong(&ok);
-            if (!ok || before < 0 || historyBytes.value() < numberAppendedAt(before) * S) continue;
-        }
-        uidls.insert(fields[0]);
+    for (const QByteArray& line : read.value()->split('\n')) {
+        std::optional<ParsedLine> parsed = parseLine(line);
+        if (!parsed) continue;
+        // Noted before an append: the record must be there, whole.
+        if (parsed->notedAt && historyBytes.value() < numberAppendedAt(*parsed->notedAt) * S) continue;
+        if (!parsed->entry.stored.isValid()) parsed->entry.stored = today;
+        // A UIDL twice (a hand-edited file): its first line counts.
+        if (!uidls.contains(parsed->uidl)) uidls.insert(parsed->uidl, parsed->entry);
     }
     return uidls;
 }
 
-Status WriteStoredUidls(const QString& file, const QSet<QString>& uidls) {
-    QStringList sorted(uidls.begin(), uidls.end());
-    sorted.sort();
+Status WriteStoredUidls(const QString& file, const StoredUidls& uidls) {
     QByteArray bytes;
-    for (const QString& uidl : sorted) {
-        if (!IsUsableUidl(uidl)) continue;
-        bytes += uidl.toLatin1() + '\n';
+    for (auto it = uidls.begin(); it != uidls.end(); ++it) {
+        if (!IsUsableUidl(it.key())) continue;
+        bytes += settledLine(it.key(), it.value()) + '\n';
     }
-    // A link or a folder in its place is refused, not replaced.
-    {
-        const UniqueFd existing(OpenRecordFile(file, O_RDONLY));
-        if (!existing.ok() && errno != ENOENT) return writeFailure(file, errno);
-    }
-    return WriteFileSafely(file, bytes);
+    return replaceFile(file, bytes);
+}
+
+Status NoteRecordsDeleted(const QString& file, const QList<QByteArray>& fingerprints) {
+    QList<QByteArray> left;
+    for (const QByteArray& fingerprint : fingerprints) left.append(fingerprint.toLower());
+    return markLines(file, [&left](const ParsedLine& line) {
+        // Two messages alike to the byte have one fingerprint: each deleted
+        // record marks one of them.
+        return !line.entry.record.isEmpty() && left.removeOne(line.entry.record);
+    });
+}
+
+Status NoteAllRecordsDeleted(const QString& file) {
+    return markLines(file, [](const ParsedLine& line) { return !line.notedAt; });
 }
 
 Result<UidlNotes> UidlNotes::Open(const QString& file) {
@@ -114,9 +233,15 @@ Result<UidlNotes> UidlNotes::Open(const QString& file) {
     return UidlNotes(file, std::move(fd));
 }
 
-Status UidlNotes::note(const QString& uidl, qint64 historyLength) {
+Status UidlNotes::note(const QString& uidl, qint64 historyLength, const StoredUidl& stored) {
     if (!IsUsableUidl(uidl)) return Failure{QStringLiteral("UIDL「%1」は記録できません。").arg(uidl)};
-    const QByteArray line = uidl.toLatin1() + ' ' + QByteArray::number(historyLength) + '\n';
+    // The settled form with the length after the UIDL; a noted line never
+    // says "deleted".
+    StoredUidl entry = stored;
+    entry.recordDeleted = false;
+    QByteArray line = settledLine(uidl, entry);
+    line.insert(uidl.size(), ' ' + QByteArray::number(historyLength));
+    line += '\n';
     if (!WriteAll(fd_.get(), line)) return writeFailure(file_, errno);
     return success();
 }

@@ -1,25 +1,43 @@
 #pragma once
-// The UIDLs of received messages whose records are in the received history.
+// The UIDLs of received messages whose records are in the received history,
+// with the day each was stored and which record it became.
+//
 // A check that dies before its QUIT leaves every message it stored on the
 // server; the next check finds their UIDLs here and deletes those messages
-// instead of storing them a second time.
+// instead of storing them a second time. With mail left on the server, the
+// same lines keep every message the server still holds from being stored
+// again, tell how long it has been kept there, and whether the user has
+// deleted its record since.
 //
-// One line per message, in ASCII. "<uidl>" names a message whose record is
-// on disk. "<uidl> <length>" is written just before a record is appended,
-// with the history's length at that moment: the record made it when the
-// history now holds a complete record at the number that length gives. The
-// line comes first so that there is no moment at which a record is on disk
-// and its UIDL is not; a line whose record never came is dropped on
-// reading, so a message is never deleted on the strength of a record that
-// is not there. Reading settles such lines; the check rewrites the file
-// settled before it notes new ones, so a stale line is never judged against
-// a history that grew after it.
+// One line per message, in ASCII:
+//   "<uidl> stored=YYYY-MM-DD record=<16 hex>"            stored
+//   "<uidl> stored=YYYY-MM-DD record=<16 hex> deleted"    stored, and the
+//                                                         user deleted its
+//                                                         record
+//   "<uidl> <length> stored=YYYY-MM-DD record=<16 hex>"   noted before an
+//                                                         append
+// and the two forms older versions wrote, "<uidl>" and "<uidl> <length>",
+// which read as stored today (the next rewrite writes that day).
+//
+// The noted line is written just before a record is appended, with the
+// history's length at that moment: the record made it when the history now
+// holds a complete record at the number that length gives. The line comes
+// first so that there is no moment at which a record is on disk and its
+// UIDL is not; a line whose record never came is dropped on reading, so a
+// message is never deleted on the strength of a record that is not there.
+// Reading settles such lines; the check rewrites the file settled before it
+// notes new ones, so a stale line is never judged against a history that
+// grew after it.
 
 #include "core/program_paths.h"
 #include "core/result.h"
 #include "core/unique_fd.h"
+#include "store/history_record.h"
 
-#include <QSet>
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QMap>
 #include <QString>
 
 namespace lumopet {
@@ -31,13 +49,47 @@ QString StoredUidlsPath(const ProgramPaths& paths);
 // anything else is not tracked (it may be stored twice, never lost).
 bool IsUsableUidl(const QString& uidl);
 
-// The UIDLs of messages stored in history. A missing file lists none; a
-// file that cannot be read, or is not a regular file, is a failure, never
-// taken for an empty one. Lines that make no sense are left out.
-Result<QSet<QString>> ReadStoredUidls(const QString& file, const QString& history);
+// What the file says of one stored message.
+struct StoredUidl {
+    // The day its record went into the history.
+    QDate stored;
+    // RecordFingerprint of that record; empty for a line an older version
+    // wrote.
+    QByteArray record;
+    // The user has deleted that record in the viewer.
+    bool recordDeleted = false;
 
-// Replaces the file with these UIDLs, one a line, flushed to disk.
-Status WriteStoredUidls(const QString& file, const QSet<QString>& uidls);
+    bool operator==(const StoredUidl&) const = default;
+};
+
+using StoredUidls = QMap<QString, StoredUidl>;
+
+// 16 hex digits that tell a record from the others: SHA-1 over the record's
+// bytes in the received history, its live mark left out. A record read back
+// from the history gives the same digits as the one that was stored.
+QByteArray RecordFingerprint(const HistoryRecord& record);
+
+// The messages stored in history. A missing file lists none; a file that
+// cannot be read, or is not a regular file, is a failure, never taken for
+// an empty one. Lines that make no sense are left out. A line without a
+// day takes today.
+Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history, QDate today);
+
+// Replaces the file with these, one settled line each in UIDL order,
+// flushed to disk.
+Status WriteStoredUidls(const QString& file, const StoredUidls& uidls);
+
+// The user deleted records in the received history: each fingerprint marks
+// the first line with that record not marked yet. A noted line whose
+// record the user deleted is settled by it (the record was there). Every
+// other line stays as it is. A missing file has nothing to mark.
+Status NoteRecordsDeleted(const QString& file, const QList<QByteArray>& fingerprints);
+
+// The user deleted every record of the received history: every stored line
+// is marked. A noted line stays as it is: whether its record came is no
+// longer to be told, and the next check, not finding it, stores its
+// message again rather than delete it unstored.
+Status NoteAllRecordsDeleted(const QString& file);
 
 // The file held open while a check notes what it stores: opened after the
 // check has written it settled, since that write replaces the file.
@@ -47,7 +99,7 @@ public:
     // Notes uidl with the history's present length, before the message's
     // record is appended to the history. Not flushed: the check rewrites
     // the file, flushed, after it has flushed the history.
-    Status note(const QString& uidl, qint64 historyLength);
+    Status note(const QString& uidl, qint64 historyLength, const StoredUidl& stored);
 
 private:
     UidlNotes(QString file, UniqueFd fd) : file_(std::move(file)), fd_(std::move(fd)) {}

@@ -463,6 +463,10 @@ void TyakuForm::Command1_Click() {
     if (viewerMode_ == History::Sent) windows_.SetMainStatusLine(Text2->text());
     clearSelectionMarker();
     if (!deleted) ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
+    if (deleted && viewerMode_ == History::Received) {
+        if (const Status noted = NoteReceivedRecordDeleted(program_.paths, shown); !noted)
+            ShowError(this, kErrorTitle, noted.error());
+    }
 }
 
 void TyakuForm::listAfterRemoval(int n) {
@@ -512,6 +516,10 @@ void TyakuForm::Command5_Click() {
         // What is left is listed, so that the rows are the records again.
         FillViewerList();
         ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
+    }
+    if (deleted && viewerMode_ == History::Received) {
+        if (const Status noted = NoteAllReceivedRecordsDeleted(program_.paths); !noted)
+            ShowError(this, kErrorTitle, noted.error());
     }
 }
 

@@ -3,6 +3,7 @@
 #include "core/unique_fd.h"
 #include "store/fixed_record_file.h"
 #include "store/history_file.h"
+#include "store/stored_uidls.h"
 
 #include <QThreadPool>
 
@@ -33,7 +34,22 @@ Status compactMarked(const QString& file, const QString& rewriteCopy) {
     return Failure{compacted.error() + QStringLiteral("\n削除の印を付けたメールは一覧に残り、次に削除ができたときに消えます。")};
 }
 
+Status notNoted(const Status& noted) {
+    if (noted) return noted;
+    return Failure{QStringLiteral("メールは履歴から削除しましたが、削除したことを受信済みメールの一覧に書き込めませんでした。"
+                                  "サーバーに残してあるメールは、そのまま残ります。\n") +
+                   noted.error()};
+}
+
 }  // namespace
+
+Status NoteReceivedRecordDeleted(const ProgramPaths& paths, const HistoryRecord& deleted) {
+    return notNoted(NoteRecordsDeleted(StoredUidlsPath(paths), {RecordFingerprint(deleted)}));
+}
+
+Status NoteAllReceivedRecordsDeleted(const ProgramPaths& paths) {
+    return notNoted(NoteAllRecordsDeleted(StoredUidlsPath(paths)));
+}
 
 Status CreateHistoryIfMissing(const QString& file) {
     // O_CREAT without O_TRUNC: an existing history keeps every byte.

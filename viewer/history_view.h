@@ -9,6 +9,7 @@
 // lost. A record that got marked but not compacted stays in the file (and
 // in the list) until the next compaction, which the user asked for anyway.
 
+#include "core/program_paths.h"
 #include "core/result.h"
 #include "core/viewer_data.h"
 #include "store/history_record.h"
@@ -43,6 +44,15 @@ Status DeleteHistoryRecord(const QString& file, const QString& rewriteCopy, int 
 // are still compacted away (the user asked for them to go), and the failure
 // is returned; the others stay.
 Status DeleteAllHistoryRecords(const QString& file, const QString& rewriteCopy);
+
+// After records of the received history went: the UIDL file of stored
+// messages learns which, so that with mail left on the server their messages
+// may go from it too (and are never stored again while it keeps them).
+// deleted is the record as it was read. A failure to note it undoes
+// nothing; the message then stays on the server. The failure's text says
+// so.
+Status NoteReceivedRecordDeleted(const ProgramPaths& paths, const HistoryRecord& deleted);
+Status NoteAllReceivedRecordsDeleted(const ProgramPaths& paths);
 
 // Creates the history when it is missing; an existing one is left alone.
 Status CreateHistoryIfMissing(const QString& file);

@@ -77,6 +77,11 @@ struct ProgramFolder {
     }
 };
 
+QSet<QString> uidlsOf(const StoredUidls& stored) {
+    const QList<QString> keys = stored.keys();
+    return QSet<QString>(keys.begin(), keys.end());
+}
+
 QByteArray message(int n) { return QStringLiteral("Subject: msg %1\r\n\r\nbody %1\r\n").arg(n).toUtf8(); }
 
 // Every file the Maildir holds (new/ and cur/), its content.
@@ -141,9 +146,9 @@ TEST_P(ReceiveStored, DeletesWhatIsStoredAndStoresTheRest) {
     QStringList log = box->log.filter(QRegularExpression(QStringLiteral("^(retr|dele)")));
     EXPECT_EQ(log, c.log);
     EXPECT_EQ(box->deleted, (std::set<int>{1, 2, 3}));
-    const auto after = ReadStoredUidls(uidlFile, HistoryPath(program.paths, History::Received));
+    const auto after = ReadStoredUidls(uidlFile, HistoryPath(program.paths, History::Received), program.today());
     ASSERT_TRUE(after);
-    EXPECT_EQ(after.value(), c.fileAfter);
+    EXPECT_EQ(uidlsOf(after.value()), c.fileAfter);
     // Every message the server deletes has its source in the Maildir, once.
     const QList<QByteArray> kept = maildirFiles(maildir);
     for (int n = 1; n <= 3; ++n) EXPECT_EQ(kept.count(MaildirLocalForm(message(n))), 1) << "msg " << n;
@@ -413,9 +418,9 @@ TEST(ReceiveAttachments, AFolderThatCannotTakeTheAttachmentLeavesTheMessageOnThe
         EXPECT_EQ(subjects, QStringList{QStringLiteral("msg 1")}) << c.name;
         EXPECT_EQ(box->deleted, std::set<int>{1}) << c.name;
         EXPECT_EQ(box->log.filter(QStringLiteral("retr 3")), QStringList{}) << c.name << ": the check stops there";
-        const auto noted = ReadStoredUidls(StoredUidlsPath(program.paths), history);
+        const auto noted = ReadStoredUidls(StoredUidlsPath(program.paths), history, program.today());
         ASSERT_TRUE(noted) << c.name;
-        EXPECT_EQ(noted.value(), QSet<QString>{QStringLiteral("u1")}) << c.name;
+        EXPECT_EQ(uidlsOf(noted.value()), QSet<QString>{QStringLiteral("u1")}) << c.name;
 
         // The user fixes the folder; the server still holds 2 and 3.
         ASSERT_TRUE(QFile::remove(attachments)) << c.name;

@@ -15,6 +15,19 @@ namespace lumopet {
 namespace {
 
 constexpr qint64 S = 12284;
+const QDate kToday(2026, 12, 9);
+
+QSet<QString> uidlsOf(const StoredUidls& stored) {
+    const QList<QString> keys = stored.keys();
+    return QSet<QString>(keys.begin(), keys.end());
+}
+
+// Lines as a check writes them for these UIDLs, stored today.
+StoredUidls storedToday(const QStringList& uidls) {
+    StoredUidls stored;
+    for (const QString& uidl : uidls) stored.insert(uidl, StoredUidl{kToday, {}, false});
+    return stored;
+}
 
 class StoredUidlsTest : public ::testing::Test {
 protected:
@@ -23,11 +36,12 @@ protected:
     QString history = folder.path(QStringLiteral("srndata2.data"));
 
     void historyOfLength(qint64 length) { folder.write(QStringLiteral("srndata2.data"), QByteArray(length, ' ')); }
-    QSet<QString> read() {
-        const auto uidls = ReadStoredUidls(file, history);
+    StoredUidls readEntries(QDate today = kToday) {
+        const auto uidls = ReadStoredUidls(file, history, today);
         EXPECT_TRUE(uidls) << uidls.error().toStdString();
-        return uidls ? uidls.value() : QSet<QString>();
+        return uidls ? uidls.value() : StoredUidls();
     }
+    QSet<QString> read() { return uidlsOf(readEntries()); }
 };
 
 // One line of the file against a history of the given length.
@@ -73,12 +87,12 @@ TEST_F(StoredUidlsTest, ANotedLineWithoutAHistoryIsNotStored) {
 }
 
 TEST_F(StoredUidlsTest, NoteAppendAndRewriteAsTheCheckDoes) {
-    ASSERT_TRUE(WriteStoredUidls(file, {QStringLiteral("old")}));
+    ASSERT_TRUE(WriteStoredUidls(file, storedToday({QStringLiteral("old")})));
     auto notes = UidlNotes::Open(file);
     auto records = OpenHistoryForAppending(history);
     ASSERT_TRUE(notes && records);
     const auto noteThenStore = [&](const QString& uidl, bool stored) {
-        ASSERT_TRUE(notes.value().note(uidl, records.value().length().value()));
+        ASSERT_TRUE(notes.value().note(uidl, records.value().length().value(), StoredUidl{kToday, {}, false}));
         if (stored) {
             ASSERT_TRUE(AppendRecord(records.value(), HistoryRecord{uidl, {}, {}, QStringLiteral("b")}, History::Received));
         }
@@ -90,7 +104,7 @@ TEST_F(StoredUidlsTest, NoteAppendAndRewriteAsTheCheckDoes) {
 
     // The next check settles the file before it notes anything; the line
     // for "second" must not come true when that check's records arrive.
-    ASSERT_TRUE(WriteStoredUidls(file, read()));
+    ASSERT_TRUE(WriteStoredUidls(file, readEntries()));
     notes = UidlNotes::Open(file);
     ASSERT_TRUE(notes);
     noteThenStore(QStringLiteral("third"), true);
@@ -100,17 +114,17 @@ TEST_F(StoredUidlsTest, NoteAppendAndRewriteAsTheCheckDoes) {
 TEST_F(StoredUidlsTest, AMissingFileListsNoneAndAnUnreadableOneIsAFailureLeftAlone) {
     EXPECT_TRUE(read().isEmpty());
     ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("srndata2.uidl")));
-    EXPECT_FALSE(ReadStoredUidls(file, history));
-    EXPECT_FALSE(WriteStoredUidls(file, {QStringLiteral("a")}));
+    EXPECT_FALSE(ReadStoredUidls(file, history, kToday));
+    EXPECT_FALSE(WriteStoredUidls(file, storedToday({QStringLiteral("a")})));
     EXPECT_TRUE(QFileInfo(file).isDir()) << "never replaced";
 }
 
 TEST_F(StoredUidlsTest, ALinkIsNeitherFollowedNorReplaced) {
     folder.write(QStringLiteral("elsewhere"), "secret\n");
     ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("elsewhere")), file));
-    EXPECT_FALSE(ReadStoredUidls(file, history));
+    EXPECT_FALSE(ReadStoredUidls(file, history, kToday));
     EXPECT_FALSE(UidlNotes::Open(file));
-    EXPECT_FALSE(WriteStoredUidls(file, {QStringLiteral("a")}));
+    EXPECT_FALSE(WriteStoredUidls(file, storedToday({QStringLiteral("a")})));
     EXPECT_EQ(folder.read(QStringLiteral("elsewhere")), QByteArray("secret\n"));
 }
 
