@@ -4,6 +4,7 @@
 #include "app/desktop_notifier.h"
 #include "tests/app/private_bus.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QSignalSpy>
