@@ -1,6 +1,9 @@
 #include "app/MainForm.h"
 
+#include "app/auto_mail_check.h"
+#include "app/desktop_notifier.h"
 #include "app/mail_check_host.h"
+#include "app/mail_tray_icon.h"
 #include "app/program_windows.h"
 #include "chara/CharacterWindow.h"
 #include "compose/WriteForm.h"
@@ -8,6 +11,7 @@
 #include "core/program.h"
 #include "core/safe_file.h"
 #include "core/settings_files/character_flags.h"
+#include "core/settings_files/receive_options.h"
 #include "core/settings_files/server_settings.h"
 #include "mail/mail_library.h"
 #include "settings/SetForm.h"
@@ -26,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -49,7 +54,11 @@ void setTextColor(QWidget* widget, const QColor& color) {
 }  // namespace
 
 MainForm::MainForm(ProgramWindows& windows)
-    : windows_(windows), program_(windows.program()), checkHost_(std::make_unique<WindowMailCheckHost>(windows)) {
+    : windows_(windows),
+      program_(windows.program()),
+      checkHost_(std::make_unique<WindowMailCheckHost>(windows)),
+      autoCheck_(new AutoMailCheck([this] { return isBusyForAutoCheck(); }, this)),
+      trayAvailable_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     // A fixed single border with a close box only: the "Small" hot-spot
     // stands in for the minimise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -60,6 +69,7 @@ MainForm::MainForm(ProgramWindows& windows)
     setMouseTracking(true);
     setFixedSize(place(kMainClientArea).size());
     buildControls();
+    connect(autoCheck_, &AutoMailCheck::checkDue, this, [this] { StartMailCheck(MailCheckKind::Automatic); });
 }
 
 MainForm::~MainForm() {
@@ -181,6 +191,14 @@ void MainForm::Form_Load() {
         const auto read = ReadFileIfPresent(program_.paths.path(file));
         if (!read) ShowError(this, QStringLiteral("エラー"), read.error());
     }
+    // The options of this program beyond the Windows version's files; one
+    // that cannot be read leaves them all off, as a folder from Windows has.
+    const Result<ReceiveOptions> options = ReadReceiveOptions(program_.paths.path(files::ProgramOptions));
+    if (options) {
+        program_.receive = options.value();
+    } else {
+        ShowError(this, QStringLiteral("エラー"), options.error());
+    }
     // 4. The mail layer, for the whole run.
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
@@ -200,6 +218,7 @@ void MainForm::Form_Load() {
     Timer1_Timer();
     Timer1->start();
     move(screen()->availableGeometry().center() - rect().center());
+    ApplyReceiveOptions();
 }
 
 void MainForm::ShowEnabledMoods(const MoodFlags& enabled) {
@@ -268,9 +287,20 @@ void MainForm::Label7_Click() { windows_.ShowTyakuForm(History::Received); }
 
 void MainForm::Label6_Click() { windows_.ShowTyakuForm(History::Sent); }
 
-void MainForm::Label8_Click() {
-    Label2->setText(kReceivingText);
+void MainForm::Label8_Click() { StartMailCheck(MailCheckKind::Manual); }
+
+void MainForm::StartMailCheck(MailCheckKind kind) {
+    if (checkThread_) return;
+    const bool automatic = kind == MailCheckKind::Automatic;
+    if (!automatic) {
+        Label2->setText(kReceivingText);
+        // The user asked, and is answered with boxes: what fails next is
+        // news again.
+        autoReport_.manualCheck();
+    }
+    checkHost_->setQuiet(automatic);
     windows_.HoldCommands(this, true);
+    autoCheck_->checkStarted();
     checkThread_ = QThread::create([this] { checkResult_ = ReceiveMail(program_, *checkHost_); });
     connect(checkThread_, &QThread::finished, this, &MainForm::mailCheckDone);
     checkThread_->start();
@@ -285,8 +315,70 @@ void MainForm::mailCheckDone() {
     // check found goes into its own box (新着メール有り／無し) or a message
     // box, so the line goes back to waiting for the mouse.
     ShowHelp(QString());
-    ReportMailCheck(checkResult_);
+    const bool automatic = checkHost_->quiet();
+    const QStringList trouble = checkHost_->takeCollected();
+    checkHost_->setQuiet(false);
+    bool troubleIsNews = false;
+    if (automatic) {
+        troubleIsNews = autoReport_.shouldSay(trouble);
+        reportAutomaticCheck(checkResult_, trouble, troubleIsNews);
+    } else {
+        ReportMailCheck(checkResult_);
+    }
+    tellDesktop(checkResult_, trouble, troubleIsNews);
+    autoCheck_->checkFinished();
     Q_EMIT mailCheckFinished();
+}
+
+void MainForm::reportAutomaticCheck(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews) {
+    const QString said = troubleIsNews ? trouble.join(u'\n') : QString();
+    if (result.MailCount >= 1) {
+        // New mail is what the line is for; trouble beside it (a message
+        // that could not be stored) is in its tooltip.
+        ReportMailCheck(result);
+        Text1->setToolTip(said);
+        troubleInStatusLine_ = false;
+    } else if (troubleIsNews) {
+        Text1->show();
+        Text1->setText(kAutoCheckFailedText);
+        Text1->setToolTip(said);
+        troubleInStatusLine_ = true;
+        // Whatever the line said before (新着メール有り。 from an hour ago)
+        // stays there until now: a quiet check that found nothing says
+        // nothing, so mail found while the user was away is not talked over.
+    } else if (trouble.isEmpty() && troubleInStatusLine_ && result.MailCount == 0 && !result.ConnectionFailed) {
+        // The trouble the line told of is over.
+        Text1->setText(QStringLiteral("新着メール無し。"));
+        Text1->setToolTip(QString());
+        troubleInStatusLine_ = false;
+    }
+    if (troubleIsNews) Q_EMIT autoCheckTroubleSaid(said);
+}
+
+void MainForm::tellDesktop(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews) {
+    QString outcome;
+    if (result.MailCount >= 1) {
+        outcome = QStringLiteral("新着メール %1 通").arg(result.MailCount);
+    } else if (!trouble.isEmpty()) {
+        outcome = FailureKey(trouble).section(u'\n', 0, 0);
+    } else if (result.MailCount < 0 || result.ConnectionFailed) {
+        outcome = QStringLiteral("メールのチェックに失敗しました。");
+    } else {
+        outcome = QStringLiteral("新着メール無し");
+    }
+    if (tray_) {
+        tray_->setLastCheck(QDateTime::currentDateTime(), outcome);
+        if (result.MailCount >= 1) tray_->setUnread(true);
+    }
+    if (!program_.receive.Notify) return;
+    if (!notifier_) makeNotifier();
+    if (result.MailCount >= 1) {
+        notifier_->notifyNewMail(NewMailNotificationTitle(result.MailCount), NewMailNotificationBody(result.FirstNewMail));
+    } else if (troubleIsNews) {
+        // The server's words may hold < and >, which a notification server
+        // may take for markup.
+        notifier_->notifyNewMail(kAutoCheckFailedTitle, trouble.join(u'\n').toHtmlEscaped());
+    }
 }
 
 void MainForm::ReportMailCheck(const MailCheckResult& result) {
@@ -308,21 +400,96 @@ void MainForm::ReportMailCheck(const MailCheckResult& result) {
         Text1->show();
         Text1->setText(QStringLiteral("新着メール無し。"));
     }
+    if (result.MailCount >= 0) {
+        Text1->setToolTip(QString());
+        troubleInStatusLine_ = false;
+    }
     // The check used the clock box as its work space; the next tick fills
     // it again.
     Text2->clear();
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
+    // With the tray on, the program lives on in the tray: the window only
+    // goes out of sight, and the tray's 終了 ends the program.
+    if (tray_ && tray_->isShown() && trayAvailable_ && trayAvailable_()) {
+        event->ignore();
+        hide();
+        hiddenToTray_ = true;
+        return;
+    }
+    event->accept();
+    EndProgram();
+}
+
+void MainForm::EndProgram() {
     // Closing the main window ends the program at once: the other windows
     // go with it, without asking and without their own closing steps.
-    event->accept();
     // In the middle of a check or a send, too: no deletion has been
     // committed, so every message is on the server or in the history, and
     // a message cut off before its end is not delivered.
     if (windows_.IsCommandRunning()) ::_exit(0);
     NMailEndWinSock();
     QCoreApplication::exit(0);
+}
+
+bool MainForm::isBusyForAutoCheck() const {
+    // A box waiting for an answer, or a window whose settings are half
+    // typed in: the check would read the files under the user's hands, or
+    // hold the window the user is working in.
+    return isCheckRunning() || windows_.IsCommandRunning() || QApplication::activeModalWidget() != nullptr ||
+           windows_.IsSettingsWindowOpen();
+}
+
+// The tray's menu is outside every window: it must keep the one command
+// at a time that the hot-spots keep, and not go round a box that waits.
+bool MainForm::commandsFree() const { return !windows_.IsCommandRunning() && !QApplication::activeModalWidget(); }
+
+void MainForm::ApplyReceiveOptions() {
+    const ReceiveOptions& options = program_.receive;
+    autoCheck_->setMinutes(options.AutoCheckMinutes);
+    if (options.Tray && !tray_) makeTrayIcon();
+    if (tray_) tray_->setShown(options.Tray);
+    // The windows of the program end with the main window, never by
+    // themselves: with the main window in the tray, closing the viewer
+    // must not end the program.
+    QGuiApplication::setQuitOnLastWindowClosed(!options.Tray);
+    if (!options.Tray && hiddenToTray_) {
+        hiddenToTray_ = false;
+        show();
+    }
+    if (options.Notify && !notifier_) makeNotifier();
+}
+
+void MainForm::ReceivedHistoryOpened() {
+    if (tray_) tray_->setUnread(false);
+}
+
+void MainForm::makeTrayIcon() {
+    tray_ = new MailTrayIcon(this);
+    auto command = [this](void (MainForm::*handler)()) {
+        return [this, handler] {
+            if (commandsFree()) (this->*handler)();
+        };
+    };
+    connect(tray_, &MailTrayIcon::receiveRequested, this, command(&MainForm::Label8_Click));
+    connect(tray_, &MailTrayIcon::composeRequested, this, command(&MainForm::Label9_Click));
+    connect(tray_, &MailTrayIcon::receivedHistoryRequested, this, command(&MainForm::Label7_Click));
+    connect(tray_, &MailTrayIcon::mainWindowRequested, this, [this] {
+        hiddenToTray_ = false;
+        if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+        raise();
+        activateWindow();
+    });
+    connect(tray_, &MailTrayIcon::quitRequested, this, &MainForm::EndProgram);
+}
+
+void MainForm::makeNotifier() {
+    notifier_ = new DesktopNotifier(QDBusConnection::sessionBus(), this);
+    connect(notifier_, &DesktopNotifier::openRequested, this, [this] {
+        if (commandsFree()) Label7_Click();
+    });
 }
 
 }  // namespace lumopet

@@ -3,6 +3,7 @@
 // functions, a help line, the mood indicators and the clock. It holds no
 // logic of its own; it calls the settings files and the mail layer.
 
+#include "app/auto_check_report.h"
 #include "app/main_form_layout.h"
 #include "core/moods.h"
 #include "mail/receive_mail.h"
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -21,10 +23,16 @@ class QTimer;
 
 namespace lumopet {
 
+class AutoMailCheck;
+class DesktopNotifier;
 class HotSpotLabel;
+class MailTrayIcon;
 class ProgramWindows;
 class WindowMailCheckHost;
 struct Program;
+
+// 受信 asks with boxes; a timed check asks nothing and says its trouble once.
+enum class MailCheckKind { Manual, Automatic };
 
 class MainForm : public QWidget {
     Q_OBJECT
@@ -49,9 +57,28 @@ public:
     void Label7_Click();   // 着信履歴
     void Label6_Click();   // 送信履歴
     void Label11_Click();
+    // A mail check on the worker thread, while the program takes no other
+    // command. Label8_Click starts the user's own.
+    void StartMailCheck(MailCheckKind kind);
     // The end of a mail check: the status line and the characters.
     void ReportMailCheck(const MailCheckResult& result);
     bool isCheckRunning() const { return checkThread_ != nullptr; }
+
+    // The program's options (Program::receive) as they are now: the timer,
+    // the tray icon, the notifications.
+    void ApplyReceiveOptions();
+    // The received history was opened: no unread mail in the tray any more.
+    void ReceivedHistoryOpened();
+    // Ends the program as closing the main window does without the tray.
+    void EndProgram();
+    AutoMailCheck& autoCheck() { return *autoCheck_; }
+    // Made when their options are first turned on; null before.
+    MailTrayIcon* trayIcon() const { return tray_; }
+    DesktopNotifier* notifier() const { return notifier_; }
+    // Whether the desktop shows tray icons at all. Without one, closing the
+    // main window ends the program even with the tray on: there would be no
+    // way back to it. Tests put in a desktop of their own.
+    void setTrayAvailability(std::function<bool()> available) { trayAvailable_ = std::move(available); }
     void ShowHelp(const QString& text);
 
     HotSpotLabel* hotSpot(HotSpot id) const;
@@ -77,6 +104,8 @@ public:
 
 Q_SIGNALS:
     void mailCheckFinished();
+    // An automatic check's trouble was said, all of its text.
+    void autoCheckTroubleSaid(const QString& text);
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;  // Form_MouseMove
@@ -86,6 +115,12 @@ private:
     QRect place(const Twips& twips) const;
     void buildControls();
     void mailCheckDone();
+    void reportAutomaticCheck(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews);
+    void tellDesktop(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews);
+    bool isBusyForAutoCheck() const;
+    bool commandsFree() const;
+    void makeTrayIcon();
+    void makeNotifier();
 
     ProgramWindows& windows_;
     Program& program_;
@@ -93,6 +128,13 @@ private:
     std::unique_ptr<WindowMailCheckHost> checkHost_;
     QThread* checkThread_ = nullptr;
     MailCheckResult checkResult_;
+    AutoMailCheck* autoCheck_;
+    AutoCheckReport autoReport_;
+    bool troubleInStatusLine_ = false;  // Text1 says an automatic check's trouble
+    MailTrayIcon* tray_ = nullptr;
+    DesktopNotifier* notifier_ = nullptr;
+    std::function<bool()> trayAvailable_;
+    bool hiddenToTray_ = false;
 };
 
 }  // namespace lumopet

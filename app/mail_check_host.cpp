@@ -1,6 +1,7 @@
 #include "app/mail_check_host.h"
 
 #include "app/MainForm.h"
+#include "app/auto_check_report.h"
 #include "app/program_windows.h"
 #include "core/program.h"
 #include "settings/IdPassForm.h"
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace lumopet {
 namespace {
@@ -74,7 +76,23 @@ void WindowMailCheckHost::setAccountTexts(const QString& id, const QString& pass
     inOrder([this, &id, &password] { windows_.idPassForm().SetAccountTexts(id, password); });
 }
 
+void WindowMailCheckHost::setQuiet(bool quiet) {
+    quiet_ = quiet;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    collected_.clear();
+}
+
+QStringList WindowMailCheckHost::takeCollected() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(collected_, {});
+}
+
 void WindowMailCheckHost::showIdPassForm() {
+    if (quiet_) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        collected_ << kAutoCheckNoAccountText;
+        return;
+    }
     inOrder([this] { windows_.ShowIdPassForm(); });
 }
 
@@ -105,6 +123,11 @@ void WindowMailCheckHost::showInViewer(const QString& subject, const QString& da
 }
 
 void WindowMailCheckHost::showMessage(const QString& text, const QString& title) {
+    if (quiet_) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        collected_ << text;
+        return;
+    }
     MainForm& form = windows_.mainForm();
     inOrder([&form, &text, &title] {
         ShowMessage(&form, {title.isEmpty() ? MessageKind::Notice : MessageKind::Error, text, title});
@@ -112,6 +135,13 @@ void WindowMailCheckHost::showMessage(const QString& text, const QString& title)
 }
 
 bool WindowMailCheckHost::askToTrustCertificate(const CertificateDetails& details) {
+    // Nobody has asked for this check: trust is the user's own answer, and
+    // it waits for the next click on 受信.
+    if (quiet_) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        collected_ << kAutoCheckCertificateText + QStringLiteral("\n%1\n%2").arg(details.hostPort, details.reason);
+        return false;
+    }
     MainForm& form = windows_.mainForm();
     CertificateAnswer answer = CertificateAnswer::Cancel;
     inOrder([&form, &details, &answer] { answer = AskToTrustCertificate(&form, details); });

@@ -7,6 +7,7 @@
 #include "mail/receive_mail.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 
 #include <mutex>
 #include <optional>
@@ -40,6 +41,16 @@ public:
     // the end of a check.
     void flushPending();
 
+    // An automatic check asks nothing: what would be a message box, the
+    // account window or the question whether to trust a certificate is
+    // collected instead, for the main window to say once. Set on the window
+    // thread before the check starts.
+    void setQuiet(bool quiet);
+    bool quiet() const { return quiet_; }
+    // What the quiet check collected, one text a message; empty when it
+    // met no trouble. At the end of the check.
+    QStringList takeCollected();
+
 private:
     // Runs f on the window thread and waits, with what is pending put in
     // first.
@@ -59,6 +70,8 @@ private:
     std::mutex mutex_;
     Pending pending_;
     QElapsedTimer sinceFlush_;  // since pending work last went to the windows
+    bool quiet_ = false;
+    QStringList collected_;  // under mutex_
 };
 
 }  // namespace lumopet

@@ -7,6 +7,7 @@
 #include "compose/WriteForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
+#include "settings/ReceiveOptionsForm.h"
 #include "settings/SetForm.h"
 #include "viewer/TyakuForm.h"
 
@@ -46,6 +47,7 @@ ProgramWindows::~ProgramWindows() {
     delete friendForm_;
     delete writeForm_;
     delete idPassForm_;
+    delete receiveOptionsForm_;
     delete optionForm_;
     delete setForm_;
     delete mainForm_;
@@ -72,6 +74,14 @@ void ProgramWindows::ShowTyakuForm(History history) {
     TyakuForm& viewer = tyakuForm();
     showModeless(viewer);
     viewer.LoadHistory(history);
+    if (history == History::Received && mainForm_) mainForm_->ReceivedHistoryOpened();
+}
+
+bool ProgramWindows::IsSettingsWindowOpen() const {
+    const QWidget* settings[] = {optionForm_.data(), idPassForm_.data(), setForm_.data(), receiveOptionsForm_.data()};
+    for (const QWidget* window : settings)
+        if (window && window->isVisible()) return true;
+    return false;
 }
 
 CharacterWindow& ProgramWindows::characterWindow(int number) {
@@ -83,6 +93,14 @@ CharacterWindow& ProgramWindows::characterWindow(int number) {
 void ProgramWindows::ShowOptionForm() { showModeless(loaded(optionForm_, *this)); }
 
 void ProgramWindows::ShowIdPassForm() { showModeless(idPassForm()); }
+
+void ProgramWindows::ShowReceiveOptionsForm() { showModeless(loaded(receiveOptionsForm_, *this)); }
+
+void ProgramWindows::ReceiveOptionsChanged() {
+    // The timer, the tray icon and the notifications follow the options
+    // just saved.
+    mainForm().ApplyReceiveOptions();
+}
 
 void ProgramWindows::ShowSetForm() { showModeless(setForm()); }
 

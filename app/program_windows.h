@@ -22,6 +22,7 @@ class FriendForm;
 class IdPassForm;
 class MainForm;
 class OptionForm;
+class ReceiveOptionsForm;
 class SetForm;
 class TyakuForm;
 class WriteForm;
@@ -58,6 +59,8 @@ public:
 
     void ShowOptionForm() override;
     void ShowIdPassForm() override;
+    void ShowReceiveOptionsForm() override;
+    void ReceiveOptionsChanged() override;
     void ShowSetForm();
     void ShowEnabledMoods(const MoodFlags& enabled) override;
     void SetPreviewInterval(int milliseconds) override;
@@ -69,12 +72,15 @@ public:
     void SetMainStatusLine(const QString& text) override;
     void HoldCommands(QWidget* running, bool hold) override;
     bool IsCommandRunning() const override { return commandRunning_; }
+    // A settings window is on screen: its values may be half typed in.
+    bool IsSettingsWindowOpen() const;
 
 private:
     Program& program_;
     QPointer<MainForm> mainForm_;
     QPointer<SetForm> setForm_;
     QPointer<OptionForm> optionForm_;
+    QPointer<ReceiveOptionsForm> receiveOptionsForm_;
     QPointer<IdPassForm> idPassForm_;
     QPointer<WriteForm> writeForm_;
     QPointer<FriendForm> friendForm_;
