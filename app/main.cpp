@@ -5,6 +5,7 @@
 #include "app/platform_choice.h"
 #include "app/program_windows.h"
 #include "app/qt_translations.h"
+#include "app/single_instance.h"
 #include "core/program.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
@@ -36,6 +37,20 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // One program per program folder, before anything reads or writes the
+    // files in it: a second start brings the running program's main window
+    // to the front and ends.
+    lumopet::SingleInstance instance;
+    switch (instance.start(program.paths)) {
+    case lumopet::SingleInstance::Role::First:
+        break;
+    case lumopet::SingleInstance::Role::HandedOver:
+        return 0;
+    case lumopet::SingleInstance::Role::Failed:
+        lumopet::ShowError(nullptr, QStringLiteral("エラー"), instance.failure());
+        return 1;
+    }
+
     // A history rewrite cut short by a crash left its copy behind: bring
     // the mail back before anything reads or writes the histories.
     for (const lumopet::History history : {lumopet::History::Received, lumopet::History::Sent}) {
@@ -51,6 +66,15 @@ int main(int argc, char* argv[]) {
     lumopet::ProgramWindows windows(program);
     lumopet::MainForm& mainForm = windows.mainForm();
     mainForm.Form_Load();
+    // Hidden by the tray or minimised: shown, in front and, where the
+    // window manager lets a program that was not clicked take the focus,
+    // active.
+    QObject::connect(&instance, &lumopet::SingleInstance::showRequested, &mainForm, [&mainForm] {
+        if (mainForm.isHidden()) mainForm.show();
+        if (mainForm.isMinimized()) mainForm.setWindowState(mainForm.windowState() & ~Qt::WindowMinimized);
+        mainForm.raise();
+        mainForm.activateWindow();
+    });
     mainForm.show();
     return QApplication::exec();
 }
