@@ -856,5 +856,85 @@ TEST(ReceiveTimeOut, AServerThatStopsAnsweringIsNamedWithTheTimeOut) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// Mail left on the server, where the real server cannot make the case
+
+// The UIDLs a server gives decide whether a message can be left there.
+TEST(ReceiveLeftOnServer, WhatCannotBeLeftSafelyIsDeletedOrNotReceived) {
+    struct Case {
+        const char* name;
+        std::vector<QString> uidls;  // empty: no UIDL command
+        bool uidlFileIsAFolder;
+        std::set<int> deleted;
+        int mailCount;
+        QStringList told;  // what the one box must say; empty: no box
+    };
+    const Case cases[] = {
+        {"a server without UIDL: said, and deleted as before", {}, false, {1, 2, 3}, 3,
+         {QStringLiteral("UIDL"), QStringLiteral("サーバーに残すことができません"), QStringLiteral("Unknown command")}},
+        // A UIDL nobody could note cannot keep its message from coming again.
+        {"a UIDL that cannot be noted: that one is deleted",
+         {QStringLiteral("u1"), QStringLiteral("with blank"), QString(71, u'x')}, false, {2, 3}, 3, {}},
+        {"a UIDL file that cannot be used: nothing received, nothing deleted", kUidls, true, {}, -1,
+         {QStringLiteral("受信済みメールの一覧"), QStringLiteral("今回は受信せず、メールはすべてサーバーに残しました")}},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder home;
+        home.program.receive.LeaveOnServer = true;
+        if (c.uidlFileIsAFolder) ASSERT_TRUE(QDir().mkpath(StoredUidlsPath(home.program.paths))) << c.name;
+        auto box = mailbox({message(1), message(2), message(3)});
+        box->uidls = c.uidls;
+        QuietHost host;
+        const MailCheckResult result = home.check(box, host);
+
+        EXPECT_EQ(result.MailCount, c.mailCount) << c.name;
+        EXPECT_EQ(box->deleted, c.deleted) << c.name;
+        EXPECT_EQ(home.records().size(), static_cast<size_t>(std::max(c.mailCount, 0))) << c.name;
+        if (c.mailCount < 0) {
+            EXPECT_EQ(box->log.filter(QStringLiteral("retr")), QStringList{}) << c.name << ": nothing fetched";
+        }
+        ASSERT_EQ(host.messages.size(), c.told.isEmpty() ? 0 : 1) << c.name << ": " << host.messages.join(u'|').toStdString();
+        for (const QString& part : c.told)
+            EXPECT_TRUE(host.messages[0].contains(part)) << c.name << ": " << part.toStdString() << " in "
+                                                         << host.messages[0].toStdString();
+
+        // The same run checks again: the refusal is not said twice, and
+        // the check does as the first did.
+        auto again = mailbox({message(4)});
+        again->uidls = c.uidls.empty() ? std::vector<QString>{} : std::vector<QString>{QStringLiteral("u4")};
+        QuietHost second;
+        home.check(again, second);
+        if (c.uidls.empty()) {
+            EXPECT_EQ(second.messages, QStringList{}) << c.name;
+            EXPECT_EQ(again->deleted, std::set<int>{1}) << c.name;
+        }
+    }
+}
+
+// The sender and subject of the first few messages stored, for a
+// notification: without their blanks, and never more than it shows.
+TEST(ReceiveNewMailLines, TheFirstMessagesStoredAreNamed) {
+    struct Case {
+        const char* name;
+        int messages;
+        size_t named;
+    };
+    const Case cases[] = {{"none", 0, 0}, {"two", 2, 2}, {"more than are shown", 5, 3}};
+    for (const Case& c : cases) {
+        ProgramFolder home;
+        std::vector<QByteArray> sources;
+        for (int n = 1; n <= c.messages; ++n)
+            sources.push_back(QStringLiteral("From:  sender%1@example.jp \r\nSubject:  件名 %1 \r\n\r\nbody\r\n").arg(n).toUtf8());
+        auto box = mailbox(sources);
+        QuietHost host;
+        const MailCheckResult result = home.check(box, host);
+        ASSERT_EQ(result.FirstNewMail.size(), c.named) << c.name;
+        for (size_t i = 0; i < c.named; ++i) {
+            EXPECT_EQ(result.FirstNewMail[i].From, QStringLiteral("sender%1@example.jp").arg(i + 1)) << c.name;
+            EXPECT_EQ(result.FirstNewMail[i].Subject, QStringLiteral("件名 %1").arg(i + 1)) << c.name;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumopet
