@@ -40,7 +40,7 @@ ReceiveOptionsForm::ReceiveOptionsForm(WindowDirectory& windows, QWidget* parent
                    Qt::MSWindowsFixedSizeDialogHint);
     setWindowTitle(QStringLiteral("受信の設定"));
     setFont(JapaneseFont(9));
-    setFixedSize(place(0, 0, 5400, 5040).size());
+    setFixedSize(place(0, 0, 5400, 5220).size());
 
     Frame1 = new QGroupBox(QStringLiteral("受信"), this);
     Frame1->setGeometry(place(120, 60, 5160, 2040));
@@ -90,16 +90,16 @@ ReceiveOptionsForm::ReceiveOptionsForm(WindowDirectory& windows, QWidget* parent
 
     // The help line: what the control under the mouse does.
     HelpLabel = new QLabel(this);
-    HelpLabel->setGeometry(place(120, 3450, 5160, 1020));
+    HelpLabel->setGeometry(place(120, 3450, 5160, 1200));
     HelpLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     HelpLabel->setWordWrap(true);
     HelpLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     HelpLabel->setMargin(place(0, 0, 45, 0).width());
 
     SaveCommand = new QPushButton(QStringLiteral("保存"), this);
-    SaveCommand->setGeometry(place(2700, 4560, 1200, 375));
+    SaveCommand->setGeometry(place(2700, 4740, 1200, 375));
     CancelCommand = new QPushButton(QStringLiteral("キャンセル"), this);
-    CancelCommand->setGeometry(place(4080, 4560, 1200, 375));
+    CancelCommand->setGeometry(place(4080, 4740, 1200, 375));
     // As in the server window: Enter presses the button that has the focus,
     // and there is no default button.
     for (QPushButton* button : {SaveCommand, CancelCommand}) button->setAutoDefault(true);
