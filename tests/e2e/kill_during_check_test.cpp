@@ -2,7 +2,8 @@
 // nothing twice: every message is on the server or in the history, and
 // checking again until the mailbox is empty leaves each in the history, and
 // its source in the received Maildir, exactly once (the server gives UIDLs;
-// see stored_uidls.h).
+// see stored_uidls.h). With mail left on the server the same holds, and no
+// message ever leaves the server.
 
 #include "core/program_paths.h"
 #include "mail/mail_library.h"
@@ -69,7 +70,10 @@ QHash<QString, int> subjectsInMaildir(const ProgramPaths& paths) {
     return counts;
 }
 
-TEST(KillDuringCheck, EveryMessageEndsUpInTheHistoryExactlyOnce) {
+class KillDuringCheck : public ::testing::TestWithParam<bool> {};
+
+TEST_P(KillDuringCheck, EveryMessageEndsUpInTheHistoryExactlyOnce) {
+    const bool leave = GetParam();
     test::LocalMailServers servers({QStringLiteral("killed:pw")});
     ASSERT_TRUE(servers.running()) << servers.error().toStdString();
     qputenv("LUMOPET_CA_FILE", servers.caFile().toUtf8());  // for the driver, too
@@ -81,10 +85,16 @@ TEST(KillDuringCheck, EveryMessageEndsUpInTheHistoryExactlyOnce) {
     ASSERT_TRUE(paths.createFolders());
     home.write(QStringLiteral("sorane.ini"), QStringLiteral("POP3=%1\r\n").arg(servers.pop3()).toUtf8());
     home.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=killed\r\nNAME2=pw\r\n");
+    if (leave) home.write(QStringLiteral("★MailData/lumopet.ini"), "[Receive]\r\nLeaveOnServer=1\r\n");
 
     const int delays[] = {40, 90, 150, 220, 300, 400, 550, 700};
     int kills = 0;
-    for (int round = 0; round < 30 && servers.count(QStringLiteral("killed")) > 0; ++round) {
+    // Left on the server, the mailbox never empties: the rounds end with
+    // the first that may not be killed.
+    const auto moreRounds = [&](int round) {
+        return leave ? round <= 12 : round < 30 && servers.count(QStringLiteral("killed")) > 0;
+    };
+    for (int round = 0; moreRounds(round); ++round) {
         QProcess driver;
         driver.start(QStringLiteral(LUMOPET_DRIVER), {home.path()});
         ASSERT_TRUE(driver.waitForStarted());
@@ -97,6 +107,9 @@ TEST(KillDuringCheck, EveryMessageEndsUpInTheHistoryExactlyOnce) {
             ++kills;
         }
         QSet<QString> kept = subjectsOnServer(servers.pop3());
+        if (leave) {
+            ASSERT_EQ(kept.size(), kMessages) << "deleted from the server in round " << round;
+        }
         const QHash<QString, int> stored = subjectsInHistory(paths);
         for (auto it = stored.begin(); it != stored.end(); ++it) {
             kept.insert(it.key());
@@ -106,7 +119,15 @@ TEST(KillDuringCheck, EveryMessageEndsUpInTheHistoryExactlyOnce) {
             ASSERT_TRUE(kept.contains(QStringLiteral("msg %1").arg(i))) << "msg " << i << " lost after round " << round;
     }
     EXPECT_GT(kills, 0) << "the check was never caught in the middle";
-    ASSERT_EQ(servers.count(QStringLiteral("killed")), 0);
+    ASSERT_EQ(servers.count(QStringLiteral("killed")), leave ? kMessages : 0);
+    if (leave) {
+        // Everything is stored: one more check finds nothing new.
+        QProcess driver;
+        driver.start(QStringLiteral(LUMOPET_DRIVER), {home.path()});
+        ASSERT_TRUE(driver.waitForFinished(60000));
+        EXPECT_EQ(driver.readAllStandardOutput().trimmed(), QByteArray("0"));
+        EXPECT_EQ(servers.count(QStringLiteral("killed")), kMessages);
+    }
     const QHash<QString, int> stored = subjectsInHistory(paths);
     EXPECT_EQ(stored.size(), kMessages);
     for (int i = 1; i <= kMessages; ++i)
@@ -116,6 +137,9 @@ TEST(KillDuringCheck, EveryMessageEndsUpInTheHistoryExactlyOnce) {
     for (int i = 1; i <= kMessages; ++i)
         EXPECT_EQ(kept.value(QStringLiteral("msg %1").arg(i)), 1) << "msg " << i << " in the Maildir";
 }
+
+INSTANTIATE_TEST_SUITE_P(Mailbox, KillDuringCheck, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "left_on_server" : "emptied"); });
 
 }  // namespace
 }  // namespace lumopet

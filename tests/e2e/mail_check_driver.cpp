@@ -1,8 +1,10 @@
 // Runs one mail check on a program folder, with no windows: the same code
-// the receive hot-spot runs. The kill test stops it at random moments.
+// the receive hot-spot runs, with the options of the folder's lumopet.ini.
+// The kill test stops it at random moments.
 //   mail_check_driver PROGRAM_FOLDER
 
 #include "core/program.h"
+#include "core/settings_files/receive_options.h"
 #include "core/settings_files/server_settings.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
@@ -32,6 +34,12 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     lumopet::Program program{lumopet::ProgramPaths(QString::fromLocal8Bit(argv[1]))};
     lumopet::ReadServerSettings(program.paths.path(lumopet::files::ServerSettings), program.values);
+    const auto options = lumopet::ReadReceiveOptions(program.paths.path(lumopet::files::ProgramOptions));
+    if (!options) {
+        std::fprintf(stderr, "%s\n", qPrintable(options.error()));
+        return 3;
+    }
+    program.receive = options.value();
     lumopet::NMailInitializeWinSock();
     SilentHost host;
     const lumopet::MailCheckResult result = lumopet::ReceiveMail(program, host);
