@@ -99,17 +99,15 @@ protected:
         return first;
     }
 
-    // Starts once more and expects the start to hand over: ended by itself,
-    // quickly, with 0.
+    // Starts once more and expects the start to hand over: ended by itself
+    // within seconds, with 0. (A start that cannot reach the first gives up
+    // after its own few seconds with an error box, which offscreen nobody
+    // closes: the wait here runs out.)
     void expectHandOver(const char* which) {
-        QElapsedTimer clock;
-        clock.start();
         QProcess& second = start();
-        const bool ended = second.waitForFinished(10000);
-        ASSERT_TRUE(ended) << which << " start still runs (an error box?)";
+        ASSERT_TRUE(second.waitForFinished(10000)) << which << " start still runs (an error box?)";
         EXPECT_EQ(second.exitStatus(), QProcess::NormalExit) << which;
         EXPECT_EQ(second.exitCode(), 0) << which;
-        EXPECT_LT(clock.elapsed(), 5000) << which << " start took its time";
     }
 
     QTemporaryDir runtime;
