@@ -88,6 +88,11 @@ bool SingleInstance::openLockFile(const QString& file) {
         failure_ = QStringLiteral("ロックファイルを開けません（%1）。%2\n%3").arg(SystemErrorText(error), kSentenceEnd, file);
         return false;
     };
+    const auto notAFile = [&] {
+        lock_ = UniqueFd(-1);
+        failure_ = QStringLiteral("ロックファイルが通常のファイルではありません。%1\n%2").arg(kSentenceEnd, file);
+        return false;
+    };
     // A link is never followed (O_NOFOLLOW gives ELOOP), and opening a FIFO
     // or a device must neither wait nor reach a driver: anything but a
     // regular file is refused before it is opened, and once more after, in
@@ -96,10 +101,7 @@ bool SingleInstance::openLockFile(const QString& file) {
     if (::lstat(name.constData(), &before) == 0) {
         if (S_ISLNK(before.st_mode)) return refuse(ELOOP);
         if (S_ISDIR(before.st_mode)) return refuse(EISDIR);
-        if (!S_ISREG(before.st_mode)) {
-            failure_ = QStringLiteral("ロックファイルが通常のファイルではありません。%1\n%2").arg(kSentenceEnd, file);
-            return false;
-        }
+        if (!S_ISREG(before.st_mode)) return notAFile();
     }
     // Nothing is ever written into it: the lock is all it is for.
     const int fd = ::open(name.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
@@ -107,12 +109,7 @@ bool SingleInstance::openLockFile(const QString& file) {
     lock_ = UniqueFd(fd);
     struct stat after {};
     if (::fstat(fd, &after) != 0) return refuse(errno);
-    if (!S_ISREG(after.st_mode)) {
-        lock_ = UniqueFd(-1);
-        failure_ = QStringLiteral("ロックファイルが通常のファイルではありません。%1\n%2").arg(kSentenceEnd, file);
-        return false;
-    }
-    return true;
+    return S_ISREG(after.st_mode) || notAFile();
 }
 
 bool SingleInstance::tryLock() {
@@ -148,7 +145,7 @@ SingleInstance::Role SingleInstance::start(const ProgramPaths& paths) {
         waitFor(static_cast<int>(std::min<qint64>(kRetryMilliseconds, deadline.remainingTime())));
     }
     lock_ = UniqueFd(-1);
-    failure_ = QStringLiteral("このプログラムフォルダの Lumopet はもう起動していますが、応答がありません。%1\n%2")
+    failure_ = QStringLiteral("このプログラムフォルダのルモペットはもう起動していますが、応答がありません。%1\n%2")
                    .arg(kSentenceEnd, paths.folder());
     return Role::Failed;
 }
