@@ -1,9 +1,12 @@
 #include "app/MainForm.h"
 #include "app/mail_check_host.h"
+#include "app/mail_tray_icon.h"
 #include "app/program_windows.h"
 #include "chara/CharacterWindow.h"
 #include "core/program.h"
 #include "core/safe_file.h"
+#include "core/settings_files/server_settings.h"
+#include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "tests/support/qt_printers.h"
@@ -19,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -368,8 +372,10 @@ TEST_F(MainFormTest, ClosingTheMainWindowEndsTheProgramWhateverElseIsOpen) {
     QWidget other;
     other.show();
     QTimer::singleShot(0, &form, [&form] { form.close(); });
-    // exec() returns only when the program is told to end.
-    QTimer::singleShot(3000, [] { QCoreApplication::exit(99); });
+    // exec() returns only when the program is told to end. The limit goes
+    // with the test, or it would end a later test's loop.
+    QObject limit;
+    QTimer::singleShot(3000, &limit, [] { QCoreApplication::exit(99); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_TRUE(other.isVisible()) << "the other window ran no closing steps of its own";
 }
@@ -420,6 +426,167 @@ TEST_F(MainFormTest, ProgressAndRowsReachTheWindowsWithoutHoldingUpTheCheck) {
     SetMessageAnswerer({});
     ASSERT_EQ(rowsWhenShown.size(), 1);
     EXPECT_EQ(rowsWhenShown[0], static_cast<size_t>(kMessages + 1)) << "the row before the box is there when it shows";
+}
+
+// A timed check asks nothing: a box, the account window and the question
+// whether to trust a certificate become texts for the main window to say.
+TEST_F(MainFormTest, AQuietCheckCollectsWhatWouldAsk) {
+    load();
+    WindowMailCheckHost host(windows);
+    QList<MessageRequest> boxes;
+    SetMessageAnswerer([&boxes](const MessageRequest& request) {
+        boxes << request;
+        return MessageAnswer::Ok;
+    });
+    CertificateDetails certificate;
+    certificate.hostPort = QStringLiteral("localhost:995");
+    certificate.reason = QStringLiteral("自己署名の証明書です。");
+    host.setQuiet(true);
+    bool trusted = true;
+    std::thread check([&] {
+        host.showMessage(QStringLiteral("サーバー 127.0.0.1:1 に接続できません。"), QStringLiteral("エラー"));
+        host.showIdPassForm();
+        trusted = host.askToTrustCertificate(certificate);
+    });
+    check.join();
+    QCoreApplication::processEvents();
+    SetMessageAnswerer({});
+    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_FALSE(trusted);
+    EXPECT_FALSE(windows.idPassForm().isVisible());
+    const QStringList collected = host.takeCollected();
+    ASSERT_EQ(collected.size(), 3) << collected.join(u'|').toStdString();
+    EXPECT_EQ(collected[0], QStringLiteral("サーバー 127.0.0.1:1 に接続できません。"));
+    EXPECT_EQ(collected[1], kAutoCheckNoAccountText);
+    EXPECT_TRUE(collected[2].startsWith(kAutoCheckCertificateText)) << collected[2].toStdString();
+    EXPECT_TRUE(collected[2].contains(QStringLiteral("localhost:995")));
+    EXPECT_TRUE(collected[2].contains(certificate.reason));
+    EXPECT_TRUE(host.takeCollected().isEmpty()) << "taken once";
+    // Back to asking: the box is shown again.
+    host.setQuiet(false);
+    SetMessageAnswerer([&boxes](const MessageRequest& request) {
+        boxes << request;
+        return MessageAnswer::Ok;
+    });
+    std::thread asking([&host] { host.showMessage(QStringLiteral("text"), QStringLiteral("エラー")); });
+    EXPECT_TRUE(QTest::qWaitFor([&boxes] { return !boxes.isEmpty(); }, 5000));
+    asking.join();
+    SetMessageAnswerer({});
+    EXPECT_TRUE(host.takeCollected().isEmpty());
+}
+
+// Automatic checks against a server that keeps failing: said once in the
+// status line, then quiet, until the user clicks 受信 (which asks with its
+// box) or the failure changes.
+TEST_F(MainFormTest, AnAutomaticChecksFailureIsSaidOnceUntilTheUserAsks) {
+    RefusingPop3Server server;
+    ASSERT_NE(server.port(), 0);
+    const QString refusing = QStringLiteral("127.0.0.1:%1").arg(server.port());
+    const auto serverIs = [this](const QString& pop3) {
+        folder.write(QStringLiteral("sorane.ini"),
+                     QStringLiteral("SMTP=127.0.0.1:1\r\nPOP3=%1\r\nMAIL=a@b\r\nAPOP=0\r\n").arg(pop3).toLatin1());
+        ReadServerSettings(program.paths.path(files::ServerSettings), program.values);
+    };
+    serverIs(refusing);
+    folder.write(QStringLiteral("★MailData/iniIdPass.ini"), "[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\n");
+    MainForm& form = load();
+    QList<MessageRequest> boxes;
+    SetMessageAnswerer([&boxes](const MessageRequest& request) {
+        boxes << request;
+        return MessageAnswer::Ok;
+    });
+    QStringList said;
+    QObject::connect(&form, &MainForm::autoCheckTroubleSaid, [&said](const QString& text) { said << text; });
+    int statusChanges = 0;
+    QObject::connect(form.Text1, &QLineEdit::textChanged, [&statusChanges] { ++statusChanges; });
+    const auto run = [&form](MailCheckKind kind) {
+        QSignalSpy finished(&form, &MainForm::mailCheckFinished);
+        if (kind == MailCheckKind::Manual) {
+            QTest::mouseClick(form.Label8, Qt::LeftButton);
+        } else {
+            form.StartMailCheck(kind);
+        }
+        return finished.wait(20000);
+    };
+    struct Step {
+        const char* what;
+        MailCheckKind kind;
+        QString pop3;
+        int said, boxes, statusChanges;  // counted from the start
+        QString inTooltip;
+    };
+    const Step steps[] = {
+        {"the first automatic failure is said", MailCheckKind::Automatic, refusing, 1, 0, 1, QStringLiteral("-ERR refused")},
+        {"the same again is not", MailCheckKind::Automatic, refusing, 1, 0, 1, QStringLiteral("-ERR refused")},
+        {"and again", MailCheckKind::Automatic, refusing, 1, 0, 1, QStringLiteral("-ERR refused")},
+        {"受信 asks with its box", MailCheckKind::Manual, refusing, 1, 1, 1, QStringLiteral("-ERR refused")},
+        {"after the click it is said again", MailCheckKind::Automatic, refusing, 2, 1, 1, QStringLiteral("-ERR refused")},
+        {"another failure is news", MailCheckKind::Automatic, QStringLiteral("127.0.0.1:1"), 3, 1, 1,
+         QStringLiteral("接続できません")},
+        {"and it is said once", MailCheckKind::Automatic, QStringLiteral("127.0.0.1:1"), 3, 1, 1,
+         QStringLiteral("接続できません")},
+    };
+    for (const Step& step : steps) {
+        serverIs(step.pop3);
+        ASSERT_TRUE(run(step.kind)) << step.what;
+        EXPECT_EQ(said.size(), step.said) << step.what;
+        EXPECT_EQ(boxes.size(), step.boxes) << step.what;
+        EXPECT_EQ(statusChanges, step.statusChanges) << step.what;
+        EXPECT_EQ(form.Text1->text(), kAutoCheckFailedText) << step.what;
+        EXPECT_TRUE(form.Text1->isVisible()) << step.what;
+        EXPECT_TRUE(form.Text1->toolTip().contains(step.inTooltip)) << step.what << ": " << form.Text1->toolTip().toStdString();
+        EXPECT_FALSE(windows.IsCommandRunning()) << step.what;
+    }
+    EXPECT_TRUE(said[0].contains(QStringLiteral("-ERR refused"))) << said[0].toStdString();
+    SetMessageAnswerer({});
+}
+
+// With the tray on, closing the main window puts it out of sight and the
+// program runs on; the tray's 終了 ends it. Where the desktop has no tray,
+// there would be no way back: closing ends the program as before.
+TEST_F(MainFormTest, WithTheTrayClosingHidesTheMainWindow) {
+    struct Case {
+        const char* name;
+        bool tray;
+        bool trayOnDesktop;
+        bool hidden;  // hidden and running rather than ended
+    };
+    const Case cases[] = {
+        {"no tray option: closing ends", false, true, false},
+        {"tray on: closing hides", true, true, true},
+        {"tray on, no tray on the desktop: closing ends", true, false, false},
+    };
+    for (const Case& c : cases) {
+        test::TempFolder home;
+        Program own{ProgramPaths(home.path())};
+        ASSERT_TRUE(own.paths.createFolders());
+        home.write(QStringLiteral("sorane.ini"), "POP3=p\r\n");
+        ProgramWindows ownWindows{own};
+        MainForm& form = ownWindows.mainForm();
+        form.Form_Load();
+        form.show();
+        form.setTrayAvailability([&c] { return c.trayOnDesktop; });
+        own.receive.Tray = c.tray;
+        ownWindows.ReceiveOptionsChanged();
+        ASSERT_EQ(form.trayIcon() != nullptr, c.tray) << c.name;
+        // The time limits go with the case: one left over would end the next
+        // case's loop.
+        QObject limits;
+        QTimer::singleShot(0, &form, [&form] { form.close(); });
+        QTimer::singleShot(300, &limits, [] { QCoreApplication::exit(99); });
+        EXPECT_EQ(QCoreApplication::exec(), c.hidden ? 99 : 0) << c.name;
+        EXPECT_EQ(form.isVisible(), false) << c.name;
+        if (!c.hidden) continue;
+        // The tray brings it back, and its 終了 ends the program.
+        Q_EMIT form.trayIcon()->mainWindowRequested();
+        EXPECT_TRUE(form.isVisible()) << c.name;
+        QTimer::singleShot(0, form.trayIcon(), [&form] { Q_EMIT form.trayIcon()->quitRequested(); });
+        QTimer::singleShot(3000, &limits, [] { QCoreApplication::exit(99); });
+        EXPECT_EQ(QCoreApplication::exec(), 0) << c.name;
+        own.receive.Tray = false;
+        ownWindows.ReceiveOptionsChanged();
+    }
+    QGuiApplication::setQuitOnLastWindowClosed(true);
 }
 
 }  // namespace

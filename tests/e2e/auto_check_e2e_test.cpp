@@ -1,0 +1,197 @@
+// Timed mail checks as the program runs them, offscreen, against our own
+// local POP3 server: nobody clicks, nothing asks, and a server that keeps
+// failing is told of once. The interval is a second or two, through the
+// test-only hook; the user's unit is minutes.
+
+#include "app/MainForm.h"
+#include "app/auto_mail_check.h"
+#include "app/program_windows.h"
+#include "chara/CharacterWindow.h"
+#include "core/program.h"
+#include "settings/OptionForm.h"
+#include "store/history_file.h"
+#include "tests/e2e/local_mail_servers.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+#include "ui/hot_spot_label.h"
+#include "ui/message_box.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace lumopet {
+namespace {
+
+test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
+
+QStringList testAccounts() {
+    QStringList accounts;
+    for (int i = 1; i <= 6; ++i) accounts << QStringLiteral("auto%1:pw%1").arg(i);
+    return accounts;
+}
+
+QByteArray message(const QString& subject, const QString& body) {
+    return (QStringLiteral("From: sender@localhost\r\nSubject: %1\r\nMIME-Version: 1.0\r\n"
+                           "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n%2\r\n")
+                .arg(subject, body))
+        .toUtf8();
+}
+
+class AutoCheck : public ::testing::Test {
+protected:
+    // A program folder pointed at the account autoN, with timed checks on
+    // in lumopet.ini, loaded and shown as at a start.
+    MainForm& start(int account, const QString& pop3 = QString(), const QString& password = QString()) {
+        user = QStringLiteral("auto%1").arg(account);
+        EXPECT_TRUE(program.paths.createFolders());
+        folder.write(QStringLiteral("sorane.ini"),
+                     QStringLiteral("SMTP=%1\r\nPOP3=%2\r\nMAIL=%3@localhost\r\nAPOP=0\r\n")
+                         .arg(servers->smtp(), pop3.isEmpty() ? servers->pop3() : pop3, user)
+                         .toUtf8());
+        setPassword(password.isEmpty() ? QStringLiteral("pw%1").arg(account) : password);
+        folder.write(QStringLiteral("★MailData/lumopet.ini"), "[Receive]\r\nAutoCheckMinutes=1\r\n");
+        SetMessageAnswerer([this](const MessageRequest& request) {
+            boxes.append(request);
+            return MessageAnswer::Ok;
+        });
+        MainForm& form = windows.mainForm();
+        QObject::connect(&form, &MainForm::mailCheckFinished, [this] { ++checks; });
+        QObject::connect(&form, &MainForm::autoCheckTroubleSaid, [this](const QString& text) { said << text; });
+        QObject::connect(form.Text1, &QLineEdit::textChanged, [this](const QString& text) { statusLines << text; });
+        form.Form_Load();
+        form.show();
+        form.autoCheck().setIntervalForTests(1);
+        return form;
+    }
+    void TearDown() override { SetMessageAnswerer({}); }
+
+    void setPassword(const QString& password) {
+        folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
+                     QStringLiteral("[EXEINI]\r\nNAME=%1\r\nNAME2=%2\r\nNAME3=1\r\n").arg(user, password).toUtf8());
+    }
+    void deliver(const QString& subject, const QString& body) { ASSERT_TRUE(servers->deliver(user, message(subject, body))); }
+    // Lets the program run until `more` further checks have ended. Dovecot
+    // makes repeated failed logins from one address wait longer each time.
+    bool runChecks(int more, int timeoutMs = 90000) {
+        const int until = checks + more;
+        return QTest::qWaitFor([&] { return checks >= until; }, timeoutMs);
+    }
+    std::vector<HistoryRecord> history() { return ReadAll(HistoryPath(program.paths, History::Received)); }
+
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    ProgramWindows windows{program};
+    QString user;
+    QList<MessageRequest> boxes;
+    int checks = 0;
+    QStringList said;
+    QStringList statusLines;
+};
+
+TEST_F(AutoCheck, MailDeliveredAfterTheStartIsStoredWithoutAClick) {
+    MainForm& form = start(1);
+    EXPECT_EQ(program.receive.AutoCheckMinutes, 1) << "read from lumopet.ini";
+    ASSERT_TRUE(runChecks(2)) << "checks ran by themselves";
+    EXPECT_TRUE(form.Text1->isHidden()) << "a quiet check that finds nothing says nothing";
+    EXPECT_TRUE(history().empty());
+    deliver(QStringLiteral("came by itself"), QStringLiteral("hello\r\nLumopet（①の選択）"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history().size() == 1; }, 20000));
+    ASSERT_TRUE(runChecks(1));
+    EXPECT_EQ(history()[0].Subject, QStringLiteral("came by itself"));
+    EXPECT_EQ(servers->count(user), 0);
+    EXPECT_TRUE(form.Text1->isVisible());
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_TRUE(windows.characterWindow(4).isVisible()) << "the character of mood 1 walks out";
+    ASSERT_FALSE(program.viewer.rows.empty());
+    EXPECT_EQ(program.viewer.rows.back().subject, QStringLiteral("came by itself"));
+    // Later checks that find nothing leave the news where it is.
+    ASSERT_TRUE(runChecks(2));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_EQ(history().size(), 1u);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.value(0).text.toStdString();
+    EXPECT_TRUE(said.isEmpty());
+}
+
+TEST_F(AutoCheck, AWrongPasswordIsSaidOnceUntilACheckSucceeds) {
+    MainForm& form = start(2, QString(), QStringLiteral("wrong"));
+    deliver(QStringLiteral("waiting"), QStringLiteral("body"));
+    ASSERT_TRUE(runChecks(3));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.value(0).text.toStdString();
+    ASSERT_EQ(said.size(), 1) << said.join(u'|').toStdString();
+    EXPECT_TRUE(said[0].startsWith(QStringLiteral("POP3 サーバーがログインを拒否"))) << said[0].toStdString();
+    EXPECT_EQ(statusLines, QStringList{kAutoCheckFailedText});
+    EXPECT_TRUE(form.Text1->toolTip().contains(QStringLiteral("-ERR"))) << form.Text1->toolTip().toStdString();
+    EXPECT_EQ(servers->count(user), 1);
+    EXPECT_FALSE(windows.IsCommandRunning());
+
+    // The user puts the password right: the next check stores the mail,
+    // and the line no longer tells of the failure.
+    setPassword(QStringLiteral("pw2"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history().size() == 1; }, 20000));
+    ASSERT_TRUE(runChecks(1));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_EQ(said.size(), 1);
+
+    // Broken again after a success: news once more, once.
+    setPassword(QStringLiteral("wrong again"));
+    ASSERT_TRUE(runChecks(3));
+    EXPECT_EQ(said.size(), 2) << said.join(u'|').toStdString();
+    EXPECT_EQ(form.Text1->text(), kAutoCheckFailedText);
+    EXPECT_EQ(statusLines, (QStringList{kAutoCheckFailedText, QStringLiteral("新着メール有り。"), kAutoCheckFailedText}));
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(AutoCheck, AServerNobodyListensOnIsSaidOnceAndTheClickStillAsks) {
+    MainForm& form = start(3, QStringLiteral("127.0.0.1:1"));
+    ASSERT_TRUE(runChecks(4));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.value(0).text.toStdString();
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_TRUE(said[0].contains(QStringLiteral("接続できません"))) << said[0].toStdString();
+    EXPECT_EQ(statusLines, QStringList{kAutoCheckFailedText});
+
+    // 受信 asks as it always has, and the failure after it is said again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows.IsCommandRunning(); }, 10000));
+    const int before = checks;
+    QTest::mouseClick(form.Label8, Qt::LeftButton);
+    ASSERT_TRUE(runChecks(1));
+    ASSERT_GE(checks, before + 1);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].title, QStringLiteral("エラー"));
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("接続できません")));
+    ASSERT_TRUE(runChecks(3));
+    EXPECT_EQ(said.size(), 2);
+    EXPECT_EQ(boxes.size(), 1) << "only the click asked";
+}
+
+// No check comes while a settings window is open: the user may be typing
+// the very server it would use. It comes once the window is closed.
+TEST_F(AutoCheck, NoCheckWhileTheServerWindowIsOpen) {
+    start(4);
+    ASSERT_TRUE(runChecks(1));
+    windows.ShowOptionForm();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows.IsCommandRunning(); }, 10000));
+    const int before = checks;
+    deliver(QStringLiteral("after the window"), QStringLiteral("body"));
+    QTest::qWait(3000);
+    EXPECT_EQ(checks, before) << "three intervals passed with the window open";
+    EXPECT_TRUE(history().empty());
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (qobject_cast<OptionForm*>(window)) window->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history().size() == 1; }, 20000)) << "retried once the window closed";
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+}  // namespace
+}  // namespace lumopet
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new lumopet::test::MailServersEnvironment(lumopet::testAccounts()));
+    return RUN_ALL_TESTS();
+}
