@@ -372,8 +372,9 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
         }
         known.historyFile.emplace(std::move(opened.value()));
     }
-    const StoredUidl entry{known.today, RecordFingerprint(record), false};
+    StoredUidl entry;
     if (noted) {
+        entry = StoredUidl{known.today, RecordFingerprint(record), false};
         const auto length = known.historyFile->length();
         const Status note = length ? known.notes->note(uidl, length.value(), entry) : Status(Failure{length.error()});
         if (!note && known.leaving) {
