@@ -486,7 +486,7 @@ void MainForm::makeTrayIcon() {
 }
 
 void MainForm::makeNotifier() {
-    notifier_ = new DesktopNotifier(QDBusConnection::sessionBus(), this);
+    notifier_ = new DesktopNotifier(notificationBus_ ? *notificationBus_ : QDBusConnection::sessionBus(), this);
     connect(notifier_, &DesktopNotifier::openRequested, this, [this] {
         if (commandsFree()) Label7_Click();
     });

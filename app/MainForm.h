@@ -8,12 +8,14 @@
 #include "core/moods.h"
 #include "mail/receive_mail.h"
 
+#include <QDBusConnection>
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QLabel;
@@ -79,6 +81,9 @@ public:
     // main window ends the program even with the tray on: there would be no
     // way back to it. Tests put in a desktop of their own.
     void setTrayAvailability(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+    // The session bus the notifications go to; tests bring a bus of their
+    // own. Before Form_Load.
+    void setNotificationBus(const QDBusConnection& bus) { notificationBus_ = bus; }
     void ShowHelp(const QString& text);
 
     HotSpotLabel* hotSpot(HotSpot id) const;
@@ -134,6 +139,7 @@ private:
     MailTrayIcon* tray_ = nullptr;
     DesktopNotifier* notifier_ = nullptr;
     std::function<bool()> trayAvailable_;
+    std::optional<QDBusConnection> notificationBus_;  // none: the session bus, met only when needed
     bool hiddenToTray_ = false;
 };
 

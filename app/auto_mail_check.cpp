@@ -76,8 +76,10 @@ void AutoMailCheck::watchDesktop() {
         if (network->supports(QNetworkInformation::Feature::Reachability)) {
             connect(network, &QNetworkInformation::reachabilityChanged, this,
                     [this, last = network->reachability()](QNetworkInformation::Reachability reachability) mutable {
-                        const bool back = reachability == QNetworkInformation::Reachability::Online &&
-                                          last != QNetworkInformation::Reachability::Online;
+                        // Back from being away; the backend's first word
+                        // after it loads (from Unknown) is no return.
+                        using Reach = QNetworkInformation::Reachability;
+                        const bool back = reachability == Reach::Online && last != Reach::Online && last != Reach::Unknown;
                         last = reachability;
                         if (back) eventHappened();
                     });

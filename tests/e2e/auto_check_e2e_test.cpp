@@ -5,18 +5,23 @@
 
 #include "app/MainForm.h"
 #include "app/auto_mail_check.h"
+#include "app/desktop_notifier.h"
+#include "app/mail_tray_icon.h"
 #include "app/program_windows.h"
 #include "chara/CharacterWindow.h"
 #include "core/program.h"
 #include "settings/OptionForm.h"
 #include "store/history_file.h"
+#include "tests/app/private_bus.h"
 #include "tests/e2e/local_mail_servers.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 #include "ui/hot_spot_label.h"
 #include "ui/message_box.h"
+#include "viewer/TyakuForm.h"
 
 #include <QApplication>
+#include <QDBusMessage>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -45,7 +50,8 @@ class AutoCheck : public ::testing::Test {
 protected:
     // A program folder pointed at the account autoN, with timed checks on
     // in lumopet.ini, loaded and shown as at a start.
-    MainForm& start(int account, const QString& pop3 = QString(), const QString& password = QString()) {
+    MainForm& start(int account, const QString& pop3 = QString(), const QString& password = QString(),
+                    const QByteArray& moreOptions = {}) {
         user = QStringLiteral("auto%1").arg(account);
         EXPECT_TRUE(program.paths.createFolders());
         folder.write(QStringLiteral("sorane.ini"),
@@ -53,7 +59,7 @@ protected:
                          .arg(servers->smtp(), pop3.isEmpty() ? servers->pop3() : pop3, user)
                          .toUtf8());
         setPassword(password.isEmpty() ? QStringLiteral("pw%1").arg(account) : password);
-        folder.write(QStringLiteral("★MailData/lumopet.ini"), "[Receive]\r\nAutoCheckMinutes=1\r\n");
+        folder.write(QStringLiteral("★MailData/lumopet.ini"), "[Receive]\r\nAutoCheckMinutes=1\r\n" + moreOptions);
         SetMessageAnswerer([this](const MessageRequest& request) {
             boxes.append(request);
             return MessageAnswer::Ok;
@@ -62,6 +68,7 @@ protected:
         QObject::connect(&form, &MainForm::mailCheckFinished, [this] { ++checks; });
         QObject::connect(&form, &MainForm::autoCheckTroubleSaid, [this](const QString& text) { said << text; });
         QObject::connect(form.Text1, &QLineEdit::textChanged, [this](const QString& text) { statusLines << text; });
+        if (notificationBus) form.setNotificationBus(*notificationBus);
         form.Form_Load();
         form.show();
         form.autoCheck().setIntervalForTests(1);
@@ -90,6 +97,7 @@ protected:
     int checks = 0;
     QStringList said;
     QStringList statusLines;
+    std::optional<QDBusConnection> notificationBus;
 };
 
 TEST_F(AutoCheck, MailDeliveredAfterTheStartIsStoredWithoutAClick) {
@@ -185,8 +193,87 @@ TEST_F(AutoCheck, NoCheckWhileTheServerWindowIsOpen) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
+
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
+
+// The desktop's notification server, as far as the program needs one.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Shown {
+        QString summary;
+        QString body;
+        uint id;
+    };
+    std::vector<Shown> shown;
+
+public Q_SLOTS:
+    uint Notify(const QString&, uint replacesId, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int) {
+        const uint id = replacesId != 0 ? replacesId : ++lastId_;
+        shown.push_back({summary, body, id});
+        return id;
+    }
+
+private:
+    uint lastId_ = 0;
+};
+
+// With the notifications and the tray on: a failure raises one
+// notification however often it repeats, new mail one of its own; the
+// tray's tooltip follows every check and its icon marks unread mail until
+// the received history is opened, here from the notification.
+TEST_F(AutoCheck, NotificationsAndTheTrayTellOfFailuresOnceAndOfNewMail) {
+    test::PrivateBus bus;
+    ASSERT_TRUE(bus.error().isEmpty()) << bus.error().toStdString();
+    NotificationServer server;
+    QDBusConnection serverConnection = bus.connect(QStringLiteral("notification server"));
+    ASSERT_TRUE(serverConnection.registerObject(kNotificationsPath, &server, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serverConnection.registerService(kNotifications));
+    notificationBus = bus.connect(QStringLiteral("program"));
+
+    MainForm& form = start(5, QString(), QStringLiteral("wrong"), "Notify=1\r\nTray=1\r\n");
+    ASSERT_NE(form.trayIcon(), nullptr);
+    ASSERT_NE(form.notifier(), nullptr);
+    ASSERT_TRUE(runChecks(3));
+    ASSERT_TRUE(test::WaitFor([&] { return !server.shown.empty(); }));
+    QTest::qWait(200);  // time for any second one to arrive
+    ASSERT_EQ(server.shown.size(), 1u);
+    EXPECT_EQ(server.shown[0].summary, kAutoCheckFailedTitle);
+    EXPECT_TRUE(server.shown[0].body.startsWith(QStringLiteral("POP3 サーバーがログインを拒否"))) << server.shown[0].body.toStdString();
+    EXPECT_TRUE(form.trayIcon()->toolTip().contains(QStringLiteral("POP3 サーバーがログインを拒否")))
+        << form.trayIcon()->toolTip().toStdString();
+    EXPECT_FALSE(form.trayIcon()->unread());
+
+    setPassword(QStringLiteral("pw5"));
+    deliver(QStringLiteral("one"), QStringLiteral("body"));
+    deliver(QStringLiteral("two"), QStringLiteral("body"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history().size() == 2; }, 90000));
+    ASSERT_TRUE(test::WaitFor([&] { return server.shown.size() == 2; }));
+    EXPECT_EQ(server.shown[1].summary, NewMailNotificationTitle(2));
+    EXPECT_TRUE(server.shown[1].body.contains(QStringLiteral("one")) && server.shown[1].body.contains(QStringLiteral("two")))
+        << server.shown[1].body.toStdString();
+    ASSERT_TRUE(runChecks(1));
+    EXPECT_TRUE(form.trayIcon()->unread());
+    EXPECT_TRUE(form.trayIcon()->toolTip().contains(QStringLiteral("新着メール無し"))) << "the check after the mail";
+
+    // A click on the notification opens the received history, which
+    // clears the tray's mark.
+    ASSERT_TRUE(test::WaitFor([&] { return !windows.IsCommandRunning(); }));
+    QDBusMessage invoked = QDBusMessage::createSignal(kNotificationsPath, kNotifications, QStringLiteral("ActionInvoked"));
+    invoked << server.shown[1].id << QStringLiteral("default");
+    ASSERT_TRUE(serverConnection.send(invoked));
+    ASSERT_TRUE(test::WaitFor([&] { return windows.tyakuForm().isVisible(); }));
+    EXPECT_FALSE(form.trayIcon()->unread());
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
 }  // namespace
 }  // namespace lumopet
+
+#include "auto_check_e2e_test.moc"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
