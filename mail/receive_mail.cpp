@@ -524,7 +524,14 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
         for (int n = 1; !known.blocked && n <= waiting; ++n) {
             host.showProgress(n, waiting);
             if (known.isStored(n)) {
-                if (known.staysOnServer(n, program.receive)) continue;
+                if (known.staysOnServer(n, program.receive)) {
+                    // The check that stored it may have died before its
+                    // source reached the Maildir; on the server it is not
+                    // safe for long, since another mail program (a phone)
+                    // may delete it there.
+                    if (!sourceKeptOfStored(program, host, handle, n, known)) break;
+                    continue;
+                }
                 // Stored by a check that died before its QUIT, or left on
                 // the server until now: only the deletion is left to do.
                 if (!sourceKeptOfStored(program, host, handle, n, known)) break;

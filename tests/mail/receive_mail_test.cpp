@@ -911,6 +911,40 @@ TEST(ReceiveLeftOnServer, WhatCannotBeLeftSafelyIsDeletedOrNotReceived) {
     }
 }
 
+// A message left on the server whose record is stored and whose source
+// never reached the Maildir (the check that stored it died first): fetched
+// for the Maildir only, and still left there; with its source there
+// already, not fetched at all.
+TEST(ReceiveLeftOnServer, AStoredMessageLeftThereGetsItsSourceIntoTheMaildirOnce) {
+    for (const bool inMaildir : {false, true}) {
+        const std::string name = inMaildir ? "source in the Maildir" : "source missing";
+        ProgramFolder home;
+        home.program.receive.LeaveOnServer = true;
+        const QString history = HistoryPath(home.program.paths, History::Received);
+        ASSERT_TRUE(AppendRecord(history, HistoryRecord{QStringLiteral("msg 1"), {}, {}, QStringLiteral("body 1")},
+                                 History::Received));
+        ASSERT_TRUE(WriteStoredUidls(StoredUidlsPath(home.program.paths),
+                                     {{QStringLiteral("u1"), StoredUidl{QDate(2026, 1, 1), {}, false}}}));
+        const QString maildir = ReceivedMaildirPath(home.program.paths);
+        if (inMaildir) ASSERT_TRUE(DeliverToMaildir(maildir, message(1), QStringLiteral("u1")));
+        auto box = mailbox({message(1), message(2)});
+        box->uidls = {QStringLiteral("u1"), QStringLiteral("u2")};
+        QuietHost host;
+        const MailCheckResult result = home.check(box, host);
+
+        EXPECT_EQ(host.messages, QStringList{}) << name;
+        EXPECT_EQ(result.MailCount, 1) << name;
+        EXPECT_EQ(box->log.filter(QStringLiteral("retr 1")).size(), inMaildir ? 0 : 1) << name;
+        EXPECT_EQ(box->deleted, std::set<int>{}) << name;
+        QStringList subjects;
+        for (const HistoryRecord& record : home.records()) subjects << record.Subject;
+        EXPECT_EQ(subjects, (QStringList{QStringLiteral("msg 1"), QStringLiteral("msg 2")})) << name;
+        const QList<QByteArray> kept = maildirFiles(maildir);
+        EXPECT_EQ(kept.size(), 2) << name;
+        for (int n = 1; n <= 2; ++n) EXPECT_EQ(kept.count(MaildirLocalForm(message(n))), 1) << name << ": msg " << n;
+    }
+}
+
 // The sender and subject of the first few messages stored, for a
 // notification: without their blanks, and never more than it shows.
 TEST(ReceiveNewMailLines, TheFirstMessagesStoredAreNamed) {
