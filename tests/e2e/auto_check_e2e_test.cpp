@@ -17,6 +17,7 @@
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 #include "ui/hot_spot_label.h"
+#include "ui/certificate_window.h"
 #include "ui/message_box.h"
 #include "viewer/TyakuForm.h"
 
@@ -35,7 +36,7 @@ test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
 
 QStringList testAccounts() {
     QStringList accounts;
-    for (int i = 1; i <= 6; ++i) accounts << QStringLiteral("auto%1:pw%1").arg(i);
+    for (int i = 1; i <= 8; ++i) accounts << QStringLiteral("auto%1:pw%1").arg(i);
     return accounts;
 }
 
@@ -74,7 +75,10 @@ protected:
         form.autoCheck().setIntervalForTests(1);
         return form;
     }
-    void TearDown() override { SetMessageAnswerer({}); }
+    void TearDown() override {
+        SetMessageAnswerer({});
+        SetCertificateAnswerer({});
+    }
 
     void setPassword(const QString& password) {
         folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
@@ -193,6 +197,43 @@ TEST_F(AutoCheck, NoCheckWhileTheServerWindowIsOpen) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
+
+// A certificate nobody vouches for: the timed check does not ask, says so
+// once, and trusts nothing; 受信 shows the question as always.
+TEST_F(AutoCheck, ACertificateThatNeedsTrustWaitsForTheClick) {
+    // Without the test CA the servers' own certificate is one nobody
+    // vouches for.
+    struct CaFileAway {
+        QByteArray ca = qgetenv("LUMOPET_CA_FILE");
+        CaFileAway() { qunsetenv("LUMOPET_CA_FILE"); }
+        ~CaFileAway() { qputenv("LUMOPET_CA_FILE", ca); }
+    } away;
+    int asked = 0;
+    SetCertificateAnswerer([&asked](const CertificateDetails&) {
+        ++asked;
+        return CertificateAnswer::Trust;
+    });
+    MainForm& form = start(6, servers->pop3s());
+    deliver(QStringLiteral("behind the certificate"), QStringLiteral("body"));
+    ASSERT_TRUE(runChecks(3));
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.value(0).text.toStdString();
+    ASSERT_EQ(said.size(), 1) << said.join(u'|').toStdString();
+    EXPECT_TRUE(said[0].startsWith(kAutoCheckCertificateText)) << said[0].toStdString();
+    EXPECT_TRUE(said[0].contains(QStringLiteral("localhost:"))) << said[0].toStdString();
+    EXPECT_TRUE(history().empty());
+    EXPECT_EQ(form.Text1->text(), kAutoCheckFailedText);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows.IsCommandRunning(); }, 10000));
+    QTest::mouseClick(form.Label8, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history().size() == 1; }, 30000));
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(runChecks(2));
+    EXPECT_EQ(asked, 1) << "trusted once, the timed checks go through";
+    EXPECT_EQ(said.size(), 1);
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.value(0).text.toStdString();
+}
 
 const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
