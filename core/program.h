@@ -26,6 +26,9 @@ struct Program {
     // Today, for how long a message has been kept on the server. A test
     // sets a day of its own.
     std::function<QDate()> today = [] { return QDate::currentDate(); };
+    // The check has said in this run that mail cannot be left on this
+    // server (it gives no UIDLs): once a run, not at every check.
+    bool toldNoUidlToLeave = false;
 };
 
 }  // namespace lumopet

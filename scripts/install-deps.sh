@@ -21,6 +21,8 @@ default_packages=(
     # the window tests and screenshots under a real window manager, and the
     # X11 headers the characters' window hints and those tests use
     openbox libx11-dev libxext-dev libxcb1-dev
+    # a private session bus for the desktop notification and sleep tests
+    dbus-daemon
     # the instruction counts of scripts/benchmark_characters.sh --callgrind
     valgrind
     # the artwork scripts

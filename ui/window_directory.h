@@ -30,6 +30,11 @@ public:
     // The server and account windows, made on first use, shown modeless.
     virtual void ShowOptionForm() = 0;
     virtual void ShowIdPassForm() = 0;
+    // The receive options window, made on first use, shown modeless.
+    virtual void ShowReceiveOptionsForm() = 0;
+    // Called after that window has saved program().receive, so that the
+    // timed check and the tray follow the options.
+    virtual void ReceiveOptionsChanged() = 0;
 
     // The main window's mood indicators: white and bold for the enabled
     // moods, green for the others.
