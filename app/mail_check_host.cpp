@@ -40,6 +40,10 @@ void WindowMailCheckHost::flushPending() {
     }
     if (taken.helpLine) windows_.mainForm().ShowHelp(*taken.helpLine);
     ViewerData& viewer = windows_.program().viewer;
+    if (taken.clearRows) {
+        viewer.rows.clear();
+        ++viewer.listedChecks;
+    }
     for (ViewerRow& row : taken.rows) viewer.rows.push_back(std::move(row));
     if (taken.shown) {
         viewer.subject = taken.shown->subject;
@@ -80,6 +84,7 @@ void WindowMailCheckHost::setQuiet(bool quiet) {
     quiet_ = quiet;
     const std::lock_guard<std::mutex> lock(mutex_);
     collected_.clear();
+    clearBeforeRow_ = false;
 }
 
 QStringList WindowMailCheckHost::takeCollected() {
@@ -97,6 +102,11 @@ void WindowMailCheckHost::showIdPassForm() {
 }
 
 void WindowMailCheckHost::clearViewerList() {
+    if (quiet_) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        clearBeforeRow_ = true;
+        return;
+    }
     inOrder([this] {
         ViewerData& viewer = windows_.program().viewer;
         viewer.rows.clear();
@@ -106,6 +116,10 @@ void WindowMailCheckHost::clearViewerList() {
 
 void WindowMailCheckHost::addViewerRow(const QString& subject, const QString& from, const QString& date) {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (std::exchange(clearBeforeRow_, false)) {
+        pending_.rows.clear();
+        pending_.clearRows = true;
+    }
     pending_.rows.push_back({subject, from, date});
     schedulePending();
 }

@@ -43,8 +43,10 @@ public:
 
     // An automatic check asks nothing: what would be a message box, the
     // account window or the question whether to trust a certificate is
-    // collected instead, for the main window to say once. Set on the window
-    // thread before the check starts.
+    // collected instead, for the main window to say once. Nor does it empty
+    // the viewer's list when it finds no mail: every few minutes that would
+    // take away the mail the last check found, or the history the user is
+    // reading. Set on the window thread before the check starts.
     void setQuiet(bool quiet);
     bool quiet() const { return quiet_; }
     // What the quiet check collected, one text a message; empty when it
@@ -63,6 +65,7 @@ private:
     ProgramWindows& windows_;
     struct Pending {
         std::optional<QString> helpLine;
+        bool clearRows = false;  // before the rows: a quiet check's first message
         std::vector<ViewerRow> rows;
         std::optional<ViewerData> shown;  // subject, date, from, body
         bool scheduled = false;
@@ -71,7 +74,8 @@ private:
     Pending pending_;
     QElapsedTimer sinceFlush_;  // since pending work last went to the windows
     bool quiet_ = false;
-    QStringList collected_;  // under mutex_
+    QStringList collected_;       // under mutex_
+    bool clearBeforeRow_ = false;  // under mutex_: a quiet check's list waits for its first message
 };
 
 }  // namespace lumopet

@@ -462,6 +462,27 @@ TEST_F(MainFormTest, AQuietCheckCollectsWhatWouldAsk) {
     EXPECT_TRUE(collected[2].contains(QStringLiteral("localhost:995")));
     EXPECT_TRUE(collected[2].contains(certificate.reason));
     EXPECT_TRUE(host.takeCollected().isEmpty()) << "taken once";
+
+    // The viewer's list: a quiet check without mail leaves it as it was;
+    // one with mail lists only its own, as 受信 does.
+    program.viewer.rows = {{QStringLiteral("earlier"), QStringLiteral("from"), QStringLiteral("date")}};
+    program.viewer.listedChecks = 5;
+    std::thread nothing([&host] { host.clearViewerList(); });
+    nothing.join();
+    host.flushPending();
+    ASSERT_EQ(program.viewer.rows.size(), 1u);
+    EXPECT_EQ(program.viewer.rows[0].subject, QStringLiteral("earlier"));
+    EXPECT_EQ(program.viewer.listedChecks, 5);
+    std::thread mail([&host] {
+        host.clearViewerList();
+        host.addViewerRow(QStringLiteral("new"), QStringLiteral("from"), QStringLiteral("date"));
+        host.addViewerRow(QStringLiteral("newer"), QStringLiteral("from"), QStringLiteral("date"));
+    });
+    mail.join();
+    host.flushPending();
+    ASSERT_EQ(program.viewer.rows.size(), 2u);
+    EXPECT_EQ(program.viewer.rows[0].subject, QStringLiteral("new"));
+    EXPECT_EQ(program.viewer.listedChecks, 6);
     // Back to asking: the box is shown again.
     host.setQuiet(false);
     SetMessageAnswerer([&boxes](const MessageRequest& request) {
