@@ -24,6 +24,7 @@ constexpr qint64 S = kHistoryRecordSize;
 // a bigger file is not ours.
 constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 constexpr qsizetype kFingerprintDigits = 16;
+constexpr qint64 kLongestHistory = qint64{1} << 48;
 constexpr QByteArrayView kStored = "stored=";
 constexpr QByteArrayView kRecord = "record=";
 constexpr QByteArrayView kDeleted = "deleted";
@@ -92,7 +93,9 @@ std::optional<ParsedLine> parseLine(const QByteArray& line) {
     if (at < fields.size() && isDigits(fields[at])) {
         bool ok = false;
         parsed.notedAt = fields[at].toLongLong(&ok);
-        if (!ok) return std::nullopt;
+        // No history is that long; the record number it gives would not
+        // even fit.
+        if (!ok || *parsed.notedAt > kLongestHistory) return std::nullopt;
         ++at;
     }
     bool record = false, deleted = false;

@@ -81,6 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"negative_length", "abc -5", 3 * S, false},
                       LineCase{"length_not_a_number", "abc x", 3 * S, false},
                       LineCase{"three_fields", "abc 1 2", 3 * S, false},
+                      LineCase{"length_past_any_history", "abc 9223372036854775000", 3 * S, false},
                       LineCase{"control_character", "ab\x01" "c", 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
