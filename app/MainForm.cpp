@@ -299,6 +299,9 @@ void MainForm::StartMailCheck(MailCheckKind kind) {
         autoReport_.manualCheck();
     }
     checkHost_->setQuiet(automatic);
+    // Holding the windows takes the keyboard from the one the user is in;
+    // a check nobody asked for gives it back when it ends.
+    focusBeforeCheck_ = automatic ? QApplication::focusWidget() : nullptr;
     windows_.HoldCommands(this, true);
     autoCheck_->checkStarted();
     checkThread_ = QThread::create([this] { checkResult_ = ReceiveMail(program_, *checkHost_); });
@@ -311,6 +314,9 @@ void MainForm::mailCheckDone() {
     checkThread_->deleteLater();
     checkThread_ = nullptr;
     windows_.HoldCommands(this, false);
+    if (focusBeforeCheck_ && focusBeforeCheck_->isEnabled() && focusBeforeCheck_->window()->isActiveWindow())
+        focusBeforeCheck_->setFocus(Qt::OtherFocusReason);
+    focusBeforeCheck_ = nullptr;
     // The line said that a check was running, and it no longer is. What the
     // check found goes into its own box (新着メール有り／無し) or a message
     // box, so the line goes back to waiting for the mouse.
@@ -330,6 +336,9 @@ void MainForm::mailCheckDone() {
     Q_EMIT mailCheckFinished();
 }
 
+// A quiet check that found nothing says nothing: whatever the line said
+// before (新着メール有り。 an hour ago) stays, so that mail found while the
+// user was away is not talked over.
 void MainForm::reportAutomaticCheck(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews) {
     const QString said = troubleIsNews ? trouble.join(u'\n') : QString();
     if (result.MailCount >= 1) {
@@ -343,9 +352,6 @@ void MainForm::reportAutomaticCheck(const MailCheckResult& result, const QString
         Text1->setText(kAutoCheckFailedText);
         Text1->setToolTip(said);
         troubleInStatusLine_ = true;
-        // Whatever the line said before (新着メール有り。 from an hour ago)
-        // stays there until now: a quiet check that found nothing says
-        // nothing, so mail found while the user was away is not talked over.
     } else if (trouble.isEmpty() && troubleInStatusLine_ && result.MailCount == 0 && !result.ConnectionFailed) {
         // The trouble the line told of is over.
         Text1->setText(QStringLiteral("新着メール無し。"));

@@ -141,6 +141,8 @@ private:
     std::function<bool()> trayAvailable_;
     std::optional<QDBusConnection> notificationBus_;  // none: the session bus, met only when needed
     bool hiddenToTray_ = false;
+    // Where the user was typing when a timed check took the windows.
+    QPointer<QWidget> focusBeforeCheck_;
 };
 
 }  // namespace lumopet

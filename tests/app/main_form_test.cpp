@@ -562,6 +562,26 @@ TEST_F(MainFormTest, AnAutomaticChecksFailureIsSaidOnceUntilTheUserAsks) {
     SetMessageAnswerer({});
 }
 
+// A timed check holds the windows as any check does; the box the user was
+// typing in has the keyboard again when it ends.
+TEST_F(MainFormTest, AnAutomaticCheckGivesTheKeyboardBack) {
+    folder.write(QStringLiteral("sorane.ini"), "SMTP=127.0.0.1:1\r\nPOP3=127.0.0.1:1\r\nMAIL=a@b\r\nAPOP=0\r\n");
+    MainForm& form = load();
+    QWidget typing;
+    auto* box = new QLineEdit(&typing);
+    typing.show();
+    typing.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&typing));
+    box->setFocus();
+    ASSERT_TRUE(box->hasFocus());
+    QSignalSpy finished(&form, &MainForm::mailCheckFinished);
+    form.StartMailCheck(MailCheckKind::Automatic);
+    EXPECT_FALSE(typing.isEnabled()) << "held like every check";
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_TRUE(typing.isEnabled());
+    EXPECT_TRUE(box->hasFocus());
+}
+
 // With the tray on, closing the main window puts it out of sight and the
 // program runs on; the tray's 終了 ends it. Where the desktop has no tray,
 // there would be no way back: closing ends the program as before.
