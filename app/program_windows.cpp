@@ -98,8 +98,9 @@ void ProgramWindows::ShowReceiveOptionsForm() { showModeless(loaded(receiveOptio
 
 void ProgramWindows::ReceiveOptionsChanged() {
     // The timer, the tray icon and the notifications follow the options
-    // just saved.
-    mainForm().ApplyReceiveOptions();
+    // just saved. They live with the main window, which has them from the
+    // file when it loads.
+    if (mainForm_) mainForm_->ApplyReceiveOptions();
 }
 
 void ProgramWindows::ShowSetForm() { showModeless(setForm()); }
