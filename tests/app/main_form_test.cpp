@@ -97,6 +97,7 @@ TEST_F(MainFormTest, ASettingsFileThatCannotBeReadIsReportedAndNotTakenForAFirst
     const QString servers = QStringLiteral("sorane.ini");
     const QString characters = QStringLiteral("★MailData/CharaData.ini");
     const QString account = QStringLiteral("★MailData/iniIdPass.ini");
+    const QString options = QStringLiteral("★MailData/lumopet.ini");
     const Case cases[] = {
         {"no file: a first start", servers, {}, false},
         {"a folder in its place", servers, folderThere, true},
@@ -105,6 +106,8 @@ TEST_F(MainFormTest, ASettingsFileThatCannotBeReadIsReportedAndNotTakenForAFirst
         {"a FIFO for the character file", characters, fifoThere, true},
         {"a folder for the account file", account, folderThere, true},
         {"a FIFO for the account file", account, fifoThere, true},
+        {"a folder for the program's options", options, folderThere, true},
+        {"a FIFO for the program's options", options, fifoThere, true},
     };
     for (const Case& c : cases) {
         test::TempFolder home;
