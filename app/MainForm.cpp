@@ -381,9 +381,7 @@ void MainForm::tellDesktop(const MailCheckResult& result, const QStringList& tro
     if (result.MailCount >= 1) {
         notifier_->notifyNewMail(NewMailNotificationTitle(result.MailCount), NewMailNotificationBody(result.FirstNewMail));
     } else if (troubleIsNews) {
-        // The server's words may hold < and >, which a notification server
-        // may take for markup.
-        notifier_->notifyNewMail(kAutoCheckFailedTitle, trouble.join(u'\n').toHtmlEscaped());
+        notifier_->notifyNewMail(kAutoCheckFailedTitle, trouble.join(u'\n'));
     }
 }
 

@@ -108,7 +108,7 @@ QString NewMailNotificationBody(const std::vector<NewMailLine>& lines) {
         if (out.size() == kNewMailLinesKept) break;
         const QString from = OneLine(line.From);
         const QString subject = line.Subject.trimmed().isEmpty() ? QStringLiteral("（件名なし）") : OneLine(line.Subject);
-        out << EscapeMarkup(from.isEmpty() ? subject : from + QStringLiteral("「") + subject + QStringLiteral("」"));
+        out << (from.isEmpty() ? subject : from + QStringLiteral("「") + subject + QStringLiteral("」"));
     }
     return out.join(QLatin1Char('\n'));
 }
@@ -122,6 +122,8 @@ DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent) : QObject
                  SLOT(onActionInvoked(uint, QString)));
     bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                  SLOT(onNotificationClosed(uint, uint)));
+    // Asked now, the answer is there long before the first new mail.
+    askCapabilities();
 }
 
 void DesktopNotifier::notifyNewMail(const QString& title, const QString& body) {
@@ -133,6 +135,35 @@ void DesktopNotifier::notifyNewMail(const QString& title, const QString& body) {
         next_ = std::make_pair(title, body);
         return;
     }
+    if (!readsMarkup_) {
+        next_ = std::make_pair(title, body);
+        askCapabilities();
+        return;
+    }
+    send(title, body);
+}
+
+// The protocol lets a server read the body as a little markup ("body-markup"):
+// there a sender "Bob <bob@example.jp>" would lose its address, and a plain
+// server would show "&lt;" as it stands.
+void DesktopNotifier::askCapabilities() {
+    waiting_ = true;
+    const QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *finished;
+        waiting_ = false;
+        // No answer: the server may not be there yet; the next notification
+        // asks again. What waits goes out anyway, so that trouble is noted.
+        if (!reply.isError()) readsMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+        sendWaiting();
+    });
+}
+
+void DesktopNotifier::sendWaiting() {
+    if (!next_) return;
+    const auto [title, body] = *std::exchange(next_, std::nullopt);
     send(title, body);
 }
 
@@ -148,7 +179,7 @@ void DesktopNotifier::send(const QString& title, const QString& body) {
     }
 
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call << QStringLiteral("Lumopet") << shownId_ << icon << title << body
+    call << QStringLiteral("Lumopet") << shownId_ << icon << title << (readsMarkup_.value_or(false) ? EscapeMarkup(body) : body)
          << QStringList{QStringLiteral("default"), QStringLiteral("着信履歴を開く")} << hints << qint32(-1);
     waiting_ = true;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);
@@ -160,10 +191,7 @@ void DesktopNotifier::send(const QString& title, const QString& body) {
             noteTrouble(reply.error().name() + QStringLiteral(": ") + reply.error().message());
         else
             shownId_ = reply.value();
-        if (next_) {
-            const auto [nextTitle, nextBody] = *std::exchange(next_, std::nullopt);
-            send(nextTitle, nextBody);
-        }
+        sendWaiting();
     });
 }
 

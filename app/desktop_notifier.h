@@ -21,8 +21,7 @@ namespace lumopet {
 // "新着メール N 通".
 QString NewMailNotificationTitle(int count);
 // The sender and subject of each message, one a line, at most
-// kNewMailLinesKept of them, with <, > and & escaped: servers may read the
-// body as markup.
+// kNewMailLinesKept of them, as plain text.
 QString NewMailNotificationBody(const std::vector<NewMailLine>& lines);
 
 class DesktopNotifier : public QObject {
@@ -31,7 +30,8 @@ public:
     explicit DesktopNotifier(QDBusConnection bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
 
     // Shows the notification, in place of our previous one if that is still
-    // up. Returns at once.
+    // up. Returns at once. body is plain text: it is escaped for a server
+    // that reads the body as markup.
     void notifyNewMail(const QString& title, const QString& body);
 
 Q_SIGNALS:
@@ -44,6 +44,10 @@ private Q_SLOTS:
 
 private:
     void send(const QString& title, const QString& body);
+    // Asks the server whether it reads the body as markup, then sends
+    // what waits.
+    void askCapabilities();
+    void sendWaiting();
     // The first trouble goes to the debug log; the rest would only repeat it.
     void noteTrouble(const QString& what);
 
@@ -55,6 +59,8 @@ private:
     bool waiting_ = false;
     std::optional<std::pair<QString, QString>> next_;
     bool troubleNoted_ = false;
+    // The server's "body-markup" capability, once it has answered.
+    std::optional<bool> readsMarkup_;
 };
 
 }  // namespace lumopet

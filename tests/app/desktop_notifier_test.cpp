@@ -38,8 +38,10 @@ public:
         uint givenId;
     };
     std::vector<Call> calls;
+    QStringList capabilities{QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("body-markup")};
 
 public Q_SLOTS:
+    QStringList GetCapabilities() { return capabilities; }
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary,
                 const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout) {
         const uint id = replacesId != 0 ? replacesId : ++lastId_;
@@ -105,6 +107,7 @@ TEST_F(DesktopNotifierTest, NotifyCarriesTheTextsAndActionsAndReplacesOurPreviou
     // Three at once, before any answer: the first goes out, the last waits
     // for its id and replaces it, the middle one is never seen.
     DesktopNotifier hurried(bus_.connect(QStringLiteral("hurried program")));
+    QTest::qWait(100);  // the server's capabilities come back
     for (int n = 1; n <= 3; ++n) hurried.notifyNewMail(NewMailNotificationTitle(n), QString());
     ASSERT_TRUE(test::WaitFor([&] { return server_.calls.size() == 4; }));
     QTest::qWait(100);
@@ -113,6 +116,27 @@ TEST_F(DesktopNotifierTest, NotifyCarriesTheTextsAndActionsAndReplacesOurPreviou
     EXPECT_EQ(server_.calls[2].replacesId, 0u);
     EXPECT_EQ(server_.calls[3].summary, QStringLiteral("新着メール 3 通"));
     EXPECT_EQ(server_.calls[3].replacesId, server_.calls[2].givenId);
+}
+
+TEST_F(DesktopNotifierTest, TheBodyIsEscapedOnlyForAServerThatReadsMarkup) {
+    startServer();
+    const QString body = QStringLiteral("Bob <bob@example.jp>「A & B」");
+    const struct {
+        bool markup;
+        QString sent;
+    } cases[] = {
+        {true, QStringLiteral("Bob &lt;bob@example.jp&gt;「A &amp; B」")},
+        {false, body},
+    };
+    for (const auto& c : cases) {
+        server_.calls.clear();
+        server_.capabilities = c.markup ? QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}
+                                        : QStringList{QStringLiteral("body")};
+        DesktopNotifier notifier(bus_.connect(c.markup ? QStringLiteral("markup") : QStringLiteral("plain")));
+        notifier.notifyNewMail(QStringLiteral("新着メール 1 通"), body);
+        ASSERT_TRUE(test::WaitFor([&] { return server_.calls.size() == 1; }));
+        EXPECT_EQ(server_.calls[0].body, c.sent) << c.markup;
+    }
 }
 
 TEST_F(DesktopNotifierTest, OnlyTheDefaultActionOfOurOwnNotificationOpensTheHistory) {
@@ -181,7 +205,7 @@ TEST(NewMailNotificationTexts, TitleAndBody) {
          QStringLiteral("alice@example.jp「会議の件」\ncarol@example.jp「（件名なし）」\ndave@example.jp「長い 件名」")},
         {5, {alice, alice, nobody, alice, alice}, QStringLiteral("新着メール 5 通"),
          QStringLiteral("alice@example.jp「会議の件」\nalice@example.jp「会議の件」\n差出人なし")},
-        {12, {bob}, QStringLiteral("新着メール 12 通"), QStringLiteral("Bob &lt;bob@example.jp&gt;「A &amp; B &lt;i&gt;」")},
+        {12, {bob}, QStringLiteral("新着メール 12 通"), QStringLiteral("Bob <bob@example.jp>「A & B <i>」")},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(NewMailNotificationTitle(c.count), c.title);
