@@ -40,12 +40,7 @@ QStringList testAccounts() {
     return accounts;
 }
 
-QByteArray message(const QString& subject, const QString& body) {
-    return (QStringLiteral("From: sender@localhost\r\nSubject: %1\r\nMIME-Version: 1.0\r\n"
-                           "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n%2\r\n")
-                .arg(subject, body))
-        .toUtf8();
-}
+using test::TextMessage;
 
 class AutoCheck : public ::testing::Test {
 protected:
@@ -84,7 +79,7 @@ protected:
         folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
                      QStringLiteral("[EXEINI]\r\nNAME=%1\r\nNAME2=%2\r\nNAME3=1\r\n").arg(user, password).toUtf8());
     }
-    void deliver(const QString& subject, const QString& body) { ASSERT_TRUE(servers->deliver(user, message(subject, body))); }
+    void deliver(const QString& subject, const QString& body) { ASSERT_TRUE(servers->deliver(user, TextMessage(subject, body))); }
     // Lets the program run until `more` further checks have ended. Dovecot
     // makes repeated failed logins from one address wait longer each time.
     bool runChecks(int more, int timeoutMs = 90000) {

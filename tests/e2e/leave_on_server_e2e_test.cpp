@@ -9,6 +9,7 @@
 #include "store/history_file.h"
 #include "tests/e2e/local_mail_servers.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/recording_check_host.h"
 #include "tests/support/temp_folder.h"
 #include "viewer/history_view.h"
 
@@ -22,18 +23,7 @@ namespace {
 
 test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
 
-class RecordingHost : public MailCheckHost {
-public:
-    void setHelpLine(const QString&) override {}
-    void showProgress(int, int) override {}
-    void setAccountTexts(const QString&, const QString&) override {}
-    void showIdPassForm() override {}
-    void clearViewerList() override {}
-    void addViewerRow(const QString&, const QString&, const QString&) override {}
-    void showInViewer(const QString&, const QString&, const QString&, const QString&) override {}
-    void showMessage(const QString& text, const QString&) override { messages.append(text); }
-    QStringList messages;
-};
+using RecordingHost = test::RecordingCheckHost;
 
 QByteArray message(const QString& subject) {
     return QStringLiteral("From: sender@localhost\r\nSubject: %1\r\n\r\nbody of %1\r\n").arg(subject).toUtf8();

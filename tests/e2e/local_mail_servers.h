@@ -11,6 +11,14 @@
 
 namespace lumopet::test {
 
+// A plain UTF-8 text message from sender@localhost, as a test delivers it.
+inline QByteArray TextMessage(const QString& subject, const QString& body) {
+    return (QStringLiteral("From: sender@localhost\r\nSubject: %1\r\nMIME-Version: 1.0\r\n"
+                           "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n%2\r\n")
+                .arg(subject, body))
+        .toUtf8();
+}
+
 class LocalMailServers {
 public:
     // accounts: "user:password" each. startOptions go to the script's start

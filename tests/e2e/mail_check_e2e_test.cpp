@@ -33,12 +33,7 @@ QStringList testAccounts() {
     return accounts;
 }
 
-QByteArray message(const QString& subject, const QString& body) {
-    return (QStringLiteral("From: sender@localhost\r\nSubject: %1\r\nMIME-Version: 1.0\r\n"
-                           "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n%2\r\n")
-                .arg(subject, body))
-        .toUtf8();
-}
+using test::TextMessage;
 
 class MailCheck : public ::testing::Test {
 protected:
@@ -62,7 +57,7 @@ protected:
     }
     void TearDown() override { SetMessageAnswerer({}); }
 
-    void deliver(const QString& subject, const QString& body) { ASSERT_TRUE(servers->deliver(user, message(subject, body))); }
+    void deliver(const QString& subject, const QString& body) { ASSERT_TRUE(servers->deliver(user, TextMessage(subject, body))); }
 
     MainForm& check() {
         MainForm& form = windows.mainForm();

@@ -12,6 +12,7 @@
 #include "store/stored_uidls.h"
 #include "tests/mail/scripted_transport.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/recording_check_host.h"
 #include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
 
@@ -38,22 +39,7 @@ namespace {
 using mail::test::ScriptedMailbox;
 using mail::test::ScriptedTransport;
 
-class QuietHost : public MailCheckHost {
-public:
-    void setHelpLine(const QString&) override {}
-    void showProgress(int, int) override {}
-    void setAccountTexts(const QString&, const QString&) override {}
-    void showIdPassForm() override {}
-    void clearViewerList() override {}
-    void addViewerRow(const QString&, const QString&, const QString&) override {}
-    void showInViewer(const QString&, const QString&, const QString&, const QString&) override {}
-    void showMessage(const QString& text, const QString& title) override {
-        messages.append(text);
-        titles.append(title);
-    }
-    QStringList messages;
-    QStringList titles;
-};
+using QuietHost = test::RecordingCheckHost;
 
 // A program folder with an account, ready for a check.
 struct ProgramFolder {
