@@ -5,6 +5,7 @@
 #include "app/mail_check_host.h"
 #include "app/mail_tray_icon.h"
 #include "app/program_windows.h"
+#include "app/recent_input.h"
 #include "chara/CharacterWindow.h"
 #include "compose/WriteForm.h"
 #include "core/clock_text.h"
@@ -58,6 +59,7 @@ MainForm::MainForm(ProgramWindows& windows)
       program_(windows.program()),
       checkHost_(std::make_unique<WindowMailCheckHost>(windows)),
       autoCheck_(new AutoMailCheck([this] { return isBusyForAutoCheck(); }, this)),
+      recentInput_(new RecentInput(this)),
       trayAvailable_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     // A fixed single border with a close box only: the "Small" hot-spot
     // stands in for the minimise button.
@@ -440,9 +442,10 @@ void MainForm::EndProgram() {
 bool MainForm::isBusyForAutoCheck() const {
     // A box waiting for an answer, or a window whose settings are half
     // typed in: the check would read the files under the user's hands, or
-    // hold the window the user is working in.
+    // hold the window the user is working in. Someone typing a letter gets
+    // to finish the sentence first.
     return isCheckRunning() || windows_.IsCommandRunning() || QApplication::activeModalWidget() != nullptr ||
-           windows_.IsSettingsWindowOpen();
+           windows_.IsSettingsWindowOpen() || recentInput_->within(RecentInput::kPauseMilliseconds);
 }
 
 // The tray's menu is outside every window: it must keep the one command

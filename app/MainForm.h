@@ -30,6 +30,7 @@ class DesktopNotifier;
 class HotSpotLabel;
 class MailTrayIcon;
 class ProgramWindows;
+class RecentInput;
 class WindowMailCheckHost;
 struct Program;
 
@@ -134,6 +135,7 @@ private:
     QThread* checkThread_ = nullptr;
     MailCheckResult checkResult_;
     AutoMailCheck* autoCheck_;
+    RecentInput* recentInput_;
     AutoCheckReport autoReport_;
     bool troubleInStatusLine_ = false;  // Text1 says an automatic check's trouble
     MailTrayIcon* tray_ = nullptr;

@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "app/auto_mail_check.h"
 #include "app/mail_check_host.h"
 #include "app/mail_tray_icon.h"
 #include "app/program_windows.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -583,6 +585,31 @@ TEST_F(MainFormTest, AnAutomaticCheckGivesTheKeyboardBack) {
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_TRUE(typing.isEnabled());
     EXPECT_TRUE(box->hasFocus());
+}
+
+// A timed check that falls due while the user types waits for a pause, so
+// that no letter goes to a window the check holds.
+TEST_F(MainFormTest, ATimedCheckWaitsWhileTheUserTypes) {
+    folder.write(QStringLiteral("sorane.ini"), "SMTP=127.0.0.1:1\r\nPOP3=127.0.0.1:1\r\nMAIL=a@b\r\nAPOP=0\r\n");
+    MainForm& form = load();
+    QSignalSpy finished(&form, &MainForm::mailCheckFinished);
+    program.receive.AutoCheckMinutes = 1;
+    form.ApplyReceiveOptions();
+    form.autoCheck().setIntervalForTests(1);
+    QLineEdit box;
+    box.show();
+    QElapsedTimer typing;
+    typing.start();
+    while (typing.elapsed() < 2500) {
+        QTest::keyClick(&box, Qt::Key_A);
+        QTest::qWait(200);
+    }
+    EXPECT_EQ(finished.count(), 0) << "a check was due every second";
+    EXPECT_FALSE(form.isCheckRunning());
+    EXPECT_EQ(box.text().size(), box.text().count(u'a'));
+    EXPECT_GE(box.text().size(), 10);
+    program.receive.AutoCheckMinutes = 0;
+    form.ApplyReceiveOptions();
 }
 
 // With the tray on, closing the main window puts it out of sight and the
