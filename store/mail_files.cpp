@@ -117,6 +117,9 @@ Result<std::optional<MboxMessage>> MboxReader::next() {
         if (lineFeed) {
             length = static_cast<const char*>(lineFeed) - data + 1;
         } else if (!atEnd_) {
+            // A line longer than any message: not an mbox, and not to be
+            // held whole.
+            if (left > kMaxMessageBytes) return readFailure(file_, EFBIG);
             if (!readBlock()) return readFailure(file_, errno);
             continue;
         } else if (left > 0) {
