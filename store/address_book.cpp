@@ -58,6 +58,8 @@ QString field(QByteArrayView record, RecordField where) {
 
 }  // namespace
 
+const RecordFileKind& AddressBookKind() { return kAddressBook; }
+
 QString AddressBookPath(const ProgramPaths& paths) { return paths.path(QStringLiteral("\\★MAilData\\Srndata20.data")); }
 
 QString AddressBookRewriteCopyPath(const ProgramPaths& paths) {

@@ -45,6 +45,10 @@ QByteArray EncodeAddressRecord(const QString& name, const QString& address);
 // The fields of 124 record bytes (texts cut at a NUL, padding kept).
 AddressRecord DecodeAddressRecord(const QByteArray& bytes);
 
+// The book's record file as the record routines see it, for those that
+// append to it in bulk.
+const RecordFileKind& AddressBookKind();
+
 // A stored text without its trailing blanks of both kinds.
 QString BareEntryText(const QString& stored);
 

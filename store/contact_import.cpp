@@ -9,10 +9,6 @@
 namespace lumopet {
 namespace {
 
-// The book as its own routines describe it (store/address_book.cpp): Live
-// at byte 62 of the 124, record numbers up to kMaxAddressEntries.
-constexpr RecordFileKind kBook{kAddressRecordSize, 62, kMaxAddressEntries, u"アドレス帳"};
-
 constexpr qsizetype kNameCharacters = 30;
 constexpr qsizetype kAddressCharacters = 60;
 constexpr qsizetype kFieldBytes = 60;
@@ -34,15 +30,6 @@ bool isCut(const QString& name, const QString& address) {
            cp932::encode(address).size() > kFieldBytes;
 }
 
-// The number the next record gets, by AppendFixedRecord's rule: the file's
-// length in records rounded to the nearest, halves to even, plus one.
-qint64 nextNumber(qint64 length) {
-    qint64 whole = length / kAddressRecordSize;
-    const qint64 rest = length % kAddressRecordSize;
-    if (2 * rest > kAddressRecordSize || (2 * rest == kAddressRecordSize && whole % 2 == 1)) ++whole;
-    return whole + 1;
-}
-
 }  // namespace
 
 ContactImportCounts ImportContacts(const QString& book, const std::vector<ContactEntry>& contacts) {
@@ -56,7 +43,7 @@ ContactImportCounts ImportContacts(const QString& book, const std::vector<Contac
     for (const AddressRecord& record : existing.value())
         if (record.Live != 0) known.insert(addressKey(record.EntryAddress));
 
-    Result<RecordAppender> appender = RecordAppender::Open(book, kBook);
+    Result<RecordAppender> appender = RecordAppender::Open(book, AddressBookKind());
     if (!appender) {
         counts.error = appender.error();
         return counts;
@@ -66,7 +53,7 @@ ContactImportCounts ImportContacts(const QString& book, const std::vector<Contac
         counts.error = length.error();
         return counts;
     }
-    qint64 next = nextNumber(length.value());
+    qint64 next = NumberAppendedAt(length.value(), kAddressRecordSize);
     bool stopped = false;
     for (const ContactEntry& contact : contacts) {
         const QString name = contact.name.trimmed();

@@ -42,16 +42,6 @@ bool syncFile(const QString& path) {
     return fd.ok() && ::fsync(fd.get()) == 0;
 }
 
-// The number of records a file of this length counts as when a record is
-// added: the length in records rounded to the nearest, halves to even, as
-// the Windows version rounded it.
-qint64 roundedRecords(qint64 length, qint64 size) {
-    qint64 records = length / size;
-    const qint64 rest = length % size;
-    if (2 * rest > size || (2 * rest == size && records % 2 == 1)) ++records;
-    return records;
-}
-
 // What the processor compares addresses by when it checks a load against
 // the stores before it.
 constexpr qint64 kAliasSpan = 4096;
@@ -219,6 +209,13 @@ Status restoreFromCopy(const QString& file, const QString& rewriteCopy, const Re
 
 }  // namespace
 
+qint64 NumberAppendedAt(qint64 length, qint64 recordSize) {
+    qint64 records = length / recordSize;
+    const qint64 rest = length % recordSize;
+    if (2 * rest > recordSize || (2 * rest == recordSize && records % 2 == 1)) ++records;
+    return records + 1;
+}
+
 Failure RecordReadFailure(const RecordFileKind& kind, const QString& file, int error) {
     return Failure{QStringLiteral("%1「%2」を読めません（%3）。").arg(kind.noun, file, errorText(error))};
 }
@@ -299,7 +296,7 @@ Result<qint64> RecordAppender::length() const {
 Result<int> RecordAppender::append(QByteArrayView record) {
     const qint64 length = FileLength(fd_.get());
     if (length < 0) return RecordWriteFailure(kind_, file_, errno);
-    const qint64 n = roundedRecords(length, kind_.recordSize) + 1;
+    const qint64 n = NumberAppendedAt(length, kind_.recordSize);
     if (n > kind_.maxRecords)
         return Failure{QStringLiteral("%1「%2」には既に %3 件の記録があり、これ以上は登録できません。"
                                       "不要な記録を削除してから登録して下さい。")

@@ -65,6 +65,11 @@ qint64 FileLength(int fd);
 // fetches them side by side.
 void AskAhead(int fd, qint64 count, qint64 recordSize, qsizetype offset, qsizetype size);
 
+// The number a record appended to a file of this length gets:
+// round(length / recordSize) + 1, the length rounded to the nearest whole
+// record, halves to even, as the Windows version rounded it.
+qint64 NumberAppendedAt(qint64 length, qint64 recordSize);
+
 // Writes one encoded record as number n = round(file length / size) + 1,
 // the length rounded to the nearest whole record, halves to even: that is
 // where the Windows version put it, so a file whose length is not a whole

@@ -53,15 +53,6 @@ Result<qint64> historyLength(const QString& history) {
     return length;
 }
 
-// The number the history gives the record appended when it is length
-// bytes long: the length rounded to whole records, halves to even, plus
-// one (the rule of AppendRecord).
-qint64 numberAppendedAt(qint64 length) {
-    const qint64 whole = length / S, rest = length % S;
-    const qint64 rounded = 2 * rest > S || (2 * rest == S && whole % 2 == 1) ? whole + 1 : whole;
-    return rounded + 1;
-}
-
 // What one line of the file says; stored is invalid when the line has no day.
 struct ParsedLine {
     QString uidl;
@@ -199,7 +190,7 @@ Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history,
         std::optional<ParsedLine> parsed = parseLine(line);
         if (!parsed) continue;
         // Noted before an append: the record must be there, whole.
-        if (parsed->notedAt && historyBytes.value() < numberAppendedAt(*parsed->notedAt) * S) continue;
+        if (parsed->notedAt && historyBytes.value() < NumberAppendedAt(*parsed->notedAt, S) * S) continue;
         if (!parsed->entry.stored.isValid()) parsed->entry.stored = today;
         // A UIDL twice (a hand-edited file): its first line counts.
         if (!uidls.contains(parsed->uidl)) uidls.insert(parsed->uidl, parsed->entry);
