@@ -1,5 +1,6 @@
 #include "core/settings_files/receive_options.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/receive_options_printer.h"
 #include "tests/support/temp_folder.h"
 
 #include <QDir>
@@ -13,12 +14,6 @@
 #include <ostream>
 
 namespace lumopet {
-
-void PrintTo(const ReceiveOptions& o, std::ostream* out) {
-    *out << "{AutoCheckMinutes " << o.AutoCheckMinutes << ", LeaveOnServer " << o.LeaveOnServer
-         << ", DeleteAfterDays " << o.DeleteAfterDays << ", DeleteWithHistory " << o.DeleteWithHistory << ", Tray "
-         << o.Tray << ", Notify " << o.Notify << "}";
-}
 
 namespace {
 

@@ -34,11 +34,7 @@ namespace {
 
 test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
 
-QStringList testAccounts() {
-    QStringList accounts;
-    for (int i = 1; i <= 8; ++i) accounts << QStringLiteral("auto%1:pw%1").arg(i);
-    return accounts;
-}
+QStringList testAccounts() { return test::NumberedAccounts(QStringLiteral("auto"), 8); }
 
 using test::TextMessage;
 

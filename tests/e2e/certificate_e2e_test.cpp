@@ -289,8 +289,7 @@ TEST_F(UntrustedServers, SmtpCancelSendsNothing) {
 class ServersEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        QStringList accounts;
-        for (int i = 1; i <= 11; ++i) accounts << QStringLiteral("user%1:pw%1").arg(i);
+        const QStringList accounts = test::NumberedAccounts(QStringLiteral("user"), 11);
         first = new test::LocalMailServers(accounts);
         ASSERT_TRUE(first->running()) << first->error().toStdString();
         second = new test::LocalMailServers(accounts);

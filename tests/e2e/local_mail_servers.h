@@ -11,6 +11,13 @@
 
 namespace lumopet::test {
 
+// "prefix1:pw1" to "prefixN:pwN": the accounts a test program's servers hold.
+inline QStringList NumberedAccounts(const QString& prefix, int count) {
+    QStringList accounts;
+    for (int i = 1; i <= count; ++i) accounts << QStringLiteral("%1%2:pw%2").arg(prefix).arg(i);
+    return accounts;
+}
+
 // A plain UTF-8 text message from sender@localhost, as a test delivers it.
 inline QByteArray TextMessage(const QString& subject, const QString& body) {
     return (QStringLiteral("From: sender@localhost\r\nSubject: %1\r\nMIME-Version: 1.0\r\n"

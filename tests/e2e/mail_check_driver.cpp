@@ -8,6 +8,7 @@
 #include "core/settings_files/server_settings.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
+#include "tests/support/recording_check_host.h"
 
 #include <QCoreApplication>
 
@@ -15,15 +16,10 @@
 
 namespace {
 
-class SilentHost : public lumopet::MailCheckHost {
+// Each box goes to stderr as it comes: the kill test may stop the check
+// before it ends.
+class SilentHost : public lumopet::test::RecordingCheckHost {
 public:
-    void setHelpLine(const QString&) override {}
-    void showProgress(int, int) override {}
-    void setAccountTexts(const QString&, const QString&) override {}
-    void showIdPassForm() override {}
-    void clearViewerList() override {}
-    void addViewerRow(const QString&, const QString&, const QString&) override {}
-    void showInViewer(const QString&, const QString&, const QString&, const QString&) override {}
     void showMessage(const QString& text, const QString&) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
 };
 

@@ -27,11 +27,7 @@ namespace {
 
 test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
 
-QStringList testAccounts() {
-    QStringList accounts;
-    for (int i = 1; i <= 12; ++i) accounts << QStringLiteral("user%1:pw%1").arg(i);
-    return accounts;
-}
+QStringList testAccounts() { return test::NumberedAccounts(QStringLiteral("user"), 12); }
 
 using test::TextMessage;
 

@@ -3,6 +3,7 @@
 #include "settings/SetForm.h"
 #include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/receive_options_printer.h"
 #include "tests/support/temp_folder.h"
 #include "ui/message_box.h"
 
@@ -24,11 +25,6 @@
 #include <vector>
 
 namespace lumopet {
-
-void PrintTo(const ReceiveOptions& o, std::ostream* out) {
-    *out << "{" << o.AutoCheckMinutes << ", " << o.LeaveOnServer << ", " << o.DeleteAfterDays << ", "
-         << o.DeleteWithHistory << ", " << o.Tray << ", " << o.Notify << "}";
-}
 
 namespace {
 
