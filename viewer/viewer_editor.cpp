@@ -127,6 +127,13 @@ void ViewerEditor::buildMenus() {
     // Prints as the toolbar's button does: an item that does nothing would
     // leave the user waiting for paper that never comes.
     mprint = item(mFile, "mprint", QStringLiteral("印刷"), &ViewerEditor::Print);
+    line(mFile, "mlineTransfer");
+    mimport = mFile->addAction(QStringLiteral("メールの取り込み..."));
+    mimport->setObjectName(QStringLiteral("mimport"));
+    connect(mimport, &QAction::triggered, this, &ViewerEditor::ImportMailRequested);
+    mexport = mFile->addAction(QStringLiteral("メールの書き出し..."));
+    mexport->setObjectName(QStringLiteral("mexport"));
+    connect(mexport, &QAction::triggered, this, &ViewerEditor::ExportMailRequested);
     line(mFile, "mline");
     mend = item(mFile, "mend", QStringLiteral("終了"), &ViewerEditor::Quit);
 

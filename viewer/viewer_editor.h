@@ -51,6 +51,11 @@ public:
     QAction* msave = nullptr;
     QAction* mprint = nullptr;
     QAction* mend = nullptr;
+    // Mail from other programs into the received history, and the listed
+    // records out as mail files: the viewer answers them, for it knows
+    // which history and which records are shown.
+    QAction* mimport = nullptr;
+    QAction* mexport = nullptr;
     QAction* mall = nullptr;
     QAction* matamajump = nullptr;
     QAction* mbunmatujump = nullptr;
@@ -111,6 +116,9 @@ Q_SIGNALS:
     // ended (ok false: after telling the user, or because the editor was
     // given another text meanwhile).
     void loadingFinished(bool ok);
+    // The File menu's メールの取り込み... and メールの書き出し...
+    void ImportMailRequested();
+    void ExportMailRequested();
 
 private:
     void buildMenus();
