@@ -149,7 +149,7 @@ sleep 0.3
 
 # The histories: 着信履歴 and 送信履歴 on the main window. Inside the
 # viewer (pixels below its menu bar): the toolbar, the buttons, row 2.
-viewer_toolbar_y=38 viewer_buttons_y=75 viewer_row2_y=137
+viewer_toolbar_y=38 viewer_buttons_y=75 viewer_row2_y=165
 click_in "$window" 75 210
 viewer=$(find_window '^着信履歴$')
 eval "$(xdotool getwindowgeometry --shell "$viewer")"

@@ -9,6 +9,7 @@
 #include "viewer/editor_module.h"
 #include "viewer/history_list_model.h"
 #include "viewer/history_view.h"
+#include "viewer/search_text.h"
 #include "viewer/tyaku_layout.h"
 #include "viewer/viewer_editor.h"
 
@@ -16,6 +17,8 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFrame>
+#include <QFuture>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -25,10 +28,13 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPromise>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTextEdit>
+#include <QThreadPool>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -50,6 +56,9 @@ const QString kToYourself = QStringLiteral("自分宛となっています。");
 const QString kDeleteOneReceived = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?");
 const QString kDeleteOneSent = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
 const QString kDeleteAll = QStringLiteral("すべてのデータを削除して良いですか？");
+// 全件削除 while the list is filtered: only what is shown goes.
+const QString kDeleteShown = QStringLiteral("表示中の %1 件を削除しますか");
+const QString kNothingShown = QStringLiteral("表示中のデータがありません");
 const QString kNotDeleted = QStringLiteral("メールを削除できませんでした。\n");
 const QString kLoadErrorTitle = QStringLiteral("ルモペット  Form_LoadError");
 
@@ -63,6 +72,13 @@ const QString kHelpCommand4 =
 const QString kHelpCommand5 = QStringLiteral("受信したメール全件削除します。");
 
 constexpr int kFieldHeight = 375;
+// What the search box says it searches: the columns are named as each
+// history fills them.
+const QString kSearchReceived = QStringLiteral("検索（件名・差出人・日付・本文）");
+const QString kSearchSent = QStringLiteral("検索（件名・日付・宛先・本文）");
+// The pause in the typing after which the search starts: short enough to
+// feel immediate, long enough that a word typed quickly is searched once.
+constexpr int kSearchPauseMs = 200;
 // The editor's search box, in the band: as high as the count field.
 constexpr int kSearchBoxWidth = 1800;
 constexpr int kSearchBoxHeight = 270;
@@ -147,11 +163,28 @@ TyakuForm::TyakuForm(WindowDirectory& windows, QWidget* parent)
     }
     if (editor_->Label2) editor_->Label2->setFont(JapaneseFont(8));
 
+    search_ = [](const QString& file, const QString& query, const std::atomic<bool>& cancel) {
+        return SearchHistory(file, query, cancel);
+    };
+    searchTimer_ = new QTimer(this);
+    searchTimer_->setSingleShot(true);
+    searchTimer_->setInterval(kSearchPauseMs);
+    connect(searchTimer_, &QTimer::timeout, this, &TyakuForm::startSearch);
+    connect(SearchBox, &QLineEdit::textChanged, this, &TyakuForm::searchTextChanged);
+    // Enter need not wait for the pause.
+    connect(SearchBox, &QLineEdit::returnPressed, this, &TyakuForm::startSearch);
+
+    // The design's client area, and the search row on top of it.
     const int menuHeight = editor_->menuBar() ? editor_->menuBar()->sizeHint().height() : 0;
-    resize(place(0, 0, layout::kClientWidth, layout::kClientHeight).size() + QSize(0, menuHeight));
+    resize(place(0, 0, layout::kClientWidth, layout::kClientHeight + layout::kSearchRowTwips).size() +
+           QSize(0, menuHeight));
 }
 
-TyakuForm::~TyakuForm() = default;
+TyakuForm::~TyakuForm() {
+    // A search still running stops at its next block; it holds nothing of
+    // this window's.
+    if (searchCancel_) searchCancel_->store(true);
+}
 
 void TyakuForm::buildControls() {
     Picture1 = new QFrame(client_);
@@ -160,6 +193,10 @@ void TyakuForm::buildControls() {
 
     const auto at = [this](QWidget* control, const Twips& t) {
         control->setGeometry(place(t.left, t.top, t.width, t.height));
+    };
+    // The controls from the list down lie below the search row.
+    const auto below = [this](QWidget* control, const Twips& t) {
+        control->setGeometry(place(t.left, t.top + layout::kSearchRowTwips, t.width, t.height));
     };
     Command1 = button(QStringLiteral("１件削除"), client_);
     at(Command1, layout::Command1);
@@ -179,9 +216,17 @@ void TyakuForm::buildControls() {
     // on the list, which reads it.
     Text2->setReadOnly(true);
 
+    SearchBox = new QLineEdit(client_);
+    at(SearchBox, layout::SearchBox);
+    SearchBox->setPlaceholderText(kSearchReceived);
+    SearchBox->setClearButtonEnabled(true);
+    SearchBox->installEventFilter(this);
+    SearchCount = new QLabel(client_);
+    at(SearchCount, layout::SearchCount);
+
     model_ = new HistoryListModel(this);
     MailListView = new QTreeView(client_);
-    at(MailListView, layout::MailListView);
+    below(MailListView, layout::MailListView);
     MailListView->setModel(model_);
     // The rows all have one height, so the view need not measure 32,766 of
     // them to place its scroll bar.
@@ -199,14 +244,14 @@ void TyakuForm::buildControls() {
 
     // After the list: where they meet, the fields lie over its last pixels.
     Text7 = new QLineEdit(client_);
-    at(Text7, layout::Text7);
+    below(Text7, layout::Text7);
     Text8 = new QLineEdit(client_);
-    at(Text8, layout::Text8);
+    below(Text8, layout::Text8);
     Text9 = new QLineEdit(client_);
-    at(Text9, layout::Text9);
+    below(Text9, layout::Text9);
 
     rtfEd = new QPlainTextEdit(client_);
-    at(rtfEd, layout::rtfEd);
+    below(rtfEd, layout::rtfEd);
     rtfEd->viewport()->setMouseTracking(true);
     rtfEd->viewport()->installEventFilter(this);
     // The load step shows it.
@@ -219,7 +264,7 @@ void TyakuForm::buildControls() {
 
     // Last, so that it lies over the editor.
     Text4 = new QPlainTextEdit(client_);
-    at(Text4, layout::Text4);
+    below(Text4, layout::Text4);
     Text4->setReadOnly(true);
     Text4->hide();
 
@@ -251,7 +296,8 @@ void TyakuForm::Form_Load() {
     const double W = layout::OuterWidth(toTwips(width()));
     const QRect list = MailListView->geometry();
     MailListView->setGeometry(QRect(list.topLeft(), QSize(toPixels(0.99 * W), list.height())));
-    const QRect editor = place(editorLeft_, layout::kEditorLoadTop, 0.98 * W, layout::rtfEd.height);
+    const QRect editor =
+        place(editorLeft_, layout::kEditorLoadTop + layout::kSearchRowTwips, 0.98 * W, layout::rtfEd.height);
     rtfEd->setGeometry(editor);
 
     runLoadStep([this] { return editor_->LoadCurrentDocument(); });
@@ -283,9 +329,10 @@ void TyakuForm::resizeEvent(QResizeEvent* event) {
 }
 
 void TyakuForm::Form_Resize() {
-    const layout::Resized r =
-        layout::Resize(layout::OuterWidth(toTwips(width())), layout::OuterHeight(toTwips(height())), editorLeft_);
-    MailListView->setGeometry(place(layout::MailListView.left, layout::MailListView.top, r.listWidth, r.listHeight));
+    const layout::Resized r = layout::Resize(layout::OuterWidth(toTwips(width())),
+                                             layout::OuterHeight(toTwips(height())), editorLeft_,
+                                             layout::kSearchRowTwips);
+    MailListView->setGeometry(place(layout::MailListView.left, r.listTop, r.listWidth, r.listHeight));
     Text7->setGeometry(place(r.subjectLeft, r.fieldsTop, r.subjectWidth, kFieldHeight));
     Text8->setGeometry(place(r.fromLeft, r.fieldsTop, r.fromWidth, kFieldHeight));
     Text9->setGeometry(place(r.dateLeft, r.fieldsTop, r.dateWidth, kFieldHeight));
@@ -324,6 +371,10 @@ QString TyakuForm::rewriteCopyFile() const { return RewriteCopyPath(program_.pat
 void TyakuForm::LoadHistory(History history) {
     viewerMode_ = history;
     setWindowTitle(history == History::Received ? QStringLiteral("着信履歴") : QStringLiteral("送信履歴"));
+    SearchBox->setPlaceholderText(history == History::Received ? kSearchReceived : kSearchSent);
+    // A load lists the whole history, as it always has: the search it
+    // clears with the list.
+    clearSearch();
     model_->clear();
     clearMessageBoxes();
     FillViewerList();
@@ -334,6 +385,7 @@ void TyakuForm::clearMessageBoxes() {
     Text8->clear();
     Text7->clear();
     rtfEd->clear();
+    shownRecord_ = 0;
     // Nothing shown, nothing highlighted.
     MailListView->selectionModel()->clear();
 }
@@ -361,6 +413,7 @@ void TyakuForm::FillViewerList() {
 void TyakuForm::showRecord(const HistoryRecord& record, int n) {
     recordBuffer_ = record;
     recordBufferNumber_ = n;
+    shownRecord_ = n;
     // The reply window pastes the received record read last.
     if (viewerMode_ == History::Received) program_.viewer.receivedRecordBody = record.Body;
     // A record's fields come without their blanks already.
@@ -374,10 +427,11 @@ void TyakuForm::showRecord(const HistoryRecord& record, int n) {
 void TyakuForm::highlightRow(int n) {
     // After a mail check the rows are the check's, and record n of the
     // history is none of them.
-    if (!listIsHistory_ || n < 1 || n > model_->rowCount()) return;
+    const int i = model_->rowOfRecord(n);
+    if (!listIsHistory_ || i < 0) return;
     QItemSelectionModel* selection = MailListView->selectionModel();
-    const QModelIndex row = model_->index(n - 1, 0);
-    if (selection->isRowSelected(n - 1, {}) && selection->currentIndex().row() == n - 1) return;
+    const QModelIndex row = model_->index(i, 0);
+    if (selection->isRowSelected(i, {}) && selection->currentIndex().row() == i) return;
     // The current row follows too (keys move on from there); without the
     // view's scrolling to it.
     const bool scrolls = MailListView->hasAutoScroll();
@@ -397,9 +451,21 @@ void TyakuForm::ShowMessageText(const QString& text) {
     if (trimmed != shown) rtfEd->setPlainText(trimmed);
 }
 
-int TyakuForm::chosenRow() const {
+int TyakuForm::recordOfChosenRow() const {
     const QModelIndexList rows = MailListView->selectionModel()->selectedRows();
-    return rows.isEmpty() ? 0 : rows.first().row() + 1;
+    return rows.isEmpty() ? 0 : model_->recordOfRow(rows.first().row());
+}
+
+int TyakuForm::ChosenRecord() const { return listIsHistory_ ? recordOfChosenRow() : 0; }
+
+std::vector<int> TyakuForm::ShownRecords() const {
+    if (listIsHistory_) return model_->shownRecords();
+    // A mail check's rows are messages, not records: what stands shown is
+    // the history the next load lists, every complete record of it.
+    const qint64 count = std::max<qint64>(QFileInfo(historyFile()).size(), 0) / kHistoryRecordSize;
+    std::vector<int> all(static_cast<size_t>(count));
+    for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i + 1);
+    return all;
 }
 
 void TyakuForm::MailListView_Click() {
@@ -407,7 +473,7 @@ void TyakuForm::MailListView_Click() {
         ShowNotice(this, kNoData);
         return;
     }
-    const int n = chosenRow();
+    const int n = recordOfChosenRow();
     // Rows there, none chosen (a click beside them): nothing to show.
     if (n < 1) return;
     const Result<HistoryRecord> record = ReadRecord(historyFile(), n);
@@ -433,14 +499,22 @@ void TyakuForm::clearSelectionMarker() { Text5->clear(); }
 
 void TyakuForm::Command1_Click() {
     if (noRowChosen()) return;
-    const int n = chosenRow();
+    const int n = recordOfChosenRow();
     if (n < 1) {
         // The marker outlived its row (the list was built again since).
         ShowNotice(this, kNoSelection);
         return;
     }
+    // The record, not its row: SelectedRow is a record number. The list is
+    // held still while the question waits (no answer of a search comes in
+    // under it); after the deletion the search runs again.
     SelectedRow = n;
+    const bool filtering = searching();
+    const bool wasPending = SearchPending();
+    cancelSearch();
     if (!AskToConfirm(this, viewerMode_ == History::Received ? kDeleteOneReceived : kDeleteOneSent)) {
+        // Nothing changed: the search that was held back goes on.
+        if (wasPending) startSearch();
         clearSelectionMarker();
         return;
     }
@@ -450,6 +524,7 @@ void TyakuForm::Command1_Click() {
     if (recordBufferNumber_ != SelectedRow) {
         const Result<HistoryRecord> read = ReadRecord(historyFile(), SelectedRow);
         if (!read) {
+            if (wasPending) startSearch();
             clearSelectionMarker();
             ShowError(this, kErrorTitle, kNotDeleted + read.error());
             return;
@@ -460,6 +535,7 @@ void TyakuForm::Command1_Click() {
     clearMessageBoxes();
     const Status deleted = DeleteHistoryRecord(historyFile(), rewriteCopyFile(), SelectedRow, shown);
     listAfterRemoval(deleted ? SelectedRow : 0);
+    if (filtering) refilterAfterDeletion();
     if (viewerMode_ == History::Sent) windows_.SetMainStatusLine(Text2->text());
     clearSelectionMarker();
     if (!deleted) ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
@@ -475,7 +551,7 @@ void TyakuForm::listAfterRemoval(int n) {
     // for the fields and the editor). After anything else (a failure, a
     // list that showed a mail check, another record that was still marked
     // and went too) the list is built again from the file.
-    const int before = model_->rowCount();
+    const int before = static_cast<int>(model_->rows().size());
     const bool onlyRowN = n >= 1 && listIsHistory_ && n <= before &&
                           QFileInfo(historyFile()).size() == static_cast<qint64>(before - 1) * kHistoryRecordSize;
     if (!onlyRowN) {
@@ -483,7 +559,7 @@ void TyakuForm::listAfterRemoval(int n) {
         FillViewerList();
         return;
     }
-    model_->removeListedRow(n - 1);
+    model_->removeRecord(n);
     const int count = before - 1;
     if (count > 0) {
         const Result<HistoryRecord> last = ReadRecord(historyFile(), count);
@@ -506,6 +582,10 @@ void TyakuForm::Command5_Click() {
         ShowError(this, kErrorTitle, there.error());
         return;
     }
+    if (searching()) {
+        deleteShown();
+        return;
+    }
     if (!AskToConfirm(this, kDeleteAll)) return;
     recordBuffer_.Live = 0;
     const Status deleted = DeleteAllHistoryRecords(historyFile(), rewriteCopyFile());
@@ -521,6 +601,186 @@ void TyakuForm::Command5_Click() {
         if (const Status noted = NoteAllReceivedRecordsDeleted(program_.paths); !noted)
             ShowError(this, kErrorTitle, noted.error());
     }
+}
+
+void TyakuForm::deleteShown() {
+    // The question names what the list shows, and the list shows what the
+    // box says: a search still on its way is settled first.
+    if (SearchBox->text() != appliedQuery_ || searchRunning_ || searchTimer_->isActive()) filterNow();
+    cancelSearch();
+    const std::vector<int> numbers = model_->shownRecords();
+    if (numbers.empty()) {
+        ShowNotice(this, kNothingShown);
+        return;
+    }
+    if (!AskToConfirm(this, kDeleteShown.arg(numbers.size()))) return;
+    std::vector<ListedRecord> shown;
+    shown.reserve(numbers.size());
+    for (int n : numbers) {
+        shown.push_back({n, model_->rows()[static_cast<size_t>(n - 1)]});
+        if (n == recordBufferNumber_) recordBuffer_.Live = 0;
+    }
+    clearMessageBoxes();
+    const RecordsRemoval removal = DeleteHistoryRecords(historyFile(), rewriteCopyFile(), viewerMode_, std::move(shown));
+    // The rows are the records again, and the search shows what is left
+    // of its answer.
+    model_->clear();
+    FillViewerList();
+    refilterAfterDeletion();
+    if (!removal.status) ShowError(this, kErrorTitle, kNotDeleted + removal.status.error());
+    if (removal.removed > 0 && viewerMode_ == History::Received) {
+        if (const Status noted = NoteReceivedRecordsDeleted(program_.paths, removal.fingerprints); !noted)
+            ShowError(this, kErrorTitle, noted.error());
+    }
+}
+
+bool TyakuForm::SearchPending() const { return searchTimer_->isActive() || searchRunning_; }
+
+bool TyakuForm::searching() const {
+    return model_->filtered() || !SearchForm(SearchBox->text()).isEmpty();
+}
+
+void TyakuForm::searchTextChanged() {
+    // The keystroke makes the search in flight old news.
+    cancelSearch();
+    if (SearchForm(SearchBox->text()).isEmpty()) {
+        showWholeList();
+        return;
+    }
+    searchTimer_->start();
+}
+
+void TyakuForm::cancelSearch() {
+    searchTimer_->stop();
+    if (searchCancel_) searchCancel_->store(true);
+    searchCancel_.reset();
+    ++searchGeneration_;
+    searchRunning_ = false;
+}
+
+void TyakuForm::startSearch() {
+    cancelSearch();
+    const QString query = SearchBox->text();
+    if (SearchForm(query).isEmpty()) {
+        showWholeList();
+        return;
+    }
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    searchCancel_ = cancel;
+    const int generation = searchGeneration_;
+    searchRunning_ = true;
+
+    // The thread gets copies of what it needs and a promise; the answer
+    // comes back to this thread through the watcher, which goes with the
+    // window.
+    auto promise = std::make_shared<QPromise<HistorySearchResult>>();
+    auto* watcher = new QFutureWatcher<HistorySearchResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, query] {
+        watcher->deleteLater();
+        // A later keystroke, a deletion or a load took over.
+        if (generation != searchGeneration_ || watcher->future().resultCount() == 0) return;
+        searchRunning_ = false;
+        searchCancel_.reset();
+        HistorySearchResult answer = watcher->result();
+        if (answer.cancelled) return;
+        applySearch(query, std::move(answer.records));
+    });
+    promise->start();
+    watcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, cancel, search = search_, file = historyFile(), query] {
+        promise->addResult(search(file, query, *cancel));
+        promise->finish();
+    });
+}
+
+void TyakuForm::applySearch(const QString& query, std::vector<int> records) {
+    if (!listIsHistory_) {
+        // The list shows a mail check's rows; the search was of the
+        // history, and its rows come back to show the answer.
+        Result<HistoryView> read = ReadHistoryView(historyFile());
+        if (!read) {
+            ShowError(this, kErrorTitle, read.error());
+            return;
+        }
+        model_->setRows(std::move(read.value().rows));
+        listIsHistory_ = true;
+        Text2->setText(QString::number(model_->rows().size()));
+    }
+    appliedQuery_ = query;
+    model_->showOnly(std::move(records));
+    afterFilterChange();
+}
+
+void TyakuForm::afterFilterChange() {
+    if (model_->filtered()) {
+        SearchCount->setText(QStringLiteral("%1 / %2").arg(model_->rowCount()).arg(model_->rows().size()));
+    } else {
+        SearchCount->clear();
+    }
+    // The record on display keeps its highlight where it is still listed.
+    // Where it is not, no row is chosen: a button must not act on a record
+    // the list does not show.
+    if (model_->rowOfRecord(shownRecord_) >= 0) {
+        highlightRow(shownRecord_);
+    } else {
+        clearSelectionMarker();
+    }
+}
+
+void TyakuForm::showWholeList() {
+    appliedQuery_.clear();
+    const bool was = model_->filtered();
+    model_->showAll();
+    afterFilterChange();
+    if (!was) return;
+    // Back among all the rows, the record on display is where the user
+    // finds it.
+    const int row = model_->rowOfRecord(shownRecord_);
+    if (listIsHistory_ && row >= 0) MailListView->scrollTo(model_->index(row, 0));
+}
+
+void TyakuForm::clearSearch() {
+    cancelSearch();
+    {
+        const QSignalBlocker quiet(SearchBox);
+        SearchBox->clear();
+    }
+    appliedQuery_.clear();
+    model_->showAll();
+    SearchCount->clear();
+}
+
+void TyakuForm::filterNow() {
+    cancelSearch();
+    const QString query = SearchBox->text();
+    if (SearchForm(query).isEmpty()) {
+        showWholeList();
+        return;
+    }
+    // The file was just written or listed, so it is in the page cache: a
+    // full history is searched in well under the time its compaction took.
+    const std::atomic<bool> never{false};
+    HistorySearchResult answer = search_(historyFile(), query, never);
+    applySearch(query, std::move(answer.records));
+}
+
+void TyakuForm::refilterAfterDeletion() {
+    filterNow();
+    // The fields end on the last row the list shows, as after a deletion
+    // in the whole list they end on the last record.
+    const int last = model_->recordOfRow(model_->rowCount() - 1);
+    if (last == 0) {
+        clearMessageBoxes();
+        return;
+    }
+    if (last == recordBufferNumber_ && shownRecord_ == last) return;
+    const Result<HistoryRecord> record = ReadRecord(historyFile(), last);
+    if (!record) {
+        clearMessageBoxes();
+        ShowError(this, kErrorTitle, record.error());
+        return;
+    }
+    showRecord(record.value(), last);
 }
 
 void TyakuForm::Command4_Click() {
@@ -551,6 +811,9 @@ void TyakuForm::ShowCheckedMail() {
     if (checked.listedChecks != checkedChecks_ || !sameRows(checked.rows, checkedRows_)) {
         checkedChecks_ = checked.listedChecks;
         checkedRows_ = checked.rows;
+        // The check's rows are messages, not records: no search of the
+        // history describes them, and the user came to see all of them.
+        clearSearch();
         model_->setRows(checked.rows);
         listIsHistory_ = false;
     }
@@ -564,6 +827,7 @@ void TyakuForm::ShowCheckedMail() {
         showField(Text9, checked.date);
         showField(Text8, checked.from);
         rtfEd->setPlainText(EditorText(checked.body));
+        shownRecord_ = 0;
     }
 }
 
@@ -602,6 +866,11 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
         // After the view's own handling of the press has chosen the row.
         MailListView_Click();
         return false;
+    }
+    if (watched == SearchBox && type == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        // Esc empties the box, and the list is whole again.
+        SearchBox->clear();
+        return true;
     }
     if (watched == MailListView && type == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();

@@ -7,15 +7,21 @@
 // Row i of the list is record i of the history shown: the list is always
 // built from the whole file, and every deletion rebuilds it. (After a mail
 // check the list holds the messages just fetched until the next load, and a
-// click still reads record i of the history.)
+// click still reads record i of the history.) The search box above the list
+// narrows it to the records that hold a text; then the rows are those
+// records, in file order, and every button acts on the record of the row
+// the user sees, by its number, never by the row's place.
 
 #include "core/result.h"
 #include "core/viewer_data.h"
 #include "store/history_record.h"
+#include "viewer/history_search.h"
 
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QFrame;
@@ -24,6 +30,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTextEdit;
+class QTimer;
 class QTreeView;
 
 namespace lumopet {
@@ -64,6 +71,23 @@ public:
     // when the window is enabled again, and at load.
     void ShowCheckedMail();
 
+    // The records (from 1) of the rows the list shows, in list order: the
+    // whole history, or what the search left of it. While the list shows a
+    // mail check's rows, which are messages and not records, it is every
+    // record of the history of ViewerMode, as the next load will list it.
+    std::vector<int> ShownRecords() const;
+    // The record (from 1) of the row chosen in the list; 0 when no row is,
+    // or when the list shows a mail check's rows.
+    int ChosenRecord() const;
+
+    // How the search box searches: SearchHistory, unless a test puts in a
+    // search it can hold back. It runs off the window's thread.
+    using SearchFunction =
+        std::function<HistorySearchResult(const QString& file, const QString& query, const std::atomic<bool>& cancel)>;
+    void setSearchFunction(SearchFunction search) { search_ = std::move(search); }
+    // A search waits out the typing pause or runs; its answer is to come.
+    bool SearchPending() const;
+
     History ViewerMode() const { return viewerMode_; }
     ViewerEditor& editor() const { return *editor_; }
     // The area below the menu bar, where the controls lie.
@@ -84,9 +108,14 @@ public:
     QPlainTextEdit* rtfEd = nullptr;
     QLineEdit* Text5 = nullptr;
     QPlainTextEdit* Text4 = nullptr;
+    // The search box in its row above the list, and "N / 全件数" beside it
+    // while the list is filtered.
+    QLineEdit* SearchBox = nullptr;
+    QLabel* SearchCount = nullptr;
 
-    // The row (from 1) a deletion acts on. An int, not the 16 bits of old:
-    // a history may hold more than 32,766 records.
+    // The record (from 1) a deletion acts on: the chosen row's, which is
+    // the row itself unless the list is filtered. An int, not the 16 bits
+    // of old: a history may hold more than 32,766 records.
     int SelectedRow = 0;
 
 protected:
@@ -107,12 +136,13 @@ private:
 
     QString historyFile() const;
     QString rewriteCopyFile() const;
-    // The row chosen in the list, from 1; 0 when none is.
-    int chosenRow() const;
+    // The record of the row chosen in the list, by the row-to-record rule
+    // (a mail check's row i stands for record i); 0 when no row is chosen.
+    int recordOfChosenRow() const;
     // A record read from the history of ViewerMode into its record buffer,
     // shown in the fields and the editor, and its row highlighted.
     void showRecord(const HistoryRecord& record, int n);
-    // Highlights row n (from 1) of a list that is the history, without
+    // Highlights the row of record n of a list that is the history, without
     // scrolling the list away from where the user left it.
     void highlightRow(int n);
     // The list after a removal that took record n out (0: failed).
@@ -121,6 +151,29 @@ private:
     void clearSelectionMarker();
     bool noRowChosen();
     void showHelp(const QString& text);
+
+    // The search box. A change waits for a pause in the typing, then
+    // searches off the window's thread; a newer change cancels the search
+    // in flight, and only the newest answer reaches the list.
+    void searchTextChanged();
+    void startSearch();
+    void applySearch(const QString& query, std::vector<int> records);
+    // The pause and the search in flight stop; their answer never comes.
+    void cancelSearch();
+    // The box emptied: every row again.
+    void showWholeList();
+    void clearSearch();
+    // The box's text, or a change still on its way, filters the list.
+    bool searching() const;
+    // The list made to show what the box holds, searched here and now: the
+    // file has just changed, and until the list is right a click would name
+    // a record that is not the one the user sees.
+    void filterNow();
+    // After a deletion while searching: the search again, and the fields on
+    // the last row shown.
+    void refilterAfterDeletion();
+    void afterFilterChange();
+    void deleteShown();
 
     WindowDirectory& windows_;
     Program& program_;
@@ -137,6 +190,20 @@ private:
     // The record buffer of ViewerMode: the record read last, and its number.
     HistoryRecord recordBuffer_;
     int recordBufferNumber_ = 0;
+    // The record the fields show; 0 when they show none (or a mail check's
+    // message).
+    int shownRecord_ = 0;
+
+    QTimer* searchTimer_ = nullptr;
+    SearchFunction search_;
+    // The cancel flag of the search in flight, shared with its thread.
+    std::shared_ptr<std::atomic<bool>> searchCancel_;
+    // Counts the searches started and cancelled: an answer is taken only
+    // from the newest.
+    int searchGeneration_ = 0;
+    bool searchRunning_ = false;
+    // The text whose answer the list shows (empty: the list is whole).
+    QString appliedQuery_;
     // What this window last took from the mail check's data.
     std::vector<ViewerRow> checkedRows_;
     int checkedChecks_ = 0;

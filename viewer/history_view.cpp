@@ -7,6 +7,7 @@
 
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -45,6 +46,11 @@ Status notNoted(const Status& noted) {
 
 Status NoteReceivedRecordDeleted(const ProgramPaths& paths, const HistoryRecord& deleted) {
     return notNoted(NoteRecordsDeleted(StoredUidlsPath(paths), {RecordFingerprint(deleted)}));
+}
+
+Status NoteReceivedRecordsDeleted(const ProgramPaths& paths, const QList<QByteArray>& fingerprints) {
+    if (fingerprints.isEmpty()) return success();
+    return notNoted(NoteRecordsDeleted(StoredUidlsPath(paths), fingerprints));
 }
 
 Status NoteAllReceivedRecordsDeleted(const ProgramPaths& paths) {
@@ -100,6 +106,68 @@ Status DeleteAllHistoryRecords(const QString& file, const QString& rewriteCopy) 
     const Status compacted = compactMarked(file, rewriteCopy);
     if (!marking) return compacted ? marking : Failure{marking.error() + u'\n' + compacted.error()};
     return compacted;
+}
+
+RecordsRemoval DeleteHistoryRecords(const QString& file, const QString& rewriteCopy, History history,
+                                    std::vector<ListedRecord> shown) {
+    RecordsRemoval removal;
+    std::sort(shown.begin(), shown.end(), [](const ListedRecord& a, const ListedRecord& b) { return a.n < b.n; });
+    shown.erase(std::unique(shown.begin(), shown.end(),
+                            [](const ListedRecord& a, const ListedRecord& b) { return a.n == b.n; }),
+                shown.end());
+    if (shown.empty()) return removal;
+
+    // Every record is looked at before any is marked: one that changed
+    // since the list was read means the list is not the file any more.
+    // The columns alone tell (280 bytes a record, not 12,284).
+    const std::vector<HistoryListEntry> listing = ReadListing(file);
+    for (const ListedRecord& listed : shown) {
+        const bool there = listed.n >= 1 && listed.n <= static_cast<int>(listing.size());
+        const HistoryListEntry* entry = there ? &listing[static_cast<size_t>(listed.n - 1)] : nullptr;
+        if (!entry || entry->Subject != listed.row.subject || entry->Column2 != listed.row.from ||
+            entry->Column3 != listed.row.date) {
+            removal.status = Failure{
+                QStringLiteral("履歴ファイル「%1」の %2 件目が一覧と違うため、削除しませんでした。").arg(file).arg(listed.n)};
+            return removal;
+        }
+    }
+
+    QList<QByteArray> fingerprints;
+    Status marking = success();
+    for (const ListedRecord& listed : shown) {
+        HistoryRecord columns;
+        if (history == History::Received) {
+            // The UIDL file knows a record by all of its bytes.
+            Result<HistoryRecord> read = ReadRecord(file, listed.n);
+            if (!read) {
+                marking = Failure{read.error()};
+                break;
+            }
+            columns = std::move(read.value());
+        } else {
+            columns.Subject = listed.row.subject;
+            columns.Column2 = listed.row.from;
+            columns.Column3 = listed.row.date;
+        }
+        marking = MarkDeleted(file, listed.n, columns);
+        if (!marking) break;
+        if (history == History::Received) fingerprints << RecordFingerprint(columns);
+        ++removal.removed;
+    }
+    if (removal.removed == 0) {
+        removal.status = marking;
+        return removal;
+    }
+    const Status compacted = compactMarked(file, rewriteCopy);
+    if (!compacted) {
+        // Marked, still in the file: nothing went yet.
+        removal.removed = 0;
+        removal.status = marking ? compacted : Failure{marking.error() + u'\n' + compacted.error()};
+        return removal;
+    }
+    removal.fingerprints = std::move(fingerprints);
+    removal.status = marking;
+    return removal;
 }
 
 QString EditorText(QStringView body) {

@@ -14,6 +14,8 @@
 #include "core/viewer_data.h"
 #include "store/history_record.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -45,6 +47,30 @@ Status DeleteHistoryRecord(const QString& file, const QString& rewriteCopy, int 
 // is returned; the others stay.
 Status DeleteAllHistoryRecords(const QString& file, const QString& rewriteCopy);
 
+// A record as the user saw it in the list: its number (from 1) and its row.
+struct ListedRecord {
+    int n = 0;
+    ViewerRow row;
+};
+
+struct RecordsRemoval {
+    Status status = success();
+    // RecordFingerprint of each record that went, as it was read before it
+    // went, for the UIDL file; only for the received history.
+    QList<QByteArray> fingerprints;
+    // How many of them went (with a failure part way, fewer than asked).
+    int removed = 0;
+};
+
+// Removes the records the user saw (a search's rows, deleted together) and
+// compacts the history once. Every one of them must still be what the file
+// holds at its number (its Subject, Column2 and Column3), or none is
+// touched: the list is out of date, and the user meant other records. A
+// failure part way through the marking compacts what was marked, as
+// DeleteAllHistoryRecords does, and is returned.
+RecordsRemoval DeleteHistoryRecords(const QString& file, const QString& rewriteCopy, History history,
+                                    std::vector<ListedRecord> shown);
+
 // After records of the received history went: the UIDL file of stored
 // messages learns which, so that with mail left on the server their messages
 // may go from it too (and are never stored again while it keeps them).
@@ -53,6 +79,8 @@ Status DeleteAllHistoryRecords(const QString& file, const QString& rewriteCopy);
 // so.
 Status NoteReceivedRecordDeleted(const ProgramPaths& paths, const HistoryRecord& deleted);
 Status NoteAllReceivedRecordsDeleted(const ProgramPaths& paths);
+// The same for several records at once, by their fingerprints.
+Status NoteReceivedRecordsDeleted(const ProgramPaths& paths, const QList<QByteArray>& fingerprints);
 
 // Creates the history when it is missing; an existing one is left alone.
 Status CreateHistoryIfMissing(const QString& file);

@@ -31,13 +31,25 @@ inline constexpr Twips Text5{9720, 120, 975, 270};
 inline constexpr Twips Text4{1800, 5400, 5535, 1215};
 inline constexpr Twips Picture1{0, 0, 9180, 450};
 
-// Where the load step puts the editor before the first resize.
+// The search box over the list, in a row of its own: the buttons end at 975
+// twips and the list starts at 1080, and there is no room beside them. The
+// window is higher than the design's by the row, and the list and
+// everything below it lie lower by as much; the buttons, the count and the
+// band keep their places.
+inline constexpr int kSearchRowTwips = 420;
+inline constexpr Twips SearchBox{120, 1110, 6495, 360};
+// "N / 全件数" beside it while the list is filtered.
+inline constexpr Twips SearchCount{6735, 1110, 2430, 360};
+
+// Where the load step puts the editor before the first resize (its top as
+// the design has it; the search row comes on top of that).
 inline constexpr int kEditorLoadLeft = 20;
 inline constexpr int kEditorLoadTop = 3900;
 
 // The places a resize gives. Single precision, as the window has always
 // stored them; each is converted to pixels only when it is applied.
 struct Resized {
+    float listTop;
     float listWidth, listHeight;
     float fieldsTop;
     float bandWidth;
@@ -48,16 +60,21 @@ struct Resized {
 
 // outerWidth and outerHeight: the window's outer size in twips. The
 // editor's left is what the load step gave it; the resize keeps it.
-inline Resized Resize(double outerWidth, double outerHeight, float editorLeft) {
+// rowAbove: the height of a row laid in above the list (the search box's).
+// The shares of the height are taken of the window without it, and every
+// top from the list down moves down by it: with the row, the window grown
+// by its height is laid out as the window without it was, only lower.
+inline Resized Resize(double outerWidth, double outerHeight, float editorLeft, double rowAbove) {
     const double W = outerWidth;
-    const double H = outerHeight;
+    const double H = outerHeight - rowAbove;
     Resized r{};
+    r.listTop = static_cast<float>(MailListView.top + rowAbove);
     r.listWidth = static_cast<float>(0.99 * W);
     r.listHeight = static_cast<float>(0.35 * H);
-    r.fieldsTop = static_cast<float>(static_cast<double>(r.listHeight) + 1040);
+    r.fieldsTop = static_cast<float>(static_cast<double>(r.listHeight) + 1040 + rowAbove);
     r.bandWidth = static_cast<float>(W);
     r.editorWidth = static_cast<float>(0.99 * W);
-    r.editorTop = static_cast<float>(static_cast<double>(r.listHeight) + 1400);
+    r.editorTop = static_cast<float>(static_cast<double>(r.listHeight) + 1400 + rowAbove);
     r.editorHeight = static_cast<float>(0.38 * H);
     r.subjectWidth = static_cast<float>(0.5 * W);
     r.fromWidth = static_cast<float>(0.3 * W);

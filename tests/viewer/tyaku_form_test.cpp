@@ -582,6 +582,10 @@ class ResizeTest : public TyakuFormTest, public ::testing::WithParamInterface<Re
 // Worked by hand at 96 dpi (15 twips a pixel), with the outer size the
 // window plus 120 twips across and 480 down: e.g. 700 x 560 pixels is
 // W = 10620, H = 8880; the list 0.99 W = 10513.8 twips = 700.9 pixels.
+// The search row (420 twips, 28 pixels) lies above the list: the shares of
+// the height are those of the window without it, and every top from the
+// list down is 28 pixels lower. So a window 28 pixels higher than one of
+// the hand-worked sizes gives that size's heights and its tops plus 28.
 TEST_P(ResizeTest, PlacesTheControlsByTheOuterSize) {
     const ResizeCase& c = GetParam();
     open(History::Received);
@@ -595,15 +599,15 @@ TEST_P(ResizeTest, PlacesTheControlsByTheOuterSize) {
                                   form->Text8->x(),       form->Text9->x(),       form->Text7->width(),
                                   form->Text8->width(),   form->Text9->width(),   form->Picture1->width()};
     EXPECT_EQ(got, c.expected);
-    EXPECT_EQ(list.y(), 72);     // the top as laid out, 1080 twips
+    EXPECT_EQ(list.y(), 100);    // the top as laid out, 1080 twips, below the 28-pixel search row
     EXPECT_EQ(editor.x(), 1);    // 20 twips since the load
     EXPECT_EQ(form->Text7->x(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
-                         ::testing::Values(ResizeCase{"W700H560", {700, 560}, {701, 207, 277, 301, 701, 225, 357, 571, 354, 212, 142, 708}},
-                                           ResizeCase{"W1000H800", {1000, 800}, {998, 291, 361, 385, 998, 316, 509, 813, 504, 302, 202, 1008}},
-                                           ResizeCase{"W400H300", {400, 300}, {404, 116, 186, 210, 404, 126, 206, 329, 204, 122, 82, 408}}),
+                         ::testing::Values(ResizeCase{"W700H588", {700, 588}, {701, 207, 305, 329, 701, 225, 357, 571, 354, 212, 142, 708}},
+                                           ResizeCase{"W1000H828", {1000, 828}, {998, 291, 389, 413, 998, 316, 509, 813, 504, 302, 202, 1008}},
+                                           ResizeCase{"W400H328", {400, 328}, {404, 116, 214, 238, 404, 126, 206, 329, 204, 122, 82, 408}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TyakuFormTest, TheLoadSharesTheListWidthAmongTheColumns) {
