@@ -155,6 +155,14 @@ int MailTextBufferSize() {
     return s.textBufferSize;
 }
 
+MailTexts MailTextsOf(const mail::DecodedMessage& message) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    MailTexts texts;
+    fillTexts(s, message, texts);
+    return texts;
+}
+
 void SetMailTransport(std::unique_ptr<mail::MailTransport> newTransport) {
     LayerState& s = state();
     std::lock_guard guard(s.lock);

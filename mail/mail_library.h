@@ -23,6 +23,10 @@
 
 namespace lumopet {
 
+namespace mail {
+struct DecodedMessage;
+}
+
 // Sets up libcurl's and GMime's global state, once, at start. Returns 0, or
 // -1 when curl cannot start (then no mail can be sent or received).
 int NMailInitializeWinSock();
@@ -177,5 +181,9 @@ void SetMailTransport(std::unique_ptr<mail::MailTransport> transport);
 
 // The current value of option 1.
 int MailTextBufferSize();
+
+// The four texts of a message decoded outside a session (mail taken in
+// from a file), cut to the buffer size as NMailPop3GetMail cuts them.
+MailTexts MailTextsOf(const mail::DecodedMessage& message);
 
 }  // namespace lumopet

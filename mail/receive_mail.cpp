@@ -453,12 +453,13 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
         return Outcome::Stop;
     }
     body = CutAtNul(body);
-    const bool hasAttachmentWord = body.contains(QStringLiteral("attachment"));
+    const bool hasAttachmentWord = NamesAttachment(body);
     const int moodTag = FindMoodTag(body);
 
     const QString workFile = work.write(texts, body);
     const QString folder = program.paths.path(files::AttachmentFolder) + u'/';
-    const int attached = NMailAttachmentFileFirst(0, texts, body, folder, workFile, QString(), 0);
+    QString text;  // what the attachment step leaves of the body
+    const int attached = NMailAttachmentFileFirst(0, texts, text, folder, workFile, QString(), 0);
     const QString attachmentError = attached == -5 ? LastMailError() : QString();
     NMailAttachmentFileClose(0);
     if (attached == -5) {
@@ -472,15 +473,24 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     }
     if (attached == -6) host.showMessage(kSplitIncompleteText, QString());
 
-    QString shown = CutAtNul(body);
-    if (hasAttachmentWord) shown += QStringLiteral("\r\n") + kAttachmentMailText;
-    const HistoryRecord record{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), shown};
+    const HistoryRecord record = ReceivedRecord(texts, text, hasAttachmentWord);
     const Outcome outcome = storeRecord(host, handle, n, record, result, known);
     if (outcome == Outcome::Stored) result.MoodTag = moodTag;
     return outcome;
 }
 
 }  // namespace
+
+bool NamesAttachment(const QString& bodyBeforeAttachmentStep) {
+    return CutAtNul(bodyBeforeAttachmentStep).contains(QStringLiteral("attachment"));
+}
+
+HistoryRecord ReceivedRecord(const MailTexts& texts, const QString& text, bool withAttachmentText) {
+    // Column2 is the sender, Column3 the date.
+    QString shown = CutAtNul(text);
+    if (withAttachmentText) shown += QStringLiteral("\r\n") + kAttachmentMailText;
+    return HistoryRecord{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), shown};
+}
 
 MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
     MailCheckResult result;

@@ -15,6 +15,8 @@
 // host, which the windows implement.
 
 #include "core/certificate_details.h"
+#include "mail/mail_library.h"
+#include "store/history_record.h"
 
 #include <QString>
 
@@ -72,5 +74,16 @@ inline const QString kAttachmentMailText =
     QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
 
 MailCheckResult ReceiveMail(Program& program, MailCheckHost& host);
+
+// What a received message becomes in the history, shared by the check and
+// by mail taken in from other programs' files, so that the two store the
+// same message alike.
+// Whether the body before the attachment step names an attachment part
+// (the word "attachment", case-sensitive, as it always was).
+bool NamesAttachment(const QString& bodyBeforeAttachmentStep);
+// The record of a message: its texts, and the text the attachment step left
+// of its body, with the attachment-mail text after it when
+// withAttachmentText.
+HistoryRecord ReceivedRecord(const MailTexts& texts, const QString& text, bool withAttachmentText);
 
 }  // namespace lumopet

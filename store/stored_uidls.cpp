@@ -172,9 +172,11 @@ bool IsUsableUidl(const QString& uidl) {
 }
 
 QByteArray RecordFingerprint(const HistoryRecord& record) {
-    const QByteArray bytes = EncodeRecord(record, History::Received);
-    const QByteArray hash =
-        QCryptographicHash::hash(QByteArrayView(bytes).first(record_layout::Live.offset), QCryptographicHash::Sha1);
+    return RecordBytesFingerprint(EncodeRecord(record, History::Received));
+}
+
+QByteArray RecordBytesFingerprint(QByteArrayView encoded) {
+    const QByteArray hash = QCryptographicHash::hash(encoded.first(record_layout::Live.offset), QCryptographicHash::Sha1);
     return hash.toHex().first(kFingerprintDigits);
 }
 

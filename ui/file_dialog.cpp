@@ -35,6 +35,35 @@ QString ChooseFileToOpen(QWidget* parent, const OpenFileRequest& request) {
                                         QFileDialog::ReadOnly);
 }
 
+namespace {
+
+OpenFilesChooser& openFilesChooser() {
+    static OpenFilesChooser installed;
+    return installed;
+}
+
+FolderChooser& folderChooser() {
+    static FolderChooser installed;
+    return installed;
+}
+
+}  // namespace
+
+void SetOpenFilesChooser(OpenFilesChooser replacement) { openFilesChooser() = std::move(replacement); }
+
+QStringList ChooseFilesToOpen(QWidget* parent, const OpenFileRequest& request) {
+    if (openFilesChooser()) return openFilesChooser()(request);
+    return QFileDialog::getOpenFileNames(parent, request.title, request.folder, request.filter, nullptr,
+                                         QFileDialog::ReadOnly);
+}
+
+void SetFolderChooser(FolderChooser replacement) { folderChooser() = std::move(replacement); }
+
+QString ChooseFolder(QWidget* parent, const OpenFileRequest& request) {
+    if (folderChooser()) return folderChooser()(request);
+    return QFileDialog::getExistingDirectory(parent, request.title, request.folder, QFileDialog::ShowDirsOnly);
+}
+
 void SetSaveFileChooser(SaveFileChooser replacement) { saveChooser() = std::move(replacement); }
 
 QString ChooseFileToSave(QWidget* parent, const SaveFileRequest& request) {

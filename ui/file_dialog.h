@@ -3,6 +3,7 @@
 // in place of each dialog, as they do for the message boxes.
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -23,6 +24,17 @@ using OpenFileChooser = std::function<QString(const OpenFileRequest&)>;
 void SetOpenFileChooser(OpenFileChooser chooser);
 
 QString ChooseFileToOpen(QWidget* parent, const OpenFileRequest& request);
+
+// Several files at once (the open dialog with more than one chosen), in
+// the order the dialog gives them; empty when the user cancelled.
+using OpenFilesChooser = std::function<QStringList(const OpenFileRequest&)>;
+void SetOpenFilesChooser(OpenFilesChooser chooser);
+QStringList ChooseFilesToOpen(QWidget* parent, const OpenFileRequest& request);
+
+// A folder (the filter is not used); empty when the user cancelled.
+using FolderChooser = std::function<QString(const OpenFileRequest&)>;
+void SetFolderChooser(FolderChooser chooser);
+QString ChooseFolder(QWidget* parent, const OpenFileRequest& request);
 
 // A file to attach to a message. The dialog opens where the last attachment
 // came from: the next one most often comes from the same place.
