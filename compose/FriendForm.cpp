@@ -3,12 +3,18 @@
 #include "core/program.h"
 #include "core/twips.h"
 #include "store/address_book.h"
+#include "store/contact_import.h"
+#include "ui/file_dialog.h"
 #include "ui/limited_text_box.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
 
+#include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -70,6 +76,16 @@ FriendForm::FriendForm(WindowDirectory& windows, QWidget* parent) : QWidget(pare
     Command4->setGeometry(place(120, 1080, 1215, 375));
     Command5 = new QPushButton(QStringLiteral("削除"), this);
     Command5->setGeometry(place(1560, 1080, 1215, 375));
+    // In the free place between 削除 and the count: the design's controls
+    // keep theirs.
+    TransferButton = new QPushButton(QStringLiteral("取込・書出"), this);
+    TransferButton->setGeometry(place(2940, 1080, 1560, 375));
+    auto* transfer = new QMenu(TransferButton);
+    ImportAction = transfer->addAction(QStringLiteral("連絡先の取り込み（vCard・CSV）..."));
+    transfer->addSeparator();
+    ExportVCardAction = transfer->addAction(QStringLiteral("vCard 形式で書き出し..."));
+    ExportCsvAction = transfer->addAction(QStringLiteral("CSV 形式（Google）で書き出し..."));
+    TransferButton->setMenu(transfer);
     Label1[2] = new QLabel(QStringLiteral("登録件数"), this);
     Label1[2]->setGeometry(place(4680, 1200, 735, 255));
     Text3 = new QLineEdit(this);
@@ -97,6 +113,9 @@ FriendForm::FriendForm(WindowDirectory& windows, QWidget* parent) : QWidget(pare
     connect(Command2, &QPushButton::clicked, this, &FriendForm::Command2_Click);
     connect(Command4, &QPushButton::clicked, this, &FriendForm::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &FriendForm::Command5_Click);
+    connect(ImportAction, &QAction::triggered, this, &FriendForm::ImportContactsFromFile);
+    connect(ExportVCardAction, &QAction::triggered, this, [this] { ExportContactsToFile(false); });
+    connect(ExportCsvAction, &QAction::triggered, this, [this] { ExportContactsToFile(true); });
 }
 
 QRect FriendForm::place(int left, int top, int width, int height) const {
@@ -179,6 +198,46 @@ void FriendForm::DeleteAddressEntry() {
         ShowError(this, kErrorTitle, compacted.error());
     }
     ReloadAddressList();
+}
+
+void FriendForm::ImportContactsFromFile() {
+    const QString file = ChooseFileToOpen(
+        this, {QStringLiteral("連絡先の取り込み"), QDir::homePath(),
+               QStringLiteral("連絡先ファイル (*.vcf *.vcard *.csv);;すべてのファイル (*)")});
+    if (file.isEmpty()) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ContactImportCounts counts = ImportContactFile(bookPath(), file);
+    QApplication::restoreOverrideCursor();
+    ReloadAddressList();
+    const QString sentence = ContactImportSentence(counts);
+    if (!counts.error.isEmpty()) {
+        Label7->setText(QStringLiteral(" "));
+        ShowError(this, kErrorTitle, sentence);
+        return;
+    }
+    Label7->setText(QStringLiteral("　取り込みが完了しました。"));
+    ShowNotice(this, sentence);
+}
+
+void FriendForm::ExportContactsToFile(bool csv) {
+    const QString suggested = QDir::homePath() + (csv ? QStringLiteral("/アドレス帳.csv") : QStringLiteral("/アドレス帳.vcf"));
+    QString file = ChooseFileToSave(
+        this, {QStringLiteral("連絡先の書き出し"), suggested,
+               csv ? QStringLiteral("CSV ファイル (*.csv)") : QStringLiteral("vCard ファイル (*.vcf)")});
+    if (file.isEmpty()) return;
+    // A name typed without its ending gets the one of the chosen form, so
+    // that the file opens as what it is.
+    if (QFileInfo(file).suffix().isEmpty()) file += csv ? QStringLiteral(".csv") : QStringLiteral(".vcf");
+    const Result<int> written =
+        ExportContactFile(bookPath(), file, csv ? ContactFileForm::GoogleCsv : ContactFileForm::VCard4);
+    if (!written) {
+        ShowError(this, kErrorTitle, written.error());
+        return;
+    }
+    Label7->setText(QStringLiteral("　書き出しが完了しました。"));
+    ShowNotice(this, QStringLiteral("%1 件の連絡先を「%2」に書き出しました。")
+                         .arg(written.value())
+                         .arg(QDir::toNativeSeparators(file)));
 }
 
 }  // namespace lumopet

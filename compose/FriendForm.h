@@ -7,6 +7,7 @@
 
 #include <array>
 
+class QAction;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -33,6 +34,11 @@ public:
     // "削除"
     void Command5_Click();
 
+    // The 取込・書出 button's menu: contacts from a vCard or CSV file, and
+    // the book out as vCard 4.0 or Google's CSV.
+    void ImportContactsFromFile();
+    void ExportContactsToFile(bool csv);
+
     void ReloadAddressList();
     void AddAddressEntry();
     void DeleteAddressEntry();
@@ -48,6 +54,10 @@ public:
     QFrame* Picture1;
     QLabel* Label7;
     QPushButton* Command2;
+    QPushButton* TransferButton;
+    QAction* ImportAction;
+    QAction* ExportVCardAction;
+    QAction* ExportCsvAction;
 
 private:
     QRect place(int left, int top, int width, int height) const;

@@ -20,6 +20,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -352,12 +353,28 @@ std::optional<QDateTime> ParseRecordDate(const QString& text) {
     return std::nullopt;
 }
 
+namespace {
+constexpr QByteArrayView kMadeIdDomain = ".history-record@lumopet.invalid>";
+}  // namespace
+
+QByteArray MadeMessageId(const HistoryRecord& record) { return '<' + RecordFingerprint(record) + kMadeIdDomain.toByteArray(); }
+
+QByteArray FingerprintOfMadeMessageId(QByteArrayView messageId) {
+    const QByteArrayView id = messageId.trimmed();
+    const qsizetype digits = id.size() - 1 - kMadeIdDomain.size();
+    if (digits <= 0 || !id.startsWith('<') || !id.endsWith(kMadeIdDomain)) return {};
+    const QByteArrayView fingerprint = id.sliced(1, digits);
+    for (const char c : fingerprint)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+    return fingerprint.toByteArray().toLower();
+}
+
 QByteArray MessageFromRecord(const HistoryRecord& record, History history, const QString& ownAddress) {
     const bool received = history == History::Received;
     const QString from = received ? record.Column2 : ownAddress;
     const QString to = received ? ownAddress : record.Column3;
     const QString dateText = received ? record.Column3 : record.Column2;
-    QByteArray message;
+    QByteArray message = "Message-ID: " + MadeMessageId(record) + '\n';
     if (!from.trimmed().isEmpty()) message += "From: " + addressField(from) + '\n';
     if (!to.trimmed().isEmpty()) message += "To: " + addressField(to) + '\n';
     message += "Subject: " + headerText(record.Subject) + '\n';

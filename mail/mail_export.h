@@ -111,7 +111,17 @@ struct SourceIndex {
 std::optional<SourceIndex> FindSources(History history, const QString& historyFile, const QString& maildir,
                                        const ExportProgress& progress, QString* error);
 
-// A message made from a record, LF line ends: Subject (RFC 2047, UTF-8),
+// The Message-ID a message made from a record carries: the record's
+// fingerprint (RecordFingerprint) in a domain of no one's. Taken in again,
+// the message is then known for that record, which the history may still
+// hold: a backup brought back adds only the records that are gone.
+QByteArray MadeMessageId(const HistoryRecord& record);
+// The fingerprint in such a Message-ID (the field's value, brackets and
+// all); empty for any other.
+QByteArray FingerprintOfMadeMessageId(QByteArrayView messageId);
+
+// A message made from a record, LF line ends: Message-ID (MadeMessageId),
+// Subject (RFC 2047, UTF-8),
 // From and To, Date when the record's date text parses (else the text goes
 // into a Comments field), the body as UTF-8 text/plain, quoted-printable.
 QByteArray MessageFromRecord(const HistoryRecord& record, History history, const QString& ownAddress);

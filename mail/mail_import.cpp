@@ -3,6 +3,7 @@
 #include "core/system_error_text.h"
 #include "mail/attachment_files.h"
 #include "mail/decoded_message.h"
+#include "mail/mail_export.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
 #include "store/fixed_record_file.h"
@@ -335,7 +336,10 @@ MailImportResult ImportMail(const ProgramPaths& paths, const MailImportRequest& 
             continue;
         }
         QByteArray key = MessageDuplicateKey(message);
-        if (keys.contains(key)) {
+        // A message this program made from a record, when exported, names
+        // the record: skipped while the history holds it.
+        const QByteArray madeFrom = mail::FingerprintOfMadeMessageId(MessageIdOf(message));
+        if (keys.contains(key) || (!madeFrom.isEmpty() && fingerprints.value().contains(madeFrom))) {
             ++result.skipped;
             report();
             continue;

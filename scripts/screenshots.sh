@@ -144,6 +144,19 @@ import -window root "$out/desktop.png"
 # The address book: the hot-spot アドレス帳.
 click_in "$window" 450 103
 shot '^アドレス帳$' address_book.png
+# 取込・書出: a Japanese phone's vCard through the menu and the file dialog,
+# the answer over the book, then the book with the new entries.
+click_in "$(find_window '^アドレス帳$')" 248 84
+xdotool key Down Return
+find_window '^連絡先の取り込み$' >/dev/null
+sleep 0.5
+xdotool type --delay 10 "$PWD/tests/store/samples/phone_vcard21_sjis.vcf"
+xdotool key Return
+sleep 1
+import -window root "$out/address_import.png"
+xdotool key Return
+sleep 0.4
+shot '^アドレス帳$' address_book_imported.png
 xdotool windowclose "$(find_window '^アドレス帳$')" 2>/dev/null || xdotool key --window "$(find_window '^アドレス帳$')" alt+F4
 sleep 0.3
 

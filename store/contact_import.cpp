@@ -1,9 +1,12 @@
 #include "store/contact_import.h"
 
 #include "core/cp932.h"
+#include "core/safe_file.h"
 #include "store/address_book.h"
 #include "store/fixed_record_file.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 namespace lumopet {
@@ -121,6 +124,41 @@ Result<std::vector<ContactEntry>> LiveAddressEntries(const QString& book) {
         if (record.Live != 0)
             entries.push_back({BareEntryText(record.EntryName), BareEntryText(record.EntryAddress).trimmed()});
     return entries;
+}
+
+ContactImportCounts ImportContactFile(const QString& book, const QString& file) {
+    ContactImportCounts counts;
+    const QString shown = QDir::toNativeSeparators(file);
+    if (QFileInfo(file).size() > kMaxContactFileBytes) {
+        counts.error = QStringLiteral("「%1」は連絡先のファイルとしては大きすぎるため読みません（%2 MB まで）。")
+                           .arg(shown)
+                           .arg(kMaxContactFileBytes / (1024 * 1024));
+        return counts;
+    }
+    const Result<std::optional<QByteArray>> read = ReadFileIfPresent(file);
+    if (!read) {
+        counts.error = read.error();
+        return counts;
+    }
+    if (!read.value()) {
+        counts.error = QStringLiteral("「%1」が見つかりません。").arg(shown);
+        return counts;
+    }
+    const Result<std::vector<ContactEntry>> contacts = ReadContacts(*read.value());
+    if (!contacts) {
+        counts.error = QStringLiteral("「%1」から連絡先を読めません。\n%2").arg(shown, contacts.error());
+        return counts;
+    }
+    return ImportContacts(book, contacts.value());
+}
+
+Result<int> ExportContactFile(const QString& book, const QString& file, ContactFileForm form) {
+    const Result<std::vector<ContactEntry>> entries = LiveAddressEntries(book);
+    if (!entries) return Failure{entries.error()};
+    const QByteArray bytes =
+        form == ContactFileForm::GoogleCsv ? WriteGoogleCsv(entries.value()) : WriteVCard4(entries.value());
+    if (const Status written = WriteFileSafely(file, bytes); !written) return Failure{written.error()};
+    return static_cast<int>(entries.value().size());
 }
 
 }  // namespace lumopet

@@ -38,4 +38,22 @@ QString ContactImportSentence(const ContactImportCounts& counts);
 // The live entries of the book, their padding removed, in book order.
 Result<std::vector<ContactEntry>> LiveAddressEntries(const QString& book);
 
+// --- whole files, for the address book window -------------------------------
+
+// The largest contacts file read: a phone's or Google's export of tens of
+// thousands of contacts is a few megabytes; anything far larger is not a
+// contacts file, and is not read whole into memory.
+inline constexpr qint64 kMaxContactFileBytes = 64 * 1024 * 1024;
+
+// A vCard or CSV file (told apart by its content) taken into the book. A
+// file that cannot be read, is not a regular file, is too large or holds no
+// address column gives its reason in error, and nothing is taken.
+ContactImportCounts ImportContactFile(const QString& book, const QString& file);
+
+enum class ContactFileForm { VCard4, GoogleCsv };
+
+// The live entries of the book written to the file in the form, replacing
+// it as a whole (never half-written). Returns how many were written.
+Result<int> ExportContactFile(const QString& book, const QString& file, ContactFileForm form);
+
 }  // namespace lumopet

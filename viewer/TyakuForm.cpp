@@ -9,6 +9,8 @@
 #include "viewer/editor_module.h"
 #include "viewer/history_list_model.h"
 #include "viewer/history_view.h"
+#include "viewer/mail_export_window.h"
+#include "viewer/mail_import_window.h"
 #include "viewer/search_text.h"
 #include "viewer/tyaku_layout.h"
 #include "viewer/viewer_editor.h"
@@ -162,6 +164,8 @@ TyakuForm::TyakuForm(WindowDirectory& windows, QWidget* parent)
         inBand->show();
     }
     if (editor_->Label2) editor_->Label2->setFont(JapaneseFont(8));
+    connect(editor_, &ViewerEditor::ImportMailRequested, this, &TyakuForm::importMail);
+    connect(editor_, &ViewerEditor::ExportMailRequested, this, &TyakuForm::exportMail);
 
     search_ = [](const QString& file, const QString& query, const std::atomic<bool>& cancel) {
         return SearchHistory(file, query, cancel);
@@ -372,6 +376,8 @@ void TyakuForm::LoadHistory(History history) {
     viewerMode_ = history;
     setWindowTitle(history == History::Received ? QStringLiteral("着信履歴") : QStringLiteral("送信履歴"));
     SearchBox->setPlaceholderText(history == History::Received ? kSearchReceived : kSearchSent);
+    // Mail from elsewhere comes in as received mail only.
+    if (editor_->mimport) editor_->mimport->setEnabled(history == History::Received);
     // A load lists the whole history, as it always has: the search it
     // clears with the list.
     clearSearch();
@@ -379,6 +385,17 @@ void TyakuForm::LoadHistory(History history) {
     clearMessageBoxes();
     FillViewerList();
 }
+
+void TyakuForm::importMail() {
+    if (viewerMode_ != History::Received) return;
+    ShowMailImportWindow(this, program_, [this] {
+        // The new records at the end of a list read afresh, as a load
+        // lists them.
+        if (viewerMode_ == History::Received) LoadHistory(History::Received);
+    });
+}
+
+void TyakuForm::exportMail() { ShowMailExportWindow(this, program_, viewerMode_, ShownRecords(), ChosenRecord()); }
 
 void TyakuForm::clearMessageBoxes() {
     Text9->clear();

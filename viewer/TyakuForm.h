@@ -148,6 +148,9 @@ private:
     // The list after a removal that took record n out (0: failed).
     void listAfterRemoval(int n);
     void clearMessageBoxes();
+    // メールの取り込み... and メールの書き出し... of the File menu.
+    void importMail();
+    void exportMail();
     void clearSelectionMarker();
     bool noRowChosen();
     void showHelp(const QString& text);

@@ -125,11 +125,10 @@ private:
             request.target = ChooseFolder(this, {QStringLiteral(".eml ファイルを書き出すフォルダ"), home});
         }
         if (request.target.isEmpty()) return;
-        const QFileInfo target(request.target);
-        if (request.form == mail::ExportForm::Mboxrd && target.exists() && !target.isSymLink() && target.isFile()) {
-            if (!AskToConfirm(this, QStringLiteral("「%1」は既にあります。置き換えますか。").arg(request.target))) return;
-            request.replaceExisting = true;
-        }
+        // The save dialog has asked before it let an existing file be
+        // chosen; asking again would be the same question twice. A link or
+        // anything but a regular file there is still refused by the export.
+        request.replaceExisting = request.form == mail::ExportForm::Mboxrd;
         run(request);
     }
 

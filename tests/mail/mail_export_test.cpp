@@ -8,6 +8,7 @@
 #include "mail/decoded_message.h"
 #include "mail/mail_import.h"
 #include "mail/message_builder.h"
+#include "store/stored_uidls.h"
 #include "mail/send_mail.h"
 #include "store/history_file.h"
 #include "store/mail_files.h"
@@ -565,6 +566,30 @@ TEST(RoundTrip, ExportedHistoryImportsAsItWas) {
     }
     // A date the program wrote comes back the same.
     EXPECT_EQ(after[1].Column3, before[1].Column3);
+
+    // Back into the history it came from, as a backup brought back: only
+    // the record deleted since comes in again, made or not.
+    ASSERT_TRUE(MarkDeleted(program.history(History::Received), 2,
+                            ReadRecord(program.history(History::Received), 2).value()));
+    ASSERT_TRUE(Compact(program.history(History::Received), RewriteCopyPath(program.paths, History::Received)));
+    const MailImportResult restored = ImportMail(program.paths, request);
+    EXPECT_EQ(restored.taken, 1) << restored.error.toStdString();
+    EXPECT_EQ(restored.skipped, 3);
+    const std::vector<HistoryRecord> back = ReadAll(program.history(History::Received));
+    ASSERT_EQ(back.size(), before.size());
+    EXPECT_EQ(back.back().Subject, before[1].Subject);
+}
+
+// Only the form the export writes names a record.
+TEST(MadeMessageIds, NameTheirRecordAndNothingElse) {
+    const HistoryRecord record{QStringLiteral("件名"), QStringLiteral("a@x"), QStringLiteral("2026/11/30  18:00:00"),
+                               QStringLiteral("本文")};
+    const QByteArray id = MadeMessageId(record);
+    EXPECT_EQ(FingerprintOfMadeMessageId(id), RecordFingerprint(record));
+    EXPECT_EQ(FingerprintOfMadeMessageId(" " + id + " "), RecordFingerprint(record)) << "folded field's blanks";
+    const QByteArray others[] = {"", "<abc@example.jp>", "<.history-record@lumopet.invalid>",
+                                 "<xyz1.history-record@lumopet.invalid>", id.chopped(1), id.sliced(1)};
+    for (const QByteArray& other : others) EXPECT_TRUE(FingerprintOfMadeMessageId(other).isEmpty()) << other.constData();
 }
 
 }  // namespace

@@ -10,11 +10,18 @@
 #include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
+#include "mail/mail_import.h"
+#include "mail/mail_library.h"
+#include "ui/file_dialog.h"
 #include "ui/message_box.h"
 #include "viewer/TyakuForm.h"
 #include "viewer/editor_module.h"
 #include "viewer/history_list_model.h"
+#include "viewer/mail_import_window.h"
+#include "viewer/viewer_editor.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -22,14 +29,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
+#include <QTimer>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -393,5 +404,79 @@ TEST_F(SearchBoxTest, AMailCheckClearsTheSearchAndTheNextSearchIsOfTheHistory) {
     EXPECT_EQ(texts(), shownTexts(6));
 }
 
+// ---- The File menu's import and export -------------------------------------------
+
+// Runs work on the modal window the next step opens, once it is up.
+void onModalWindow(const std::function<void(QWidget*)>& work) {
+    QTimer::singleShot(0, [work] {
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000));
+        work(QApplication::activeModalWidget());
+    });
+}
+
+TEST_F(SearchBoxTest, ExportWritesTheRecordsShownAndImportListsWhatCameIn) {
+    // The main window starts the mail layer, which decodes what comes in.
+    NMailInitializeWinSock();
+    writeHistory(History::Received);
+    open(History::Received);
+    EXPECT_TRUE(form->editor().mimport->isEnabled());
+    type(QStringLiteral("会議"));
+    const QString mbox = folder.path(QStringLiteral("out.mbox"));
+    SetSaveFileChooser([&](const SaveFileRequest&) { return mbox; });
+    onModalWindow([](QWidget* window) {
+        auto* start = window->findChild<QPushButton*>(QStringLiteral("StartExport"));
+        ASSERT_NE(start, nullptr);
+        QTest::mouseClick(start, Qt::LeftButton);
+    });
+    form->editor().mexport->trigger();
+    SetSaveFileChooser({});
+    // No Maildir here: each made from its record.
+    ASSERT_EQ(messageTexts(), QStringList{QStringLiteral("3 件のメールを mboxrd ファイルに書き出しました。\n"
+                                                         "うち 3 件は元のメールが保存されていないため、履歴の内容から作りました。")});
+
+    // The three, into an empty program folder, come back as they were.
+    test::TempFolder other;
+    Program elsewhere{ProgramPaths(other.path())};
+    ASSERT_TRUE(elsewhere.paths.createFolders());
+    const MailImportResult back = ImportMail(elsewhere.paths, {MailSourceKind::Mbox, {mbox}});
+    EXPECT_EQ(back.taken, 3) << back.error.toStdString();
+    QStringList subjects;
+    for (const HistoryRecord& r : ReadAll(HistoryPath(elsewhere.paths, History::Received))) subjects << r.Subject;
+    EXPECT_EQ(subjects, subjectsOf({2, 4, 5}));
+
+    // That file into this history: nothing new, it has them all. Another
+    // history's mail: listed at once, the search cleared.
+    const QString otherMbox = folder.path(QStringLiteral("in.mbox"));
+    folder.write(QStringLiteral("in.mbox"),
+                 "From a@x Mon Nov 30 10:00:00 2026\nMessage-ID: <in1@x>\nSubject: imported\n\nbody\n");
+    for (const QString& source : {mbox, otherMbox}) {
+        SCOPED_TRACE(source.toStdString());
+        onModalWindow([&](QWidget* window) {
+            auto* importer = qobject_cast<MailImportWindow*>(window);
+            ASSERT_NE(importer, nullptr);
+            importer->setSource(MailSourceKind::Mbox, {source});
+            QSignalSpy done(importer, &MailImportWindow::importFinished);
+            QTest::mouseClick(importer->startButton, Qt::LeftButton);
+            ASSERT_TRUE(done.wait(10000));
+            QTest::mouseClick(importer->cancelButton, Qt::LeftButton);
+        });
+        form->editor().mimport->trigger();
+    }
+    EXPECT_EQ(subjectsInFile(History::Received).size(), kRecords + 1);
+    EXPECT_TRUE(form->SearchBox->text().isEmpty());
+    EXPECT_EQ(listedSubjects().size(), kRecords + 1);
+    EXPECT_EQ(listedSubjects().last(), QStringLiteral("imported"));
+}
+
+TEST_F(SearchBoxTest, MailIsTakenInOnlyAsReceivedMail) {
+    writeHistory(History::Sent);
+    open(History::Sent);
+    EXPECT_FALSE(form->editor().mimport->isEnabled());
+    EXPECT_TRUE(form->editor().mexport->isEnabled());
+    form->LoadHistory(History::Received);
+    EXPECT_TRUE(form->editor().mimport->isEnabled());
+}
+
 }  // namespace
 }  // namespace lumopet
+
