@@ -167,6 +167,15 @@ click_in "$window" 75 210
 viewer=$(find_window '^着信履歴$')
 eval "$(xdotool getwindowgeometry --shell "$viewer")"
 import -window "$viewer" "$out/viewer_received.png"
+# The File menu (Alt+F), then its メールの書き出し... (the fifth item down).
+click_in "$viewer" 60 "$viewer_row2_y"
+xdotool key alt+f
+sleep 0.4
+import -window root "$out/viewer_file_menu.png"
+xdotool key Down Down Down Down Down Return
+shot '^メールの書き出し$' mail_export.png
+xdotool key Escape
+sleep 0.3
 click_in "$window" 85 259
 viewer=$(find_window '^送信履歴$')
 import -window "$viewer" "$out/viewer_sent.png"
