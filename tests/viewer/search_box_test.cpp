@@ -14,6 +14,7 @@
 #include "mail/mail_library.h"
 #include "ui/file_dialog.h"
 #include "ui/message_box.h"
+#include "tests/viewer/viewer_window_test.h"
 #include "viewer/TyakuForm.h"
 #include "viewer/editor_module.h"
 #include "viewer/history_list_model.h"
@@ -77,29 +78,10 @@ QStringList subjectsOf(const std::vector<int>& numbers) {
     return list;
 }
 
-class SearchBoxTest : public ::testing::Test {
+class SearchBoxTest : public test::ViewerWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.paths.createFolders());
-        SetMessageAnswerer([this](const MessageRequest& request) {
-            messages.push_back(request);
-            return request.kind == MessageKind::Question ? answer : MessageAnswer::Ok;
-        });
-        EditorModule::Instance() = EditorModule{};
-    }
-    void TearDown() override {
-        form.reset();
-        SetMessageAnswerer({});
-    }
-
-    QString file(History h) const { return HistoryPath(program.paths, h); }
     void writeHistory(History h) const {
         for (int n = 1; n <= kRecords; ++n) ASSERT_TRUE(AppendRecord(file(h), record(n), h).ok());
-    }
-    QStringList subjectsInFile(History h) const {
-        QStringList subjects;
-        for (const HistoryRecord& r : ReadAll(file(h))) subjects << r.Subject + (r.Live ? "" : "(marked)");
-        return subjects;
     }
     // What the list shows, row by row, as the view reads it.
     QStringList listedSubjects() const {
@@ -107,16 +89,6 @@ protected:
         const QAbstractItemModel* model = form->MailListView->model();
         for (int i = 0; i < model->rowCount(); ++i) subjects << model->index(i, 0).data().toString();
         return subjects;
-    }
-
-    TyakuForm& open(History h) {
-        form = std::make_unique<TyakuForm>(windows);
-        form->Form_Load();
-        form->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        form->LoadHistory(h);
-        messages.clear();
-        return *form;
     }
     // Typed into the box as keystrokes, character by character, then the
     // pause and the search waited out.
@@ -129,29 +101,7 @@ protected:
         if (wait) waitForSearch();
     }
     void waitForSearch() { ASSERT_TRUE(QTest::qWaitFor([&] { return !form->SearchPending(); }, 5000)); }
-    void clickRow(int row) {
-        const QRect cell = form->MailListView->visualRect(form->MailListView->model()->index(row, 0));
-        QTest::mouseClick(form->MailListView->viewport(), Qt::LeftButton, {}, cell.center());
-    }
-    QStringList texts() const {
-        return {form->Text7->text(), form->Text8->text(), form->Text9->text(), form->rtfEd->toPlainText()};
-    }
-    static QStringList shownTexts(int n) {
-        const HistoryRecord r = record(n);
-        return {r.Subject, r.Column2, r.Column3, QString(r.Body).replace("\r\n", "\n")};
-    }
-    QStringList messageTexts() const {
-        QStringList list;
-        for (const MessageRequest& m : messages) list << m.text;
-        return list;
-    }
-
-    test::TempFolder folder;
-    Program program{ProgramPaths(folder.path())};
-    FakeWindows windows{program};
-    std::unique_ptr<TyakuForm> form;
-    std::vector<MessageRequest> messages;
-    MessageAnswer answer = MessageAnswer::Yes;
+    static QStringList shownTexts(int n) { return ViewerWindowTest::shownTexts(record(n)); }
 };
 
 // ---- What the box finds --------------------------------------------------------

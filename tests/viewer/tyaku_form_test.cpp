@@ -9,6 +9,7 @@
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 #include "ui/message_box.h"
+#include "tests/viewer/viewer_window_test.h"
 #include "viewer/TyakuForm.h"
 #include "viewer/editor_files.h"
 #include "viewer/editor_module.h"
@@ -55,29 +56,10 @@ HistoryRecord record(int n) {
             QStringLiteral("2026/12/%1").arg(n, 2, 10, QChar(u'0')), QStringLiteral("本文%1\r\n二行目").arg(n), 1};
 }
 
-class TyakuFormTest : public ::testing::Test {
+class TyakuFormTest : public test::ViewerWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.paths.createFolders());
-        SetMessageAnswerer([this](const MessageRequest& request) {
-            messages.push_back(request);
-            return request.kind == MessageKind::Question ? answer : MessageAnswer::Ok;
-        });
-        EditorModule::Instance() = EditorModule{};
-    }
-    void TearDown() override {
-        form.reset();
-        SetMessageAnswerer({});
-    }
-
-    QString file(History h) const { return HistoryPath(program.paths, h); }
     void writeHistory(History h, int count) const {
         for (int n = 1; n <= count; ++n) ASSERT_TRUE(AppendRecord(file(h), record(n), h).ok());
-    }
-    QStringList subjectsInFile(History h) const {
-        QStringList subjects;
-        for (const HistoryRecord& r : ReadAll(file(h))) subjects << r.Subject + (r.Live ? "" : "(marked)");
-        return subjects;
     }
     QStringList listedSubjects() const {
         QStringList subjects;
@@ -89,45 +71,13 @@ protected:
         for (int n : numbers) list << record(n).Subject;
         return list;
     }
-
-    TyakuForm& open(History h) {
-        form = std::make_unique<TyakuForm>(windows);
-        form->Form_Load();
-        form->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        form->LoadHistory(h);
-        messages.clear();
-        return *form;
-    }
-    void clickRow(int row) {
-        const QRect cell = form->MailListView->visualRect(form->listModel().index(row, 0));
-        QTest::mouseClick(form->MailListView->viewport(), Qt::LeftButton, {}, cell.center());
-    }
-    QStringList texts() const {
-        return {form->Text7->text(), form->Text8->text(), form->Text9->text(), form->rtfEd->toPlainText()};
-    }
-    static QStringList shownTexts(int n) {
-        const HistoryRecord r = record(n);
-        return {r.Subject, r.Column2, r.Column3, QString(r.Body).replace("\r\n", "\n")};
-    }
+    static QStringList shownTexts(int n) { return ViewerWindowTest::shownTexts(record(n)); }
     // The subject of the one highlighted row; empty for none.
     QString highlightedSubject() const {
         const QModelIndexList rows = form->MailListView->selectionModel()->selectedRows();
         EXPECT_LE(rows.size(), 1);
         return rows.isEmpty() ? QString() : form->listModel().rows()[static_cast<size_t>(rows.first().row())].subject;
     }
-    QStringList messageTexts() const {
-        QStringList list;
-        for (const MessageRequest& m : messages) list << m.text;
-        return list;
-    }
-
-    test::TempFolder folder;
-    Program program{ProgramPaths(folder.path())};
-    FakeWindows windows{program};
-    std::unique_ptr<TyakuForm> form;
-    std::vector<MessageRequest> messages;
-    MessageAnswer answer = MessageAnswer::Yes;
 };
 
 // ---- Filling the list -------------------------------------------------------
