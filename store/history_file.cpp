@@ -72,18 +72,33 @@ std::vector<HistoryRecord> ReadAll(const QString& file) {
 }
 
 std::vector<HistoryListEntry> ReadListing(const QString& file) {
-    std::vector<HistoryListEntry> entries;
     const UniqueFd fd(OpenRecordFile(file, O_RDONLY));
-    if (!fd.ok()) return entries;
-    const qint64 count = std::max<qint64>(FileLength(fd.get()), 0) / S;
-    entries.reserve(static_cast<size_t>(count));
+    if (!fd.ok()) return {};
     // The count comes from the length, so each of these records is
-    // complete; only its first 280 bytes are read.
-    AskAhead(fd.get(), count, S, layout::ListingColumns.offset, layout::ListingColumns.size);
-    char columns[layout::ListingColumns.size];
-    for (qint64 i = 0; i < count; ++i) {
-        if (ReadAt(fd.get(), columns, sizeof columns, i * S) != sizeof columns) break;
-        const QByteArrayView view(columns, sizeof columns);
+    // complete.
+    const qint64 count = std::max<qint64>(FileLength(fd.get()), 0) / S;
+    return DecodeListingColumns(ReadListingColumns(fd.get(), 0, count));
+}
+
+QByteArray ReadListingColumns(int fd, qint64 first, qint64 count) {
+    constexpr qint64 C = layout::ListingColumns.size;
+    QByteArray columns(count * C, Qt::Uninitialized);
+    // Only the first 280 bytes of each record, asked for all at once.
+    AskAhead(fd, count, S, first * S + layout::ListingColumns.offset, layout::ListingColumns.size);
+    qint64 read = 0;
+    for (; read < count; ++read) {
+        if (ReadAt(fd, columns.data() + read * C, C, (first + read) * S) != C) break;
+    }
+    columns.truncate(read * C);
+    return columns;
+}
+
+std::vector<HistoryListEntry> DecodeListingColumns(QByteArrayView columns) {
+    constexpr qsizetype C = layout::ListingColumns.size;
+    std::vector<HistoryListEntry> entries;
+    entries.reserve(static_cast<size_t>(columns.size() / C));
+    for (qsizetype at = 0; at + C <= columns.size(); at += C) {
+        const QByteArrayView view = columns.sliced(at, C);
         entries.push_back({DecodeField(view, layout::Subject), DecodeField(view, layout::Column2),
                            DecodeField(view, layout::Column3)});
     }

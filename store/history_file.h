@@ -59,6 +59,13 @@ struct HistoryListEntry {
 // without decoding a single body. Reads 280 bytes of each record.
 std::vector<HistoryListEntry> ReadListing(const QString& file);
 
+// The pieces of ReadListing, for the listing kept beside the history
+// (store/history_listing.h): the 280 bytes of columns of count records
+// from record first + 1 of the open history, as they are in the file
+// (fewer records when it is shorter), and the entries they give.
+QByteArray ReadListingColumns(int fd, qint64 first, qint64 count);
+std::vector<HistoryListEntry> DecodeListingColumns(QByteArrayView columns);
+
 // Marks record n for deletion (Live 0). The record is the one the window
 // shows: when record n no longer has its subject and columns (the file
 // changed since it was listed), nothing is marked and the call fails. Only

@@ -3,6 +3,7 @@
 #include "core/unique_fd.h"
 #include "store/fixed_record_file.h"
 #include "store/history_file.h"
+#include "store/history_listing.h"
 #include "store/stored_uidls.h"
 
 #include <QThreadPool>
@@ -31,7 +32,13 @@ Status compactMarked(const QString& file, const QString& rewriteCopy) {
     const int old = OpenRecordFile(file, O_RDONLY);
     const Status compacted = Compact(file, rewriteCopy);
     if (old >= 0) QThreadPool::globalInstance()->start([old] { ::close(old); });
-    if (compacted) return compacted;
+    if (compacted) {
+        // The new file is in the page cache now: its listing is made while
+        // it is, so that the next view from a cold disk need not read it
+        // record by record.
+        QThreadPool::globalInstance()->start([file] { (void)ReadListingThroughCache(file); });
+        return compacted;
+    }
     return Failure{compacted.error() + QStringLiteral("\n削除の印を付けたメールは一覧に残り、次に削除ができたときに消えます。")};
 }
 
@@ -71,7 +78,7 @@ Result<HistoryView> ReadHistoryView(const QString& file) {
     if (!there) return Failure{there.error()};
 
     HistoryView view;
-    std::vector<HistoryListEntry> listing = ReadListing(file);
+    std::vector<HistoryListEntry> listing = ReadListingThroughCache(file);
     view.rows.reserve(listing.size());
     for (HistoryListEntry& entry : listing)
         view.rows.push_back({std::move(entry.Subject), std::move(entry.Column2), std::move(entry.Column3)});

@@ -1,0 +1,166 @@
+#include "store/history_listing.h"
+
+#include "core/safe_file.h"
+#include "core/unique_fd.h"
+#include "store/stored_uidls.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QtEndian>
+
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumopet {
+namespace {
+
+constexpr qint64 S = kHistoryRecordSize;
+constexpr qint64 C = record_layout::ListingColumns.size;
+constexpr QByteArrayView kMagic = "LUMOPET HISTORY LISTING 1\n";
+// What a listing can hold at most: more than a history's numbers reach.
+constexpr qint64 kMostRecords = 1 << 20;
+constexpr qsizetype kSha1Size = 20;
+
+// Which file, in which state: what a listing was made from.
+struct Identity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+struct Listing {
+    Identity history;
+    qint64 count = 0;
+    QByteArray lastFingerprint;  // of record count, as RecordBytesFingerprint gives it
+    QByteArray columns;          // count * 280 bytes
+};
+
+Identity identityOf(const struct stat& info) {
+    return {static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino), static_cast<qint64>(info.st_size),
+            static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+void put(QByteArray& out, quint64 value) {
+    char bytes[8];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, 8);
+}
+
+quint64 take(QByteArrayView in, qsizetype at) { return qFromLittleEndian<quint64>(in.data() + at); }
+
+constexpr qsizetype kFingerprintSize = 16;
+constexpr qsizetype kHeaderSize = kMagic.size() + 5 * 8 + kFingerprintSize;
+
+// magic, device, inode, size, time, count, the last record's fingerprint,
+// the columns compressed, and a SHA-1 of all that before it.
+QByteArray encode(const Listing& listing) {
+    QByteArray out = kMagic.toByteArray();
+    put(out, listing.history.device);
+    put(out, listing.history.inode);
+    put(out, static_cast<quint64>(listing.history.size));
+    put(out, static_cast<quint64>(listing.history.modifiedNs));
+    put(out, static_cast<quint64>(listing.count));
+    out += listing.lastFingerprint.leftJustified(kFingerprintSize, '\0', true);
+    // The columns are mostly padding: they shrink to a tenth.
+    out += qCompress(listing.columns, 1);
+    out += QCryptographicHash::hash(out, QCryptographicHash::Sha1);
+    return out;
+}
+
+std::optional<Listing> decode(QByteArrayView bytes) {
+    if (bytes.size() < kHeaderSize + kSha1Size || !bytes.startsWith(kMagic)) return std::nullopt;
+    const QByteArrayView body = bytes.first(bytes.size() - kSha1Size);
+    if (QCryptographicHash::hash(body, QCryptographicHash::Sha1) != bytes.last(kSha1Size)) return std::nullopt;
+    Listing listing;
+    qsizetype at = kMagic.size();
+    listing.history.device = take(body, at);
+    listing.history.inode = take(body, at + 8);
+    listing.history.size = static_cast<qint64>(take(body, at + 16));
+    listing.history.modifiedNs = static_cast<qint64>(take(body, at + 24));
+    listing.count = static_cast<qint64>(take(body, at + 32));
+    at += 40;
+    listing.lastFingerprint = body.sliced(at, kFingerprintSize).toByteArray();
+    at += kFingerprintSize;
+    if (listing.count < 1 || listing.count > kMostRecords) return std::nullopt;
+    // qCompress puts the size it packed first: anything but the size the
+    // count gives is not unpacked at all.
+    if (body.size() - at < 4 || qFromBigEndian<quint32>(body.data() + at) != static_cast<quint64>(listing.count * C))
+        return std::nullopt;
+    listing.columns = qUncompress(reinterpret_cast<const uchar*>(body.data() + at), body.size() - at);
+    if (listing.columns.size() != listing.count * C) return std::nullopt;
+    return listing;
+}
+
+// The listing file as it is, when it is a regular file of a sane size: a
+// link is not followed and a FIFO never waited on.
+std::optional<Listing> load(const QString& path) {
+    const UniqueFd fd(OpenRecordFile(path, O_RDONLY));
+    if (!fd.ok()) return std::nullopt;
+    const qint64 length = FileLength(fd.get());
+    if (length <= 0 || length > kMostRecords * C) return std::nullopt;
+    QByteArray bytes(length, Qt::Uninitialized);
+    if (ReadAt(fd.get(), bytes.data(), length, 0) != length) return std::nullopt;
+    return decode(bytes);
+}
+
+// Written beside it and renamed over it: a reader sees the old listing or
+// the new one. Not flushed: after a crash a torn listing fails its check
+// and is made again, which costs one slow listing, never a wrong one.
+void save(const QString& path, const Listing& listing) {
+    const std::optional<CreatedFile> created = CreateRewriteFile(path);
+    if (!created) return;
+    const bool written = WriteAll(created->fd, encode(listing));
+    ::close(created->fd);
+    const QByteArray temporary = QFile::encodeName(created->path);
+    if (!written || ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        ::unlink(temporary.constData());
+}
+
+// The fingerprint of record n (from 1) of the open history; empty when it
+// cannot be read.
+QByteArray fingerprintOf(int fd, qint64 n) {
+    QByteArray record(S, Qt::Uninitialized);
+    if (ReadAt(fd, record.data(), S, (n - 1) * S) != S) return {};
+    return RecordBytesFingerprint(record);
+}
+
+}  // namespace
+
+QString HistoryListingPath(const QString& history) { return history + QStringLiteral(".list"); }
+
+std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history) {
+    const UniqueFd fd(OpenRecordFile(history, O_RDONLY));
+    if (!fd.ok()) return {};
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return {};
+    const Identity now = identityOf(info);
+    const qint64 count = now.size / S;
+    if (count == 0) return {};
+    const QByteArray lastFingerprint = fingerprintOf(fd.get(), count);
+    if (lastFingerprint.isEmpty()) return DecodeListingColumns(ReadListingColumns(fd.get(), 0, count));
+
+    const QString path = HistoryListingPath(history);
+    std::optional<Listing> listing = load(path);
+    const bool sameFile = listing && listing->history.device == now.device && listing->history.inode == now.inode;
+    if (sameFile && listing->history == now && listing->count == count && listing->lastFingerprint == lastFingerprint)
+        return DecodeListingColumns(listing->columns);
+
+    Listing fresh{now, count, lastFingerprint, {}};
+    // Appended to since: the records listed are kept when the one the
+    // listing ended on is still the same.
+    if (sameFile && listing->count < count && fingerprintOf(fd.get(), listing->count) == listing->lastFingerprint) {
+        fresh.columns = std::move(listing->columns);
+        fresh.columns += ReadListingColumns(fd.get(), listing->count, count - listing->count);
+    } else {
+        fresh.columns = ReadListingColumns(fd.get(), 0, count);
+    }
+    // Cut short by a read error: listed as far as it goes, never saved.
+    if (fresh.columns.size() == count * C) save(path, fresh);
+    return DecodeListingColumns(fresh.columns);
+}
+
+}  // namespace lumopet

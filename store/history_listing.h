@@ -1,0 +1,33 @@
+#pragma once
+// The listing of a history kept in a small file beside it ("<history>.list"):
+// the three columns of every record, so that the viewer can list a full
+// history without touching each of its 32,766 records. From a cold disk
+// those 280-byte pieces, one in every 12 KB, cost up to seconds; the
+// listing is one read of about a megabyte.
+//
+// The listing is a cache and nothing else: the history stays as it is, and
+// the listing is believed only while it belongs to the same file (device
+// and inode), of the same size and modification time, with the same last
+// record; a listing of a shorter version of the same file is believed for
+// its records when the record it ended on is still there unchanged (the
+// history was only appended to, as a mail check does), and the rest is read
+// from the history. A listing that is missing, damaged, of another file or
+// not a regular file is read anew from the history and written again.
+// Writing it may fail (a full disk, a folder in its place): the listing
+// then comes from the history, as before.
+
+#include "store/history_file.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace lumopet {
+
+QString HistoryListingPath(const QString& history);
+
+// ReadListing's entries for the history, through its listing file, which
+// is brought up to date. A history that cannot be opened has none.
+std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history);
+
+}  // namespace lumopet
