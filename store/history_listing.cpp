@@ -132,7 +132,11 @@ QByteArray fingerprintOf(int fd, qint64 n) {
 
 QString HistoryListingPath(const QString& history) { return history + QStringLiteral(".list"); }
 
-std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history) {
+namespace {
+
+// The columns of every record of the history, through the listing, which
+// is brought up to date.
+QByteArray columnsThroughCache(const QString& history) {
     const UniqueFd fd(OpenRecordFile(history, O_RDONLY));
     if (!fd.ok()) return {};
     struct stat info {};
@@ -141,13 +145,13 @@ std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history) {
     const qint64 count = now.size / S;
     if (count == 0) return {};
     const QByteArray lastFingerprint = fingerprintOf(fd.get(), count);
-    if (lastFingerprint.isEmpty()) return DecodeListingColumns(ReadListingColumns(fd.get(), 0, count));
+    if (lastFingerprint.isEmpty()) return ReadListingColumns(fd.get(), 0, count);
 
     const QString path = HistoryListingPath(history);
     std::optional<Listing> listing = load(path);
     const bool sameFile = listing && listing->history.device == now.device && listing->history.inode == now.inode;
     if (sameFile && listing->history == now && listing->count == count && listing->lastFingerprint == lastFingerprint)
-        return DecodeListingColumns(listing->columns);
+        return std::move(listing->columns);
 
     Listing fresh{now, count, lastFingerprint, {}};
     // Appended to since: the records listed are kept when the one the
@@ -160,7 +164,15 @@ std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history) {
     }
     // Cut short by a read error: listed as far as it goes, never saved.
     if (fresh.columns.size() == count * C) save(path, fresh);
-    return DecodeListingColumns(fresh.columns);
+    return std::move(fresh.columns);
 }
+
+}  // namespace
+
+std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history) {
+    return DecodeListingColumns(columnsThroughCache(history));
+}
+
+void RefreshHistoryListing(const QString& history) { (void)columnsThroughCache(history); }
 
 }  // namespace lumopet

@@ -30,4 +30,7 @@ QString HistoryListingPath(const QString& history);
 // is brought up to date. A history that cannot be opened has none.
 std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history);
 
+// Only brings the listing up to date (after the history was rewritten).
+void RefreshHistoryListing(const QString& history);
+
 }  // namespace lumopet

@@ -29,16 +29,19 @@ Status compactMarked(const QString& file, const QString& rewriteCopy) {
     // its last name and descriptor go: a descriptor held across the rename
     // moves that work to a worker, after the new file is safely in place,
     // instead of keeping the window waiting for it. (A crash frees it too.)
+    //
+    // The new file is in the page cache then: the same worker makes its
+    // listing while it is, so that the next view from a cold disk need not
+    // read it record by record. One worker for both leaves the other core
+    // to the window.
     const int old = OpenRecordFile(file, O_RDONLY);
     const Status compacted = Compact(file, rewriteCopy);
-    if (old >= 0) QThreadPool::globalInstance()->start([old] { ::close(old); });
-    if (compacted) {
-        // The new file is in the page cache now: its listing is made while
-        // it is, so that the next view from a cold disk need not read it
-        // record by record.
-        QThreadPool::globalInstance()->start([file] { (void)ReadListingThroughCache(file); });
-        return compacted;
-    }
+    const bool refresh = compacted.ok();
+    QThreadPool::globalInstance()->start([old, refresh, file] {
+        if (old >= 0) ::close(old);
+        if (refresh) RefreshHistoryListing(file);
+    });
+    if (compacted) return compacted;
     return Failure{compacted.error() + QStringLiteral("\n削除の印を付けたメールは一覧に残り、次に削除ができたときに消えます。")};
 }
 

@@ -4,14 +4,17 @@
 //   viewer_benchmark [rounds]   (default 3)
 // Goals: the window lists the whole history (every row, the count, the
 // last record in the fields and the editor, its text on the clipboard) in
-// under a second; deleting one message through the window's button, from
-// the Yes to the question until the list is shown again, takes no more
+// under 0.3 s from a cold page cache (every round; all caches are dropped
+// when the benchmark runs as root) and under 0.15 s cached; deleting one
+// message through the window's button, from the Yes to the question until
+// the list is shown again, takes no more
 // than 1.3 times `cp` + `sync` of the same file in the same run; a search
 // typed into the search box, from the Enter until the filtered list is
 // painted, under 0.3 s from the page cache and under 1 s from the disk.
 
 #include "core/program.h"
 #include "store/history_file.h"
+#include "store/history_listing.h"
 #include "tests/support/fake_windows.h"
 #include "tests/support/history_bench.h"
 #include "ui/message_box.h"
@@ -27,6 +30,7 @@
 #include <QPushButton>
 #include <QString>
 #include <QTest>
+#include <QThreadPool>
 #include <QTreeView>
 
 #include <algorithm>
@@ -167,8 +171,12 @@ int main(int argc, char** argv) {
         timeCp(file, scratch, false);
     };
     int rows = kRecords;
+    // The listing beside the history is made by the first view, as any
+    // earlier use of the program makes it.
+    timeListing(form, rows);
+    QThreadPool::globalInstance()->waitForDone();
     for (int round = 0; round < rounds; ++round) {
-        evict(file);
+        dropCaches({file, HistoryListingPath(file)});
         cold.push_back(timeListing(form, rows));
         warm.push_back(timeListing(form, rows));
         for (size_t q = 0; q < std::size(kBoxQueries); ++q) {
@@ -194,6 +202,8 @@ int main(int argc, char** argv) {
                 --rows;
             }
         }
+        // The listing made again after the deletion, off the window.
+        QThreadPool::globalInstance()->waitForDone();
         if (std::getenv("VIEWER_BENCHMARK_VERBOSE"))
             std::printf("round %d: listing %.3f / %.3f s, cp %.3f s, cp + sync %.3f s, deletion %.3f s (file %.3f s)\n",
                         round + 1, cold.back(), warm.back(), cp.back(), cpSync.back(), deletion.back(),
@@ -203,8 +213,12 @@ int main(int argc, char** argv) {
     const auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
 
     std::printf("best of %d rounds\n", rounds);
-    std::printf("LoadHistory, list painted, from disk:           %.3f s (goal: under 1 s)\n", best(cold));
-    std::printf("LoadHistory, list painted, cached:              %.3f s (goal: under 1 s)\n", best(warm));
+    const auto worst = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+    std::printf("LoadHistory, list painted, from a cold cache:   %.3f s at worst of %d rounds (goal: under 0.3 s every round):",
+                worst(cold), rounds);
+    for (const double seconds : cold) std::printf(" %.3f", seconds);
+    std::printf("\n");
+    std::printf("LoadHistory, list painted, cached:              %.3f s (goal: under 0.15 s)\n", best(warm));
     for (size_t q = 0; q < std::size(kBoxQueries); ++q) {
         const QString text = QString::fromUtf16(kBoxQueries[q].text);
         std::printf("search box \"%s\", Enter to the list painted: %.3f s cached (goal: under 0.3 s), "
