@@ -167,6 +167,13 @@ click_in "$window" 75 210
 viewer=$(find_window '^着信履歴$')
 eval "$(xdotool getwindowgeometry --shell "$viewer")"
 import -window "$viewer" "$out/viewer_received.png"
+# The search box, a query typed: the list filtered, "1 / 3" beside it.
+click_in "$viewer" 200 104
+xdotool type --delay 30 '資料'
+sleep 0.8
+import -window "$viewer" "$out/viewer_search.png"
+xdotool key Escape
+sleep 0.3
 # The File menu (Alt+F), then its メールの書き出し... (the fifth item down).
 click_in "$viewer" 60 "$viewer_row2_y"
 xdotool key alt+f
