@@ -2,6 +2,7 @@
 // What lives for the whole run besides the windows: where the program's
 // files are, and the values every part of it shares.
 
+#include "core/disk_space.h"
 #include "core/program_paths.h"
 #include "core/program_values.h"
 #include "core/settings_files/receive_options.h"
@@ -10,6 +11,7 @@
 #include <QDate>
 
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace lumopet {
@@ -26,6 +28,9 @@ struct Program {
     // Today, for how long a message has been kept on the server. A test
     // sets a day of its own.
     std::function<QDate()> today = [] { return QDate::currentDate(); };
+    // The room left on the disk of a folder, which a mail check looks at
+    // before each message. A test sets a disk of its own.
+    std::function<std::optional<qint64>(const QString& folder)> freeBytes = FreeBytesAt;
     // The check has said in this run that mail cannot be left on this
     // server (it gives no UIDLs): once a run, not at every check.
     bool toldNoUidlToLeave = false;

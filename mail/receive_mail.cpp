@@ -126,6 +126,9 @@ struct StoredMessages {
     std::optional<UidlNotes> notes;
     std::optional<RecordAppender> historyFile;
 
+    // The check has said that the disk is too full for a message.
+    bool toldNoRoom = false;
+
     // The messages marked for deletion: the subject of each one stored in
     // this check, nothing for one an earlier check stored.
     std::map<int, std::optional<QString>> deleting;
@@ -284,6 +287,37 @@ void tellTooLarge(MailCheckHost& host, int handle, int n) {
     host.showMessage(text, kErrorTitle);
 }
 
+// What a message must leave free on the disk of the data folder once it
+// is stored: its Maildir copy, its attachments and the history's other
+// files must not fill the disk, where the next write of any program fails.
+constexpr qint64 kKeepFreeBytes = 100LL * 1024 * 1024;
+
+// A message that would leave less than that stays on the server: it is
+// not fetched, and the user is told once a check (the disk is as full for
+// the messages after it, which stay too, unless they are small enough).
+// When the room cannot be told, the check goes on as it always did.
+bool leavesRoom(Program& program, MailCheckHost& host, int handle, int n, StoredMessages& known) {
+    const std::optional<qint64> free = program.freeBytes(program.paths.path(files::DataFolder));
+    const qint64 size = std::max(NMailPop3GetMailSize(handle, n), 0);
+    if (!free || *free - size >= kKeepFreeBytes) return true;
+    if (known.toldNoRoom) return false;
+    known.toldNoRoom = true;
+    const auto megabytes = [](qint64 bytes) { return QString::number(static_cast<double>(bytes) / (1024 * 1024), 'f', 1); };
+    QString text = QStringLiteral("ディスクの空きが %1 MB しかないため、メッセージ %2（%3 MB）を受信せず、サーバーに残しました。"
+                                  "受信したあとも %4 MB 以上の空きが残るメールだけを受信します。")
+                       .arg(megabytes(std::max<qint64>(*free, 0)))
+                       .arg(n)
+                       .arg(megabytes(size))
+                       .arg(kKeepFreeBytes / (1024 * 1024));
+    MailTexts texts;
+    if (NMailPop3GetMailHeader(handle, n, texts) == 0) {
+        text += QStringLiteral("\n件名: ") + CutAtNul(texts.subject).trimmed();
+        text += QStringLiteral("\n差出人: ") + CutAtNul(texts.from).trimmed();
+    }
+    host.showMessage(text + QStringLiteral("\n空きを作ってから、もう一度受信してください。"), kErrorTitle);
+    return false;
+}
+
 enum class SplitStep { NotSplit, Joined, Waiting, Stop };
 
 // A part of a split message is kept in the data folder, flushed, before the
@@ -429,6 +463,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
         tellTooLarge(host, handle, n);
         return Outcome::Skipped;
     }
+    if (!leavesRoom(program, host, handle, n, known)) return Outcome::Skipped;
     MailTexts texts;
     QString body;
     NMailPop3GetMailStatus(handle, n, texts, 0);

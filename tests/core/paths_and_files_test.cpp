@@ -1,4 +1,5 @@
 #include "core/clock_text.h"
+#include "core/disk_space.h"
 #include "core/program_paths.h"
 #include "core/safe_file.h"
 #include "core/text_helpers.h"
@@ -70,6 +71,17 @@ TEST(ProgramPaths, CreatesTheDataAndAttachmentFolders) {
     EXPECT_TRUE(QFileInfo(folder.path(QStringLiteral("★MailData"))).isDir());
     EXPECT_TRUE(QFileInfo(folder.path(QStringLiteral("添付フォルダ"))).isDir());
     EXPECT_TRUE(paths.createFolders()) << "a second start finds them in place";
+}
+
+// The folder a mail check asks about is one statvfs can answer for.
+TEST(DiskSpace, TheDataFolderHasAnAnswerAMissingFolderNone) {
+    test::TempFolder folder;
+    const ProgramPaths paths(folder.path());
+    ASSERT_TRUE(paths.createFolders());
+    const std::optional<qint64> free = FreeBytesAt(paths.path(files::DataFolder));
+    ASSERT_TRUE(free.has_value());
+    EXPECT_GT(*free, 0);
+    EXPECT_FALSE(FreeBytesAt(folder.path(QStringLiteral("missing/folder"))).has_value());
 }
 
 TEST(SafeFile, ReplacesTheFileAndKeepsItsMode) {

@@ -254,6 +254,35 @@ TEST_F(MailCheck, AHistoryThatCannotBeWrittenLeavesTheMailOnTheServer) {
     EXPECT_EQ(servers->count(user), 2);
 }
 
+// A message that would leave the disk with less than 100 MB free stays on
+// the server, and the user is told once; smaller ones still come in.
+TEST_F(MailCheck, AMessageTheDiskHasNoRoomForStaysOnTheServerSaidOnce) {
+    prepare(12);
+    // Room for a message of a few hundred bytes, not for one of 8 KB.
+    program.freeBytes = [](const QString&) { return std::optional<qint64>(100LL * 1024 * 1024 + 2000); };
+    deliver(QStringLiteral("small"), QStringLiteral("body"));
+    deliver(QStringLiteral("big"), QString(8000, u'x'));
+    deliver(QStringLiteral("big too"), QString(8000, u'y'));
+    deliver(QStringLiteral("small too"), QStringLiteral("body"));
+    check();
+    QStringList subjects;
+    for (const HistoryRecord& r : history()) subjects << r.Subject;
+    EXPECT_EQ(subjects, QStringList({QStringLiteral("small"), QStringLiteral("small too")}));
+    EXPECT_EQ(servers->count(user), 2);
+    ASSERT_EQ(boxes.size(), 1);
+    for (const QString& part : {QStringLiteral("メッセージ 2（"), QStringLiteral("サーバーに残しました"),
+                                QStringLiteral("100 MB 以上の空き"), QStringLiteral("件名: big")})
+        EXPECT_TRUE(boxes[0].text.contains(part)) << part.toStdString() << " in " << boxes[0].text.toStdString();
+
+    // With room again, the two come in.
+    boxes.clear();
+    program.freeBytes = [](const QString&) { return std::optional<qint64>(); };
+    check();
+    EXPECT_EQ(history().size(), 4u);
+    EXPECT_EQ(servers->count(user), 0);
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
 }  // namespace
 }  // namespace lumopet
 
