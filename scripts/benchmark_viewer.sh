@@ -4,7 +4,7 @@
 # Yes until the list is shown again, against `cp` + `sync` of the same file
 # in the same run. Needs about 1 GB free in /tmp.
 # VIEWER_BENCHMARK_VERBOSE=1 prints every round.
-#   scripts/benchmark_viewer.sh [rounds]   (default 3)
+#   scripts/benchmark_viewer.sh [rounds]   (default 5)
 # BUILD_DIR chooses the build tree (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,4 +16,4 @@ fi
 cmake --build "$build" --target viewer_benchmark
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/^Mem:/ {print $2}') GB memory"
 echo "disk under /tmp: $(df -h --output=source,fstype,size /tmp | awk 'NR == 2 {print $1 ", " $2 ", " $3}')"
-QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/tests/viewer_benchmark" "${1:-3}"
+QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/tests/viewer_benchmark" "${1:-5}"

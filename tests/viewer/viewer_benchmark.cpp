@@ -1,7 +1,7 @@
 // What the history viewer costs at the largest history: 32,766 records,
 // about 400 MB. Not a test: it prints the figures. Run by
 // scripts/benchmark_viewer.sh.
-//   viewer_benchmark [rounds]   (default 3)
+//   viewer_benchmark [rounds]   (default 3; the script asks for 5)
 // Goals: the window lists the whole history (every row, the count, the
 // last record in the fields and the editor, its text on the clipboard) in
 // under 0.3 s from a cold page cache (every round; all caches are dropped
