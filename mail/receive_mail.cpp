@@ -277,14 +277,18 @@ const QString kSplitIncompleteText = QStringLiteral("分割されたメールが
 // the user is told which one it is, with its subject and sender when the
 // server gives its header alone. The check goes on with the others:
 // stopping here would hold back every later message at every check.
-void tellTooLarge(MailCheckHost& host, int handle, int n) {
-    QString text = LastMailError() + QStringLiteral("\nこのメールはサーバーに残しました。");
+// The subject and sender of a message left on the server, from its header
+// alone, as lines for the box; nothing when the server cannot give it.
+QString whichMessage(int handle, int n) {
     MailTexts texts;
-    if (NMailPop3GetMailHeader(handle, n, texts) == 0) {
-        text += QStringLiteral("\n件名: ") + CutAtNul(texts.subject).trimmed();
-        text += QStringLiteral("\n差出人: ") + CutAtNul(texts.from).trimmed();
-    }
-    host.showMessage(text, kErrorTitle);
+    if (NMailPop3GetMailHeader(handle, n, texts) != 0) return {};
+    return QStringLiteral("\n件名: ") + CutAtNul(texts.subject).trimmed() + QStringLiteral("\n差出人: ") +
+           CutAtNul(texts.from).trimmed();
+}
+
+void tellTooLarge(MailCheckHost& host, int handle, int n) {
+    host.showMessage(LastMailError() + QStringLiteral("\nこのメールはサーバーに残しました。") + whichMessage(handle, n),
+                     kErrorTitle);
 }
 
 // What a message must leave free on the disk of the data folder once it
@@ -303,18 +307,14 @@ bool leavesRoom(Program& program, MailCheckHost& host, int handle, int n, Stored
     if (known.toldNoRoom) return false;
     known.toldNoRoom = true;
     const auto megabytes = [](qint64 bytes) { return QString::number(static_cast<double>(bytes) / (1024 * 1024), 'f', 1); };
-    QString text = QStringLiteral("ディスクの空きが %1 MB しかないため、メッセージ %2（%3 MB）を受信せず、サーバーに残しました。"
+    const QString text = QStringLiteral("ディスクの空きが %1 MB しかないため、メッセージ %2（%3 MB）を受信せず、サーバーに残しました。"
                                   "受信したあとも %4 MB 以上の空きが残るメールだけを受信します。")
                        .arg(megabytes(std::max<qint64>(*free, 0)))
                        .arg(n)
                        .arg(megabytes(size))
                        .arg(kKeepFreeBytes / (1024 * 1024));
-    MailTexts texts;
-    if (NMailPop3GetMailHeader(handle, n, texts) == 0) {
-        text += QStringLiteral("\n件名: ") + CutAtNul(texts.subject).trimmed();
-        text += QStringLiteral("\n差出人: ") + CutAtNul(texts.from).trimmed();
-    }
-    host.showMessage(text + QStringLiteral("\n空きを作ってから、もう一度受信してください。"), kErrorTitle);
+    host.showMessage(text + whichMessage(handle, n) + QStringLiteral("\n空きを作ってから、もう一度受信してください。"),
+                     kErrorTitle);
     return false;
 }
 
