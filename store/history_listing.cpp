@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -71,7 +72,9 @@ QByteArray encode(const Listing& listing) {
     return out;
 }
 
-std::optional<Listing> decode(QByteArrayView bytes) {
+// Of a history of `records` records: a listing of more can be of no use,
+// and is not unpacked.
+std::optional<Listing> decode(QByteArrayView bytes, qint64 records) {
     if (bytes.size() < kHeaderSize + kSha1Size || !bytes.startsWith(kMagic)) return std::nullopt;
     const QByteArrayView body = bytes.first(bytes.size() - kSha1Size);
     if (QCryptographicHash::hash(body, QCryptographicHash::Sha1) != bytes.last(kSha1Size)) return std::nullopt;
@@ -85,7 +88,7 @@ std::optional<Listing> decode(QByteArrayView bytes) {
     at += 40;
     listing.lastFingerprint = body.sliced(at, kFingerprintSize).toByteArray();
     at += kFingerprintSize;
-    if (listing.count < 1 || listing.count > kMostRecords) return std::nullopt;
+    if (listing.count < 1 || listing.count > std::min(records, kMostRecords)) return std::nullopt;
     // qCompress puts the size it packed first: anything but the size the
     // count gives is not unpacked at all.
     if (body.size() - at < 4 || qFromBigEndian<quint32>(body.data() + at) != static_cast<quint64>(listing.count * C))
@@ -97,14 +100,17 @@ std::optional<Listing> decode(QByteArrayView bytes) {
 
 // The listing file as it is, when it is a regular file of a sane size: a
 // link is not followed and a FIFO never waited on.
-std::optional<Listing> load(const QString& path) {
+std::optional<Listing> load(const QString& path, qint64 records) {
     const UniqueFd fd(OpenRecordFile(path, O_RDONLY));
     if (!fd.ok()) return std::nullopt;
     const qint64 length = FileLength(fd.get());
-    if (length <= 0 || length > kMostRecords * C) return std::nullopt;
+    // Packed columns are never much larger than the columns themselves
+    // (zlib adds a few bytes a block to what it cannot shrink).
+    const qint64 columns = std::min(records, kMostRecords) * C;
+    if (length <= 0 || length > columns + columns / 64 + kHeaderSize + kSha1Size + 4096) return std::nullopt;
     QByteArray bytes(length, Qt::Uninitialized);
     if (ReadAt(fd.get(), bytes.data(), length, 0) != length) return std::nullopt;
-    return decode(bytes);
+    return decode(bytes, records);
 }
 
 // Written beside it and renamed over it: a reader sees the old listing or
@@ -148,7 +154,7 @@ QByteArray columnsThroughCache(const QString& history) {
     if (lastFingerprint.isEmpty()) return ReadListingColumns(fd.get(), 0, count);
 
     const QString path = HistoryListingPath(history);
-    std::optional<Listing> listing = load(path);
+    std::optional<Listing> listing = load(path, count);
     const bool sameFile = listing && listing->history.device == now.device && listing->history.inode == now.inode;
     if (sameFile && listing->history == now && listing->count == count && listing->lastFingerprint == lastFingerprint)
         return std::move(listing->columns);
