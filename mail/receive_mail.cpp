@@ -287,8 +287,9 @@ QString whichMessage(int handle, int n) {
 }
 
 void tellTooLarge(MailCheckHost& host, int handle, int n) {
-    host.showMessage(LastMailError() + QStringLiteral("\nこのメールはサーバーに残しました。") + whichMessage(handle, n),
-                     kErrorTitle);
+    // Taken first: asking for the header sets the layer's last error anew.
+    const QString error = LastMailError();
+    host.showMessage(error + QStringLiteral("\nこのメールはサーバーに残しました。") + whichMessage(handle, n), kErrorTitle);
 }
 
 // What a message must leave free on the disk of the data folder once it
