@@ -117,6 +117,8 @@ std::optional<Listing> load(const QString& path, qint64 records) {
 // the new one. Not flushed: after a crash a torn listing fails its check
 // and is made again, which costs one slow listing, never a wrong one.
 void save(const QString& path, const Listing& listing) {
+    // What a program stopped between making its file and renaming it left.
+    RemoveLeftoverRewriteFiles(path);
     const std::optional<CreatedFile> created = CreateRewriteFile(path);
     if (!created) return;
     const bool written = WriteAll(created->fd, encode(listing));

@@ -149,6 +149,17 @@ TEST_F(HistoryListingTest, ALinkInItsPlaceIsLeftAndItsTargetUntouched) {
     EXPECT_EQ(folder.read(QStringLiteral("elsewhere")), "someone else's file");
 }
 
+// A program stopped while it wrote the listing left its new file beside
+// it; the next listing written takes it away.
+TEST_F(HistoryListingTest, TheLeftoverOfAStoppedWriteGoes) {
+    const QString leftover = listing + QStringLiteral(".aB3xYz.lumopet-new");
+    folder.write(QFileInfo(leftover).fileName(), "half a listing");
+    ASSERT_TRUE(AppendRecord(history, record(6), History::Received).ok());
+    EXPECT_EQ(ReadListingThroughCache(history), ReadListing(history));
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2) << "the history and its listing";
+}
+
 TEST_F(HistoryListingTest, AMissingHistoryListsNothingAndMakesNoListing) {
     const QString missing = folder.path(QStringLiteral("none.data"));
     EXPECT_TRUE(ReadListingThroughCache(missing).empty());
