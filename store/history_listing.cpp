@@ -130,9 +130,10 @@ void save(const QString& path, const Listing& listing) {
 
 // The fingerprint of record n (from 1) of the open history; empty when it
 // cannot be read.
-QByteArray fingerprintOf(int fd, qint64 n) {
+QByteArray fingerprintOf(int fd, qint64 n, QByteArray* bytes = nullptr) {
     QByteArray record(S, Qt::Uninitialized);
     if (ReadAt(fd, record.data(), S, (n - 1) * S) != S) return {};
+    if (bytes) *bytes = record;
     return RecordBytesFingerprint(record);
 }
 
@@ -144,7 +145,7 @@ namespace {
 
 // The columns of every record of the history, through the listing, which
 // is brought up to date.
-QByteArray columnsThroughCache(const QString& history) {
+QByteArray columnsThroughCache(const QString& history, QByteArray* lastRecord) {
     const UniqueFd fd(OpenRecordFile(history, O_RDONLY));
     if (!fd.ok()) return {};
     struct stat info {};
@@ -152,7 +153,7 @@ QByteArray columnsThroughCache(const QString& history) {
     const Identity now = identityOf(info);
     const qint64 count = now.size / S;
     if (count == 0) return {};
-    const QByteArray lastFingerprint = fingerprintOf(fd.get(), count);
+    const QByteArray lastFingerprint = fingerprintOf(fd.get(), count, lastRecord);
     if (lastFingerprint.isEmpty()) return ReadListingColumns(fd.get(), 0, count);
 
     const QString path = HistoryListingPath(history);
@@ -177,10 +178,10 @@ QByteArray columnsThroughCache(const QString& history) {
 
 }  // namespace
 
-std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history) {
-    return DecodeListingColumns(columnsThroughCache(history));
+std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history, QByteArray* lastRecord) {
+    return DecodeListingColumns(columnsThroughCache(history, lastRecord));
 }
 
-void RefreshHistoryListing(const QString& history) { (void)columnsThroughCache(history); }
+void RefreshHistoryListing(const QString& history) { (void)columnsThroughCache(history, nullptr); }
 
 }  // namespace lumopet

@@ -27,8 +27,10 @@ namespace lumopet {
 QString HistoryListingPath(const QString& history);
 
 // ReadListing's entries for the history, through its listing file, which
-// is brought up to date. A history that cannot be opened has none.
-std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history);
+// is brought up to date. A history that cannot be opened has none. The
+// last record is read to tell whether the listing is still its history's:
+// lastRecord, when given, gets its bytes (empty when there are none).
+std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history, QByteArray* lastRecord = nullptr);
 
 // Only brings the listing up to date (after the history was rewritten).
 void RefreshHistoryListing(const QString& history);

@@ -81,12 +81,23 @@ Result<HistoryView> ReadHistoryView(const QString& file) {
     if (!there) return Failure{there.error()};
 
     HistoryView view;
-    std::vector<HistoryListEntry> listing = ReadListingThroughCache(file);
+    QByteArray lastRecord;
+    std::vector<HistoryListEntry> listing = ReadListingThroughCache(file, &lastRecord);
     view.rows.reserve(listing.size());
     for (HistoryListEntry& entry : listing)
         view.rows.push_back({std::move(entry.Subject), std::move(entry.Column2), std::move(entry.Column3)});
     if (view.rows.empty()) return view;
 
+    // The listing read the last record already. Read again only when it
+    // is not the last row's (the listing was cut short by a read error).
+    if (lastRecord.size() == kHistoryRecordSize) {
+        HistoryRecord last = DecodeRecord(lastRecord);
+        const ViewerRow& row = view.rows.back();
+        if (last.Subject == row.subject && last.Column2 == row.from && last.Column3 == row.date) {
+            view.last = std::move(last);
+            return view;
+        }
+    }
     Result<HistoryRecord> last = ReadRecord(file, static_cast<int>(view.rows.size()));
     if (!last) return Failure{last.error()};
     view.last = std::move(last.value());
