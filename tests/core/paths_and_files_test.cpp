@@ -73,14 +73,13 @@ TEST(ProgramPaths, CreatesTheDataAndAttachmentFolders) {
     EXPECT_TRUE(paths.createFolders()) << "a second start finds them in place";
 }
 
-// The folder a mail check asks about is one statvfs can answer for.
+// The folder a mail check asks about is one statvfs answers for: else the
+// free-space rule would be silently off.
 TEST(DiskSpace, TheDataFolderHasAnAnswerAMissingFolderNone) {
     test::TempFolder folder;
     const ProgramPaths paths(folder.path());
     ASSERT_TRUE(paths.createFolders());
-    const std::optional<qint64> free = FreeBytesAt(paths.path(files::DataFolder));
-    ASSERT_TRUE(free.has_value());
-    EXPECT_GT(*free, 0);
+    EXPECT_GT(FreeBytesAt(paths.path(files::DataFolder)).value_or(0), 0);
     EXPECT_FALSE(FreeBytesAt(folder.path(QStringLiteral("missing/folder"))).has_value());
 }
 

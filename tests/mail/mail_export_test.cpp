@@ -8,7 +8,6 @@
 #include "mail/decoded_message.h"
 #include "mail/mail_import.h"
 #include "mail/message_builder.h"
-#include "store/stored_uidls.h"
 #include "mail/send_mail.h"
 #include "store/history_file.h"
 #include "store/mail_files.h"
@@ -578,18 +577,6 @@ TEST(RoundTrip, ExportedHistoryImportsAsItWas) {
     const std::vector<HistoryRecord> back = ReadAll(program.history(History::Received));
     ASSERT_EQ(back.size(), before.size());
     EXPECT_EQ(back.back().Subject, before[1].Subject);
-}
-
-// Only the form the export writes names a record.
-TEST(MadeMessageIds, NameTheirRecordAndNothingElse) {
-    const HistoryRecord record{QStringLiteral("件名"), QStringLiteral("a@x"), QStringLiteral("2026/11/30  18:00:00"),
-                               QStringLiteral("本文")};
-    const QByteArray id = MadeMessageId(record);
-    EXPECT_EQ(FingerprintOfMadeMessageId(id), RecordFingerprint(record));
-    EXPECT_EQ(FingerprintOfMadeMessageId(" " + id + " "), RecordFingerprint(record)) << "folded field's blanks";
-    const QByteArray others[] = {"", "<abc@example.jp>", "<.history-record@lumopet.invalid>",
-                                 "<xyz1.history-record@lumopet.invalid>", id.chopped(1), id.sliced(1)};
-    for (const QByteArray& other : others) EXPECT_TRUE(FingerprintOfMadeMessageId(other).isEmpty()) << other.constData();
 }
 
 }  // namespace

@@ -20,7 +20,6 @@
 #include "ui/message_box.h"
 #include "viewer/TyakuForm.h"
 #include "viewer/history_list_model.h"
-#include "viewer/history_search.h"
 
 #include <QApplication>
 #include <QDir>
@@ -149,13 +148,6 @@ int main(int argc, char** argv) {
     QObject::connect(&form.listModel(), &QAbstractItemModel::rowsRemoved, [] { rowGoneAt = now(); });
     QObject::connect(&form.listModel(), &QAbstractItemModel::modelReset, [] { rowGoneAt = now(); });
     form.Form_Load();
-    if (std::getenv("VIEWER_BENCHMARK_VERBOSE"))
-        form.setSearchFunction([](const QString& file, const QString& query, const std::atomic<bool>& cancel) {
-            const double start = now();
-            HistorySearchResult result = SearchHistory(file, query, cancel);
-            std::printf("  the search itself: %.3f s\n", now() - start);
-            return result;
-        });
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) fail("the window did not show");
 
