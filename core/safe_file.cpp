@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lumopet {
 namespace {
@@ -63,6 +64,29 @@ int makeUnique(QByteArray& name, const QByteArray& suffix) {
 }
 
 }  // namespace
+
+bool SameFileContent(int fd, int other) {
+    struct stat info {}, otherInfo {};
+    if (::fstat(fd, &info) != 0 || ::fstat(other, &otherInfo) != 0 || !S_ISREG(info.st_mode) ||
+        !S_ISREG(otherInfo.st_mode) || info.st_size != otherInfo.st_size)
+        return false;
+    constexpr size_t kSlice = 1 << 20;
+    std::vector<char> buffer(kSlice), otherBuffer(kSlice);
+    for (off_t offset = 0; offset < info.st_size;) {
+        const ssize_t got = ::pread(fd, buffer.data(), kSlice, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        for (ssize_t read = 0; read < got;) {
+            const ssize_t n = ::pread(other, otherBuffer.data() + read, static_cast<size_t>(got - read), offset + read);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            read += n;
+        }
+        if (std::memcmp(buffer.data(), otherBuffer.data(), static_cast<size_t>(got)) != 0) return false;
+        offset += got;
+    }
+    return true;
+}
 
 bool WriteAll(int fd, QByteArrayView bytes) {
     const char* data = bytes.data();

@@ -18,6 +18,9 @@ namespace lumopet {
 // an error, with errno set.
 bool WriteAll(int fd, QByteArrayView bytes);
 
+// Whether two open files are regular files holding the same bytes.
+bool SameFileContent(int fd, int other);
+
 // The file's bytes; nothing when it is missing or cannot be read.
 std::optional<QByteArray> ReadWholeFile(const QString& path);
 

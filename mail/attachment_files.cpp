@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -149,13 +150,15 @@ bool holdsExactly(int fd, QByteArrayView content) {
 }
 
 // The name under which the folder already holds this very attachment: name,
-// "name (2)", ... up to the first free one. A check that saved the
-// attachments and then could not store the message fetches it again; its
-// files must not come twice. A link or anything but a regular file is
-// never taken for one (nor read through).
-std::optional<QString> alreadySaved(int folder, const QString& name, QByteArrayView content) {
+// "name (2)", ... up to the first free one (or up to the one just made,
+// notYet). A check that saved the attachments and then could not store
+// the message fetches it again; its files must not come twice. A link or
+// anything but a regular file is never taken for one (nor read through).
+std::optional<QString> alreadySaved(int folder, const QString& name, const std::function<bool(int)>& holds,
+                                    const QString& notYet = {}) {
     for (int number = 1; number <= kMaxNumberedNames; ++number) {
         const QString candidate = number == 1 ? name : numberedName(name, number);
+        if (candidate == notYet) return std::nullopt;
         int fd;
         do {
             fd = ::openat(folder, QFile::encodeName(candidate).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -163,9 +166,17 @@ std::optional<QString> alreadySaved(int folder, const QString& name, QByteArrayV
         if (fd < 0 && errno == ENOENT) return std::nullopt;
         if (fd < 0) continue;
         const UniqueFd file(fd);
-        if (holdsExactly(fd, content)) return candidate;
+        if (holds(fd)) return candidate;
     }
     return std::nullopt;
+}
+
+// Writes the attachment into the new file fd, from memory or from its
+// message's file.
+Status writeContent(int fd, const MailAttachment& attachment) {
+    if (attachment.streamed) return attachment.streamed->writeTo(fd);
+    if (!WriteAll(fd, attachment.content)) return Failure{qt_error_string(errno)};
+    return success();
 }
 
 }  // namespace
@@ -197,34 +208,52 @@ int SaveAttachments(const QString& folder, const DecodedMessage& message, QStrin
 
     // The user has to know which file is missing, and whether to free space
     // or fix the folder, before the message can be received.
-    const auto failed = [&](const QString& name, int error) {
-        if (failure) *failure = AttachmentFailure{name, qt_error_string(error)};
+    const auto failed = [&](const QString& name, const QString& reason) {
+        if (failure) *failure = AttachmentFailure{name, reason};
         return kAttachmentCannotBeOpened;
     };
 
     const UniqueFd folderFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd.get() < 0) return failed(SafeAttachmentFileName(message.attachments.front().fileName, 1), errno);
+    if (folderFd.get() < 0)
+        return failed(SafeAttachmentFileName(message.attachments.front().fileName, 1), qt_error_string(errno));
 
     int index = 0;
     for (const MailAttachment& attachment : message.attachments) {
         ++index;
         const QString name = SafeAttachmentFileName(attachment.fileName, index);
-        if (const auto existing = alreadySaved(folderFd.get(), name, attachment.content)) {
-            if (saved) saved->append(QDir(folder).filePath(*existing));
-            continue;
+        // Content in memory is compared before anything is written; content
+        // from a message's file is decoded once, into the new file, and that
+        // is compared.
+        const auto holdsContent = [&](int fd) { return holdsExactly(fd, attachment.content); };
+        if (!attachment.streamed) {
+            if (const auto existing = alreadySaved(folderFd.get(), name, holdsContent)) {
+                if (saved) saved->append(QDir(folder).filePath(*existing));
+                continue;
+            }
         }
         const auto created = createNewFile(folderFd.get(), name);
-        if (!created) return failed(name, errno);
+        if (!created) return failed(name, qt_error_string(errno));
         UniqueFd file(created->fd);
-        bool written = WriteAll(file.get(), attachment.content);
-        if (written) written = ::fsync(file.get()) == 0;
-        const int writeError = errno;
-        const bool closed = file.close();
-        const int error = !written ? writeError : errno;
-        if (!written || !closed) {
+        Status written = writeContent(file.get(), attachment);
+        if (written && ::fsync(file.get()) != 0) written = Failure{qt_error_string(errno)};
+        const bool closed = written ? file.close() : true;
+        if (written && !closed) written = Failure{qt_error_string(errno)};
+        const auto drop = [&] { ::unlinkat(folderFd.get(), QFile::encodeName(created->name).constData(), 0); };
+        if (!written) {
             // Half a file would look like the whole attachment.
-            ::unlinkat(folderFd.get(), QFile::encodeName(created->name).constData(), 0);
-            return failed(name, error);
+            drop();
+            return failed(name, written.error());
+        }
+        if (attachment.streamed) {
+            const UniqueFd made(::openat(folderFd.get(), QFile::encodeName(created->name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            const auto existing = made.ok() ? alreadySaved(folderFd.get(), name, [&](int fd) { return SameFileContent(fd, made.get()); },
+                                                           created->name)
+                                            : std::nullopt;
+            if (existing) {
+                drop();
+                if (saved) saved->append(QDir(folder).filePath(*existing));
+                continue;
+            }
         }
         if (saved) saved->append(QDir(folder).filePath(created->name));
     }

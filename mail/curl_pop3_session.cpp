@@ -165,9 +165,7 @@ public:
         readTlsAhead(curl_.get());
         channel_.emplace(curl_.get(), socket, limits_, server_);
         conversation_.emplace(*channel_);
-        // Checked against the listed size before it is fetched; this holds
-        // a server to it while it sends.
-        conversation_->setLargestAnswer(kMaxMessageBytes + kMaxMessageBytes / 8);
+        setLargestMessage(largestMessage_);
 
         // LIST without a number: the whole mailbox, one "number size" line
         // per message.
@@ -197,6 +195,18 @@ public:
     Result<QByteArray> retrieve(int number) override {
         if (!pipeline_) return ended();
         return pipeline_->retrieve(number);
+    }
+
+    Status retrieveInto(int number, const Pop3Sink& sink, qint64 largest) override {
+        if (!pipeline_) return ended();
+        return pipeline_->retrieveInto(number, sink, largest);
+    }
+
+    // Checked against the listed size before a message is fetched; this
+    // holds a server to it while it sends.
+    void setLargestMessage(qint64 bytes) override {
+        largestMessage_ = bytes;
+        if (conversation_) conversation_->setLargestAnswer(bytes < 0 ? -1 : bytes + bytes / 8);
     }
 
     Result<QByteArray> top(int number) override {
@@ -253,6 +263,7 @@ private:
     std::optional<Pop3Conversation> conversation_;
     std::optional<Pop3Pipeline> pipeline_;
     NotDeleted notDeleted_;
+    qint64 largestMessage_ = -1;
 };
 
 }  // namespace

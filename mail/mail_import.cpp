@@ -362,7 +362,7 @@ MailImportResult ImportMail(const ProgramPaths& paths, const MailImportRequest& 
             report();
             continue;
         }
-        if (message.size() > kMaxMessageBytes) {
+        if (message.size() > kMaxHeldMessageBytes) {
             ++result.tooLarge;
             report();
             continue;
@@ -425,7 +425,7 @@ QString MailImportSentence(const MailImportResult& result) {
                     .arg(result.notTaken);
     if (result.tooLarge > 0)
         text += QStringLiteral("\n%1 MB を超える %2 通は大きすぎるため取り込みませんでした。")
-                    .arg(megabytes(kMaxMessageBytes))
+                    .arg(megabytes(kMaxHeldMessageBytes))
                     .arg(result.tooLarge);
     if (result.unreadable > 0)
         text += QStringLiteral("\n読めなかったファイルが %1 個ありました。\n%2").arg(result.unreadable).arg(result.unreadableError);

@@ -4,10 +4,18 @@
 #include "mail/decoded_message.h"
 #include "mail/message_builder.h"
 
+#include "core/safe_file.h"
+#include "core/unique_fd.h"
+#include "core/system_error_text.h"
+
+#include <QFile>
+
 #include <curl/curl.h>
 #include <gmime/gmime.h>
+#include <unistd.h>
 
 #include <climits>
+#include <utility>
 #include <map>
 #include <mutex>
 
@@ -16,14 +24,43 @@ namespace {
 
 constexpr int kTextBufferOption = 1;
 
+// The file a large message was written to as it arrived. Removed when the
+// session lets the message go; a file the caller moved into the Maildir's
+// new/ has left this name already, and stays.
+class SpooledMessage {
+public:
+    SpooledMessage() = default;
+    explicit SpooledMessage(QString path) : path_(std::move(path)) {}
+    SpooledMessage(SpooledMessage&& other) noexcept : path_(std::exchange(other.path_, {})) {}
+    SpooledMessage& operator=(SpooledMessage&& other) noexcept {
+        if (this != &other) {
+            remove();
+            path_ = std::exchange(other.path_, {});
+        }
+        return *this;
+    }
+    ~SpooledMessage() { remove(); }
+    const QString& path() const { return path_; }
+
+private:
+    void remove() {
+        if (!path_.isEmpty()) ::unlink(QFile::encodeName(path_).constData());
+        path_.clear();
+    }
+    QString path_;
+};
+
 struct Session {
     std::unique_ptr<mail::Pop3Session> pop3;
     std::vector<qint64> sizes;
     // Empty when the server gave none.
     std::vector<QString> uidls;
+    SpoolFileMaker makeSpoolFile;  // none: every message is held in memory
+    qint64 largest = -1;           // the largest message it fetches; -1: any
     int fetchedNumber = 0;
     mail::DecodedMessage fetched;
-    QByteArray fetchedSource;  // as the server sent it
+    QByteArray fetchedSource;  // as the server sent it, unless it is in fetchedFile
+    SpooledMessage fetchedFile;
 };
 
 // The layer's state. The operations run one at a time, but possibly on a
@@ -33,6 +70,7 @@ struct LayerState {
     std::mutex lock;
     bool started = false;
     int textBufferSize = 8192;
+    int largestMessageMB = kDefaultLargestMessageMB;
     std::unique_ptr<mail::MailTransport> transport;
     std::map<int, Session> sessions;
     int nextHandle = 1;
@@ -87,11 +125,25 @@ void fillTexts(const LayerState& s, const mail::DecodedMessage& message, MailTex
     texts.header = cut(message.headerText, s.textBufferSize);
 }
 
-// Fetches the message once per number; the status, size and body calls for
-// it share the copy.
+// The largest message a session fetches: the user's limit, and no more
+// than can be held in memory where there is no file to write it to.
+qint64 largestFor(const LayerState& s, bool spooling) {
+    const qint64 chosen = s.largestMessageMB > 0 ? qint64(s.largestMessageMB) * 1024 * 1024 : -1;
+    if (spooling) return chosen;
+    return chosen < 0 ? kMaxHeldMessageBytes : std::min(chosen, kMaxHeldMessageBytes);
+}
+
+void limitSession(const LayerState& s, Session& session) {
+    const bool spooling = static_cast<bool>(session.makeSpoolFile);
+    session.largest = largestFor(s, spooling);
+    // What may come into memory: a message larger is written to a file,
+    // under a limit of its own.
+    session.pop3->setLargestMessage(spooling ? kSpooledFromBytes : session.largest);
+}
+
 bool tooLarge(const Session& session, int number) {
-    return number >= 1 && number <= static_cast<int>(session.sizes.size()) &&
-           session.sizes[number - 1] > kMaxMessageBytes;
+    return session.largest >= 0 && number >= 1 && number <= static_cast<int>(session.sizes.size()) &&
+           session.sizes[number - 1] > session.largest;
 }
 
 QString megabytes(qint64 bytes) { return QString::number(static_cast<double>(bytes) / (1024 * 1024), 'f', 1); }
@@ -100,13 +152,44 @@ int failTooLarge(LayerState& s, const Session& session, int number) {
     return fail(s,
                 QStringLiteral("メッセージ %1 は %2 MB あり、受信できる大きさ（%3 MB）を超えています。")
                     .arg(number)
-                    .arg(megabytes(session.sizes[number - 1]), megabytes(kMaxMessageBytes)),
+                    .arg(megabytes(session.sizes[number - 1]), megabytes(session.largest)),
                 kMailFailed);
 }
 
+// A large message, written to a new file as it arrives and decoded from
+// there: memory does not grow with it. A server that sends much more than
+// it listed is cut off before it fills the disk.
+int fetchIntoFile(LayerState& s, Session& session, int number) {
+    const Result<SpoolFile> made = session.makeSpoolFile();
+    if (!made) return fail(s, made.error(), kMailFailed);
+    const UniqueFd file(made.value().fd);
+    SpooledMessage spooled(made.value().path);
+    const qint64 listed = session.sizes[number - 1];
+    const auto write = [&](QByteArrayView slice) -> Status {
+        if (WriteAll(file.get(), slice)) return success();
+        return Failure{QStringLiteral("受信中のメールを「%1」に書き込めません。\n").arg(spooled.path()) + SystemErrorText(errno)};
+    };
+    const Status received = session.pop3->retrieveInto(number, write, listed + listed / 8 + (1 << 20));
+    if (!received) return fail(s, received.error(), kMailFailed);
+    session.fetched = mail::DecodeMessageFile(file.get());
+    session.fetchedSource.clear();
+    session.fetchedFile = std::move(spooled);
+    session.fetchedNumber = number;
+    return 0;
+}
+
+// Fetches the message once per number; the status, size and body calls for
+// it share the copy.
 int fetch(LayerState& s, Session& session, int number) {
     if (session.fetchedNumber == number) return 0;
     if (tooLarge(session, number)) return failTooLarge(s, session, number);
+    // The last message's file goes before the next one comes.
+    session.fetchedNumber = 0;
+    session.fetched = {};
+    session.fetchedFile = {};
+    if (session.makeSpoolFile && number >= 1 && number <= static_cast<int>(session.sizes.size()) &&
+        session.sizes[number - 1] > kSpooledFromBytes)
+        return fetchIntoFile(s, session, number);
     const auto raw = session.pop3->retrieve(number);
     if (!raw) return fail(s, raw.error(), kMailFailed);
     session.fetched = mail::DecodeMessage(raw.value());
@@ -132,6 +215,11 @@ int NMailInitializeWinSock() {
 int NMailSetOption(int option, int value) {
     LayerState& s = state();
     std::lock_guard guard(s.lock);
+    if (option == kLargestMessageOption && value >= 0) {
+        s.largestMessageMB = value;
+        for (auto& [handle, session] : s.sessions) limitSession(s, session);
+        return 0;
+    }
     if (option != kTextBufferOption || value <= 0) return -1;
     s.textBufferSize = value;
     return 0;
@@ -176,7 +264,9 @@ int NMailPop3Connect(const QString& server) {
     auto session = transport(s).connectPop3(server);
     if (!session) return fail(s, session.error(), kNoConnection);
     const int handle = s.nextHandle++;
-    s.sessions[handle].pop3 = std::move(session.value());
+    Session& made = s.sessions[handle];
+    made.pop3 = std::move(session.value());
+    limitSession(s, made);
     return handle;
 }
 
@@ -205,6 +295,14 @@ int NMailPop3GetUidls(int handle, QStringList& uidls) {
         }
         for (const QString& uidl : session.uidls) uidls.append(uidl);
         return static_cast<int>(uidls.size());
+    });
+}
+
+int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        session.makeSpoolFile = std::move(makeFile);
+        limitSession(s, session);
+        return 0;
     });
 }
 
@@ -257,8 +355,21 @@ int NMailPop3GetMailSource(int handle, int number, QByteArray& source) {
         source.clear();
         if (session.fetchedNumber != number)
             return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
+        if (!session.fetchedFile.path().isEmpty())
+            return fail(s, QStringLiteral("メッセージ %1 は大きいため、ファイル「%2」に受信しました。").arg(number).arg(session.fetchedFile.path()),
+                        kMailFailed);
         source = session.fetchedSource;
         return 0;
+    });
+}
+
+int NMailPop3GetMailFile(int handle, int number, QString& path) {
+    return withSession(handle, [&](LayerState& s, Session& session) {
+        path.clear();
+        if (session.fetchedNumber != number)
+            return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
+        path = session.fetchedFile.path();
+        return path.isEmpty() ? 0 : 1;
     });
 }
 
@@ -268,6 +379,7 @@ int NMailPop3UseJoinedMail(int handle, int number, const QByteArray& source) {
             return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
         session.fetched = mail::DecodeMessage(source);
         session.fetchedSource = source;
+        session.fetchedFile = {};
         return 0;
     });
 }

@@ -13,12 +13,14 @@
 //
 // The operations may run on a worker thread, one command at a time.
 
+#include "core/result.h"
 #include "mail/mail_transport.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace lumopet {
@@ -32,8 +34,9 @@ struct DecodedMessage;
 int NMailInitializeWinSock();
 
 // Option 1 is the size of the text buffers (subject, date, sender, header
-// and error texts): longer texts are cut to one character less. Returns 0,
-// or -1 for an option the layer does not have.
+// and error texts): longer texts are cut to one character less; option 2
+// is kLargestMessageOption. Returns 0, or -1 for an option the layer does
+// not have or a value it cannot take.
 int NMailSetOption(int option, int value);
 
 // Releases what NMailInitializeWinSock set up, once, at the end.
@@ -72,17 +75,36 @@ int NMailPop3Authenticate(int handle, const QString& id, const QString& password
 // NMailPop3Authenticate; it asks the server once per session.
 int NMailPop3GetUidls(int handle, QStringList& uidls);
 
-// The largest message a check fetches, as the server lists its size. A
-// larger one stays on the server. Fetched, decoded, converted and stored, a
-// message costs several times its size at its peak: measured through the
-// whole check, a text message of 63 MB took the program to 478 MB (each
-// byte of text is two in a QString, and the decoder holds a few copies),
-// one of 63 MB that is mostly a base64 attachment to 335 MB. At 40 MB the
-// costliest kind stays near 300 MB, within the 400 MB the program allows
-// itself, and above what most mail servers accept anyway.
-inline constexpr qint64 kMaxMessageBytes = 40LL * 1024 * 1024;
+// The largest message held whole in memory: one taken in from a file, a
+// split message joined from its parts, and any message of a session that
+// has nowhere to write large ones (NMailPop3SpoolLargeMail). Decoded,
+// converted and stored, a message held whole costs several times its size:
+// measured through the whole check, 63 MB of text took the program to
+// 478 MB. At 40 MB the costliest kind stays near 300 MB.
+inline constexpr qint64 kMaxHeldMessageBytes = 40LL * 1024 * 1024;
 
-// Whether message number is listed larger than kMaxMessageBytes: then
+// A message the server lists larger than this is written to a file as it
+// arrives and decoded from there, when the session has a place for it.
+inline constexpr qint64 kSpooledFromBytes = 8LL * 1024 * 1024;
+
+// Option 2 of NMailSetOption: the largest message a check fetches, in MB
+// as the server lists its size (0: no limit); 200 until it is set. A larger
+// one stays on the server.
+inline constexpr int kLargestMessageOption = 2;
+inline constexpr int kDefaultLargestMessageMB = 200;
+
+// Where a message larger than kSpooledFromBytes goes as it arrives: a new
+// file, open for writing (the layer closes it), in the received Maildir's
+// tmp/. The layer removes it once it lets the message go, unless the
+// caller moved it away first.
+struct SpoolFile {
+    int fd = -1;
+    QString path;
+};
+using SpoolFileMaker = std::function<Result<SpoolFile>()>;
+int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile);
+
+// Whether message number is listed larger than the session takes: then
 // every call that would fetch it fails instead, and NMailGetMessage gives
 // the sentence that names it and its size.
 bool NMailPop3IsTooLarge(int handle, int number);
@@ -106,8 +128,15 @@ int NMailPop3GetMail(int handle, int number, MailTexts& texts, QString& body, in
 // The whole source of message number as the server sent it (CR LF line
 // ends, dots unstuffed), once NMailPop3GetMail has fetched it: what the
 // receive code keeps beside the history's record. Returns 0, or a negative
-// value when that message has not been fetched in this session.
+// value when that message has not been fetched in this session or was
+// written to a file (NMailPop3GetMailFile).
 int NMailPop3GetMailSource(int handle, int number, QByteArray& source);
+
+// For a fetched message written to a file as it arrived: 1, with the
+// file's path (the source with LF line ends, as a Maildir keeps it). 0
+// when the message is held in memory, a negative value when it has not
+// been fetched.
+int NMailPop3GetMailFile(int handle, int number, QString& path);
 
 // Puts source, the whole of a split message joined from its parts, in
 // the place of message number (its last part, fetched in this session):

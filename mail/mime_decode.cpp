@@ -5,6 +5,8 @@
 
 #include "mail/decoded_message.h"
 
+#include "core/safe_file.h"
+#include "core/system_error_text.h"
 #include "core/text_helpers.h"
 #include "mail/gmime_handles.h"
 #include "mail/japanese_charsets.h"
@@ -16,12 +18,16 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 namespace lumopet::mail {
 namespace {
@@ -850,17 +856,160 @@ QByteArray contentBytes(GMimePart* part) {
     return bytesOf(stream.get());
 }
 
-QString partText(GMimePart* part) {
-    GMimeObject* object = objectOf(part);
-    const QByteArray bytes = contentBytes(part);
+// The charset of a text part; for HTML that does not say it in its header,
+// what its start says.
+QByteArray charsetOf(GMimeObject* object, QByteArrayView start) {
     QByteArray charset = g_mime_object_get_content_type_parameter(object, "charset");
     // GMime reads no parameters from a type it could not read.
     if (charset.isEmpty() && hasUnreadableContentType(object))
         charset = parameterText(readParameters(rawHeaderValue(object, "Content-Type")), "charset").toLatin1();
-    const bool html = isType(object, "text", "html");
-    if (html && charset.isEmpty()) charset = metaCharset(bytes);
+    if (isType(object, "text", "html") && charset.isEmpty()) charset = metaCharset(start);
+    return charset;
+}
+
+QString readableText(GMimeObject* object, QByteArrayView bytes, QByteArrayView charset) {
     const QString text = DecodeCharset(bytes, charset);
-    return WithCrLf(html ? htmlToText(text) : text);
+    return WithCrLf(isType(object, "text", "html") ? htmlToText(text) : text);
+}
+
+QString partText(GMimePart* part) {
+    GMimeObject* object = objectOf(part);
+    const QByteArray bytes = contentBytes(part);
+    return readableText(object, bytes, charsetOf(object, bytes));
+}
+
+// ---------------------------------------------------------------------------
+// Parts of a message decoded from its file: read in slices, never whole.
+
+constexpr qsizetype kSliceBytes = 256 * 1024;
+// What a text too long to hold keeps of its end: the sender's tag and
+// signature.
+constexpr qsizetype kHeldTailBytes = 64 * 1024;
+
+// Hands take each slice of the part's content in order, its transfer
+// encoding undone by GMime's decoder, until take returns false. (Content
+// in memory goes through the lenient decoder above; an attachment of a
+// gigabyte gets the standard one.) Fails when the file cannot be read.
+Status forEachContentSlice(GMimePart* part, const std::function<bool(QByteArrayView)>& take) {
+    GMimeDataWrapper* content = part ? g_mime_part_get_content(part) : nullptr;
+    GMimeStream* encoded = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!encoded) return success();
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+    std::vector<GObjectPtr<GMimeFilter>> filters;
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+        encoding == GMIME_CONTENT_ENCODING_UUENCODE)
+        filters.emplace_back(g_mime_filter_basic_new(encoding, FALSE));
+    // The file keeps LF line ends; lines that were lines on the wire come
+    // out in the CR LF they came in, as from a message held in memory.
+    if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_UUENCODE)
+        filters.emplace_back(g_mime_filter_unix2dos_new(FALSE));
+    const auto filtered = [&filters](char* in, size_t length, bool last) {
+        for (const auto& filter : filters) {
+            char* out = nullptr;
+            size_t outLength = 0, outPrespace = 0;
+            if (last) g_mime_filter_complete(filter.get(), in, length, 0, &out, &outLength, &outPrespace);
+            else g_mime_filter_filter(filter.get(), in, length, 0, &out, &outLength, &outPrespace);
+            in = out;
+            length = outLength;
+        }
+        return QByteArrayView(in, static_cast<qsizetype>(length));
+    };
+    std::vector<char> buffer(static_cast<size_t>(kSliceBytes));
+    g_mime_stream_reset(encoded);
+    bool goOn = true;
+    ssize_t got = 0;
+    while (goOn && (got = g_mime_stream_read(encoded, buffer.data(), buffer.size())) > 0)
+        goOn = take(filtered(buffer.data(), static_cast<size_t>(got), false));
+    // A window on a file ends with -1 rather than 0 once it is read to its
+    // bound.
+    if (got < 0 && !g_mime_stream_eos(encoded)) return Failure{QStringLiteral("受信したメールのファイルを読めません。")};
+    if (goOn) take(filtered(buffer.data(), 0, true));
+    g_mime_stream_reset(encoded);
+    return success();
+}
+
+// The start and the end of a text part, whole lines each; cut says that
+// what lies between them was left out.
+struct HeldText {
+    QByteArray start;
+    QByteArray end;
+    bool cut = false;
+};
+
+HeldText heldText(GMimePart* part) {
+    HeldText held;
+    forEachContentSlice(part, [&held](QByteArrayView slice) {
+        if (!held.cut) {
+            const qsizetype room = kHeldTextBytes - held.start.size();
+            held.start += slice.first(std::min(room, slice.size()));
+            if (slice.size() <= room) return true;
+            slice = slice.sliced(room);
+            held.cut = true;
+        }
+        held.end += slice;
+        if (held.end.size() > 2 * kHeldTailBytes) held.end.remove(0, held.end.size() - kHeldTailBytes);
+        return true;
+    });
+    if (!held.cut) return held;
+    held.start.truncate(held.start.lastIndexOf('\n') + 1);
+    if (held.end.size() > kHeldTailBytes) held.end.remove(0, held.end.size() - kHeldTailBytes);
+    held.end.remove(0, held.end.indexOf('\n') + 1);
+    return held;
+}
+
+QString partTextFromFile(GMimePart* part) {
+    GMimeObject* object = objectOf(part);
+    const HeldText held = heldText(part);
+    const QByteArray charset = charsetOf(object, held.start);
+    QString text = readableText(object, held.start, charset);
+    if (held.cut) text += QStringLiteral("…\r\n") + readableText(object, held.end, charset);
+    return text;
+}
+
+// An attachment of a message decoded from its file, written from there.
+class FileContent : public StreamedContent {
+public:
+    explicit FileContent(GMimeObject* object) : object_(static_cast<GMimeObject*>(g_object_ref(object))) {}
+
+    Status writeTo(int fd) const override {
+        if (GMimeMessagePart* part = asMessagePart(object_.get())) return writeMessage(g_mime_message_part_get_message(part), fd);
+        int error = 0;
+        const Status read = forEachContentSlice(asPart(object_.get()), [&](QByteArrayView slice) {
+            if (WriteAll(fd, slice)) return true;
+            error = errno;
+            return false;
+        });
+        if (error != 0) return Failure{SystemErrorText(error)};
+        return read;
+    }
+
+private:
+    // As it came, in the CR LF line ends an attached message is saved in.
+    static Status writeMessage(GMimeMessage* message, int fd) {
+        if (!message) return success();
+        const GObjectPtr<GMimeStream> out(g_mime_stream_fs_new(fd));
+        g_mime_stream_fs_set_owner(reinterpret_cast<GMimeStreamFs*>(out.get()), FALSE);
+        const std::unique_ptr<GMimeFormatOptions, FormatOptionsFree> format(g_mime_format_options_new());
+        g_mime_format_options_set_newline_format(format.get(), GMIME_NEWLINE_FORMAT_DOS);
+        errno = 0;
+        if (g_mime_object_write_to_stream(objectOf(message), format.get(), out.get()) < 0 || g_mime_stream_flush(out.get()) != 0)
+            return Failure{SystemErrorText(errno != 0 ? errno : EIO)};
+        return success();
+    }
+
+    GObjectPtr<GMimeObject> object_;
+};
+
+MailAttachment fileAttachment(GMimeObject* object) {
+    MailAttachment attachment;
+    attachment.fileName = proposedFileName(object);
+    attachment.streamed = std::make_shared<FileContent>(object);
+    if (GMimeMessagePart* part = asMessagePart(object); part && attachment.fileName.isEmpty()) {
+        GMimeMessage* message = g_mime_message_part_get_message(part);
+        const QString subject = message ? DecodeHeaderText(rawHeaderValue(objectOf(message), "Subject")).trimmed() : QString();
+        attachment.fileName = (subject.isEmpty() ? QStringLiteral("message") : subject) + QStringLiteral(".eml");
+    }
+    return attachment;
 }
 
 // An attached message is saved as it came, under its own subject.
@@ -884,6 +1033,9 @@ MailAttachment attachedMessage(GMimeObject* object, GMimeMessagePart* part) {
 
 class BodyCollector {
 public:
+    // The message is read from its file: texts keep their start and end,
+    // attachments are written from the file.
+    bool fromFile = false;
     QString text;
     std::vector<MailAttachment> attachments;
 
@@ -902,21 +1054,26 @@ public:
             return;
         }
         if (GMimeMessagePart* messagePart = asMessagePart(object)) {
-            attachments.push_back(attachedMessage(object, messagePart));
+            attachments.push_back(fromFile ? fileAttachment(object) : attachedMessage(object, messagePart));
             return;
         }
         GMimePart* part = asPart(object);
         if (!part) return;
         if (isBodyText(object, "plain") || isBodyText(object, "html")) {
-            appendText(partText(part));
+            appendText(fromFile ? partTextFromFile(part) : partText(part));
             // A named text is kept as the file it was sent as, too.
-            if (hasFileName(object)) attachments.push_back({proposedFileName(object), contentBytes(part)});
+            if (hasFileName(object)) attachments.push_back(attachmentOf(object, part));
             return;
         }
-        attachments.push_back({proposedFileName(object), contentBytes(part)});
+        attachments.push_back(attachmentOf(object, part));
     }
 
 private:
+    MailAttachment attachmentOf(GMimeObject* object, GMimePart* part) const {
+        if (fromFile) return fileAttachment(object);
+        return {proposedFileName(object), contentBytes(part), nullptr};
+    }
+
     // A text part after the first (a footer a list server added, the text
     // after an inline picture) continues on a line of its own.
     void appendText(const QString& piece) {
@@ -973,25 +1130,61 @@ struct ParsedMessage {
 };
 
 ParsedMessage parseMessage(QByteArrayView raw, int depth);
+bool readBody(ParsedMessage& parsed, GMimeStream* stream, bool fromFile, int depth);
 
 // RFC 2046 5.2.2: a message/partial of total=1 holds the whole message. A
 // split message's parts come as separate mails; the receive code keeps them
 // until all are there and joins them (split_message.h). Decoded alone, the
 // first part still shows the start of its text.
-void readPartial(ParsedMessage& parsed, GMimeMessagePartial* partial, GMimePart* part, int depth) {
+void readPartial(ParsedMessage& parsed, GMimeMessagePartial* partial, GMimePart* part, bool fromFile, int depth) {
     const int number = g_mime_message_partial_get_number(partial);
     const int total = g_mime_message_partial_get_total(partial);
     const bool whole = number == 1 && total == 1;
     parsed.message.incompletePartial = !whole;
     if (number != 1 || depth >= kMaxDepth) return;
 
-    ParsedMessage enclosed = parseMessage(contentBytes(part), depth + 1);
+    // From a file, the enclosed message's start gives its header and text.
+    ParsedMessage enclosed = parseMessage(fromFile ? heldText(part).start : contentBytes(part), depth + 1);
     parsed.headers = mergedPartialHeaders(parsed.headers, enclosed.headers);
     parsed.message.text = std::move(enclosed.message.text);
     if (whole) {
         parsed.message.attachments = std::move(enclosed.message.attachments);
         parsed.message.incompletePartial = enclosed.message.incompletePartial;
     }
+}
+
+// The texts and attachments of the message GMime reads from stream;
+// nothing when it reads none (then the caller has the text).
+bool readBody(ParsedMessage& parsed, GMimeStream* stream, bool fromFile, int depth) {
+    // The options outlive every object parsed with them.
+    const std::unique_ptr<GMimeParserOptions, ParserOptionsFree> options(g_mime_parser_options_new());
+    // Undeclared 8-bit text in headers: UTF-8 when it is, else Shift_JIS.
+    const char* fallbackCharsets[] = {"UTF-8", "CP932", nullptr};
+    g_mime_parser_options_set_fallback_charsets(options.get(), fallbackCharsets);
+    const GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
+    // Over a file, each part's content stays a window on the file instead
+    // of a copy in memory.
+    g_mime_parser_set_persist_stream(parser.get(), TRUE);
+    const GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
+    GMimeObject* top = message ? g_mime_message_get_mime_part(message.get()) : nullptr;
+    if (!top) return false;
+    if (GMimeMessagePartial* partial = asPartial(top)) {
+        readPartial(parsed, partial, asPart(top), fromFile, depth);
+        return true;
+    }
+    BodyCollector body;
+    body.fromFile = fromFile;
+    body.collect(top, 0);
+    parsed.message.text = std::move(body.text);
+    parsed.message.attachments = std::move(body.attachments);
+    // A multipart whose boundary never comes holds all its text in what
+    // GMime calls the prologue.
+    GMimeMultipart* multipart = asMultipart(top);
+    if (multipart && g_mime_multipart_get_count(multipart) == 0 && parsed.message.text.isEmpty()) {
+        if (const char* prologue = g_mime_multipart_get_prologue(multipart))
+            parsed.message.text = WithCrLf(DecodeCharset(prologue, {}));
+    }
+    return true;
 }
 
 ParsedMessage parseMessage(QByteArrayView raw, int depth) {
@@ -1004,46 +1197,47 @@ ParsedMessage parseMessage(QByteArrayView raw, int depth) {
         block = readHeaderBlock(raw);
     }
     parsed.headers = std::move(block.fields);
-
-    // The options outlive every object parsed with them.
-    const std::unique_ptr<GMimeParserOptions, ParserOptionsFree> options(g_mime_parser_options_new());
-    // Undeclared 8-bit text in headers: UTF-8 when it is, else Shift_JIS.
-    const char* fallbackCharsets[] = {"UTF-8", "CP932", nullptr};
-    g_mime_parser_options_set_fallback_charsets(options.get(), fallbackCharsets);
     const GObjectPtr<GMimeStream> stream(
         g_mime_stream_mem_new_with_buffer(raw.data(), static_cast<size_t>(raw.size())));
-    const GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    const GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
-    GMimeObject* top = message ? g_mime_message_get_mime_part(message.get()) : nullptr;
-
-    if (!top) {
-        // Not a message GMime can read (no header at all, binary bytes):
-        // what follows the header block, if any, as undeclared text.
+    // Not a message GMime can read (no header at all, binary bytes): what
+    // follows the header block, if any, as undeclared text.
+    if (!readBody(parsed, stream.get(), false, depth))
         parsed.message.text = WithCrLf(DecodeCharset(raw.sliced(block.bodyStart), {}));
-        return parsed;
-    }
-    if (GMimeMessagePartial* partial = asPartial(top)) {
-        readPartial(parsed, partial, asPart(top), depth);
-        return parsed;
-    }
-    BodyCollector body;
-    body.collect(top, 0);
-    parsed.message.text = std::move(body.text);
-    parsed.message.attachments = std::move(body.attachments);
-    // A multipart whose boundary never comes holds all its text in what
-    // GMime calls the prologue.
-    GMimeMultipart* multipart = asMultipart(top);
-    if (multipart && g_mime_multipart_get_count(multipart) == 0 && parsed.message.text.isEmpty()) {
-        if (const char* prologue = g_mime_multipart_get_prologue(multipart))
-            parsed.message.text = WithCrLf(DecodeCharset(prologue, {}));
-    }
     return parsed;
+}
+
+// The first bytes of the file fd.
+QByteArray startOfFile(int fd, qsizetype bytes) {
+    QByteArray start(bytes, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes) {
+        const ssize_t n = ::pread(fd, start.data() + got, static_cast<size_t>(bytes - got), got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += n;
+    }
+    start.truncate(got);
+    return start;
 }
 
 }  // namespace
 
 DecodedMessage DecodeMessage(QByteArrayView raw) {
     ParsedMessage parsed = parseMessage(raw, 0);
+    fillHeaderFields(parsed.message, parsed.headers);
+    return std::move(parsed.message);
+}
+
+DecodedMessage DecodeMessageFile(int fd) {
+    ParsedMessage parsed;
+    const QByteArray start = startOfFile(fd, kHeldHeaderBytes);
+    const HeaderBlock block = readHeaderBlock(start);
+    parsed.headers = block.fields;
+    const int own = ::dup(fd);
+    // From the start, wherever the descriptor stands (it was just written).
+    const GObjectPtr<GMimeStream> stream(own >= 0 ? g_mime_stream_fs_new_with_bounds(own, 0, -1) : nullptr);
+    if (!stream || !readBody(parsed, stream.get(), true, 0))
+        parsed.message.text = WithCrLf(DecodeCharset(QByteArrayView(start).sliced(block.bodyStart), {}));
     fillHeaderFields(parsed.message, parsed.headers);
     return std::move(parsed.message);
 }

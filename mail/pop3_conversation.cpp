@@ -1,5 +1,7 @@
 #include "mail/pop3_conversation.h"
 
+#include <cstring>
+
 namespace lumopet::mail {
 
 Status Pop3Conversation::send(QByteArrayView command, bool multiLine) {
@@ -52,7 +54,11 @@ Result<QByteArray> Pop3Conversation::line() {
     }
 }
 
-Result<Pop3Answer> Pop3Conversation::next() {
+Result<Pop3Answer> Pop3Conversation::next() { return readAnswer(nullptr, -1); }
+
+Result<Pop3Answer> Pop3Conversation::next(const Pop3Sink& sink, qint64 largest) { return readAnswer(&sink, largest); }
+
+Result<Pop3Answer> Pop3Conversation::readAnswer(const Pop3Sink* sink, qint64 largest) {
     if (!brokenBy_.isEmpty()) return Failure{brokenBy_};
     if (expected_.empty()) return Failure{QStringLiteral("POP3 の応答を待つコマンドがありません。")};
     if (const Status flushed = flush(); !flushed) return Failure{flushed.error()};
@@ -64,6 +70,10 @@ Result<Pop3Answer> Pop3Conversation::next() {
     answer.status = status.value();
     answer.ok = answer.status.startsWith("+OK");
     if (!answer.ok || !multiLine) return answer;
+    if (sink) {
+        if (const Status streamed = streamLines(*sink, largest); !streamed) return Failure{streamed.error()};
+        return answer;
+    }
     for (;;) {
         const Result<QByteArray> got = line();
         if (!got) return Failure{got.error()};
@@ -74,10 +84,61 @@ Result<Pop3Answer> Pop3Conversation::next() {
         if (text.startsWith('.')) answer.data.append(text.constData() + 1, text.size() - 1);
         else answer.data.append(text);
         answer.data.append("\r\n");
-        if (largestAnswer_ >= 0 && answer.data.size() > largestAnswer_) {
-            return breakWith(QStringLiteral("サーバーから届いたメールが大きすぎるため、受信を中断しました（%1 MB を超えました）。")
-                                 .arg(largestAnswer_ / (1024 * 1024)));
+        if (largestAnswer_ >= 0 && answer.data.size() > largestAnswer_) return tooLarge(largestAnswer_);
+    }
+}
+
+Failure Pop3Conversation::tooLarge(qint64 largest) {
+    return breakWith(QStringLiteral("サーバーから届いたメールが大きすぎるため、受信を中断しました（%1 MB を超えました）。")
+                         .arg(largest / (1024 * 1024)));
+}
+
+// A message of a gigabyte is fourteen million lines: they are cut out of
+// the buffer in place and gathered into slices, with no copy of each line
+// of its own.
+Status Pop3Conversation::streamLines(const Pop3Sink& sink, qint64 largest) {
+    constexpr qsizetype kSlice = 1 << 20;
+    QByteArray slice;
+    slice.reserve(kSlice + 64 * 1024);
+    qint64 total = 0;
+    const auto handOver = [&]() -> Status {
+        total += slice.size();
+        if (largest >= 0 && total > largest) return tooLarge(largest);
+        Status taken = slice.isEmpty() ? success() : sink(slice);
+        slice.resize(0);
+        if (!taken) return breakWith(taken.error());
+        return taken;
+    };
+    for (;;) {
+        const char* data = buffer_.constData();
+        const qsizetype size = buffer_.size();
+        qsizetype at = position_;
+        for (;;) {
+            const void* found = std::memchr(data + at, '\n', static_cast<size_t>(size - at));
+            if (!found) break;
+            const qsizetype end = static_cast<const char*>(found) - data;
+            qsizetype stop = end;
+            if (stop > at && data[stop - 1] == '\r') --stop;
+            // RFC 1939 3: the lone "." ends the answer; a line that starts
+            // with one had another put before it.
+            if (stop - at == 1 && data[at] == '.') {
+                position_ = end + 1;
+                return handOver();
+            }
+            const qsizetype from = data[at] == '.' && stop > at ? at + 1 : at;
+            slice.append(data + from, stop - from);
+            slice.append('\n');
+            at = end + 1;
+            if (slice.size() >= kSlice) {
+                position_ = at;
+                if (const Status handed = handOver(); !handed) return handed;
+            }
         }
+        position_ = at;
+        buffer_.remove(0, position_);
+        position_ = 0;
+        const Status received = channel_.receive(buffer_);
+        if (!received) return breakWith(received.error());
     }
 }
 

@@ -9,6 +9,7 @@
 // back in the order the commands went, and are read in that order.
 
 #include "core/result.h"
+#include "mail/mail_transport.h"
 
 #include <QByteArray>
 #include <QString>
@@ -54,6 +55,10 @@ public:
 
     // The answer to the oldest command still waiting.
     Result<Pop3Answer> next();
+    // The same, with a multi-line answer's lines handed to sink as they
+    // arrive instead of kept in data; more than largest bytes of them
+    // (-1: no limit) fail, and the conversation with them.
+    Result<Pop3Answer> next(const Pop3Sink& sink, qint64 largest);
 
     // A multi-line answer longer than this fails, and the conversation with
     // it: a server that lists a message small and then sends without end
@@ -75,6 +80,11 @@ private:
     // The next line, without its line end; waits for it.
     Result<QByteArray> line();
     Failure breakWith(const QString& reason);
+    Failure tooLarge(qint64 largest);
+    // next(), with the lines into sink when one is given.
+    Result<Pop3Answer> readAnswer(const Pop3Sink* sink, qint64 largest);
+    // Reads the lines after a "+OK" up to the lone "." into sink.
+    Status streamLines(const Pop3Sink& sink, qint64 largest);
 
     Pop3Channel& channel_;
     std::deque<bool> expected_;  // multi-line or not, per command sent

@@ -63,6 +63,21 @@ void Pop3Pipeline::askAhead() {
 }
 
 Result<QByteArray> Pop3Pipeline::retrieve(int number) {
+    Result<Pop3Answer> answer = fetch(number, nullptr, -1);
+    if (!answer) return Failure{answer.error()};
+    return std::move(answer.value().data);
+}
+
+Status Pop3Pipeline::retrieveInto(int number, const Pop3Sink& sink, qint64 largest) {
+    Result<Pop3Answer> answer = fetch(number, &sink, largest);
+    if (!answer) return Failure{answer.error()};
+    // Fetched ahead after all (the server listed it smaller than it is):
+    // it is in memory already, in the wire's line ends.
+    if (!answer.value().data.isEmpty()) return sink(answer.value().data.replace("\r\n", "\n"));
+    return success();
+}
+
+Result<Pop3Answer> Pop3Pipeline::fetch(int number, const Pop3Sink* sink, qint64 largest) {
     if (!conversation_.brokenBy().isEmpty()) return Failure{conversation_.brokenBy()};
     // Whatever was fetched ahead for messages before this one is not
     // wanted: the caller passed them by.
@@ -76,9 +91,20 @@ Result<QByteArray> Pop3Pipeline::retrieve(int number) {
         aheadBytes_ += sizeOf(number);
     }
     askAhead();
-    while (fetched_.find(number) == fetched_.end()) {
+    Pop3Answer answer;
+    bool streamed = false;
+    while (!streamed && fetched_.find(number) == fetched_.end()) {
         if (sent_.empty()) return Failure{QStringLiteral("POP3 の応答がそろいません。")};
-        Pop3Answer answer;
+        const Sent next = sent_.front();
+        if (sink && next.command == Command::Retr && next.number == number) {
+            sent_.pop_front();
+            Result<Pop3Answer> got = conversation_.next(*sink, largest);
+            if (!got) return Failure{got.error()};
+            answer = std::move(got.value());
+            aheadBytes_ -= sizeOf(number);
+            streamed = true;
+            continue;
+        }
         const Result<Sent> what = readOne(answer);
         if (!what) return Failure{what.error()};
         if (what.value().command != Command::Retr) continue;
@@ -86,11 +112,13 @@ Result<QByteArray> Pop3Pipeline::retrieve(int number) {
         if (got < number) aheadBytes_ -= sizeOf(got);
         else fetched_[got] = std::move(answer);
     }
-    Pop3Answer answer = std::move(fetched_[number]);
-    drop(number);
+    if (!streamed) {
+        answer = std::move(fetched_[number]);
+        drop(number);
+    }
     askAhead();
     if (!answer.ok) return Failure{Pop3ErrorText(answer, hostAndPort_)};
-    return std::move(answer.data);
+    return answer;
 }
 
 Result<QByteArray> Pop3Pipeline::top(int number) {

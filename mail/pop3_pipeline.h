@@ -40,6 +40,10 @@ public:
                  Pop3Window window = {});
 
     Result<QByteArray> retrieve(int number);
+    // The same for a message too large to hold: its lines go to sink as
+    // they arrive (see Pop3Sink); more than largest bytes (-1: no limit)
+    // fail.
+    Status retrieveInto(int number, const Pop3Sink& sink, qint64 largest);
     // The header of the message, from TOP n 0.
     Result<QByteArray> top(int number);
 
@@ -64,6 +68,8 @@ private:
     Status queue(const QByteArray& command, bool multiLine, Sent what);
     // Reads the oldest answer; a RETR's is kept among those fetched ahead.
     Result<Sent> readOne(Pop3Answer& answer);
+    // The answer to RETR number, into sink when one is given.
+    Result<Pop3Answer> fetch(int number, const Pop3Sink* sink, qint64 largest);
     void askAhead();
     qint64 sizeOf(int number) const;
     void drop(int number);

@@ -7,6 +7,7 @@
 #include "core/unique_fd.h"
 #include "mail/account_values.h"
 #include "mail/certificate_trust.h"
+#include "mail/decoded_message.h"
 #include "mail/mail_library.h"
 #include "mail/mood_tags.h"
 #include "mail/split_message.h"
@@ -210,22 +211,32 @@ Result<const QSet<QString>*> maildirTags(Program& program, StoredMessages& known
     return &*known.maildirTags;
 }
 
+// The writer into the received Maildir, opened at the first message that
+// needs it, so that a Maildir that cannot be used stops the check there.
+Result<MaildirWriter*> maildirWriter(Program& program, StoredMessages& known) {
+    if (!known.maildirWriter) {
+        auto folders = MaildirFolders::Open(ReceivedMaildirPath(program.paths));
+        if (!folders) return Failure{folders.error()};
+        known.maildirWriter = std::make_unique<MaildirWriter>(std::move(folders.value()));
+    }
+    return known.maildirWriter.get();
+}
+
 // Puts the source of message n, just fetched, into the received Maildir.
 // With a UIDL the file's name carries it: a check killed after the
 // delivery and before the record fetches the message again, and finds it
 // there already. The copy is made beside the check; the check waits for it
-// (MaildirWriter::finish) before the server may delete the message.
+// (MaildirWriter::finish) before the server may delete the message. A large
+// message is in the Maildir's tmp/ already, written as it arrived: it only
+// moves into new/.
 Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
+    QString file;
+    const int inFile = NMailPop3GetMailFile(handle, n, file);
     QByteArray source;
-    if (NMailPop3GetMailSource(handle, n, source) < 0) return Failure{LastMailError()};
+    if (inFile < 0 || (inFile == 0 && NMailPop3GetMailSource(handle, n, source) < 0)) return Failure{LastMailError()};
+    const auto writer = maildirWriter(program, known);
+    if (!writer) return Failure{writer.error()};
     const QString maildir = ReceivedMaildirPath(program.paths);
-    if (!known.maildirWriter) {
-        // Opened here, so that a Maildir that cannot be used stops the
-        // check at its first message.
-        auto folders = MaildirFolders::Open(maildir);
-        if (!folders) return Failure{folders.error()};
-        known.maildirWriter = std::make_unique<MaildirWriter>(std::move(folders.value()));
-    }
     const QString uidl = known.uidlOf(n);
     const QString tag = IsUsableUidl(uidl) ? uidl : QString();
     if (!tag.isEmpty()) {
@@ -233,15 +244,31 @@ Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
         if (!tags) return Failure{tags.error()};
         if (tags.value()->contains(tag)) {
             // Seldom: the copies on their way are made before looking.
-            if (const auto failed = known.maildirWriter->drain()) return Failure{failed->error};
-            const auto held = MaildirHolds(maildir, source, tag);
+            if (const auto failed = writer.value()->drain()) return Failure{failed->error};
+            const auto held = inFile == 1 ? MaildirHoldsFile(maildir, file, tag) : MaildirHolds(maildir, source, tag);
             if (!held) return Failure{held.error()};
             if (held.value()) return success();
         }
     }
-    known.maildirWriter->deliver(n, std::move(source), tag);
+    if (inFile == 1) {
+        const auto moved = writer.value()->folders().moveToNew(file, tag);
+        if (!moved) return Failure{moved.error()};
+    } else {
+        writer.value()->deliver(n, std::move(source), tag);
+    }
     if (!tag.isEmpty()) known.maildirTags->insert(tag);
     return success();
+}
+
+// A large message goes into the received Maildir's tmp/ as it arrives.
+void spoolLargeMessages(Program& program, int handle, StoredMessages& known) {
+    NMailPop3SpoolLargeMail(handle, [&program, &known]() -> Result<SpoolFile> {
+        const auto writer = maildirWriter(program, known);
+        if (!writer) return Failure{writer.error()};
+        const auto made = writer.value()->folders().createInTmp();
+        if (!made) return Failure{made.error()};
+        return SpoolFile{made.value().fd, made.value().path};
+    });
 }
 
 // A message an earlier check stored and could not delete is deleted now,
@@ -329,7 +356,19 @@ enum class SplitStep { NotSplit, Joined, Waiting, Stop };
 // dropped on the strength of a guess.
 SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& split, mail::SplitPart& part) {
     QByteArray source;
-    if (NMailPop3GetMailSource(handle, n, source) < 0) return SplitStep::NotSplit;
+    QString file;
+    const int inFile = NMailPop3GetMailFile(handle, n, file);
+    if (inFile < 0) return SplitStep::NotSplit;
+    if (inFile == 1) {
+        // A part too large to join in memory is a message of its own.
+        QFile spooled(file);
+        if (!spooled.open(QIODevice::ReadOnly) || spooled.size() > kMaxHeldMessageBytes) return SplitStep::NotSplit;
+        if (!mail::SplitPartOf(spooled.read(mail::kHeldHeaderBytes))) return SplitStep::NotSplit;
+        spooled.seek(0);
+        source = spooled.readAll();
+    } else if (NMailPop3GetMailSource(handle, n, source) < 0) {
+        return SplitStep::NotSplit;
+    }
     const std::optional<mail::SplitPart> found = mail::SplitPartOf(source);
     if (!found || split.joined.contains(found->id)) return SplitStep::NotSplit;
     part = *found;
@@ -342,10 +381,10 @@ SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& s
     // waits there for the next check.
     const auto held = PartsHeld(split.root, part.id);
     if (!held || !held.value().complete()) return SplitStep::Waiting;
-    if (held.value().bytes > kMaxMessageBytes) {
+    if (held.value().bytes > kMaxHeldMessageBytes) {
         host.showMessage(QStringLiteral("分割されたメールの部分が全て揃いましたが、合わせて %1 MB あり大きすぎるため一通にしません（受信できるのは %2 MB まで）。部分は「%3」に残しました。")
                              .arg(QString::number(static_cast<double>(held.value().bytes) / (1024 * 1024), 'f', 1))
-                             .arg(kMaxMessageBytes / (1024 * 1024))
+                             .arg(kMaxHeldMessageBytes / (1024 * 1024))
                              .arg(split.root),
                          kErrorTitle);
         return SplitStep::Waiting;
@@ -533,6 +572,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
     ProgramValues& values = program.values;
     if (values.Pop3Server.isEmpty()) return result;
 
+    NMailSetOption(kLargestMessageOption, program.receive.MaxMessageMB);
     const int handle = NMailPop3Connect(values.Pop3Server);
     host.setHelpLine(kCheckingText);
     if (handle == -1) {
@@ -562,6 +602,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
             result.MailCount = waiting;
         }
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
+        spoolLargeMessages(program, handle, known);
         if (known.blocked) result.MailCount = -1;
         SplitMessages split;
         split.root = PartialMessagesPath(program.paths);

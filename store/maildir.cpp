@@ -1,9 +1,12 @@
 #include "store/maildir.h"
 
+#include "core/safe_file.h"
+
 #include "core/system_error_text.h"
 #include "core/unique_fd.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 #include <functional>
@@ -162,32 +165,42 @@ Result<MaildirFolders> MaildirFolders::Open(const QString& maildir) {
     return folders;
 }
 
+Result<MaildirFolders::TmpFile> MaildirFolders::createInTmp() const {
+    const QByteArray name = uniqueName({});
+    // Read and write: a large message is decoded from the file it was written to.
+    const int fd = ::openat(tmp_.get(), name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return failure(path_, errno);
+    return TmpFile{fd, path_ + QStringLiteral("/tmp/") + QFile::decodeName(name)};
+}
+
+Result<QString> MaildirFolders::moveToNew(const QString& tmpPath, const QString& tag) const {
+    const QByteArray name = QFile::encodeName(QFileInfo(tmpPath).fileName());
+    // link() never replaces a file: a name that is somehow taken gets
+    // another counter value.
+    QByteArray delivered = uniqueName(tag);
+    for (int attempt = 0;; ++attempt) {
+        if (::linkat(tmp_.get(), name.constData(), new_.get(), delivered.constData(), 0) == 0) break;
+        const int error = errno;
+        if (error != EEXIST || attempt >= 100) return failure(path_, error);
+        delivered = uniqueName(tag);
+    }
+    ::unlinkat(tmp_.get(), name.constData(), 0);
+    return path_ + QStringLiteral("/new/") + QFile::decodeName(delivered);
+}
+
 Result<QString> MaildirFolders::deliver(QByteArrayView message, const QString& tag, MaildirFlush flush) const {
-    const int tmp = tmp_.get();
-    QByteArray name = uniqueName(tag);
-    UniqueFd file(::openat(tmp, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file.ok()) return failure(path_, errno);
-    const auto dropTemporary = [&] { ::unlinkat(tmp, name.constData(), 0); };
+    const auto made = createInTmp();
+    if (!made) return Failure{made.error()};
+    UniqueFd file(made.value().fd);
     const bool now = flush == MaildirFlush::Now;
     if (!writeAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0) || !file.close()) {
         const int error = errno;
-        dropTemporary();
+        ::unlink(QFile::encodeName(made.value().path).constData());
         return failure(path_, error);
     }
-    // link() never replaces a file: a name that is somehow taken gets
-    // another counter value.
-    QByteArray delivered = name;
-    for (int attempt = 0;; ++attempt) {
-        if (::linkat(tmp, name.constData(), new_.get(), delivered.constData(), 0) == 0) break;
-        const int error = errno;
-        if (error != EEXIST || attempt >= 100) {
-            dropTemporary();
-            return failure(path_, error);
-        }
-        delivered = uniqueName(tag);
-    }
-    dropTemporary();
-    return path_ + QStringLiteral("/new/") + QFile::decodeName(delivered);
+    const auto moved = moveToNew(made.value().path, tag);
+    if (!moved) ::unlink(QFile::encodeName(made.value().path).constData());
+    return moved;
 }
 
 Status MaildirFolders::flushNew() const {
@@ -229,6 +242,22 @@ Result<bool> MaildirHolds(const QString& maildir, QByteArrayView message, const 
         if (!unique.endsWith(wanted)) return true;
         const auto content = readFile(folder, name);
         found = content && content.value() == local;
+        return !found;
+    });
+    if (!walked) return Failure{walked.error()};
+    return found;
+}
+
+Result<bool> MaildirHoldsFile(const QString& maildir, const QString& path, const QString& tag) {
+    const QByteArray wanted = tagPart(tag);
+    if (wanted.isEmpty()) return false;
+    const UniqueFd message(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!message.ok()) return Failure{SystemErrorText(errno)};
+    bool found = false;
+    const Status walked = forEachDelivered(maildir, [&](int folder, const char* name, const QByteArray& unique) {
+        if (!unique.endsWith(wanted)) return true;
+        const UniqueFd held(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        found = held.ok() && SameFileContent(held.get(), message.get());
         return !found;
     });
     if (!walked) return Failure{walked.error()};

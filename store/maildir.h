@@ -52,6 +52,17 @@ public:
     //   it lets the server delete any. A flush for each took longer than
     //   fetching them.
     Result<QString> deliver(QByteArrayView message, const QString& tag, MaildirFlush flush) const;
+
+    // The same in two steps, for a message too large to hold: a new file
+    // in tmp/ to write it into as it arrives (the caller closes fd), and
+    // then moveToNew(), which links it into new/ under a name of its own
+    // with tag and removes it from tmp/. Flushed as MaildirFlush::Later.
+    struct TmpFile {
+        int fd;
+        QString path;
+    };
+    Result<TmpFile> createInTmp() const;
+    Result<QString> moveToNew(const QString& tmpPath, const QString& tag) const;
     Status flushNew() const;
     // Puts on disk every delivery made with MaildirFlush::Later, with
     // whatever else waits to be written on the same file system (syncfs).
@@ -80,5 +91,7 @@ Result<QSet<QString>> ReadMaildirTags(const QString& maildir);
 // is message: a check cut short after the delivery fetches the message
 // again, and must not keep it twice. A missing Maildir holds nothing.
 Result<bool> MaildirHolds(const QString& maildir, QByteArrayView message, const QString& tag);
+// The same for a message in a file, already in the Maildir's local form.
+Result<bool> MaildirHoldsFile(const QString& maildir, const QString& path, const QString& tag);
 
 }  // namespace lumopet

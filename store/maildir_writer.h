@@ -54,6 +54,10 @@ public:
     std::optional<FailedDelivery> finish();
 
     const QString& path() const { return folders_.path(); }
+    // For the messages the check writes into tmp/ itself as they arrive
+    // (MaildirFolders::createInTmp): safe beside the thread's deliveries,
+    // and flushed by finish() with them.
+    const MaildirFolders& folders() const { return folders_; }
 
 private:
     struct Queued {

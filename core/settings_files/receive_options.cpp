@@ -22,6 +22,7 @@ const QString kDeleteAfterDays = QStringLiteral("DeleteAfterDays");
 const QString kDeleteWithHistory = QStringLiteral("DeleteWithHistory");
 const QString kTray = QStringLiteral("Tray");
 const QString kNotify = QStringLiteral("Notify");
+const QString kMaxMessageMB = QStringLiteral("MaxMessageMB");
 
 // A whole number from 0 to the highest, read as the other settings files
 // read numbers (" 5", "05", "5.0" and "5x" are 5; a fraction rounds as
@@ -56,6 +57,7 @@ ReceiveOptions ParseReceiveOptions(QByteArrayView file) {
     options.DeleteWithHistory = switchedOn(file, kDeleteWithHistory);
     options.Tray = switchedOn(file, kTray);
     options.Notify = switchedOn(file, kNotify);
+    options.MaxMessageMB = wholeNumber(file, kMaxMessageMB, kMaxMessageMBLimit, defaults.MaxMessageMB);
     return options;
 }
 
@@ -79,6 +81,7 @@ Status WriteReceiveOptions(const QString& path, const ReceiveOptions& options) {
         {kDeleteWithHistory, flag(options.DeleteWithHistory)},
         {kTray, flag(options.Tray)},
         {kNotify, flag(options.Notify)},
+        {kMaxMessageMB, QString::number(inRange(options.MaxMessageMB, kMaxMessageMBLimit, defaults.MaxMessageMB))},
     };
     // Refuses, as every settings file does, to replace a file that is there
     // and cannot be read: it would lose whatever else the file holds.

@@ -12,6 +12,8 @@
 //                      the user deleted is deleted from the server too
 //   Tray               0 or 1: an icon in the system tray
 //   Notify             0 or 1: a desktop notification for new mail
+//   MaxMessageMB       0 (no limit) or 1 to 1048576, 200 by default: a
+//                      message the server lists larger stays there
 
 #include "core/result.h"
 
@@ -31,12 +33,14 @@ struct ReceiveOptions {
     bool DeleteWithHistory = false;
     bool Tray = false;
     bool Notify = false;
+    int MaxMessageMB = 200;
 
     bool operator==(const ReceiveOptions&) const = default;
 };
 
 inline constexpr int kMaxAutoCheckMinutes = 1440;
 inline constexpr int kMaxDeleteAfterDays = 3650;
+inline constexpr int kMaxMessageMBLimit = 1048576;
 
 // A missing file, section or key is the default. A value out of its range
 // or not a number is the default too. A file that is there and cannot be
@@ -45,7 +49,7 @@ Result<ReceiveOptions> ReadReceiveOptions(const QString& path);
 // The same on the file's bytes.
 ReceiveOptions ParseReceiveOptions(QByteArrayView file);
 
-// Writes the six keys in place through the INI engine; every other line of
+// Writes the seven keys in place through the INI engine; every other line of
 // the file stays as it is.
 Status WriteReceiveOptions(const QString& path, const ReceiveOptions& options);
 
