@@ -217,6 +217,7 @@ Result<MaildirWriter*> maildirWriter(Program& program, StoredMessages& known) {
     if (!known.maildirWriter) {
         auto folders = MaildirFolders::Open(ReceivedMaildirPath(program.paths));
         if (!folders) return Failure{folders.error()};
+        folders.value().removeLeftovers();
         known.maildirWriter = std::make_unique<MaildirWriter>(std::move(folders.value()));
     }
     return known.maildirWriter.get();

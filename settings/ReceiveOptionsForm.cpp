@@ -168,8 +168,9 @@ void ReceiveOptionsForm::ShowOptions(const ReceiveOptions& options) {
 ReceiveOptions ReceiveOptionsForm::ChosenOptions() const {
     // The options of mail left on the server keep their ticks while it is
     // off (the boxes only grey), so that ticking it again brings them back;
-    // without it they do nothing.
-    ReceiveOptions options;
+    // without it they do nothing. What the window does not show (the size
+    // limit) stays as the file has it.
+    ReceiveOptions options = program_.receive;
     options.AutoCheckMinutes = AutoCheck->isChecked() ? AutoMinutes->value() : 0;
     options.LeaveOnServer = LeaveCheck->isChecked();
     options.DeleteAfterDays = DeleteAfterCheck->isChecked() ? DeleteAfterDays->value() : 0;

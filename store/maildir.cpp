@@ -173,6 +173,25 @@ Result<MaildirFolders::TmpFile> MaildirFolders::createInTmp() const {
     return TmpFile{fd, path_ + QStringLiteral("/tmp/") + QFile::decodeName(name)};
 }
 
+void MaildirFolders::removeLeftovers() const {
+    const int fd = ::openat(tmp_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return;
+    }
+    // "seconds.pid_counter.host"
+    const QByteArray ours = '.' + QByteArray::number(static_cast<qint64>(::getpid())) + '_';
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith('.') || name.contains(ours)) continue;
+        struct stat info {};
+        if (::fstatat(tmp_.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+            ::unlinkat(tmp_.get(), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 Result<QString> MaildirFolders::moveToNew(const QString& tmpPath, const QString& tag) const {
     const QByteArray name = QFile::encodeName(QFileInfo(tmpPath).fileName());
     // link() never replaces a file: a name that is somehow taken gets

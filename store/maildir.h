@@ -62,6 +62,10 @@ public:
         QString path;
     };
     Result<TmpFile> createInTmp() const;
+    // Removes what other processes left in tmp/: a program killed while a
+    // message arrived. Only one program uses a program folder at a time,
+    // so a file there not of this process is no delivery in progress.
+    void removeLeftovers() const;
     Result<QString> moveToNew(const QString& tmpPath, const QString& tag) const;
     Status flushNew() const;
     // Puts on disk every delivery made with MaildirFlush::Later, with

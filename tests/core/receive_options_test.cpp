@@ -64,13 +64,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "[ Receive ]\r\n  AutoCheckMinutes = 10 \r\nLeaveOnServer=\t1\t\r\nDeleteAfterDays=\"30\"\r\n"
                  "DeleteWithHistory = \" 1\"\r\nTray  =  1\r\nNotify=1   \r\n",
                  allOn(10, 30)},
-        ReadCase{"the_edges_of_the_ranges", "[Receive]\r\nAutoCheckMinutes=1440\r\nDeleteAfterDays=3650\r\n",
-                 only([](auto& o) { o.AutoCheckMinutes = 1440, o.DeleteAfterDays = 3650; })},
-        ReadCase{"the_lowest_on", "[Receive]\r\nAutoCheckMinutes=1\r\nDeleteAfterDays=1\r\n",
-                 only([](auto& o) { o.AutoCheckMinutes = 1, o.DeleteAfterDays = 1; })},
+        ReadCase{"the_edges_of_the_ranges",
+                 "[Receive]\r\nAutoCheckMinutes=1440\r\nDeleteAfterDays=3650\r\nMaxMessageMB=1048576\r\n",
+                 only([](auto& o) { o.AutoCheckMinutes = 1440, o.DeleteAfterDays = 3650, o.MaxMessageMB = 1048576; })},
+        ReadCase{"the_lowest_on", "[Receive]\r\nAutoCheckMinutes=1\r\nDeleteAfterDays=1\r\nMaxMessageMB=0\r\n",
+                 only([](auto& o) { o.AutoCheckMinutes = 1, o.DeleteAfterDays = 1, o.MaxMessageMB = 0; })},
         ReadCase{"beyond_the_ranges",
                  "[Receive]\r\nAutoCheckMinutes=1441\r\nLeaveOnServer=2\r\nDeleteAfterDays=3651\r\n"
-                 "DeleteWithHistory=-1\r\nTray=11\r\nNotify=1.5\r\n",
+                 "DeleteWithHistory=-1\r\nTray=11\r\nNotify=1.5\r\nMaxMessageMB=1048577\r\n",
                  {}},
         ReadCase{"negative_and_huge", "[Receive]\r\nAutoCheckMinutes=-5\r\nDeleteAfterDays=99999999999999999999\r\n", {}},
         ReadCase{"garbage",
@@ -110,7 +111,8 @@ TEST(ReceiveOptionsFile, WritingKeepsEveryOtherLineAndReadsBack) {
     ASSERT_TRUE(WriteReceiveOptions(path, written).ok());
     EXPECT_EQ(folder.read(kFile),
               "; \x92\x6c\r\n[Other]\r\nName=\x92\x6c\r\n\r\n[receive]\r\nTray=0\r\nLater=keep me\r\n"
-              "AutoCheckMinutes=60\r\nLeaveOnServer=1\r\nDeleteAfterDays=14\r\nDeleteWithHistory=0\r\nNotify=1\r\n");
+              "AutoCheckMinutes=60\r\nLeaveOnServer=1\r\nDeleteAfterDays=14\r\nDeleteWithHistory=0\r\nNotify=1\r\n"
+              "MaxMessageMB=200\r\n");
     const Result<ReceiveOptions> read = ReadReceiveOptions(path);
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(read.value(), written);
@@ -119,9 +121,9 @@ TEST(ReceiveOptionsFile, WritingKeepsEveryOtherLineAndReadsBack) {
 TEST(ReceiveOptionsFile, WritesANewFileInCrLfAndOutOfRangeValuesAsTheirDefaults) {
     test::TempFolder folder;
     const QString path = folder.path(kFile);
-    ASSERT_TRUE(WriteReceiveOptions(path, {1441, true, -1, true, true, false}).ok());
+    ASSERT_TRUE(WriteReceiveOptions(path, {1441, true, -1, true, true, false, -1}).ok());
     EXPECT_EQ(folder.read(kFile), "[Receive]\r\nAutoCheckMinutes=0\r\nLeaveOnServer=1\r\nDeleteAfterDays=0\r\n"
-                                  "DeleteWithHistory=1\r\nTray=1\r\nNotify=0\r\n");
+                                  "DeleteWithHistory=1\r\nTray=1\r\nNotify=0\r\nMaxMessageMB=200\r\n");
     const Result<ReceiveOptions> read = ReadReceiveOptions(path);
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(read.value(), (ReceiveOptions{0, true, 0, true, true, false}));

@@ -124,7 +124,11 @@ TEST_F(ReceiveOptionsFormTest, TickingOpensTheDependentBoxesAndUntickingGreysThe
 }
 
 TEST_F(ReceiveOptionsFormTest, SaveWritesTheFileSetsTheProgramAndTellsTheOthers) {
-    folder.write(kOptionsFile, "; mine\r\n[Receive]\r\nTray=1\r\n");
+    folder.write(kOptionsFile, "; mine\r\n[Receive]\r\nTray=1\r\nMaxMessageMB=500\r\n");
+    // As the program read it at its start: the window does not show the
+    // size limit, and must not put it back to its default.
+    program.receive.Tray = true;
+    program.receive.MaxMessageMB = 500;
     auto form = open();
     QTest::mouseClick(form->AutoCheck, Qt::LeftButton);
     form->AutoMinutes->selectAll();
@@ -134,9 +138,9 @@ TEST_F(ReceiveOptionsFormTest, SaveWritesTheFileSetsTheProgramAndTellsTheOthers)
     QTest::mouseClick(form->NotifyCheck, Qt::LeftButton);
     QTest::mouseClick(form->SaveCommand, Qt::LeftButton);
 
-    EXPECT_EQ(folder.read(kOptionsFile), "; mine\r\n[Receive]\r\nTray=1\r\nAutoCheckMinutes=25\r\nLeaveOnServer=1\r\n"
-                                         "DeleteAfterDays=30\r\nDeleteWithHistory=0\r\nNotify=1\r\n");
-    EXPECT_EQ(program.receive, (ReceiveOptions{25, true, 30, false, true, true}));
+    EXPECT_EQ(folder.read(kOptionsFile), "; mine\r\n[Receive]\r\nTray=1\r\nMaxMessageMB=500\r\nAutoCheckMinutes=25\r\n"
+                                         "LeaveOnServer=1\r\nDeleteAfterDays=30\r\nDeleteWithHistory=0\r\nNotify=1\r\n");
+    EXPECT_EQ(program.receive, (ReceiveOptions{25, true, 30, false, true, true, 500}));
     EXPECT_EQ(windows.calls, Calls{"ReceiveOptionsChanged"});
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(messages.empty());
