@@ -13,7 +13,8 @@
 # The whole round runs ROUNDS times; prints the best and the median of each
 # and the machine they came from.
 #   [LUMOPET_BUILD=build] [BENCHMARK_DISK=journaled] scripts/benchmark_receive.sh [messages [rounds]]
-#   (default 1000 messages, 3 rounds)
+#   (default 1000 messages, 3 rounds; then one message of BENCHMARK_LARGE_MB,
+#   default 1024, through scripts/benchmark_large_receive.sh; 0 skips it)
 # BENCHMARK_DISK=journaled runs everything on a fresh ext4 file system with
 # a journal, as Debian's installer makes it, in a file mounted through a
 # loop device. The virtual machines here have ext4 without a journal, where
@@ -214,3 +215,10 @@ echo
 echo "Receiving $count messages, rounds: $rounds, load average now $(cut -d ' ' -f 1-3 /proc/loadavg):"
 /usr/bin/python3 scripts/benchmark_receive.py summary "$work/times"
 echo "The window painted during the check in $(grep -c '^repainted' "$work/paints" || true) of $rounds rounds (goal: every one)."
+
+# One message of a gigabyte, text and attachment, beside mpop; 0 skips it.
+large="${BENCHMARK_LARGE_MB:-1024}"
+if [[ "$large" != 0 ]]; then
+    echo
+    LUMOPET_BUILD="$build" scripts/benchmark_large_receive.sh "$large"
+fi
