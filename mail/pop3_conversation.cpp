@@ -109,6 +109,9 @@ Status Pop3Conversation::streamLines(const Pop3Sink& sink, qint64 largest) {
         if (!taken) return breakWith(taken.error());
         return taken;
     };
+    // A line longer than a slice (a server that never ends one) goes in
+    // pieces, so that the buffer never holds more than a slice of it.
+    bool lineStart = true;
     for (;;) {
         const char* data = buffer_.constData();
         const qsizetype size = buffer_.size();
@@ -121,18 +124,27 @@ Status Pop3Conversation::streamLines(const Pop3Sink& sink, qint64 largest) {
             if (stop > at && data[stop - 1] == '\r') --stop;
             // RFC 1939 3: the lone "." ends the answer; a line that starts
             // with one had another put before it.
-            if (stop - at == 1 && data[at] == '.') {
+            if (lineStart && stop - at == 1 && data[at] == '.') {
                 position_ = end + 1;
                 return handOver();
             }
-            const qsizetype from = data[at] == '.' && stop > at ? at + 1 : at;
+            const qsizetype from = lineStart && stop > at && data[at] == '.' ? at + 1 : at;
             slice.append(data + from, stop - from);
             slice.append('\n');
             at = end + 1;
+            lineStart = true;
             if (slice.size() >= kSlice) {
                 position_ = at;
                 if (const Status handed = handOver(); !handed) return handed;
             }
+        }
+        if (size - at > kSlice) {
+            const qsizetype from = lineStart && data[at] == '.' ? at + 1 : at;
+            slice.append(data + from, size - from);
+            at = size;
+            lineStart = false;
+            position_ = at;
+            if (const Status handed = handOver(); !handed) return handed;
         }
         position_ = at;
         buffer_.remove(0, position_);

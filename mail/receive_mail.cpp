@@ -383,7 +383,7 @@ SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& s
     const auto held = PartsHeld(split.root, part.id);
     if (!held || !held.value().complete()) return SplitStep::Waiting;
     if (held.value().bytes > kMaxHeldMessageBytes) {
-        host.showMessage(QStringLiteral("分割されたメールの部分が全て揃いましたが、合わせて %1 MB あり大きすぎるため一通にしません（受信できるのは %2 MB まで）。部分は「%3」に残しました。")
+        host.showMessage(QStringLiteral("分割されたメールの部分が全て揃いましたが、合わせて %1 MB あり大きすぎるため一通にしません（一通にできるのは %2 MB まで）。部分は「%3」に残しました。")
                              .arg(QString::number(static_cast<double>(held.value().bytes) / (1024 * 1024), 'f', 1))
                              .arg(kMaxHeldMessageBytes / (1024 * 1024))
                              .arg(split.root),

@@ -99,7 +99,11 @@ private:
             else {
                 ++retrs_;
                 sendText(client, "+OK\r\n");
+                // Below zero: as fast as it can, without end.
+                const std::string flood(1 << 16, 'x');
                 while (!stop_) {
+                    if (bytesPerSecond_ < 0 && !sendText(client, flood.c_str())) return;
+                    if (bytesPerSecond_ < 0) continue;
                     if (bytesPerSecond_ > 0 && !sendText(client, std::string(static_cast<size_t>(bytesPerSecond_), 'x').c_str()))
                         return;
                     std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -117,13 +121,15 @@ private:
 
 struct SlowRetrCase {
     const char* name;
-    int bytesPerSecond;
+    int bytesPerSecond;  // -1: a flood
+    bool intoFile;       // as a large message is fetched, to a sink
 };
 
 class SlowRetr : public ::testing::TestWithParam<SlowRetrCase> {};
 
-// A transfer that makes too little progress ends in a time-out, and the
-// command is never sent a second time on a connection of its own.
+// A transfer that makes too little progress ends in a time-out, one that
+// sends without end stops at the limit, and the command is never sent a
+// second time on a connection of its own.
 TEST_P(SlowRetr, EndsInATimeOutWithOneRetr) {
     SlowRetrServer server(GetParam().bytesPerSecond);
     auto transport = MakeCurlTransport({2, 3});
@@ -133,14 +139,24 @@ TEST_P(SlowRetr, EndsInATimeOutWithOneRetr) {
     ASSERT_TRUE(session.ok()) << session.error().toStdString();
     const auto login = session.value()->login(QStringLiteral("u"), QStringLiteral("p"), false);
     ASSERT_TRUE(login.ok()) << login.error().toStdString();
-    const auto message = session.value()->retrieve(1);
-    EXPECT_FALSE(message.ok());
+    qint64 taken = 0;
+    const auto sink = [&taken](QByteArrayView slice) {
+        taken += slice.size();
+        return success();
+    };
+    const bool ok = GetParam().intoFile ? session.value()->retrieveInto(1, sink, 4 << 20).ok()
+                                        : session.value()->retrieve(1).ok();
+    EXPECT_FALSE(ok);
     EXPECT_LT(clock.elapsed(), 15000);
     EXPECT_EQ(server.retrCount(), 1);
+    EXPECT_LE(taken, 4 << 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SlowRetr,
-                         ::testing::Values(SlowRetrCase{"Silent", 0}, SlowRetrCase{"Trickling", 3}),
+                         ::testing::Values(SlowRetrCase{"Silent", 0, false}, SlowRetrCase{"Trickling", 3, false},
+                                           SlowRetrCase{"SilentIntoFile", 0, true},
+                                           SlowRetrCase{"TricklingIntoFile", 3, true},
+                                           SlowRetrCase{"FloodingIntoFile", -1, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The name we greet with: ours when it is fully qualified, else the
