@@ -28,7 +28,7 @@ struct MailAttachment {
     QString fileName;
     QByteArray content;  // transfer encoding removed
     // In place of content, for a message decoded from its file.
-    std::shared_ptr<const StreamedContent> streamed;
+    std::shared_ptr<const StreamedContent> streamed = nullptr;
 };
 
 struct DecodedMessage {
