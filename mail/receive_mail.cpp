@@ -358,19 +358,20 @@ enum class SplitStep { NotSplit, Joined, Waiting, Stop };
 SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& split, mail::SplitPart& part) {
     QByteArray source;
     QString file;
+    std::optional<mail::SplitPart> found;
     const int inFile = NMailPop3GetMailFile(handle, n, file);
     if (inFile < 0) return SplitStep::NotSplit;
     if (inFile == 1) {
-        // A part too large to join in memory is a message of its own.
+        // Its header tells; a part too large to join in memory is a
+        // message of its own.
         QFile spooled(file);
         if (!spooled.open(QIODevice::ReadOnly) || spooled.size() > kMaxHeldMessageBytes) return SplitStep::NotSplit;
-        if (!mail::SplitPartOf(spooled.read(mail::kHeldHeaderBytes))) return SplitStep::NotSplit;
-        spooled.seek(0);
-        source = spooled.readAll();
-    } else if (NMailPop3GetMailSource(handle, n, source) < 0) {
-        return SplitStep::NotSplit;
+        source = spooled.read(mail::kHeldHeaderBytes);
+        found = mail::SplitPartOf(source);
+        if (found) source += spooled.readAll();
+    } else if (NMailPop3GetMailSource(handle, n, source) == 0) {
+        found = mail::SplitPartOf(source);
     }
-    const std::optional<mail::SplitPart> found = mail::SplitPartOf(source);
     if (!found || split.joined.contains(found->id)) return SplitStep::NotSplit;
     part = *found;
     if (const Status kept = KeepPart(split.root, part.id, part.number, part.total, source); !kept) {

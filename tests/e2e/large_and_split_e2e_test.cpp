@@ -286,5 +286,30 @@ TEST_F(LargeMessages, ASplitMessageWhosePartsComeInTwoChecksIsReceivedAsOne) {
     EXPECT_TRUE(kept[0].endsWith(QStringLiteral("\n\nfirst half\nsecond half\n"))) << kept[0].toStdString();
 }
 
+// A first part large enough to be written to disk as it arrives is still
+// kept and joined.
+TEST_F(LargeMessages, ASplitMessageWithALargePartIsJoinedFromItsFile) {
+    QByteArray part1 =
+        "From: split@example.jp\r\nSubject: part 1\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: message/partial; id=\"e2e-large-split@example.jp\"; number=1\r\n\r\n"
+        "Subject: joined large\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n";
+    while (part1.size() < 10 * kMegabyte) part1 += "a line of the first part of the split message\r\n";
+    const QByteArray part2 =
+        "From: split@example.jp\r\nSubject: part 2\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: message/partial; id=\"e2e-large-split@example.jp\"; number=2; total=2\r\n\r\n"
+        "the end\r\n";
+    ASSERT_TRUE(servers.deliver(QStringLiteral("large"), part1));
+    EXPECT_EQ(runDriver(home.path(), scratch).out.trimmed(), "1");
+    ASSERT_TRUE(servers.deliver(QStringLiteral("large"), part2));
+    const DriverRun run = runDriver(home.path(), scratch);
+    EXPECT_EQ(run.out.trimmed(), "1") << run.err.toStdString();
+    EXPECT_EQ(servers.count(QStringLiteral("large")), 0);
+    EXPECT_TRUE(subjectsInHistory(paths).contains(QStringLiteral("joined large"))) << subjectsInHistory(paths).join(u',').toStdString();
+    const std::map<QString, qint64> kept = maildirFiles(paths, "new");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_GT(kept.begin()->second, 9 * kMegabyte);
+    EXPECT_TRUE(maildirFiles(paths, "tmp").empty());
+}
+
 }  // namespace
 }  // namespace lumopet
