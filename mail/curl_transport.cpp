@@ -31,20 +31,50 @@
 namespace lumopet::mail {
 namespace {
 
-struct Upload {
-    const QByteArray& bytes;
-    qsizetype offset = 0;
-    bool stopped = false;
+// The message as it goes out: bytes in memory, or a file with LF line
+// ends, each LF sent as CR LF.
+struct Message {
+    QByteArrayView bytes;
+    int lfFile = -1;
+    qint64 wireSize = 0;
+};
 
-    bool whole() const { return offset >= bytes.size(); }
+struct Upload {
+    Message message;
+    qint64 offset = 0;      // on the wire
+    off_t fileOffset = 0;   // in lfFile
+    bool stopped = false;
+    std::vector<char> fromFile = {};  // what the last read took from lfFile
+
+    qint64 size() const { return message.lfFile < 0 ? message.bytes.size() : message.wireSize; }
+    bool whole() const { return offset >= size(); }
 };
 
 size_t supplyUpload(char* buffer, size_t size, size_t count, void* userdata) {
     auto* upload = static_cast<Upload*>(userdata);
-    const qsizetype chunk = std::min<qsizetype>(static_cast<qsizetype>(size * count), upload->bytes.size() - upload->offset);
-    std::memcpy(buffer, upload->bytes.constData() + upload->offset, static_cast<size_t>(chunk));
-    upload->offset += chunk;
-    return static_cast<size_t>(chunk);
+    const qint64 room = static_cast<qint64>(size * count);
+    if (upload->message.lfFile < 0) {
+        const qint64 chunk = std::min(room, upload->size() - upload->offset);
+        std::memcpy(buffer, upload->message.bytes.data() + upload->offset, static_cast<size_t>(chunk));
+        upload->offset += chunk;
+        return static_cast<size_t>(chunk);
+    }
+    // Half the room at most from the file: every byte may be an LF.
+    std::vector<char>& read = upload->fromFile;
+    read.resize(static_cast<size_t>(std::max<qint64>(1, room / 2)));
+    ssize_t got;
+    do {
+        got = ::pread(upload->message.lfFile, read.data(), read.size(), upload->fileOffset);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return CURL_READFUNC_ABORT;
+    upload->fileOffset += got;
+    size_t out = 0;
+    for (ssize_t i = 0; i < got; ++i) {
+        if (read[static_cast<size_t>(i)] == '\n') buffer[out++] = '\r';
+        buffer[out++] = read[static_cast<size_t>(i)];
+    }
+    upload->offset += static_cast<qint64>(out);
+    return out;
 }
 
 // CURLOPT_XFERINFOFUNCTION: curl calls it often while bytes move and about
@@ -264,6 +294,17 @@ public:
 
     SmtpStatus sendSmtp(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
                         const QString& toAddress, const QByteArray& message) override {
+        return send(serverText, login, fromAddress, toAddress, Message{message});
+    }
+
+    SmtpStatus sendSmtpFile(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
+                            const QString& toAddress, int lfFile, qint64 wireSize) override {
+        return send(serverText, login, fromAddress, toAddress, Message{{}, lfFile, wireSize});
+    }
+
+private:
+    SmtpStatus send(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
+                    const QString& toAddress, const Message& message) {
         const auto parsed = ParseServerAddress(serverText, MailProtocol::Smtp);
         if (!parsed) return Failure{parsed.error()};
         const ServerAddress& server = parsed.value();
@@ -310,7 +351,6 @@ public:
         return failed;
     }
 
-private:
     static SmtpStatus stoppedStatus() {
         SmtpStatus status = Failure{SendStoppedText()};
         status.stopped = true;
@@ -318,7 +358,7 @@ private:
     }
 
     void deliver(Delivery& delivery, const ServerAddress& server, const Greeting& greeting, curl_usessl useSsl,
-                 const SmtpLogin* login, const QString& fromAddress, const QString& toAddress, const QByteArray& message) {
+                 const SmtpLogin* login, const QString& fromAddress, const QString& toAddress, const Message& message) {
         const TlsPeer peer{server.host, server.port};
         Exchange& exchange = delivery.exchange;
         CurlList pinned(greeting.pinnedAddress.isEmpty() ? nullptr
@@ -349,7 +389,7 @@ private:
         curl_easy_setopt(curl.get(), CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_READFUNCTION, supplyUpload);
         curl_easy_setopt(curl.get(), CURLOPT_READDATA, &upload);
-        curl_easy_setopt(curl.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
+        curl_easy_setopt(curl.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.size()));
         curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, watchForStop);
         curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &upload);

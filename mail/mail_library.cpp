@@ -79,6 +79,9 @@ struct LayerState {
     std::vector<int> lastNotDeleted;  // of the last session closed
     mail::SmtpLogin smtpLogin;
     QByteArray lastSent;
+    // Where a message with a large attachment is built; none: in memory.
+    SpoolFileMaker makeSendFile;
+    SpooledMessage lastSentFile;
 };
 
 LayerState& state() {
@@ -450,23 +453,58 @@ std::vector<int> NMailPop3NotDeleted() {
     return s.lastNotDeleted;
 }
 
+namespace {
+
+// A message with a large attachment, built into a file with the
+// attachment encoded from its own, and sent from there.
+int sendFromFile(LayerState& s, const QString& server, const QString& from, const QString& to,
+                 const mail::OutgoingMessage& message) {
+    const Result<SpoolFile> made = s.makeSendFile();
+    if (!made) return fail(s, made.error(), kNoConnection);
+    const UniqueFd file(made.value().fd);
+    SpooledMessage built(made.value().path);
+    const Result<qint64> wireSize = mail::BuildMessageFile(message, file.get());
+    if (!wireSize) return fail(s, wireSize.error(), kNoConnection);
+    const auto sent = transport(s).sendSmtpFile(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), file.get(),
+                                                wireSize.value());
+    if (!sent) return fail(s, sent.error(), sent.stopped ? kSendStopped : sent.relayRefused ? kRelayRefused : kMailFailed);
+    s.lastSentFile = std::move(built);
+    return 0;
+}
+
+}  // namespace
+
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, const QString&, const QString& from,
                       const QString& subject, const QString& body, const QString&, const QString& attachments, int) {
     LayerState& s = state();
     std::lock_guard guard(s.lock);
     s.lastSent.clear();
+    s.lastSentFile = {};
     mail::OutgoingMessage message;
     message.from = from;
     message.to = to;
     message.subject = subject;
     message.body = body;
     message.attachmentPaths = mail::AttachmentPaths(attachments);
+    if (s.makeSendFile && mail::HasLargeAttachment(message.attachmentPaths)) return sendFromFile(s, server, from, to, message);
     const auto built = mail::BuildMessage(message);
     if (!built) return fail(s, built.error(), kNoConnection);
     const auto sent = transport(s).sendSmtp(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), built.value());
     if (!sent) return fail(s, sent.error(), sent.stopped ? kSendStopped : sent.relayRefused ? kRelayRefused : kMailFailed);
     s.lastSent = built.value();
     return 0;
+}
+
+void NMailSmtpSpoolLargeMail(SpoolFileMaker makeFile) {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    s.makeSendFile = std::move(makeFile);
+}
+
+QString NMailLastSentMessageFile() {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    return s.lastSentFile.path();
 }
 
 QByteArray NMailLastSentMessage() {

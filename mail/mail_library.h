@@ -188,8 +188,18 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString& c
                       const QString& attachments, int flag);
 
 // The message the last NMailSmtpSendMail delivered, as built and sent
-// (fortune, tag and attachments included); empty when that call failed.
+// (fortune, tag and attachments included); empty when that call failed,
+// or when it was sent from a file (NMailLastSentMessageFile).
 QByteArray NMailLastSentMessage();
+
+// Where a message with an attachment over kStreamedAttachmentBytes is
+// built and sent from, so that memory does not grow with it: a new file
+// (the sent Maildir's tmp/). Without one such a message is built in memory.
+void NMailSmtpSpoolLargeMail(SpoolFileMaker makeFile);
+// The file the last NMailSmtpSendMail delivered from, with LF line ends;
+// empty when it sent from memory or failed. Removed at the next send unless
+// the caller moved it first.
+QString NMailLastSentMessageFile();
 
 // The ID and password SMTP logs in with when the server offers AUTH.
 void NMailSetSmtpLogin(const QString& id, const QString& password);

@@ -7,6 +7,7 @@
 #include "core/result.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <functional>
@@ -112,6 +113,18 @@ public:
     // message is not out whole.
     virtual SmtpStatus sendSmtp(const QString& server, const SmtpLogin& login, const QString& fromAddress,
                                 const QString& toAddress, const QByteArray& message) = 0;
+    // The same for a message too large to hold: the file lfFile holds it
+    // with LF line ends, and it goes out with CR LF, wireSize bytes. This
+    // one reads it whole: the test transports only send small messages.
+    virtual SmtpStatus sendSmtpFile(const QString& server, const SmtpLogin& login, const QString& fromAddress,
+                                    const QString& toAddress, int lfFile, qint64 wireSize) {
+        QFile file;
+        if (!file.open(lfFile, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !file.seek(0))
+            return lumopet::Status(Failure{QStringLiteral("送信するメールを読めません。")});
+        QByteArray message = file.readAll().replace("\n", "\r\n");
+        if (message.size() != wireSize) return lumopet::Status(Failure{QStringLiteral("送信するメールの大きさが合いません。")});
+        return sendSmtp(server, login, fromAddress, toAddress, message);
+    }
 };
 
 // The libcurl transport. Trusts the system's certificate authorities and,

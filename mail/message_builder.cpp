@@ -1,5 +1,6 @@
 #include "mail/message_builder.h"
 
+#include "core/system_error_text.h"
 #include "core/unique_fd.h"
 #include "mail/gmime_handles.h"
 
@@ -9,7 +10,9 @@
 #include <QMimeDatabase>
 #include <QUrl>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
 #include <iconv.h>
 #include <sys/stat.h>
 
@@ -372,14 +375,21 @@ EncodedText EncodeText(Iso2022JpEncoder& jis, const QString& subject, const QStr
     return {"UTF-8", mostlyAscii ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE : GMIME_CONTENT_ENCODING_BASE64, bytes};
 }
 
-GObjectPtr<GMimePart> NewPart(const char* type, const char* subtype, const QByteArray& content,
+// The part over its content: bytes in memory, or a stream GMime reads as
+// it writes the message.
+GObjectPtr<GMimePart> NewPart(const char* type, const char* subtype, GMimeStream* content,
                               GMimeContentEncoding transferEncoding) {
     GObjectPtr<GMimePart> part(g_mime_part_new_with_type(type, subtype));
-    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(content.constData(), content.size()));
-    GObjectPtr<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    GObjectPtr<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(content, GMIME_CONTENT_ENCODING_DEFAULT));
     g_mime_part_set_content(part.get(), wrapper.get());
     g_mime_part_set_content_encoding(part.get(), transferEncoding);
     return part;
+}
+
+GObjectPtr<GMimePart> NewPart(const char* type, const char* subtype, const QByteArray& content,
+                              GMimeContentEncoding transferEncoding) {
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(content.constData(), content.size()));
+    return NewPart(type, subtype, stream.get(), transferEncoding);
 }
 
 void SetRawHeader(GMimeObject* object, const char* name, const QByteArray& rawValue) {
@@ -456,16 +466,26 @@ QByteArray TextCharset(QByteArrayView bytes) {
     return {};
 }
 
+// An attachment read into memory, or for a large one its file, encoded as
+// the message is written.
+struct Attachment {
+    QString path;
+    QByteArray content;
+    std::shared_ptr<UniqueFd> file;  // set for a large one; content is then empty
+};
+
 // The attachment part. The file name goes twice: filename* in
 // Content-Disposition as RFC 2231 says, and name= in Content-Type RFC 2047
 // encoded, the only one many Japanese mailers read.
-GObjectPtr<GMimePart> AttachmentPart(Iso2022JpEncoder& jis, const QString& path, const QByteArray& content) {
-    const QString fileName = OneLine(QFileInfo(path).fileName());
+GObjectPtr<GMimePart> AttachmentPart(Iso2022JpEncoder& jis, const Attachment& attachment) {
+    const QString fileName = OneLine(QFileInfo(attachment.path).fileName());
     const QByteArray contentType = GuessContentType(fileName);
     const qsizetype slash = contentType.indexOf('/');
+    const QByteArray type = contentType.left(slash), subtype = contentType.mid(slash + 1);
+    GObjectPtr<GMimeStream> file(attachment.file ? g_mime_stream_fs_new_with_bounds(::dup(attachment.file->get()), 0, -1) : nullptr);
     GObjectPtr<GMimePart> part =
-        NewPart(contentType.left(slash).constData(), contentType.mid(slash + 1).constData(), content,
-                GMIME_CONTENT_ENCODING_BASE64);
+        file ? NewPart(type.constData(), subtype.constData(), file.get(), GMIME_CONTENT_ENCODING_BASE64)
+             : NewPart(type.constData(), subtype.constData(), attachment.content, GMIME_CONTENT_ENCODING_BASE64);
     GMimeObject* object = AsObject(part.get());
     g_mime_object_set_disposition(object, GMIME_DISPOSITION_ATTACHMENT);
     g_mime_part_set_filename(part.get(), fileName.toUtf8().constData());
@@ -480,15 +500,12 @@ GObjectPtr<GMimePart> AttachmentPart(Iso2022JpEncoder& jis, const QString& path,
     }
     QByteArray parameters;
     if (contentType.startsWith("text/"))
-        if (const QByteArray charset = TextCharset(content); !charset.isEmpty()) parameters = " charset=" + charset + ';';
+        // A large file is not read to tell its charset: none beats a wrong one.
+        if (const QByteArray charset = attachment.file ? QByteArray() : TextCharset(attachment.content); !charset.isEmpty())
+            parameters = " charset=" + charset + ';';
     SetRawHeader(object, "Content-Type", ' ' + contentType + ';' + parameters + "\n name=" + name + '\n');
     return part;
 }
-
-struct Attachment {
-    QString path;
-    QByteArray content;
-};
 
 Failure UnreadableAttachment(const QString& path) {
     return Failure{QStringLiteral("添付ファイル「%1」を読み込めません。").arg(path)};
@@ -507,18 +524,24 @@ Result<std::shared_ptr<UniqueFd>> OpenRegularFile(const QString& path) {
     return fd;
 }
 
-Result<std::vector<Attachment>> ReadAttachments(const QStringList& paths) {
+// Large attachments stay in their files when streamed is set.
+Result<std::vector<Attachment>> ReadAttachments(const QStringList& paths, bool streamed) {
     std::vector<Attachment> attachments;
     for (const QString& entry : paths) {
         const QString path = entry.trimmed();
         if (path.isEmpty()) continue;
         const auto opened = OpenRegularFile(path);
         if (!opened) return Failure{opened.error()};
+        struct stat info {};
+        if (streamed && ::fstat(opened.value()->get(), &info) == 0 && info.st_size > kStreamedAttachmentBytes) {
+            attachments.push_back({path, {}, opened.value()});
+            continue;
+        }
         QFile file;
         QByteArray content;
         if (file.open(opened.value()->get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) content = file.readAll();
         if (!file.isOpen() || file.error() != QFileDevice::NoError) return UnreadableAttachment(path);
-        attachments.push_back({path, std::move(content)});
+        attachments.push_back({path, std::move(content), nullptr});
     }
     return attachments;
 }
@@ -583,12 +606,18 @@ void SetHeaders(Iso2022JpEncoder& jis, GMimeMessage* message, const OutgoingMess
     SetRawHeader(object, "Subject", SubjectValue(jis, outgoing.subject));
 }
 
-QByteArray Written(GMimeObject* object) {
+// Writes the message into stream with the line ends given; false when the
+// stream fails.
+bool WriteTo(GMimeObject* object, GMimeStream* stream, GMimeNewLineFormat lineEnds) {
     std::unique_ptr<GMimeFormatOptions, FormatOptionsFree> options(g_mime_format_options_new());
-    g_mime_format_options_set_newline_format(options.get(), GMIME_NEWLINE_FORMAT_DOS);
+    g_mime_format_options_set_newline_format(options.get(), lineEnds);
     g_mime_format_options_set_param_encoding_method(options.get(), GMIME_PARAM_ENCODING_METHOD_RFC2231);
+    return g_mime_object_write_to_stream(object, options.get(), stream) >= 0 && g_mime_stream_flush(stream) == 0;
+}
+
+QByteArray Written(GMimeObject* object) {
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
-    g_mime_object_write_to_stream(object, options.get(), stream.get());
+    WriteTo(object, stream.get(), GMIME_NEWLINE_FORMAT_DOS);
     const GByteArray* bytes = g_mime_stream_mem_get_byte_array(AsMemoryStream(stream.get()));
     return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
 }
@@ -602,6 +631,29 @@ bool HasOverlongLine(const QByteArray& message) {
         start = end + 2;
     }
     return false;
+}
+
+// Of a message written with LF line ends into fd: its size with CR LF, or
+// nothing when a line is over the limit or the file cannot be read.
+std::optional<qint64> WireSize(int fd) {
+    std::vector<char> buffer(1 << 20);
+    qint64 size = 0, line = 0;
+    for (off_t offset = 0;;) {
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) return size;
+        offset += got;
+        for (ssize_t i = 0; i < got; ++i) {
+            if (buffer[static_cast<size_t>(i)] != '\n') {
+                if (++line > kMaxLineOctets) return std::nullopt;
+                continue;
+            }
+            line = 0;
+            ++size;  // its CR
+        }
+        size += got;
+    }
 }
 
 }  // namespace
@@ -639,14 +691,21 @@ Status CheckAttachments(const QStringList& paths) {
     return success();
 }
 
-Result<QByteArray> BuildMessage(const OutgoingMessage& message) {
+namespace {
+
+const QString kOverlongLineText =
+    QStringLiteral("メールに 998 バイトを超える行があるため、送信できません。宛先と差出人を確かめてください。");
+
+// The message as GMime's model, ready to be written; large attachments
+// stay in their files when streamed is set.
+Result<GObjectPtr<GMimeMessage>> MimeMessage(const OutgoingMessage& message, bool streamed) {
     // The caller has checked these already; whatever it missed, the user's
     // text never becomes a header line or an SMTP command of its own.
     if (const Status recipient = CheckRecipient(message.to); !recipient) return Failure{recipient.error()};
     if (HasLineBreakOrControl(message.from))
         return Failure{QStringLiteral("差出人のメールアドレスに改行が含まれているため、送信できません。設定を確かめてください。")};
 
-    Result<std::vector<Attachment>> attachments = ReadAttachments(message.attachmentPaths);
+    Result<std::vector<Attachment>> attachments = ReadAttachments(message.attachmentPaths, streamed);
     if (!attachments) return Failure{attachments.error()};
 
     Iso2022JpEncoder jis;
@@ -663,15 +722,39 @@ Result<QByteArray> BuildMessage(const OutgoingMessage& message) {
         GObjectPtr<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
         g_mime_multipart_add(mixed.get(), AsObject(textPart.get()));
         for (const Attachment& attachment : attachments.value())
-            g_mime_multipart_add(mixed.get(), AsObject(AttachmentPart(jis, attachment.path, attachment.content).get()));
+            g_mime_multipart_add(mixed.get(), AsObject(AttachmentPart(jis, attachment).get()));
         g_mime_message_set_mime_part(mime.get(), AsObject(mixed.get()));
     }
+    return mime;
+}
 
-    QByteArray bytes = Written(AsObject(mime.get()));
+}  // namespace
+
+Result<QByteArray> BuildMessage(const OutgoingMessage& message) {
+    const Result<GObjectPtr<GMimeMessage>> mime = MimeMessage(message, false);
+    if (!mime) return Failure{mime.error()};
+    QByteArray bytes = Written(AsObject(mime.value().get()));
     // Only an address of hundreds of characters without a blank gets here.
-    if (HasOverlongLine(bytes))
-        return Failure{QStringLiteral("メールに 998 バイトを超える行があるため、送信できません。宛先と差出人を確かめてください。")};
+    if (HasOverlongLine(bytes)) return Failure{kOverlongLineText};
     return bytes;
+}
+
+bool HasLargeAttachment(const QStringList& paths) {
+    return std::any_of(paths.begin(), paths.end(), [](const QString& path) {
+        return QFileInfo(path.trimmed()).size() > kStreamedAttachmentBytes;
+    });
+}
+
+Result<qint64> BuildMessageFile(const OutgoingMessage& message, int fd) {
+    const Result<GObjectPtr<GMimeMessage>> mime = MimeMessage(message, true);
+    if (!mime) return Failure{mime.error()};
+    GObjectPtr<GMimeStream> out(g_mime_stream_fs_new_with_bounds(::dup(fd), 0, -1));
+    errno = 0;
+    if (!WriteTo(AsObject(mime.value().get()), out.get(), GMIME_NEWLINE_FORMAT_UNIX))
+        return Failure{QStringLiteral("送信するメールを書き込めません。\n") + SystemErrorText(errno != 0 ? errno : EIO)};
+    const std::optional<qint64> size = WireSize(fd);
+    if (!size) return Failure{kOverlongLineText};
+    return *size;
 }
 
 QString AddressOf(const QString& text) { return SplitAddress(text).address; }

@@ -28,6 +28,18 @@ struct OutgoingMessage {
 // holds a line break: no text of the user's ever starts a header line.
 lumopet::Result<QByteArray> BuildMessage(const OutgoingMessage& message);
 
+// An attachment larger than this is not read into memory by
+// BuildMessageFile: it is encoded from its file as the message is written.
+inline constexpr qint64 kStreamedAttachmentBytes = 8LL * 1024 * 1024;
+bool HasLargeAttachment(const QStringList& paths);
+
+// The same message written into the file fd with LF line ends (as a Maildir
+// keeps it; it goes out with CR LF), a large attachment encoded from its
+// file as it goes, so that memory does not grow with it. Returns its size
+// with CR LF, what goes on the wire. A large text file gets no charset:
+// it is not read ahead to tell.
+lumopet::Result<qint64> BuildMessageFile(const OutgoingMessage& message, int fd);
+
 // Whether text is exactly one recipient: "a@example.jp" or
 // "名前 <a@example.jp>", with blanks and line breaks around it. Refused, with
 // the sentence the user reads: an empty text, a line break or control

@@ -158,6 +158,18 @@ QString SendSummary(const SendResult& result) {
     return QStringLiteral("%1通中%2通が送信できませんでした。").arg(result.Count).arg(result.Failed);
 }
 
+namespace {
+
+// The copy of the message just sent, in the sent Maildir: moved there
+// when it was sent from a file, else written from memory.
+Result<QString> keepSentCopy(const QString& sentMaildir) {
+    const QString file = NMailLastSentMessageFile();
+    if (!file.isEmpty()) return DeliverTmpFileToMaildir(sentMaildir, file);
+    return DeliverToMaildir(sentMaildir, NMailLastSentMessage());
+}
+
+}  // namespace
+
 SendResult SendMail(Program& program, const SendRequest& request, SendHost& host) {
     // A stop asked for in an earlier send is no stop of this one.
     mail::ClearSendStop();
@@ -200,6 +212,15 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     result.Total = count;
     bool historyFailureShown = false;
     const QString sentMaildir = SentMaildirPath(program.paths);
+    // A message with a large attachment is built in the sent Maildir's
+    // tmp/, and kept from there once it is out.
+    NMailSmtpSpoolLargeMail([sentMaildir]() -> Result<SpoolFile> {
+        const auto folders = MaildirFolders::Open(sentMaildir);
+        if (!folders) return Failure{folders.error()};
+        const auto made = folders.value().createInTmp();
+        if (!made) return Failure{made.error()};
+        return SpoolFile{made.value().fd, made.value().path};
+    });
     bool maildirFailureShown = false;
     bool triedPop3 = false;
     // A server certificate nobody vouches for is shown once: trusted, the
@@ -281,7 +302,7 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
             ++result.Failed;
             result.Unsent.push_back(to);
             host.showMessage(error, kSendErrorTitle);
-        } else if (const auto kept = DeliverToMaildir(sentMaildir, NMailLastSentMessage()); !kept && !maildirFailureShown) {
+        } else if (const auto kept = keepSentCopy(sentMaildir); !kept && !maildirFailureShown) {
             // The message is out; a copy that cannot be kept is worth a
             // word, once, but never a failed send.
             maildirFailureShown = true;

@@ -601,7 +601,7 @@ def smtp_server(config, context, ready_fd):
                         authenticator=authenticator, auth_required=auth_required,
                         auth_require_tls=auth_required and tls_context is not None,
                         enable_SMTPUTF8=True,
-                        data_size_limit=64 * 1024 * 1024, ident="Lumopet test SMTP")
+                        data_size_limit=512 * 1024 * 1024, ident="Lumopet test SMTP")
         return make
 
     async def serve():

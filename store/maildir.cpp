@@ -241,6 +241,17 @@ Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message,
     return delivered;
 }
 
+Result<QString> DeliverTmpFileToMaildir(const QString& maildir, const QString& tmpPath) {
+    const auto folders = MaildirFolders::Open(maildir);
+    if (!folders) return Failure{folders.error()};
+    const UniqueFd file(::open(QFile::encodeName(tmpPath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.ok() || ::fsync(file.get()) != 0) return failure(maildir, errno);
+    const auto delivered = folders.value().moveToNew(tmpPath, {});
+    if (!delivered) return delivered;
+    if (const Status flushed = folders.value().flushNew(); !flushed) return Failure{flushed.error()};
+    return delivered;
+}
+
 Result<QSet<QString>> ReadMaildirTags(const QString& maildir) {
     QSet<QString> tags;
     const Status walked = forEachDelivered(maildir, [&tags](int, const char*, const QByteArray& unique) {

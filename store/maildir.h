@@ -86,6 +86,11 @@ private:
 // it is on disk when this returns.
 Result<QString> DeliverToMaildir(const QString& maildir, QByteArrayView message, const QString& tag = {});
 
+// Delivers a message already written into the Maildir's tmp/ (by
+// MaildirFolders::createInTmp), in its local form: flushed, moved into
+// new/, on disk when this returns.
+Result<QString> DeliverTmpFileToMaildir(const QString& maildir, const QString& tmpPath);
+
 // The tags of the files the Maildir holds, in new/ and cur/. Read once, it
 // spares a check listing the folder for each message it fetches; only a
 // tag found here needs MaildirHolds. A missing Maildir holds none.

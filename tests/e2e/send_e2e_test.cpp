@@ -122,6 +122,51 @@ TEST(SendMail, AliceToBobArrivesWithTheTagLastAndTheAttachmentIntact) {
     EXPECT_EQ(sent[0].Column3, u"bob@localhost"_s);
 }
 
+// The process's largest resident size so far.
+qint64 peakResidentBytes() {
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return -1;
+}
+
+// A 200 MB attachment goes out from a file built in the sent Maildir's
+// tmp/, encoded as it is written and read as it is sent; the copy stays in
+// new/. (ctest runs each test in a process of its own: the peak before the
+// send is this test's idle size.)
+TEST(SendMail, A200MegabyteAttachmentGoesOutInMemoryThatDoesNotGrowWithIt) {
+    constexpr qint64 kMegabyte = 1024 * 1024;
+    Sender alice(*servers, servers->smtp());
+    {
+        QFile large(alice.folder.path(u"大きい.bin"_s));
+        ASSERT_TRUE(large.open(QIODevice::WriteOnly));
+        QByteArray block(kMegabyte, Qt::Uninitialized);
+        for (qsizetype i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 7919) >> 3);
+        for (int i = 0; i < 200; ++i) ASSERT_EQ(large.write(block), block.size());
+    }
+    const qint64 before = peakResidentBytes();
+    const SendResult result = alice.send(u"bob@localhost"_s, u"大きな資料です。"_s, 0, alice.folder.path(u"大きい.bin"_s));
+    const qint64 after = peakResidentBytes();
+    ASSERT_TRUE(result.allSent()) << alice.shown();
+    EXPECT_LT(after - before, 120 * kMegabyte) << before / kMegabyte << " MB before, " << after / kMegabyte << " after";
+    std::printf("200 MB attachment sent: peak %lld MB, %lld MB before\n", static_cast<long long>(after / kMegabyte),
+                static_cast<long long>(before / kMegabyte));
+    EXPECT_EQ(servers->count(u"bob"_s), 1);
+    const QString sentMaildir = SentMaildirPath(alice.program.paths);
+    EXPECT_TRUE(QDir(sentMaildir + u"/tmp"_s).entryList(QDir::Files).isEmpty());
+    const QFileInfoList kept = QDir(sentMaildir + u"/new"_s).entryInfoList(QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_GT(kept[0].size(), 200 * kMegabyte * 4 / 3);
+    // Bob's mailbox is left empty for the tests after this one.
+    const int handle = NMailPop3Connect(servers->pop3());
+    ASSERT_EQ(NMailPop3Authenticate(handle, u"bob"_s, u"bob-pw"_s, 0), 1);
+    QStringList uidls;
+    ASSERT_EQ(NMailPop3GetUidls(handle, uidls), 1);
+    EXPECT_EQ(NMailPop3DeleteStoredMail(handle, 1), 0);
+    EXPECT_EQ(NMailPop3Close(handle), 0);
+}
+
 TEST(SendMail, ARefusedRecipientGivesTheSendErrorBoxWithTheServersReply) {
     Sender alice(*servers, servers->smtp());
     const SendResult result = alice.send(u"nobody@localhost"_s, u"本文"_s);

@@ -5,6 +5,7 @@
 #include "tests/support/temp_folder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -244,6 +245,38 @@ INSTANTIATE_TEST_SUITE_P(
                        {u"空.dat"_s, QByteArray()},
                        {u"とても長い日本語のファイル名で折り返しを確かめるための名前です.txt"_s, "x"}}}),
     CaseName);
+
+// Built into a file, a large attachment encoded from its own as the
+// message is written, it reads as the same message; what goes on the wire
+// is the file with CR LF, and no line is over the limit.
+TEST(BuiltIntoAFile, ReadsAsTheMessageBuiltInMemory) {
+    test::TempFolder folder;
+    QByteArray large = EveryByte().repeated(static_cast<qsizetype>(kStreamedAttachmentBytes / 256 + 1));
+    folder.write(u"大きい.bin"_s, large);
+    folder.write(u"小さい.txt"_s, "\x8e\x91\x97\xbf\r\n");
+    OutgoingMessage message = Message(u"資料の送付"_s, u"資料を送ります。\n"_s);
+    message.attachmentPaths = {folder.path(u"大きい.bin"_s), folder.path(u"小さい.txt"_s)};
+    ASSERT_TRUE(HasLargeAttachment(message.attachmentPaths));
+
+    const QString path = folder.path(u"built.eml"_s);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const Result<qint64> wireSize = BuildMessageFile(message, file.handle());
+    ASSERT_TRUE(wireSize.ok()) << wireSize.error().toStdString();
+    const QByteArray lf = folder.read(u"built.eml"_s);
+    EXPECT_FALSE(lf.contains('\r'));
+    const QByteArray wire = QByteArray(lf).replace("\n", "\r\n");
+    EXPECT_EQ(wire.size(), wireSize.value());
+
+    const Received fromFile = Receive(wire), inMemory = Receive(Build(message));
+    EXPECT_EQ(fromFile.subject, inMemory.subject);
+    EXPECT_EQ(fromFile.text, inMemory.text);
+    ASSERT_EQ(fromFile.files.size(), 2u);
+    EXPECT_EQ(fromFile.files[0].name, u"大きい.bin"_s);
+    EXPECT_TRUE(fromFile.files[0].content == large);
+    EXPECT_EQ(fromFile.files[1].content, inMemory.files[1].content);
+    for (const QByteArray& line : wire.split('\n')) ASSERT_LE(line.size(), 999);
+}
 
 struct WireCase {
     const char* name;
