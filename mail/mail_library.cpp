@@ -455,6 +455,10 @@ std::vector<int> NMailPop3NotDeleted() {
 
 namespace {
 
+int failedSend(LayerState& s, const mail::SmtpStatus& sent) {
+    return fail(s, sent.error(), sent.stopped ? kSendStopped : sent.relayRefused ? kRelayRefused : kMailFailed);
+}
+
 // A message with a large attachment, built into a file with the
 // attachment encoded from its own, and sent from there.
 int sendFromFile(LayerState& s, const QString& server, const QString& from, const QString& to,
@@ -467,7 +471,7 @@ int sendFromFile(LayerState& s, const QString& server, const QString& from, cons
     if (!wireSize) return fail(s, wireSize.error(), kNoConnection);
     const auto sent = transport(s).sendSmtpFile(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), file.get(),
                                                 wireSize.value());
-    if (!sent) return fail(s, sent.error(), sent.stopped ? kSendStopped : sent.relayRefused ? kRelayRefused : kMailFailed);
+    if (!sent) return failedSend(s, sent);
     s.lastSentFile = std::move(built);
     return 0;
 }
@@ -490,7 +494,7 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, 
     const auto built = mail::BuildMessage(message);
     if (!built) return fail(s, built.error(), kNoConnection);
     const auto sent = transport(s).sendSmtp(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), built.value());
-    if (!sent) return fail(s, sent.error(), sent.stopped ? kSendStopped : sent.relayRefused ? kRelayRefused : kMailFailed);
+    if (!sent) return failedSend(s, sent);
     s.lastSent = built.value();
     return 0;
 }

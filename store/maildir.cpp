@@ -42,17 +42,6 @@ int openFolder(int parent, const QByteArray& name, bool create) {
     return parent < 0 ? ::open(name.constData(), kFolderFlags) : ::openat(parent, name.constData(), kFolderFlags);
 }
 
-bool writeAll(int fd, QByteArrayView bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += n;
-    }
-    return true;
-}
-
 // The host part of a unique name: "/" and ":" would end the name early,
 // so they are written as the octal escapes the Maildir convention uses.
 // Asked once: a check names a thousand files.
@@ -212,7 +201,7 @@ Result<QString> MaildirFolders::deliver(QByteArrayView message, const QString& t
     if (!made) return Failure{made.error()};
     UniqueFd file(made.value().fd);
     const bool now = flush == MaildirFlush::Now;
-    if (!writeAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0) || !file.close()) {
+    if (!WriteAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0) || !file.close()) {
         const int error = errno;
         ::unlink(QFile::encodeName(made.value().path).constData());
         return failure(path_, error);
