@@ -6,6 +6,7 @@
 #include "mail/attachment_files.h"
 #include "mail/decoded_message.h"
 #include "mail/mail_library.h"
+#include "store/maildir.h"
 
 #include <QFile>
 
@@ -231,11 +232,31 @@ void PrepareReceivedMessageCheck() {
     SetMailTransport(std::make_unique<OneMessageTransport>(mailbox()));
 }
 
+// A large message is decoded from its file in the Maildir's form: every
+// attachment must write from there, whatever the message holds.
+std::string checkFromFile(QByteArrayView input, const fs::path& run) {
+    const QString path = QString::fromStdString((run / "message").string());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.write(MaildirLocalForm(input)) < 0 || !file.flush())
+        return "the message file could not be written";
+    const mail::DecodedMessage decoded = mail::DecodeMessageFile(file.handle());
+    QFile out(QString::fromStdString((run / "content").string()));
+    if (!out.open(QIODevice::ReadWrite)) return "the content file could not be made";
+    for (const mail::MailAttachment& attachment : decoded.attachments) {
+        if (!attachment.streamed) continue;
+        out.resize(0);
+        if (const Status written = attachment.streamed->writeTo(out.handle()); !written)
+            return "an attachment did not write from the message's file: " + written.error().toStdString();
+    }
+    return {};
+}
+
 std::string CheckReceivedMessage(QByteArrayView input, const fs::path& scratch) {
     static std::atomic<int> runs{0};
     const fs::path run = scratch / ("message-" + std::to_string(++runs));
     prepareRun(run);
     std::string complaint = checkInRun(input, run);
+    if (complaint.empty()) complaint = checkFromFile(input, run);
     RemoveTree(run);
     return complaint;
 }
