@@ -76,6 +76,13 @@ void WindowMailCheckHost::showProgress(int number, int count) {
     schedulePending();
 }
 
+void WindowMailCheckHost::showArrived(int number, int count, int arrivedMB, int listedMB) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pending_.helpLine =
+        kCheckingText + QStringLiteral("（%1／%2 通目、%3／%4 MB）").arg(number).arg(count).arg(arrivedMB).arg(listedMB);
+    schedulePending();
+}
+
 void WindowMailCheckHost::setAccountTexts(const QString& id, const QString& password) {
     inOrder([this, &id, &password] { windows_.idPassForm().SetAccountTexts(id, password); });
 }

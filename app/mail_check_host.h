@@ -29,6 +29,7 @@ public:
 
     void setHelpLine(const QString& text) override;
     void showProgress(int number, int count) override;
+    void showArrived(int number, int count, int arrivedMB, int listedMB) override;
     void setAccountTexts(const QString& id, const QString& password) override;
     void showIdPassForm() override;
     void clearViewerList() override;

@@ -56,6 +56,7 @@ struct Session {
     // Empty when the server gave none.
     std::vector<QString> uidls;
     SpoolFileMaker makeSpoolFile;  // none: every message is held in memory
+    ArrivedBytes arrived;
     qint64 largest = -1;           // the largest message it fetches; -1: any
     int fetchedNumber = 0;
     mail::DecodedMessage fetched;
@@ -168,8 +169,13 @@ int fetchIntoFile(LayerState& s, Session& session, int number) {
     const UniqueFd file(made.value().fd);
     SpooledMessage spooled(made.value().path);
     const qint64 listed = session.sizes[number - 1];
+    qint64 written = 0;
     const auto write = [&](QByteArrayView slice) -> Status {
-        if (WriteAll(file.get(), slice)) return success();
+        if (WriteAll(file.get(), slice)) {
+            written += slice.size();
+            if (session.arrived) session.arrived(written, listed);
+            return success();
+        }
         return Failure{QStringLiteral("受信中のメールを「%1」に書き込めません。\n").arg(spooled.path()) + SystemErrorText(errno)};
     };
     const Status received = session.pop3->retrieveInto(number, write, listed + listed / 8 + (1 << 20));
@@ -301,9 +307,10 @@ int NMailPop3GetUidls(int handle, QStringList& uidls) {
     });
 }
 
-int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile) {
+int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile, ArrivedBytes arrived) {
     return withSession(handle, [&](LayerState& s, Session& session) {
         session.makeSpoolFile = std::move(makeFile);
+        session.arrived = std::move(arrived);
         limitSession(s, session);
         return 0;
     });

@@ -102,7 +102,10 @@ struct SpoolFile {
     QString path;
 };
 using SpoolFileMaker = std::function<Result<SpoolFile>()>;
-int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile);
+// arrived, when given, hears how much of such a message has come (bytes
+// in the file, of the size the server listed), a megabyte at a time.
+using ArrivedBytes = std::function<void(qint64 bytes, qint64 listed)>;
+int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile, ArrivedBytes arrived = {});
 
 // Whether message number is listed larger than the session takes: then
 // every call that would fetch it fails instead, and NMailGetMessage gives

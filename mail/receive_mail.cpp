@@ -261,15 +261,23 @@ Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
     return success();
 }
 
-// A large message goes into the received Maildir's tmp/ as it arrives.
-void spoolLargeMessages(Program& program, int handle, StoredMessages& known) {
-    NMailPop3SpoolLargeMail(handle, [&program, &known]() -> Result<SpoolFile> {
+// A large message goes into the received Maildir's tmp/ as it arrives,
+// and the help line says how much of it has come (fetching: the number of
+// the message being fetched).
+void spoolLargeMessages(Program& program, MailCheckHost& host, int handle, StoredMessages& known, const int& fetching,
+                        int waiting) {
+    const auto makeFile = [&program, &known]() -> Result<SpoolFile> {
         const auto writer = maildirWriter(program, known);
         if (!writer) return Failure{writer.error()};
         const auto made = writer.value()->folders().createInTmp();
         if (!made) return Failure{made.error()};
         return SpoolFile{made.value().fd, made.value().path};
-    });
+    };
+    const auto arrived = [&host, &fetching, waiting](qint64 bytes, qint64 listed) {
+        constexpr qint64 kMegabyte = 1024 * 1024;
+        host.showArrived(fetching, waiting, static_cast<int>(bytes / kMegabyte), static_cast<int>(listed / kMegabyte));
+    };
+    NMailPop3SpoolLargeMail(handle, makeFile, arrived);
 }
 
 // A message an earlier check stored and could not delete is deleted now,
@@ -588,6 +596,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
     LoadAccountValues(program);
     host.setAccountTexts(values.UserId, values.UserPassword);
     StoredMessages known;
+    int fetching = 0;  // the message number being fetched, for the help line
     if (values.UserId.isEmpty() || values.UserPassword.isEmpty()) {
         host.showIdPassForm();
     } else {
@@ -604,13 +613,14 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
             result.MailCount = waiting;
         }
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
-        spoolLargeMessages(program, handle, known);
+        spoolLargeMessages(program, host, handle, known, fetching, waiting);
         if (known.blocked) result.MailCount = -1;
         SplitMessages split;
         split.root = PartialMessagesPath(program.paths);
         bool anyDeletion = false;
         WorkFile work(program.paths.path(kWorkFile));
         for (int n = 1; !known.blocked && n <= waiting; ++n) {
+            fetching = n;
             host.showProgress(n, waiting);
             if (known.isStored(n)) {
                 if (known.staysOnServer(n, program.receive)) {

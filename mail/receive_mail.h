@@ -32,6 +32,11 @@ public:
     virtual void setHelpLine(const QString& text) = 0;
     // Message number of count is being fetched.
     virtual void showProgress(int number, int count) = 0;
+    // Of message number, a large one, arrivedMB of its listedMB have come.
+    virtual void showArrived(int number, int count, int arrivedMB, int listedMB) {
+        (void)arrivedMB, (void)listedMB;
+        showProgress(number, count);
+    }
     // The ID and password boxes of the account window (loaded hidden when
     // it is not), and the window itself when one of them is empty.
     virtual void setAccountTexts(const QString& id, const QString& password) = 0;

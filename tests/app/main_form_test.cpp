@@ -416,6 +416,9 @@ TEST_F(MainFormTest, ProgressAndRowsReachTheWindowsWithoutHoldingUpTheCheck) {
     for (int n = 1; n <= kMessages; ++n) ASSERT_EQ(viewer.rows[n - 1].subject, QString::number(n));
     EXPECT_EQ(viewer.subject, QString::number(kMessages));
     EXPECT_EQ(windows.mainForm().Label2->text(), kCheckingText + QStringLiteral("（1000／1000 通目）"));
+    host.showArrived(3, 4, 120, 250);
+    host.flushPending();
+    EXPECT_EQ(windows.mainForm().Label2->text(), kCheckingText + QStringLiteral("（3／4 通目、120／250 MB）"));
 
     QList<size_t> rowsWhenShown;
     SetMessageAnswerer([&](const MessageRequest&) {

@@ -21,6 +21,12 @@ namespace {
 class SilentHost : public lumopet::test::RecordingCheckHost {
 public:
     void showMessage(const QString& text, const QString&) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    // The last of a large message's progress, said at the end.
+    void showArrived(int, int, int arrivedMB, int listedMB) override {
+        arrived = arrivedMB;
+        listed = listedMB;
+    }
+    int arrived = -1, listed = -1;
 };
 
 }  // namespace
@@ -40,6 +46,7 @@ int main(int argc, char** argv) {
     SilentHost host;
     const lumopet::MailCheckResult result = lumopet::ReceiveMail(program, host);
     lumopet::NMailEndWinSock();
+    if (host.arrived >= 0) std::fprintf(stderr, "arrived %d of %d MB\n", host.arrived, host.listed);
     std::printf("%d\n", result.MailCount);
     return 0;
 }
