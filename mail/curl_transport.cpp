@@ -3,6 +3,7 @@
 // check goes over one connection.
 
 #include "core/system_error_text.h"
+#include "mail/crlf_file_reader.h"
 #include "mail/curl_common.h"
 #include "mail/curl_handles.h"
 #include "mail/curl_pop3_session.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -41,10 +43,9 @@ struct Message {
 
 struct Upload {
     Message message;
-    qint64 offset = 0;      // on the wire
-    off_t fileOffset = 0;   // in lfFile
+    qint64 offset = 0;  // on the wire
     bool stopped = false;
-    std::vector<char> fromFile = {};  // what the last read took from lfFile
+    std::optional<CrLfFileReader> file = message.lfFile < 0 ? std::nullopt : std::optional<CrLfFileReader>(message.lfFile);
 
     qint64 size() const { return message.lfFile < 0 ? message.bytes.size() : message.wireSize; }
     bool whole() const { return offset >= size(); }
@@ -59,22 +60,10 @@ size_t supplyUpload(char* buffer, size_t size, size_t count, void* userdata) {
         upload->offset += chunk;
         return static_cast<size_t>(chunk);
     }
-    // Half the room at most from the file: every byte may be an LF.
-    std::vector<char>& read = upload->fromFile;
-    read.resize(static_cast<size_t>(std::max<qint64>(1, room / 2)));
-    ssize_t got;
-    do {
-        got = ::pread(upload->message.lfFile, read.data(), read.size(), upload->fileOffset);
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = upload->file->read(buffer, static_cast<size_t>(room));
     if (got < 0) return CURL_READFUNC_ABORT;
-    upload->fileOffset += got;
-    size_t out = 0;
-    for (ssize_t i = 0; i < got; ++i) {
-        if (read[static_cast<size_t>(i)] == '\n') buffer[out++] = '\r';
-        buffer[out++] = read[static_cast<size_t>(i)];
-    }
-    upload->offset += static_cast<qint64>(out);
-    return out;
+    upload->offset += got;
+    return static_cast<size_t>(got);
 }
 
 // CURLOPT_XFERINFOFUNCTION: curl calls it often while bytes move and about
