@@ -1,6 +1,7 @@
 #include "chara/CharacterWindow.h"
 
 #include "chara/desktop_window_hints.h"
+#include "chara/x11_character_surface.h"
 
 #include "core/moods.h"
 
@@ -36,6 +37,8 @@ CharacterWindow::CharacterWindow(int windowNumber)
     connect(Timer1, &QTimer::timeout, this, &CharacterWindow::Timer1_Timer);
 }
 
+CharacterWindow::~CharacterWindow() = default;
+
 void CharacterWindow::Show() {
     if (!loaded_) Form_Load();
     KeepOutOfTaskbarAndPager(*this);
@@ -56,8 +59,11 @@ void CharacterWindow::BuildFrameRegions() {
 }
 
 QRegion CharacterWindow::shape() const {
+    if (surface_) return surface_->shape();
     return windowHandle() ? windowHandle()->mask() : QRegion();
 }
+
+QPoint CharacterWindow::place() const { return surface_ ? surface_->place() : geometry().topLeft(); }
 
 // The shape goes to the native window rather than through QWidget::setMask:
 // a widget mask would also cut every repaint into the outline's rectangles,
@@ -69,17 +75,32 @@ void CharacterWindow::setShape(const QRegion& shape) {
 }
 
 // The window has no frame: its place is that of its client area. Only a
-// change of place goes to the window system, where every move costs a
-// reply or two.
+// change of place goes to the window system. On an X server Qt is not told
+// of a step, which would cost a reply; it is told where a hidden window
+// will come up, so that showing it puts it there.
 void CharacterWindow::placeAt(QPoint topLeft) {
-    if (topLeft != geometry().topLeft()) setGeometry(QRect(topLeft, size()));
+    if (surface_) {
+        surface_->moveTo(topLeft);
+        if (!isVisible()) setGeometry(QRect(topLeft, size()));
+        surface_->flush();
+    } else if (topLeft != geometry().topLeft()) {
+        setGeometry(QRect(topLeft, size()));
+    }
 }
 
 void CharacterWindow::showFrame(int frame) {
-    if (frame == shownFrame_) return;
+    if (frame != shownFrame_) present(frame);
+}
+
+void CharacterWindow::present(int frame) {
     shownFrame_ = frame;
-    picture_ = Picture1[frame];
-    setShape(frameShapes_[frame]);
+    if (surface_) {
+        surface_->showFrame(frame);
+        surface_->flush();
+        return;
+    }
+    picture_ = frame < 0 ? QPixmap::fromImage(art_.initial) : Picture1[frame];
+    setShape(frame < 0 ? QRegion() : frameShapes_[frame]);
     update();
 }
 
@@ -88,12 +109,10 @@ void CharacterWindow::Form_Load() {
     setFixedSize(Picture1[0].isNull() ? QSize(kFrameSize, kFrameSize) : Picture1[0].size());
     TwipsX = 1440.0 / logicalDpiX();
     TwipsY = 1440.0 / logicalDpiY();
+    if (!surface_) surface_ = X11CharacterSurface::Create(*this, {art_.initial, art_.frames, frameShapes_});
     // Until the first tick the window is its initial picture, a plain
     // square at the mouse.
-    setShape(QRegion());
-    shownFrame_ = -1;
-    picture_ = QPixmap::fromImage(art_.initial);
-    update();
+    present(-1);
     placeAt(QCursor::pos());
     Motion.StepX = -5;
     Motion.StepY = -2;
@@ -103,8 +122,8 @@ void CharacterWindow::Form_Load() {
 
 void CharacterWindow::Timer1_Timer() {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    const QPoint place = geometry().topLeft();
-    const QPoint topLeft(RoundHalfEven(place.x() * TwipsX), RoundHalfEven(place.y() * TwipsY));
+    const QPoint here = place();
+    const QPoint topLeft(RoundHalfEven(here.x() * TwipsX), RoundHalfEven(here.y() * TwipsY));
     const QSize window(RoundHalfEven(width() * TwipsX), RoundHalfEven(height() * TwipsY));
     const QSize screenTwips(RoundHalfEven(screen.width() * TwipsX), RoundHalfEven(screen.height() * TwipsY));
     const TickResult tick = TickCharacter(Motion, topLeft, window, screenTwips, TwipsX, TwipsY, CharacterRandom());

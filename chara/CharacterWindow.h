@@ -6,7 +6,9 @@
 //
 // A tick costs as little as it can: the outlines are made into shapes once
 // per load, the window is reshaped and repainted only when its frame
-// changes, and nothing runs between ticks.
+// changes, and nothing runs between ticks. On an X server the server keeps
+// the pictures and draws the window itself (X11CharacterSurface); Qt paints
+// it elsewhere.
 
 #include "chara/character_art.h"
 #include "chara/character_motion.h"
@@ -17,17 +19,21 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 class QTimer;
 
 namespace lumopet {
 
+class X11CharacterSurface;
+
 class CharacterWindow : public QWidget {
     Q_OBJECT
 public:
     // windowNumber: K of FormK, 1 to 5.
     explicit CharacterWindow(int windowNumber);
+    ~CharacterWindow() override;
 
     int windowNumber() const { return windowNumber_; }
     int mood() const { return mood_; }
@@ -50,6 +56,8 @@ public:
     QRegion shape() const;
     // The frame shown, -1 for the initial picture.
     int shownFrame() const { return shownFrame_; }
+    // The window's top-left corner on the screen.
+    QPoint place() const;
 
     QTimer* Timer1;
     std::array<QPixmap, 8> Picture1;
@@ -68,12 +76,17 @@ private:
     void setShape(const QRegion& shape);
     void placeAt(QPoint topLeft);
     void showFrame(int frame);
+    // Shows the frame (-1: the initial picture) even when it is shown.
+    void present(int frame);
 
     const int windowNumber_;
     const int mood_;
     const CharacterArt art_;
     QPixmap picture_;
     std::array<QRegion, 8> frameShapes_;
+    // On an X server the server draws and moves the window itself; null
+    // elsewhere, where Qt paints it.
+    std::unique_ptr<X11CharacterSurface> surface_;
     int shownFrame_ = -1;
     bool loaded_ = false;
     // Set while the window is dragged by hand, where the window system

@@ -19,8 +19,8 @@ default_packages=(
     # windows under a virtual display: screenshots and shape checks
     xvfb xauth x11-utils xdotool imagemagick
     # the window tests and screenshots under a real window manager, and the
-    # X11 headers the characters' window hints and those tests use
-    openbox libx11-dev libxext-dev libxcb1-dev
+    # X11 headers the characters' windows and those tests use
+    openbox libx11-dev libxext-dev libxcb1-dev libxcb-shape0-dev
     # a private session bus for the desktop notification and sleep tests
     dbus-daemon
     # the instruction counts of scripts/benchmark_characters.sh --callgrind

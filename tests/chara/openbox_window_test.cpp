@@ -6,6 +6,7 @@
 #include "app/MainForm.h"
 #include "app/program_windows.h"
 #include "chara/CharacterWindow.h"
+#include "chara/character_art.h"
 #include "core/program.h"
 #include "tests/chara/x11_probe.h"
 #include "tests/support/temp_folder.h"
@@ -150,6 +151,51 @@ QPoint pointInEveryFrame(const CharacterWindow& character) {
     return largest.center();
 }
 
+// Pixels of the picture that differ from what the screen shows inside the
+// area.
+int differingPixels(const QImage& shown, const QImage& picture, const QRegion& area) {
+    const QImage expected = picture.convertToFormat(QImage::Format_RGB32);
+    int differing = 0;
+    for (const QRect& rect : area)
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x)
+                differing += shown.pixel(x, y) != expected.pixel(x, y) ? 1 : 0;
+    return differing;
+}
+
+// The X server draws and moves the walking window itself, so this is where
+// its frames are seen: the frame's pixels inside its outline, at the place
+// the window keeps; and a load again comes up at the mouse as the plain
+// initial square.
+TEST_F(OpenboxTest, TheScreenShowsTheFrameInItsOutlineWhereTheWindowSaysItIs) {
+    CharacterWindow& character = showCharacter(4, QPoint(400, 300));
+    const unsigned long id = idOf(character);
+    int ticks = 0;
+    const auto counting = QObject::connect(character.Timer1, &QTimer::timeout, [&] { ++ticks; });
+    ASSERT_TRUE(eventually([&] { return ticks >= 3; }));
+    QObject::disconnect(counting);
+    character.Timer1->stop();
+    const int frame = character.shownFrame();
+    ASSERT_GE(frame, 0);
+    const QRegion outline = OutlineRegion(character.FrameRegions[frame]);
+    EXPECT_TRUE(eventually([&] { return probe.screenPosition(id) == character.place(); }))
+        << "the server has it at (" << probe.screenPosition(id).x() << ", " << probe.screenPosition(id).y() << ")";
+    EXPECT_NE(character.place(), QPoint(400, 300)) << "it never walked";
+    EXPECT_EQ(probe.boundingShape(id), outline);
+    EXPECT_EQ(differingPixels(probe.picture(id), character.Picture1[frame].toImage(), outline), 0);
+
+    character.Unload();
+    QCursor::setPos(700, 500);
+    character.Show();
+    character.Timer1->stop();
+    EXPECT_TRUE(eventually([&] { return probe.screenPosition(id) == QPoint(700, 500) && !probe.isShaped(id); }));
+    // The window manager maps it a moment after the program asks.
+    const QImage initial = LoadCharacterArt(character.mood()).initial;
+    EXPECT_TRUE(eventually([&] { return differingPixels(probe.picture(id), initial, QRegion(initial.rect())) == 0; }))
+        << differingPixels(probe.picture(id), initial, QRegion(initial.rect())) << " pixels differ";
+    character.Unload();
+}
+
 TEST_F(OpenboxTest, AHeldCharacterFollowsTheCursorAndWalksOnFromTheDrop) {
     CharacterWindow& character = showCharacter(2, QPoint(300, 300));
     const unsigned long id = idOf(character);
@@ -158,7 +204,6 @@ TEST_F(OpenboxTest, AHeldCharacterFollowsTheCursorAndWalksOnFromTheDrop) {
 
     // Press right after a tick, so that no step falls between reading the
     // place and pressing there.
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&character));
     bool ticked = false;
     const auto connection = QObject::connect(character.Timer1, &QTimer::timeout, [&] { ticked = true; });
     ASSERT_TRUE(eventually([&] { return ticked; }));

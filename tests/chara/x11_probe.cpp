@@ -131,6 +131,23 @@ QPoint X11Probe::pointer() const {
     return {rootX, rootY};
 }
 
+QImage X11Probe::picture(unsigned long window) const {
+    const QSize area = size(window);
+    if (area.isEmpty()) return {};
+    // From the screen rather than the window: a shaped window's own
+    // contents outside its shape are not defined.
+    const QPoint at = screenPosition(window);
+    XImage* image = XGetImage(display_, DefaultRootWindow(display_), at.x(), at.y(), static_cast<unsigned>(area.width()),
+                              static_cast<unsigned>(area.height()), AllPlanes, ZPixmap);
+    if (!image) return {};
+    QImage copy(area, QImage::Format_RGB32);
+    for (int y = 0; y < area.height(); ++y)
+        for (int x = 0; x < area.width(); ++x)
+            copy.setPixel(x, y, static_cast<QRgb>(XGetPixel(image, x, y)) | 0xff000000u);
+    XDestroyImage(image);
+    return copy;
+}
+
 bool X11Probe::xdotool(const QStringList& arguments) {
     return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
 }

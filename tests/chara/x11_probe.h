@@ -4,6 +4,7 @@
 // window states, shapes and places. Pointer actions go through xdotool, as a
 // user's hand would.
 
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QRegion>
@@ -41,6 +42,8 @@ public:
     // The window's top-left corner on the screen, as the server has it.
     QPoint screenPosition(unsigned long window) const;
     QPoint pointer() const;
+    // What the window shows on the screen now, as RGB32.
+    QImage picture(unsigned long window) const;
 
     // xdotool with these arguments; true when it succeeded.
     static bool xdotool(const QStringList& arguments);
