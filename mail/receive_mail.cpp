@@ -456,9 +456,11 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
         }
         known.historyFile.emplace(std::move(opened.value()));
     }
+    // Encoded once, for its fingerprint and for the history.
+    const QByteArray encoded = EncodeLiveRecord(record, History::Received);
     StoredUidl entry;
     if (noted) {
-        entry = StoredUidl{known.today, RecordFingerprint(record), false};
+        entry = StoredUidl{known.today, RecordBytesFingerprint(encoded), false};
         const auto length = known.historyFile->length();
         const Status note = length ? known.notes->note(uidl, length.value(), entry) : Status(Failure{length.error()});
         if (!note && known.leaving) {
@@ -474,7 +476,7 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
                              kErrorTitle);
         }
     }
-    const auto stored = AppendRecord(*known.historyFile, record, History::Received);
+    const auto stored = known.historyFile->append(encoded);
     if (!stored) {
         host.showMessage(kNotStoredText + stored.error(), kErrorTitle);
         return Outcome::Stop;

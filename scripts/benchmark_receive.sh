@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Receiving 1,000 messages like everyday Japanese mail (2 to 4 KB,
-# ISO-2022-JP and UTF-8) from the local Dovecot with STLS, timed four ways
+# ISO-2022-JP and UTF-8) from the local Dovecot with STLS, timed five ways
 # on the same mailbox, each starting from a full mailbox:
 #   - Lumopet as a user runs it: the program on a virtual display, a click
 #     on 受信, timed until the mailbox on the server is empty and the
@@ -9,7 +9,8 @@
 #   - the windowless driver running the same check (the window's cost is
 #     the difference);
 #   - mpop with STLS, delivering into a Maildir;
-#   - fetchmail, handing each message to a command.
+#   - fetchmail, handing each message to a command;
+#   - a bare client that stores nothing, the least any client can take.
 # The whole round runs ROUNDS times; prints the best and the median of each
 # and the machine they came from.
 #   [LUMOPET_BUILD=build] [BENCHMARK_DISK=journaled] scripts/benchmark_receive.sh [messages [rounds]]
@@ -198,6 +199,14 @@ fetchmail_run() {
     echo "  fetchmail: ${took} s"
 }
 
+# The floor: the least any client takes of this server for the mailbox.
+bare_run() {
+    local took
+    took=$(/usr/bin/python3 scripts/benchmark_receive.py bare --port "$port" --ca "$ca" --user bench --password benchpw)
+    echo "bare $took" >>"$work/times"
+    echo "  bare client, storing nothing: ${took} s"
+}
+
 echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores," \
     "$(free -g | awk '/^Mem:/ {print $2}') GB; $(. /etc/os-release && echo "$PRETTY_NAME")"
 echo "Date: $(date '+%Y-%m-%d %H:%M %Z'); load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg)"
@@ -209,6 +218,7 @@ for round in $(seq "$rounds"); do
     fill; lumopet_driver; emptied "The driver"
     fill; mpop_run; emptied mpop
     fill; fetchmail_run; emptied fetchmail
+    fill; bare_run; emptied "The bare client"
 done
 
 echo

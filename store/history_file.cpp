@@ -30,18 +30,20 @@ QString RewriteCopyPath(const ProgramPaths& paths, History history) {
                                                    : QStringLiteral("\\★MAilData\\SRNDATA5.TMP"));
 }
 
-Result<int> AppendRecord(const QString& file, const HistoryRecord& record, History history) {
+QByteArray EncodeLiveRecord(const HistoryRecord& record, History history) {
     HistoryRecord live = record;
     live.Live = 1;
-    return AppendFixedRecord(file, EncodeRecord(live, history), kHistory);
+    return EncodeRecord(live, history);
+}
+
+Result<int> AppendRecord(const QString& file, const HistoryRecord& record, History history) {
+    return AppendFixedRecord(file, EncodeLiveRecord(record, history), kHistory);
 }
 
 Result<RecordAppender> OpenHistoryForAppending(const QString& file) { return RecordAppender::Open(file, kHistory); }
 
 Result<int> AppendRecord(RecordAppender& history, const HistoryRecord& record, History kind) {
-    HistoryRecord live = record;
-    live.Live = 1;
-    return history.append(EncodeRecord(live, kind));
+    return history.append(EncodeLiveRecord(record, kind));
 }
 
 Status SyncHistory(const QString& file) { return SyncRecordFile(file, kHistory); }

@@ -35,6 +35,10 @@ Result<int> AppendRecord(const QString& file, const HistoryRecord& record, Histo
 Result<RecordAppender> OpenHistoryForAppending(const QString& file);
 // AppendRecord, on the open history.
 Result<int> AppendRecord(RecordAppender& history, const HistoryRecord& record, History kind);
+// The bytes AppendRecord writes: the record encoded, with Live 1. For a
+// caller that needs them before the append, and appends them through
+// RecordAppender::append.
+QByteArray EncodeLiveRecord(const HistoryRecord& record, History history);
 
 // Flushes the file, and the folder entry that names it, to disk. The mail
 // check calls it once, after appending, before it lets the server delete the

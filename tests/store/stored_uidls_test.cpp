@@ -6,6 +6,7 @@
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -240,6 +241,13 @@ TEST_P(RecordFingerprintRoundTrip, TheRecordReadBackGivesTheSameDigits) {
     const QByteArray stored = RecordFingerprint(record);
     ASSERT_EQ(stored.size(), 16);
     EXPECT_TRUE(QByteArray::fromHex(stored).toHex() == stored) << "hex digits, lower case";
+    // The digits earlier versions wrote, through Qt's SHA-1: a UIDL file of
+    // theirs must still name its records.
+    const QByteArray encoded = EncodeRecord(record, History::Received);
+    EXPECT_EQ(stored, QCryptographicHash::hash(QByteArrayView(encoded).first(record_layout::Live.offset),
+                                               QCryptographicHash::Sha1)
+                          .toHex()
+                          .first(16));
     ASSERT_TRUE(AppendRecord(history, HistoryRecord{QStringLiteral("before"), {}, {}, QStringLiteral("x")}, History::Received));
     ASSERT_TRUE(AppendRecord(history, record, History::Received));
     const auto read = ReadRecord(history, 2);
