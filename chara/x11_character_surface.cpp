@@ -59,6 +59,9 @@ std::unique_ptr<X11CharacterSurface> X11CharacterSurface::Create(QWidget& window
     if (!connection) return nullptr;
     const xcb_query_extension_reply_t* shape = xcb_get_extension_data(connection, &xcb_shape_id);
     if (!shape || !shape->present) return nullptr;
+    // Scaled by Qt (QT_SCALE_FACTOR, a high-density screen), the window's
+    // pixels and places are not the widget's: Qt does the sums.
+    if (window.devicePixelRatioF() != 1.0) return nullptr;
 
     const auto id = static_cast<xcb_window_t>(window.winId());
     const Freed geometry(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr));
