@@ -73,17 +73,37 @@ bool SameFileContent(int fd, int other) {
     constexpr size_t kSlice = 1 << 20;
     std::vector<char> buffer(kSlice), otherBuffer(kSlice);
     for (off_t offset = 0; offset < info.st_size;) {
-        const ssize_t got = ::pread(fd, buffer.data(), kSlice, offset);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        for (ssize_t read = 0; read < got;) {
-            const ssize_t n = ::pread(other, otherBuffer.data() + read, static_cast<size_t>(got - read), offset + read);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            read += n;
-        }
+        const qint64 got = ReadAt(fd, buffer.data(), kSlice, offset);
+        if (got <= 0 || ReadAt(other, otherBuffer.data(), got, offset) != got) return false;
         if (std::memcmp(buffer.data(), otherBuffer.data(), static_cast<size_t>(got)) != 0) return false;
         offset += got;
+    }
+    return true;
+}
+
+qint64 ReadAt(int fd, char* data, qint64 size, qint64 offset) {
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, data + done, static_cast<size_t>(size - done), offset + done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+bool WriteAt(int fd, const char* data, qint64 size, qint64 offset) {
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t put = ::pwrite(fd, data + done, static_cast<size_t>(size - done), offset + done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += put;
     }
     return true;
 }

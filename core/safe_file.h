@@ -18,6 +18,12 @@ namespace lumopet {
 // an error, with errno set.
 bool WriteAll(int fd, QByteArrayView bytes);
 
+// Reads up to size bytes at offset, going on after a signal; fewer only at
+// the end of the file. Returns -1 with errno set on an error.
+qint64 ReadAt(int fd, char* data, qint64 size, qint64 offset);
+// Writes size bytes at offset; false on an error, with errno set.
+bool WriteAt(int fd, const char* data, qint64 size, qint64 offset);
+
 // Whether two open files are regular files holding the same bytes.
 bool SameFileContent(int fd, int other);
 

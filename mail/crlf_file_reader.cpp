@@ -1,8 +1,8 @@
 #include "mail/crlf_file_reader.h"
 
+#include "core/safe_file.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <unistd.h>
 
 namespace lumopet::mail {
 
@@ -16,13 +16,10 @@ ssize_t CrLfFileReader::read(char* into, size_t room) {
     if (out == room) return static_cast<ssize_t>(out);
     // Half the room from the file (every byte may be an LF), at least a byte.
     taken_.resize(std::max<size_t>(1, (room - out) / 2));
-    ssize_t got;
-    do {
-        got = ::pread(fd_, taken_.data(), taken_.size(), offset_);
-    } while (got < 0 && errno == EINTR);
+    const qint64 got = ReadAt(fd_, taken_.data(), static_cast<qint64>(taken_.size()), offset_);
     if (got < 0) return -1;
     offset_ += got;
-    for (ssize_t i = 0; i < got; ++i) {
+    for (qint64 i = 0; i < got; ++i) {
         const char c = taken_[static_cast<size_t>(i)];
         if (c != '\n') {
             into[out++] = c;

@@ -1,5 +1,6 @@
 #include "mail/message_builder.h"
 
+#include "core/safe_file.h"
 #include "core/system_error_text.h"
 #include "core/unique_fd.h"
 #include "mail/gmime_handles.h"
@@ -638,13 +639,12 @@ bool HasOverlongLine(const QByteArray& message) {
 std::optional<qint64> WireSize(int fd) {
     std::vector<char> buffer(1 << 20);
     qint64 size = 0, line = 0;
-    for (off_t offset = 0;;) {
-        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
-        if (got < 0 && errno == EINTR) continue;
+    for (qint64 offset = 0;;) {
+        const qint64 got = ReadAt(fd, buffer.data(), static_cast<qint64>(buffer.size()), offset);
         if (got < 0) return std::nullopt;
         if (got == 0) return size;
         offset += got;
-        for (ssize_t i = 0; i < got; ++i) {
+        for (qint64 i = 0; i < got; ++i) {
             if (buffer[static_cast<size_t>(i)] != '\n') {
                 if (++line > kMaxLineOctets) return std::nullopt;
                 continue;

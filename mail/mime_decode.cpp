@@ -1214,14 +1214,7 @@ ParsedMessage parseMessage(QByteArrayView raw, int depth) {
 // The first bytes of the file fd.
 QByteArray startOfFile(int fd, qsizetype bytes) {
     QByteArray start(bytes, Qt::Uninitialized);
-    qsizetype got = 0;
-    while (got < bytes) {
-        const ssize_t n = ::pread(fd, start.data() + got, static_cast<size_t>(bytes - got), got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += n;
-    }
-    start.truncate(got);
+    start.truncate(std::max<qint64>(0, ReadAt(fd, start.data(), bytes, 0)));
     return start;
 }
 

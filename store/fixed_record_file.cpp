@@ -244,33 +244,6 @@ int OpenRecordFile(const QString& file, int flags) {
     return fd;
 }
 
-qint64 ReadAt(int fd, char* data, qint64 size, qint64 offset) {
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, data + done, static_cast<size_t>(size - done), offset + done);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
-bool WriteAt(int fd, const char* data, qint64 size, qint64 offset) {
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t put = ::pwrite(fd, data + done, static_cast<size_t>(size - done), offset + done);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += put;
-    }
-    return true;
-}
-
 qint64 FileLength(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return -1;

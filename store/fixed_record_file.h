@@ -14,6 +14,7 @@
 // followed or read.
 
 #include "core/result.h"
+#include "core/safe_file.h"
 #include "core/unique_fd.h"
 
 #include <QByteArrayView>
@@ -50,11 +51,6 @@ Failure NoSuchRecord(const RecordFileKind& kind, const QString& file, int n);
 // anything that is not a regular file (both with errno ELOOP, which the
 // failures above put in words). Never waits on a FIFO. -1 on failure.
 int OpenRecordFile(const QString& file, int flags);
-
-// Reads up to size bytes at offset; fewer only at the end of the file.
-// Returns -1 with errno set on an error.
-qint64 ReadAt(int fd, char* data, qint64 size, qint64 offset);
-bool WriteAt(int fd, const char* data, qint64 size, qint64 offset);
 
 // The length of the open file, or -1 with errno set.
 qint64 FileLength(int fd);
