@@ -154,12 +154,19 @@ Result<MaildirFolders> MaildirFolders::Open(const QString& maildir) {
     return folders;
 }
 
-Result<MaildirFolders::TmpFile> MaildirFolders::createInTmp() const {
-    const QByteArray name = uniqueName({});
-    // Read and write: a large message is decoded from the file it was written to.
+// Read and write: a large message is decoded from the file it was written
+// to. Nothing when it cannot be made, with errno set.
+std::optional<MaildirFolders::NamedFile> MaildirFolders::makeInTmp() const {
+    QByteArray name = uniqueName({});
     const int fd = ::openat(tmp_.get(), name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return failure(path_, errno);
-    return TmpFile{fd, path_ + QStringLiteral("/tmp/") + QFile::decodeName(name)};
+    if (fd < 0) return std::nullopt;
+    return NamedFile{fd, std::move(name)};
+}
+
+Result<MaildirFolders::TmpFile> MaildirFolders::createInTmp() const {
+    const auto made = makeInTmp();
+    if (!made) return failure(path_, errno);
+    return TmpFile{made->fd, path_ + QStringLiteral("/tmp/") + QFile::decodeName(made->name)};
 }
 
 void MaildirFolders::removeLeftovers() const {
@@ -182,7 +189,10 @@ void MaildirFolders::removeLeftovers() const {
 }
 
 Result<QString> MaildirFolders::moveToNew(const QString& tmpPath, const QString& tag) const {
-    const QByteArray name = QFile::encodeName(QFileInfo(tmpPath).fileName());
+    return linkIntoNew(QFile::encodeName(QFileInfo(tmpPath).fileName()), tag);
+}
+
+Result<QString> MaildirFolders::linkIntoNew(const QByteArray& name, const QString& tag) const {
     // link() never replaces a file: a name that is somehow taken gets
     // another counter value.
     QByteArray delivered = uniqueName(tag);
@@ -197,17 +207,18 @@ Result<QString> MaildirFolders::moveToNew(const QString& tmpPath, const QString&
 }
 
 Result<QString> MaildirFolders::deliver(QByteArrayView message, const QString& tag, MaildirFlush flush) const {
-    const auto made = createInTmp();
-    if (!made) return Failure{made.error()};
-    UniqueFd file(made.value().fd);
+    const auto made = makeInTmp();
+    if (!made) return failure(path_, errno);
+    UniqueFd file(made->fd);
+    const auto dropTemporary = [&] { ::unlinkat(tmp_.get(), made->name.constData(), 0); };
     const bool now = flush == MaildirFlush::Now;
     if (!WriteAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0) || !file.close()) {
         const int error = errno;
-        ::unlink(QFile::encodeName(made.value().path).constData());
+        dropTemporary();
         return failure(path_, error);
     }
-    const auto moved = moveToNew(made.value().path, tag);
-    if (!moved) ::unlink(QFile::encodeName(made.value().path).constData());
+    const auto moved = linkIntoNew(made->name, tag);
+    if (!moved) dropTemporary();
     return moved;
 }
 

@@ -20,6 +20,8 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
+
 namespace lumopet {
 
 // "\★MAilData\Maildir": what was received.
@@ -76,6 +78,14 @@ public:
 
 private:
     MaildirFolders(QString path, int root) : path_(std::move(path)), root_(root) {}
+    // A new file in tmp/, by its name there: a check delivers a thousand,
+    // with no paths to build and take apart.
+    struct NamedFile {
+        int fd;
+        QByteArray name;
+    };
+    std::optional<NamedFile> makeInTmp() const;
+    Result<QString> linkIntoNew(const QByteArray& name, const QString& tag) const;
     QString path_;
     UniqueFd root_;
     UniqueFd tmp_{-1};
