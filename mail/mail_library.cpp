@@ -173,7 +173,7 @@ int fetchIntoFile(LayerState& s, Session& session, int number) {
     const auto write = [&](QByteArrayView slice) -> Status {
         if (WriteAll(file.get(), slice)) {
             written += slice.size();
-            if (session.arrived) session.arrived(written, listed);
+            if (session.arrived) session.arrived(number, written, listed);
             return success();
         }
         return Failure{QStringLiteral("受信中のメールを「%1」に書き込めません。\n").arg(spooled.path()) + SystemErrorText(errno)};

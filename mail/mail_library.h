@@ -104,7 +104,7 @@ struct SpoolFile {
 using SpoolFileMaker = std::function<Result<SpoolFile>()>;
 // arrived, when given, hears how much of such a message has come (bytes
 // in the file, of the size the server listed), a megabyte at a time.
-using ArrivedBytes = std::function<void(qint64 bytes, qint64 listed)>;
+using ArrivedBytes = std::function<void(int number, qint64 bytes, qint64 listed)>;
 int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile, ArrivedBytes arrived = {});
 
 // Whether message number is listed larger than the session takes: then

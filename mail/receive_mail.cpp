@@ -262,10 +262,8 @@ Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
 }
 
 // A large message goes into the received Maildir's tmp/ as it arrives,
-// and the help line says how much of it has come (fetching: the number of
-// the message being fetched).
-void spoolLargeMessages(Program& program, MailCheckHost& host, int handle, StoredMessages& known, const int& fetching,
-                        int waiting) {
+// and the help line says how much of it has come.
+void spoolLargeMessages(Program& program, MailCheckHost& host, int handle, StoredMessages& known, int waiting) {
     const auto makeFile = [&program, &known]() -> Result<SpoolFile> {
         const auto writer = maildirWriter(program, known);
         if (!writer) return Failure{writer.error()};
@@ -273,9 +271,9 @@ void spoolLargeMessages(Program& program, MailCheckHost& host, int handle, Store
         if (!made) return Failure{made.error()};
         return SpoolFile{made.value().fd, made.value().path};
     };
-    const auto arrived = [&host, &fetching, waiting](qint64 bytes, qint64 listed) {
+    const auto arrived = [&host, waiting](int number, qint64 bytes, qint64 listed) {
         constexpr qint64 kMegabyte = 1024 * 1024;
-        host.showArrived(fetching, waiting, static_cast<int>(bytes / kMegabyte), static_cast<int>(listed / kMegabyte));
+        host.showArrived(number, waiting, static_cast<int>(bytes / kMegabyte), static_cast<int>(listed / kMegabyte));
     };
     NMailPop3SpoolLargeMail(handle, makeFile, arrived);
 }
@@ -598,7 +596,6 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
     LoadAccountValues(program);
     host.setAccountTexts(values.UserId, values.UserPassword);
     StoredMessages known;
-    int fetching = 0;  // the message number being fetched, for the help line
     if (values.UserId.isEmpty() || values.UserPassword.isEmpty()) {
         host.showIdPassForm();
     } else {
@@ -615,14 +612,13 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
             result.MailCount = waiting;
         }
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
-        spoolLargeMessages(program, host, handle, known, fetching, waiting);
+        spoolLargeMessages(program, host, handle, known, waiting);
         if (known.blocked) result.MailCount = -1;
         SplitMessages split;
         split.root = PartialMessagesPath(program.paths);
         bool anyDeletion = false;
         WorkFile work(program.paths.path(kWorkFile));
         for (int n = 1; !known.blocked && n <= waiting; ++n) {
-            fetching = n;
             host.showProgress(n, waiting);
             if (known.isStored(n)) {
                 if (known.staysOnServer(n, program.receive)) {
