@@ -5,6 +5,7 @@
 // a message, a server that stops answering).
 
 #include "core/result.h"
+#include "store/maildir.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -62,7 +63,7 @@ public:
         lumopet::Result<QByteArray> whole = retrieve(number);
         if (!whole) return Failure{whole.error()};
         if (largest >= 0 && whole.value().size() > largest) return Failure{QStringLiteral("メールが大きすぎます。")};
-        return sink(whole.value().replace("\r\n", "\n"));
+        return sink(MaildirLocalForm(whole.value()));
     }
     // A message larger than this (-1: no limit) fails while it arrives.
     virtual void setLargestMessage(qint64) {}

@@ -1,5 +1,7 @@
 #include "mail/pop3_pipeline.h"
 
+#include "store/maildir.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -73,7 +75,7 @@ Status Pop3Pipeline::retrieveInto(int number, const Pop3Sink& sink, qint64 large
     if (!answer) return Failure{answer.error()};
     // Fetched ahead after all (the server listed it smaller than it is):
     // it is in memory already, in the wire's line ends.
-    if (!answer.value().data.isEmpty()) return sink(answer.value().data.replace("\r\n", "\n"));
+    if (!answer.value().data.isEmpty()) return sink(MaildirLocalForm(answer.value().data));
     return success();
 }
 
