@@ -15,6 +15,7 @@
 
 #include "core/result.h"
 #include "mail/mail_transport.h"
+#include "store/maildir.h"
 
 #include <QByteArray>
 #include <QString>
@@ -97,10 +98,7 @@ inline constexpr int kDefaultLargestMessageMB = 200;
 // file, open for writing (the layer closes it), in the received Maildir's
 // tmp/. The layer removes it once it lets the message go, unless the
 // caller moved it away first.
-struct SpoolFile {
-    int fd = -1;
-    QString path;
-};
+using SpoolFile = MaildirFolders::TmpFile;
 using SpoolFileMaker = std::function<Result<SpoolFile>()>;
 // arrived, when given, hears how much of such a message has come (bytes
 // in the file, of the size the server listed), a megabyte at a time.

@@ -267,9 +267,7 @@ void spoolLargeMessages(Program& program, MailCheckHost& host, int handle, Store
     const auto makeFile = [&program, &known]() -> Result<SpoolFile> {
         const auto writer = maildirWriter(program, known);
         if (!writer) return Failure{writer.error()};
-        const auto made = writer.value()->folders().createInTmp();
-        if (!made) return Failure{made.error()};
-        return SpoolFile{made.value().fd, made.value().path};
+        return writer.value()->folders().createInTmp();
     };
     const auto arrived = [&host, waiting](int number, qint64 bytes, qint64 listed) {
         constexpr qint64 kMegabyte = 1024 * 1024;

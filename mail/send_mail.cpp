@@ -217,9 +217,7 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     NMailSmtpSpoolLargeMail([sentMaildir]() -> Result<SpoolFile> {
         const auto folders = MaildirFolders::Open(sentMaildir);
         if (!folders) return Failure{folders.error()};
-        const auto made = folders.value().createInTmp();
-        if (!made) return Failure{made.error()};
-        return SpoolFile{made.value().fd, made.value().path};
+        return folders.value().createInTmp();
     });
     bool maildirFailureShown = false;
     bool triedPop3 = false;
