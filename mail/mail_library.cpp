@@ -5,6 +5,7 @@
 #include "mail/message_builder.h"
 
 #include "core/safe_file.h"
+#include "core/settings_files/receive_options.h"
 #include "core/unique_fd.h"
 #include "core/system_error_text.h"
 
@@ -71,7 +72,7 @@ struct LayerState {
     std::mutex lock;
     bool started = false;
     int textBufferSize = 8192;
-    int largestMessageMB = kDefaultLargestMessageMB;
+    int largestMessageMB = kDefaultMaxMessageMB;
     std::unique_ptr<mail::MailTransport> transport;
     std::map<int, Session> sessions;
     int nextHandle = 1;

@@ -89,10 +89,9 @@ inline constexpr qint64 kMaxHeldMessageBytes = 40LL * 1024 * 1024;
 inline constexpr qint64 kSpooledFromBytes = 8LL * 1024 * 1024;
 
 // Option 2 of NMailSetOption: the largest message a check fetches, in MB
-// as the server lists its size (0: no limit); 200 until it is set. A larger
-// one stays on the server.
+// as the server lists its size (0: no limit); MaxMessageMB's default until
+// it is set. A larger one stays on the server.
 inline constexpr int kLargestMessageOption = 2;
-inline constexpr int kDefaultLargestMessageMB = 200;
 
 // Where a message larger than kSpooledFromBytes goes as it arrives: a new
 // file, open for writing (the layer closes it), in the received Maildir's

@@ -26,6 +26,8 @@ namespace files {
 inline const QString ProgramOptions = QStringLiteral("\\★MailData\\lumopet.ini");
 }
 
+inline constexpr int kDefaultMaxMessageMB = 200;
+
 struct ReceiveOptions {
     int AutoCheckMinutes = 0;
     bool LeaveOnServer = false;
@@ -33,7 +35,7 @@ struct ReceiveOptions {
     bool DeleteWithHistory = false;
     bool Tray = false;
     bool Notify = false;
-    int MaxMessageMB = 200;
+    int MaxMessageMB = kDefaultMaxMessageMB;
 
     bool operator==(const ReceiveOptions&) const = default;
 };
