@@ -82,10 +82,14 @@ void CharacterWindow::placeAt(QPoint topLeft) {
     if (surface_) {
         surface_->moveTo(topLeft);
         if (!isVisible()) setGeometry(QRect(topLeft, size()));
-        surface_->flush();
     } else if (topLeft != geometry().topLeft()) {
         setGeometry(QRect(topLeft, size()));
     }
+}
+
+// A tick's requests go out together, in one write.
+void CharacterWindow::sendToServer() {
+    if (surface_) surface_->flush();
 }
 
 void CharacterWindow::showFrame(int frame) {
@@ -96,7 +100,6 @@ void CharacterWindow::present(int frame) {
     shownFrame_ = frame;
     if (surface_) {
         surface_->showFrame(frame);
-        surface_->flush();
         return;
     }
     picture_ = frame < 0 ? QPixmap::fromImage(art_.initial) : Picture1[frame];
@@ -114,6 +117,7 @@ void CharacterWindow::Form_Load() {
     // square at the mouse.
     present(-1);
     placeAt(QCursor::pos());
+    sendToServer();
     Motion.StepX = -5;
     Motion.StepY = -2;
     loaded_ = true;
@@ -129,6 +133,7 @@ void CharacterWindow::Timer1_Timer() {
     const TickResult tick = TickCharacter(Motion, topLeft, window, screenTwips, TwipsX, TwipsY, CharacterRandom());
     if (!dragOffset_) placeAt(QPoint(RoundHalfEven(tick.topLeft.x() / TwipsX), RoundHalfEven(tick.topLeft.y() / TwipsY)));
     showFrame(tick.frame);
+    sendToServer();
 }
 
 void CharacterWindow::paintEvent(QPaintEvent*) {
@@ -157,7 +162,10 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
 }
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) placeAt(event->globalPosition().toPoint() - *dragOffset_);
+    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) {
+        placeAt(event->globalPosition().toPoint() - *dragOffset_);
+        sendToServer();
+    }
     event->accept();
 }
 

@@ -78,6 +78,7 @@ private:
     void showFrame(int frame);
     // Shows the frame (-1: the initial picture) even when it is shown.
     void present(int frame);
+    void sendToServer();
 
     const int windowNumber_;
     const int mood_;
