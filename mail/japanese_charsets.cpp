@@ -12,7 +12,9 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumopet::mail {
 namespace {
@@ -81,13 +83,42 @@ struct ConverterClose {
     void operator()(UConverter* converter) const { ucnv_close(converter); }
 };
 
+// Opening a converter reads ICU's tables and costs more than decoding a
+// whole everyday message with it, so each thread keeps the few it used
+// last and resets one before it decodes again.
+class ConverterCache {
+public:
+    UConverter* get(const char* name) {
+        for (Entry& entry : entries_) {
+            if (entry.name == name) {
+                ucnv_reset(entry.converter.get());
+                return entry.converter.get();
+            }
+        }
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<UConverter, ConverterClose> converter(ucnv_open(name, &status));
+        if (U_FAILURE(status) || !converter) return nullptr;
+        if (entries_.size() == kKept) entries_.erase(entries_.begin());
+        entries_.push_back({name, std::move(converter)});
+        return entries_.back().converter.get();
+    }
+
+private:
+    struct Entry {
+        std::string name;
+        std::unique_ptr<UConverter, ConverterClose> converter;
+    };
+    static constexpr size_t kKept = 4;
+    std::vector<Entry> entries_;
+};
+
 // Nothing when ICU has no converter of that name. ICU's default callback
 // puts U+FFFD in place of bytes it cannot read, a cut-off character at the
 // end included.
 std::optional<QString> decodeWithIcu(QByteArrayView bytes, const char* converterName) {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<UConverter, ConverterClose> converter(ucnv_open(converterName, &status));
-    if (U_FAILURE(status) || !converter) return std::nullopt;
+    thread_local ConverterCache converters;
+    UConverter* const converter = converters.get(converterName);
+    if (!converter) return std::nullopt;
 
     QString text;
     text.reserve(bytes.size());
@@ -96,8 +127,8 @@ std::optional<QString> decodeWithIcu(QByteArrayView bytes, const char* converter
     const char* const sourceEnd = source + bytes.size();
     for (;;) {
         UChar* target = buffer.data();
-        status = U_ZERO_ERROR;
-        ucnv_toUnicode(converter.get(), &target, buffer.data() + buffer.size(), &source, sourceEnd, nullptr, true,
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_toUnicode(converter, &target, buffer.data() + buffer.size(), &source, sourceEnd, nullptr, true,
                        &status);
         text.append(reinterpret_cast<const QChar*>(buffer.data()), target - buffer.data());
         if (status != U_BUFFER_OVERFLOW_ERROR) break;
@@ -368,9 +399,10 @@ QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset) {
 
 QString DecodeHeaderText(QByteArrayView raw) {
     // Unfolding (RFC 5322 2.2.3) takes out the line breaks, not the blanks
-    // after them.
+    // after them. Most values come unfolded already.
     QByteArray unfolded = raw.toByteArray();
-    unfolded.replace('\r', QByteArray()).replace('\n', QByteArray());
+    if (unfolded.contains('\r') || unfolded.contains('\n'))
+        unfolded.replace('\r', QByteArray()).replace('\n', QByteArray());
 
     QString text;
     QByteArray runCharset;  // the encoded-words read but not yet decoded
