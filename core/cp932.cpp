@@ -3,8 +3,11 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -52,32 +55,61 @@ bool isAscii(QByteArrayView bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// What each UTF-16 unit becomes, learnt from iconv the first time the unit
+// is met: a call into iconv costs more than a short field takes to look up
+// character by character, and a check encodes a dozen fields a message.
+// An entry is 0 while unknown, kNoCp932 for a unit CP932 lacks, 0x100 plus
+// the byte for a single byte, and the two bytes (lead first) otherwise; a
+// lead byte is at least 0x81, so the last two never meet. Threads that
+// learn the same unit at once store the same value.
+constexpr std::uint16_t kUnknown = 0;
+constexpr std::uint16_t kNoCp932 = 1;
+std::array<std::atomic<std::uint16_t>, 0x10000> encodings{};
+
+std::uint16_t learnEncoding(char16_t unit) {
+    char bytes[2];
+    char* in = reinterpret_cast<char*>(&unit);
+    size_t inLeft = 2;
+    char* out = bytes;
+    size_t outLeft = sizeof bytes;
+    Converter& converter = encoder();
+    converter.reset();
+    std::uint16_t encoding = kNoCp932;
+    if (converter.run(in, inLeft, out, outLeft) && inLeft == 0) {
+        const auto first = static_cast<unsigned char>(bytes[0]);
+        if (out - bytes == 1) encoding = 0x100 | first;
+        if (out - bytes == 2) encoding = static_cast<std::uint16_t>(first << 8 | static_cast<unsigned char>(bytes[1]));
+    }
+    encodings[unit].store(encoding, std::memory_order_relaxed);
+    return encoding;
+}
+
 }  // namespace
 
 QByteArray encode(QStringView text) {
     QByteArray result;
     // Each UTF-16 unit becomes at most two bytes.
     result.resize(text.size() * 2);
-    Converter& converter = encoder();
-    converter.reset();
-    char* in = const_cast<char*>(reinterpret_cast<const char*>(text.utf16()));
-    size_t inLeft = static_cast<size_t>(text.size()) * 2;
     char* out = result.data();
-    size_t outLeft = static_cast<size_t>(result.size());
-    while (inLeft > 0) {
-        if (converter.run(in, inLeft, out, outLeft)) break;
-        if (errno != EILSEQ && errno != EINVAL) break;  // cannot happen: out is large enough
-        // One character CP932 lacks: a "?" in its place. A surrogate pair is
-        // one character, a lone surrogate is one unit.
-        const qsizetype index = text.size() - static_cast<qsizetype>(inLeft / 2);
-        size_t skip = 2;
-        if (text[index].isHighSurrogate() && index + 1 < text.size() && text[index + 1].isLowSurrogate())
-            skip = 4;
-        *out++ = '?';
-        --outLeft;
-        in += skip;
-        inLeft -= skip;
-        converter.reset();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (QChar::isSurrogate(unit)) {
+            // No surrogate is in CP932: a pair is one character, one "?",
+            // and a lone surrogate one unit.
+            if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ++i;
+            *out++ = '?';
+            continue;
+        }
+        std::uint16_t encoding = encodings[unit].load(std::memory_order_relaxed);
+        if (encoding == kUnknown) encoding = learnEncoding(unit);
+        if (encoding == kNoCp932) {
+            *out++ = '?';
+        } else if (encoding < 0x200) {
+            *out++ = static_cast<char>(encoding & 0xFF);
+        } else {
+            *out++ = static_cast<char>(encoding >> 8);
+            *out++ = static_cast<char>(encoding & 0xFF);
+        }
     }
     result.truncate(out - result.data());
     return result;

@@ -57,6 +57,22 @@ INSTANTIATE_TEST_SUITE_P(
                       OneWay{"lone_surrogate", QString(QChar(0xD800)) + u'z', "?z"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+class Cp932OneOfSeveral : public ::testing::TestWithParam<OneWay> {};
+
+// Where CP932 has a character twice (JIS and NEC rows, NEC-selected and IBM
+// extensions), the code Windows writes; met again, the same code.
+TEST_P(Cp932OneOfSeveral, WritesTheCodeWindowsWrites) {
+    EXPECT_EQ(cp932::encode(GetParam().text), GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Cp932OneOfSeveral,
+    ::testing::Values(OneWay{"nearly_equal_from_jis_row", QStringLiteral("≒∵"), "\x81\xe0\x81\xe6"},
+                      OneWay{"not_sign_as_fullwidth_not", QStringLiteral("¬"), "\x81\xca"},
+                      OneWay{"small_roman_from_ibm", QStringLiteral("ⅰ"), "\xfa\x40"},
+                      OneWay{"met_twice", QStringLiteral("≒€≒€"), "\x81\xe0?\x81\xe0?"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class Cp932Invalid : public ::testing::TestWithParam<OneWay> {};
 
 // Bytes that are not CP932 each read as U+FFFD, and reading goes on.
