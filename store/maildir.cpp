@@ -124,16 +124,22 @@ QString SentMaildirPath(const ProgramPaths& paths) { return paths.path(QStringLi
 QByteArray MaildirLocalForm(QByteArrayView message) {
     QByteArray local;
     local.reserve(message.size());
-    // Copied in runs up to each CR LF: a byte at a time cost more than the
-    // file's whole delivery.
-    qsizetype from = 0;
-    for (;;) {
-        const qsizetype cr = message.indexOf("\r\n", from);
-        if (cr < 0) break;
-        local.append(message.sliced(from, cr - from));
-        from = cr + 1;
+    // Copied in runs up to each CR LF:
+    // a byte at a time cost more than the file's whole delivery, and a
+    // search for the pair more than a search for its CR.
+    const char* const begin = message.data();
+    const char* const end = begin + message.size();
+    const char* from = begin;
+    for (const char* at = begin; at < end;) {
+        const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
+        if (!cr) break;
+        if (cr + 1 < end && cr[1] == '\n') {
+            local.append(from, cr - from);
+            from = cr + 1;
+        }
+        at = cr + 1;
     }
-    local.append(message.sliced(from));
+    local.append(from, end - from);
     return local;
 }
 

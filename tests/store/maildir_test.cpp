@@ -27,6 +27,8 @@ TEST(Maildir, DeliversTheBytesInTheLocalForm) {
         {"a lone CR and 8-bit bytes stay", "Subject: b\r\n\r\n\x82\xa0\rx\r\n", "Subject: b\n\n\x82\xa0\rx\n"},
         {"LF lines stay", "Subject: c\n\nbody\n", "Subject: c\n\nbody\n"},
         {"a NUL stays", QByteArray("x\0y\r\n", 5), QByteArray("x\0y\n", 4)},
+        {"a CR before CR LF stays", "Subject: d\r\r\n\r\nx\r\r\n", "Subject: d\r\n\nx\r\n"},
+        {"a CR at the very end stays", "Subject: e\r\n\r\nx\r", "Subject: e\n\nx\r"},
         {"an empty message", "", ""},
     };
     for (const Case& c : cases) {
