@@ -154,20 +154,6 @@ std::optional<QByteArray> ReadWholeFile(const QString& path) {
     return std::move(read.value());
 }
 
-std::optional<CreatedFile> CreateNewFile(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) return CreatedFile{fd, path};
-    if (errno != EEXIST) return std::nullopt;
-    // Whatever holds the name (the user's own file, a link) stays as it is.
-    const QByteArray suffix = '.' + QFileInfo(path).suffix().toUtf8();
-    const bool keepSuffix = suffix.size() > 1 && name.endsWith(suffix);
-    QByteArray unique = (keepSuffix ? name.chopped(suffix.size()) : name) + ".XXXXXX" + (keepSuffix ? suffix : QByteArray());
-    const int other = makeUnique(unique, keepSuffix ? suffix : QByteArray());
-    if (other < 0) return std::nullopt;
-    return CreatedFile{other, QFile::decodeName(unique)};
-}
-
 std::optional<CreatedFile> CreateRewriteFile(const QString& target) {
     QByteArray temporary = QFile::encodeName(target) + kRewriteTemplate;
     const int fd = makeUnique(temporary, kRewriteSuffix);

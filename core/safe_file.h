@@ -42,12 +42,6 @@ struct CreatedFile {
     QString path;
 };
 
-// Creates a new, empty file (mode 0600) at the path, exclusively and without
-// following a link. When the name is taken, by anything at all, that entry is
-// left alone and the file gets an unpredictable name made from it in the
-// same folder. Nothing when neither can be made, with errno set.
-std::optional<CreatedFile> CreateNewFile(const QString& path);
-
 // A new, empty file (mode 0600) beside the target, made exclusively under
 // an unpredictable name ("<target>.XXXXXX.lumopet-new"): where a rewrite
 // builds the file that is renamed over the target. Nothing when it cannot be

@@ -1,10 +1,7 @@
 #include "mail/receive_mail.h"
 
-#include "core/cp932.h"
 #include "core/program.h"
-#include "core/safe_file.h"
 #include "core/text_helpers.h"
-#include "core/unique_fd.h"
 #include "mail/account_values.h"
 #include "mail/certificate_trust.h"
 #include "mail/decoded_message.h"
@@ -25,75 +22,13 @@
 #include <memory>
 #include <optional>
 
-#include <unistd.h>
-
 namespace lumopet {
 namespace {
 
 const QString kErrorTitle = QStringLiteral("エラー");
-const QString kWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
 // Before the reason, whenever a message could not be made safe on disk.
 const QString kNotStoredText =
     QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n");
-
-// The work file the attachment step has always been handed: the header
-// and the body, a line each, in CP932. The layer works from the source it
-// fetched, so the file is only written, in slices: a message of tens of
-// megabytes must not cost its size again several times over.
-// It is made new once a check, never through a link and never over
-// something already there (a user's own "0.txt" stays, and ours gets a name
-// of its own), rewritten for each message and removed at the end: making
-// and removing a file for each of a thousand messages cost more than
-// everything else the disk did for them.
-class WorkFile {
-public:
-    explicit WorkFile(QString path) : path_(std::move(path)) {}
-    WorkFile(const WorkFile&) = delete;
-    WorkFile& operator=(const WorkFile&) = delete;
-    ~WorkFile() {
-        if (file_ < 0) return;
-        ::close(file_);
-        QFile::remove(path_);
-    }
-
-    // The name it has; empty when none could be made.
-    QString write(const MailTexts& texts, const QString& body) {
-        if (file_ < 0 && !tried_) {
-            tried_ = true;
-            if (const std::optional<CreatedFile> created = CreateNewFile(path_)) {
-                file_ = created->fd;
-                path_ = created->path;
-            }
-        }
-        if (file_ < 0) return QString();
-        // Written over the last message's from the start and cut to its
-        // length after: an everyday message is one write.
-        constexpr qsizetype kSlice = 256 * 1024;
-        QByteArray piece = cp932::encode(CutAtNul(texts.header) + QStringLiteral("\r\n"));
-        qint64 offset = 0;
-        bool written = true;
-        for (qsizetype at = 0; written && at < body.size();) {
-            qsizetype length = std::min(kSlice, body.size() - at);
-            // A character outside the BMP stays whole.
-            if (at + length < body.size() && body[at + length - 1].isHighSurrogate()) ++length;
-            piece += cp932::encode(QStringView(body).sliced(at, length));
-            at += length;
-            if (at < body.size()) {
-                written = WriteAt(file_, piece.constData(), piece.size(), offset);
-                offset += piece.size();
-                piece.clear();
-            }
-        }
-        piece += "\r\n";
-        if (written && WriteAt(file_, piece.constData(), piece.size(), offset)) (void)::ftruncate(file_, offset + piece.size());
-        return path_;
-    }
-
-private:
-    QString path_;
-    int file_ = -1;
-    bool tried_ = false;
-};
 
 enum class Outcome { Stored, Skipped, Stop };
 
@@ -505,7 +440,7 @@ Outcome storeWaitingPart(MailCheckHost& host, int handle, int n, const MailTexts
 
 // One message, number n: fetched, kept whole in the Maildir, its
 // attachments saved, listed, stored, and marked for deletion.
-Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, WorkFile& work, MailCheckResult& result,
+Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n, MailCheckResult& result,
                        StoredMessages& known, SplitMessages& split) {
     if (NMailPop3IsTooLarge(handle, n)) {
         tellTooLarge(host, handle, n);
@@ -539,10 +474,12 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     const bool hasAttachmentWord = NamesAttachment(body);
     const int moodTag = FindMoodTag(body);
 
-    const QString workFile = work.write(texts, body);
+    // No work file: the attachment step has always been handed one with the
+    // header and the body, but the layer works from the source it fetched,
+    // and writing a file nobody reads cost a tenth of the check's time.
     const QString folder = program.paths.path(files::AttachmentFolder) + u'/';
     QString text;  // what the attachment step leaves of the body
-    const int attached = NMailAttachmentFileFirst(0, texts, text, folder, workFile, QString(), 0);
+    const int attached = NMailAttachmentFileFirst(0, texts, text, folder, QString(), QString(), 0);
     const QString attachmentError = attached == -5 ? LastMailError() : QString();
     NMailAttachmentFileClose(0);
     if (attached == -5) {
@@ -615,7 +552,6 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
         SplitMessages split;
         split.root = PartialMessagesPath(program.paths);
         bool anyDeletion = false;
-        WorkFile work(program.paths.path(kWorkFile));
         for (int n = 1; !known.blocked && n <= waiting; ++n) {
             host.showProgress(n, waiting);
             if (known.isStored(n)) {
@@ -634,7 +570,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
                 anyDeletion = true;
                 continue;
             }
-            if (processMessage(program, host, handle, n, work, result, known, split) == Outcome::Stop) break;
+            if (processMessage(program, host, handle, n, result, known, split) == Outcome::Stop) break;
             if (known.maildirWriter && known.maildirWriter->failure()) break;
         }
         // The server deletes at the close: the history must be on disk

@@ -183,49 +183,6 @@ TEST(SafeFile, OnlyARegularFileIsRead) {
     }
 }
 
-TEST(SafeFile, ANewFileNeverTakesANameThatIsThere) {
-    struct Case {
-        const char* name;
-        std::function<bool(const QString&, const test::TempFolder&)> prepare;  // empty: the name is free
-    };
-    const Case cases[] = {
-        {"a free name", {}},
-        {"the user's own file", [](const QString&, const test::TempFolder& f) { f.write(QStringLiteral("0.txt"), "mine"); return true; }},
-        {"a link to another file",
-         [](const QString& p, const test::TempFolder& f) {
-             f.write(QStringLiteral("victim"), "mine");
-             return QFile::link(f.path(QStringLiteral("victim")), p);
-         }},
-        {"a dangling link", [](const QString& p, const test::TempFolder& f) { return QFile::link(f.path(QStringLiteral("nowhere")), p); }},
-    };
-    for (const Case& c : cases) {
-        test::TempFolder folder;
-        const QString path = folder.path(QStringLiteral("0.txt"));
-        if (c.prepare) {
-            ASSERT_TRUE(c.prepare(path, folder)) << c.name;
-        }
-        const QFileInfo before(path);
-        const std::optional<CreatedFile> created = CreateNewFile(path);
-        ASSERT_TRUE(created) << c.name;
-        ASSERT_TRUE(WriteAll(created->fd, "work"));
-        ::close(created->fd);
-        EXPECT_EQ(created->path == path, !c.prepare) << c.name << ": " << created->path.toStdString();
-        EXPECT_EQ(QFileInfo(created->path).absolutePath(), folder.path()) << c.name;
-        EXPECT_TRUE(created->path.endsWith(QStringLiteral(".txt"))) << c.name;
-        EXPECT_EQ(QFile(created->path).size(), 4) << c.name;
-        if (c.prepare) {
-            EXPECT_EQ(QFileInfo(path).isSymLink(), before.isSymLink()) << c.name;
-            if (QFileInfo::exists(folder.path(QStringLiteral("victim")))) {
-                EXPECT_EQ(folder.read(QStringLiteral("victim")), "mine") << c.name;
-            }
-            if (!before.isSymLink()) {
-                EXPECT_EQ(folder.read(QStringLiteral("0.txt")), "mine") << c.name;
-            }
-            EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("nowhere")))) << c.name;
-        }
-    }
-}
-
 TEST(CutAtNul, KeepsTheTextBeforeTheFirstNul) {
     const QChar nul(u'\0');
     EXPECT_EQ(CutAtNul(QStringLiteral("abc")), QStringLiteral("abc"));
