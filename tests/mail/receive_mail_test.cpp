@@ -297,8 +297,9 @@ TEST(ReceiveMaildir, ACopyThatFailsLateLeavesItsMessageAndTheLaterOnesOnTheServe
     for (const QByteArray& source : {message(1), big, message(3)}) EXPECT_EQ(files.count(MaildirLocalForm(source)), 1);
 }
 
-// The work file of each message lives in the attachment folder, where the
-// user (or someone else) may have put a "0.txt" first.
+// The attachment folder is where a work file "0.txt" used to be written;
+// the user (or someone else) may have put one there, or a link. A check
+// writes no work file, leaves what is there alone, and nothing of its own.
 TEST(ReceiveWorkFile, WhatIsAtItsNameIsLeftAloneAndNothingOfOursStays) {
     enum class Planted { Nothing, UsersFile, LinkToAnotherFile };
     struct Case {
