@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -140,8 +141,128 @@ std::optional<QString> decodeWithIcu(QByteArrayView bytes, const char* converter
 // ㈱) and maps 0x2141 to U+FF5E, where glibc stops at row 13 and GMime with
 // it. "ISO-2022-JP-2" is ICU's widest variant: it also takes the JIS X 0212
 // and ISO-8859-1 escapes that ISO-2022-JP-1/-2 mail may use.
+constexpr const char* kJisConverter = "ISO-2022-JP-2";
+
+// ISO-2022-JP as nearly all Japanese mail has it, read without a call into
+// ICU for each character, which cost most of a check's decoding: ASCII, JIS
+// X 0201 (Roman and kana) and JIS X 0208 after the escapes that name them.
+// Each character comes from ICU's own table, learnt the first time it is
+// met, so the text is ICU's to the letter; anything else (another escape,
+// a control or line end inside a two-byte run, an 8-bit byte, a cut-off
+// pair, a character ICU does not read as one) leaves the whole text to ICU.
+class PlainJis {
+public:
+    static std::optional<QString> read(QByteArrayView bytes) {
+        QString text(bytes.size(), Qt::Uninitialized);
+        QChar* out = text.data();
+        Set set = Set::Ascii;
+        const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* const end = at + bytes.size();
+        while (at < end) {
+            const unsigned char byte = *at;
+            if (byte == 0x1B) {
+                const std::optional<Set> named = escapeAt(at, end);
+                if (!named) return std::nullopt;
+                set = *named;
+                at += 3;
+                continue;
+            }
+            if (byte >= 0x80 || byte == 0x0E || byte == 0x0F) return std::nullopt;
+            char16_t unit = byte;
+            if (set == Set::Ascii) {
+                ++at;
+            } else if (byte < 0x21 || byte > 0x7E) {
+                // Controls, blanks and line ends outside ASCII are ICU's to place.
+                return std::nullopt;
+            } else if (set == Set::Kanji1978 || set == Set::Kanji1983) {
+                if (end - at < 2 || at[1] < 0x21 || at[1] > 0x7E) return std::nullopt;
+                unit = known(set, (byte - 0x21) * 94 + (at[1] - 0x21));
+                at += 2;
+            } else {
+                unit = known(set, byte - 0x21);
+                ++at;
+            }
+            if (unit == kNotPlain) return std::nullopt;
+            *out++ = QChar(unit);
+        }
+        text.truncate(out - text.data());
+        return text;
+    }
+
+private:
+    enum class Set { Ascii, Roman, Kana, Kanji1978, Kanji1983 };
+    static constexpr char16_t kUnknown = 0;
+    static constexpr char16_t kNotPlain = 0xFFFF;
+
+    static std::optional<Set> escapeAt(const unsigned char* at, const unsigned char* end) {
+        if (end - at < 3) return std::nullopt;
+        if (at[1] == '(' && at[2] == 'B') return Set::Ascii;
+        if (at[1] == '(' && at[2] == 'J') return Set::Roman;
+        if (at[1] == '(' && at[2] == 'I') return Set::Kana;
+        if (at[1] == '$' && at[2] == '@') return Set::Kanji1978;
+        if (at[1] == '$' && at[2] == 'B') return Set::Kanji1983;
+        return std::nullopt;
+    }
+
+    // The escape that names the set, and the first byte of its cells.
+    static QByteArray escapeOf(Set set) {
+        switch (set) {
+            case Set::Roman: return "\x1b(J";
+            case Set::Kana: return "\x1b(I";
+            case Set::Kanji1978: return "\x1b$@";
+            case Set::Kanji1983: return "\x1b$B";
+            case Set::Ascii: break;
+        }
+        return "\x1b(B";
+    }
+
+    static char16_t known(Set set, int cell) {
+        std::atomic<char16_t>& entry = tableOf(set)[static_cast<size_t>(cell)];
+        char16_t unit = entry.load(std::memory_order_relaxed);
+        if (unit == kUnknown) {
+            unit = learn(set, cell);
+            entry.store(unit, std::memory_order_relaxed);
+        }
+        return unit;
+    }
+
+    // What ICU reads the cell as, alone after its escape; kNotPlain unless
+    // that is one character of the BMP that is not U+FFFD.
+    static char16_t learn(Set set, int cell) {
+        QByteArray bytes = escapeOf(set);
+        if (set == Set::Kanji1978 || set == Set::Kanji1983) {
+            bytes += static_cast<char>(0x21 + cell / 94);
+            bytes += static_cast<char>(0x21 + cell % 94);
+        } else {
+            bytes += static_cast<char>(0x21 + cell);
+        }
+        const std::optional<QString> read = decodeWithIcu(bytes, kJisConverter);
+        if (!read || read->size() != 1) return kNotPlain;
+        const char16_t unit = read->at(0).unicode();
+        if (unit == kUnknown || unit == QChar::ReplacementCharacter || QChar::isSurrogate(unit)) return kNotPlain;
+        return unit;
+    }
+
+    // Threads that learn the same cell at once store the same value.
+    static std::atomic<char16_t>* tableOf(Set set) {
+        static std::array<std::atomic<char16_t>, 94> roman{};
+        static std::array<std::atomic<char16_t>, 94> kana{};
+        static std::array<std::atomic<char16_t>, 94 * 94> kanji1978{};
+        static std::array<std::atomic<char16_t>, 94 * 94> kanji1983{};
+        switch (set) {
+            case Set::Roman: return roman.data();
+            case Set::Kana: return kana.data();
+            case Set::Kanji1978: return kanji1978.data();
+            case Set::Kanji1983:
+            case Set::Ascii: break;
+        }
+        return kanji1983.data();
+    }
+};
+
 QString decodeJis(QByteArrayView bytes) {
-    if (auto text = decodeWithIcu(bytes, "ISO-2022-JP-2")) return *text;
+    if (auto text = PlainJis::read(bytes)) return *text;
+    if (auto text = decodeWithIcu(bytes, kJisConverter)) return *text;
     return QString(bytes.size(), QChar::ReplacementCharacter);  // ICU without its data: cannot happen on Debian
 }
 

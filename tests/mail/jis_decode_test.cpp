@@ -1,0 +1,87 @@
+// ISO-2022-JP is read without ICU where the text allows it: the result must
+// be ICU's own to the letter, for every character and for texts that mix
+// everything ISO-2022-JP mail can hold, broken ones included.
+
+#include "mail/japanese_charsets.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <unicode/ucnv.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace lumopet::mail {
+namespace {
+
+struct ConverterClose {
+    void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+
+// What ICU alone reads, converter and all opened for each text.
+QString icuReads(const QByteArray& bytes) {
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<UConverter, ConverterClose> converter(ucnv_open("ISO-2022-JP-2", &status));
+    EXPECT_TRUE(U_SUCCESS(status));
+    std::vector<UChar> text(static_cast<size_t>(bytes.size()) * 2 + 16);
+    status = U_ZERO_ERROR;
+    const int32_t length = ucnv_toUChars(converter.get(), text.data(), static_cast<int32_t>(text.size()),
+                                         bytes.constData(), static_cast<int32_t>(bytes.size()), &status);
+    EXPECT_TRUE(U_SUCCESS(status));
+    return QString(reinterpret_cast<const QChar*>(text.data()), length);
+}
+
+QString hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ')); }
+
+TEST(JisDecode, EveryCharacterOfEverySetIsIcusOwn) {
+    struct Set {
+        const char* escape;
+        int rows;  // 1 for a one-byte set
+    };
+    const Set sets[] = {{"\x1b$B", 94}, {"\x1b$@", 94}, {"\x1b(J", 1}, {"\x1b(I", 1}};
+    int differences = 0;
+    for (const Set& set : sets) {
+        for (int row = 0; row < set.rows; ++row) {
+            for (int cell = 0; cell < 94; ++cell) {
+                QByteArray bytes(set.escape);
+                if (set.rows > 1) bytes += static_cast<char>(0x21 + row);
+                bytes += static_cast<char>(0x21 + cell);
+                bytes += "\x1b(B\r\n";
+                const QString ours = DecodeCharset(bytes, "ISO-2022-JP");
+                if (ours != icuReads(bytes) && ++differences <= 5) ADD_FAILURE() << hex(bytes).toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(differences, 0);
+}
+
+// Texts made of the pieces ISO-2022-JP mail holds, in any order: each is
+// read as ICU reads it, whether the quick way takes it or leaves it to ICU.
+TEST(JisDecode, MixedAndBrokenTextsAreReadAsIcuReadsThem) {
+    const std::vector<QByteArray> pieces = {
+        "\x1b$B", "\x1b$@", "\x1b(B", "\x1b(J", "\x1b(I", "\x1b$A", "\x1b$(D", "\x1b.A\x1bNi", "\x1b(", "\x1b",
+        "$\"",  "-!", "!A", "t&", "~~", "\x21\x7f", "\x7f", "\\~", "abc", " ", "\r\n", "\n", "\t", QByteArray(1, '\0'),
+        "\x0e", "\x0f", "\x82\xa0", "\xe3\x81\x82", "1", "_",
+    };
+    std::mt19937 random(2026);
+    std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
+    std::uniform_int_distribution<int> length(1, 12);
+    int differences = 0;
+    for (int round = 0; round < 5000; ++round) {
+        // Always an escape into the two-byte set, so that the label is
+        // believed and the bytes go to the ISO-2022-JP reader.
+        QByteArray bytes = "\x1b$B";
+        for (int n = length(random); n > 0; --n) bytes += pieces[pick(random)];
+        const QString ours = DecodeCharset(bytes, "ISO-2022-JP");
+        if (ours != icuReads(bytes) && ++differences <= 5)
+            ADD_FAILURE() << hex(bytes).toStdString() << " read as " << ours.toStdString();
+    }
+    EXPECT_EQ(differences, 0);
+}
+
+}  // namespace
+}  // namespace lumopet::mail
