@@ -1192,6 +1192,38 @@ bool readBody(ParsedMessage& parsed, GMimeStream* stream, bool fromFile, int dep
     return true;
 }
 
+// What GMime is given of a message in memory: of the header, the first
+// field and the fields that shape the body (Content-*, MIME-Version), as
+// they stand, then the body. readHeaderBlock has read every field already;
+// GMime made an object of each again, a quarter of a message's decoding.
+QByteArray bodyShapingPart(QByteArrayView raw, qsizetype bodyStart) {
+    QByteArray kept;
+    kept.reserve(raw.size());
+    bool keeping = false;
+    bool first = true;
+    qsizetype pos = 0;
+    while (pos < bodyStart) {
+        const qsizetype newline = raw.indexOf('\n', pos);
+        const qsizetype next = newline < 0 || newline >= bodyStart ? bodyStart : newline + 1;
+        const QByteArrayView line = raw.sliced(pos, next - pos);
+        if (line.isEmpty() || line == "\n" || line == "\r\n") {
+            kept += line;  // the blank line before the body
+        } else if (!isBlank(line[0])) {
+            const qsizetype colon = line.indexOf(':');
+            const QByteArrayView name = colon > 0 ? line.first(colon).trimmed() : QByteArrayView();
+            const bool shaping = (name.size() > 8 && sameName(name.first(8), "content-")) || sameName(name, "mime-version");
+            keeping = first || shaping;
+            first = false;
+            if (keeping) kept += line;
+        } else if (keeping) {
+            kept += line;
+        }
+        pos = next;
+    }
+    kept += raw.sliced(bodyStart);
+    return kept;
+}
+
 ParsedMessage parseMessage(QByteArrayView raw, int depth) {
     ParsedMessage parsed;
     if (raw.isEmpty()) return parsed;
@@ -1202,8 +1234,9 @@ ParsedMessage parseMessage(QByteArrayView raw, int depth) {
         block = readHeaderBlock(raw);
     }
     parsed.headers = std::move(block.fields);
+    const QByteArray shaping = bodyShapingPart(raw, block.bodyStart);
     const GObjectPtr<GMimeStream> stream(
-        g_mime_stream_mem_new_with_buffer(raw.data(), static_cast<size_t>(raw.size())));
+        g_mime_stream_mem_new_with_buffer(shaping.data(), static_cast<size_t>(shaping.size())));
     // Not a message GMime can read (no header at all, binary bytes): what
     // follows the header block, if any, as undeclared text.
     if (!readBody(parsed, stream.get(), false, depth))

@@ -535,7 +535,18 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"base64_label_on_a_word_of_impossible_length", "Content-Transfer-Encoding: base64\r\n\r\nHello\r\n",
                    QString(), QStringLiteral("Hello\r\n")},
         BrokenCase{"base64_label_on_words", "Content-Transfer-Encoding: base64\r\n\r\nThanks a lot\r\n", QString(),
-                   QStringLiteral("Thanks a lot\r\n")}),
+                   QStringLiteral("Thanks a lot\r\n")},
+        // The fields that shape the body, wherever they stand among the
+        // others and however folded, and after an mbox separator.
+        BrokenCase{"folded_content_type_after_other_fields",
+                   "Received: from a\r\n\tby b; Thu, 1 Jan 2026 00:00:00 +0900\r\nSubject: folded\r\n"
+                   "X-Note: Content-Type: text/html\r\nContent-Type: text/plain;\r\n\tcharset=windows-1252\r\n"
+                   "Received: from c\r\n\r\nprice \x80 5\r\n",
+                   QStringLiteral("folded"), QStringLiteral("price € 5")},
+        BrokenCase{"mbox_separator_first",
+                   "From sender@example.jp Thu Jan  1 00:00:00 2026\r\nSubject: mbox\r\n"
+                   "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n44GC\r\n",
+                   QStringLiteral("mbox"), QStringLiteral("あ")}),
     caseName<BrokenCase>);
 
 // A text part labelled base64: decoded when it is base64, however damaged;
