@@ -77,8 +77,9 @@ public:
     const QString& brokenBy() const { return brokenBy_; }
 
 private:
-    // The next line, without its line end; waits for it.
-    Result<QByteArray> line();
+    // The next line, without its line end; waits for it. The view is into
+    // the buffer, good until the next read.
+    Result<QByteArrayView> line();
     Failure breakWith(const QString& reason);
     Failure tooLarge(qint64 largest);
     // next(), with the lines into sink when one is given.
