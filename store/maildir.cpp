@@ -218,16 +218,7 @@ Result<QString> MaildirFolders::deliver(QByteArrayView message, const QString& t
     UniqueFd file(made->fd);
     const auto dropTemporary = [&] { ::unlinkat(tmp_.get(), made->name.constData(), 0); };
     const bool now = flush == MaildirFlush::Now;
-    if (!WriteAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0)) {
-        const int error = errno;
-        dropTemporary();
-        return failure(path_, error);
-    }
-    // Flushed later, the file starts on its way to the disk now, while the
-    // check goes on with the next messages: the flush at the end then has
-    // little left to wait for. Only a hint; the flush is what counts.
-    if (!now) (void)::sync_file_range(file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    if (!file.close()) {
+    if (!WriteAll(file.get(), MaildirLocalForm(message)) || (now && ::fsync(file.get()) != 0) || !file.close()) {
         const int error = errno;
         dropTemporary();
         return failure(path_, error);
