@@ -1170,8 +1170,14 @@ bool readBody(ParsedMessage& parsed, GMimeStream* stream, bool fromFile, int dep
     // Over a file, each part's content stays a window on the file instead
     // of a copy in memory.
     g_mime_parser_set_persist_stream(parser.get(), TRUE);
-    const GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
-    GMimeObject* top = message ? g_mime_message_get_mime_part(message.get()) : nullptr;
+    // From memory GMime sees only the fields that shape the body: the part
+    // they head is all that is wanted, without the message around it (six
+    // address lists and a header list, made and freed for nothing).
+    GObjectPtr<GMimeMessage> message;
+    GObjectPtr<GMimeObject> part;
+    if (fromFile) message.reset(g_mime_parser_construct_message(parser.get(), options.get()));
+    else part.reset(g_mime_parser_construct_part(parser.get(), options.get()));
+    GMimeObject* top = message ? g_mime_message_get_mime_part(message.get()) : part.get();
     if (!top) return false;
     if (GMimeMessagePartial* partial = asPartial(top)) {
         readPartial(parsed, partial, asPart(top), fromFile, depth);
@@ -1193,8 +1199,8 @@ bool readBody(ParsedMessage& parsed, GMimeStream* stream, bool fromFile, int dep
 }
 
 // What GMime is given of a message in memory: of the header, the first
-// field and the fields that shape the body (Content-*, MIME-Version), as
-// they stand, then the body. readHeaderBlock has read every field already;
+// field (so that a body is never read as a header) and the fields that
+// shape the body (Content-*, MIME-Version), as they stand, then the body. readHeaderBlock has read every field already;
 // GMime made an object of each again, a quarter of a message's decoding.
 QByteArray bodyShapingPart(QByteArrayView raw, qsizetype bodyStart) {
     QByteArray kept;
@@ -1208,6 +1214,8 @@ QByteArray bodyShapingPart(QByteArrayView raw, qsizetype bodyStart) {
         const QByteArrayView line = raw.sliced(pos, next - pos);
         if (line.isEmpty() || line == "\n" || line == "\r\n") {
             kept += line;  // the blank line before the body
+        } else if (pos == 0 && line.startsWith("From ")) {
+            // An mbox separator, as readHeaderBlock skips it.
         } else if (!isBlank(line[0])) {
             const qsizetype colon = line.indexOf(':');
             const QByteArrayView name = colon > 0 ? line.first(colon).trimmed() : QByteArrayView();
