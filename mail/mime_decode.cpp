@@ -1200,8 +1200,9 @@ bool readBody(ParsedMessage& parsed, GMimeStream* stream, bool fromFile, int dep
 
 // What GMime is given of a message in memory: of the header, the first
 // field (so that a body is never read as a header) and the fields that
-// shape the body (Content-*, MIME-Version), as they stand, then the body. readHeaderBlock has read every field already;
-// GMime made an object of each again, a quarter of a message's decoding.
+// shape the body (Content-*, MIME-Version), as they stand, then the body.
+// readHeaderBlock has read every field already; GMime made an object of
+// each again, a quarter of a message's decoding.
 QByteArray bodyShapingPart(QByteArrayView raw, qsizetype bodyStart) {
     QByteArray kept;
     kept.reserve(raw.size());
