@@ -2,7 +2,28 @@
 
 namespace lumopet {
 
+namespace {
+
+// True when every line end is CR LF already, as in nearly all mail: then
+// the text is copied whole instead of line by line.
+bool endsEveryLineWithCrLf(QStringView text) {
+    const char16_t* const units = text.utf16();
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        if (units[i] > u'\r') continue;
+        if (units[i] == u'\n') return false;
+        if (units[i] == u'\r') {
+            if (i + 1 == size || units[i + 1] != u'\n') return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 QString WithCrLf(QStringView text) {
+    if (endsEveryLineWithCrLf(text)) return text.toString();
     // Copied in runs between line ends: mail bodies are long and their line
     // ends few, and a character at a time cost more than the rest of a
     // message's handling.
