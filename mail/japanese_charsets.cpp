@@ -204,7 +204,7 @@ private:
         return std::nullopt;
     }
 
-    // The escape that names the set, and the first byte of its cells.
+    // The escape that names the set.
     static QByteArray escapeOf(Set set) {
         switch (set) {
             case Set::Roman: return "\x1b(J";
