@@ -1,5 +1,6 @@
 #include "store/mail_files.h"
 
+#include "core/safe_file.h"
 #include "core/system_error_text.h"
 #include "store/fixed_record_file.h"
 
@@ -49,21 +50,6 @@ bool isBlank(QByteArrayView text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
-// read(2) until size bytes or the end, going on after a signal.
-qint64 readSome(int fd, char* data, qint64 size) {
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(fd, data + done, static_cast<size_t>(size - done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
 }  // namespace
 
 Result<MboxReader> MboxReader::Open(const QString& file) {
@@ -80,7 +66,8 @@ bool MboxReader::readBlock() {
     taken_ = 0;
     const qsizetype kept = pending_.size();
     pending_.resize(kept + kMboxBlock);
-    const qint64 got = readSome(fd_.get(), pending_.data() + kept, kMboxBlock);
+    // Read on from where the last block ended.
+    const qint64 got = ReadAt(fd_.get(), pending_.data() + kept, kMboxBlock, bytesRead_);
     if (got < 0) {
         pending_.resize(kept);
         return false;
