@@ -99,6 +99,10 @@ bool sameName(QByteArrayView a, QByteArrayView b) { return a.compare(b, Qt::Case
 struct HeaderField {
     QByteArray name;
     QByteArray value;  // unfolded, raw bytes
+    // Where the field stands in the bytes read, its continuation lines and
+    // line end included.
+    qsizetype rawStart = 0;
+    qsizetype rawEnd = 0;
 };
 
 struct HeaderBlock {
@@ -147,11 +151,12 @@ HeaderBlock readHeaderBlock(QByteArrayView raw) {
             if (block.fields.empty()) break;  // a continuation of nothing: this is no header block
             block.fields.back().value += ' ';
             block.fields.back().value += line.trimmed();
+            block.fields.back().rawEnd = next;
         } else {
             const qsizetype colon = line.indexOf(':');
             if (colon <= 0 || !isFieldName(line.first(colon).trimmed())) break;  // the body starts here
-            block.fields.push_back(
-                {line.first(colon).trimmed().toByteArray(), line.sliced(colon + 1).trimmed().toByteArray()});
+            block.fields.push_back({line.first(colon).trimmed().toByteArray(),
+                                    line.sliced(colon + 1).trimmed().toByteArray(), pos, next});
         }
         firstLine = false;
         pos = next;
@@ -1203,33 +1208,17 @@ bool readBody(ParsedMessage& parsed, GMimeStream* stream, bool fromFile, int dep
 // shape the body (Content-*, MIME-Version), as they stand, then the body.
 // readHeaderBlock has read every field already; GMime made an object of
 // each again, a quarter of a message's decoding.
-QByteArray bodyShapingPart(QByteArrayView raw, qsizetype bodyStart) {
+QByteArray bodyShapingPart(QByteArrayView raw, const HeaderBlock& block) {
+    if (block.fields.empty()) return raw.toByteArray();
     QByteArray kept;
     kept.reserve(raw.size());
-    bool keeping = false;
-    bool first = true;
-    qsizetype pos = 0;
-    while (pos < bodyStart) {
-        const qsizetype newline = raw.indexOf('\n', pos);
-        const qsizetype next = newline < 0 || newline >= bodyStart ? bodyStart : newline + 1;
-        const QByteArrayView line = raw.sliced(pos, next - pos);
-        if (line.isEmpty() || line == "\n" || line == "\r\n") {
-            kept += line;  // the blank line before the body
-        } else if (pos == 0 && line.startsWith("From ")) {
-            // An mbox separator, as readHeaderBlock skips it.
-        } else if (!isBlank(line[0])) {
-            const qsizetype colon = line.indexOf(':');
-            const QByteArrayView name = colon > 0 ? line.first(colon).trimmed() : QByteArrayView();
-            const bool shaping = (name.size() > 8 && sameName(name.first(8), "content-")) || sameName(name, "mime-version");
-            keeping = first || shaping;
-            first = false;
-            if (keeping) kept += line;
-        } else if (keeping) {
-            kept += line;
-        }
-        pos = next;
+    for (const HeaderField& field : block.fields) {
+        const bool shaping = (field.name.size() > 8 && sameName(QByteArrayView(field.name).first(8), "content-")) ||
+                             sameName(field.name, "mime-version");
+        if (shaping || &field == &block.fields.front()) kept += raw.sliced(field.rawStart, field.rawEnd - field.rawStart);
     }
-    kept += raw.sliced(bodyStart);
+    // The blank line after the fields, then the body.
+    kept += raw.sliced(block.fields.back().rawEnd);
     return kept;
 }
 
@@ -1242,8 +1231,8 @@ ParsedMessage parseMessage(QByteArrayView raw, int depth) {
         raw = *mended;
         block = readHeaderBlock(raw);
     }
+    const QByteArray shaping = bodyShapingPart(raw, block);
     parsed.headers = std::move(block.fields);
-    const QByteArray shaping = bodyShapingPart(raw, block.bodyStart);
     const GObjectPtr<GMimeStream> stream(
         g_mime_stream_mem_new_with_buffer(shaping.data(), static_cast<size_t>(shaping.size())));
     // Not a message GMime can read (no header at all, binary bytes): what
