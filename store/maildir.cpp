@@ -124,9 +124,9 @@ QString SentMaildirPath(const ProgramPaths& paths) { return paths.path(QStringLi
 QByteArray MaildirLocalForm(QByteArrayView message) {
     QByteArray local;
     local.reserve(message.size());
-    // Copied in runs up to each CR LF:
-    // a byte at a time cost more than the file's whole delivery, and a
-    // search for the pair more than a search for its CR.
+    // Copied in runs up to each CR LF: a byte at a time cost more than the
+    // file's whole delivery, and a search for the pair more than a search
+    // for its CR.
     const char* const begin = message.data();
     const char* const end = begin + message.size();
     const char* from = begin;
