@@ -147,9 +147,10 @@ int NMailPop3UseJoinedMail(int handle, int number, const QByteArray& source);
 
 // Writes the attachments of the message last fetched into folder (never
 // anywhere else, never over an existing file) and leaves in body the
-// message's decoded text alone. The work file and message text the callers
-// prepare are accepted as they always were; the layer works from the MIME
-// source it fetched, which they cannot rebuild. Returns 1 when attachments
+// message's decoded text alone. The work file and message text are
+// accepted as they always were, and not used: the layer works from the
+// MIME source it fetched, which they cannot rebuild, and the mail check
+// passes neither. Returns 1 when attachments
 // were written, -5 when an attachment file cannot be created, -6 for a split
 // message whose parts are not all there, 0 when there is nothing to do.
 int NMailAttachmentFileFirst(int reserved, MailTexts& texts, QString& body, const QString& folder,
