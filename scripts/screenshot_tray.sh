@@ -30,6 +30,7 @@ cleanup() {
     kill "${started:-}" 2>/dev/null || true
     kill "${tray:-}" 2>/dev/null || true
     kill "${background:-}" 2>/dev/null || true
+    [[ -d "$home/servers" ]] && /usr/bin/python3 scripts/mail_servers.py stop --dir "$home/servers" >/dev/null 2>&1
     rm -rf "$home"
 }
 trap cleanup EXIT
@@ -50,10 +51,19 @@ for _ in $(seq 50); do
 done
 [[ -n "$panel" ]] || { echo "trayer did not start" >&2; cat "$home/trayer.log" >&2; exit 1; }
 
-# A user's program folder with the tray turned on.
-printf 'SMTP=smtp.example.jp\r\nPOP3=pop3s://mail.example.jp\r\nMAIL=user@example.jp\r\nAPOP=0\r\n' >"$home/sorane.ini"
+# The local servers with the demo mail waiting, so that the pictures show
+# what a timed check leaves: the unread badge and the check in the tooltip.
+mkdir -m 0700 "$home/servers"
+info=$(/usr/bin/python3 scripts/mail_servers.py start --dir "$home/servers" --account alice:alice-pw | tail -n 1)
+field() { /usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$info" "$1"; }
+export LUMOPET_CA_FILE=$(field ca)
+/usr/bin/python3 scripts/mail_servers.py deliver --dir "$home/servers" --account alice scripts/demo-mail/*.eml
+
+# A user's program folder with the tray and a check every minute.
+printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=alice@localhost\r\nAPOP=0\r\n' "$(field smtp)" "$(field pop3)" >"$home/sorane.ini"
 mkdir -p "$home/★MailData"
-printf '[Receive]\r\nTray=1\r\n' >"$home/★MailData/lumopet.ini"
+printf '[EXEINI]\r\nNAME=alice\r\nNAME2=alice-pw\r\nNAME3=1\r\n' >"$home/★MailData/iniIdPass.ini"
+printf '[Receive]\r\nAutoCheckMinutes=1\r\nTray=1\r\n' >"$home/★MailData/lumopet.ini"
 LUMOPET_HOME="$home" $program &
 started=$!
 
@@ -71,6 +81,15 @@ done
 [[ "$width" -ge 16 ]] || { echo "No icon docked in the tray" >&2; exit 1; }
 sleep 1
 icon_x=$((X + width / 2)) icon_y=$((Y + HEIGHT / 2))
+
+# The first timed check comes a minute after the start; the server's
+# mailbox empties when it is done.
+echo "Waiting for the timed check (about a minute)..."
+for _ in $(seq 90); do
+    [[ "$(/usr/bin/python3 scripts/mail_servers.py count --dir "$home/servers" --account alice)" == 0 ]] && break
+    sleep 1
+done
+sleep 2
 
 # The mouse resting on the icon until its tooltip shows.
 xdotool mousemove "$((icon_x - 40))" "$((icon_y + 60))"

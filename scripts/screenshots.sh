@@ -125,6 +125,14 @@ click_in "$settings" 208 15
 shot 'サーバー設定' servers.png
 click_in "$(find_window 'サーバー設定')" 154 180   # 中止
 click_in "$(find_window '^ID,PASS$')" 152 102   # Cancel
+# 受信の設定, with the help line for the box under the mouse.
+click_in "$settings" 160 52
+options=$(find_window '^受信の設定$')
+eval "$(xdotool getwindowgeometry --shell "$options")"
+xdotool mousemove $((X + 60)) $((Y + 30))
+sleep 0.4
+import -window "$options" "$out/receive_options.png"
+click_in "$options" 312 328   # キャンセル
 
 # Every character: tick the boxes of moods 1, 2 and 4 (3 and 5 are on) and
 # start the preview; the characters appear at the mouse and walk.
