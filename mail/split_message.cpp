@@ -3,6 +3,8 @@
 #include "mail/gmime_handles.h"
 #include "store/partial_messages.h"
 
+#include <algorithm>
+
 namespace lumopet::mail {
 namespace {
 
@@ -60,6 +62,13 @@ QByteArray unfolded(QByteArrayView field) {
     return value.trimmed();
 }
 
+// Whether the text holds the word, in any case.
+bool containsCaseless(QByteArrayView text, QByteArrayView word) {
+    return std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
+           }) != text.end();
+}
+
 std::optional<int> positiveNumber(const char* text) {
     if (!text) return std::nullopt;
     bool ok = false;
@@ -73,6 +82,9 @@ std::optional<int> positiveNumber(const char* text) {
 std::optional<SplitPart> SplitPartOf(QByteArrayView source) {
     const qsizetype body = bodyStart(source);
     if (body < 0) return std::nullopt;
+    // A part's Content-Type says "partial" in its own letters: a header
+    // without the word is no part, and every received message is asked.
+    if (!containsCaseless(source.first(body), "partial")) return std::nullopt;
     QByteArray contentType;
     for (const QByteArrayView field : headerFields(source.first(body))) {
         if (fieldName(field) == "content-type") contentType = unfolded(field);
