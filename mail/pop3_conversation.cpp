@@ -75,6 +75,8 @@ Result<Pop3Answer> Pop3Conversation::readAnswer(const Pop3Sink* sink, qint64 lar
         return answer;
     }
     for (;;) {
+        takeWholeLines(answer.data);
+        if (largestAnswer_ >= 0 && answer.data.size() > largestAnswer_) return tooLarge(largestAnswer_);
         // Each line goes from the buffer into the answer with no copy of
         // its own: a check reads sixty thousand of them.
         const Result<QByteArrayView> got = line();
@@ -87,6 +89,24 @@ Result<Pop3Answer> Pop3Conversation::readAnswer(const Pop3Sink* sink, qint64 lar
         answer.data.append("\r\n");
         if (largestAnswer_ >= 0 && answer.data.size() > largestAnswer_) return tooLarge(largestAnswer_);
     }
+}
+
+// The lines the buffer holds whole that stand in the answer as they came
+// (ended by CR LF, not starting with the termination octet) go into it in
+// one piece; line() takes the rest one by one.
+void Pop3Conversation::takeWholeLines(QByteArray& data) {
+    const char* bytes = buffer_.constData();
+    const qsizetype size = buffer_.size();
+    qsizetype end = position_;
+    while (end < size && bytes[end] != '.') {
+        const void* found = std::memchr(bytes + end, '\n', static_cast<size_t>(size - end));
+        if (!found) break;
+        const qsizetype lineFeed = static_cast<const char*>(found) - bytes;
+        if (lineFeed == end || bytes[lineFeed - 1] != '\r') break;
+        end = lineFeed + 1;
+    }
+    data.append(bytes + position_, end - position_);
+    position_ = end;
 }
 
 Failure Pop3Conversation::tooLarge(qint64 largest) {

@@ -81,6 +81,7 @@ private:
     // the buffer, good until the next read.
     Result<QByteArrayView> line();
     Failure breakWith(const QString& reason);
+    void takeWholeLines(QByteArray& data);
     Failure tooLarge(qint64 largest);
     // next(), with the lines into sink when one is given.
     Result<Pop3Answer> readAnswer(const Pop3Sink* sink, qint64 largest);

@@ -138,6 +138,41 @@ TEST(Pop3Conversation, DotsAreUnstuffedAndLinesJoinedAcrossPieces) {
     EXPECT_EQ(conversation.buffered(), 0);
 }
 
+// An answer as the server sent it, in pieces of one size.
+class PiecesChannel : public Pop3Channel {
+public:
+    PiecesChannel(QByteArray bytes, qsizetype piece) : bytes_(std::move(bytes)), piece_(piece) {}
+    Status send(QByteArrayView) override { return success(); }
+    Status receive(QByteArray& into) override {
+        if (bytes_.isEmpty()) return Failure{QStringLiteral("nothing more")};
+        into.append(bytes_.left(piece_));
+        bytes_.remove(0, std::min(piece_, bytes_.size()));
+        return success();
+    }
+
+private:
+    QByteArray bytes_;
+    qsizetype piece_;
+};
+
+TEST(Pop3Conversation, LinesComeOutTheSameHoweverTheAnswerIsCut) {
+    const QByteArray sent = "+OK\r\na\r\n\r\n..b\r\nc\r\r\nbare\nd\r\n.\r\n+OK next\r\n";
+    const QByteArray lines = "a\r\n\r\n.b\r\nc\r\r\nbare\r\nd\r\n";
+    for (const qsizetype piece : {1, 2, 7, 1000}) {
+        SCOPED_TRACE(piece);
+        PiecesChannel channel(sent, piece);
+        Pop3Conversation conversation(channel);
+        ASSERT_TRUE(conversation.send("RETR 1", true));
+        ASSERT_TRUE(conversation.send("NOOP", false));
+        const Result<Pop3Answer> answer = conversation.next();
+        ASSERT_TRUE(answer.ok()) << answer.error().toStdString();
+        EXPECT_EQ(answer.value().data, lines);
+        const Result<Pop3Answer> after = conversation.next();
+        ASSERT_TRUE(after.ok());
+        EXPECT_EQ(after.value().status, "+OK next");
+    }
+}
+
 TEST(Pop3Conversation, AnAnswerPastTheLargestEndsTheConversation) {
     PlayedServer server({message(1, QByteArray(5000, 'x') + "\r\n"), message(2)});
     Pop3Conversation conversation(server);
