@@ -96,6 +96,14 @@ shot() {
     found=$(find_window "$1")
     import -window "$found" "$out/$2"
 }
+# Saves the window as out/FILE with the mouse resting at a point in it, so
+# that the help text of what lies under it shows.
+hover_shot() {
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove $((X + $2)) $((Y + $3))
+    sleep 0.4
+    import -window "$1" "$out/$4"
+}
 find_window() {
     local found
     found=$(timeout 5 xdotool search --sync --onlyvisible --name "$1" | head -n 1)
@@ -111,10 +119,7 @@ sleep 0.5
 import -window "$window" "$out/main_window.png"
 
 # The help line: the mouse over the new-mail hot-spot.
-eval "$(xdotool getwindowgeometry --shell "$window")"
-xdotool mousemove $((X + 80)) $((Y + 98))
-sleep 0.4
-import -window "$window" "$out/main_window_help.png"
+hover_shot "$window" 80 98 main_window_help.png
 # The settings: the hot-spot 設定, then its two buttons.
 click_in "$window" 460 150
 settings=$(find_window '^設定$')
@@ -128,10 +133,7 @@ click_in "$(find_window '^ID,PASS$')" 152 102   # Cancel
 # 受信の設定, with the help line for the box under the mouse.
 click_in "$settings" 160 52
 options=$(find_window '^受信の設定$')
-eval "$(xdotool getwindowgeometry --shell "$options")"
-xdotool mousemove $((X + 60)) $((Y + 30))
-sleep 0.4
-import -window "$options" "$out/receive_options.png"
+hover_shot "$options" 60 30 receive_options.png
 click_in "$options" 312 328   # キャンセル
 
 # Every character: tick the boxes of moods 1, 2 and 4 (3 and 5 are on) and
@@ -210,10 +212,7 @@ import -window "$viewer" "$out/editor.png"
 # line). The mouse over 送信中止 shows its help text.
 click_in "$window" 80 98
 compose=$(find_window '^新規作成$')
-eval "$(xdotool getwindowgeometry --shell "$compose")"
-xdotool mousemove $((X + 60)) $((Y + 50))
-sleep 0.4
-import -window "$compose" "$out/compose.png"
+hover_shot "$compose" 60 50 compose.png
 click_in "$compose" 160 20      # アドレス帳
 import -window "$compose" "$out/compose_address_panel.png"
 click_in "$compose" 150 170     # the recipient box
