@@ -62,7 +62,7 @@ QByteArray unfolded(QByteArrayView field) {
     return value.trimmed();
 }
 
-// Whether the text holds the word, in any case.
+// Whether the text holds the word (given in small letters), in any case.
 bool containsCaseless(QByteArrayView text, QByteArrayView word) {
     return std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
                return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
