@@ -127,50 +127,19 @@ std::vector<qint64> sizesOf(const std::vector<QByteArray>& messages) {
 }
 
 TEST(Pop3Conversation, DotsAreUnstuffedAndLinesJoinedAcrossPieces) {
-    const QByteArray tricky = message(1, ".starts with a dot\r\n..two dots\r\n.\r\nend\r\n");
+    // While over 64 KB are waiting the server's pieces hold many lines,
+    // which go whole into the answer; a bare LF line among them still gets
+    // its CR.
+    const QByteArray many = QByteArray("line\r\n").repeated(12000);
+    const QByteArray tricky = message(1, "bare\nend\r\n\r\r\n" + many + ".starts with a dot\r\n..two dots\r\n.\r\n");
     PlayedServer server({tricky});
     Pop3Conversation conversation(server);
     ASSERT_TRUE(conversation.send("RETR 1", true));
     const Result<Pop3Answer> answer = conversation.next();
     ASSERT_TRUE(answer.ok()) << answer.error().toStdString();
     EXPECT_TRUE(answer.value().ok);
-    EXPECT_EQ(answer.value().data, tricky);
+    EXPECT_EQ(answer.value().data, QByteArray(tricky).replace("bare\n", "bare\r\n"));
     EXPECT_EQ(conversation.buffered(), 0);
-}
-
-// An answer as the server sent it, in pieces of one size.
-class PiecesChannel : public Pop3Channel {
-public:
-    PiecesChannel(QByteArray bytes, qsizetype piece) : bytes_(std::move(bytes)), piece_(piece) {}
-    Status send(QByteArrayView) override { return success(); }
-    Status receive(QByteArray& into) override {
-        if (bytes_.isEmpty()) return Failure{QStringLiteral("nothing more")};
-        into.append(bytes_.left(piece_));
-        bytes_.remove(0, std::min(piece_, bytes_.size()));
-        return success();
-    }
-
-private:
-    QByteArray bytes_;
-    qsizetype piece_;
-};
-
-TEST(Pop3Conversation, LinesComeOutTheSameHoweverTheAnswerIsCut) {
-    const QByteArray sent = "+OK\r\na\r\n\r\n..b\r\nc\r\r\nbare\nd\r\n.\r\n+OK next\r\n";
-    const QByteArray lines = "a\r\n\r\n.b\r\nc\r\r\nbare\r\nd\r\n";
-    for (const qsizetype piece : {1, 2, 7, 1000}) {
-        SCOPED_TRACE(piece);
-        PiecesChannel channel(sent, piece);
-        Pop3Conversation conversation(channel);
-        ASSERT_TRUE(conversation.send("RETR 1", true));
-        ASSERT_TRUE(conversation.send("NOOP", false));
-        const Result<Pop3Answer> answer = conversation.next();
-        ASSERT_TRUE(answer.ok()) << answer.error().toStdString();
-        EXPECT_EQ(answer.value().data, lines);
-        const Result<Pop3Answer> after = conversation.next();
-        ASSERT_TRUE(after.ok());
-        EXPECT_EQ(after.value().status, "+OK next");
-    }
 }
 
 TEST(Pop3Conversation, AnAnswerPastTheLargestEndsTheConversation) {
