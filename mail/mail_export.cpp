@@ -150,13 +150,13 @@ bool keepGoing(const ExportProgress& progress, ExportStage stage, qint64 done, q
 
 HistoryRecord ReceivedRecordOf(QByteArrayView source) {
     // Decoded from the wire form, as the mail check decoded it.
-    const DecodedMessage decoded = DecodeMessage(WithCrLf(source));
-    const int buffer = MailTextBufferSize();
-    const auto cut = [buffer](const QString& text) { return CutAtNul(text.left(std::max(0, buffer - 1))); };
-    const QString before = CutAtNul(BodyBeforeAttachmentStep(decoded));
-    QString shown = CutAtNul(decoded.text);
-    if (before.contains(QStringLiteral("attachment"))) shown += QStringLiteral("\r\n") + kAttachmentMailText;
-    return HistoryRecord{cut(decoded.subject), cut(decoded.from), cut(decoded.date), shown};
+    return ReceivedRecordOf(DecodeMessage(WithCrLf(source)));
+}
+
+HistoryRecord ReceivedRecordOf(const DecodedMessage& decoded) {
+    // The check's own rule, with the texts cut to the layer's buffer as the
+    // check gets them.
+    return ReceivedRecord(MailTextsOf(decoded), decoded.text, NamesAttachment(BodyBeforeAttachmentStep(decoded)));
 }
 
 std::optional<SourceIndex> FindSources(History history, const QString& historyFile, const QString& maildir,

@@ -20,6 +20,7 @@
 // link, a FIFO or anything but a regular file (a folder, for .eml) in its
 // place is refused.
 
+#include "mail/decoded_message.h"
 #include "store/history_record.h"
 
 #include <QByteArray>
@@ -93,6 +94,8 @@ QString MailExportSentence(const MailExportResult& result, ExportForm form);
 // CR LF line ends): the same decoding, the attachment step's text, the
 // attachment-mail sentence when the body names an attachment.
 HistoryRecord ReceivedRecordOf(QByteArrayView source);
+// The same from the message decoded already (ReceivedRecord's rule).
+HistoryRecord ReceivedRecordOf(const DecodedMessage& decoded);
 
 // Where each record's source is: record number to Maildir file, for the
 // records whose source was found without doubt (see the top of this file).
