@@ -6,6 +6,7 @@
 #include "mail/decoded_message.h"
 #include "mail/mail_library.h"
 #include "mail/message_builder.h"
+#include "mail/message_sources.h"
 #include "mail/receive_mail.h"
 #include "mail/send_mail.h"
 #include "store/history_file.h"
@@ -33,114 +34,12 @@ namespace {
 
 QByteArray digestOf(QByteArrayView bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256); }
 
-// A Maildir file and what the program made of it.
-struct SourceFile {
-    QString path;
-    QByteArray digest;
-    qint64 deliveryTime = 0;
-};
-
 // Files alike to the byte are one message delivered twice: either is the
 // source, so they count as one.
 struct SourceGroup {
-    SourceFile first;
+    const SourceFile* first = nullptr;
     QSet<int> claimedBy;  // record numbers that this source could be
 };
-
-// What a sent message gives to compare with a sent record.
-struct SentKeys {
-    QString subject;  // as the record would hold it
-    QString body;     // as the record would hold it
-    QString toAddress;
-    std::optional<QDateTime> date;
-};
-
-HistoryRecord asStored(const HistoryRecord& record, History history) {
-    return DecodeRecord(EncodeRecord(record, history));
-}
-
-// The To field's text, from the decoded header block.
-QString toFieldOf(const QString& headerText) {
-    for (const QStringView line : QStringView(headerText).split(u"\r\n")) {
-        if (line.startsWith(u"To:", Qt::CaseInsensitive)) return line.sliced(3).trimmed().toString();
-    }
-    return {};
-}
-
-SentKeys sentKeysOf(QByteArrayView source) {
-    const DecodedMessage decoded = DecodeMessage(WithCrLf(source));
-    const HistoryRecord stored = asStored(HistoryRecord{decoded.subject, QString(), QString(), decoded.text}, History::Sent);
-    return SentKeys{stored.Subject, stored.Body, AddressOf(toFieldOf(decoded.headerText)),
-                    ParseRecordDate(decoded.date)};
-}
-
-// What the send adds after the typed body: a fortune, a character's tag,
-// both or neither.
-const QStringList& bodyEndings() {
-    static const QStringList endings = [] {
-        QSet<QString> seen;
-        QStringList list;
-        for (int fortune = 0; fortune <= 64; ++fortune) {
-            for (int mood = 0; mood <= 5; ++mood) {
-                QString ending = OutgoingBody(QString(), fortune, mood);
-                while (ending.endsWith(u'\r') || ending.endsWith(u'\n') || ending.endsWith(u' ')) ending.chop(1);
-                if (!ending.isEmpty() && !seen.contains(ending)) {
-                    seen.insert(ending);
-                    list.append(ending);
-                }
-            }
-        }
-        return list;
-    }();
-    return endings;
-}
-
-// A body at the record's limit may have lost its end to the cut.
-// (The field is padded with blanks, and a stored body never ends in one;
-// a cut before a double-byte character leaves one byte free.)
-bool atBodyLimit(const QString& body) {
-    const QByteArray field = EncodeRecord(HistoryRecord{QString(), QString(), QString(), body}, History::Sent)
-                                 .sliced(record_layout::Body.offset, record_layout::Body.size);
-    qsizetype used = field.size();
-    while (used > 0 && field[used - 1] == ' ') --used;
-    return used >= record_layout::Body.size - 1;
-}
-
-// Whether the message's body is the typed body of the record with only
-// what the send adds after it.
-bool sentBodyMatches(const QString& recordBody, const QString& messageBody) {
-    if (!messageBody.startsWith(recordBody)) return false;
-    QString rest = messageBody.sliced(recordBody.size());
-    // Blanks at the end of the typed body are not in the record.
-    while (rest.startsWith(u' ')) rest.remove(0, 1);
-    while (rest.endsWith(u'\r') || rest.endsWith(u'\n') || rest.endsWith(u' ')) rest.chop(1);
-    if (rest.isEmpty()) return true;
-    const bool cut = atBodyLimit(messageBody);
-    for (const QString& ending : bodyEndings()) {
-        if (rest == ending || (cut && ending.startsWith(rest))) return true;
-    }
-    return false;
-}
-
-// The clock texts are to the second, and the message's Date is taken a
-// moment after its record: a little room either way.
-constexpr qint64 kClockSlackSeconds = 2;
-
-bool sentMatches(const HistoryRecord& record, const std::optional<QDateTime>& recordTime,
-                 const std::optional<QDateTime>& nextRecordTime, const SentKeys& message) {
-    if (record.Subject != message.subject) return false;
-    // A single recipient was typed: the message went to it. A bulk send
-    // went to the book, whatever the box held.
-    if (CheckRecipient(record.Column3) && AddressOf(record.Column3).compare(message.toAddress, Qt::CaseInsensitive) != 0)
-        return false;
-    if (!sentBodyMatches(record.Body, message.body)) return false;
-    // The record goes in just before its message is made, the next record
-    // only after that message went out.
-    if (!recordTime || !message.date) return false;
-    if (*message.date < recordTime->addSecs(-kClockSlackSeconds)) return false;
-    if (nextRecordTime && *message.date > nextRecordTime->addSecs(kClockSlackSeconds)) return false;
-    return true;
-}
 
 bool keepGoing(const ExportProgress& progress, ExportStage stage, qint64 done, qint64 total) {
     return !progress || progress(stage, done, total);
@@ -161,21 +60,24 @@ HistoryRecord ReceivedRecordOf(const DecodedMessage& decoded) {
 
 std::optional<SourceIndex> FindSources(History history, const QString& historyFile, const QString& maildir,
                                        const ExportProgress& progress, QString* error) {
-    SourceIndex index;
-    QVector<MaildirEntry> entries;
-    if (QFileInfo::exists(maildir)) {
-        auto listed = ListMaildir(maildir);
-        if (!listed) {
-            if (error) *error = listed.error();
-            return std::nullopt;
-        }
-        entries = std::move(listed.value());
-    }
     const std::vector<HistoryListEntry> listing = ReadListing(historyFile);
     const int count = static_cast<int>(listing.size());
-    const qint64 total = qint64{count} + entries.size();
-    qint64 done = 0;
-    if (entries.isEmpty()) return index;
+    qint64 total = count;
+    // Each file decoded once: what it makes is kept beside the history, and
+    // only files added since are decoded again.
+    const auto sources = MessageSources::Load(history, historyFile, maildir, [&](qint64 done, qint64 files) {
+        total = qint64{count} + files;
+        return keepGoing(progress, ExportStage::Matching, done, total);
+    });
+    if (!sources) {
+        if (error) *error = sources.error();
+        return std::nullopt;
+    }
+    if (sources.value().cancelled()) return SourceIndex{{}, true};
+    SourceIndex index;
+    const std::vector<SourceFile>& files = sources.value().files();
+    if (files.empty()) return index;
+    qint64 done = static_cast<qint64>(files.size());
 
     // Every source, once per distinct content.
     std::vector<SourceGroup> groups;
@@ -183,25 +85,16 @@ std::optional<SourceIndex> FindSources(History history, const QString& historyFi
     // Received: the record each source makes, by fingerprint.
     QHash<QByteArray, std::vector<size_t>> groupsOfFingerprint;
     // Sent: the keys of each source, by subject.
-    std::vector<SentKeys> sentKeys;
     QHash<QString, std::vector<size_t>> groupsOfSubject;
-    for (const MaildirEntry& entry : entries) {
-        if (!keepGoing(progress, ExportStage::Matching, done++, total)) return SourceIndex{{}, true};
-        // A file that cannot be read is no one's source; its record is
-        // made from its fields.
-        const auto read = ReadMessageFile(entry.path);
-        if (!read) continue;
-        const QByteArray digest = digestOf(read.value());
-        if (groupOfDigest.contains(digest)) continue;
+    for (const SourceFile& file : files) {
+        if (groupOfDigest.contains(file.digest)) continue;
         const size_t group = groups.size();
-        groupOfDigest.insert(digest, group);
-        groups.push_back(SourceGroup{SourceFile{entry.path, digest, entry.deliveryTime}, {}});
-        if (history == History::Received) {
-            groupsOfFingerprint[RecordFingerprint(ReceivedRecordOf(read.value()))].push_back(group);
-        } else {
-            sentKeys.push_back(sentKeysOf(read.value()));
-            groupsOfSubject[sentKeys.back().subject].push_back(group);
-        }
+        groupOfDigest.insert(file.digest, group);
+        groups.push_back(SourceGroup{&file, {}});
+        if (history == History::Received)
+            groupsOfFingerprint[file.fingerprint].push_back(group);
+        else
+            groupsOfSubject[file.sent.subject].push_back(group);
     }
 
     // Which sources each record could be.
@@ -222,7 +115,7 @@ std::optional<SourceIndex> FindSources(History history, const QString& historyFi
             const std::optional<QDateTime> recordTime = nextTime;
             nextTime = n < count ? ParseRecordDate(listing[static_cast<size_t>(n)].Column2) : std::nullopt;
             for (const size_t group : groupsOfSubject.value(record.value().Subject)) {
-                if (sentMatches(record.value(), recordTime, nextTime, sentKeys[group])) found.push_back(group);
+                if (SentMatches(record.value(), recordTime, nextTime, groups[group].first->sent)) found.push_back(group);
             }
         }
         for (const size_t group : found) groups[group].claimedBy.insert(n);
@@ -232,7 +125,7 @@ std::optional<SourceIndex> FindSources(History history, const QString& historyFi
     // other record could be it.
     for (const auto& [n, found] : claims) {
         if (found.size() == 1 && groups[found.front()].claimedBy.size() == 1) {
-            const SourceFile& file = groups[found.front()].first;
+            const SourceFile& file = *groups[found.front()].first;
             index.files.emplace(n, FoundSource{file.path, file.digest, file.deliveryTime});
         }
     }
