@@ -36,4 +36,10 @@ std::string CheckSettingsFiles(QByteArrayView input, const std::filesystem::path
 // through an append, a deletion and a compaction.
 std::string CheckRecords(QByteArrayView input, const std::filesystem::path& scratch);
 
+// HTML mail through the sanitiser: the html holds no script, no event
+// attribute, no src or href but the viewer's own ("link:N", "cid:...",
+// "remote-image:N"), stays within its size, and sanitised again reads as
+// the same text.
+std::string CheckHtmlSanitizer(QByteArrayView input, const std::filesystem::path& scratch);
+
 }  // namespace lumopet::fuzz

@@ -199,6 +199,38 @@ def record_seeds():
     }
 
 
+def html_seeds():
+    """HTML mail as newsletters and phones write it, and as attackers do.
+    The first byte of each input picks the sanitiser's options (bit 0:
+    remote images loaded, bit 1: a small output limit)."""
+    seeds = {
+        "newsletter.html": "\x00<html><head><style>p{color:red}</style><title>件名</title></head><body>"
+        "<table width=600><tr><td style='padding:8px'><a href='https://shop.example/?a=1&amp;b=2'>"
+        "<img src='https://img.example/p.png' width=120 alt='商品'></a><h3>今週のおすすめ</h3>"
+        "<p>期間限定の<b>特別価格</b>です。<a href='https://shop.example/'>https://shop.example/</a></p>"
+        "</td></tr></table><img src='cid:logo@example.jp'></body></html>",
+        "remote_images_loaded.html": "\x01<p><img src='//cdn.example/a.gif'><img src=http://x.example/b.png alt=b>"
+        "<img src='data:image/png;base64,AAAA'><img src='file:///etc/passwd'></p>",
+        "scripts_and_events.html": "\x00<body onload=alert(1)><script>alert(1)</script><p onclick='x()' "
+        "style='background:url(http://x/)'>a</p><svg><script>1</script></svg><iframe src=http://x/>f</iframe>"
+        "<meta http-equiv=refresh content='0;url=http://x/'><a href='javascript:alert(1)'>j</a>"
+        "<form action=http://x/><input value=v><button>送信</button><textarea>本文</textarea></form>",
+        "deceptive_links.html": "\x00<a href='https://evil.example/'>https://bank.example/</a> "
+        "<a href='mailto:x@evil.example'>info@bank.example</a> <a href='https://xn--r8jz45g.jp/'>例え.jp</a>",
+        "lists_tables_pre.html": "\x00<ol><li>一<li>二<ul><li>a</ul></ol><dl><dt>t<dd>d</dl>"
+        "<table><caption>c</caption><thead><tr><th colspan=2>h</thead><tr><td>1<td rowspan=9>2</table>"
+        "<pre>\n\n  x\ty\n</pre><blockquote>q<br>r</blockquote><hr><font color=#f00>赤</font>",
+        "deep_nesting.html": "\x00" + "<div><b><blockquote>x" * 300,
+        "broken_mid_tag.html": "\x02<p>a</p><b>b<a href=\"https://x.example/\" title='unterminated",
+        "entities.html": "\x00&hellip;&nbsp;&NotNestedGreaterGreater;&amp &ampx &#0; &#xD800; &#x110000; <p>&lt;&gt;</p>",
+        "misnested.html": "\x00<b><i>a</b>b</i><p><div>c</p></div><table><td>d</div><a><a>e</a></a>"
+        "<table><tr><td><table><tr><td>f</table>g</table>",
+    }
+    data = {name: text.encode("utf-8") for name, text in seeds.items()}
+    data["nul_and_bad_utf8.html"] = b"\x00<p>a\x00b\xff\xfe\xed\xa0\x80c</p>"
+    return data
+
+
 def write(target, seeds):
     folder = CORPUS / target
     folder.mkdir(parents=True, exist_ok=True)
@@ -213,6 +245,7 @@ def main():
         shutil.copyfile(sample, CORPUS / "received_message" / ("sample_" + sample.name))
     write("settings_files", settings_seeds())
     write("records", record_seeds())
+    write("html_sanitizer", html_seeds())
 
 
 if __name__ == "__main__":

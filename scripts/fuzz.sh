@@ -3,6 +3,7 @@
 # each for the given time (default 60 seconds), one after another.
 #   scripts/fuzz.sh [seconds] [target...]     targets: received_message
 #                                             settings_files records
+#                                             html_sanitizer
 # New inputs that reach new code go to build-fuzz/corpus/<target>/; an input
 # that breaks a rule or crashes goes to build-fuzz/findings/<target>/, and
 # the script fails. Keep such an input as fuzz/regressions/<target>/<name>,
@@ -13,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(received_message settings_files records)
+[[ ${#targets[@]} -gt 0 ]] || targets=(received_message settings_files records html_sanitizer)
 build=build-fuzz
 
 if [[ ! -f $build/build.ninja ]]; then

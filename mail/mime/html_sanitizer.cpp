@@ -21,7 +21,7 @@ namespace {
 // first, by a cheap scan of our own: in characters, in tags, in nesting
 // (deeper start tags are left out, their text stays) and in attributes.
 
-constexpr qsizetype kMaxParsedChars = 4 * 1024 * 1024;
+constexpr qsizetype kMaxParsedChars = 2 * 1024 * 1024;
 constexpr int kMaxParsedTags = 100'000;
 constexpr qsizetype kMaxEstimatedDepth = 256;
 constexpr qsizetype kMaxTagChars = 64 * 1024;
@@ -436,6 +436,7 @@ struct ShownAddress {
 };
 
 std::optional<ShownAddress> shownAddress(QString token) {
+    if (!token.contains(u'.') && !token.contains(u'@')) return std::nullopt;
     static const QRegularExpression kEdge(QStringLiteral("^[\\s\"'(<\\[「『【]+|[\\s\"')>\\]」』】.,;:!?。、]+$"));
     token.remove(kEdge);
     if (token.isEmpty()) return std::nullopt;
@@ -462,12 +463,15 @@ std::optional<ShownAddress> shownAddress(QString token) {
 // The text shows a URL, a host name or an e-mail address somewhere the
 // target does not go.
 bool isDeceptive(const QString& text, const QString& target) {
+    // Most link texts are words: no dot, no '@', no address.
+    if (!text.contains(u'.') && !text.contains(u'@')) return false;
     const QUrl url(target);
     const bool mail = url.scheme().compare(u"mailto", Qt::CaseInsensitive) == 0;
     const QString targetAddress = mail ? url.path(QUrl::FullyDecoded).trimmed().toLower() : QString();
     const QString targetHost =
         mail ? comparableHost(targetAddress.section(u'@', -1)) : comparableHost(url.host(QUrl::FullyDecoded));
-    for (const QString& token : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+    static const QRegularExpression kBlanks(QStringLiteral("\\s+"));
+    for (const QString& token : text.split(kBlanks, Qt::SkipEmptyParts)) {
         const auto shown = shownAddress(token);
         if (!shown) continue;
         if (!shown->address.isEmpty() && mail) {
@@ -670,7 +674,8 @@ void Writer::openElement(Frame& frame, const GumboElement& element, const Elemen
         flattenedBreak();
         return;
     }
-    frame.block = rule.treatment == Treatment::Block;
+    // A cell is part of its row's line: a tab before it, no line of its own.
+    frame.block = rule.treatment == Treatment::Block && tag != u"td" && tag != u"th";
     if (frame.block) endLine();
     const int need = tag == u"table" ? 4 : 1;
     if (!tablePart && depth_ + need > kMaxWrittenDepth) {

@@ -33,6 +33,7 @@ const Target kTargets[] = {
     {"received_message", lumopet::fuzz::CheckReceivedMessage},
     {"settings_files", lumopet::fuzz::CheckSettingsFiles},
     {"records", lumopet::fuzz::CheckRecords},
+    {"html_sanitizer", lumopet::fuzz::CheckHtmlSanitizer},
 };
 
 struct FuzzCase {
