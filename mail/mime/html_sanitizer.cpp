@@ -601,8 +601,11 @@ void Writer::flattenedBreak() {
 }
 
 void Writer::openTag(Frame& frame, QStringView tag, QStringView attributes) {
-    QString markup = u'<' + tag.toString() + attributes.toString() + u'>';
-    if (!write(markup)) return;
+    if (!room(tag.size() + attributes.size() + 2)) return;
+    out_.html += u'<';
+    out_.html += tag;
+    out_.html += attributes;
+    out_.html += u'>';
     frame.written = tag;
     ++depth_;
 }
