@@ -518,7 +518,12 @@ QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset) {
     return decodeUndeclared(bytes);
 }
 
-QString DecodeHeaderText(QByteArrayView raw) {
+QString DecodeHeaderText(QByteArrayView raw) { return DecodeHeaderText(raw, {}); }
+
+QString DecodeHeaderText(QByteArrayView raw, QByteArrayView rawCharset) {
+    const auto decodeRaw = [rawCharset](QByteArrayView bytes) {
+        return rawCharset.isEmpty() ? decodeUndeclared(bytes) : DecodeCharset(bytes, rawCharset);
+    };
     // Unfolding (RFC 5322 2.2.3) takes out the line breaks, not the blanks
     // after them. Most values come unfolded already.
     QByteArray unfolded = raw.toByteArray();
@@ -553,7 +558,7 @@ QString DecodeHeaderText(QByteArrayView raw) {
             runBytes += word->bytes;
         } else {
             flushRun();
-            if (!adjacent) text += decodeUndeclared(between);
+            if (!adjacent) text += decodeRaw(between);
             runCharset = word->charset;
             runBytes = word->bytes;
             inRun = true;
@@ -562,8 +567,28 @@ QString DecodeHeaderText(QByteArrayView raw) {
         plainStart = pos;
     }
     flushRun();
-    text += decodeUndeclared(QByteArrayView(unfolded).sliced(plainStart));
+    text += decodeRaw(QByteArrayView(unfolded).sliced(plainStart));
     return blankOutControls(text);
+}
+
+bool IsReadableCharset(QByteArrayView charset) {
+    const QByteArray name = normalisedName(charset);
+    switch (familyOf(name)) {
+        case Family::Undeclared:
+            // ASCII is a charset, if a narrow one; "x-unknown" and its kind are none.
+            return name == "us-ascii" || name == "ascii" || name == "ansi_x3.4-1968" || name == "iso646-us";
+        case Family::Utf8:
+        case Family::Cp932:
+        case Family::Jis:
+        case Family::EucJp:
+            return true;
+        case Family::Other:
+            break;
+    }
+    if (!isPlainConverterName(name)) return false;
+    UErrorCode status = U_ZERO_ERROR;
+    // Known to ICU's alias table: no converter needs opening to say so.
+    return ucnv_countAliases(name.constData(), &status) > 0 && U_SUCCESS(status);
 }
 
 }  // namespace lumopet::mail

@@ -23,5 +23,15 @@ QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset);
 // survives), raw 8-bit text read as undeclared. Control characters other
 // than tab become blanks, so a decoded value is always one line.
 QString DecodeHeaderText(QByteArrayView raw);
+// The same with raw 8-bit text outside encoded-words read in rawCharset
+// rather than guessed: the reader's choice for a sender who declared the
+// wrong charset or none. An empty rawCharset guesses, as above.
+QString DecodeHeaderText(QByteArrayView raw, QByteArrayView rawCharset);
+
+// Whether the name (a MIME charset name, any case) is one that text can be
+// read in: false for an empty name, for names that say nothing about the
+// bytes ("x-unknown", "unknown-8bit") and for names no converter knows.
+// DecodeCharset guesses for those.
+bool IsReadableCharset(QByteArrayView charset);
 
 }  // namespace lumopet::mail
