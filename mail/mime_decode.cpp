@@ -10,6 +10,7 @@
 #include "core/text_helpers.h"
 #include "mail/gmime_handles.h"
 #include "mail/japanese_charsets.h"
+#include "mail/mime/html_entities.h"
 #include "mail/mime/mime_parts.h"
 
 #include <QStringList>
@@ -84,20 +85,6 @@ std::vector<HeaderField> mergedPartialHeaders(const std::vector<HeaderField>& en
 // ---------------------------------------------------------------------------
 // HTML to readable text
 
-struct NamedEntity {
-    std::u16string_view name;
-    char16_t character;
-};
-
-// The named entities mail actually uses; any other stays as written.
-constexpr std::array<NamedEntity, 27> kNamedEntities = {{
-    {u"amp", u'&'},   {u"lt", u'<'},     {u"gt", u'>'},    {u"quot", u'"'},   {u"apos", u'\''},  {u"nbsp", u' '},
-    {u"copy", u'©'},  {u"reg", u'®'},    {u"trade", u'™'}, {u"yen", u'¥'},    {u"hellip", u'…'}, {u"mdash", u'—'},
-    {u"ndash", u'–'}, {u"laquo", u'«'},  {u"raquo", u'»'}, {u"middot", u'·'}, {u"times", u'×'},  {u"divide", u'÷'},
-    {u"bull", u'•'},  {u"lsquo", u'‘'},  {u"rsquo", u'’'}, {u"ldquo", u'“'},  {u"rdquo", u'”'},  {u"euro", u'€'},
-    {u"deg", u'°'},   {u"plusmn", u'±'}, {u"ensp", u' '},
-}};
-
 struct Entity {
     QString text;
     qsizetype length = 0;
@@ -123,12 +110,23 @@ std::optional<Entity> readEntity(QStringView html, qsizetype pos) {
         if (end < html.size() && html[end] == u';') ++end;
         return Entity{QString::fromUcs4(&code, 1), end - pos};
     }
-    while (end < html.size() && end - pos <= 8 && html[end].isLetterOrNumber()) ++end;
-    if (end >= html.size() || html[end] != u';') return std::nullopt;
+    while (end < html.size() && end - pos <= kLongestHtmlEntityName && html[end].unicode() < 0x80 &&
+           html[end].isLetterOrNumber())
+        ++end;
     const QStringView name = html.sliced(pos + 1, end - pos - 1);
-    for (const NamedEntity& entity : kNamedEntities) {
-        if (name == QStringView(entity.name.data(), static_cast<qsizetype>(entity.name.size())))
-            return Entity{QString(QChar(entity.character)), end + 1 - pos};
+    // The blanks the record's code page lacks stay the plain blank they
+    // always were here.
+    if (name == u"nbsp" || name == u"ensp" || name == u"emsp" || name == u"thinsp") {
+        const bool closed = end < html.size() && html[end] == u';';
+        if (closed || name == u"nbsp") return Entity{QStringLiteral(" "), end + (closed ? 1 : 0) - pos};
+    }
+    if (end < html.size() && html[end] == u';') {
+        if (auto text = HtmlEntityText(name)) return Entity{*text, end + 1 - pos};
+    }
+    // Browsers read the old names without their ';' too, and the longest
+    // of them that begins the name ("&copy2" is "©2").
+    for (qsizetype length = name.size(); length >= 2; --length) {
+        if (auto text = HtmlLegacyEntityText(name.first(length))) return Entity{*text, 1 + length};
     }
     return std::nullopt;
 }

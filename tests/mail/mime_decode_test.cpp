@@ -445,6 +445,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HtmlCase{"entities", "a&amp;b &lt;c&gt; &quot;d&quot; &#12354;&#x3044;&#12358 &unknown; &copy;",
                  QStringLiteral("a&b <c> \"d\" あいう &unknown; ©")},
+        // Every HTML5 name, the old ones also without their ';', and the
+        // blanks the record's code page lacks as plain blanks.
+        HtmlCase{"entities_of_the_whole_table", "&hellip;&NotNestedGreaterGreater;&amp x&copy2&ensp;y&nbsp;z&notanentity;",
+                 QStringLiteral("…⪢̸& x©2 y z¬anentity;")},
         HtmlCase{"paragraphs_and_breaks", "<p>one</p><p>two<br>three</p>", QStringLiteral("one\r\ntwo\r\nthree")},
         HtmlCase{"outlook_empty_paragraph",
                  "<p class=MsoNormal>line1<o:p></o:p></p>\r\n<p class=MsoNormal><o:p>&nbsp;</o:p></p>\r\n<p>line3</p>",
