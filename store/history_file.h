@@ -12,6 +12,7 @@
 #include "store/fixed_record_file.h"
 #include "store/history_record.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -56,6 +57,10 @@ struct HistoryListEntry {
     QString Subject;
     QString Column2;
     QString Column3;
+    // RecordFingerprint of the record (16 hex digits), as the listing kept
+    // beside the history gives it (ReadListingThroughCache); empty from
+    // ReadListing, which reads only the columns.
+    QByteArray Fingerprint;
 };
 
 // What a history window lists: the three columns of every complete record,

@@ -1,6 +1,7 @@
 #pragma once
 // The listing of a history kept in a small file beside it ("<history>.list"):
-// the three columns of every record, so that the viewer can list a full
+// the three columns of every record and its fingerprint (RecordFingerprint,
+// which finds the record's copy in the Maildir), so that the viewer can list a full
 // history without touching each of its 32,766 records. From a cold disk
 // those 280-byte pieces, one in every 12 KB, cost up to seconds; the
 // listing is one read of about a megabyte.
@@ -26,8 +27,10 @@ namespace lumopet {
 
 QString HistoryListingPath(const QString& history);
 
-// ReadListing's entries for the history, through its listing file, which
-// is brought up to date. A history that cannot be opened has none. The
+// ReadListing's entries for the history, each with its record's
+// fingerprint, through its listing file, which is brought up to date (a
+// listing made anew reads every record whole for its fingerprint; one
+// appended to, only the new records). A history that cannot be opened has none. The
 // last record is read to tell whether the listing is still its history's:
 // lastRecord, when given, gets its bytes (empty when there are none).
 std::vector<HistoryListEntry> ReadListingThroughCache(const QString& history, QByteArray* lastRecord = nullptr);

@@ -1,11 +1,13 @@
 // What a history costs at its largest: 32,766 records, about 400 MB. Not a
 // test: it prints the figures. Run by scripts/benchmark_history.sh.
 //   history_benchmark [rounds]   (default 3)
+//   history_benchmark [rounds] listing   only the listing kept beside it
 // Goals: the list of a history window (plus the last record) in under a
 // second; removing a record within 1.3 times `cp` + `sync` of the file. The
 // removal is timed both ways a compaction can copy (RangeCopy).
 
 #include "store/history_file.h"
+#include "store/history_listing.h"
 #include "tests/support/history_bench.h"
 
 #include <QByteArray>
@@ -35,6 +37,43 @@ double timeListing(const QString& file) {
     return seconds;
 }
 
+// What the viewer does: the list through the listing kept beside the
+// history, and the last record, which that reads already.
+double timeKeptListing(const QString& file) {
+    const double start = now();
+    QByteArray last;
+    const std::vector<HistoryListEntry> listing = ReadListingThroughCache(file, &last);
+    const HistoryRecord record = DecodeRecord(last);
+    const double seconds = now() - start;
+    if (listing.size() < kRecords - 10 || record.Subject.isEmpty() || listing.back().Fingerprint.isEmpty())
+        fail("the kept listing came back short");
+    return seconds;
+}
+
+// The kept listing: believed while cached and from the disk, and made anew
+// from the history cached and from the disk. Best of the rounds.
+void timeKeptListings(const QString& file, int rounds) {
+    const QString listing = HistoryListingPath(file);
+    std::vector<double> warm, cold, madeWarm, madeCold;
+    for (int round = 0; round < rounds; ++round) {
+        QFile::remove(listing);
+        warmUp(file);
+        madeWarm.push_back(timeKeptListing(file));
+        for (int again = 0; again < 5; ++again) warm.push_back(timeKeptListing(file));
+        evict(file);
+        evict(listing);
+        cold.push_back(timeKeptListing(file));
+        QFile::remove(listing);
+        evict(file);
+        madeCold.push_back(timeKeptListing(file));
+    }
+    const auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    std::printf("kept listing + last record, cached:             %.4f s\n", best(warm));
+    std::printf("kept listing + last record, from disk:          %.4f s\n", best(cold));
+    std::printf("listing made anew, history cached:              %.4f s\n", best(madeWarm));
+    std::printf("listing made anew, history from disk:           %.4f s\n", best(madeCold));
+}
+
 double timeRemoval(const QString& file, const QString& copy, int n, RangeCopy way) {
     ::sync();
     const double start = now();
@@ -59,6 +98,11 @@ int main(int argc, char** argv) {
     writeHistory(file);
     std::printf("history of %d records, %.1f MB, written in %.2f s\n", kRecords,
                 static_cast<double>(QFile(file).size()) / 1e6, now() - start);
+    if (argc > 2 && QByteArray(argv[2]) == "listing") {
+        timeKeptListings(file, rounds);
+        if (!QDir(folder).removeRecursively()) fail("cannot remove the temporary folder");
+        return 0;
+    }
 
     // Each figure is the best of the rounds: on a shared machine the noise
     // only ever adds.
@@ -108,6 +152,7 @@ int main(int argc, char** argv) {
     std::printf("  every record through the buffer (ReadWrite):  %.3f s\n", best(removalReadWrite));
     std::printf("removal / (cp + sync): %.2f (goal: within 1.3); / flushed and renamed copy: %.2f\n",
                 best(removal) / best(cpSync), best(removal) / best(renamed));
+    timeKeptListings(file, rounds);
 
     if (!QDir(folder).removeRecursively()) fail("cannot remove the temporary folder");
     return 0;

@@ -4,6 +4,8 @@
 
 #include "store/history_listing.h"
 
+#include "store/stored_uidls.h"
+
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
@@ -62,11 +64,21 @@ struct Change {
 
 class ListingAfterAChange : public HistoryListingTest, public ::testing::WithParamInterface<Change> {};
 
+// Each entry's fingerprint is its record's, as RecordFingerprint gives it.
+void expectRecordFingerprints(const QString& history, const std::vector<HistoryListEntry>& entries) {
+    const std::vector<HistoryRecord> records = ReadAll(history);
+    ASSERT_EQ(entries.size(), records.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(entries[i].Fingerprint, RecordFingerprint(records[i])) << "record " << i + 1;
+}
+
 TEST_P(ListingAfterAChange, ListsWhatTheHistoryHolds) {
     ASSERT_EQ(ReadListingThroughCache(history), ReadListing(history));
     GetParam().apply(*this);
     EXPECT_EQ(ReadListingThroughCache(history), ReadListing(history));
-    EXPECT_EQ(ReadListingThroughCache(history), ReadListing(history)) << "from the listing written just now";
+    const std::vector<HistoryListEntry> kept = ReadListingThroughCache(history);
+    EXPECT_EQ(kept, ReadListing(history)) << "from the listing written just now";
+    expectRecordFingerprints(history, kept);
 }
 
 using T = HistoryListingTest;
