@@ -17,9 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
@@ -308,6 +310,36 @@ TEST(ExportThroughSources, ASecondExportDecodesNothing) {
     const MailExportResult second = ExportMail(request);
     ASSERT_TRUE(second.ok());
     EXPECT_EQ(second.fromSource, 2);
+}
+
+// Not run by ctest: what the kept file saves an export of a large Maildir.
+//   mail_export_tests --gtest_also_run_disabled_tests --gtest_filter='*ExportTiming*'
+TEST(ExportThroughSources, DISABLED_ExportTiming) {
+    Received program;
+    constexpr int kMessages = 2000;
+    const QByteArray body = QStringLiteral("こんにちは。明日の会議の件です。\r\n").toUtf8().repeated(60);
+    for (int i = 0; i < kMessages; ++i)
+        program.receive(wire(QStringLiteral("会議の件 %1").arg(i), body, QByteArray::number(i)));
+    MailExportRequest request;
+    request.historyFile = program.history();
+    request.maildir = program.maildir();
+    for (int n = 1; n <= kMessages; ++n) request.records.push_back(n);
+    request.target = program.folder.path(QStringLiteral("out.mbox"));
+    request.replaceExisting = true;
+    QElapsedTimer timer;
+    for (const char* which : {"first export (every file decoded)", "second export (kept file)"}) {
+        timer.start();
+        const MailExportResult result = ExportMail(request);
+        const qint64 ms = timer.elapsed();
+        ASSERT_TRUE(result.ok());
+        EXPECT_EQ(result.fromSource, kMessages);
+        std::printf("%s: %lld ms for %d messages\n", which, static_cast<long long>(ms), kMessages);
+    }
+    timer.start();
+    const MessageSources sources = program.load();
+    std::printf("MessageSources::Load with the kept file: %lld ms, %d decoded\n",
+                static_cast<long long>(timer.elapsed()), sources.decoded());
+    EXPECT_EQ(sources.decoded(), 0);
 }
 
 }  // namespace
