@@ -102,7 +102,7 @@ std::vector<HistoryListEntry> DecodeListingColumns(QByteArrayView columns) {
     for (qsizetype at = 0; at + C <= columns.size(); at += C) {
         const QByteArrayView view = columns.sliced(at, C);
         entries.push_back({DecodeField(view, layout::Subject), DecodeField(view, layout::Column2),
-                           DecodeField(view, layout::Column3)});
+                           DecodeField(view, layout::Column3), QByteArray()});
     }
     return entries;
 }
