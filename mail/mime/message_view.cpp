@@ -14,6 +14,7 @@
 #include "store/fixed_record_file.h"
 
 #include <QDir>
+#include <QSet>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -239,6 +240,7 @@ public:
 
     void read(GMimeObject* top) {
         walk(top);
+        htmlReferences_ = cidReferences(view_.html);
         PartPath path;
         collectInline(top, 0, path, false);
         std::set<PartPath> inlined;
@@ -311,7 +313,7 @@ private:
         if (!asPart(object) || asPartial(object) || !isType(object, "image", "*")) return;
         const QByteArray id = contentIdOf(object);
         if (id.isEmpty()) return;
-        if (inRelated || view_.html.contains(QStringLiteral("cid:") + QString::fromLatin1(id), Qt::CaseInsensitive))
+        if (inRelated || htmlReferences_.contains(QString::fromLatin1(id)))
             view_.inlineParts.push_back(describedPart(object, path));
     }
 
@@ -330,8 +332,24 @@ private:
         return withLf(DecodeCharset(bytes, used));
     }
 
+    // The Content-IDs the HTML names ("cid:ID" in an attribute), looked up
+    // once: a message of thousands of pictures must not search the HTML
+    // for each.
+    static QSet<QString> cidReferences(const QString& html) {
+        QSet<QString> ids;
+        for (qsizetype pos = 0; (pos = html.indexOf(QStringLiteral("cid:"), pos, Qt::CaseInsensitive)) >= 0;) {
+            pos += 4;
+            qsizetype end = pos;
+            while (end < html.size() && !QStringView(u"\"'<> \t\r\n)").contains(html[end])) ++end;
+            ids.insert(html.sliced(pos, end - pos));
+            pos = end;
+        }
+        return ids;
+    }
+
     ViewedMessage& view_;
     const QByteArray override_;
+    QSet<QString> htmlReferences_;
     bool charsetSet_ = false;
 };
 

@@ -284,6 +284,27 @@ TEST(ViewShapes, MixedListsWhatTheCheckSaves) {
     EXPECT_TRUE(view.inlineParts.empty());
 }
 
+// Some mailers put the pictures their HTML shows in a multipart/mixed: one
+// the HTML names is offered (and marked among the files the check saves),
+// one it does not name is a file only.
+TEST(ViewShapes, AnImageTheHtmlNamesIsInlineOutsideARelated) {
+    const test::TempFolder folder;
+    const QByteArray message =
+        "Subject: mixed html\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"m\"\r\n\r\n"
+        "--m\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n<img src='cid:named@x'><img src=\"CID:other\">\r\n"
+        "--m\r\nContent-Type: image/gif\r\nContent-ID: <unnamed@x>\r\nContent-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n"
+        "--m\r\nContent-Type: image/gif\r\nContent-ID: <named@x>\r\nContent-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n"
+        "--m--\r\n";
+    const ViewedMessage view = ViewMessageFile(storedMessage(folder, message));
+    EXPECT_TRUE(view.text.isEmpty());
+    ASSERT_EQ(view.attachments.size(), 2u);
+    EXPECT_FALSE(view.attachments[0].inlineImage);
+    EXPECT_TRUE(view.attachments[1].inlineImage);
+    ASSERT_EQ(view.inlineParts.size(), 1u);
+    EXPECT_EQ(view.inlineParts[0].contentId, "named@x");
+    EXPECT_EQ(view.inlineParts[0].path, (PartPath{2}));
+}
+
 // 25 MB of base64 listed from its lines alone, and written back byte for
 // byte through the streaming decoder.
 TEST(ViewAttachments, LargeBase64IsListedWithItsSizeAndWrittenExactly) {
