@@ -201,6 +201,14 @@ QString SafeAttachmentFileName(const QString& proposed, int index) {
     return cappedLength(name);
 }
 
+std::optional<QString> FindSavedAttachment(const QString& folder, const QString& safeName, int content) {
+    const UniqueFd folderFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() < 0) return std::nullopt;
+    const auto found = alreadySaved(folderFd.get(), safeName, [content](int fd) { return SameFileContent(fd, content); });
+    if (!found) return std::nullopt;
+    return QDir(folder).filePath(*found);
+}
+
 int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved,
                     AttachmentFailure* failure) {
     if (message.incompletePartial) return kSplitMessageIncomplete;

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace lumopet::mail {
 
 // Results, as the receive code tests them.
@@ -35,6 +37,11 @@ struct AttachmentFailure {
     QString name;    // the safe name of the attachment that was not saved
     QString reason;  // the system's word for it ("No space left on device")
 };
+// The file under which the folder holds the attachment a mail check saved
+// as safeName: safeName itself or one of its numbered names, holding
+// exactly the bytes of the open file content. Nothing when none does.
+std::optional<QString> FindSavedAttachment(const QString& folder, const QString& safeName, int content);
+
 int SaveAttachments(const QString& folder, const DecodedMessage& message, QStringList* saved = nullptr,
                     AttachmentFailure* failure = nullptr);
 

@@ -1,5 +1,9 @@
 #include "viewer/TyakuForm.h"
 
+#include "viewer/copy_reader.h"
+#include "viewer/message_pane.h"
+#include "viewer/remote_images.h"
+
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "store/history_file.h"
@@ -53,10 +57,6 @@ const QString kErrorTitle = QStringLiteral("エラー");
 const QString kNoData = QStringLiteral("選択するデータがありません");
 const QString kNoSelection = QStringLiteral("データが選択されていません");
 const QString kToYourself = QStringLiteral("自分宛となっています。");
-// The received history's question ends in an ASCII question mark, the
-// sent history's in none: the two were always worded so.
-const QString kDeleteOneReceived = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?");
-const QString kDeleteOneSent = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
 const QString kDeleteAll = QStringLiteral("すべてのデータを削除して良いですか？");
 // 全件削除 while the list is filtered: only what is shown goes.
 const QString kDeleteShown = QStringLiteral("表示中の %1 件を削除しますか");
@@ -166,6 +166,23 @@ TyakuForm::TyakuForm(WindowDirectory& windows, QWidget* parent)
     if (editor_->Label2) editor_->Label2->setFont(JapaneseFont(8));
     connect(editor_, &ViewerEditor::ImportMailRequested, this, &TyakuForm::importMail);
     connect(editor_, &ViewerEditor::ExportMailRequested, this, &TyakuForm::exportMail);
+    // A document the editor opens or begins takes the text box back from
+    // the message.
+    for (QAction* takesTheBox : {editor_->mnew, editor_->mopen}) {
+        if (takesTheBox) connect(takesTheBox, &QAction::triggered, this, [this] { clearShownMessage(); });
+    }
+
+    reader_ = new CopyReader(program_.paths, this);
+    connect(reader_, &CopyReader::messageRead, this, &TyakuForm::takeReading);
+    connect(reader_, &CopyReader::sourcesLoaded, this, [this] {
+        showRowsFromCopies();
+        // The record on display may have a copy now.
+        if (shownRecord_ > 0 && !shown_ && recordBufferNumber_ == shownRecord_) readCopyOf(recordBuffer_, shownRecord_);
+    });
+    remoteImages_ = new RemoteImageFetcher(this);
+    if (const Result<ViewerOptions> options = ReadViewerOptions(program_.paths.path(files::ProgramOptions)))
+        options_ = options.value();
+    buildViewMenu();
 
     search_ = [](const QString& file, const QString& query, const std::atomic<bool>& cancel) {
         return SearchHistory(file, query, cancel);
@@ -261,6 +278,21 @@ void TyakuForm::buildControls() {
     // The load step shows it.
     rtfEd->hide();
     editorLeft_ = static_cast<float>(layout::rtfEd.left);
+    editorArea_ = rtfEd->geometry();
+    // In the text box's place, shown with a message read from its copy.
+    htmlView = new HtmlMessageView(client_);
+    htmlView->setObjectName(QStringLiteral("htmlView"));
+    htmlView->hide();
+    attachmentStrip = new AttachmentStrip(client_);
+    attachmentStrip->setObjectName(QStringLiteral("attachmentStrip"));
+    attachmentStrip->hide();
+    notesBar = new MessageNotesBar(client_);
+    notesBar->setObjectName(QStringLiteral("notesBar"));
+    notesBar->hide();
+    connect(attachmentStrip, &AttachmentStrip::openRequested, this, &TyakuForm::OpenAttachment);
+    connect(attachmentStrip, &AttachmentStrip::saveRequested, this, &TyakuForm::SaveAttachment);
+    connect(notesBar, &MessageNotesBar::loadImagesRequested, this, &TyakuForm::LoadRemoteImages);
+    connect(htmlView, &QTextBrowser::anchorClicked, this, &TyakuForm::openLink);
 
     Text5 = new QLineEdit(client_);
     at(Text5, layout::Text5);
@@ -302,7 +334,7 @@ void TyakuForm::Form_Load() {
     MailListView->setGeometry(QRect(list.topLeft(), QSize(toPixels(0.99 * W), list.height())));
     const QRect editor =
         place(editorLeft_, layout::kEditorLoadTop + layout::kSearchRowTwips, 0.98 * W, layout::rtfEd.height);
-    rtfEd->setGeometry(editor);
+    placeEditor(editor);
 
     runLoadStep([this] { return editor_->LoadCurrentDocument(); });
     runLoadStep([] {
@@ -310,7 +342,7 @@ void TyakuForm::Form_Load() {
         return success();
     });
     runLoadStep([this] {
-        rtfEd->show();
+        if (!htmlShown_) rtfEd->show();
         return success();
     });
 
@@ -341,7 +373,7 @@ void TyakuForm::Form_Resize() {
     Text8->setGeometry(place(r.fromLeft, r.fieldsTop, r.fromWidth, kFieldHeight));
     Text9->setGeometry(place(r.dateLeft, r.fieldsTop, r.dateWidth, kFieldHeight));
     Picture1->setGeometry(place(layout::Picture1.left, layout::Picture1.top, r.bandWidth, layout::Picture1.height));
-    rtfEd->setGeometry(place(editorLeft_, r.editorTop, r.editorWidth, r.editorHeight));
+    placeEditor(place(editorLeft_, r.editorTop, r.editorWidth, r.editorHeight));
     layoutBand();
 }
 
@@ -383,6 +415,9 @@ void TyakuForm::LoadHistory(History history) {
     clearSearch();
     model_->clear();
     clearMessageBoxes();
+    // The copies are paired off the window's thread; until they are, the
+    // records are shown as they are stored.
+    reader_->loadSources(history);
     FillViewerList();
 }
 
@@ -402,6 +437,7 @@ void TyakuForm::clearMessageBoxes() {
     Text8->clear();
     Text7->clear();
     rtfEd->clear();
+    clearShownMessage();
     shownRecord_ = 0;
     // Nothing shown, nothing highlighted.
     MailListView->selectionModel()->clear();
@@ -439,6 +475,7 @@ void TyakuForm::showRecord(const HistoryRecord& record, int n) {
     showField(Text9, record.Column3);
     ShowMessageText(record.Body);
     highlightRow(n);
+    readCopyOf(record, n);
 }
 
 void TyakuForm::highlightRow(int n) {
@@ -493,6 +530,25 @@ void TyakuForm::MailListView_Click() {
     const int n = recordOfChosenRow();
     // Rows there, none chosen (a click beside them): nothing to show.
     if (n < 1) return;
+    showChosenRecord(n);
+}
+
+void TyakuForm::followCurrentRow() {
+    // The arrow keys, Page Up and Down, Home and End move the highlight: the
+    // message shown goes with it, so that what a button acts on is always
+    // what the user reads.
+    const int n = recordOfChosenRow();
+    if (n >= 1 && (n != shownRecord_ || !listIsHistory_)) showChosenRecord(n);
+}
+
+QString TyakuForm::recordSubject(int n) const {
+    if (n == shownRecord_) return Text7->text();
+    const auto& rows = model_->rows();
+    return listIsHistory_ && n >= 1 && n <= static_cast<int>(rows.size()) ? rows[static_cast<size_t>(n - 1)].subject
+                                                                           : QString();
+}
+
+void TyakuForm::showChosenRecord(int n) {
     const Result<HistoryRecord> record = ReadRecord(historyFile(), n);
     if (!record) {
         ShowError(this, kErrorTitle, record.error());
@@ -529,7 +585,7 @@ void TyakuForm::Command1_Click() {
     const bool filtering = searching();
     const bool wasPending = SearchPending();
     cancelSearch();
-    if (!AskToConfirm(this, viewerMode_ == History::Received ? kDeleteOneReceived : kDeleteOneSent)) {
+    if (!AskToConfirm(this, DeleteOneQuestion(viewerMode_, recordSubject(SelectedRow)))) {
         // Nothing changed: the search that was held back goes on.
         if (wasPending) startSearch();
         clearSelectionMarker();
@@ -833,6 +889,8 @@ void TyakuForm::ShowCheckedMail() {
         clearSearch();
         model_->setRows(checked.rows);
         listIsHistory_ = false;
+        // The check added copies: they are paired for the next click.
+        reader_->loadSources(viewerMode_);
     }
     if (checked.subject != checkedSubject_ || checked.from != checkedFrom_ || checked.date != checkedDate_ ||
         checked.body != checkedBody_) {
@@ -843,6 +901,7 @@ void TyakuForm::ShowCheckedMail() {
         showField(Text7, checked.subject);
         showField(Text9, checked.date);
         showField(Text8, checked.from);
+        clearShownMessage();
         rtfEd->setPlainText(EditorText(checked.body));
         shownRecord_ = 0;
     }
@@ -856,6 +915,16 @@ void TyakuForm::showHelp(const QString& text) {
 
 bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Leave && Text4->isVisible()) {
+        // The mouse left a button (perhaps for another window, or the list):
+        // its help goes with it, rather than lying over the text until the
+        // mouse happens to cross the bare window.
+        for (QObject* helped : {static_cast<QObject*>(Command1), static_cast<QObject*>(Command3),
+                                static_cast<QObject*>(Command4), static_cast<QObject*>(Command5)}) {
+            if (watched == helped) Text4->hide();
+        }
+        return false;
+    }
     if (type == QEvent::MouseMove || type == QEvent::Enter) {
         const std::pair<QObject*, const QString*> helps[] = {
             {Command1, &kHelpCommand1}, {Command3, &kHelpCommand3}, {Command4, &kHelpCommand4}, {Command5, &kHelpCommand5}};
@@ -895,6 +964,8 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
             MailListView_Click();
             return true;
         }
+        // Once the view has moved its highlight for the key.
+        QTimer::singleShot(0, this, &TyakuForm::followCurrentRow);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -13,17 +13,22 @@
 // the user sees, by its number, never by the row's place.
 
 #include "core/result.h"
+#include "core/settings_files/viewer_options.h"
 #include "core/viewer_data.h"
 #include "store/history_record.h"
 #include "viewer/history_search.h"
+#include "viewer/message_reading.h"
 
 #include <QWidget>
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
+class QAction;
+class QActionGroup;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -35,7 +40,12 @@ class QTreeView;
 
 namespace lumopet {
 
+class AttachmentStrip;
+class CopyReader;
 class HistoryListModel;
+class HtmlMessageView;
+class MessageNotesBar;
+class RemoteImageFetcher;
 class ViewerEditor;
 class WindowDirectory;
 struct Program;
@@ -87,6 +97,35 @@ public:
     void setSearchFunction(SearchFunction search) { search_ = std::move(search); }
     // A search waits out the typing pause or runs; its answer is to come.
     bool SearchPending() const;
+
+    // --- the message read from its Maildir copy -----------------------------
+    // The received message on display, read whole from its copy; nothing
+    // while the record alone is shown (no copy, or not read yet).
+    const ShownMessage* shownMessage() const { return shown_ ? &*shown_ : nullptr; }
+    // A copy is being read, or the history's copies are being paired.
+    bool ReadingPending() const;
+    // How an attachment or a link is handed to the desktop: a test puts in
+    // one that writes down the path (or address) and its type.
+    using OpenFunction = std::function<bool(const QUrl& url, const QString& mimeType)>;
+    void setOpenFunction(OpenFunction open) { open_ = std::move(open); }
+    void OpenAttachment(int index);
+    void SaveAttachment(int index);
+    void LoadRemoteImages();
+    void ShowHeaders();
+    void ShowSource();
+    // 文字コード指定: empty is 自動.
+    void SetCharset(const QByteArray& charset);
+    // 表示 → テキスト / HTML, kept in lumopet.ini.
+    void SetShowHtml(bool html);
+
+    HtmlMessageView* htmlView = nullptr;
+    AttachmentStrip* attachmentStrip = nullptr;
+    MessageNotesBar* notesBar = nullptr;
+    QAction* mtext = nullptr;
+    QAction* mhtml = nullptr;
+    QAction* mheaders = nullptr;
+    QAction* msource = nullptr;
+    QActionGroup* charsetGroup = nullptr;
 
     History ViewerMode() const { return viewerMode_; }
     ViewerEditor& editor() const { return *editor_; }
@@ -153,6 +192,12 @@ private:
     void exportMail();
     void clearSelectionMarker();
     bool noRowChosen();
+    // Shows record n, the chosen row's, as a click on it does.
+    void showChosenRecord(int n);
+    // After a key moved the highlight: the row now chosen is shown.
+    void followCurrentRow();
+    // The subject of record n as the user sees it.
+    QString recordSubject(int n) const;
     void showHelp(const QString& text);
 
     // The search box. A change waits for a pause in the typing, then
@@ -177,6 +222,24 @@ private:
     void refilterAfterDeletion();
     void afterFilterChange();
     void deleteShown();
+
+    // The message area: the text box's place, less the notes and the
+    // attachment strip above it when the message has them.
+    void placeEditor(const QRect& area);
+    void placeMessageArea();
+    void buildViewMenu();
+    // After a record is shown: its copy is read when it has one.
+    void readCopyOf(const HistoryRecord& record, int n);
+    void readShownCopy(bool loadRemoteImages);
+    void takeReading(int n, const ShownMessage& shown);
+    // Back to the record alone: no HTML, no strip, no notes.
+    void clearShownMessage();
+    void openLink(const QUrl& url);
+    // The copy of record n of the history shown, by the pairing.
+    std::optional<QString> copyOfRecord(const HistoryRecord& record, int n) const;
+    // The rows of the records whose copies are known show the copies' whole
+    // texts.
+    void showRowsFromCopies();
 
     WindowDirectory& windows_;
     Program& program_;
@@ -209,6 +272,17 @@ private:
     QString appliedQuery_;
     // What this window last took from the mail check's data.
     std::vector<ViewerRow> checkedRows_;
+
+    CopyReader* reader_ = nullptr;
+    RemoteImageFetcher* remoteImages_ = nullptr;
+    ViewerOptions options_;
+    QRect editorArea_;
+    // The copy of the record on display, and what reading it gave.
+    QString shownCopy_;
+    std::optional<ShownMessage> shown_;
+    bool htmlShown_ = false;
+    QByteArray charset_;
+    OpenFunction open_;
     int checkedChecks_ = 0;
     QString checkedSubject_, checkedFrom_, checkedDate_, checkedBody_;
 };

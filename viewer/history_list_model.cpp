@@ -13,7 +13,22 @@ int HistoryListModel::columnCount(const QModelIndex& parent) const { return pare
 
 const ViewerRow* HistoryListModel::shownRow(int i) const {
     const int n = recordOfRow(i);
-    return n >= 1 ? &rows_[static_cast<size_t>(n - 1)] : nullptr;
+    return n >= 1 ? &shownTexts(n) : nullptr;
+}
+
+const ViewerRow& HistoryListModel::shownTexts(int n) const {
+    const auto i = static_cast<size_t>(n - 1);
+    if (i < wholeTexts_.size() && wholeTexts_[i]) return *wholeTexts_[i];
+    return rows_[i];
+}
+
+void HistoryListModel::setWholeTexts(const std::vector<std::pair<int, ViewerRow>>& texts) {
+    if (texts.empty()) return;
+    wholeTexts_.resize(rows_.size());
+    for (const auto& [n, row] : texts) {
+        if (n >= 1 && n <= static_cast<int>(rows_.size())) wholeTexts_[static_cast<size_t>(n - 1)] = row;
+    }
+    if (rowCount() > 0) Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::DisplayRole});
 }
 
 QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
@@ -41,6 +56,7 @@ QVariant HistoryListModel::headerData(int section, Qt::Orientation orientation, 
 void HistoryListModel::setRows(std::vector<ViewerRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
+    wholeTexts_.clear();
     filtered_ = false;
     shown_.clear();
     endResetModel();
@@ -88,6 +104,7 @@ void HistoryListModel::removeRecord(int n) {
     const int row = rowOfRecord(n);
     if (row >= 0) beginRemoveRows(QModelIndex(), row, row);
     rows_.erase(rows_.begin() + (n - 1));
+    if (static_cast<size_t>(n - 1) < wholeTexts_.size()) wholeTexts_.erase(wholeTexts_.begin() + (n - 1));
     if (filtered_) {
         if (row >= 0) shown_.erase(shown_.begin() + row);
         // The numbers after it close up; the rows stay where they are.

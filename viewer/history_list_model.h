@@ -10,6 +10,8 @@
 
 #include <QAbstractTableModel>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace lumopet {
@@ -48,13 +50,23 @@ public:
     // and the records after it are numbered one less, as in the file.
     void removeRecord(int n);
 
-    // Every row the model holds, shown or not: row i is record i + 1.
+    // Every row the model holds, shown or not: row i is record i + 1. These
+    // are the records' own texts, which a deletion checks the file against.
     const std::vector<ViewerRow>& rows() const { return rows_; }
+
+    // What the list shows of records whose texts the record could not hold
+    // (characters outside code page 932): the whole texts of their copies,
+    // by record number. The records' own texts stay in rows().
+    void setWholeTexts(const std::vector<std::pair<int, ViewerRow>>& texts);
+    // The texts the list shows for record n.
+    const ViewerRow& shownTexts(int n) const;
 
 private:
     const ViewerRow* shownRow(int i) const;
 
     std::vector<ViewerRow> rows_;
+    // Beside rows_, index for index, once any whole text is known.
+    std::vector<std::optional<ViewerRow>> wholeTexts_;
     bool filtered_ = false;
     std::vector<int> shown_;  // record numbers, ascending, while filtered
 };

@@ -205,4 +205,12 @@ QString EditorText(QStringView body) {
     return text;
 }
 
+QString DeleteOneQuestion(History history, const QString& subject) {
+    const QString words = history == History::Received
+                              ? QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?")
+                              : QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
+    const QString named = subject.trimmed().isEmpty() ? QStringLiteral("（件名なし）") : subject.trimmed();
+    return words + QStringLiteral("\n\n件名：") + named;
+}
+
 }  // namespace lumopet

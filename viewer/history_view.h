@@ -85,6 +85,11 @@ Status NoteReceivedRecordsDeleted(const ProgramPaths& paths, const QList<QByteAr
 // Creates the history when it is missing; an existing one is left alone.
 Status CreateHistoryIfMissing(const QString& file);
 
+// The question 1件削除 asks: the words it always had (the received
+// history's end in an ASCII question mark, the sent history's in none),
+// then the subject of the message that goes, so that the user sees which.
+QString DeleteOneQuestion(History history, const QString& subject);
+
 // A record's body (CR LF) the way a text box holds it (LF); a lone CR is a
 // line break too.
 QString EditorText(QStringView body);

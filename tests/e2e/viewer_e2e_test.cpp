@@ -309,7 +309,8 @@ TEST_P(DeleteOne, LeavesTheOtherMessageInTheListAndTheFile) {
     QTest::mouseClick(viewer.Command1, Qt::LeftButton);
 
     ASSERT_EQ(boxes.size(), 1);
-    EXPECT_EQ(boxes[0].text, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?\n\n件名：") +
+                                 kLetters[c.row].subject);
     EXPECT_EQ(viewer.Text2->text(), QStringLiteral("1"));
     EXPECT_EQ(listed(viewer, 0), QStringList{kLetters[c.kept].subject});
     const std::vector<HistoryRecord> left = bob->history(History::Received);

@@ -46,8 +46,13 @@ namespace {
 const QString kNoData = QStringLiteral("選択するデータがありません");
 const QString kNoSelection = QStringLiteral("データが選択されていません");
 const QString kToYourself = QStringLiteral("自分宛となっています。");
-const QString kAskReceived = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?");
-const QString kAskSent = QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
+// The delete question's words, then the subject of the message that goes.
+QString askReceived(const QString& subject) {
+    return QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?\n\n件名：") + subject;
+}
+QString askSent(const QString& subject) {
+    return QStringLiteral("選択された（行、青色）データを削除します。よろしいですか\n\n件名：") + subject;
+}
 const QString kAskAll = QStringLiteral("すべてのデータを削除して良いですか？");
 
 // Record n of a test history: its fields tell which record it is.
@@ -243,12 +248,12 @@ TEST_P(DeleteOneTest, AsksAndRemovesTheRow) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, DeleteOneTest,
     ::testing::Values(
-        DeleteOneCase{"ReceivedYes", History::Received, 3, 1, MessageAnswer::Yes, {kAskReceived}, {"件名1", "件名3"}, {}},
-        DeleteOneCase{"ReceivedNo", History::Received, 3, 1, MessageAnswer::No, {kAskReceived}, {"件名1", "件名2", "件名3"}, {}},
-        DeleteOneCase{"SentYes", History::Sent, 3, 0, MessageAnswer::Yes, {kAskSent}, {"件名2", "件名3"},
+        DeleteOneCase{"ReceivedYes", History::Received, 3, 1, MessageAnswer::Yes, {askReceived("件名2")}, {"件名1", "件名3"}, {}},
+        DeleteOneCase{"ReceivedNo", History::Received, 3, 1, MessageAnswer::No, {askReceived("件名2")}, {"件名1", "件名2", "件名3"}, {}},
+        DeleteOneCase{"SentYes", History::Sent, 3, 0, MessageAnswer::Yes, {askSent("件名1")}, {"件名2", "件名3"},
                       {"SetMainStatusLine 2"}},
-        DeleteOneCase{"SentNo", History::Sent, 2, 0, MessageAnswer::No, {kAskSent}, {"件名1", "件名2"}, {}},
-        DeleteOneCase{"TheOnlyOne", History::Received, 1, 0, MessageAnswer::Yes, {kAskReceived}, {}, {}},
+        DeleteOneCase{"SentNo", History::Sent, 2, 0, MessageAnswer::No, {askSent("件名1")}, {"件名1", "件名2"}, {}},
+        DeleteOneCase{"TheOnlyOne", History::Received, 1, 0, MessageAnswer::Yes, {askReceived("件名1")}, {}, {}},
         DeleteOneCase{"NoRowChosen", History::Received, 2, -1, MessageAnswer::Yes, {kNoSelection}, {"件名1", "件名2"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -340,7 +345,7 @@ TEST_F(TyakuFormTest, NoToTheQuestionClearsTheMarkerForTheReplyToo) {
     answer = MessageAnswer::No;
     form->Command1_Click();
     form->Command4_Click();
-    EXPECT_EQ(messageTexts(), QStringList({kAskReceived, kNoSelection}));
+    EXPECT_EQ(messageTexts(), QStringList({askReceived("件名1"), kNoSelection}));
     EXPECT_TRUE(windows.calls.empty());
 }
 
@@ -602,6 +607,57 @@ TEST_F(TyakuFormTest, TheHelpBoxFollowsTheMouse) {
     EXPECT_FALSE(form->Text4->isVisible());
     EXPECT_TRUE(form->Text4->toPlainText().isEmpty());
 }
+
+TEST_F(TyakuFormTest, TheHelpBoxLeavesWithTheMouse) {
+    open(History::Received);
+    for (QPushButton* button : {form->Command1, form->Command3, form->Command4, form->Command5}) {
+        QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), button->mapToGlobal(QPointF(3, 3)));
+        QCoreApplication::sendEvent(button, &enter);
+        ASSERT_TRUE(form->Text4->isVisible());
+        // Out of the button, to another window or the list: nothing passes
+        // over the bare window or the text on the way.
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(button, &leave);
+        EXPECT_FALSE(form->Text4->isVisible());
+    }
+}
+
+// ---- The keys move the message shown with the highlight -------------------------
+
+struct KeyCase {
+    const char* name;
+    int clicked;  // row clicked first, from 0
+    Qt::Key key;
+    int shown;  // record shown after the key
+};
+
+class KeyTest : public TyakuFormTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(KeyTest, TheMessageShownIsTheOneHighlightedAndTheOneDeleted) {
+    const KeyCase& c = GetParam();
+    writeHistory(History::Received, 4);
+    open(History::Received);
+    clickRow(c.clicked);
+    QTest::keyClick(form->MailListView, c.key);
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(highlightedSubject(), record(c.shown).Subject);
+    EXPECT_EQ(texts(), shownTexts(c.shown));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), shownTexts(c.shown).last());
+    answer = MessageAnswer::Yes;
+    form->Command1_Click();
+    EXPECT_EQ(messageTexts(), QStringList{askReceived(record(c.shown).Subject)});
+    QStringList left;
+    for (int n = 1; n <= 4; ++n) {
+        if (n != c.shown) left << record(n).Subject;
+    }
+    EXPECT_EQ(subjectsInFile(History::Received), left);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, KeyTest,
+                         ::testing::Values(KeyCase{"Down", 0, Qt::Key_Down, 2}, KeyCase{"Up", 2, Qt::Key_Up, 2},
+                                           KeyCase{"Home", 2, Qt::Key_Home, 1}, KeyCase{"End", 0, Qt::Key_End, 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- The load-error rule and the close box ------------------------------------------
 

@@ -1,0 +1,95 @@
+#include "viewer/copy_reader.h"
+
+#include "mail/message_sources.h"
+#include "store/history_file.h"
+#include "store/maildir.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+
+namespace lumopet {
+namespace {
+
+// Runs fn on the window's thread, unless the reader has gone by then.
+template <typename Fn>
+void backOnWindowThread(QPointer<CopyReader> reader, Fn fn) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [reader, fn = std::move(fn)]() mutable {
+            if (reader) fn(*reader);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace
+
+CopyReader::CopyReader(const ProgramPaths& paths, QObject* parent)
+    : QObject(parent), paths_(paths), pool_(new QThreadPool(this)) {
+    // Two at most: the pairing may still be decoding new copies while the
+    // user clicks, and a click must not wait for it.
+    pool_->setMaxThreadCount(2);
+}
+
+CopyReader::~CopyReader() {
+    // What is in flight finishes on its own and finds no reader.
+    pool_->waitForDone();
+}
+
+void CopyReader::loadSources(History history) {
+    history_ = history;
+    const int generation = ++sourcesGeneration_;
+    loading_ = true;
+    const QString historyFile = HistoryPath(paths_, history);
+    const QString maildir = history == History::Received ? ReceivedMaildirPath(paths_) : SentMaildirPath(paths_);
+    QPointer<CopyReader> self(this);
+    pool_->start([self, generation, history, historyFile, maildir] {
+        auto loaded = mail::MessageSources::Load(history, historyFile, maildir);
+        std::shared_ptr<const mail::MessageSources> sources;
+        if (loaded) sources = std::make_shared<const mail::MessageSources>(std::move(loaded.value()));
+        backOnWindowThread(self, [generation, sources](CopyReader& reader) {
+            if (generation != reader.sourcesGeneration_) return;
+            reader.loading_ = false;
+            // A pairing that could not be made leaves every record shown as
+            // it is stored, as before there were copies.
+            reader.sources_ = sources;
+            Q_EMIT reader.sourcesLoaded();
+        });
+    });
+}
+
+std::optional<QString> CopyReader::copyOf(const HistoryRecord& record, const std::optional<QDateTime>& recordTime,
+                                          const std::optional<QDateTime>& nextRecordTime) const {
+    if (!sources_) return std::nullopt;
+    const auto copy = sources_->copyOf(record, recordTime, nextRecordTime);
+    if (!copy) return std::nullopt;
+    return copy->path;
+}
+
+std::optional<ViewerRow> CopyReader::rowOfFingerprint(QByteArrayView fingerprint) const {
+    if (!sources_) return std::nullopt;
+    const auto copy = sources_->copyOfFingerprint(fingerprint);
+    if (!copy) return std::nullopt;
+    return ViewerRow{copy->subject, copy->from, copy->date};
+}
+
+void CopyReader::read(int record, const MessageReading& request) {
+    const int generation = ++readingGeneration_;
+    reading_ = true;
+    QPointer<CopyReader> self(this);
+    pool_->start([self, generation, record, request] {
+        ShownMessage shown = ReadShownMessage(request);
+        backOnWindowThread(self, [generation, record, shown = std::move(shown)](CopyReader& reader) {
+            if (generation != reader.readingGeneration_) return;
+            reader.reading_ = false;
+            Q_EMIT reader.messageRead(record, shown);
+        });
+    });
+}
+
+void CopyReader::forget() {
+    ++readingGeneration_;
+    reading_ = false;
+}
+
+}  // namespace lumopet

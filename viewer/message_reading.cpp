@@ -1,0 +1,82 @@
+#include "viewer/message_reading.h"
+
+#include "mail/receive_mail.h"
+
+#include <QSet>
+
+namespace lumopet {
+namespace {
+
+QString withLf(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    return text;
+}
+
+const mail::ViewedPart* partWithId(const mail::ViewedMessage& message, QByteArrayView id) {
+    for (const auto* parts : {&message.inlineParts, &message.attachments}) {
+        for (const mail::ViewedPart& part : *parts) {
+            if (!part.contentId.isEmpty() && part.contentId == id) return &part;
+        }
+    }
+    return nullptr;
+}
+
+// The pictures the HTML names by cid:, from the message's own parts. A part
+// that is no picture, or too large, is left out and said.
+void addInlineImages(const MessageReading& request, const mail::ViewedMessage& message,
+                     const mail::SanitizedHtml& safe, ShownMessage& shown) {
+    QSet<QByteArray> done;
+    for (const QByteArray& id : safe.cidImages) {
+        if (done.contains(id)) continue;
+        done.insert(id);
+        const mail::ViewedPart* part = partWithId(message, id);
+        if (!part) continue;
+        const std::optional<QByteArray> bytes =
+            mail::PartContent(request.copyPath, part->path, kLargestInlineImageBytes);
+        QImage image;
+        if (bytes) image.loadFromData(*bytes);
+        if (image.isNull()) {
+            shown.notes << QStringLiteral("メールの中の画像「%1」は画像として読めないため、表示していません。")
+                               .arg(part->fileName.isEmpty() ? QString::fromLatin1(id) : part->fileName);
+            continue;
+        }
+        shown.inlineImages.append({QStringLiteral("cid:") + QString::fromLatin1(id), image});
+    }
+}
+
+}  // namespace
+
+ShownMessage ReadShownMessage(const MessageReading& request) {
+    const mail::ViewedMessage message = mail::ViewMessageFile(request.copyPath, request.charset);
+    ShownMessage shown;
+    shown.subject = message.subject;
+    shown.from = message.from;
+    shown.date = message.date;
+    shown.attachments = message.attachments;
+    shown.notes = message.notes;
+    shown.headerFields = message.headerFields;
+    shown.charset = message.charset;
+    shown.offersText = !message.text.isEmpty();
+    shown.offersHtml = !message.html.isEmpty();
+
+    const bool showHtml = shown.offersHtml && (request.preferHtml || !shown.offersText);
+    if (showHtml) {
+        mail::SanitizeOptions options;
+        options.loadRemoteImages = request.loadRemoteImages;
+        mail::SanitizedHtml safe = mail::SanitizeHtml(message.html, options);
+        shown.html = std::move(safe.html);
+        shown.text = withLf(safe.text);
+        shown.remoteImages = safe.remoteImages;
+        shown.links = std::move(safe.links);
+        shown.notes << safe.notes;
+        addInlineImages(request, message, safe, shown);
+    } else {
+        shown.text = withLf(message.text);
+    }
+    // As the record has it: the attachment line after the text.
+    if (!shown.attachments.empty()) shown.text += u'\n' + kAttachmentMailText;
+    return shown;
+}
+
+}  // namespace lumopet
