@@ -3,6 +3,7 @@
 #include "core/safe_file.h"
 #include "core/unique_fd.h"
 #include "mail/mail_export.h"
+#include "mail/mail_library.h"
 #include "mail/message_builder.h"
 #include "mail/send_mail.h"
 #include "store/fixed_record_file.h"
@@ -200,14 +201,39 @@ std::optional<std::pair<qint64, qint64>> sizeAndTime(const QString& path) {
                      static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
+// A message too large to hold, decoded from its file as the check decoded
+// it, and its digest read a block at a time: memory does not grow with it.
+std::optional<std::pair<DecodedMessage, QByteArray>> decodeLargeFile(const QString& path) {
+    const UniqueFd fd(OpenRecordFile(path, O_RDONLY));
+    if (!fd.ok()) return std::nullopt;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 at = 0;;) {
+        const qint64 got = ReadAt(fd.get(), block.data(), block.size(), at);
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        hash.addData(QByteArrayView(block).first(got));
+        at += got;
+    }
+    return std::pair{DecodeMessageFile(fd.get()), hash.result()};
+}
+
 // Decodes one file into what the kept file holds of it.
-std::optional<SourceFile> decodeFile(const QString& path, History history) {
-    const auto read = ReadMessageFile(path);
-    if (!read) return std::nullopt;
-    // Decoded from the wire form, as the check and the send had it.
-    const DecodedMessage decoded = DecodeMessage(WithCrLf(read.value()));
+std::optional<SourceFile> decodeFile(const QString& path, qint64 size, History history) {
+    DecodedMessage decoded;
     SourceFile file;
-    file.digest = digestOf(read.value());
+    if (size > kMaxHeldMessageBytes) {
+        auto large = decodeLargeFile(path);
+        if (!large) return std::nullopt;
+        decoded = std::move(large->first);
+        file.digest = std::move(large->second);
+    } else {
+        const auto read = ReadMessageFile(path);
+        if (!read) return std::nullopt;
+        // Decoded from the wire form, as the check and the send had it.
+        decoded = DecodeMessage(WithCrLf(read.value()));
+        file.digest = digestOf(read.value());
+    }
     if (history == History::Received)
         file.fingerprint = RecordFingerprint(ReceivedRecordOf(decoded));
     else
@@ -273,7 +299,7 @@ Result<MessageSources> MessageSources::Load(History history, const QString& hist
         if (found != kept.cend() && found->size == stat->first && found->modifiedNs == stat->second) {
             known = *found;
         } else {
-            std::optional<SourceFile> decoded = decodeFile(entry.path, history);
+            std::optional<SourceFile> decoded = decodeFile(entry.path, stat->first, history);
             if (!decoded) continue;
             ++sources.decoded_;
             changed = true;

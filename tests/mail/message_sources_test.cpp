@@ -6,6 +6,7 @@
 #include "core/clock_text.h"
 #include "core/program_paths.h"
 #include "mail/mail_export.h"
+#include "mail/mail_library.h"
 #include "mail/message_builder.h"
 #include "mail/send_mail.h"
 #include "store/history_file.h"
@@ -226,6 +227,25 @@ TEST(Pairing, WholeTextsOfTheCopyByTheRecordsFingerprint) {
     EXPECT_EQ(copy->from, QStringLiteral("山田 太郎 <taro@example.jp>"));
     EXPECT_EQ(copy->date, record.Column3);  // the record's form, in local time
     EXPECT_FALSE(program.load().copyOfFingerprint("0123456789abcdef"));
+}
+
+// Over what the program holds in memory, a message is decoded from its
+// file, as the check decoded it: the same record, the same pairing.
+TEST(Pairing, AMessageTooLargeToHoldIsPairedFromItsFile) {
+    Received program;
+    QByteArray message = "From: taro@example.jp\r\nSubject: big\r\nDate: Mon, 07 Dec 2026 09:05:03 +0900\r\n"
+                         "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                         "--b\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n大きな添付\r\n"
+                         "--b\r\nContent-Type: application/octet-stream; name=big.bin\r\n"
+                         "Content-Transfer-Encoding: base64\r\n\r\n";
+    const QByteArray line = QByteArray(76, 'A') + "\r\n";
+    while (message.size() <= kMaxHeldMessageBytes) message += line;
+    message += "--b--\r\n";
+    const QString path = program.receive(message);
+    const auto copy = program.copyOf(1);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->path, path);
+    EXPECT_EQ(copy->subject, QStringLiteral("big"));
 }
 
 TEST(Pairing, AMissingMaildirPairsNothingAndKeepsNoFile) {
