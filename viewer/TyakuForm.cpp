@@ -458,7 +458,9 @@ void TyakuForm::FillViewerList() {
     HistoryView& view = read.value();
     const int count = static_cast<int>(view.rows.size());
     model_->setRows(std::move(view.rows));
+    fingerprints_ = std::move(view.fingerprints);
     listIsHistory_ = true;
+    showRowsFromCopies();
     if (view.last) showRecord(*view.last, count);
     Text2->setText(QString::number(count));
 }
@@ -543,9 +545,8 @@ void TyakuForm::followCurrentRow() {
 
 QString TyakuForm::recordSubject(int n) const {
     if (n == shownRecord_) return Text7->text();
-    const auto& rows = model_->rows();
-    return listIsHistory_ && n >= 1 && n <= static_cast<int>(rows.size()) ? rows[static_cast<size_t>(n - 1)].subject
-                                                                           : QString();
+    return listIsHistory_ && n >= 1 && n <= static_cast<int>(model_->rows().size()) ? model_->shownTexts(n).subject
+                                                                                     : QString();
 }
 
 void TyakuForm::showChosenRecord(int n) {
@@ -633,6 +634,7 @@ void TyakuForm::listAfterRemoval(int n) {
         return;
     }
     model_->removeRecord(n);
+    if (static_cast<size_t>(n - 1) < fingerprints_.size()) fingerprints_.erase(fingerprints_.begin() + (n - 1));
     const int count = before - 1;
     if (count > 0) {
         const Result<HistoryRecord> last = ReadRecord(historyFile(), count);
@@ -776,7 +778,9 @@ void TyakuForm::applySearch(const QString& query, std::vector<int> records) {
             return;
         }
         model_->setRows(std::move(read.value().rows));
+        fingerprints_ = std::move(read.value().fingerprints);
         listIsHistory_ = true;
+        showRowsFromCopies();
         Text2->setText(QString::number(model_->rows().size()));
     }
     appliedQuery_ = query;

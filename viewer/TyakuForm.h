@@ -273,6 +273,9 @@ private:
     // What this window last took from the mail check's data.
     std::vector<ViewerRow> checkedRows_;
 
+    // Beside the model's rows while the list is the history: each record's
+    // fingerprint, which names its copy.
+    std::vector<QByteArray> fingerprints_;
     CopyReader* reader_ = nullptr;
     RemoteImageFetcher* remoteImages_ = nullptr;
     ViewerOptions options_;

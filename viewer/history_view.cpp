@@ -84,8 +84,11 @@ Result<HistoryView> ReadHistoryView(const QString& file) {
     QByteArray lastRecord;
     std::vector<HistoryListEntry> listing = ReadListingThroughCache(file, &lastRecord);
     view.rows.reserve(listing.size());
-    for (HistoryListEntry& entry : listing)
+    view.fingerprints.reserve(listing.size());
+    for (HistoryListEntry& entry : listing) {
         view.rows.push_back({std::move(entry.Subject), std::move(entry.Column2), std::move(entry.Column3)});
+        view.fingerprints.push_back(std::move(entry.Fingerprint));
+    }
     if (view.rows.empty()) return view;
 
     // The listing read the last record already. Read again only when it

@@ -28,6 +28,9 @@ namespace lumopet {
 // included, so that a row number is always a record number.
 struct HistoryView {
     std::vector<ViewerRow> rows;
+    // Beside rows, each record's fingerprint (RecordFingerprint) as the
+    // listing keeps it: what pairs a row with its Maildir copy.
+    std::vector<QByteArray> fingerprints;
     // The last record, read whole: the fields and the editor show it.
     std::optional<HistoryRecord> last;
 };

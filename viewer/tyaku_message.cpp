@@ -267,7 +267,22 @@ void TyakuForm::clearShownMessage() {
 }
 
 void TyakuForm::showRowsFromCopies() {
-    // Filled in once the listing names each record's fingerprint.
+    if (!listIsHistory_ || viewerMode_ != History::Received || reader_->history() != viewerMode_ ||
+        !reader_->sourcesReady())
+        return;
+    // A row differs from its copy where the code page lost or changed a
+    // character ('?' for 🍣, ～ for 〜) or cut a long subject.
+    const std::vector<ViewerRow>& rows = model_->rows();
+    std::vector<std::pair<int, ViewerRow>> whole;
+    for (size_t i = 0; i < rows.size() && i < fingerprints_.size(); ++i) {
+        if (fingerprints_[i].isEmpty()) continue;
+        std::optional<ViewerRow> copy = reader_->rowOfFingerprint(fingerprints_[i]);
+        if (!copy) continue;
+        const ViewerRow& row = rows[i];
+        if (copy->subject.trimmed() != row.subject.trimmed() || copy->from.trimmed() != row.from.trimmed())
+            whole.emplace_back(static_cast<int>(i + 1), std::move(*copy));
+    }
+    model_->setWholeTexts(whole);
 }
 
 void TyakuForm::OpenAttachment(int index) {

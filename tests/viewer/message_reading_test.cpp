@@ -152,6 +152,7 @@ TEST_P(WholeTextTest, ShownAndOnTheClipboardAsSent) {
     openAndRead();
     ASSERT_NE(form->shownMessage(), nullptr) << "the copy was read";
     EXPECT_EQ(form->Text7->text(), c.subject);
+    EXPECT_EQ(form->MailListView->model()->index(0, 0).data().toString(), c.subject) << "the row too";
     EXPECT_EQ(shownText(), c.body);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), c.body);
     // 返事を出す takes what is shown, not the record's CP932 text.
