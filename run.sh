@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts Lumopet on a program folder of
 # its own (run-home/) with a ready mail account: local POP3 and SMTP servers
-# on loopback, the account "alice" with three messages waiting. The servers
+# on loopback, the account "alice" with eight messages waiting. The servers
 # stop when the program ends.
 set -euo pipefail
 cd "$(dirname "$0")"
