@@ -104,6 +104,12 @@ import -window "$viewer" "$out/viewer_emoji_hangul.png"
 # Several attachments with an inline picture (row 6): the strip above.
 show_row 6
 import -window "$viewer" "$out/viewer_attachments.png"
+# The right button on the PDF in the strip: 開く and 名前を付けて保存...
+xdotool mousemove 250 533 click 3
+sleep 0.8
+import -window root -crop 720x300+0+420 +repage "$out/viewer_attachment_menu.png"
+xdotool key Escape
+sleep 0.3
 # The long letter (row 7) at its end, past the record's 12,000 bytes.
 show_row 7
 click_in "$viewer" 300 700

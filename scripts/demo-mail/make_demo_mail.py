@@ -113,6 +113,12 @@ def utf8_word(text):
     return b"=?UTF-8?B?" + base64.b64encode(text.encode()) + b"?="
 
 
+def folded_utf8_word(text, size=16):
+    """A long UTF-8 header text folded as mailing systems fold it, an
+    encoded word of a few characters to a line."""
+    return b"\r\n ".join(utf8_word(text[i:i + size]) for i in range(0, len(text), size))
+
+
 def base64_lines(data):
     return CRLF.join(base64.encodebytes(data).splitlines()) + CRLF
 
@@ -255,7 +261,7 @@ newsletter_html = """\
 </body></html>
 """
 write("3_newsletter_html.eml", header(
-    b"Example Shop <news@news.example.com>", utf8_word("【Example Shop】12月のおすすめ 冬の新商品が入荷しました"),
+    b"Example Shop <news@news.example.com>", folded_utf8_word("【Example Shop】12月のおすすめ 冬の新商品が入荷しました"),
     b"Tue, 08 Dec 2026 08:00:00 +0900", 4,
     b"Content-Type: multipart/alternative; boundary=\"alt-demo4\"\r\n\r\n"
     b"--alt-demo4\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
