@@ -219,8 +219,7 @@ std::optional<std::pair<DecodedMessage, QByteArray>> decodeLargeFile(const QStri
 }
 
 // Decodes one file into what the kept file holds of it.
-std::optional<SourceFile> decodeFile(const QString& path, qint64 size, History history) {
-    DecodedMessage decoded;
+std::optional<SourceFile> decodeFile(const QString& path, qint64 size, History history, DecodedMessage& decoded) {
     SourceFile file;
     if (size > kMaxHeldMessageBytes) {
         auto large = decodeLargeFile(path);
@@ -270,7 +269,8 @@ bool SentMatches(const HistoryRecord& record, const std::optional<QDateTime>& re
 }
 
 Result<MessageSources> MessageSources::Load(History history, const QString& historyFile, const QString& maildir,
-                                            const std::function<bool(qint64 done, qint64 total)>& progress) {
+                                            const std::function<bool(qint64 done, qint64 total)>& progress,
+                                            const DecodedFile& decodedNow) {
     MessageSources sources;
     sources.history_ = history;
     if (!QFileInfo::exists(maildir)) return sources;
@@ -279,6 +279,7 @@ Result<MessageSources> MessageSources::Load(History history, const QString& hist
 
     const QString keptPath = MessageSourcesPath(historyFile);
     QHash<QString, Known> kept = loadKept(keptPath, history, maildir);
+    sources.madeAnew_ = kept.isEmpty();
     QHash<QString, Known> now;
     now.reserve(listed.value().size());
     bool changed = false;
@@ -299,8 +300,13 @@ Result<MessageSources> MessageSources::Load(History history, const QString& hist
         if (found != kept.cend() && found->size == stat->first && found->modifiedNs == stat->second) {
             known = *found;
         } else {
-            std::optional<SourceFile> decoded = decodeFile(entry.path, stat->first, history);
+            DecodedMessage message;
+            std::optional<SourceFile> decoded = decodeFile(entry.path, stat->first, history, message);
             if (!decoded) continue;
+            if (decodedNow) {
+                decoded->path = entry.path;
+                decodedNow(*decoded, message);
+            }
             ++sources.decoded_;
             changed = true;
             known = Known{stat->first, stat->second, std::move(*decoded)};

@@ -77,8 +77,12 @@ public:
     // listed; returning false stops the load (cancelled() then says so, and
     // what was decoded is kept for the next time). A missing Maildir pairs
     // nothing. Fails only when the Maildir cannot be listed.
+    // decodedNow, when given, sees each file this load decodes with what it
+    // decoded, for a reader that keeps more of it than this file does.
+    using DecodedFile = std::function<void(const SourceFile& file, const DecodedMessage& message)>;
     static Result<MessageSources> Load(History history, const QString& historyFile, const QString& maildir,
-                                       const std::function<bool(qint64 done, qint64 total)>& progress = {});
+                                       const std::function<bool(qint64 done, qint64 total)>& progress = {},
+                                       const DecodedFile& decodedNow = {});
 
     // The copy of this record, or nothing when none is found without doubt:
     // the one file whose content makes this record, files of the very same
@@ -95,6 +99,8 @@ public:
     const std::vector<SourceFile>& files() const { return files_; }
     // The files this load had to decode (the rest came from the kept file).
     int decoded() const { return decoded_; }
+    // No kept file was of use: every file was decoded anew.
+    bool madeAnew() const { return madeAnew_; }
     bool cancelled() const { return cancelled_; }
 
 private:
@@ -106,6 +112,7 @@ private:
     QHash<QString, std::vector<size_t>> bySubject_;
     int decoded_ = 0;
     bool cancelled_ = false;
+    bool madeAnew_ = false;
 };
 
 }  // namespace lumopet::mail

@@ -1,6 +1,7 @@
 #include "viewer/TyakuForm.h"
 
 #include "viewer/copy_reader.h"
+#include "viewer/copy_search_texts.h"
 #include "viewer/message_pane.h"
 #include "viewer/remote_images.h"
 
@@ -46,6 +47,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace lumopet {
@@ -127,6 +129,23 @@ public:
         if (needed > width()) resize(needed, height());
     }
 };
+
+// The records the search finds, and the records whose copies' whole texts
+// (kept for the messages their records could not hold) hold the query.
+HistorySearchResult SearchWithCopies(const TyakuForm::SearchFunction& search, const QString& file,
+                                     const QString& query, const std::vector<QByteArray>& fingerprints,
+                                     const std::atomic<bool>& cancel) {
+    HistorySearchResult answer = search(file, query, cancel);
+    if (answer.cancelled || fingerprints.empty()) return answer;
+    const std::vector<int> more = RecordsFoundInCopies(CopySearchTextsPath(file), SearchForm(query), fingerprints, cancel);
+    if (cancel.load()) return HistorySearchResult{true, {}};
+    if (more.empty()) return answer;
+    std::vector<int> both;
+    both.reserve(answer.records.size() + more.size());
+    std::set_union(answer.records.begin(), answer.records.end(), more.begin(), more.end(), std::back_inserter(both));
+    answer.records = std::move(both);
+    return answer;
+}
 
 bool sameRows(const std::vector<ViewerRow>& a, const std::vector<ViewerRow>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const ViewerRow& x, const ViewerRow& y) {
@@ -762,8 +781,13 @@ void TyakuForm::startSearch() {
     });
     promise->start();
     watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, cancel, search = search_, file = historyFile(), query] {
-        promise->addResult(search(file, query, *cancel));
+    // A received message whose record lost part of it is found in its copy
+    // too, by the record's fingerprint.
+    std::vector<QByteArray> fingerprints;
+    if (viewerMode_ == History::Received && listIsHistory_) fingerprints = fingerprints_;
+    QThreadPool::globalInstance()->start([promise, cancel, search = search_, file = historyFile(), query,
+                                          fingerprints = std::move(fingerprints)] {
+        promise->addResult(SearchWithCopies(search, file, query, fingerprints, *cancel));
         promise->finish();
     });
 }
@@ -837,7 +861,9 @@ void TyakuForm::filterNow() {
     // The file was just written or listed, so it is in the page cache: a
     // full history is searched in well under the time its compaction took.
     const std::atomic<bool> never{false};
-    HistorySearchResult answer = search_(historyFile(), query, never);
+    std::vector<QByteArray> fingerprints;
+    if (viewerMode_ == History::Received && listIsHistory_) fingerprints = fingerprints_;
+    HistorySearchResult answer = SearchWithCopies(search_, historyFile(), query, fingerprints, never);
     applySearch(query, std::move(answer.records));
 }
 

@@ -1,6 +1,7 @@
 #include "viewer/copy_reader.h"
 
 #include "mail/message_sources.h"
+#include "viewer/copy_search_texts.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
 
@@ -44,9 +45,22 @@ void CopyReader::loadSources(History history) {
     const QString maildir = history == History::Received ? ReceivedMaildirPath(paths_) : SentMaildirPath(paths_);
     QPointer<CopyReader> self(this);
     pool_->start([self, generation, history, historyFile, maildir] {
-        auto loaded = mail::MessageSources::Load(history, historyFile, maildir);
+        // The copies decoded now leave what the search must find in them
+        // and their records cannot hold.
+        std::vector<CopySearchEntry> texts;
+        const auto noteText = [&texts](const mail::SourceFile& file, const mail::DecodedMessage& message) {
+            if (QString text = ExtraSearchText(message); !text.isEmpty())
+                texts.push_back({file.fingerprint, std::move(text)});
+        };
+        auto loaded = history == History::Received
+                          ? mail::MessageSources::Load(history, historyFile, maildir, {}, noteText)
+                          : mail::MessageSources::Load(history, historyFile, maildir);
         std::shared_ptr<const mail::MessageSources> sources;
-        if (loaded) sources = std::make_shared<const mail::MessageSources>(std::move(loaded.value()));
+        if (loaded) {
+            if (history == History::Received && !loaded.value().cancelled())
+                WriteCopySearchTexts(CopySearchTextsPath(historyFile), texts, loaded.value().madeAnew());
+            sources = std::make_shared<const mail::MessageSources>(std::move(loaded.value()));
+        }
         backOnWindowThread(self, [generation, sources](CopyReader& reader) {
             if (generation != reader.sourcesGeneration_) return;
             reader.loading_ = false;

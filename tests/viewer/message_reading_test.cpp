@@ -187,6 +187,43 @@ INSTANTIATE_TEST_SUITE_P(
                  QStringLiteral("〜まで"), QStringLiteral("9時〜17時")}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- The search finds what only the copy holds ------------------------------------------
+
+struct CopySearchCase {
+    const char* name;
+    QString query;
+    QStringList found;  // subjects of the rows left
+};
+
+class CopySearchTest : public MessageReadingTest, public ::testing::WithParamInterface<CopySearchCase> {};
+
+TEST_P(CopySearchTest, TheRowsLeftAreThoseWhoseCopiesHoldTheQuery) {
+    const CopySearchCase& c = GetParam();
+    receive(plainMessage("sushi", QStringLiteral("夕食は🍣でした").toUtf8()));
+    receive(plainMessage("cafe", QStringLiteral("rendez-vous au café").toUtf8()));
+    QString longText;
+    while (longText.toUtf8().size() < 20000) longText += QStringLiteral("前置きが続きます。\n");
+    receive(plainMessage("long", (longText + QStringLiteral("最後に合言葉はあじさい")).toUtf8()));
+    receive(plainMessage("plain", "nothing special"));
+    openAndRead();
+    form->SearchBox->setText(c.query);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !form->SearchPending(); }, 10000));
+    QStringList subjects;
+    for (int row = 0; row < form->MailListView->model()->rowCount(); ++row)
+        subjects << form->MailListView->model()->index(row, 0).data().toString();
+    EXPECT_EQ(subjects, c.found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, CopySearchTest,
+    ::testing::Values(CopySearchCase{"Emoji", QStringLiteral("🍣"), {"sushi"}},
+                      CopySearchCase{"Accent", QStringLiteral("café"), {"cafe"}},
+                      CopySearchCase{"PastTheRecord", QStringLiteral("あじさい"), {"long"}},
+                      // What the record holds is found as before, once.
+                      CopySearchCase{"InTheRecord", QStringLiteral("夕食"), {"sushi"}},
+                      CopySearchCase{"Nowhere", QStringLiteral("🍜"), {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- HTML ----------------------------------------------------------------------------
 
 TEST_F(MessageReadingTest, ANewsletterIsFormattedAndFetchesNothingUntilAsked) {
