@@ -302,6 +302,7 @@ void TyakuForm::buildControls() {
     htmlView = new HtmlMessageView(client_);
     htmlView->setObjectName(QStringLiteral("htmlView"));
     htmlView->hide();
+    blankDocument_ = htmlView->document();
     attachmentStrip = new AttachmentStrip(client_);
     attachmentStrip->setObjectName(QStringLiteral("attachmentStrip"));
     attachmentStrip->hide();

@@ -35,6 +35,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTextEdit;
+class QTextDocument;
 class QTimer;
 class QTreeView;
 
@@ -284,6 +285,11 @@ private:
     QString shownCopy_;
     std::optional<ShownMessage> shown_;
     bool htmlShown_ = false;
+    // The HTML view's own empty document, shown between messages.
+    QTextDocument* blankDocument_ = nullptr;
+    // Counts the texts put into the text box after an HTML message: only
+    // the newest goes in.
+    int textGeneration_ = 0;
     QByteArray charset_;
     OpenFunction open_;
     int checkedChecks_ = 0;

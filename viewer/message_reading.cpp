@@ -3,6 +3,8 @@
 #include "mail/receive_mail.h"
 
 #include <QSet>
+#include <QThread>
+#include <QUrl>
 
 namespace lumopet {
 namespace {
@@ -21,6 +23,11 @@ const mail::ViewedPart* partWithId(const mail::ViewedMessage& message, QByteArra
     }
     return nullptr;
 }
+
+// What the viewer gives Qt of a message's HTML at most. A newsletter's safe
+// HTML is well under 200 KB; a larger one is a message made to be heavy,
+// and its end is said to be left out.
+constexpr qsizetype kShownHtmlBytes = 512 * 1024;
 
 // The pictures the HTML names by cid:, from the message's own parts. A part
 // that is no picture, or too large, is left out and said.
@@ -47,6 +54,11 @@ void addInlineImages(const MessageReading& request, const mail::ViewedMessage& m
 
 }  // namespace
 
+QVariant MessageDocument::loadResource(int type, const QUrl& name) {
+    (void)type, (void)name;
+    return {};
+}
+
 ShownMessage ReadShownMessage(const MessageReading& request) {
     const mail::ViewedMessage message = mail::ViewMessageFile(request.copyPath, request.charset);
     ShownMessage shown;
@@ -64,6 +76,7 @@ ShownMessage ReadShownMessage(const MessageReading& request) {
     if (showHtml) {
         mail::SanitizeOptions options;
         options.loadRemoteImages = request.loadRemoteImages;
+        options.maxOutputBytes = kShownHtmlBytes;
         mail::SanitizedHtml safe = mail::SanitizeHtml(message.html, options);
         shown.html = std::move(safe.html);
         shown.text = withLf(safe.text);
@@ -71,6 +84,14 @@ ShownMessage ReadShownMessage(const MessageReading& request) {
         shown.links = std::move(safe.links);
         shown.notes << safe.notes;
         addInlineImages(request, message, safe, shown);
+        auto document = std::make_shared<MessageDocument>();
+        document->setUndoRedoEnabled(false);
+        document->setDefaultFont(request.font);
+        for (const auto& [name, image] : shown.inlineImages)
+            document->addResource(QTextDocument::ImageResource, QUrl(name), image);
+        document->setHtml(shown.html);
+        if (request.documentThread) document->moveToThread(request.documentThread);
+        shown.document = std::move(document);
     } else {
         shown.text = withLf(message.text);
     }

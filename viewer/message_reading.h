@@ -13,13 +13,18 @@
 #include "mail/mime/message_view.h"
 
 #include <QByteArray>
+#include <QFont>
 #include <QImage>
+#include <QTextDocument>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <utility>
 #include <vector>
+
+class QThread;
 
 namespace lumopet {
 
@@ -31,6 +36,20 @@ struct MessageReading {
     bool preferHtml = false;
     // The user asked for this message's remote pictures.
     bool loadRemoteImages = false;
+    // The HTML's document is made with this font and handed to this thread
+    // (the window's): made there, a large one would hold the window up.
+    QFont font;
+    QThread* documentThread = nullptr;
+};
+
+// A document that loads nothing by itself: its pictures are the resources
+// put into it, and nothing else is looked for, on disk or anywhere.
+class MessageDocument : public QTextDocument {
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int type, const QUrl& name) override;
 };
 
 struct ShownMessage {
@@ -41,6 +60,9 @@ struct ShownMessage {
     QString text;
     // The safe HTML to show; empty shows text.
     QString html;
+    // html laid into a document with its pictures, owned by the thread the
+    // request named.
+    std::shared_ptr<MessageDocument> document;
     bool offersText = false;
     bool offersHtml = false;
     std::vector<mail::ViewedPart> attachments;

@@ -13,6 +13,7 @@
 #include "ui/message_box.h"
 #include "viewer/attachment_actions.h"
 #include "viewer/copy_reader.h"
+#include "viewer/history_view.h"
 #include "viewer/history_list_model.h"
 #include "viewer/message_pane.h"
 #include "viewer/message_text_window.h"
@@ -36,6 +37,9 @@
 #include <QToolTip>
 #include <QTreeView>
 #include <QUrl>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTimer>
 
 namespace lumopet {
 namespace {
@@ -208,6 +212,8 @@ void TyakuForm::readShownCopy(bool loadRemoteImages) {
     request.charset = charset_;
     request.preferHtml = options_.ShowHtml;
     request.loadRemoteImages = loadRemoteImages;
+    request.font = rtfEd->font();
+    request.documentThread = thread();
     reader_->read(shownRecord_, request);
 }
 
@@ -216,6 +222,10 @@ void TyakuForm::takeReading(int n, const ShownMessage& shown) {
     if (n != shownRecord_ || shownCopy_.isEmpty()) return;
     const bool remoteWanted = shown.html.contains(QStringLiteral("remote-image:"));
     remoteImages_->stop();
+    // The view takes the new document before the old one goes with the
+    // message it belonged to.
+    htmlShown_ = shown.document != nullptr;
+    htmlView->setDocument(htmlShown_ ? shown.document.get() : blankDocument_);
     shown_ = shown;
     const auto field = [](QLineEdit* box, const QString& text) {
         box->setText(text);
@@ -224,25 +234,24 @@ void TyakuForm::takeReading(int n, const ShownMessage& shown) {
     field(Text7, shown.subject);
     field(Text8, shown.from);
     field(Text9, shown.date);
-    ShowMessageText(shown.text);
     // The reply window pastes the received message read last: all of it.
     program_.viewer.receivedRecordBody = QString(shown.text).replace(u'\n', QStringLiteral("\r\n"));
 
-    htmlShown_ = !shown.html.isEmpty();
     if (htmlShown_) {
-        QTextDocument* document = htmlView->document();
-        document->clear();
-        document->setDefaultFont(rtfEd->font());
-        document->setHtml(shown.html);
-        for (const auto& [name, image] : shown.inlineImages)
-            document->addResource(QTextDocument::ImageResource, QUrl(name), image);
-        document->markContentsDirty(0, document->characterCount());
         htmlView->show();
         rtfEd->hide();
+        // The clipboard at once; the hidden text box, which the editor's
+        // commands and the reply read, in a moment of its own, so that a
+        // large message never holds the window for both.
+        QGuiApplication::clipboard()->setText(EditorText(shown.text));
+        const int generation = ++textGeneration_;
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation == textGeneration_ && shown_) ShowMessageText(shown_->text);
+        });
     } else {
         htmlView->hide();
-        htmlView->clear();
         rtfEd->show();
+        ShowMessageText(shown.text);
     }
     attachmentStrip->setAttachments(shown.attachments);
     notesBar->setNotes(shown.notes, remoteWanted ? 0 : static_cast<int>(shown.remoteImages.size()));
@@ -254,10 +263,11 @@ void TyakuForm::clearShownMessage() {
     reader_->forget();
     remoteImages_->stop();
     shownCopy_.clear();
+    ++textGeneration_;
+    htmlView->setDocument(blankDocument_);
     shown_.reset();
     if (htmlShown_) {
         htmlView->hide();
-        htmlView->clear();
         rtfEd->show();
         htmlShown_ = false;
     }
