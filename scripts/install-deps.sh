@@ -11,8 +11,8 @@ default_packages=(
     qt6-base-dev libcurl4-openssl-dev libssl-dev libgmime-3.0-dev libicu-dev libgtest-dev
     libgumbo-dev
     # fonts the windows name: Japanese Gothic, and a serif for the titles;
-    # colour emoji, which mail carries beside Japanese
-    fonts-ipafont-gothic fonts-urw-base35 fonts-noto-color-emoji
+    # colour emoji, and Hangul and Chinese, which mail carries beside Japanese
+    fonts-ipafont-gothic fonts-urw-base35 fonts-noto-color-emoji fonts-wqy-microhei
     # Qt's own texts (file dialogs, message box buttons) in Japanese
     qt6-translations-l10n
     # the system's certificate authorities: libcurl only recommends them, and

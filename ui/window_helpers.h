@@ -41,7 +41,10 @@ inline void CentreOnScreen(QWidget* window) {
 // explicitly so that fontconfig does not pick whatever CJK font it finds.
 inline QFont JapaneseFont(qreal points) {
     QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    // Colour emoji after them: left to fontconfig, an emoji that a
+    // black-and-white font also has comes out in black and white.
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                      QStringLiteral("Noto Color Emoji")});
     font.setPointSizeF(points);
     return font;
 }

@@ -224,6 +224,9 @@ TyakuForm::~TyakuForm() {
     // A search still running stops at its next block; it holds nothing of
     // this window's.
     if (searchCancel_) searchCancel_->store(true);
+    // The message's document goes with shown_, before the widgets do: the
+    // view must not be left holding it while it closes.
+    htmlView->setDocument(blankDocument_);
 }
 
 void TyakuForm::buildControls() {
@@ -302,7 +305,10 @@ void TyakuForm::buildControls() {
     htmlView = new HtmlMessageView(client_);
     htmlView->setObjectName(QStringLiteral("htmlView"));
     htmlView->hide();
-    blankDocument_ = htmlView->document();
+    // Owned here, not by the view: a view deletes the documents it owns
+    // when it is given another.
+    blankDocument_ = new MessageDocument(this);
+    htmlView->setDocument(blankDocument_);
     attachmentStrip = new AttachmentStrip(client_);
     attachmentStrip->setObjectName(QStringLiteral("attachmentStrip"));
     attachmentStrip->hide();

@@ -109,8 +109,9 @@ public:
     // one that writes down the path (or address) and its type.
     using OpenFunction = std::function<bool(const QUrl& url, const QString& mimeType)>;
     void setOpenFunction(OpenFunction open) { open_ = std::move(open); }
-    void OpenAttachment(int index);
-    void SaveAttachment(int index);
+    // Entry i of the attachment strip.
+    void OpenAttachment(int entry);
+    void SaveAttachment(int entry);
     void LoadRemoteImages();
     void ShowHeaders();
     void ShowSource();

@@ -3,6 +3,8 @@
 #include "mail/receive_mail.h"
 
 #include <QSet>
+
+#include <algorithm>
 #include <QThread>
 #include <QUrl>
 
@@ -94,6 +96,14 @@ ShownMessage ReadShownMessage(const MessageReading& request) {
         shown.document = std::move(document);
     } else {
         shown.text = withLf(message.text);
+    }
+    for (size_t i = 0; i < shown.attachments.size(); ++i) {
+        const mail::ViewedPart& part = shown.attachments[i];
+        const QString name = QStringLiteral("cid:") + QString::fromLatin1(part.contentId);
+        const bool inText = part.inlineImage && !part.contentId.isEmpty() &&
+                            std::any_of(shown.inlineImages.cbegin(), shown.inlineImages.cend(),
+                                        [&name](const auto& image) { return image.first == name; });
+        if (!inText) shown.listed.push_back(static_cast<int>(i));
     }
     // As the record has it: the attachment line after the text.
     if (!shown.attachments.empty()) shown.text += u'\n' + kAttachmentMailText;

@@ -66,6 +66,9 @@ struct ShownMessage {
     bool offersText = false;
     bool offersHtml = false;
     std::vector<mail::ViewedPart> attachments;
+    // The attachments the strip lists, by their place in attachments: all
+    // but the pictures the HTML shows in its text.
+    std::vector<int> listed;
     // "cid:<id>" and the picture the message carries under that id.
     QList<std::pair<QString, QImage>> inlineImages;
     // Remote pictures held back (or, when asked for, to fetch: picture i is

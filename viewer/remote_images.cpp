@@ -22,6 +22,7 @@ void RemoteImageFetcher::stop() {
 
 void RemoteImageFetcher::fetch(const QStringList& urls) {
     stop();
+    failed_ = 0;
     // Made on the first click only: a program that never fetches a picture
     // never has a network manager.
     if (!network_) network_ = new QNetworkAccessManager(this);
@@ -29,7 +30,10 @@ void RemoteImageFetcher::fetch(const QStringList& urls) {
         QUrl url(urls[i]);
         if (url.scheme().isEmpty() && urls[i].startsWith(QStringLiteral("//"))) url = QUrl(QStringLiteral("https:") + urls[i]);
         const QString scheme = url.scheme().toLower();
-        if (!url.isValid() || (scheme != QStringLiteral("http") && scheme != QStringLiteral("https"))) continue;
+        if (!url.isValid() || (scheme != QStringLiteral("http") && scheme != QStringLiteral("https"))) {
+            ++failed_;
+            continue;
+        }
         QNetworkRequest request(url);
         request.setTransferTimeout(kRemoteImageTimeoutMs);
         // No cookies go with a picture, and a redirect may not leave the web.
@@ -43,17 +47,18 @@ void RemoteImageFetcher::fetch(const QStringList& urls) {
         });
         connect(reply, &QNetworkReply::finished, this, [this, reply, i] { take(reply, i); });
     }
-    if (replies_.isEmpty()) Q_EMIT finished();
+    if (replies_.isEmpty()) Q_EMIT finished(failed_);
 }
 
 void RemoteImageFetcher::take(QNetworkReply* reply, int index) {
     replies_.removeOne(reply);
     reply->deleteLater();
-    if (reply->error() == QNetworkReply::NoError) {
-        QImage image;
-        if (image.loadFromData(reply->readAll())) Q_EMIT imageArrived(index, image);
-    }
-    if (replies_.isEmpty()) Q_EMIT finished();
+    QImage image;
+    if (reply->error() == QNetworkReply::NoError && image.loadFromData(reply->readAll()))
+        Q_EMIT imageArrived(index, image);
+    else
+        ++failed_;
+    if (replies_.isEmpty()) Q_EMIT finished(failed_);
 }
 
 }  // namespace lumopet

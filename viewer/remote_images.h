@@ -27,13 +27,15 @@ public:
 
 Q_SIGNALS:
     void imageArrived(int index, const QImage& image);
-    void finished();
+    // Every picture came or failed; failed of them could not be had.
+    void finished(int failed);
 
 private:
     void take(QNetworkReply* reply, int index);
 
     QNetworkAccessManager* network_ = nullptr;
     QList<QNetworkReply*> replies_;
+    int failed_ = 0;
 };
 
 inline constexpr qint64 kLargestRemoteImageBytes = 8 * 1024 * 1024;

@@ -144,6 +144,11 @@ void TyakuForm::buildViewMenu() {
         document->addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("remote-image:%1").arg(index)), image);
         document->markContentsDirty(0, document->characterCount());
     });
+    connect(remoteImages_, &RemoteImageFetcher::finished, this, [this](int failed) {
+        if (!shown_ || failed == 0) return;
+        notesBar->setNotes(shown_->notes + QStringList{QStringLiteral("外部の画像 %1 件を読み込めませんでした。").arg(failed)}, 0);
+        placeMessageArea();
+    });
 }
 
 void TyakuForm::placeEditor(const QRect& area) {
@@ -165,7 +170,7 @@ void TyakuForm::placeMessageArea() {
     } else {
         notesBar->hide();
     }
-    if (shown_ && !shown_->attachments.empty()) {
+    if (shown_ && !shown_->listed.empty()) {
         attachmentStrip->show();
         takeTop(attachmentStrip, fontMetrics().height() + 2 * attachmentStrip->frameWidth() + 14);
     } else {
@@ -253,7 +258,9 @@ void TyakuForm::takeReading(int n, const ShownMessage& shown) {
         rtfEd->show();
         ShowMessageText(shown.text);
     }
-    attachmentStrip->setAttachments(shown.attachments);
+    std::vector<mail::ViewedPart> listed;
+    for (const int i : shown.listed) listed.push_back(shown.attachments[static_cast<size_t>(i)]);
+    attachmentStrip->setAttachments(listed);
     notesBar->setNotes(shown.notes, remoteWanted ? 0 : static_cast<int>(shown.remoteImages.size()));
     placeMessageArea();
     if (remoteWanted) remoteImages_->fetch(shown.remoteImages);
@@ -295,8 +302,9 @@ void TyakuForm::showRowsFromCopies() {
     model_->setWholeTexts(whole);
 }
 
-void TyakuForm::OpenAttachment(int index) {
-    if (!shown_ || index < 0 || index >= static_cast<int>(shown_->attachments.size())) return;
+void TyakuForm::OpenAttachment(int entry) {
+    if (!shown_ || entry < 0 || entry >= static_cast<int>(shown_->listed.size())) return;
+    const int index = shown_->listed[static_cast<size_t>(entry)];
     const mail::ViewedPart& part = shown_->attachments[static_cast<size_t>(index)];
     const Result<AttachmentFile> file =
         AttachmentFileToOpen(shownCopy_, part, index + 1, program_.paths.path(files::AttachmentFolder), privateFolder());
@@ -316,8 +324,9 @@ void TyakuForm::OpenAttachment(int index) {
         ShowError(this, kErrorTitle, QStringLiteral("「%1」を開くプログラムが見つかりません。").arg(QFileInfo(path).fileName()));
 }
 
-void TyakuForm::SaveAttachment(int index) {
-    if (!shown_ || index < 0 || index >= static_cast<int>(shown_->attachments.size())) return;
+void TyakuForm::SaveAttachment(int entry) {
+    if (!shown_ || entry < 0 || entry >= static_cast<int>(shown_->listed.size())) return;
+    const int index = shown_->listed[static_cast<size_t>(entry)];
     const mail::ViewedPart& part = shown_->attachments[static_cast<size_t>(index)];
     const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
                                   .filePath(AttachmentDiskName(part, index + 1));
@@ -329,7 +338,11 @@ void TyakuForm::SaveAttachment(int index) {
 
 void TyakuForm::LoadRemoteImages() {
     // For this message, this once: the next showing holds them back again.
-    if (shown_) readShownCopy(true);
+    if (!shown_) return;
+    // The button goes with the pictures' line: the keys stay with the
+    // message rather than jumping to the toolbar.
+    htmlView->setFocus();
+    readShownCopy(true);
 }
 
 void TyakuForm::SetCharset(const QByteArray& charset) {

@@ -456,9 +456,18 @@ bool isValidUtf8(QByteArrayView bytes) {
 // Lines of ASCII as they stand, lines of UTF-8 as UTF-8 (a header encoded by
 // a modern mailer above a Shift_JIS body), and the other 8-bit lines read
 // together in the charset DecodeCharset guesses for them all.
+// ISO-2022-JP is seven-bit: a line with its escapes reads as the Japanese
+// the sender wrote, not as "$B%F%9%H(B".
+QString sevenBitLine(QByteArrayView line) {
+    if (line.contains('\x1b')) return DecodeCharset(line, "ISO-2022-JP");
+    return QString::fromLatin1(line);
+}
+
 QString sourceLines(QByteArrayView bytes) {
-    if (isSevenBit(bytes)) return QString::fromLatin1(bytes);
-    if (isValidUtf8(bytes)) return QString::fromUtf8(bytes);
+    if (!bytes.contains('\x1b')) {
+        if (isSevenBit(bytes)) return QString::fromLatin1(bytes);
+        if (isValidUtf8(bytes)) return QString::fromUtf8(bytes);
+    }
     std::vector<QByteArrayView> lines;
     for (qsizetype pos = 0; pos < bytes.size();) {
         qsizetype end = bytes.indexOf('\n', pos);
@@ -482,7 +491,7 @@ QString sourceLines(QByteArrayView bytes) {
     qsizetype next = 0;
     for (const QByteArrayView line : lines) {
         if (isSevenBit(line)) {
-            text += QString::fromLatin1(line);
+            text += sevenBitLine(line);
         } else if (isValidUtf8(line)) {
             text += QString::fromUtf8(line);
         } else {

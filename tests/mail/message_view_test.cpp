@@ -535,5 +535,14 @@ TEST(ViewSource, ShowsEachLineInItsOwnCharsetAndSaysWhatWasLeftOut) {
                                         .arg(size - QByteArray("Subject: ").size() - 7));
 }
 
+TEST(ViewSource, AJisLineReadsAsJapaneseAndEveryOtherSevenBitLineAsItStands) {
+    const test::TempFolder folder;
+    const QByteArray message = "Subject: =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=\r\n"
+                               "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n\x1b$B-!%F%9%H\x1b(B ok\r\n$B%F\r\n";
+    EXPECT_EQ(SourceText(storedMessage(folder, message), 1 << 20),
+              QStringLiteral("Subject: =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=\nContent-Type: text/plain; charset=ISO-2022-JP\n\n"
+                             "①テスト ok\n$B%F\n"));
+}
+
 }  // namespace
 }  // namespace lumopet::mail
