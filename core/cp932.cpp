@@ -84,6 +84,70 @@ std::uint16_t learnEncoding(char16_t unit) {
     return encoding;
 }
 
+// What each byte and each lead-and-trail pair decodes to, learnt from
+// iconv the first time it is met, as the encodings above: a call into
+// iconv for each field took most of listing a full history (32,766
+// records, three fields each). An entry is 0 while unknown, kNotOneUnit
+// for a sequence iconv does not decode into exactly one UTF-16 unit (then
+// the whole text goes through iconv, which says how), and 0x10000 plus
+// the unit otherwise. A lead byte's entries are by its trail byte.
+constexpr std::uint32_t kUnknownDecoding = 0;
+constexpr std::uint32_t kNotOneUnit = 1;
+constexpr int kLeadBytes = 0xFC - 0x81 + 1;
+std::array<std::atomic<std::uint32_t>, 0x100> singleDecodings{};
+std::array<std::atomic<std::uint32_t>, kLeadBytes * 0x100> pairDecodings{};
+
+std::uint32_t learnDecoding(std::atomic<std::uint32_t>& entry, const char* bytes, size_t size) {
+    char16_t units[2];
+    char* in = const_cast<char*>(bytes);
+    size_t inLeft = size;
+    char* out = reinterpret_cast<char*>(units);
+    size_t outLeft = sizeof units;
+    Converter& converter = decoder();
+    converter.reset();
+    std::uint32_t decoding = kNotOneUnit;
+    if (converter.run(in, inLeft, out, outLeft) && inLeft == 0 && outLeft == sizeof units - sizeof(char16_t))
+        decoding = 0x10000u | units[0];
+    entry.store(decoding, std::memory_order_relaxed);
+    return decoding;
+}
+
+// The text through the learnt entries; false as soon as a byte needs
+// iconv's own handling (a byte that starts nothing valid, a lead byte cut
+// off at the end).
+bool decodeByEntries(QByteArrayView bytes, QString& result) {
+    result.resize(bytes.size());
+    char16_t* const start = reinterpret_cast<char16_t*>(result.data());
+    char16_t* out = start;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char first = in[i];
+        if (first < 0x80) {
+            *out++ = first;
+            ++i;
+            continue;
+        }
+        std::uint32_t decoding;
+        if (isLeadByte(first)) {
+            if (i + 1 == size) return false;
+            std::atomic<std::uint32_t>& entry = pairDecodings[static_cast<size_t>((first - 0x81) * 0x100 + in[i + 1])];
+            decoding = entry.load(std::memory_order_relaxed);
+            if (decoding == kUnknownDecoding) decoding = learnDecoding(entry, bytes.data() + i, 2);
+            i += 2;
+        } else {
+            std::atomic<std::uint32_t>& entry = singleDecodings[first];
+            decoding = entry.load(std::memory_order_relaxed);
+            if (decoding == kUnknownDecoding) decoding = learnDecoding(entry, bytes.data() + i, 1);
+            ++i;
+        }
+        if (decoding == kNotOneUnit) return false;
+        *out++ = static_cast<char16_t>(decoding & 0xFFFF);
+    }
+    result.truncate(out - start);
+    return true;
+}
+
 }  // namespace
 
 QByteArray encode(QStringView text) {
@@ -118,6 +182,7 @@ QByteArray encode(QStringView text) {
 QString decode(QByteArrayView bytes) {
     if (isAscii(bytes)) return QString::fromLatin1(bytes.data(), bytes.size());
     QString result;
+    if (decodeByEntries(bytes, result)) return result;
     // Each byte becomes at most one UTF-16 unit (CP932 lies in the BMP).
     result.resize(bytes.size());
     Converter& converter = decoder();

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace lumopet {
 namespace {
 
@@ -77,6 +82,50 @@ INSTANTIATE_TEST_SUITE_P(
                       OneWay{"invalid_single_byte", QStringLiteral("x\uFFFDy"), "x\xffy"},
                       OneWay{"valid_after_invalid", QStringLiteral("\uFFFDあ"), "\xff\x82\xa0"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// iconv alone, as the program read every text before it kept what each
+// byte and pair decode to: the oracle for the kept entries.
+QString decodedByIconv(const QByteArray& bytes) {
+    iconv_t handle = iconv_open("UTF-16LE", "CP932");
+    QString result(bytes.size(), QChar());
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = static_cast<size_t>(bytes.size());
+    char* out = reinterpret_cast<char*>(result.data());
+    size_t outLeft = static_cast<size_t>(result.size()) * 2;
+    while (inLeft > 0 && iconv(handle, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) &&
+           (errno == EILSEQ || errno == EINVAL)) {
+        const char16_t replacement = QChar::ReplacementCharacter;
+        std::memcpy(out, &replacement, 2);
+        out += 2;
+        outLeft -= 2;
+        ++in;
+        --inLeft;
+        iconv(handle, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(handle);
+    result.truncate(static_cast<qsizetype>(out - reinterpret_cast<char*>(result.data())) / 2);
+    return result;
+}
+
+// Every byte from 0x80 and every lead byte with every trail byte, between
+// two letters, at the end and read a second time (from the kept entry):
+// as iconv reads them.
+TEST(Cp932Decode, EveryByteAndPairReadsAsIconvReadsIt) {
+    int differences = 0;
+    for (int first = 0x80; first <= 0xFF; ++first) {
+        for (int second = 0; second <= (cp932::isLeadByte(static_cast<unsigned char>(first)) ? 0xFF : 0); ++second) {
+            QByteArray sequence(1, static_cast<char>(first));
+            if (cp932::isLeadByte(static_cast<unsigned char>(first))) sequence += static_cast<char>(second);
+            for (const QByteArray& text : {"a" + sequence + "z", "a" + sequence + "z", "\x82\xa0" + sequence}) {
+                const QString expected = decodedByIconv(text);
+                if (cp932::decode(text) != expected && ++differences <= 5)
+                    ADD_FAILURE() << "bytes " << text.toHex().constData() << " read as "
+                                  << cp932::decode(text).toStdString() << ", iconv: " << expected.toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(differences, 0);
+}
 
 TEST(Cp932Truncate, NeverCutsThroughADoubleByteCharacter) {
     const QByteArray text = cp932::encode(QStringLiteral("aあい"));  // 1 + 2 + 2 bytes
