@@ -8,6 +8,9 @@
 #include "core/unique_fd.h"
 #include "mail/mail_export.h"
 #include "mail/mail_library.h"
+#include "mail/message_builder.h"
+#include "mail/send_mail.h"
+#include "core/clock_text.h"
 #include "store/maildir.h"
 #include "tests/viewer/viewer_window_test.h"
 #include "ui/file_dialog.h"
@@ -453,6 +456,29 @@ TEST_F(MessageReadingTest, TheHeaderAndTheSourceInWindowsOfTheirOwn) {
     ASSERT_NE(source, nullptr);
     EXPECT_TRUE(MessageTextBox(source)->toPlainText().contains(QStringLiteral("Subject: =?UTF-8?B?")));
     EXPECT_TRUE(MessageTextBox(source)->isReadOnly());
+}
+
+TEST_F(MessageReadingTest, ASentMessagesSourceIsTheCopyAsItWentOut) {
+    // The record as typed, the copy with the fortune and the tag the send
+    // added after it.
+    const QDateTime clock(QDate(2026, 12, 7), QTime(9, 5, 3));
+    const QString typed = QStringLiteral("明日の件です。");
+    ASSERT_TRUE(AppendRecord(file(History::Sent),
+                             HistoryRecord{QStringLiteral("明日の件"), ClockText(clock), QStringLiteral("taro@example.jp"), typed},
+                             History::Sent)
+                    .ok());
+    const auto built = mail::BuildMessage(mail::OutgoingMessage{QStringLiteral("hanako@example.jp"),
+                                                                QStringLiteral("taro@example.jp"), QStringLiteral("明日の件"),
+                                                                OutgoingBody(typed, 3, 5), {}, clock.addSecs(1)});
+    ASSERT_TRUE(built.ok());
+    ASSERT_TRUE(DeliverToMaildir(SentMaildirPath(program.paths), MaildirLocalForm(built.value())).ok());
+    open(History::Sent);
+    settle();
+    EXPECT_EQ(shownText(), typed) << "the sent history shows what was typed";
+    form->ShowSource();
+    QWidget* source = form->findChild<QWidget*>(QStringLiteral("messageSource"));
+    ASSERT_NE(source, nullptr) << messageTexts().join(u'|').toStdString();
+    EXPECT_TRUE(MessageTextBox(source)->toPlainText().contains(QStringLiteral("To: taro@example.jp")));
 }
 
 TEST_F(MessageReadingTest, ARecordWithoutACopyIsShownAsStored) {
