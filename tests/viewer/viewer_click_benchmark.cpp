@@ -82,7 +82,7 @@ QByteArray header(const QByteArray& subject, const QByteArray& from, const QByte
 }
 
 // A newsletter as shops send them: a layout of nested tables with inline
-// styles, forty articles of a picture, a heading, paragraphs and links
+// styles, 74 articles of a picture, a heading, paragraphs and links
 // with tracking parameters, and a footer; 100 KB of HTML beside its plain
 // text.
 QByteArray newsletter() {
