@@ -36,6 +36,7 @@
 #include "tests/support/history_bench.h"
 #include "ui/hot_spot_label.h"
 #include "viewer/TyakuForm.h"
+#include "viewer/copy_reader.h"
 #include "viewer/history_view.h"
 #include "viewer/message_pane.h"
 
@@ -165,7 +166,6 @@ void receive(const Program& program, const QByteArray& source) {
 // until the reading and the pairing are done.
 void waitForReading(const TyakuForm& form) {
     while (form.ReadingPending()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents();
 }
 
 QString clipboardText() { return QGuiApplication::clipboard()->text(); }
@@ -173,6 +173,18 @@ QString clipboardText() { return QGuiApplication::clipboard()->text(); }
 // Row `row` chosen by a click, timed from the release of the button until
 // the copy (if any) is read and shown, the message area painted and the
 // clipboard holding what the user reads.
+// When the worker's reading last reached the window's thread (before the
+// window takes it): a click's time splits there into the reading and the
+// window's part.
+double readingArrivedAt = 0;
+void noteReadingArrivals(TyakuForm& form) {
+    auto* reader = form.findChild<CopyReader*>();
+    if (!reader) fail("the viewer has no copy reader");
+    // Connected first, so called before the window's own slot.
+    QObject::connect(reader, &CopyReader::messageRead, reader, [] { readingArrivedAt = now(); });
+}
+std::vector<double> windowPartOfHtml, windowPartOfAttachment;
+
 // What a clicked row shows.
 enum class Shows { Record, Html, Attachment };
 
@@ -186,13 +198,18 @@ double timeRowClick(TyakuForm& form, int row, Shows shows) {
     QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
     const double start = now();
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
+    // The reading taken in, then a paint forced: what the window does
+    // later on its own (the hidden text box of an HTML message filled a
+    // moment afterwards) is not what the user waits for.
     if (readsCopy) waitForReading(form);
-    QCoreApplication::processEvents();
     QWidget* area = form.htmlView->isVisible() ? static_cast<QWidget*>(form.htmlView) : form.rtfEd;
     area->repaint();
     if (form.attachmentStrip->isVisible()) form.attachmentStrip->repaint();
     const QString clipboard = clipboardText();
-    const double seconds = now() - start;
+    const double end = now();
+    const double seconds = end - start;
+    if (shows == Shows::Html) windowPartOfHtml.push_back(end - readingArrivedAt);
+    if (shows == Shows::Attachment) windowPartOfAttachment.push_back(end - readingArrivedAt);
     if (form.ChosenRecord() != row + 1) fail("the click chose another row");
     if (readsCopy && (!form.shownMessage() || clipboard != form.shownMessage()->text))
         fail("the copy was not read, or its text is not on the clipboard");
@@ -244,11 +261,13 @@ Opening timeHistoryClick(MainForm& main, const QString& lastRecordText, const QS
     QTest::mouseRelease(main.Label7, Qt::LeftButton, {}, at);
     TyakuForm* viewer = openViewer();
     if (!viewer) fail("the click opened no viewer");
+    noteReadingArrivals(*viewer);
     QCoreApplication::processEvents();
     viewer->repaint();
     const QString listedClipboard = clipboardText();
     const double listed = now() - start;
     waitForReading(*viewer);
+    QCoreApplication::processEvents();
     viewer->repaint();
     const QString readClipboard = clipboardText();
     const double read = now() - start;
@@ -284,6 +303,7 @@ std::map<std::string, double> timeOpeningSteps(ProgramWindows& windows) {
     viewer->repaint();
     step("6 a second paint of the whole window");
     waitForReading(*viewer);
+    QCoreApplication::processEvents();
     step("7 pairing and the last copy read and shown");
     viewer->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -431,7 +451,9 @@ int main(int argc, char** argv) {
     std::printf("warm, %d rounds\n", rounds);
     print("a row clicked, the record alone shown (no copy):", record);
     print("1. newsletter row clicked, HTML read, set, painted, clipboard:", html, "  (goal: under 50 ms)");
+    print("   of which from the reading's arrival to the view painted:", windowPartOfHtml);
     print("2. 25 MB attachment row clicked, text and strip shown:", attachment, "  (goal: under 150 ms)");
+    print("   of which from the reading's arrival to the view painted:", windowPartOfAttachment);
     print("3. 着信履歴 clicked: made, listed, painted, last record copied:", listed, "  (goal: under 150 ms)");
     print("   and the last message read from its copy and shown:", read);
     print("   the listing logic alone (ReadHistoryView):", logic);
