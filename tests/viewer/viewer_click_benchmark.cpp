@@ -51,6 +51,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextDocument>
+#include <QThread>
 #include <QThreadPool>
 #include <QTreeView>
 
@@ -339,8 +340,14 @@ std::map<std::string, double> timeNewsletterSteps(const QString& path, const Tya
     MessageReading request;
     request.copyPath = path;
     request.preferHtml = true;
+    request.font = form.rtfEd->font();
+    request.documentThread = QThread::currentThread();
     const ShownMessage shown = ReadShownMessage(request);
     step("c the whole reading again (ReadShownMessage = a + b + rest)");
+    // The same on a thread of the pool, as the window has it read.
+    QThreadPool::globalInstance()->start([request] { ReadShownMessage(request); });
+    QThreadPool::globalInstance()->waitForDone();
+    step("c2 the same on a worker, started and waited for");
     HtmlMessageView view;
     view.resize(form.htmlView->size());
     view.setFont(form.htmlView->font());
