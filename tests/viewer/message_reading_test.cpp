@@ -14,7 +14,9 @@
 #include "store/maildir.h"
 #include "tests/viewer/viewer_window_test.h"
 #include "ui/file_dialog.h"
+#include "viewer/copy_search_texts.h"
 #include "viewer/message_pane.h"
+#include "viewer/search_text.h"
 #include "viewer/message_text_window.h"
 
 #include <QBuffer>
@@ -31,6 +33,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include <fcntl.h>
@@ -245,6 +248,34 @@ INSTANTIATE_TEST_SUITE_P(
                       CopySearchCase{"InTheRecord", QStringLiteral("夕食"), {"sushi"}},
                       CopySearchCase{"Nowhere", QStringLiteral("🍜"), {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A measurement, not a test (--gtest_also_run_disabled_tests): what the
+// search of the copies adds for 10,000 messages whose records could not
+// hold them, 10,000 characters each, the file in the page cache.
+TEST(CopySearchTiming, DISABLED_TenThousandMessagesOfTenThousandCharacters) {
+    const test::TempFolder folder;
+    const QString path = folder.path(QStringLiteral("srndata2.data.texts"));
+    std::vector<CopySearchEntry> entries;
+    std::vector<QByteArray> fingerprints;
+    QString text;
+    while (text.size() < 10000) text += QStringLiteral("週末のお知らせ 🍣 sale café ");
+    for (int i = 0; i < 10000; ++i) {
+        const QByteArray fingerprint = QByteArray::number(0x1000000000000000LL + i, 16);
+        entries.push_back({fingerprint, SearchForm(text + QString::number(i))});
+        fingerprints.push_back(fingerprint);
+    }
+    ASSERT_TRUE(WriteCopySearchTexts(path, entries, true).ok());
+    const std::atomic<bool> never{false};
+    RecordsFoundInCopies(path, SearchForm(QStringLiteral("あじさい")), fingerprints, never);  // warm
+    for (const QString& query : {QStringLiteral("あじさい"), QStringLiteral("9999")}) {
+        QElapsedTimer timer;
+        timer.start();
+        const std::vector<int> found = RecordsFoundInCopies(path, SearchForm(query), fingerprints, never);
+        std::printf("[ timing ] %s: %lld ms, %zu found, file %lld MB\n", qPrintable(query),
+                    static_cast<long long>(timer.elapsed()), found.size(),
+                    static_cast<long long>(QFileInfo(path).size() >> 20));
+    }
+}
 
 // ---- HTML ----------------------------------------------------------------------------
 
