@@ -37,7 +37,7 @@ std::string checkOne(const QString& input, const mail::SanitizeOptions& options)
     static const QRegularExpression kTag(
         QStringLiteral("</?[a-z0-9]+((\\s+[a-z]+=\"[^\"<>]*\")*)>"));
     static const QRegularExpression kAllowedNames(
-        QStringLiteral("^(\\s+(href|src|colspan|rowspan|width|height|color)=\"[^\"<>]*\")*$"));
+        QStringLiteral("^(\\s+(href|src|colspan|rowspan|width|height|color|cellspacing|cellpadding|border)=\"[^\"<>]*\")*$"));
     for (qsizetype at = html.indexOf(u'<'); at >= 0; at = html.indexOf(u'<', at + 1)) {
         const QRegularExpressionMatch tag =
             kTag.match(html, at, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption);
