@@ -311,7 +311,9 @@ HeldText heldText(GMimePart* part) {
         return true;
     });
     if (!held.cut) return held;
-    held.start.truncate(held.start.lastIndexOf('\n') + 1);
+    // Whole lines where there are lines; a text of one long line (minified
+    // HTML) keeps its held start rather than nothing.
+    if (const qsizetype lineEnd = held.start.lastIndexOf('\n'); lineEnd >= 0) held.start.truncate(lineEnd + 1);
     if (held.end.size() > kHeldTailBytes) held.end.remove(0, held.end.size() - kHeldTailBytes);
     held.end.remove(0, held.end.indexOf('\n') + 1);
     return held;

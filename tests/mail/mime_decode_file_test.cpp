@@ -91,6 +91,17 @@ TEST(FromFileLongText, KeepsTheStartAndTheTagAtTheEnd) {
     EXPECT_LT(read.text.size(), 2 * kHeldTextBytes);
 }
 
+// A text of one long line (minified HTML) keeps its start: nothing of it
+// was left before.
+TEST(FromFileLongText, OneLongLineKeepsItsStart) {
+    const test::TempFolder folder;
+    const QByteArray html = "<p>" + QByteArray("始まりの段落。").repeated(kHeldTextBytes / 6) + "</p><p>end</p>";
+    const QByteArray message =
+        "Subject: long\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + html + "\r\n";
+    const DecodedMessage read = decodedFromFile(folder, message);
+    EXPECT_TRUE(read.text.startsWith(QStringLiteral("始まりの段落。始まりの段落。"))) << read.text.left(40).toStdString();
+}
+
 // Saved from the file: written once, found again when the message comes a
 // second time, and another file of the same name beside it.
 TEST(FromFileAttachments, AreSavedOnceAndBesideAnotherOfTheSameName) {
