@@ -5,6 +5,7 @@
 
 #include "core/clock_text.h"
 #include "core/program_paths.h"
+#include "core/unique_fd.h"
 #include "mail/mail_export.h"
 #include "mail/mail_library.h"
 #include "mail/message_builder.h"
@@ -246,6 +247,25 @@ TEST(Pairing, AMessageTooLargeToHoldIsPairedFromItsFile) {
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->path, path);
     EXPECT_EQ(copy->subject, QStringLiteral("big"));
+}
+
+// Over 8 MB the check decodes a message from the file it spooled, where a
+// text over the held size keeps only its start and end; the record holds
+// less than that start, so the copy decoded whole makes the same record.
+// Minified HTML, one line of megabytes, is the case that once lost it.
+TEST(Pairing, AMessageTheCheckSpooledPairsWithTheRecordItMadeFromItsFile) {
+    Received program;
+    QByteArray message = "From: taro@example.jp\r\nSubject: spooled\r\nDate: Mon, 07 Dec 2026 09:05:03 +0900\r\n"
+                         "MIME-Version: 1.0\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n";
+    while (message.size() <= kSpooledFromBytes + 1024) message += "<p>one long line of minified HTML</p>";
+    message += "\r\n";
+    const auto delivered = DeliverToMaildir(program.maildir(), MaildirLocalForm(message));
+    ASSERT_TRUE(delivered);
+    const UniqueFd fd(::open(QFile::encodeName(delivered.value()).constData(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(AppendRecord(program.history(), ReceivedRecordOf(DecodeMessageFile(fd.get())), History::Received));
+    const auto copy = program.copyOf(1);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->path, delivered.value());
 }
 
 TEST(Pairing, AMissingMaildirPairsNothingAndKeepsNoFile) {
