@@ -33,7 +33,9 @@ CopyReader::CopyReader(const ProgramPaths& paths, QObject* parent)
 }
 
 CopyReader::~CopyReader() {
-    // What is in flight finishes on its own and finds no reader.
+    // The pairing stops at its next file; a reading finishes on its own and
+    // finds no reader.
+    if (stopLoading_) stopLoading_->store(true);
     pool_->waitForDone();
 }
 
@@ -43,8 +45,10 @@ void CopyReader::loadSources(History history) {
     loading_ = true;
     const QString historyFile = HistoryPath(paths_, history);
     const QString maildir = history == History::Received ? ReceivedMaildirPath(paths_) : SentMaildirPath(paths_);
+    if (stopLoading_) stopLoading_->store(true);
+    stopLoading_ = std::make_shared<std::atomic<bool>>(false);
     QPointer<CopyReader> self(this);
-    pool_->start([self, generation, history, historyFile, maildir] {
+    pool_->start([self, generation, history, historyFile, maildir, stop = stopLoading_] {
         // The copies decoded now leave what the search must find in them
         // and their records cannot hold.
         std::vector<CopySearchEntry> texts;
@@ -52,12 +56,15 @@ void CopyReader::loadSources(History history) {
             if (QString text = ExtraSearchText(message); !text.isEmpty())
                 texts.push_back({file.fingerprint, std::move(text)});
         };
+        const auto goOn = [&stop](qint64, qint64) { return !stop->load(); };
         auto loaded = history == History::Received
-                          ? mail::MessageSources::Load(history, historyFile, maildir, {}, noteText)
-                          : mail::MessageSources::Load(history, historyFile, maildir);
+                          ? mail::MessageSources::Load(history, historyFile, maildir, goOn, noteText)
+                          : mail::MessageSources::Load(history, historyFile, maildir, goOn);
         std::shared_ptr<const mail::MessageSources> sources;
         if (loaded) {
-            if (history == History::Received && !loaded.value().cancelled())
+            // Also when stopped: the copies decoded so far are kept as
+            // known, and are not decoded again to note their texts.
+            if (history == History::Received)
                 WriteCopySearchTexts(CopySearchTextsPath(historyFile), texts, loaded.value().madeAnew());
             sources = std::make_shared<const mail::MessageSources>(std::move(loaded.value()));
         }

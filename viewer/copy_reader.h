@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QObject>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -55,6 +56,9 @@ Q_SIGNALS:
 
 private:
     ProgramPaths paths_;
+    // Set to stop the pairing in flight: a newer one took over, or the
+    // window closes (a first pairing of a large Maildir takes seconds).
+    std::shared_ptr<std::atomic<bool>> stopLoading_;
     History history_ = History::Received;
     std::shared_ptr<const mail::MessageSources> sources_;
     QThreadPool* pool_;
