@@ -187,10 +187,13 @@ void TyakuForm::placeMessageArea() {
 bool TyakuForm::ReadingPending() const { return reader_->readingPending() || reader_->sourcesPending(); }
 
 std::optional<QString> TyakuForm::copyOfRecord(const HistoryRecord& record, int n) const {
-    if (!listIsHistory_ || reader_->history() != viewerMode_) return std::nullopt;
+    if (reader_->history() != viewerMode_) return std::nullopt;
+    // A received record is known by itself, also while the list shows a
+    // mail check's rows.
     if (viewerMode_ == History::Received) return reader_->copyOf(record);
     // A sent record goes in just before its message: the message's date
     // lies between this record's clock and the next one's.
+    if (!listIsHistory_) return std::nullopt;
     const auto& rows = model_->rows();
     const std::optional<QDateTime> next =
         n < static_cast<int>(rows.size()) ? mail::ParseRecordDate(rows[static_cast<size_t>(n)].from) : std::nullopt;
