@@ -31,6 +31,29 @@ const mail::ViewedPart* partWithId(const mail::ViewedMessage& message, QByteArra
 // and its end is said to be left out.
 constexpr qsizetype kShownHtmlBytes = 512 * 1024;
 
+// The text box lays out each line when it is given a text: past some ten
+// thousand lines (a log sent as the body) it would hold the window for a
+// second. What is beyond stays in the copy, for ソースを表示 and the search.
+constexpr qsizetype kShownTextLines = 10000;
+constexpr qsizetype kShownTextChars = 512 * 1024;
+
+// The text cut to what the box shows at once, at a line's end.
+bool cutForTheBox(QString& text) {
+    qsizetype at = 0;
+    for (qsizetype lines = 0; lines < kShownTextLines; ++lines) {
+        const qsizetype end = text.indexOf(u'\n', at);
+        if (end < 0) {
+            at = text.size();
+            break;
+        }
+        at = end + 1;
+    }
+    at = std::min(at, kShownTextChars);
+    if (at >= text.size()) return false;
+    text.truncate(at);
+    return true;
+}
+
 // The pictures the HTML names by cid:, from the message's own parts. A part
 // that is no picture, or too large, is left out and said.
 void addInlineImages(const MessageReading& request, const mail::ViewedMessage& message,
@@ -105,6 +128,9 @@ ShownMessage ReadShownMessage(const MessageReading& request) {
                                         [&name](const auto& image) { return image.first == name; });
         if (!inText) shown.listed.push_back(static_cast<int>(i));
     }
+    if (cutForTheBox(shown.text))
+        shown.notes << QStringLiteral("本文が長いため、初めの %L1 文字を表示しています。全体は「ソースを表示」で見られます。")
+                           .arg(shown.text.size());
     // As the record has it: the attachment line after the text.
     if (!shown.attachments.empty()) shown.text += u'\n' + kAttachmentMailText;
     return shown;

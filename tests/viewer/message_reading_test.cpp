@@ -403,6 +403,27 @@ INSTANTIATE_TEST_SUITE_P(Html, HostileHtmlTest,
                                            HostileHtmlCase{"BrokenMidTag", brokenMidTag}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(MessageReadingTest, ALongPlainTextDoesNotStallTheWindow) {
+    QByteArray body;
+    while (body.size() < 4 * 1024 * 1024) body += QStringLiteral("長い記録の一行です。\r\n").toUtf8();
+    receive(plainMessage("log", body + "最後の行"));
+    open(History::Received);
+    qint64 worst = 0;
+    QElapsedTimer whole;
+    whole.start();
+    for (int i = 0; (form->ReadingPending() || i < 20) && whole.elapsed() < 30000; ++i) {
+        QElapsedTimer took;
+        took.start();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        worst = std::max(worst, took.elapsed());
+        QTest::qWait(5);
+    }
+    EXPECT_LT(worst, 200) << "the longest the window did not answer, in ms";
+    ASSERT_NE(form->shownMessage(), nullptr);
+    EXPECT_TRUE(shownText().startsWith(QStringLiteral("長い記録の一行です。")));
+    EXPECT_TRUE(form->notesBar->label()->text().contains(QStringLiteral("ソースを表示"))) << "what is left out is said";
+}
+
 // ---- Attachments -----------------------------------------------------------------------
 
 struct AttachmentCase {
