@@ -437,8 +437,19 @@ QString smallNumber(const QString& value, int max) {
     return QString::number(std::min(number, max));
 }
 
+// A control character (but the blanks HTML knows) is shown as U+FFFD: in
+// the written HTML a parser would turn it into that anyway, and in the
+// text it would reach the clipboard and the reply as it stands.
+QChar shownChar(QChar c) {
+    const char16_t u = c.unicode();
+    const bool control = (u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r' && u != u'\f' && u != 0) ||
+                         (u >= 0x7F && u <= 0x9F);
+    return control ? QChar(QChar::ReplacementCharacter) : c;
+}
+
 void appendEscaped(QString& out, QStringView text) {
-    for (const QChar c : text) {
+    for (const QChar raw : text) {
+        const QChar c = shownChar(raw);
         switch (c.unicode()) {
         case u'&': out += u"&amp;"; break;
         case u'<': out += u"&lt;"; break;
@@ -610,8 +621,9 @@ void Writer::text(QStringView text) {
         }
         if (!room(escaped.size())) return;
         out_.html += escaped;
-        for (const QChar c : piece) {
-            if (c.unicode() == 0) continue;
+        for (const QChar raw : piece) {
+            if (raw.unicode() == 0) continue;
+            const QChar c = shownChar(raw);
             if (preformatted_ > 0) {
                 out_.text += c == QChar(0xA0) ? QChar(u' ') : c;
             } else if (isHtmlSpace(c)) {
