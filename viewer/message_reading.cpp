@@ -1,6 +1,7 @@
 #include "viewer/message_reading.h"
 
 #include "mail/receive_mail.h"
+#include "viewer/history_view.h"
 
 #include <QSet>
 
@@ -10,12 +11,6 @@
 
 namespace lumopet {
 namespace {
-
-QString withLf(QString text) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(u'\r', u'\n');
-    return text;
-}
 
 const mail::ViewedPart* partWithId(const mail::ViewedMessage& message, QByteArrayView id) {
     for (const auto* parts : {&message.inlineParts, &message.attachments}) {
@@ -104,7 +99,7 @@ ShownMessage ReadShownMessage(const MessageReading& request) {
         options.maxOutputBytes = kShownHtmlBytes;
         mail::SanitizedHtml safe = mail::SanitizeHtml(message.html, options);
         shown.html = std::move(safe.html);
-        shown.text = withLf(safe.text);
+        shown.text = EditorText(safe.text);
         shown.remoteImages = safe.remoteImages;
         shown.links = std::move(safe.links);
         shown.notes << safe.notes;
@@ -118,7 +113,7 @@ ShownMessage ReadShownMessage(const MessageReading& request) {
         if (request.documentThread) document->moveToThread(request.documentThread);
         shown.document = std::move(document);
     } else {
-        shown.text = withLf(message.text);
+        shown.text = EditorText(message.text);
     }
     for (size_t i = 0; i < shown.attachments.size(); ++i) {
         const mail::ViewedPart& part = shown.attachments[i];
