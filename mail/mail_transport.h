@@ -83,6 +83,25 @@ public:
     virtual NotDeleted notDeleted() const { return {}; }
 };
 
+// How a session logs in: an ID with its password (USER/PASS, or the SASL
+// mechanism the server offers), APOP, or an OAuth2 access token (SASL
+// XOAUTH2, TLS only). A value, given to each session: a mail check and a
+// send never share one.
+struct Credentials {
+    enum class Method { None, Password, Apop, Bearer };
+    Method method = Method::None;
+    QString user;
+    QString secret;  // the password, or the access token
+
+    static Credentials password(QString user, QString password) {
+        return {Method::Password, std::move(user), std::move(password)};
+    }
+    static Credentials apop(QString user, QString password) { return {Method::Apop, std::move(user), std::move(password)}; }
+    static Credentials bearer(QString user, QString token) { return {Method::Bearer, std::move(user), std::move(token)}; }
+    // Half an account is none: a server would only refuse the login.
+    bool isSet() const { return method != Method::None && !user.isEmpty() && !secret.isEmpty(); }
+};
+
 struct SmtpLogin {
     QString user;  // empty: no login
     QString password;

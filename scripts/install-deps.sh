@@ -10,6 +10,8 @@ default_packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libcurl4-openssl-dev libssl-dev libgmime-3.0-dev libicu-dev libgtest-dev
     libgumbo-dev
+    # OAuth2 sign-in, and the desktop keyring for passwords and tokens
+    qt6-networkauth-dev qtkeychain-qt6-dev
     # fonts the windows name: Japanese Gothic, and a serif for the titles;
     # colour emoji, and Hangul and Chinese, which mail carries beside Japanese
     fonts-ipafont-gothic fonts-urw-base35 fonts-noto-color-emoji fonts-wqy-microhei
@@ -23,8 +25,12 @@ default_packages=(
     # the window tests and screenshots under a real window manager, and the
     # X11 headers the characters' windows and those tests use
     openbox libx11-dev libxext-dev libxcb1-dev libxcb-shape0-dev
-    # a private session bus for the desktop notification and sleep tests
-    dbus-daemon
+    # a private session bus for the desktop notification and sleep tests,
+    # and a private keyring on it for the secret tests
+    dbus-daemon gnome-keyring
+    # the sign-in tests: a local OAuth2 server, and a local name server for
+    # the SRV records of the settings lookup
+    python3-oauthlib dnsmasq-base
     # the instruction counts of scripts/benchmark_characters.sh --callgrind
     valgrind
     # the artwork scripts

@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(dovecot-core dovecot-pop3d python3-aiosmtpd openssl)
+packages=(dovecot-core dovecot-pop3d dovecot-submissiond python3-aiosmtpd openssl)
 missing=0
 for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
