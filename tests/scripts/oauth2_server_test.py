@@ -1,0 +1,374 @@
+#!/usr/bin/python3
+"""Tests of scripts/oauth2_server.py and tests/scripts/oauth_browser.py over
+real HTTP, each server started as the tests' C++ helpers start it."""
+
+import base64
+import hashlib
+import http.server
+import json
+import os
+import secrets
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.error
+import urllib.request
+from urllib.parse import parse_qs, urlencode, urlsplit
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, "..", "..", "scripts", "oauth2_server.py")
+BROWSER = os.path.join(HERE, "oauth_browser.py")
+PYTHON = "/usr/bin/python3"
+REDIRECT = "http://127.0.0.1:5/cb"
+
+
+class NoRedirect(urllib.request.HTTPRedirectHandler):
+    def redirect_request(self, *args, **kwargs):
+        return None
+
+
+OPENER = urllib.request.build_opener(NoRedirect)
+
+
+def challenge_of(verifier):
+    return base64.urlsafe_b64encode(hashlib.sha256(verifier.encode()).digest()).rstrip(b"=").decode()
+
+
+class Running:
+    """One server process with its own options, stopped on close()."""
+
+    def __init__(self, *options):
+        self.dir = tempfile.TemporaryDirectory()
+        ready = os.path.join(self.dir.name, "ready")
+        self.process = subprocess.Popen([PYTHON, SERVER, "--port", "0", "--ready-file", ready,
+                                         "--user", "alice", *options])
+        deadline = time.monotonic() + 10
+        while not os.path.exists(ready):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise RuntimeError("the server did not start")
+            time.sleep(0.02)
+        with open(ready) as f:
+            self.url = f"http://127.0.0.1:{int(f.read())}"
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(5)
+        self.dir.cleanup()
+
+    def get(self, path, params=None):
+        """(status, headers, body) of a GET; redirects are not followed."""
+        url = self.url + path + ("?" + urlencode(params) if params is not None else "")
+        try:
+            with OPENER.open(url, timeout=5) as reply:
+                return reply.status, reply.headers, reply.read()
+        except urllib.error.HTTPError as error:
+            return error.code, error.headers, error.read()
+
+    def post(self, path, form=None, content_type="application/x-www-form-urlencoded"):
+        """(status, JSON body) of a POST of form (a dict, or pairs)."""
+        data = urlencode(form or {}).encode()
+        request = urllib.request.Request(self.url + path, data=data,
+                                         headers={"Content-Type": content_type})
+        try:
+            with OPENER.open(request, timeout=5) as reply:
+                return reply.status, json.loads(reply.read())
+        except urllib.error.HTTPError as error:
+            return error.code, json.loads(error.read())
+
+    def authorize(self, verifier, **overrides):
+        """The parameters of the redirect an authorization request got."""
+        params = {"response_type": "code", "client_id": "c1", "redirect_uri": REDIRECT,
+                  "state": "s1", "scope": "mail", "code_challenge": challenge_of(verifier),
+                  "code_challenge_method": "S256"}
+        params.update(overrides)
+        params = {k: v for k, v in params.items() if v is not None}
+        status, headers, _ = self.get("/authorize", params)
+        assert status == 302, status
+        location = headers["Location"]
+        return location, {k: v[0] for k, v in parse_qs(urlsplit(location).query).items()}
+
+    def code(self, verifier):
+        return self.authorize(verifier)[1]["code"]
+
+    def exchange(self, issued, verifier, **overrides):
+        form = {"grant_type": "authorization_code", "code": issued, "redirect_uri": REDIRECT,
+                "code_verifier": verifier, "client_id": "c1"}
+        form.update(overrides)
+        return self.post("/token", {k: v for k, v in form.items() if v is not None})
+
+    def sign_in(self):
+        verifier = secrets.token_urlsafe(48)
+        status, tokens = self.exchange(self.code(verifier), verifier)
+        assert status == 200, tokens
+        return tokens
+
+    def refresh(self, token, client_id="c1"):
+        return self.post("/token", {"grant_type": "refresh_token", "refresh_token": token,
+                                    "client_id": client_id})
+
+    def active(self, token):
+        return self.post("/introspect", {"token": token})[1]["active"]
+
+
+class AuthorizeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Running()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def test_a_redirect_elsewhere_than_loopback_http_is_refused_without_redirecting(self):
+        verifier = secrets.token_urlsafe(48)
+        good = {"response_type": "code", "client_id": "c1", "state": "s",
+                "code_challenge": challenge_of(verifier), "code_challenge_method": "S256"}
+        rows = [
+            ("no client", {"redirect_uri": REDIRECT, "client_id": ""}),
+            ("no redirect", {}),
+            ("https", {"redirect_uri": "https://127.0.0.1:5/cb"}),
+            ("remote host", {"redirect_uri": "http://mail.example.com/cb"}),
+            ("loopback-looking name", {"redirect_uri": "http://127.0.0.1.example.com/cb"}),
+            ("user part", {"redirect_uri": "http://evil.example@127.0.0.1:5/cb"}),
+            ("fragment", {"redirect_uri": REDIRECT + "#x"}),
+            ("bad port", {"redirect_uri": "http://127.0.0.1:x/cb"}),
+        ]
+        for name, change in rows:
+            with self.subTest(name):
+                status, headers, body = self.server.get("/authorize", {**good, **change})
+                self.assertEqual(status, 400)
+                self.assertIsNone(headers["Location"])
+                self.assertEqual(json.loads(body)["error"], "invalid_request")
+
+    def test_a_request_that_fails_otherwise_goes_back_through_the_redirect_with_its_state(self):
+        verifier = secrets.token_urlsafe(48)
+        rows = [
+            ("implicit flow", {"response_type": "token"}, "unsupported_response_type"),
+            ("plain PKCE", {"code_challenge_method": "plain", "code_challenge": verifier}, "invalid_request"),
+            ("no method", {"code_challenge_method": None}, "invalid_request"),
+            ("no challenge", {"code_challenge": None}, "invalid_request"),
+            ("short challenge", {"code_challenge": "abc"}, "invalid_request"),
+        ]
+        for name, change, error in rows:
+            with self.subTest(name):
+                _, params = self.server.authorize(verifier, **change)
+                self.assertEqual(params.get("error"), error)
+                self.assertEqual(params.get("state"), "s1")
+                self.assertNotIn("code", params)
+
+    def test_loopback_redirects_get_a_code_and_keep_their_own_query(self):
+        verifier = secrets.token_urlsafe(48)
+        for redirect in ("http://127.0.0.1:5/cb", "http://localhost:5/", "http://[::1]:5/",
+                         "http://127.0.0.1:5/cb?account=2"):
+            with self.subTest(redirect):
+                location, params = self.server.authorize(verifier, redirect_uri=redirect)
+                self.assertTrue(location.startswith(redirect.split("?")[0] + "?"), location)
+                self.assertEqual(params["state"], "s1")
+                self.assertTrue(params["code"])
+                if "account=2" in redirect:
+                    self.assertEqual(params["account"], "2")
+
+
+class TokenTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Running("--access-lifetime", "100")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def test_an_exchange_that_does_not_match_its_request_is_refused(self):
+        rows = [
+            ("wrong verifier", {"code_verifier": secrets.token_urlsafe(48)}, "invalid_grant"),
+            ("verifier too short", {"code_verifier": "abc"}, "invalid_grant"),
+            ("other redirect", {"redirect_uri": "http://127.0.0.1:6/cb"}, "invalid_grant"),
+            ("other client", {"client_id": "c2"}, "invalid_grant"),
+            ("unknown code", {"code": "nothing-issued"}, "invalid_grant"),
+            ("no verifier", {"code_verifier": None}, "invalid_request"),
+            ("no client", {"client_id": None}, "invalid_request"),
+            ("no grant type", {"grant_type": None}, "invalid_request"),
+            ("password grant", {"grant_type": "password"}, "unsupported_grant_type"),
+        ]
+        for name, change, error in rows:
+            with self.subTest(name):
+                verifier = secrets.token_urlsafe(48)
+                status, body = self.server.exchange(self.server.code(verifier), verifier, **change)
+                self.assertEqual((status, body["error"]), (400, error))
+                self.assertNotIn("access_token", body)
+
+    def test_a_form_of_another_type_or_with_a_parameter_twice_is_refused(self):
+        verifier = secrets.token_urlsafe(48)
+        code = self.server.code(verifier)
+        status, body = self.server.post("/token", {"grant_type": "authorization_code", "code": code},
+                                        content_type="application/json")
+        self.assertEqual((status, body["error"]), (400, "invalid_request"))
+        status, body = self.server.post("/token", [("grant_type", "refresh_token"), ("refresh_token", "a"),
+                                                   ("refresh_token", "b"), ("client_id", "c1")])
+        self.assertEqual((status, body["error"]), (400, "invalid_request"))
+
+    def test_a_code_serves_once_and_its_second_use_revokes_what_the_first_got(self):
+        verifier = secrets.token_urlsafe(48)
+        code = self.server.code(verifier)
+        status, tokens = self.server.exchange(code, verifier)
+        self.assertEqual(status, 200)
+        self.assertEqual((tokens["token_type"], tokens["expires_in"]), ("Bearer", 100))
+        self.assertTrue(self.server.active(tokens["access_token"]))
+        status, body = self.server.exchange(code, verifier)
+        self.assertEqual((status, body["error"]), (400, "invalid_grant"))
+        self.assertFalse(self.server.active(tokens["access_token"]))
+        self.assertEqual(self.server.refresh(tokens["refresh_token"])[1]["error"], "invalid_grant")
+
+    def test_introspection_knows_live_access_tokens_only(self):
+        tokens = self.server.sign_in()
+        _, live = self.server.post("/introspect", {"token": tokens["access_token"]})
+        self.assertEqual((live["active"], live["username"]), (True, "alice"))
+        self.assertAlmostEqual(live["exp"], time.time() + 100, delta=5)
+        for name, token in (("refresh token", tokens["refresh_token"]), ("unknown", "x" * 43)):
+            with self.subTest(name):
+                self.assertEqual(self.server.post("/introspect", {"token": token}), (200, {"active": False}))
+        self.assertEqual(self.server.post("/introspect", {})[0], 400)
+
+    def test_a_refresh_token_of_another_client_or_unknown_is_an_invalid_grant(self):
+        tokens = self.server.sign_in()
+        for name, token, client in (("other client", tokens["refresh_token"], "c2"),
+                                    ("unknown", "nothing-issued", "c1")):
+            with self.subTest(name):
+                self.assertEqual(self.server.refresh(token, client)[1]["error"], "invalid_grant")
+
+
+class ControlsTest(unittest.TestCase):
+    """The test controls and the refresh answers, each on a server of its own."""
+
+    def start(self, *options):
+        server = Running(*options)
+        self.addCleanup(server.close)
+        return server
+
+    def test_each_refresh_mode_answers_and_keeps_the_refresh_token_as_its_provider_does(self):
+        rows = [  # option, answers a refresh token, it is new, the old one still works
+            ([], True, False, True),
+            (["--rotate-refresh"], True, True, False),
+            (["--omit-refresh-token"], False, False, True),
+        ]
+        for options, answers, new, old_works in rows:
+            with self.subTest(options):
+                server = self.start(*options)
+                tokens = server.sign_in()
+                status, again = server.refresh(tokens["refresh_token"])
+                self.assertEqual(status, 200)
+                self.assertTrue(server.active(again["access_token"]))
+                self.assertNotEqual(again["access_token"], tokens["access_token"])
+                self.assertEqual("refresh_token" in again, answers)
+                if answers:
+                    self.assertEqual(again["refresh_token"] != tokens["refresh_token"], new)
+                    self.assertEqual(server.refresh(again["refresh_token"])[0], 200)
+                self.assertEqual(server.refresh(tokens["refresh_token"])[0] == 200, old_works)
+
+    def test_expire_ends_access_tokens_and_revoke_ends_refresh_tokens(self):
+        server = self.start()
+        tokens = server.sign_in()
+        self.assertEqual(server.post("/admin/expire"), (200, {"expired": 1}))
+        self.assertFalse(server.active(tokens["access_token"]))
+        status, again = server.refresh(tokens["refresh_token"])
+        self.assertTrue(server.active(again["access_token"]))
+        self.assertEqual(server.post("/admin/revoke"), (200, {"revoked": 1}))
+        self.assertEqual(server.refresh(tokens["refresh_token"]), (400, {
+            "error": "invalid_grant", "error_description": "the refresh token is unknown or revoked"}))
+        self.assertTrue(server.active(again["access_token"]))
+
+    def test_an_access_token_expires_after_its_lifetime(self):
+        server = self.start("--access-lifetime", "1")
+        tokens = server.sign_in()
+        self.assertTrue(server.active(tokens["access_token"]))
+        time.sleep(1.1)
+        self.assertFalse(server.active(tokens["access_token"]))
+
+    def test_stats_count_every_request_by_endpoint_and_grant_type(self):
+        server = self.start()
+        tokens = server.sign_in()
+        server.refresh(tokens["refresh_token"])
+        server.refresh("nothing-issued")
+        server.active(tokens["access_token"])
+        server.post("/token", {"grant_type": "password"})
+        status, _, body = server.get("/admin/stats")
+        self.assertEqual(json.loads(body), {
+            "authorize": 1, "introspect": 1,
+            "token": {"authorization_code": 1, "refresh_token": 2, "password": 1}})
+
+    def test_endpoints_answer_only_their_method(self):
+        server = self.start()
+        self.assertEqual(server.get("/token")[0], 405)
+        self.assertEqual(server.post("/admin/stats")[0], 405)
+        self.assertEqual(server.get("/nothing")[0], 404)
+
+
+class ListenerHandler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.server.requests.append(self.path)
+        self.send_response(200)
+        self.send_header("Content-Length", "2")
+        self.end_headers()
+        self.wfile.write(b"ok")
+
+    def log_message(self, *args):
+        pass
+
+
+class BrowserTest(unittest.TestCase):
+    """oauth_browser.py between the server and a listener standing for the program's."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Running()
+        cls.listener = http.server.HTTPServer(("127.0.0.1", 0), ListenerHandler)
+        cls.listener.requests = []
+        threading.Thread(target=cls.listener.serve_forever, daemon=True).start()
+        cls.redirect = f"http://127.0.0.1:{cls.listener.server_address[1]}/"
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.listener.shutdown()
+        cls.listener.server_close()
+        cls.server.close()
+
+    def browse(self, url):
+        log = os.path.join(self.server.dir.name, "browser.log")
+        if os.path.exists(log):
+            os.unlink(log)
+        self.listener.requests.clear()
+        result = subprocess.run([PYTHON, BROWSER, url], env={**os.environ, "OAUTH_BROWSER_LOG": log},
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
+        with open(log) as f:
+            return result.returncode, f.read().splitlines(), list(self.listener.requests)
+
+    def test_the_browser_logs_each_call_and_brings_the_redirect_to_the_listener_only(self):
+        verifier = secrets.token_urlsafe(48)
+        query = {"response_type": "code", "client_id": "c1", "redirect_uri": self.redirect,
+                 "state": "s9", "code_challenge": challenge_of(verifier), "code_challenge_method": "S256"}
+        approved = self.server.url + "/authorize?" + urlencode(query)
+        refused = self.server.url + "/authorize?" + urlencode({**query, "redirect_uri": "https://x.example/"})
+        rows = [  # url, exit code, what the listener got
+            (approved, 0, "code"),
+            (refused, 1, None),
+            ("https://accounts.example.com/authorize", 1, None),
+        ]
+        for url, code, listener_got in rows:
+            with self.subTest(url):
+                status, lines, requests = self.browse(url)
+                self.assertEqual((status, lines), (code, [url]))
+                if listener_got is None:
+                    self.assertEqual(requests, [])
+                    continue
+                self.assertEqual(len(requests), 1)
+                params = parse_qs(urlsplit(requests[0]).query)
+                self.assertEqual(params["state"], ["s9"])
+                self.assertEqual(self.server.exchange(params["code"][0], verifier,
+                                                      redirect_uri=self.redirect)[0], 200)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv, verbosity=2)
