@@ -9,9 +9,12 @@ and never touches the system's own Dovecot.
 
     mail_servers.py start   --dir DIR --account USER:PASSWORD [--account ...]
                             [--smtp-auth required | --pop-before-smtp]
+                            [--submission] [--oauth2 USER [--oauth2-access-lifetime S]
+                             [--oauth2-rotate-refresh | --oauth2-omit-refresh-token]]
     mail_servers.py stop    --dir DIR
     mail_servers.py deliver --dir DIR --account USER FILE... | -
     mail_servers.py count   --dir DIR --account USER
+    mail_servers.py oauth2  --dir DIR sign-in | refresh | expire | revoke | stats
 
 `start` prints one line of JSON (ports, CA file, Maildirs) and returns with
 the servers running in the background; the same JSON is kept in
@@ -24,19 +27,36 @@ Two stricter SMTP servers, for tests of the client's logins:
                       logged in to the POP3 server in the last ten minutes
                       (Dovecot's post-login script marks it).
 
+Sign-in with OAuth2, as Gmail and Outlook.com ask of a desktop client:
+--submission          Dovecot's SMTP submission (a STARTTLS port and a TLS
+                      one, "submission" and "submissions" in the JSON) with
+                      the same logins as POP3, relaying to the SMTP server;
+--oauth2 USER         also scripts/oauth2_server.py, an authorization server
+                      that signs in USER (its URL is "oauth2" in the JSON);
+                      Dovecot takes its bearer tokens (XOAUTH2, OAUTHBEARER)
+                      on POP3 and submission, checked by introspection.
+                      Implies --submission.  `oauth2 sign-in` prints the
+                      tokens of a whole sign-in, `oauth2 refresh` those of a
+                      refresh (refresh token on stdin), `expire` and
+                      `revoke` end every access or refresh token, `stats`
+                      counts the server's requests.
+
 Must run with /usr/bin/python3: Debian's aiosmtpd is only installed there.
 
 In the background runs one supervisor process ("_serve", pid in
 DIR/servers.pid) with two children: Dovecot's master in the foreground
-(DIR/dovecot.pid) and the SMTP server (DIR/smtp.pid).  Because the
+(DIR/dovecot.pid) and the SMTP server (DIR/smtp.pid); with --oauth2 a third,
+the authorization server (DIR/oauth2.pid).  Because the
 supervisor is their parent it reaps them the moment they exit, so a stopped
 set leaves no defunct processes behind for the next test to trip over.
 """
 
 import argparse
 import asyncio
+import base64
 import grp
 import hashlib
+import http.client
 import importlib.util
 import json
 import os
@@ -51,6 +71,7 @@ import ssl
 import subprocess
 import sys
 import time
+from urllib.parse import parse_qs, urlencode, urlsplit
 
 PROG = "mail_servers.py"
 
@@ -73,6 +94,7 @@ ACCOUNT_NAME = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._@-]*$")
 SYSTEM_PYTHON = "/usr/bin/python3"
 DOVECOT = "/usr/sbin/dovecot"
 DOVECOT_DH = "/usr/share/dovecot/dh.pem"
+DOVECOT_SUBMISSION = "/usr/lib/dovecot/submission"
 
 # Unix sockets that Dovecot puts in base_dir must fit in sun_path (108 bytes,
 # with the NUL).  The longest name it uses there is under 40 characters.
@@ -109,6 +131,8 @@ class Layout:
         self.servers_pid = os.path.join(self.dir, "servers.pid")
         self.dovecot_pid = os.path.join(self.dir, "dovecot.pid")
         self.smtp_pid = os.path.join(self.dir, "smtp.pid")
+        self.oauth2_pid = os.path.join(self.dir, "oauth2.pid")
+        self.oauth2_conf = os.path.join(self.dir, "dovecot-oauth2.conf.ext")
         self.servers_json = os.path.join(self.dir, "servers.json")
         self.base_dir_file = os.path.join(self.dir, "base_dir")
         # POP before SMTP: Dovecot's post-login script touches a file named
@@ -344,13 +368,19 @@ def make_certificates(layout):
 # ---------------------------------------------------------------------------
 # Dovecot's configuration
 
-def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_smtp=False):
+def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_smtp=False,
+                   oauth2=False, submission=False):
+    """Dovecot's configuration.  With oauth2, bearer tokens log in too (the
+    authorization server checks them, see oauth2_config); with submission,
+    SMTP submission on ports["submission"] (STARTTLS) and
+    ports["submissions"] (TLS at once) relays to our SMTP server."""
+    mechanisms = "plain login apop"
     lines = [
         "# Made by mail_servers.py; rewritten on every start.",
         f"base_dir = {base_dir}",
         f"state_dir = {layout.state}",
         f"log_path = {layout.dovecot_log}",
-        "protocols = pop3",
+        "protocols = pop3 submission" if submission else "protocols = pop3",
         f"listen = {LOOPBACK}",
         "shutdown_clients = yes",
         f"first_valid_uid = {uid}",
@@ -361,7 +391,8 @@ def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_sm
         # exercise alongside STLS and POP3S.
         "disable_plaintext_auth = no",
         # APOP only shows its timestamp in the greeting when it is enabled.
-        "auth_mechanisms = plain login apop",
+        f"auth_mechanisms = {mechanisms} xoauth2 oauthbearer" if oauth2
+        else f"auth_mechanisms = {mechanisms}",
         # The default delay makes every wrong-password test wait seconds.
         "auth_failure_delay = 0",
         # Logins are matched exactly as the account was given; Dovecot would
@@ -376,6 +407,8 @@ def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_sm
         "mail_location = maildir:~/Maildir",
         "passdb {",
         "  driver = passwd-file",
+        # A bearer token is no password: it goes to the oauth2 passdb alone.
+        f"  mechanisms = {mechanisms}" if oauth2 else "",
         # PLAIN storage is what lets APOP work: it needs the password itself.
         f"  args = scheme=PLAIN username_format=%u {layout.passwd}",
         "}",
@@ -395,6 +428,44 @@ def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_sm
         "  }",
         "}",
     ]
+    if oauth2:
+        lines += [
+            "passdb {",
+            "  driver = oauth2",
+            "  mechanisms = xoauth2 oauthbearer",
+            f"  args = {layout.oauth2_conf}",
+            "}",
+        ]
+    if submission:
+        lines += [
+            # The name in the greeting and in the EHLO to the relay.
+            f"hostname = {HOSTNAME}",
+            f"submission_relay_host = {LOOPBACK}",
+            f"submission_relay_port = {ports['smtp']}",
+            # Our SMTP server relays for anyone; XCLIENT is only sent when
+            # a relay offers it, which ours does not.
+            "submission_relay_trusted = yes",
+            "submission_relay_ssl = no",
+            "service submission-login {",
+            "  inet_listener submission {",
+            f"    address = {LOOPBACK}",
+            f"    port = {ports['submission']}",
+            "  }",
+            "  inet_listener submissions {",
+            f"    address = {LOOPBACK}",
+            f"    port = {ports['submissions']}",
+            "    ssl = yes",
+            "  }",
+            "}",
+        ]
+    # Every refused login makes anvil delay the next ones from the same
+    # address (2, 4, 8 up to 15 seconds); auth_failure_delay does not reach
+    # it.  A test that refuses a token and then logs in with a fresh one
+    # would wait for it: nobody may ask anvil for penalties here.
+    anvil = ["service anvil {",
+             "  unix_listener anvil-auth-penalty {",
+             "    mode = 0",
+             "  }"]
     if pop_before_smtp:
         # Every POP3 session runs the post-login script first.
         lines += [
@@ -415,14 +486,31 @@ def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_sm
             f"default_internal_user = {user}",
             f"default_internal_group = {group}",
             f"default_login_user = {user}",
-            "service anvil {",
-            "  chroot =",
-            "}",
             "service pop3-login {",
             "  chroot =",
             "}",
         ]
+        anvil.append("  chroot =")
+        if submission:
+            lines += ["service submission-login {", "  chroot =", "}"]
+    lines += [*anvil, "}"]
     return "\n".join(line for line in lines if line) + "\n"
+
+
+def oauth2_config(port):
+    """dovecot-oauth2.conf.ext: every bearer token is posted to the
+    authorization server's introspection (RFC 7662), whose answer names the
+    user; Dovecot refuses a token of another user than the one logging in."""
+    return "\n".join([
+        "# Made by mail_servers.py; rewritten on every start.",
+        "introspection_mode = post",
+        f"introspection_url = http://{LOOPBACK}:{port}/introspect",
+        "force_introspection = yes",
+        "username_attribute = username",
+        "active_attribute = active",
+        "active_value = true",
+        "",
+    ])
 
 
 # ---------------------------------------------------------------------------
@@ -575,6 +663,18 @@ def smtp_server(config, context, ready_fd):
     writes a byte to ready_fd once it is listening, and stops on SIGTERM."""
     from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
+    class AuthParameterSMTP(SMTP):
+        """aiosmtpd offers AUTH but refuses MAIL FROM's AUTH= parameter,
+        which RFC 4954 5 makes part of that extension and Dovecot's
+        submission sends when it relays ("AUTH=alice").  The parameter
+        only says who submitted the message: drop it and go on."""
+
+        async def smtp_MAIL(self, arg):
+            if arg:
+                arg = " ".join(word for word in arg.split(" ")
+                               if not word.upper().startswith("AUTH="))
+            return await super().smtp_MAIL(arg)
+
     passwords = {name.encode("utf-8"): password.encode("utf-8")
                  for name, password in config["accounts"].items()}
 
@@ -597,11 +697,13 @@ def smtp_server(config, context, ready_fd):
             # STARTTLS: these servers only ever talk to this machine, and
             # some tests send without logging in. When it is required, it
             # waits for STARTTLS on the plain port, as submission servers do.
-            return SMTP(handler, hostname=HOSTNAME, tls_context=tls_context,
-                        authenticator=authenticator, auth_required=auth_required,
-                        auth_require_tls=auth_required and tls_context is not None,
-                        enable_SMTPUTF8=True,
-                        data_size_limit=512 * 1024 * 1024, ident="Lumopet test SMTP")
+            # POP before SMTP offers no AUTH, so AUTH= stays unknown there.
+            server = SMTP if config.get("pop_before_smtp") else AuthParameterSMTP
+            return server(handler, hostname=HOSTNAME, tls_context=tls_context,
+                          authenticator=authenticator, auth_required=auth_required,
+                          auth_require_tls=auth_required and tls_context is not None,
+                          enable_SMTPUTF8=True,
+                          data_size_limit=512 * 1024 * 1024, ident="Lumopet test SMTP")
         return make
 
     async def serve():
@@ -629,7 +731,79 @@ def smtp_server(config, context, ready_fd):
 
 
 # ---------------------------------------------------------------------------
-# The supervisor (`_serve`): parent of Dovecot and of the SMTP server
+# The OAuth2 authorization server (scripts/oauth2_server.py)
+
+OAUTH2_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "oauth2_server.py")
+# What `oauth2 sign-in` calls itself and where it says it listens; nothing
+# listens there: the code is taken from the redirect itself.
+SIGN_IN_CLIENT = "lumopet-tests"
+SIGN_IN_REDIRECT = f"http://{LOOPBACK}:9/signed-in"
+
+
+def start_oauth2_server(settings, uid, gid):
+    """Start the authorization server on the listening socket start bound;
+    returns its pid, or None when the servers run without one.  It runs as
+    the mail user, like the SMTP server."""
+    if not settings:
+        return None
+    command = [sys.executable, OAUTH2_SERVER, "--listen-fd", str(settings["fd"]),
+               "--user", settings["user"], "--access-lifetime", str(settings["access_lifetime"])]
+    if settings["refresh"] == "rotate":
+        command.append("--rotate-refresh")
+    elif settings["refresh"] == "omit":
+        command.append("--omit-refresh-token")
+    identity = {"user": uid, "group": gid, "extra_groups": []} if os.geteuid() == 0 else {}
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               pass_fds=[settings["fd"]], cwd="/", **identity)
+    os.close(settings["fd"])
+    return process.pid
+
+
+def http_request(base, method, path, form=None, timeout=10.0):
+    """(status, headers, body) of one request to the authorization server
+    at base; a form goes as x-www-form-urlencoded.  No redirect is followed."""
+    connection = http.client.HTTPConnection(LOOPBACK, urlsplit(base).port, timeout=timeout)
+    try:
+        body = None if form is None else urlencode(form)
+        headers = {} if form is None else {"Content-Type": "application/x-www-form-urlencoded"}
+        connection.request(method, path, body=body, headers=headers)
+        reply = connection.getresponse()
+        return reply.status, reply.headers, reply.read()
+    finally:
+        connection.close()
+
+
+def http_json(base, method, path, form=None):
+    """(status, JSON answer) of a request to the authorization server."""
+    status, _, body = http_request(base, method, path, form)
+    try:
+        return status, json.loads(body)
+    except ValueError:
+        raise Failure(f"{path} answered {status} without JSON")
+
+
+def oauth2_sign_in(base):
+    """The token answer of a whole sign-in (authorization code with S256
+    PKCE), as a desktop client makes it."""
+    verifier = secrets.token_urlsafe(48)
+    challenge = base64.urlsafe_b64encode(
+        hashlib.sha256(verifier.encode("ascii")).digest()).rstrip(b"=").decode("ascii")
+    query = urlencode({"response_type": "code", "client_id": SIGN_IN_CLIENT,
+                       "redirect_uri": SIGN_IN_REDIRECT, "state": secrets.token_urlsafe(8),
+                       "scope": "mail", "code_challenge": challenge,
+                       "code_challenge_method": "S256"})
+    status, headers, _ = http_request(base, "GET", f"/authorize?{query}")
+    code = parse_qs(urlsplit(headers.get("Location", "")).query).get("code")
+    if status != 302 or not code:
+        raise Failure(f"the authorization server answered {status} to the sign-in, not a code")
+    return http_json(base, "POST", "/token", {
+        "grant_type": "authorization_code", "code": code[0], "redirect_uri": SIGN_IN_REDIRECT,
+        "code_verifier": verifier, "client_id": SIGN_IN_CLIENT})
+
+
+# ---------------------------------------------------------------------------
+# The supervisor (`_serve`): parent of Dovecot, of the SMTP server and of
+# the OAuth2 server
 
 def stop_dovecot_master(master):
     """Stop Dovecot's master and everything it runs, and wait for them.
@@ -667,6 +841,8 @@ def supervise(directory):
         status = 1
         try:
             os.close(ready_read)
+            if config["oauth2"]:
+                os.close(config["oauth2"]["fd"])
             # stdout is start's pipe, which waits for the supervisor's word
             # alone.
             devnull = os.open(os.devnull, os.O_WRONLY)
@@ -688,11 +864,15 @@ def supervise(directory):
     write_file(layout.smtp_pid, f"{smtp}\n")
 
     children = {dovecot.pid: "Dovecot", smtp: "the SMTP server"}
+    oauth2 = start_oauth2_server(config["oauth2"], config["uid"], config["gid"])
+    if oauth2:
+        write_file(layout.oauth2_pid, f"{oauth2}\n")
+        children[oauth2] = "the OAuth2 server"
 
     def shut_down():
         if dovecot.pid in children:
             stop_dovecot_master(dovecot.pid)
-        send_signal([smtp] if smtp in children else [], signal.SIGTERM)
+        send_signal([pid for pid in (smtp, oauth2) if pid in children], signal.SIGTERM)
         deadline = time.monotonic() + STOP_TIMEOUT
         while children and time.monotonic() < deadline:
             reap(block=False)
@@ -758,7 +938,7 @@ def supervise(directory):
             log("stopping")
             break
     shut_down()
-    for path in (layout.dovecot_pid, layout.smtp_pid):
+    for path in (layout.dovecot_pid, layout.smtp_pid, layout.oauth2_pid):
         remove(path)
 
 
@@ -830,6 +1010,12 @@ def greeting(port, prefix, context=None, timeout=1.0):
             raise Failure(f"port {port} greeted with {data!r}, expected {prefix!r}")
 
 
+def oauth2_answers(port):
+    status, _, _ = http_request(f"http://{LOOPBACK}:{port}", "GET", "/admin/stats", timeout=1.0)
+    if status != 200:
+        raise OSError(f"the authorization server answered {status}")
+
+
 def wait_until_serving(layout, ports, process):
     """Every port must greet properly, the TLS ones with a certificate that
     verifies against the CA we hand out.  Dovecot may still fail after the
@@ -839,12 +1025,19 @@ def wait_until_serving(layout, ports, process):
     checks = [
         ("pop3", b"+OK", None), ("pop3s", b"+OK", context),
         ("smtp", b"220", None), ("smtps", b"220", context),
+        ("submission", b"220", None), ("submissions", b"220", context),
+        ("oauth2", None, None),
     ]
     deadline = time.monotonic() + START_TIMEOUT
     for name, prefix, tls in checks:
+        if name not in ports:
+            continue
         while True:
             try:
-                greeting(ports[name], prefix, tls)
+                if prefix is None:
+                    oauth2_answers(ports[name])
+                else:
+                    greeting(ports[name], prefix, tls)
                 break
             except (OSError, ssl.SSLError) as error:
                 if process.poll() is not None:
@@ -892,8 +1085,12 @@ def stop_all(layout):
             and layout.dir in (process_cmdline(smtp) or []):
         send_signal([smtp], signal.SIGKILL)
         wait_gone([smtp], STOP_TIMEOUT)
+    oauth2 = read_pid(layout.oauth2_pid)
+    if oauth2 and process_alive(oauth2) and OAUTH2_SERVER in (process_cmdline(oauth2) or []):
+        send_signal([oauth2], signal.SIGKILL)
+        wait_gone([oauth2], STOP_TIMEOUT)
 
-    for path in (layout.servers_pid, layout.dovecot_pid, layout.smtp_pid):
+    for path in (layout.servers_pid, layout.dovecot_pid, layout.smtp_pid, layout.oauth2_pid):
         remove(path)
     # The short fallback base_dir is outside DIR; do not leave it behind.
     base_dir = read_text(layout.base_dir_file).strip()
@@ -945,6 +1142,15 @@ def command_start(args):
     accounts = parse_accounts(args.account)
     if args.pop_before_smtp and args.smtp_auth == "required":
         raise Failure("--pop-before-smtp offers no AUTH, so it cannot go with --smtp-auth required")
+    if args.oauth2 is not None and args.oauth2 not in accounts:
+        raise Failure(f"--oauth2 {args.oauth2!r} is none of the --account names")
+    submission = args.submission or args.oauth2 is not None
+    if submission and (args.pop_before_smtp or args.smtp_auth == "required"):
+        # Submission relays to our SMTP server without a login of its own.
+        raise Failure("submission relays through the SMTP server without logging in: "
+                      "it goes with neither --pop-before-smtp nor --smtp-auth required")
+    if submission and not os.path.exists(DOVECOT_SUBMISSION):
+        raise Failure(f"{DOVECOT_SUBMISSION} is missing; run scripts/install-mail-servers.sh")
     if not os.path.exists(DOVECOT):
         raise Failure(f"{DOVECOT} is missing; run scripts/install-mail-servers.sh")
     if importlib.util.find_spec("aiosmtpd") is None:
@@ -996,15 +1202,26 @@ def command_start(args):
     # Dovecot binds its own ports, so another program could take one between
     # our probe and its bind; start again with fresh ones if that happens.
     for attempt in range(5):
-        smtp_sockets = loopback_sockets(["smtp", "smtps"], listen=True)
+        # Sockets bound here and handed down (SMTP, the authorization
+        # server), and ports Dovecot binds itself.
+        smtp_sockets = loopback_sockets(["smtp", "smtps"] + (["oauth2"] if args.oauth2 else []),
+                                        listen=True)
         ports = {name: sock.getsockname()[1] for name, sock in smtp_sockets.items()}
-        probes = loopback_sockets(["pop3", "pop3s"], listen=False)
+        probes = loopback_sockets(["pop3", "pop3s"] + (["submission", "submissions"] if submission
+                                                       else []), listen=False)
         for name, sock in probes.items():
             ports[name] = sock.getsockname()[1]
             sock.close()
         write_file(layout.dovecot_conf,
                    dovecot_config(layout, base_dir, uid, gid, user, group, ports,
-                                  args.pop_before_smtp))
+                                  args.pop_before_smtp, args.oauth2 is not None, submission))
+        oauth2 = None
+        if args.oauth2:
+            write_file(layout.oauth2_conf, oauth2_config(ports["oauth2"]))
+            refresh = ("rotate" if args.oauth2_rotate_refresh
+                       else "omit" if args.oauth2_omit_refresh_token else "same")
+            oauth2 = {"fd": smtp_sockets["oauth2"].fileno(), "user": args.oauth2,
+                      "access_lifetime": args.oauth2_access_lifetime, "refresh": refresh}
         config = {
             "uid": uid, "gid": gid, "accounts": accounts, "maildirs": maildirs,
             "smtp_fd": smtp_sockets["smtp"].fileno(),
@@ -1012,6 +1229,7 @@ def command_start(args):
             "smtp_auth": args.smtp_auth,
             "pop_before_smtp": args.pop_before_smtp,
             "pop_logins": layout.pop_logins,
+            "oauth2": oauth2,
         }
         try:
             try:
@@ -1036,6 +1254,10 @@ def command_start(args):
         "ca": layout.ca, "dir": layout.dir,
         "accounts": maildirs,
     }
+    if submission:
+        result.update(submission=ports["submission"], submissions=ports["submissions"])
+    if args.oauth2:
+        result.update(oauth2=f"http://{LOOPBACK}:{ports['oauth2']}", oauth2_user=args.oauth2)
     line = json.dumps(result)
     write_file(layout.servers_json, line + "\n")
     print(line, flush=True)
@@ -1086,6 +1308,32 @@ def command_count(args):
     print(total)
 
 
+def command_oauth2(args):
+    """Prints the authorization server's answer as one line of JSON; exits
+    1 when it refused (an RFC 6749 error answer is printed all the same)."""
+    layout = Layout(args.dir)
+    try:
+        with open(layout.servers_json) as f:
+            base = json.load(f).get("oauth2")
+    except (OSError, ValueError):
+        base = None
+    if not base:
+        raise Failure(f"no authorization server runs in {layout.dir} (start it with --oauth2)")
+    if args.action == "sign-in":
+        status, answer = oauth2_sign_in(base)
+    elif args.action == "refresh":
+        token = sys.stdin.readline().strip()
+        status, answer = http_json(base, "POST", "/token", {
+            "grant_type": "refresh_token", "refresh_token": token, "client_id": SIGN_IN_CLIENT})
+    elif args.action == "stats":
+        status, answer = http_json(base, "GET", "/admin/stats")
+    else:
+        status, answer = http_json(base, "POST", f"/admin/{args.action}", {})
+    print(json.dumps(answer), flush=True)
+    if status != 200:
+        sys.exit(1)
+
+
 def main():
     parser = argparse.ArgumentParser(
         prog=PROG,
@@ -1099,6 +1347,18 @@ def main():
                        help="whether SMTP takes mail without a login (default: optional)")
     start.add_argument("--pop-before-smtp", action="store_true",
                        help="SMTP offers no AUTH and relays only after a POP3 login")
+    start.add_argument("--submission", action="store_true",
+                       help="Dovecot's SMTP submission too, relaying to the SMTP server")
+    start.add_argument("--oauth2", metavar="USER",
+                       help="an OAuth2 authorization server that signs in USER, whose "
+                            "bearer tokens log in to POP3 and submission (XOAUTH2, "
+                            "OAUTHBEARER); implies --submission")
+    start.add_argument("--oauth2-access-lifetime", type=int, default=3600, metavar="SECONDS")
+    refresh = start.add_mutually_exclusive_group()
+    refresh.add_argument("--oauth2-rotate-refresh", action="store_true",
+                         help="each refresh answers a new refresh token and revokes the old")
+    refresh.add_argument("--oauth2-omit-refresh-token", action="store_true",
+                         help="a refresh answers no refresh token; the old one stays good")
 
     stop = sub.add_parser("stop", help="stop the servers started in DIR")
     stop.add_argument("--dir", required=True)
@@ -1111,6 +1371,13 @@ def main():
     count = sub.add_parser("count", help="print how many messages an account holds")
     count.add_argument("--dir", required=True)
     count.add_argument("--account", required=True)
+
+    oauth2 = sub.add_parser("oauth2", help="ask the authorization server of DIR; prints JSON")
+    oauth2.add_argument("--dir", required=True)
+    oauth2.add_argument("action", choices=["sign-in", "refresh", "expire", "revoke", "stats"],
+                        help="sign-in: a whole sign-in's tokens; refresh: a refresh with the "
+                             "refresh token read from stdin; expire: every access token "
+                             "expires; revoke: every refresh token is revoked")
 
     serve = sub.add_parser("_serve")  # the background supervisor, run by start
     serve.add_argument("--dir", required=True)
@@ -1125,6 +1392,8 @@ def main():
             command_deliver(args)
         elif args.command == "count":
             command_count(args)
+        elif args.command == "oauth2":
+            command_oauth2(args)
         elif args.command == "_serve":
             supervise(args.dir)
     except Failure as error:
