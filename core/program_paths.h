@@ -13,6 +13,8 @@ inline const QString ServerSettings = QStringLiteral("sorane.ini");
 inline const QString DataFolder = QStringLiteral("★MailData");
 inline const QString CharacterFile = QStringLiteral("\\★MailData\\CharaData.ini");
 inline const QString AccountFile = QStringLiteral("\\★MailData\\iniIdPass.ini");
+// The OAuth2 refresh token when no desktop keyring answers (0600).
+inline const QString RefreshTokenFile = QStringLiteral("\\★MailData\\oauth2_token.ini");
 inline const QString AttachmentFolder = QStringLiteral("添付フォルダ");
 inline const QString HomePage = QStringLiteral("homepage.html");
 }  // namespace files

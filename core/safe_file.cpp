@@ -123,12 +123,16 @@ bool WriteAll(int fd, QByteArrayView bytes) {
     return true;
 }
 
-Result<std::optional<QByteArray>> ReadFileIfPresent(const QString& path) {
+namespace {
+
+Result<std::optional<QByteArray>> readIfPresent(const QString& path, int flags) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it changes
     // nothing for a regular file.
-    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags));
     if (!fd.ok()) {
         if (errno == ENOENT) return std::optional<QByteArray>();
+        // O_NOFOLLOW says ELOOP for a link in the file's place.
+        if (errno == ELOOP && (flags & O_NOFOLLOW) != 0) return readFailure(path, QStringLiteral("リンクになっています"));
         return readFailure(path, errorText(errno));
     }
     struct stat info {};
@@ -146,6 +150,14 @@ Result<std::optional<QByteArray>> ReadFileIfPresent(const QString& path) {
         bytes.append(buffer, got);
     }
     return std::optional<QByteArray>(std::move(bytes));
+}
+
+}  // namespace
+
+Result<std::optional<QByteArray>> ReadFileIfPresent(const QString& path) { return readIfPresent(path, 0); }
+
+Result<std::optional<QByteArray>> ReadPrivateFileIfPresent(const QString& path) {
+    return readIfPresent(path, O_NOFOLLOW);
 }
 
 std::optional<QByteArray> ReadWholeFile(const QString& path) {

@@ -35,6 +35,10 @@ std::optional<QByteArray> ReadWholeFile(const QString& path);
 // file that cannot be read is a failure naming it, so that a caller can tell
 // the user instead of taking it for a first start.
 Result<std::optional<QByteArray>> ReadFileIfPresent(const QString& path);
+// The same for a file that holds a secret: a link in its place is a
+// failure, never followed (it might lead the program to read a file
+// someone else chose, or to show where a secret was meant to go).
+Result<std::optional<QByteArray>> ReadPrivateFileIfPresent(const QString& path);
 
 // A file this program has just made, and the name it got.
 struct CreatedFile {

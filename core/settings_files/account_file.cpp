@@ -18,14 +18,21 @@ Account ReadAccount(const QString& path) {
 }
 
 Status WriteAccount(const QString& path, const QString& id, const QString& password, bool saveBoxTicked) {
-    std::vector<ProfileEntry> entries;
+    AccountKeys keys;
     if (saveBoxTicked) {
-        entries.push_back({QStringLiteral("NAME"), id});
-        entries.push_back({QStringLiteral("NAME2"), password});
-        entries.push_back({QStringLiteral("NAME3"), QStringLiteral("1")});
-    } else {
-        entries.push_back({QStringLiteral("NAME3"), QStringLiteral("0")});
+        keys.id = id;
+        keys.password = password;
     }
+    keys.saveBoxTicked = saveBoxTicked;
+    return ChangeAccount(path, keys);
+}
+
+Status ChangeAccount(const QString& path, const AccountKeys& keys) {
+    std::vector<ProfileEntry> entries;
+    if (keys.id) entries.push_back({QStringLiteral("NAME"), *keys.id});
+    if (keys.password) entries.push_back({QStringLiteral("NAME2"), *keys.password});
+    if (keys.saveBoxTicked)
+        entries.push_back({QStringLiteral("NAME3"), *keys.saveBoxTicked ? QStringLiteral("1") : QStringLiteral("0")});
     return WriteProfileStrings(path, kSection, entries, kOwnerOnly);
 }
 

@@ -1,0 +1,183 @@
+// The account's password over the store: which copy counts, the move out
+// of iniIdPass.ini (never emptied before the keyring holds it), and the
+// save box's keep and forget, against a keyring in memory and the files.
+#include "core/program_paths.h"
+#include "store/account_secrets.h"
+#include "store/secret_stores.h"
+#include "tests/support/memory_secret_store.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace lumopet {
+namespace {
+
+using Keyring = std::map<QString, QString>;  // ID -> password
+
+const QString kAccountFile = QStringLiteral("★MailData/iniIdPass.ini");
+const QByteArray kWindowsFile = "[EXEINI]\r\nNAME=alice\r\nNAME2=win-pw\r\nNAME3=1\r\n";
+const QByteArray kKeyringFile = "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n";
+
+enum class Store { Keyring, SilentKeyring, ForgetfulKeyring, Files };
+
+class AccountSecretsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(paths.createFolders());
+        entries->accountFile = paths.path(files::AccountFile);
+    }
+
+    // The store of the row, with the keyring's entries and the file before.
+    AccountSecrets secretsOver(Store kind, const Keyring& before, const QByteArray& file) {
+        QFile::remove(folder.path(kAccountFile));
+        if (!file.isEmpty()) folder.write(kAccountFile, file);
+        entries->secrets.clear();
+        entries->name2AtWrite.clear();
+        for (const auto& [id, password] : before) entries->secrets[{SecretKind::Password, id}] = password;
+        entries->answers = kind != Store::SilentKeyring;
+        entries->keepsWrites = kind != Store::ForgetfulKeyring;
+        store = kind == Store::Files ? std::unique_ptr<SecretStore>(std::make_unique<FileSecretStore>(paths))
+                                     : std::make_unique<test::MemorySecretStore>(entries);
+        return AccountSecrets(*store, paths.path(files::AccountFile));
+    }
+
+    Keyring keyring() const {
+        Keyring found;
+        for (const auto& [key, secret] : entries->secrets)
+            if (key.first == SecretKind::Password) found[key.second] = secret;
+        return found;
+    }
+
+    test::TempFolder folder;
+    ProgramPaths paths{folder.path()};
+    std::shared_ptr<test::MemorySecretStore::Entries> entries = std::make_shared<test::MemorySecretStore::Entries>();
+    std::unique_ptr<SecretStore> store;
+};
+
+TEST_F(AccountSecretsTest, LoadTakesTheKeptPassword) {
+    struct Case {
+        const char* name;
+        Store store;
+        Keyring keyring;
+        QByteArray file;
+        bool ok;
+        QString id, password;
+    };
+    const Case cases[] = {
+        {"the keyring's", Store::Keyring, {{"alice", "key-pw"}}, kKeyringFile, true, "alice", "key-pw"},
+        {"the keyring's over a file not moved yet", Store::Keyring, {{"alice", "key-pw"}}, kWindowsFile, true, "alice",
+         "key-pw"},
+        {"the file's while not moved", Store::Keyring, {}, kWindowsFile, true, "alice", "win-pw"},
+        {"another ID's entry is not this one's", Store::Keyring, {{"bob", "bob-pw"}}, kKeyringFile, true, "alice", ""},
+        {"a silent keyring with the file's copy", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "win-pw"},
+        {"a silent keyring and nothing else is a failure", Store::SilentKeyring, {}, kKeyringFile, false, "", ""},
+        {"the files", Store::Files, {}, kWindowsFile, true, "alice", "win-pw"},
+        {"no file", Store::Files, {}, {}, true, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AccountSecrets secrets = secretsOver(c.store, c.keyring, c.file);
+        const Result<Account> loaded = secrets.load();
+        ASSERT_EQ(loaded.ok(), c.ok);
+        if (!c.ok) continue;
+        EXPECT_EQ(loaded.value().UserId, c.id);
+        EXPECT_EQ(loaded.value().UserPassword, c.password);
+    }
+}
+
+TEST_F(AccountSecretsTest, PasswordMovesOnlyOnceTheKeyringHoldsIt) {
+    struct Case {
+        const char* name;
+        Store store;
+        QByteArray file;
+        bool toMove;
+        bool moved;
+        QByteArray fileAfter;
+        Keyring keyringAfter;
+    };
+    const Case cases[] = {
+        {"moved", Store::Keyring, kWindowsFile, true, true, kKeyringFile, {{"alice", "win-pw"}}},
+        {"a silent keyring keeps the file's copy", Store::SilentKeyring, kWindowsFile, true, false, kWindowsFile, {}},
+        {"a keyring that kept nothing keeps the file's copy", Store::ForgetfulKeyring, kWindowsFile, true, false,
+         kWindowsFile, {}},
+        {"no keyring: nothing to move", Store::Files, kWindowsFile, false, true, kWindowsFile, {}},
+        {"no ID to keep it under", Store::Keyring, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n", false, true,
+         "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n", {}},
+        {"already moved", Store::Keyring, kKeyringFile, false, true, kKeyringFile, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AccountSecrets secrets = secretsOver(c.store, {}, c.file);
+        EXPECT_EQ(secrets.hasPasswordToMove(), c.toMove);
+        const Status moved = secrets.movePasswordToKeyring();
+        EXPECT_EQ(moved.ok(), c.moved);
+        if (!moved.ok()) {
+            EXPECT_FALSE(moved.error().contains(QStringLiteral("win-pw")));
+        }
+        EXPECT_EQ(folder.read(kAccountFile), c.fileAfter);
+        EXPECT_EQ(keyring(), c.keyringAfter);
+        // The file still held the password whenever the keyring was written.
+        for (const QString& name2 : entries->name2AtWrite) EXPECT_EQ(name2, QStringLiteral("win-pw"));
+    }
+}
+
+// OK with the save box: ticked keeps the password in one place (the keyring
+// when there), cleared keeps it nowhere.
+TEST_F(AccountSecretsTest, SaveBoxKeepsOrForgets) {
+    struct Case {
+        const char* name;
+        Store store;
+        Keyring keyring;
+        QByteArray file;
+        bool ticked;
+        QString id, password;
+        bool ok;
+        QByteArray fileAfter;
+        Keyring keyringAfter;
+    };
+    const QByteArray oldKeyring = "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=1\r\n";
+    const Case cases[] = {
+        {"ticked: the keyring, NAME2 empty", Store::Keyring, {}, {}, true, "alice", "pw", true, kKeyringFile,
+         {{"alice", "pw"}}},
+        {"ticked over a Windows file: its copy goes", Store::Keyring, {}, kWindowsFile, true, "alice", "pw", true,
+         kKeyringFile, {{"alice", "pw"}}},
+        {"ticked with a new ID: the old ID's entry goes", Store::Keyring, {{"old", "old-pw"}}, oldKeyring, true,
+         "alice", "pw", true, kKeyringFile, {{"alice", "pw"}}},
+        {"ticked with no password: none kept", Store::Keyring, {{"alice", "pw"}}, kKeyringFile, true, "alice", "",
+         true, kKeyringFile, {}},
+        {"ticked, silent keyring: nothing changes", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "pw", false,
+         kWindowsFile, {}},
+        {"ticked, files", Store::Files, {}, {}, true, "alice", "pw", true,
+         "[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\nNAME3=1\r\n", {}},
+        {"cleared: the keyring's entries of both IDs go", Store::Keyring, {{"old", "o"}, {"alice", "a"}, {"x", "y"}},
+         oldKeyring, false, "alice", "pw", true, "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=0\r\n", {{"x", "y"}}},
+        {"cleared over a Windows file: its copy goes too", Store::Keyring, {{"alice", "a"}}, kWindowsFile, false,
+         "alice", "pw", true, "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
+        {"cleared, silent keyring: the file's copy goes all the same", Store::SilentKeyring, {}, kWindowsFile, false,
+         "alice", "pw", false, "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
+        {"cleared, files", Store::Files, {}, kWindowsFile, false, "bob", "pw", true,
+         "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AccountSecrets secrets = secretsOver(c.store, c.keyring, c.file);
+        const Status saved = c.ticked ? secrets.keep(c.id, c.password) : secrets.forget(c.id);
+        EXPECT_EQ(saved.ok(), c.ok);
+        EXPECT_EQ(folder.read(kAccountFile), c.fileAfter);
+        if (c.store != Store::Files) {
+            EXPECT_EQ(keyring(), c.store == Store::SilentKeyring ? c.keyring : c.keyringAfter);
+        }
+        // Whatever happened, what load() says next is what the box shows.
+        if (c.ok && c.store != Store::SilentKeyring) {
+            EXPECT_EQ(secrets.load().value().UserPassword.isEmpty(), !c.ticked || c.password.isEmpty());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumopet

@@ -1,0 +1,164 @@
+// The file store: the password in iniIdPass.ini NAME2 beside its ID, the
+// refresh token in a 0600 file of its own that is never reached through a
+// link.
+#include "core/program_paths.h"
+#include "core/safe_file.h"
+#include "store/secret_stores.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumopet {
+namespace {
+
+const QString kAccountFile = QStringLiteral("★MailData/iniIdPass.ini");
+const QString kTokenFile = QStringLiteral("★MailData/oauth2_token.ini");
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0) << path.toStdString();
+    return info.st_mode & 07777;
+}
+
+class FileSecretStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(paths.createFolders()); }
+
+    test::TempFolder folder;
+    ProgramPaths paths{folder.path()};
+    FileSecretStore store{paths};
+};
+
+TEST_F(FileSecretStoreTest, PasswordIsNameTwoOfItsIdOnly) {
+    struct Case {
+        const char* name;
+        QByteArray file;         // iniIdPass.ini before; empty: none
+        QString account;
+        std::optional<QString> read;
+    };
+    const QByteArray alice = "[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\nNAME3=1\r\n";
+    const Case cases[] = {
+        {"its ID", alice, QStringLiteral("alice"), QStringLiteral("pw")},
+        {"another ID's password is none", alice, QStringLiteral("bob"), std::nullopt},
+        {"no ID asks for nothing", alice, QString(), std::nullopt},
+        {"an empty NAME2 is none", "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\n", QStringLiteral("alice"), std::nullopt},
+        {"no file", {}, QStringLiteral("alice"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(folder.path(kAccountFile));
+        if (!c.file.isEmpty()) folder.write(kAccountFile, c.file);
+        const auto read = store.read(SecretKind::Password, c.account);
+        ASSERT_TRUE(read.ok()) << read.error().toStdString();
+        EXPECT_EQ(read.value(), c.read);
+    }
+}
+
+TEST_F(FileSecretStoreTest, PasswordWriteKeepsTheFileFormatAndOwnerOnly) {
+    folder.write(kAccountFile, "; saved on Windows\r\n[EXEINI]\r\nNAME=old\r\nNAME2=old-pw\r\nNAME3=0\r\n");
+    ::chmod(QFile::encodeName(folder.path(kAccountFile)).constData(), 0644);
+    ASSERT_TRUE(store.write(SecretKind::Password, QStringLiteral("alice"), QStringLiteral("pw")).ok());
+    EXPECT_EQ(folder.read(kAccountFile), "; saved on Windows\r\n[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\nNAME3=0\r\n");
+    EXPECT_EQ(modeOf(folder.path(kAccountFile)), 0600u);
+
+    // Another ID's removal leaves alice's password.
+    ASSERT_TRUE(store.remove(SecretKind::Password, QStringLiteral("bob")).ok());
+    EXPECT_EQ(store.read(SecretKind::Password, QStringLiteral("alice")).value(), QStringLiteral("pw"));
+    ASSERT_TRUE(store.remove(SecretKind::Password, QStringLiteral("alice")).ok());
+    EXPECT_EQ(folder.read(kAccountFile), "; saved on Windows\r\n[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n");
+}
+
+TEST_F(FileSecretStoreTest, RefreshTokenLivesInItsOwnFileOwnerOnly) {
+    // A Microsoft refresh token runs to well over a kilobyte.
+    const QString longToken = QString(3000, u'M') + QStringLiteral(".x-_~");
+    ASSERT_TRUE(store.write(SecretKind::RefreshToken, QStringLiteral("a@example.com"), longToken).ok());
+    EXPECT_EQ(modeOf(folder.path(kTokenFile)), 0600u);
+    EXPECT_EQ(store.read(SecretKind::RefreshToken, QStringLiteral("a@example.com")).value(), longToken);
+    EXPECT_EQ(store.read(SecretKind::RefreshToken, QStringLiteral("b@example.com")).value(), std::nullopt);
+    EXPECT_FALSE(QFile::exists(folder.path(kAccountFile))) << "the token has nothing to do in iniIdPass.ini";
+
+    // A new token replaces the old one, account and all.
+    ASSERT_TRUE(store.write(SecretKind::RefreshToken, QStringLiteral("b@example.com"), QStringLiteral("t2")).ok());
+    EXPECT_EQ(store.read(SecretKind::RefreshToken, QStringLiteral("a@example.com")).value(), std::nullopt);
+    EXPECT_EQ(store.read(SecretKind::RefreshToken, QStringLiteral("b@example.com")).value(), QStringLiteral("t2"));
+
+    // Another account's removal leaves the token; its own takes the file.
+    ASSERT_TRUE(store.remove(SecretKind::RefreshToken, QStringLiteral("a@example.com")).ok());
+    EXPECT_TRUE(QFile::exists(folder.path(kTokenFile)));
+    ASSERT_TRUE(store.remove(SecretKind::RefreshToken, QStringLiteral("b@example.com")).ok());
+    EXPECT_FALSE(QFile::exists(folder.path(kTokenFile)));
+    EXPECT_TRUE(store.remove(SecretKind::RefreshToken, QStringLiteral("b@example.com")).ok()) << "none kept is no failure";
+}
+
+TEST_F(FileSecretStoreTest, TokenFileGetsOwnerOnlyEvenWhenItWasReadableByOthers) {
+    folder.write(kTokenFile, "[OAuth2]\r\nAccount=a\r\nRefreshToken=old\r\n");
+    ::chmod(QFile::encodeName(folder.path(kTokenFile)).constData(), 0644);
+    ASSERT_TRUE(store.write(SecretKind::RefreshToken, QStringLiteral("a"), QStringLiteral("new")).ok());
+    EXPECT_EQ(modeOf(folder.path(kTokenFile)), 0600u);
+    EXPECT_EQ(folder.read(kTokenFile), "[OAuth2]\r\nAccount=a\r\nRefreshToken=new\r\n");
+}
+
+// Whatever stands in the token file's place that is not a regular file of
+// its own: the token is neither written there nor read from there.
+TEST_F(FileSecretStoreTest, SomethingElseInTheTokenFilesPlaceIsRefused) {
+    enum class Thing { LinkToAFile, LinkToNowhere, Folder };
+    struct Case {
+        const char* name;
+        Thing thing;
+        bool readFails;
+    };
+    const Case cases[] = {
+        {"a link to another file", Thing::LinkToAFile, true},
+        {"a dangling link (a file it would create)", Thing::LinkToNowhere, true},
+        {"a folder", Thing::Folder, true},
+    };
+    const QString elsewhere = folder.path(QStringLiteral("elsewhere.ini"));
+    const QByteArray elsewhereBytes = "[OAuth2]\r\nAccount=a\r\nRefreshToken=someone-elses\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString token = folder.path(kTokenFile);
+        QFile::remove(token);
+        QDir().rmdir(token);
+        QFile::remove(elsewhere);
+        switch (c.thing) {
+        case Thing::LinkToAFile:
+            folder.write(QStringLiteral("elsewhere.ini"), elsewhereBytes);
+            ASSERT_TRUE(QFile::link(elsewhere, token));
+            break;
+        case Thing::LinkToNowhere: ASSERT_TRUE(QFile::link(elsewhere, token)); break;
+        case Thing::Folder: ASSERT_TRUE(QDir().mkdir(token)); break;
+        }
+        const Status written = store.write(SecretKind::RefreshToken, QStringLiteral("a"), QStringLiteral("mine"));
+        ASSERT_FALSE(written.ok());
+        EXPECT_FALSE(written.error().contains(QStringLiteral("mine")));
+        const auto read = store.read(SecretKind::RefreshToken, QStringLiteral("a"));
+        EXPECT_EQ(!read.ok(), c.readFails);
+        if (c.thing == Thing::LinkToAFile) {
+            EXPECT_EQ(folder.read(QStringLiteral("elsewhere.ini")), elsewhereBytes);
+        } else {
+            EXPECT_FALSE(QFile::exists(elsewhere)) << "nothing created at the link's end";
+        }
+    }
+}
+
+TEST(ReadPrivateFile, ReadsAFileAndRefusesALink) {
+    test::TempFolder folder;
+    folder.write(QStringLiteral("real"), "bytes");
+    ASSERT_TRUE(QFile::link(folder.path(QStringLiteral("real")), folder.path(QStringLiteral("link"))));
+    const auto real = ReadPrivateFileIfPresent(folder.path(QStringLiteral("real")));
+    ASSERT_TRUE(real.ok());
+    EXPECT_EQ(real.value(), QByteArray("bytes"));
+    EXPECT_EQ(ReadPrivateFileIfPresent(folder.path(QStringLiteral("missing"))).value(), std::nullopt);
+    const auto link = ReadPrivateFileIfPresent(folder.path(QStringLiteral("link")));
+    ASSERT_FALSE(link.ok());
+    EXPECT_TRUE(link.error().contains(QStringLiteral("リンク"))) << link.error().toStdString();
+}
+
+}  // namespace
+}  // namespace lumopet
