@@ -29,6 +29,16 @@ LocalMailServers::LocalMailServers(const QStringList& accounts, const QStringLis
     smtpPort_ = ports.value(QStringLiteral("smtp")).toInt();
     smtpsPort_ = ports.value(QStringLiteral("smtps")).toInt();
     caFile_ = ports.value(QStringLiteral("ca")).toString();
+    submissionPort_ = ports.value(QStringLiteral("submission")).toInt();
+    submissionsPort_ = ports.value(QStringLiteral("submissions")).toInt();
+    oauth2Url_ = ports.value(QStringLiteral("oauth2")).toString();
+}
+
+QStringList OAuth2Options(const QString& user, int lifetimeSeconds, bool rotate) {
+    QStringList options{QStringLiteral("--oauth2"), user, QStringLiteral("--oauth2-access-lifetime"),
+                        QString::number(lifetimeSeconds)};
+    if (rotate) options << QStringLiteral("--oauth2-rotate-refresh");
+    return options;
 }
 
 LocalMailServers::~LocalMailServers() { runScript({QStringLiteral("stop"), QStringLiteral("--dir"), dir_.path()}); }
@@ -68,8 +78,51 @@ int LocalMailServers::count(const QString& account) const {
     return ok && number ? value : -1;
 }
 
+lumopet::Result<QJsonObject> LocalMailServers::askOAuth2(const QString& action, const QByteArray& input) const {
+    bool ok = false;
+    const QByteArray output =
+        runScript({QStringLiteral("oauth2"), QStringLiteral("--dir"), dir_.path(), action}, input, &ok);
+    const QJsonObject answer = QJsonDocument::fromJson(output.trimmed().split('\n').last()).object();
+    if (!ok || answer.isEmpty()) {
+        // The error answer names no token; the script's own complaint is
+        // about the server, never a secret.
+        return lumopet::Failure{QStringLiteral("oauth2 %1: %2").arg(action, QString::fromUtf8(output.trimmed()))};
+    }
+    return answer;
+}
+
+namespace {
+
+lumopet::Result<OAuthTokens> TokensOf(const lumopet::Result<QJsonObject>& answer) {
+    if (!answer) return lumopet::Failure{answer.error()};
+    const QJsonObject& json = answer.value();
+    OAuthTokens tokens{json.value(QStringLiteral("access_token")).toString(),
+                       json.value(QStringLiteral("refresh_token")).toString(),
+                       json.value(QStringLiteral("expires_in")).toInt()};
+    if (tokens.accessToken.isEmpty()) return lumopet::Failure{QStringLiteral("no access_token in the answer")};
+    return tokens;
+}
+
+}  // namespace
+
+lumopet::Result<OAuthTokens> LocalMailServers::signIn() const { return TokensOf(askOAuth2(QStringLiteral("sign-in"))); }
+
+lumopet::Result<OAuthTokens> LocalMailServers::refresh(const QString& refreshToken) const {
+    // On stdin: a token on the command line would show in ps.
+    return TokensOf(askOAuth2(QStringLiteral("refresh"), refreshToken.toUtf8() + '\n'));
+}
+
+bool LocalMailServers::expireAccessTokens() const { return bool(askOAuth2(QStringLiteral("expire"))); }
+
+bool LocalMailServers::revokeRefreshTokens() const { return bool(askOAuth2(QStringLiteral("revoke"))); }
+
+QJsonObject LocalMailServers::oauth2Stats() const {
+    const lumopet::Result<QJsonObject> answer = askOAuth2(QStringLiteral("stats"));
+    return answer ? answer.value() : QJsonObject{};
+}
+
 void MailServersEnvironment::SetUp() {
-    servers = new LocalMailServers(accounts_);
+    servers = new LocalMailServers(accounts_, startOptions_);
     ASSERT_TRUE(servers->running()) << servers->error().toStdString();
     qputenv("LUMOPET_CA_FILE", servers->caFile().toUtf8());
 }
