@@ -17,7 +17,7 @@ QString ProgramPaths::ChooseFolder(const FolderChoice& choice) {
     // may, which must not fill /usr/bin with mail): the files it installed
     // beside it say what it is, not whether the folder is writable.
     const bool installed = !choice.executableFolder.isEmpty() &&
-                           QFileInfo(QDir(choice.executableFolder).filePath(InstalledDataFolder)).isDir();
+                           ShippedDataFolder(choice.executableFolder) != choice.executableFolder;
     if (!installed) return choice.executableFolder;
     // A relative XDG_DATA_HOME means nothing (the XDG rules say to ignore
     // it): the usual ~/.local/share stands in for it.
@@ -27,15 +27,29 @@ QString ProgramPaths::ChooseFolder(const FolderChoice& choice) {
     return QDir(dataHome).filePath(QStringLiteral("lumopet"));
 }
 
-ProgramPaths ProgramPaths::fromEnvironment() {
-    FolderChoice choice{qEnvironmentVariable("LUMOPET_HOME"), QString(), qEnvironmentVariable("XDG_DATA_HOME"),
-                        qEnvironmentVariable("HOME")};
+namespace {
+
+QString executableFolder() {
     // /proc/self/exe works before (and without) a QCoreApplication.
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    choice.executableFolder = error ? QDir::currentPath() : QString::fromStdString(exe.parent_path().string());
+    return error ? QDir::currentPath() : QString::fromStdString(exe.parent_path().string());
+}
+
+}  // namespace
+
+ProgramPaths ProgramPaths::fromEnvironment() {
+    FolderChoice choice{qEnvironmentVariable("LUMOPET_HOME"), executableFolder(), qEnvironmentVariable("XDG_DATA_HOME"),
+                        qEnvironmentVariable("HOME")};
     return ProgramPaths(ChooseFolder(choice));
 }
+
+QString ProgramPaths::ShippedDataFolder(const QString& executableFolder) {
+    const QString installed = QDir::cleanPath(QDir(executableFolder).filePath(InstalledDataFolder));
+    return QFileInfo(installed).isDir() ? installed : executableFolder;
+}
+
+QString ProgramPaths::ShippedDataFolder() { return ShippedDataFolder(executableFolder()); }
 
 QString ProgramPaths::path(const QString& relative) const {
     QStringList parts = QString(relative).replace(u'\\', u'/').split(u'/', Qt::SkipEmptyParts);

@@ -49,6 +49,13 @@ public:
     // ChooseFolder with this process's environment and executable.
     static ProgramPaths fromEnvironment();
 
+    // Where the files shipped with the program are (the provider files, the
+    // OAuth2 clients): the installed data folder beside an installed
+    // executable, else the executable's own folder (a build folder).
+    static QString ShippedDataFolder(const QString& executableFolder);
+    // The same for this process's executable.
+    static QString ShippedDataFolder();
+
     const QString& folder() const { return folder_; }
 
     // The absolute path of a file given relative to the program folder.
