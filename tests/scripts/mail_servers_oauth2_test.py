@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""Tests of scripts/mail_servers.py started with --oauth2: Dovecot takes the
+authorization server's bearer tokens on POP3 and submission, refuses the
+others at once, and submission delivers through the SMTP server."""
+
+import base64
+import json
+import os
+import poplib
+import smtplib
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCRIPT = os.path.join(HERE, "..", "..", "scripts", "mail_servers.py")
+PYTHON = "/usr/bin/python3"
+# A refusal must come without Dovecot's login penalty (2, 4, 8, 15 s).
+PROMPT = 1.5
+
+
+def script(*arguments, stdin=""):
+    result = subprocess.run([PYTHON, SCRIPT, *arguments], input=stdin, text=True,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    return result.returncode, result.stdout, result.stderr
+
+
+def xoauth2(user, token):
+    return base64.b64encode(f"user={user}\x01auth=Bearer {token}\x01\x01".encode()).decode()
+
+
+class OAuth2ServersTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory(prefix="lumopet-oauth2-")
+        code, out, err = script("start", "--dir", cls.dir.name, "--account", "alice:pw1",
+                                "--account", "bob:pw2", "--oauth2", "alice",
+                                "--oauth2-access-lifetime", "300")
+        if code != 0:
+            raise RuntimeError(err)
+        cls.ports = json.loads(out)
+        cls.context = ssl.create_default_context(cafile=cls.ports["ca"])
+
+    @classmethod
+    def tearDownClass(cls):
+        script("stop", "--dir", cls.dir.name)
+        cls.dir.cleanup()
+
+    def oauth2(self, action, stdin=""):
+        code, out, _ = script("oauth2", "--dir", self.dir.name, action, stdin=stdin)
+        return code, json.loads(out)
+
+    def sign_in(self):
+        code, tokens = self.oauth2("sign-in")
+        self.assertEqual(code, 0, tokens)
+        return tokens
+
+    def pop3(self):
+        pop = poplib.POP3_SSL("localhost", self.ports["pop3s"], context=self.context, timeout=10)
+        self.addCleanup(pop.close)
+        return pop
+
+    def pop3_login(self, user, token):
+        """(logged in, the message count or the refusal, seconds taken)."""
+        started = time.monotonic()
+        pop = self.pop3()
+        try:
+            answer = pop._shortcmd("AUTH XOAUTH2 " + xoauth2(user, token))
+            if not answer.startswith(b"+OK"):
+                # A refused XOAUTH2 token first gets a challenge with the
+                # error, which the client answers with an empty line.
+                pop._putcmd("")
+                pop._getresp()
+        except poplib.error_proto as error:
+            return False, str(error), time.monotonic() - started
+        return True, pop.stat()[0], time.monotonic() - started
+
+    def submit(self, user, token, recipient, subject):
+        with smtplib.SMTP("localhost", self.ports["submission"], timeout=10) as smtp:
+            smtp.starttls(context=self.context)
+            smtp.ehlo("[127.0.0.1]")
+            smtp.auth("XOAUTH2", lambda challenge=None: f"user={user}\x01auth=Bearer {token}\x01\x01",
+                      initial_response_ok=True)
+            smtp.sendmail(f"{user}@localhost", [recipient],
+                          f"From: {user}@localhost\r\nTo: {recipient}\r\nSubject: {subject}\r\n\r\nbody\r\n")
+
+    def count(self, account):
+        return int(script("count", "--dir", self.dir.name, "--account", account)[1])
+
+    def test_only_a_live_access_token_of_the_user_logs_in_and_refusals_come_at_once(self):
+        tokens = self.sign_in()
+        other = self.sign_in()
+        self.assertEqual(self.oauth2("expire")[0], 0)
+        live = self.oauth2("refresh", stdin=other["refresh_token"] + "\n")[1]
+        rows = [  # user, token, logs in
+            ("alice", live["access_token"], True),
+            ("alice", tokens["access_token"], False),          # expired
+            ("alice", tokens["refresh_token"], False),         # no access token
+            ("alice", "x" + live["access_token"], False),      # never issued
+            ("bob", live["access_token"], False),              # alice's token
+            ("alice", "pw1", False),                           # a password is no token
+        ]
+        for round in range(2):  # the second round would meet any penalty of the first
+            for user, token, logs_in in rows:
+                with self.subTest(round=round, user=user, logs_in=logs_in, token=token[:4]):
+                    ok, _, seconds = self.pop3_login(user, token)
+                    self.assertEqual(ok, logs_in)
+                    self.assertLess(seconds, PROMPT)
+
+    def test_passwords_still_log_in_beside_tokens(self):
+        for user, password in (("alice", "pw1"), ("bob", "pw2")):
+            with self.subTest(user):
+                pop = self.pop3()
+                pop.user(user)
+                self.assertTrue(pop.pass_(password).startswith(b"+OK"))
+
+    def test_submission_with_a_token_delivers_and_without_a_live_one_refuses(self):
+        tokens = self.sign_in()
+        before = self.count("bob")
+        self.submit("alice", tokens["access_token"], "bob@localhost", "through submission")
+        self.assertEqual(self.count("bob"), before + 1)
+        with self.assertRaises(smtplib.SMTPAuthenticationError):
+            self.submit("alice", "x" + tokens["access_token"], "bob@localhost", "refused")
+        with smtplib.SMTP("localhost", self.ports["submission"], timeout=10) as smtp:
+            smtp.starttls(context=self.context)
+            with self.assertRaises(smtplib.SMTPSenderRefused):
+                smtp.sendmail("alice@localhost", ["bob@localhost"], "Subject: x\r\n\r\nx\r\n")
+        self.assertEqual(self.count("bob"), before + 1)
+
+    def test_dovecot_asks_the_authorization_server_for_every_token(self):
+        before = self.oauth2("stats")[1]["introspect"]
+        tokens = self.sign_in()
+        self.assertTrue(self.pop3_login("alice", tokens["access_token"])[0])
+        self.assertTrue(self.pop3_login("alice", tokens["access_token"])[0])
+        self.assertEqual(self.oauth2("stats")[1]["introspect"], before + 2)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv, verbosity=2)
