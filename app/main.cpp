@@ -7,12 +7,14 @@
 #include "app/qt_translations.h"
 #include "app/single_instance.h"
 #include "core/program.h"
+#include "settings/password_move_question.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "ui/message_box.h"
 #include "ui/window_helpers.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char* argv[]) {
     const lumopet::DisplayEnvironment display{qgetenv("QT_QPA_PLATFORM"), qgetenv("WAYLAND_DISPLAY"),
@@ -76,5 +78,8 @@ int main(int argc, char* argv[]) {
         mainForm.activateWindow();
     });
     mainForm.show();
+    // A password iniIdPass.ini holds in plain text while a keyring answers:
+    // asked once the main window is up, in front of it.
+    QTimer::singleShot(0, &mainForm, [&mainForm, &program] { lumopet::OfferToMovePasswordToKeyring(&mainForm, program.paths); });
     return QApplication::exec();
 }

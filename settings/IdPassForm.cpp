@@ -1,8 +1,9 @@
 #include "settings/IdPassForm.h"
 
 #include "core/program.h"
-#include "core/settings_files/account_file.h"
 #include "core/twips.h"
+#include "store/account_secrets.h"
+#include "store/secret_stores.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
@@ -14,6 +15,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+
+#include <memory>
 
 namespace lumopet {
 
@@ -65,10 +68,17 @@ QRect IdPassForm::place(int left, int top, int width, int height) const {
 }
 
 void IdPassForm::Form_Load() {
-    const Account account = ReadAccount(program_.paths.path(files::AccountFile));
-    SetAccountTexts(account.UserId, account.UserPassword);
-    // Saving is asked for anew each time.
-    Check1->setChecked(false);
+    const std::unique_ptr<SecretStore> store = OpenSecretStore(program_.paths);
+    AccountSecrets secrets(*store, program_.paths.path(files::AccountFile));
+    const Result<Account> account = secrets.load();
+    // The box says whether a password is kept (in the keyring or the
+    // file): a cleared box over a password still kept would be a lie. A
+    // keyring that does not answer keeps its password to itself, and the box
+    // shows none; OK then says what the keyring answers.
+    const QString id = account ? account.value().UserId : ReadAccount(program_.paths.path(files::AccountFile)).UserId;
+    const QString password = account ? account.value().UserPassword : QString();
+    SetAccountTexts(id, password);
+    Check1->setChecked(!password.isEmpty());
     move(screen()->availableGeometry().center() - rect().center());
 }
 
@@ -81,8 +91,10 @@ void IdPassForm::OKCommand_Click() {
     ProgramValues& values = program_.values;
     values.UserId = IdText->text();
     values.UserPassword = PassText->text();
+    const std::unique_ptr<SecretStore> store = OpenSecretStore(program_.paths);
+    AccountSecrets secrets(*store, program_.paths.path(files::AccountFile));
     const Status written =
-        WriteAccount(program_.paths.path(files::AccountFile), values.UserId, values.UserPassword, Check1->isChecked());
+        Check1->isChecked() ? secrets.keep(values.UserId, values.UserPassword) : secrets.forget(values.UserId);
     if (!written) {
         ShowError(this, QStringLiteral("エラー"), written.error());
         return;

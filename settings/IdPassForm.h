@@ -1,7 +1,9 @@
 #pragma once
-// "ID,PASS": the POP3 login name and password. OK hands them to the mail
-// check and, with the box ticked, saves them in iniIdPass.ini; without the
-// tick they last only until the next mail check reads the file again.
+// "ID,PASS": the POP3 login name and password. The box shows whether a
+// password is kept. OK with the box ticked keeps the ID in iniIdPass.ini and
+// the password in the desktop's keyring (in the file when no keyring
+// answers); with the box cleared, no password stays kept anywhere, and the
+// next mail check asks for it again.
 
 #include <QWidget>
 

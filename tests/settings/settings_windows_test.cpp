@@ -2,6 +2,9 @@
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
+#include "settings/password_move_question.h"
+#include "store/secret_stores.h"
+#include "tests/support/memory_secret_store.h"
 #include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
@@ -21,6 +24,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -214,45 +218,116 @@ TEST_F(SettingsWindowsTest, OptionFormServerBoxesShowTheFormsTheyTakeAsToolTips)
 
 // ---------------------------------------------------------------- IdPassForm
 
+enum class Secrets { Files, Keyring, SilentKeyring };
+
 class IdPassFormTest : public SettingsWindowsTest {
 protected:
+    void SetUp() override {
+        SettingsWindowsTest::SetUp();
+        use(Secrets::Files);
+    }
+    void TearDown() override {
+        SetSecretStoreMaker({});
+        SettingsWindowsTest::TearDown();
+    }
+    // The store the window gets: never the desktop's keyring in a test.
+    void use(Secrets secrets) {
+        keyring->answers = secrets != Secrets::SilentKeyring;
+        SetSecretStoreMaker([this, secrets](const ProgramPaths& paths) -> std::unique_ptr<SecretStore> {
+            if (secrets == Secrets::Files) return std::make_unique<FileSecretStore>(paths);
+            return std::make_unique<test::MemorySecretStore>(keyring);
+        });
+    }
+    std::optional<QString> kept(const QString& id) const {
+        const auto found = keyring->secrets.find({SecretKind::Password, id});
+        if (found == keyring->secrets.end()) return std::nullopt;
+        return found->second;
+    }
+
     const QString accountFile = QStringLiteral("★MailData/iniIdPass.ini");
     const QByteArray earlier = "[EXEINI]\r\nNAME=old\r\nNAME2=old-pw\r\nNAME3=1\r\n";
+    const QByteArray earlierInKeyring = "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=1\r\n";
+    std::shared_ptr<test::MemorySecretStore::Entries> keyring = std::make_shared<test::MemorySecretStore::Entries>();
 };
 
-TEST_F(IdPassFormTest, LoadFillsTheBoxesFromTheFileAndClearsTheSaveBox) {
-    folder.write(accountFile, earlier);
-    auto form = open<IdPassForm>();
-    EXPECT_EQ(form->IdText->text(), QStringLiteral("old"));
-    EXPECT_EQ(form->PassText->text(), QStringLiteral("old-pw"));
-    EXPECT_FALSE(form->Check1->isChecked());
-    form->Check1->setChecked(true);
-    form->Form_Load();  // as when the window comes back
-    EXPECT_FALSE(form->Check1->isChecked());
+// The box says whether a password is kept, wherever it is kept.
+TEST_F(IdPassFormTest, LoadShowsWhetherAPasswordIsKept) {
+    struct Case {
+        const char* name;
+        Secrets secrets;
+        QByteArray file;
+        std::optional<QString> inKeyring;  // old's entry
+        QString id, password;
+        bool ticked;
+    };
+    const Case cases[] = {
+        {"the file's", Secrets::Files, earlier, std::nullopt, "old", "old-pw", true},
+        // The fault of before: NAME3=0 over a password still in NAME2 showed
+        // a cleared box while the check went on using it.
+        {"the file's, saved box cleared before", Secrets::Files,
+         "[EXEINI]\r\nNAME=old\r\nNAME2=old-pw\r\nNAME3=0\r\n", std::nullopt, "old", "old-pw", true},
+        {"an ID alone", Secrets::Files, "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=0\r\n", std::nullopt, "old", "",
+         false},
+        {"no file", Secrets::Files, {}, std::nullopt, "", "", false},
+        {"the keyring's", Secrets::Keyring, earlierInKeyring, QStringLiteral("key-pw"), "old", "key-pw", true},
+        {"a Windows file's, not moved yet", Secrets::Keyring, earlier, std::nullopt, "old", "old-pw", true},
+        {"none in the keyring", Secrets::Keyring, earlierInKeyring, std::nullopt, "old", "", false},
+        {"a silent keyring", Secrets::SilentKeyring, earlierInKeyring, QStringLiteral("key-pw"), "old", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        use(c.secrets);
+        QFile::remove(folder.path(accountFile));
+        if (!c.file.isEmpty()) folder.write(accountFile, c.file);
+        keyring->secrets.clear();
+        if (c.inKeyring) keyring->secrets[{SecretKind::Password, QStringLiteral("old")}] = *c.inKeyring;
+        auto form = open<IdPassForm>();
+        EXPECT_EQ(form->IdText->text(), c.id);
+        EXPECT_EQ(form->PassText->text(), c.password);
+        EXPECT_EQ(form->Check1->isChecked(), c.ticked);
+        // As when the window comes back after the box was changed and left.
+        form->Check1->setChecked(!c.ticked);
+        form->Form_Load();
+        EXPECT_EQ(form->Check1->isChecked(), c.ticked);
+    }
+    EXPECT_TRUE(messages.empty()) << "loading says nothing: a check loads the window hidden";
 }
 
-TEST_F(IdPassFormTest, OkSetsTheAccountAndSavesItOnlyWithTheBoxTicked) {
+TEST_F(IdPassFormTest, OkSetsTheAccountAndKeepsThePasswordOnlyWithTheBoxTicked) {
     struct Case {
+        const char* name;
+        Secrets secrets;
         QString id, password;
         bool ticked;
         QByteArray file;  // empty: not compared byte for byte (CP932)
+        std::optional<QString> inKeyring;  // the entry of the ID typed
         QString savedId, savedPassword;
     };
     const Case cases[] = {
-        {QStringLiteral("alice"), QStringLiteral("pw"), true, "[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\nNAME3=1\r\n",
-         QStringLiteral("alice"), QStringLiteral("pw")},
-        {QStringLiteral("bob"), QStringLiteral("bob-pw"), false, "[EXEINI]\r\nNAME=old\r\nNAME2=old-pw\r\nNAME3=0\r\n",
-         QStringLiteral("old"), QStringLiteral("old-pw")},
-        {QString(), QString(), true, "[EXEINI]\r\nNAME=\r\nNAME2=\r\nNAME3=1\r\n", QString(), QString()},
-        {QStringLiteral("山田太郎"), QStringLiteral("パスワード①"), true, {}, QStringLiteral("山田太郎"),
-         QStringLiteral("パスワード①")},
+        {"ticked, files", Secrets::Files, "alice", "pw", true, "[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\nNAME3=1\r\n",
+         std::nullopt, "alice", "pw"},
+        // Cleared: the password saved before goes, the ID stays.
+        {"cleared, files", Secrets::Files, "bob", "bob-pw", false, "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=0\r\n",
+         std::nullopt, "old", ""},
+        {"ticked empty, files", Secrets::Files, "", "", true, "[EXEINI]\r\nNAME=\r\nNAME2=\r\nNAME3=1\r\n",
+         std::nullopt, "", ""},
+        {"ticked Japanese, files", Secrets::Files, "山田太郎", "パスワード①", true, {}, std::nullopt, "山田太郎",
+         "パスワード①"},
+        {"ticked, keyring: NAME2 stays empty", Secrets::Keyring, "alice", "pw", true,
+         "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n", QStringLiteral("pw"), "alice", "pw"},
+        {"cleared, keyring: kept nowhere", Secrets::Keyring, "old", "new-pw", false,
+         "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=0\r\n", std::nullopt, "old", ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.id.toStdString());
+        SCOPED_TRACE(c.name);
+        use(c.secrets);
+        // The earlier password in the file, and in the keyring for old too.
         folder.write(accountFile, earlier);
+        keyring->secrets.clear();
+        keyring->secrets[{SecretKind::Password, QStringLiteral("old")}] = QStringLiteral("old-key-pw");
         auto form = open<IdPassForm>();
         form->SetAccountTexts(c.id, c.password);  // QTest types ASCII only
-        if (c.ticked) QTest::mouseClick(form->Check1, Qt::LeftButton);
+        if (form->Check1->isChecked() != c.ticked) QTest::mouseClick(form->Check1, Qt::LeftButton);
         QTest::mouseClick(form->OKCommand, Qt::LeftButton);
 
         EXPECT_FALSE(form->isVisible());
@@ -262,9 +337,15 @@ TEST_F(IdPassFormTest, OkSetsTheAccountAndSavesItOnlyWithTheBoxTicked) {
             EXPECT_EQ(folder.read(accountFile), c.file);
         }
         EXPECT_EQ(modeOf(folder.path(accountFile)), 0600u);
+        if (c.secrets == Secrets::Keyring) {
+            EXPECT_EQ(kept(c.id), c.inKeyring);
+            EXPECT_EQ(kept(QStringLiteral("old")), c.id == QStringLiteral("old") ? c.inKeyring : std::nullopt)
+                << "one account: the earlier ID's password is kept no longer";
+        }
         auto again = open<IdPassForm>();
         EXPECT_EQ(again->IdText->text(), c.savedId);
         EXPECT_EQ(again->PassText->text(), c.savedPassword);
+        EXPECT_EQ(again->Check1->isChecked(), !c.savedPassword.isEmpty());
     }
     EXPECT_TRUE(messages.empty());
 }
@@ -325,6 +406,67 @@ TEST_F(IdPassFormTest, KeepsItsWindowWhenTheFileCannotBeWritten) {
     QTest::mouseClick(form->OKCommand, Qt::LeftButton);
     EXPECT_EQ(program.values.UserId, QStringLiteral("alice"));
     expectErrorKeptOpen(*form);
+}
+
+// A keyring that does not answer when the box is ticked: the window stays,
+// says so without the password, and the file says nothing of a password.
+TEST_F(IdPassFormTest, KeepsItsWindowWhenTheKeyringDoesNotTakeThePassword) {
+    use(Secrets::SilentKeyring);
+    folder.write(accountFile, earlierInKeyring);
+    auto form = open<IdPassForm>();
+    form->SetAccountTexts(QStringLiteral("alice"), QStringLiteral("typed-pw"));
+    form->Check1->setChecked(true);
+    QTest::mouseClick(form->OKCommand, Qt::LeftButton);
+    expectErrorKeptOpen(*form);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_FALSE(messages[0].text.contains(QStringLiteral("typed-pw")));
+    EXPECT_EQ(folder.read(accountFile), earlierInKeyring);
+}
+
+// ---------------------------------------------------------------- the move to the keyring
+
+TEST_F(IdPassFormTest, StartOffersToMoveAPlainPasswordIntoTheKeyring) {
+    struct Case {
+        const char* name;
+        Secrets secrets;
+        QByteArray file;
+        MessageAnswer answer;
+        int questions;
+        int errors;
+        QByteArray fileAfter;
+        std::optional<QString> inKeyring;
+    };
+    const Case cases[] = {
+        {"yes: moved", Secrets::Keyring, earlier, MessageAnswer::Yes, 1, 0, earlierInKeyring, QStringLiteral("old-pw")},
+        {"no: left as it is", Secrets::Keyring, earlier, MessageAnswer::No, 1, 0, earlier, std::nullopt},
+        {"yes, silent keyring: left, and said", Secrets::SilentKeyring, earlier, MessageAnswer::Yes, 1, 1, earlier,
+         std::nullopt},
+        {"no keyring: nothing asked", Secrets::Files, earlier, MessageAnswer::Yes, 0, 0, earlier, std::nullopt},
+        {"nothing in the file: nothing asked", Secrets::Keyring, earlierInKeyring, MessageAnswer::Yes, 0, 0,
+         earlierInKeyring, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        use(c.secrets);
+        folder.write(accountFile, c.file);
+        keyring->secrets.clear();
+        messages.clear();
+        SetMessageAnswerer([&](const MessageRequest& request) {
+            messages.push_back(request);
+            return request.kind == MessageKind::Question ? c.answer : MessageAnswer::Ok;
+        });
+        OfferToMovePasswordToKeyring(nullptr, program.paths);
+        int questions = 0, errors = 0;
+        for (const MessageRequest& request : messages) {
+            questions += request.kind == MessageKind::Question && request.text.contains(QStringLiteral("キーリング"));
+            errors += request.kind == MessageKind::Error;
+            EXPECT_FALSE(request.text.contains(QStringLiteral("old-pw")));
+        }
+        EXPECT_EQ(questions, c.questions);
+        EXPECT_EQ(errors, c.errors);
+        EXPECT_EQ(folder.read(accountFile), c.fileAfter);
+        EXPECT_EQ(kept(QStringLiteral("old")), c.inKeyring);
+    }
 }
 
 // ---------------------------------------------------------------- SetForm
@@ -393,6 +535,7 @@ TEST_F(SettingsWindowsTest, SetFormBoxesStandInMoodOrderUnderTheirNumbers) {
 TEST_F(SettingsWindowsTest, SetFormButtonsAskTheOtherWindowsAndClosingStopsThePreview) {
     for (const auto& [button, call] : {std::pair{&SetForm::Command1, "ShowIdPassForm"},
                                        {&SetForm::Command2, "ShowOptionForm"},
+                                       {&SetForm::Command6, "ShowAccountSetupForm"},
                                        {&SetForm::Command4, "SetPreviewInterval 500"}}) {
         windows.calls.clear();
         auto form = open<SetForm>();
