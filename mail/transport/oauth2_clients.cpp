@@ -3,9 +3,6 @@
 #include "core/settings_files/profile_file.h"
 
 #include <QDir>
-#include <QFileInfo>
-
-#include <filesystem>
 
 // Given when the program is built (CMake cache variables); empty: none.
 #ifndef LUMOPET_OAUTH_GOOGLE_CLIENT_ID
@@ -56,17 +53,7 @@ Result<OAuth2Client> ChooseClient(const ClientSources& sources, const QString& i
                        .arg(issuer, kClientsFileName)};
 }
 
-QString ShippedClientsFileFor(const QString& executableFolder) {
-    const QDir folder(executableFolder);
-    const QString installed = folder.filePath(InstalledDataFolder);
-    return QDir(QFileInfo(installed).isDir() ? installed : executableFolder).filePath(kClientsFileName);
-}
-
-QString ShippedClientsFile() {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return ShippedClientsFileFor(error ? QDir::currentPath() : QString::fromStdString(exe.parent_path().string()));
-}
+QString ShippedClientsFile() { return QDir(ProgramPaths::ShippedDataFolder()).filePath(kClientsFileName); }
 
 Result<OAuth2Client> FindOAuth2Client(const ProgramPaths& paths, const QString& issuer) {
     ClientSources sources;

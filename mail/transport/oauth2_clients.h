@@ -59,11 +59,8 @@ struct ClientSources {
 // when none gives an ID.
 Result<OAuth2Client> ChooseClient(const ClientSources& sources, const QString& issuer);
 
-// The shipped file: in the installed data folder when the program runs
-// installed, else beside the executable (a build folder).
+// The shipped file, in ProgramPaths::ShippedDataFolder().
 QString ShippedClientsFile();
-// The same for an executable in executableFolder.
-QString ShippedClientsFileFor(const QString& executableFolder);
 
 // ChooseClient over the shipped file, the built-in values and the user's
 // file of the program folder.

@@ -117,7 +117,10 @@ QString LoopbackRedirectListener::callback() const {
 
 void LoopbackRedirectListener::takeConnections() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
-        socket->setParent(this);
+        // A socket outlives the listener long enough to send its page: the
+        // sign-in may end, and the listener go, on the request it answers.
+        // Its own time-out below, or the peer's close, removes it.
+        socket->setParent(nullptr);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
         QTimer::singleShot(kRequestMilliseconds, socket, [socket] {

@@ -54,7 +54,7 @@ public:
 
     // Listens on 127.0.0.1, on a port the system picks.
     Status listen();
-    // Stops listening. Requests already being read are still answered.
+    // Stops listening. A page already written still reaches the browser.
     void close();
     bool isListening() const { return server_.isListening(); }
 

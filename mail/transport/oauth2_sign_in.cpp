@@ -5,10 +5,46 @@
 
 #include <QDesktopServices>
 #include <QOAuth2AuthorizationCodeFlow>
+#include <QProcess>
+#include <QStandardPaths>
 
 namespace lumopet::mail {
 
-bool OpenInDesktopBrowser(const QUrl& url) { return QDesktopServices::openUrl(url); }
+namespace {
+
+// What the desktop's own services start (Qt's generic Unix services do the
+// same): xdg-open, else the entries of $BROWSER, separated by colons, "%s"
+// standing for the URL where an entry has it.
+bool StartBrowserCommand(const QUrl& url) {
+    const QString address = QString::fromLatin1(url.toEncoded());
+    const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!xdgOpen.isEmpty()) return QProcess::startDetached(xdgOpen, {address});
+    for (const QString& entry : qEnvironmentVariable("BROWSER").split(u':', Qt::SkipEmptyParts)) {
+        QStringList words = QProcess::splitCommand(entry);
+        if (words.isEmpty()) continue;
+        const QString program = QStandardPaths::findExecutable(words.takeFirst());
+        if (program.isEmpty()) continue;
+        bool placed = false;
+        for (QString& word : words) {
+            if (word.contains(QLatin1String("%s"))) {
+                word.replace(QLatin1String("%s"), address);
+                placed = true;
+            }
+        }
+        if (!placed) words << address;
+        if (QProcess::startDetached(program, words)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool OpenInDesktopBrowser(const QUrl& url) {
+    // A platform plugin without the desktop's services (offscreen, and
+    // some minimal ones) answers false at once: the same programs are
+    // started here then.
+    return QDesktopServices::openUrl(url) || StartBrowserCommand(url);
+}
 
 OAuth2SignIn::OAuth2SignIn(OAuth2Provider provider, OAuth2Client client, QObject* parent)
     : QObject(parent), provider_(std::move(provider)), client_(std::move(client)) {

@@ -34,7 +34,8 @@ struct RedirectVerdict;
 using BrowserOpener = std::function<bool(const QUrl&)>;
 
 // QDesktopServices::openUrl: the desktop's browser, through xdg-open or
-// $BROWSER.
+// $BROWSER; where the platform plugin has no such service, xdg-open or
+// $BROWSER started here.
 bool OpenInDesktopBrowser(const QUrl& url);
 
 struct SignInTimeouts {

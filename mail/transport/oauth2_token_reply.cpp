@@ -18,9 +18,10 @@ QString ProviderWords(QString text, const QStringList& secrets, qsizetype longes
     for (const QString& secret : secrets) {
         if (!secret.isEmpty()) text.replace(secret, QStringLiteral("…"));
     }
+    // Line breaks and tabs become blanks; any other control character goes.
+    text = text.simplified();
     text.erase(std::remove_if(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; }),
                text.end());
-    text = text.simplified();
     if (text.size() > longest) text = text.left(longest) + u'…';
     return text;
 }
@@ -100,7 +101,7 @@ TokenReplyData TakeReplyData(QNetworkReply& reply) {
     data.httpStatus = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     data.contentType = reply.header(QNetworkRequest::ContentTypeHeader).toByteArray();
     // A token answer is a few KB; a server that sends more is not one.
-    data.body = reply.read(256 * 1024);
+    if (reply.isOpen()) data.body = reply.read(256 * 1024);
     return data;
 }
 
