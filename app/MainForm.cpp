@@ -14,6 +14,7 @@
 #include "core/settings_files/character_flags.h"
 #include "core/settings_files/receive_options.h"
 #include "core/settings_files/server_settings.h"
+#include "mail/account_values.h"
 #include "mail/mail_library.h"
 #include "settings/SetForm.h"
 #include "ui/hot_spot_label.h"
@@ -306,7 +307,9 @@ void MainForm::StartMailCheck(MailCheckKind kind) {
     focusBeforeCheck_ = automatic ? QApplication::focusWidget() : nullptr;
     windows_.HoldCommands(this, true);
     autoCheck_->checkStarted();
-    checkThread_ = QThread::create([this] { checkResult_ = ReceiveMail(program_, *checkHost_); });
+    // Read here, on the window thread: the worker gets the login as a value.
+    checkThread_ = QThread::create(
+        [this, login = PasswordCredentials(program_)] { checkResult_ = ReceiveMail(program_, *checkHost_, login); });
     connect(checkThread_, &QThread::finished, this, &MainForm::mailCheckDone);
     checkThread_->start();
 }

@@ -2,6 +2,7 @@
 
 #include "core/clock_text.h"
 #include "core/program.h"
+#include "mail/account_values.h"
 #include "mail/send_stop.h"
 #include "ui/certificate_window.h"
 #include "ui/message_box.h"
@@ -89,7 +90,10 @@ void SendRunner::start(const SendRequest& request) {
     windows_.HoldCommands(&window_, true);
     holdControls(true);
     Program& program = windows_.program();
-    thread_ = QThread::create([this, &program, request] { result_ = SendMail(program, request, *host_); });
+    // Read here, on the window thread: the worker gets the logins as
+    // values. The account's one login serves SMTP and POP before SMTP.
+    const mail::Credentials login = PasswordCredentials(program);
+    thread_ = QThread::create([this, &program, request, login] { result_ = SendMail(program, request, *host_, login, login); });
     connect(thread_, &QThread::finished, this, &SendRunner::done);
     thread_->start();
 }

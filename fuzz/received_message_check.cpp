@@ -32,8 +32,8 @@ struct OneMessage {
 class OneMessageSession : public mail::Pop3Session {
 public:
     explicit OneMessageSession(std::shared_ptr<OneMessage> box) : box_(std::move(box)) {}
-    Result<std::vector<qint64>> login(const QString&, const QString&, bool) override {
-        return std::vector<qint64>{box_->message.size()};
+    mail::Pop3Login login(const mail::Credentials&) override {
+        return mail::Pop3Login(std::vector<qint64>{box_->message.size()});
     }
     Result<std::vector<QString>> uniqueIds() override { return std::vector<QString>{QStringLiteral("fuzz-1")}; }
     Result<QByteArray> retrieve(int number) override {
@@ -54,7 +54,7 @@ public:
     Result<std::unique_ptr<mail::Pop3Session>> connectPop3(const QString&) override {
         return std::unique_ptr<mail::Pop3Session>(std::make_unique<OneMessageSession>(box_));
     }
-    mail::SmtpStatus sendSmtp(const QString&, const mail::SmtpLogin&, const QString&, const QString&,
+    mail::SmtpStatus sendSmtp(const QString&, const mail::Credentials&, const QString&, const QString&,
                               const QByteArray&) override {
         return Failure{QStringLiteral("no sending here")};
     }
@@ -154,16 +154,17 @@ std::string savedFiles(const fs::path& folder, std::vector<std::string>& content
 
 std::string checkInRun(QByteArrayView input, const fs::path& run) {
     mailbox()->message = input.toByteArray();
-    const int handle = NMailPop3Connect(QStringLiteral("memory"));
-    if (handle < 0) return "the in-memory mailbox refused the connection";
+    QString connectError;
+    const int handle = NMailPop3Connect(QStringLiteral("memory"), connectError);
+    if (handle < 0) return "the in-memory mailbox refused the connection: " + connectError.toStdString();
     struct Closer {
         int handle;
         ~Closer() {
-            NMailAttachmentFileClose(0);
+            NMailAttachmentFileClose(handle);
             NMailPop3Close(handle);
         }
     } closer{handle};
-    if (NMailPop3Authenticate(handle, QStringLiteral("id"), QStringLiteral("pw"), 0) != 1)
+    if (NMailPop3Authenticate(handle, mail::Credentials::password(QStringLiteral("id"), QStringLiteral("pw"))) != 1)
         return "the login did not list the one message";
 
     MailTexts status;
@@ -177,7 +178,7 @@ std::string checkInRun(QByteArrayView input, const fs::path& run) {
     const fs::path folder = run / "attachments";
     MailTexts after;
     QString text;
-    const int result = NMailAttachmentFileFirst(0, after, text, QString::fromStdString(folder.string()),
+    const int result = NMailAttachmentFileFirst(handle, after, text, QString::fromStdString(folder.string()),
                                                 QString::fromStdString((run / "0.txt").string()), body, 0);
     if (!sameTexts(texts, after)) return "the attachment step changed the header texts";
 
@@ -218,7 +219,7 @@ std::string checkInRun(QByteArrayView input, const fs::path& run) {
             return "the step reported no attachments for a message that has some";
         return {};
     case mail::kAttachmentCannotBeOpened:
-        return "an attachment could not be saved into an empty, writable folder: " + LastMailError().toStdString();
+        return "an attachment could not be saved into an empty, writable folder: " + LastMailError(handle).toStdString();
     default:
         why << "the attachment step returned " << result;
         return why.str();

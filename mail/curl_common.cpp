@@ -133,4 +133,41 @@ void SetCommonCurlOptions(CURL* curl, const ServerAddress& server, const Transpo
     }
 }
 
+void SetCurlLogin(CURL* curl, const Credentials& login, bool forPop3, CurlLogin& kept) {
+    if (!login.isSet()) return;
+    kept.user = login.user.toUtf8();
+    kept.secret = login.secret.toUtf8();
+    curl_easy_setopt(curl, CURLOPT_USERNAME, kept.user.constData());
+    if (IsBearer(login)) {
+        curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, kept.secret.constData());
+        curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=XOAUTH2");
+        curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        return;
+    }
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, kept.secret.constData());
+    if (forPop3 && login.method == Credentials::Method::Apop) curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=+APOP");
+}
+
+QString TokenNeedsTlsText(const ServerAddress& server) {
+    return QStringLiteral("サーバー %1:%2 は暗号化（%3）に対応していないため、ログインしませんでした。"
+                          "OAuth2 のトークンは暗号化した接続でしか送りません。")
+        .arg(server.host)
+        .arg(server.port)
+        .arg(server.protocol == MailProtocol::Pop3 ? QStringLiteral("STLS") : QStringLiteral("STARTTLS"));
+}
+
+QString WithoutSecret(QString text, const Credentials& login) {
+    if (login.secret.isEmpty()) return text;
+    const QByteArray user = login.user.toUtf8();
+    const QByteArray secret = login.secret.toUtf8();
+    const QByteArray forms[] = {
+        secret.toBase64(),
+        ("user=" + user + "\x01" "auth=Bearer " + secret + "\x01\x01").toBase64(),
+        ('\0' + user + '\0' + secret).toBase64(),
+    };
+    for (const QByteArray& form : forms) text.replace(QString::fromLatin1(form), QStringLiteral("＊＊＊"));
+    text.replace(login.secret, QStringLiteral("＊＊＊"));
+    return text;
+}
+
 }  // namespace lumopet::mail

@@ -53,4 +53,31 @@ Failure CurlFailure(CURLcode code, const ServerAddress& server, const Exchange& 
 void SetCommonCurlOptions(CURL* curl, const ServerAddress& server, const TransportLimits& limits, Exchange& exchange,
                           const TlsPeer& peer);
 
+// The ID and secret curl was handed: curl keeps its own copies, these are
+// kept beside the handle so that nothing of them is built twice.
+struct CurlLogin {
+    QByteArray user;
+    QByteArray secret;
+};
+
+// Tells curl how to log in (nothing for a login that is not set). APOP
+// only where forPop3. An access token goes by SASL XOAUTH2, named
+// explicitly: left to choose, curl 7.88 takes OAUTHBEARER whenever the
+// server offers it. With a token, TLS is required on every connection
+// (CURLUSESSL_ALL): a plain setting must get STLS or STARTTLS, and nothing
+// goes in the clear, not even to this machine.
+void SetCurlLogin(CURL* curl, const Credentials& login, bool forPop3, CurlLogin& kept);
+
+// Whether login sends an access token.
+inline bool IsBearer(const Credentials& login) { return login.method == Credentials::Method::Bearer && login.isSet(); }
+
+// A plain server setting whose server offered no STLS / STARTTLS, for a
+// login by token: said without the token.
+QString TokenNeedsTlsText(const ServerAddress& server);
+
+// text with the login's secret taken out, as written and as base64 in the
+// initial responses (a server may echo what it was sent): no password or
+// token ever reaches an error text.
+QString WithoutSecret(QString text, const Credentials& login);
+
 }  // namespace lumopet::mail

@@ -147,18 +147,20 @@ public:
         SetCommonCurlOptions(curl_.get(), server_, limits_, exchange_, peer_);
     }
 
-    Result<std::vector<qint64>> login(const QString& user, const QString& password, bool apop) override {
-        user_ = user.toUtf8();
-        password_ = password.toUtf8();
-        curl_easy_setopt(curl_.get(), CURLOPT_USERNAME, user_.constData());
-        curl_easy_setopt(curl_.get(), CURLOPT_PASSWORD, password_.constData());
-        if (apop) curl_easy_setopt(curl_.get(), CURLOPT_LOGIN_OPTIONS, "AUTH=+APOP");
+    Pop3Login login(const Credentials& login) override {
+        SetCurlLogin(curl_.get(), login, true, login_);
         const QByteArray url = (server_.url() + u'/').toUtf8();
         curl_easy_setopt(curl_.get(), CURLOPT_URL, url.constData());
         // Connect, TLS and the login, then stop: the rest is ours.
         curl_easy_setopt(curl_.get(), CURLOPT_CONNECT_ONLY, 1L);
         const CURLcode code = curl_easy_perform(curl_.get());
-        if (code != CURLE_OK) return TransferFailure(code, server_, exchange_);
+        if (code != CURLE_OK) {
+            const bool noTls = code == CURLE_USE_SSL_FAILED && IsBearer(login) && server_.tls == TlsMode::UpgradeWhenOffered;
+            Pop3Login failed = Failure{WithoutSecret(
+                noTls ? TokenNeedsTlsText(server_) : TransferFailure(code, server_, exchange_).message, login)};
+            failed.loginRefused = code == CURLE_LOGIN_DENIED;
+            return failed;
+        }
         curl_socket_t socket = CURL_SOCKET_BAD;
         if (curl_easy_getinfo(curl_.get(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD)
             return Failure{QStringLiteral("サーバー %1 との接続が途中で切れました。").arg(hostAndPort())};
@@ -176,7 +178,7 @@ public:
         std::vector<qint64> sizes;
         for (const QByteArray& value : *values) sizes.push_back(value.toLongLong());
         pipeline_.emplace(*conversation_, sizes, offersPipelining(exchange_.replies), hostAndPort());
-        return sizes;
+        return Pop3Login(std::move(sizes));
     }
 
     Result<std::vector<QString>> uniqueIds() override {
@@ -256,7 +258,7 @@ private:
     ServerAddress server_;
     TransportLimits limits_;
     Exchange exchange_;
-    QByteArray user_, password_;
+    CurlLogin login_;
     TlsPeer peer_;
     CurlEasy curl_;
     std::optional<CurlChannel> channel_;

@@ -281,18 +281,18 @@ public:
         return MakeCurlPop3Session(server.value(), limits_);
     }
 
-    SmtpStatus sendSmtp(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
+    SmtpStatus sendSmtp(const QString& serverText, const Credentials& login, const QString& fromAddress,
                         const QString& toAddress, const QByteArray& message) override {
         return send(serverText, login, fromAddress, toAddress, Message{message});
     }
 
-    SmtpStatus sendSmtpFile(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
+    SmtpStatus sendSmtpFile(const QString& serverText, const Credentials& login, const QString& fromAddress,
                             const QString& toAddress, int lfFile, qint64 wireSize) override {
         return send(serverText, login, fromAddress, toAddress, Message{{}, lfFile, wireSize});
     }
 
 private:
-    SmtpStatus send(const QString& serverText, const SmtpLogin& login, const QString& fromAddress,
+    SmtpStatus send(const QString& serverText, const Credentials& login, const QString& fromAddress,
                     const QString& toAddress, const Message& message) {
         const auto parsed = ParseServerAddress(serverText, MailProtocol::Smtp);
         if (!parsed) return Failure{parsed.error()};
@@ -308,8 +308,9 @@ private:
         // first try asks for STARTTLS; a server without it gets the message
         // again over the plain connection, without the login (and may still
         // take it: a POP before SMTP server, or one that knows our network).
-        const bool loginGiven = !login.user.isEmpty();
-        const bool clearLoginFine = limits_.clearLoginToLoopback && IsLoopbackHost(server.host);
+        // An access token never goes in the clear, not even here.
+        const bool loginGiven = login.isSet();
+        const bool clearLoginFine = limits_.clearLoginToLoopback && IsLoopbackHost(server.host) && !IsBearer(login);
         const bool tlsFirst = server.tls != TlsMode::UpgradeWhenOffered || (loginGiven && !clearLoginFine);
         Delivery delivery;
         deliver(delivery, server, greeting.value(), tlsFirst ? CURLUSESSL_ALL : CURLUSESSL_TRY, loginGiven ? &login : nullptr,
@@ -337,7 +338,11 @@ private:
         // login we kept back leaves POP before SMTP as the way in.
         failed.relayRefused = delivery.code == CURLE_SEND_ERROR &&
                               (!offersAuth(delivery.exchange.replies) || loginWithheld) && isRelayRefusal(refusal);
-        return failed;
+        failed.loginRefused = delivery.code == CURLE_LOGIN_DENIED;
+        SmtpStatus said = Failure{WithoutSecret(failed.error(), login)};
+        said.relayRefused = failed.relayRefused;
+        said.loginRefused = failed.loginRefused;
+        return said;
     }
 
     static SmtpStatus stoppedStatus() {
@@ -347,7 +352,7 @@ private:
     }
 
     void deliver(Delivery& delivery, const ServerAddress& server, const Greeting& greeting, curl_usessl useSsl,
-                 const SmtpLogin* login, const QString& fromAddress, const QString& toAddress, const Message& message) {
+                 const Credentials* login, const QString& fromAddress, const QString& toAddress, const Message& message) {
         const TlsPeer peer{server.host, server.port};
         Exchange& exchange = delivery.exchange;
         CurlList pinned(greeting.pinnedAddress.isEmpty() ? nullptr
@@ -355,6 +360,7 @@ private:
         const QByteArray from = '<' + fromAddress.toUtf8() + '>';
         CurlList recipients(curl_slist_append(nullptr, ('<' + toAddress.toUtf8() + '>').constData()));
         Upload upload{message};
+        CurlLogin kept;
         // Declared last: the handle's cleanup (which may still send QUIT and
         // hand us its reply) runs while everything above is alive.
         CurlEasy curl(curl_easy_init());
@@ -366,13 +372,8 @@ private:
         const QByteArray url = server.url().toUtf8() + '/' + QUrl::toPercentEncoding(greeting.ehloName);
         curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
         if (pinned) curl_easy_setopt(curl.get(), CURLOPT_RESOLVE, pinned.get());
-        const QByteArray user = login ? login->user.toUtf8() : QByteArray();
-        const QByteArray password = login ? login->password.toUtf8() : QByteArray();
-        if (login) {
-            // Used only when the server offers AUTH.
-            curl_easy_setopt(curl.get(), CURLOPT_USERNAME, user.constData());
-            curl_easy_setopt(curl.get(), CURLOPT_PASSWORD, password.constData());
-        }
+        // Used only when the server offers AUTH.
+        if (login) SetCurlLogin(curl.get(), *login, false, kept);
         curl_easy_setopt(curl.get(), CURLOPT_MAIL_FROM, from.constData());
         curl_easy_setopt(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());
         curl_easy_setopt(curl.get(), CURLOPT_UPLOAD, 1L);

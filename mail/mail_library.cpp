@@ -15,6 +15,7 @@
 #include <gmime/gmime.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <utility>
 #include <map>
@@ -25,33 +26,12 @@ namespace {
 
 constexpr int kTextBufferOption = 1;
 
-// The file a large message was written to as it arrived. Removed when the
-// session lets the message go; a file the caller moved into the Maildir's
-// new/ has left this name already, and stays.
-class SpooledMessage {
-public:
-    SpooledMessage() = default;
-    explicit SpooledMessage(QString path) : path_(std::move(path)) {}
-    SpooledMessage(SpooledMessage&& other) noexcept : path_(std::exchange(other.path_, {})) {}
-    SpooledMessage& operator=(SpooledMessage&& other) noexcept {
-        if (this != &other) {
-            remove();
-            path_ = std::exchange(other.path_, {});
-        }
-        return *this;
-    }
-    ~SpooledMessage() { remove(); }
-    const QString& path() const { return path_; }
-
-private:
-    void remove() {
-        if (!path_.isEmpty()) ::unlink(QFile::encodeName(path_).constData());
-        path_.clear();
-    }
-    QString path_;
-};
-
+// One POP3 session: what it fetched and its last failure belong to it
+// alone, so that a mail check and the POP3 login of a send on another
+// thread never read each other's. Its own lock keeps one command at a time;
+// the layer's lock is held only to find it.
 struct Session {
+    std::mutex lock;
     std::unique_ptr<mail::Pop3Session> pop3;
     std::vector<qint64> sizes;
     // Empty when the server gave none.
@@ -62,28 +42,26 @@ struct Session {
     int fetchedNumber = 0;
     mail::DecodedMessage fetched;
     QByteArray fetchedSource;  // as the server sent it, unless it is in fetchedFile
-    SpooledMessage fetchedFile;
+    SpooledFile fetchedFile;
+    // NMailPop3GetMail offered the fetched message to the attachment step;
+    // NMailAttachmentFileClose takes it back.
+    bool offeredForAttachments = false;
+    QString lastError;
 };
 
-// The layer's state. The operations run one at a time, but possibly on a
-// worker thread while the window thread asks for the last error: a lock
-// keeps the two apart.
+// The layer's state: the options, the transport and the open sessions.
+// What an operation reports is its own (its session's, or its return
+// value); nothing here is a "last" anything shared between threads.
 struct LayerState {
     std::mutex lock;
     bool started = false;
-    int textBufferSize = 8192;
-    int largestMessageMB = kDefaultMaxMessageMB;
-    std::unique_ptr<mail::MailTransport> transport;
-    std::map<int, Session> sessions;
+    std::atomic<int> textBufferSize = 8192;
+    std::atomic<int> largestMessageMB = kDefaultMaxMessageMB;
+    // Shared: a send holds it while it runs, without the lock, even if a
+    // test puts another in its place meanwhile.
+    std::shared_ptr<mail::MailTransport> transport;
+    std::map<int, std::shared_ptr<Session>> sessions;
     int nextHandle = 1;
-    mail::DecodedMessage lastFetched;
-    QString lastError;
-    std::vector<int> lastNotDeleted;  // of the last session closed
-    mail::SmtpLogin smtpLogin;
-    QByteArray lastSent;
-    // Where a message with a large attachment is built; none: in memory.
-    SpoolFileMaker makeSendFile;
-    SpooledMessage lastSentFile;
 };
 
 LayerState& state() {
@@ -91,56 +69,66 @@ LayerState& state() {
     return instance;
 }
 
-mail::MailTransport& transport(LayerState& s) {
+// Under the layer's lock.
+std::shared_ptr<mail::MailTransport> transportLocked(LayerState& s) {
     if (!s.transport) s.transport = mail::MakeCurlTransport();
-    return *s.transport;
+    return s.transport;
+}
+
+std::shared_ptr<mail::MailTransport> transport() {
+    LayerState& s = state();
+    std::lock_guard guard(s.lock);
+    return transportLocked(s);
 }
 
 QString cut(const QString& text, int bufferSize) { return text.left(std::max(0, bufferSize - 1)); }
 
-int fail(LayerState& s, const QString& error, int result) {
-    s.lastError = cut(error, s.textBufferSize);
+QString cut(const QString& text) { return cut(text, state().textBufferSize); }
+
+int fail(Session& session, const QString& error, int result) {
+    session.lastError = cut(error);
     return result;
 }
 
-Session* sessionOf(LayerState& s, int handle) {
-    const auto found = s.sessions.find(handle);
-    if (found == s.sessions.end()) {
-        fail(s, QStringLiteral("POP3 サーバーに接続していません。"), kNoConnection);
-        return nullptr;
-    }
-    return &found->second;
-}
+const QString kNotConnectedText = QStringLiteral("POP3 サーバーに接続していません。");
 
-// Runs an operation on the session of handle under the layer's lock; -1
-// (with the reason kept for NMailGetMessage) when there is no such session.
-template <class Operation>
-int withSession(int handle, Operation operation) {
+std::shared_ptr<Session> sessionOf(int handle) {
     LayerState& s = state();
     std::lock_guard guard(s.lock);
-    Session* session = sessionOf(s, handle);
-    if (!session) return kNoConnection;
-    return operation(s, *session);
+    const auto found = s.sessions.find(handle);
+    return found == s.sessions.end() ? nullptr : found->second;
 }
 
-void fillTexts(const LayerState& s, const mail::DecodedMessage& message, MailTexts& texts) {
-    texts.subject = cut(message.subject, s.textBufferSize);
-    texts.date = cut(message.date, s.textBufferSize);
-    texts.from = cut(message.from, s.textBufferSize);
-    texts.header = cut(message.headerText, s.textBufferSize);
+// Runs an operation on the session of handle under the session's lock;
+// kNoConnection when there is no such session (NMailGetMessage says so).
+template <class Operation>
+int withSession(int handle, Operation operation) {
+    const std::shared_ptr<Session> session = sessionOf(handle);
+    if (!session) return kNoConnection;
+    std::lock_guard guard(session->lock);
+    return operation(*session);
+}
+
+void fillTexts(const mail::DecodedMessage& message, MailTexts& texts) {
+    texts.subject = cut(message.subject);
+    texts.date = cut(message.date);
+    texts.from = cut(message.from);
+    texts.header = cut(message.headerText);
 }
 
 // The largest message a session fetches: the user's limit, and no more
 // than can be held in memory where there is no file to write it to.
-qint64 largestFor(const LayerState& s, bool spooling) {
-    const qint64 chosen = s.largestMessageMB > 0 ? qint64(s.largestMessageMB) * 1024 * 1024 : -1;
+qint64 largestFor(bool spooling) {
+    const int megabytes = state().largestMessageMB;
+    const qint64 chosen = megabytes > 0 ? qint64(megabytes) * 1024 * 1024 : -1;
     if (spooling) return chosen;
     return chosen < 0 ? kMaxHeldMessageBytes : std::min(chosen, kMaxHeldMessageBytes);
 }
 
-void limitSession(const LayerState& s, Session& session) {
+// Under the session's lock.
+void limitSession(Session& session) {
     const bool spooling = static_cast<bool>(session.makeSpoolFile);
-    session.largest = largestFor(s, spooling);
+    session.largest = largestFor(spooling);
     // What may come into memory: a message larger is written to a file,
     // under a limit of its own.
     session.pop3->setLargestMessage(spooling ? kSpooledFromBytes : session.largest);
@@ -153,8 +141,8 @@ bool tooLarge(const Session& session, int number) {
 
 QString megabytes(qint64 bytes) { return QString::number(static_cast<double>(bytes) / (1024 * 1024), 'f', 1); }
 
-int failTooLarge(LayerState& s, const Session& session, int number) {
-    return fail(s,
+int failTooLarge(Session& session, int number) {
+    return fail(session,
                 QStringLiteral("メッセージ %1 は %2 MB あり、受信できる大きさ（%3 MB）を超えています。")
                     .arg(number)
                     .arg(megabytes(session.sizes[number - 1]), megabytes(session.largest)),
@@ -164,11 +152,11 @@ int failTooLarge(LayerState& s, const Session& session, int number) {
 // A large message, written to a new file as it arrives and decoded from
 // there: memory does not grow with it. A server that sends much more than
 // it listed is cut off before it fills the disk.
-int fetchIntoFile(LayerState& s, Session& session, int number) {
+int fetchIntoFile(Session& session, int number) {
     const Result<SpoolFile> made = session.makeSpoolFile();
-    if (!made) return fail(s, made.error(), kMailFailed);
+    if (!made) return fail(session, made.error(), kMailFailed);
     const UniqueFd file(made.value().fd);
-    SpooledMessage spooled(made.value().path);
+    SpooledFile spooled(made.value().path);
     const qint64 listed = session.sizes[number - 1];
     qint64 written = 0;
     const auto write = [&](QByteArrayView slice) -> Status {
@@ -180,7 +168,7 @@ int fetchIntoFile(LayerState& s, Session& session, int number) {
         return Failure{QStringLiteral("受信中のメールを「%1」に書き込めません。\n").arg(spooled.path()) + SystemErrorText(errno)};
     };
     const Status received = session.pop3->retrieveInto(number, write, listed + listed / 8 + (1 << 20));
-    if (!received) return fail(s, received.error(), kMailFailed);
+    if (!received) return fail(session, received.error(), kMailFailed);
     session.fetched = mail::DecodeMessageFile(file.get());
     session.fetchedSource.clear();
     session.fetchedFile = std::move(spooled);
@@ -190,18 +178,18 @@ int fetchIntoFile(LayerState& s, Session& session, int number) {
 
 // Fetches the message once per number; the status, size and body calls for
 // it share the copy.
-int fetch(LayerState& s, Session& session, int number) {
+int fetch(Session& session, int number) {
     if (session.fetchedNumber == number) return 0;
-    if (tooLarge(session, number)) return failTooLarge(s, session, number);
+    if (tooLarge(session, number)) return failTooLarge(session, number);
     // The last message's file goes before the next one comes.
     session.fetchedNumber = 0;
     session.fetched = {};
     session.fetchedFile = {};
     if (session.makeSpoolFile && number >= 1 && number <= static_cast<int>(session.sizes.size()) &&
         session.sizes[number - 1] > kSpooledFromBytes)
-        return fetchIntoFile(s, session, number);
+        return fetchIntoFile(session, number);
     const auto raw = session.pop3->retrieve(number);
-    if (!raw) return fail(s, raw.error(), kMailFailed);
+    if (!raw) return fail(session, raw.error(), kMailFailed);
     session.fetched = mail::DecodeMessage(raw.value());
     session.fetchedSource = raw.value();
     session.fetchedNumber = number;
@@ -224,10 +212,19 @@ int NMailInitializeWinSock() {
 
 int NMailSetOption(int option, int value) {
     LayerState& s = state();
-    std::lock_guard guard(s.lock);
     if (option == kLargestMessageOption && value >= 0) {
-        s.largestMessageMB = value;
-        for (auto& [handle, session] : s.sessions) limitSession(s, session);
+        std::vector<std::shared_ptr<Session>> open;
+        {
+            std::lock_guard guard(s.lock);
+            s.largestMessageMB = value;
+            for (auto& [handle, session] : s.sessions) open.push_back(session);
+        }
+        // Each session at its next command: one may be in the middle of a
+        // message on another thread.
+        for (const auto& session : open) {
+            std::lock_guard guard(session->lock);
+            limitSession(*session);
+        }
         return 0;
     }
     if (option != kTextBufferOption || value <= 0) return -1;
@@ -247,17 +244,11 @@ int NMailEndWinSock() {
     return 0;
 }
 
-int MailTextBufferSize() {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    return s.textBufferSize;
-}
+int MailTextBufferSize() { return state().textBufferSize; }
 
 MailTexts MailTextsOf(const mail::DecodedMessage& message) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
     MailTexts texts;
-    fillTexts(s, message, texts);
+    fillTexts(message, texts);
     return texts;
 }
 
@@ -268,22 +259,27 @@ void SetMailTransport(std::unique_ptr<mail::MailTransport> newTransport) {
     s.transport = std::move(newTransport);
 }
 
-int NMailPop3Connect(const QString& server) {
+int NMailPop3Connect(const QString& server, QString& error) {
+    error.clear();
+    auto session = transport()->connectPop3(server);
+    if (!session) {
+        error = cut(session.error());
+        return kNoConnection;
+    }
+    auto made = std::make_shared<Session>();
+    made->pop3 = std::move(session.value());
+    limitSession(*made);
     LayerState& s = state();
     std::lock_guard guard(s.lock);
-    auto session = transport(s).connectPop3(server);
-    if (!session) return fail(s, session.error(), kNoConnection);
     const int handle = s.nextHandle++;
-    Session& made = s.sessions[handle];
-    made.pop3 = std::move(session.value());
-    limitSession(s, made);
+    s.sessions[handle] = std::move(made);
     return handle;
 }
 
-int NMailPop3Authenticate(int handle, const QString& id, const QString& password, int apop) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
-        auto sizes = session.pop3->login(id, password, apop != 0);
-        if (!sizes) return fail(s, sizes.error(), kMailFailed);
+int NMailPop3Authenticate(int handle, const mail::Credentials& login) {
+    return withSession(handle, [&](Session& session) {
+        auto sizes = session.pop3->login(login);
+        if (!sizes) return fail(session, sizes.error(), sizes.loginRefused ? kLoginRefused : kMailFailed);
         session.sizes = std::move(sizes.value());
         session.uidls.clear();
         return static_cast<int>(session.sizes.size());
@@ -291,16 +287,16 @@ int NMailPop3Authenticate(int handle, const QString& id, const QString& password
 }
 
 int NMailPop3GetUidls(int handle, QStringList& uidls) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         uidls.clear();
         // Asked only by the mail check: a POP3 login before SMTP has no use
         // for them. A listing that does not match the messages names
         // nothing reliably.
         if (session.uidls.empty() && !session.sizes.empty()) {
             auto listed = session.pop3->uniqueIds();
-            if (!listed) return fail(s, listed.error(), kNoConnection);
+            if (!listed) return fail(session, listed.error(), kNoConnection);
             if (listed.value().size() != session.sizes.size())
-                return fail(s, QStringLiteral("サーバーの UIDL の数がメッセージの数と合いません。"), kNoConnection);
+                return fail(session, QStringLiteral("サーバーの UIDL の数がメッセージの数と合いません。"), kNoConnection);
             session.uidls = std::move(listed.value());
         }
         for (const QString& uidl : session.uidls) uidls.append(uidl);
@@ -309,65 +305,65 @@ int NMailPop3GetUidls(int handle, QStringList& uidls) {
 }
 
 int NMailPop3SpoolLargeMail(int handle, SpoolFileMaker makeFile, ArrivedBytes arrived) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         session.makeSpoolFile = std::move(makeFile);
         session.arrived = std::move(arrived);
-        limitSession(s, session);
+        limitSession(session);
         return 0;
     });
 }
 
 bool NMailPop3IsTooLarge(int handle, int number) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
                if (!tooLarge(session, number)) return 0;
-               failTooLarge(s, session, number);
+               failTooLarge(session, number);
                return 1;
            }) == 1;
 }
 
 int NMailPop3GetMailHeader(int handle, int number, MailTexts& texts) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         const auto header = session.pop3->top(number);
-        if (!header) return fail(s, header.error(), kMailFailed);
+        if (!header) return fail(session, header.error(), kMailFailed);
         // A header too long for any mail is not read whole.
-        fillTexts(s, mail::DecodeMessage(QByteArrayView(header.value()).first(std::min<qsizetype>(header.value().size(), 1 << 20))),
+        fillTexts(mail::DecodeMessage(QByteArrayView(header.value()).first(std::min<qsizetype>(header.value().size(), 1 << 20))),
                   texts);
         return 0;
     });
 }
 
 int NMailPop3GetMailStatus(int handle, int number, MailTexts& texts, int) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
-        if (const int result = fetch(s, session, number); result < 0) return result;
-        fillTexts(s, session.fetched, texts);
+    return withSession(handle, [&](Session& session) {
+        if (const int result = fetch(session, number); result < 0) return result;
+        fillTexts(session.fetched, texts);
         return 0;
     });
 }
 
 int NMailPop3GetMailSize(int handle, int number) {
-    return withSession(handle, [&](LayerState&, Session& session) {
+    return withSession(handle, [&](Session& session) {
         if (number < 1 || number > static_cast<int>(session.sizes.size())) return -1;
         return static_cast<int>(std::min<qint64>(session.sizes[number - 1], INT_MAX));
     });
 }
 
 int NMailPop3GetMail(int handle, int number, MailTexts& texts, QString& body, int, int) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
-        if (const int result = fetch(s, session, number); result < 0) return result;
-        fillTexts(s, session.fetched, texts);
+    return withSession(handle, [&](Session& session) {
+        if (const int result = fetch(session, number); result < 0) return result;
+        fillTexts(session.fetched, texts);
         body = mail::BodyBeforeAttachmentStep(session.fetched);
-        s.lastFetched = session.fetched;
+        session.offeredForAttachments = true;
         return 0;
     });
 }
 
 int NMailPop3GetMailSource(int handle, int number, QByteArray& source) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         source.clear();
         if (session.fetchedNumber != number)
-            return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
+            return fail(session, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
         if (!session.fetchedFile.path().isEmpty())
-            return fail(s, QStringLiteral("メッセージ %1 は大きいため、ファイル「%2」に受信しました。").arg(number).arg(session.fetchedFile.path()),
+            return fail(session, QStringLiteral("メッセージ %1 は大きいため、ファイル「%2」に受信しました。").arg(number).arg(session.fetchedFile.path()),
                         kMailFailed);
         source = session.fetchedSource;
         return 0;
@@ -375,19 +371,19 @@ int NMailPop3GetMailSource(int handle, int number, QByteArray& source) {
 }
 
 int NMailPop3GetMailFile(int handle, int number, QString& path) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         path.clear();
         if (session.fetchedNumber != number)
-            return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
+            return fail(session, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
         path = session.fetchedFile.path();
         return path.isEmpty() ? 0 : 1;
     });
 }
 
 int NMailPop3UseJoinedMail(int handle, int number, const QByteArray& source) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         if (session.fetchedNumber != number)
-            return fail(s, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
+            return fail(session, QStringLiteral("メッセージ %1 は受信できていません。").arg(number), kMailFailed);
         session.fetched = mail::DecodeMessage(source);
         session.fetchedSource = source;
         session.fetchedFile = {};
@@ -395,147 +391,156 @@ int NMailPop3UseJoinedMail(int handle, int number, const QByteArray& source) {
     });
 }
 
-int NMailAttachmentFileFirst(int, MailTexts& texts, QString& body, const QString& folder, const QString&,
+int NMailAttachmentFileFirst(int handle, MailTexts& texts, QString& body, const QString& folder, const QString&,
                              const QString&, int) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    fillTexts(s, s.lastFetched, texts);
-    body = s.lastFetched.text;
-    mail::AttachmentFailure failure;
-    const int result = mail::SaveAttachments(folder, s.lastFetched, nullptr, &failure);
-    if (result == mail::kAttachmentCannotBeOpened)
-        fail(s, QStringLiteral("添付ファイル「%1」を「%2」に書き込めません。\n%3").arg(failure.name, folder, failure.reason),
-             result);
-    return result;
+    return withSession(handle, [&](Session& session) {
+        // Nothing offered (no NMailPop3GetMail since the last close): an
+        // empty message, which has nothing to save.
+        static const mail::DecodedMessage nothing;
+        const mail::DecodedMessage& message = session.offeredForAttachments ? session.fetched : nothing;
+        fillTexts(message, texts);
+        body = message.text;
+        mail::AttachmentFailure failure;
+        const int result = mail::SaveAttachments(folder, message, nullptr, &failure);
+        if (result == mail::kAttachmentCannotBeOpened)
+            fail(session, QStringLiteral("添付ファイル「%1」を「%2」に書き込めません。\n%3").arg(failure.name, folder, failure.reason),
+                 result);
+        return result;
+    });
 }
 
-int NMailAttachmentFileClose(int) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    s.lastFetched = {};
-    return 0;
+int NMailAttachmentFileClose(int handle) {
+    return withSession(handle, [&](Session& session) {
+        session.offeredForAttachments = false;
+        return 0;
+    });
 }
 
 int NMailPop3DeleteMail(int handle, int number) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         // Only a message that reached us may go: whatever the caller did
         // with a failed fetch, the server keeps the mail.
         if (session.fetchedNumber != number)
-            return fail(s, QStringLiteral("メッセージ %1 は受信できていないため、サーバーから削除しません。").arg(number),
+            return fail(session, QStringLiteral("メッセージ %1 は受信できていないため、サーバーから削除しません。").arg(number),
                         kMailFailed);
         const auto removed = session.pop3->remove(number);
-        return removed ? 0 : fail(s, removed.error(), kMailFailed);
+        return removed ? 0 : fail(session, removed.error(), kMailFailed);
     });
 }
 
 int NMailPop3DeleteStoredMail(int handle, int number) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         if (number < 1 || number > static_cast<int>(session.uidls.size()))
-            return fail(s, QStringLiteral("メッセージ %1 の UIDL が分からないため、サーバーから削除しません。").arg(number),
+            return fail(session, QStringLiteral("メッセージ %1 の UIDL が分からないため、サーバーから削除しません。").arg(number),
                         kMailFailed);
         const auto removed = session.pop3->remove(number);
-        return removed ? 0 : fail(s, removed.error(), kMailFailed);
+        return removed ? 0 : fail(session, removed.error(), kMailFailed);
     });
 }
 
 int NMailPop3UndoDeletes(int handle, int fromNumber) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
+    return withSession(handle, [&](Session& session) {
         const auto undone = session.pop3->undoDeletions(fromNumber);
-        return undone ? 0 : fail(s, undone.error(), kMailFailed);
+        return undone ? 0 : fail(session, undone.error(), kMailFailed);
     });
 }
 
-int NMailPop3Close(int handle) {
-    return withSession(handle, [&](LayerState& s, Session& session) {
-        session.pop3->quit();
-        mail::NotDeleted left = session.pop3->notDeleted();
-        s.sessions.erase(handle);
-        s.lastNotDeleted = std::move(left.numbers);
-        return s.lastNotDeleted.empty() ? 0 : fail(s, left.reason, kMailFailed);
-    });
+int NMailPop3Close(int handle, mail::NotDeleted* notDeleted) {
+    if (notDeleted) *notDeleted = {};
+    std::shared_ptr<Session> session;
+    {
+        LayerState& s = state();
+        std::lock_guard guard(s.lock);
+        const auto found = s.sessions.find(handle);
+        if (found == s.sessions.end()) return kNoConnection;
+        session = std::move(found->second);
+        s.sessions.erase(found);
+    }
+    std::lock_guard guard(session->lock);
+    session->pop3->quit();
+    mail::NotDeleted left = session->pop3->notDeleted();
+    const bool allGone = left.numbers.empty();
+    left.reason = cut(left.reason);
+    if (notDeleted) *notDeleted = std::move(left);
+    return allGone ? 0 : kMailFailed;
 }
 
-std::vector<int> NMailPop3NotDeleted() {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    return s.lastNotDeleted;
+int NMailGetMessage(int handle, QString& text) {
+    const std::shared_ptr<Session> session = sessionOf(handle);
+    if (!session) {
+        text = kNotConnectedText;
+    } else {
+        std::lock_guard guard(session->lock);
+        text = session->lastError;
+    }
+    return static_cast<int>(text.size());
 }
 
 namespace {
 
-int failedSend(LayerState& s, const mail::SmtpStatus& sent) {
-    return fail(s, sent.error(), sent.stopped ? kSendStopped : sent.relayRefused ? kRelayRefused : kMailFailed);
+MailSent failedSend(const QString& error, int code) {
+    MailSent sent;
+    sent.code = code;
+    sent.error = cut(error);
+    return sent;
+}
+
+MailSent failedSend(const mail::SmtpStatus& status) {
+    return failedSend(status.error(), status.stopped        ? kSendStopped
+                                      : status.loginRefused ? kLoginRefused
+                                      : status.relayRefused ? kRelayRefused
+                                                            : kMailFailed);
 }
 
 // A message with a large attachment, built into a file with the
 // attachment encoded from its own, and sent from there.
-int sendFromFile(LayerState& s, const QString& server, const QString& from, const QString& to,
-                 const mail::OutgoingMessage& message) {
-    const Result<SpoolFile> made = s.makeSendFile();
-    if (!made) return fail(s, made.error(), kNoConnection);
+MailSent sendFromFile(const MailToSend& mail, const mail::Credentials& login, const SpoolFileMaker& makeFile,
+                      const mail::OutgoingMessage& message) {
+    const Result<SpoolFile> made = makeFile();
+    if (!made) return failedSend(made.error(), kNoConnection);
     const UniqueFd file(made.value().fd);
-    SpooledMessage built(made.value().path);
+    SpooledFile built(made.value().path);
     const Result<qint64> wireSize = mail::BuildMessageFile(message, file.get());
-    if (!wireSize) return fail(s, wireSize.error(), kNoConnection);
-    const auto sent = transport(s).sendSmtpFile(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), file.get(),
-                                                wireSize.value());
-    if (!sent) return failedSend(s, sent);
-    s.lastSentFile = std::move(built);
-    return 0;
+    if (!wireSize) return failedSend(wireSize.error(), kNoConnection);
+    const auto status = transport()->sendSmtpFile(mail.server, login, mail::AddressOf(mail.from), mail::AddressOf(mail.to),
+                                                  file.get(), wireSize.value());
+    if (!status) return failedSend(status);
+    MailSent sent;
+    sent.file = std::move(built);
+    return sent;
 }
 
 }  // namespace
 
-int NMailSmtpSendMail(const QString& server, const QString& to, const QString&, const QString&, const QString& from,
-                      const QString& subject, const QString& body, const QString&, const QString& attachments, int) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    s.lastSent.clear();
-    s.lastSentFile = {};
+MailSent NMailSmtpSendMail(const MailToSend& mail, const mail::Credentials& login, const SpoolFileMaker& makeFile) {
     mail::OutgoingMessage message;
-    message.from = from;
-    message.to = to;
-    message.subject = subject;
-    message.body = body;
-    message.attachmentPaths = mail::AttachmentPaths(attachments);
-    if (s.makeSendFile && mail::HasLargeAttachment(message.attachmentPaths)) return sendFromFile(s, server, from, to, message);
+    message.from = mail.from;
+    message.to = mail.to;
+    message.subject = mail.subject;
+    message.body = mail.body;
+    message.attachmentPaths = mail::AttachmentPaths(mail.attachments);
+    if (makeFile && mail::HasLargeAttachment(message.attachmentPaths)) return sendFromFile(mail, login, makeFile, message);
     const auto built = mail::BuildMessage(message);
-    if (!built) return fail(s, built.error(), kNoConnection);
-    const auto sent = transport(s).sendSmtp(server, s.smtpLogin, mail::AddressOf(from), mail::AddressOf(to), built.value());
-    if (!sent) return failedSend(s, sent);
-    s.lastSent = built.value();
-    return 0;
+    if (!built) return failedSend(built.error(), kNoConnection);
+    const auto status = transport()->sendSmtp(mail.server, login, mail::AddressOf(mail.from), mail::AddressOf(mail.to),
+                                              built.value());
+    if (!status) return failedSend(status);
+    MailSent sent;
+    sent.message = built.value();
+    return sent;
 }
 
-void NMailSmtpSpoolLargeMail(SpoolFileMaker makeFile) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    s.makeSendFile = std::move(makeFile);
+SpooledFile& SpooledFile::operator=(SpooledFile&& other) noexcept {
+    if (this != &other) {
+        remove();
+        path_ = std::exchange(other.path_, {});
+    }
+    return *this;
 }
 
-QString NMailLastSentMessageFile() {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    return s.lastSentFile.path();
-}
-
-QByteArray NMailLastSentMessage() {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    return s.lastSent;
-}
-
-void NMailSetSmtpLogin(const QString& id, const QString& password) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    s.smtpLogin = {id, password};
-}
-
-int NMailGetMessage(int, QString& text) {
-    LayerState& s = state();
-    std::lock_guard guard(s.lock);
-    text = s.lastError;
-    return static_cast<int>(text.size());
+void SpooledFile::remove() {
+    if (!path_.isEmpty()) ::unlink(QFile::encodeName(path_).constData());
+    path_.clear();
 }
 
 }  // namespace lumopet

@@ -1,9 +1,11 @@
 #pragma once
-// The mail operations the receive and send code call, with the arguments,
-// calling order and results they have always had. Results are integers:
-// the callers test them against fixed values. After a failure,
-// NMailGetMessage gives the text to show: the server's own reply where there
-// is one, else a sentence naming the server and what went wrong.
+// The mail operations the receive and send code call, in the calling order
+// they have always had. Results are integers: the callers test them against
+// fixed values. What a failure says (the server's own reply where there is
+// one, else a sentence naming the server and what went wrong) belongs to
+// the call that failed: NMailGetMessage(handle) gives the text of that POP3
+// session's last failure, NMailPop3Connect and NMailPop3Close hand theirs
+// back to their caller, and a send returns its own in its result.
 //
 // Order of a mail check: NMailPop3Connect; NMailPop3Authenticate; for each
 // message NMailPop3IsTooLarge (a message over the size limit is left on the
@@ -11,7 +13,9 @@
 // NMailAttachmentFileFirst, NMailAttachmentFileClose, NMailPop3DeleteMail;
 // last NMailPop3Close, which commits the deletions.
 //
-// The operations may run on a worker thread, one command at a time.
+// The operations may run on worker threads: a mail check and a send (with
+// its POP3 login before SMTP) at the same time, each with its own session
+// and its own results. One session takes one command at a time.
 
 #include "core/result.h"
 #include "mail/mail_transport.h"
@@ -23,6 +27,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace lumopet {
 
@@ -53,6 +58,11 @@ struct MailTexts {
 
 inline constexpr int kNoConnection = -1;
 inline constexpr int kMailFailed = -2;
+// From NMailPop3Authenticate and NMailSmtpSendMail: the server refused the
+// login itself (curl's CURLE_LOGIN_DENIED): a wrong password, or an access
+// token that has expired, which the caller may refresh and try once more.
+// (-5 and -6 are NMailAttachmentFileFirst's.)
+inline constexpr int kLoginRefused = -7;
 // From NMailSmtpSendMail: the server offered no AUTH and refused to relay.
 // It may relay only for a machine that logged in to its POP3 server a
 // moment before (POP before SMTP).
@@ -61,14 +71,15 @@ inline constexpr int kRelayRefused = -3;
 // not go out.
 inline constexpr int kSendStopped = -4;
 
-// A handle for the session with the POP3 server, or -1 when the server
-// cannot be reached.
-int NMailPop3Connect(const QString& server);
+// A handle for the session with the POP3 server, or kNoConnection when the
+// server cannot be reached; then error says why (else it is emptied).
+int NMailPop3Connect(const QString& server, QString& error);
 
-// Logs in, APOP when apop is non-zero, and returns the number of waiting
-// messages (0 for none), or a negative value when the login or the listing
-// fails.
-int NMailPop3Authenticate(int handle, const QString& id, const QString& password, int apop);
+// Logs in as login says (its method: ID and password, APOP, or an access
+// token over TLS) and returns the number of waiting messages (0 for none),
+// or a negative value when the login or the listing fails: kLoginRefused
+// when the server refused the login itself.
+int NMailPop3Authenticate(int handle, const mail::Credentials& login);
 
 // The UIDL of each waiting message, message 1 first, into uidls; returns
 // their number, or -1 when the server gives none (no UIDL command, or a
@@ -145,7 +156,8 @@ int NMailPop3GetMailFile(int handle, int number, QString& path);
 // number has not been fetched.
 int NMailPop3UseJoinedMail(int handle, int number, const QByteArray& source);
 
-// Writes the attachments of the message last fetched into folder (never
+// Writes the attachments of the message the session's NMailPop3GetMail
+// fetched last into folder (never
 // anywhere else, never over an existing file) and leaves in body the
 // message's decoded text alone. The work file and message text are
 // accepted as they always were, and not used: the layer works from the
@@ -153,9 +165,11 @@ int NMailPop3UseJoinedMail(int handle, int number, const QByteArray& source);
 // passes neither. Returns 1 when attachments
 // were written, -5 when an attachment file cannot be created, -6 for a split
 // message whose parts are not all there, 0 when there is nothing to do.
-int NMailAttachmentFileFirst(int reserved, MailTexts& texts, QString& body, const QString& folder,
+int NMailAttachmentFileFirst(int handle, MailTexts& texts, QString& body, const QString& folder,
                              const QString& workFile, const QString& messageText, int flag);
-int NMailAttachmentFileClose(int reserved);
+// Ends the attachment step of that message: a second NMailAttachmentFileFirst
+// before the next NMailPop3GetMail has nothing to save.
+int NMailAttachmentFileClose(int handle);
 
 // Marks message number for deletion: the server deletes it when the
 // session closes.
@@ -173,47 +187,70 @@ int NMailPop3UndoDeletes(int handle, int fromNumber);
 
 // Ends the session (QUIT): deletions take effect now. Returns 0, or
 // kMailFailed when some messages marked for deletion are still on the
-// server: NMailPop3NotDeleted names them, NMailGetMessage says why.
-int NMailPop3Close(int handle);
-std::vector<int> NMailPop3NotDeleted();
+// server: notDeleted, when given, names them and says why. The handle is
+// gone afterwards.
+int NMailPop3Close(int handle, mail::NotDeleted* notDeleted = nullptr);
 
-// Builds and sends one message; attachments is a "," separated list of file
-// paths. Cc, Bcc and the extra header are not used. Returns 0, or a negative
-// value when the message cannot be built or sent (nothing half-sent):
-// kNoConnection when it cannot be built (an unreadable attachment, a
-// recipient that is not one address), kRelayRefused as said above,
-// kSendStopped when 送信中止 (mail::RequestSendStop) came before the
-// message was through, kMailFailed for any other failure.
-int NMailSmtpSendMail(const QString& server, const QString& to, const QString& cc, const QString& bcc,
-                      const QString& from, const QString& subject, const QString& body, const QString& header,
-                      const QString& attachments, int flag);
-
-// The message the last NMailSmtpSendMail delivered, as built and sent
-// (fortune, tag and attachments included); empty when that call failed,
-// or when it was sent from a file (NMailLastSentMessageFile).
-QByteArray NMailLastSentMessage();
-
-// Where a message with an attachment over kStreamedAttachmentBytes is
-// built and sent from, so that memory does not grow with it: a new file
-// (the sent Maildir's tmp/). Without one such a message is built in memory.
-void NMailSmtpSpoolLargeMail(SpoolFileMaker makeFile);
-// The file the last NMailSmtpSendMail delivered from, with LF line ends;
-// empty when it sent from memory or failed. Removed at the next send unless
-// the caller moved it first.
-QString NMailLastSentMessageFile();
-
-// The ID and password SMTP logs in with when the server offers AUTH.
-void NMailSetSmtpLogin(const QString& id, const QString& password);
-
-// The text of the last failure; returns its length.
-int NMailGetMessage(int reserved, QString& text);
+// The text of the last failure of the session of handle; returns its
+// length. For a handle with no session (never opened, or closed) the text
+// says that there is no connection.
+int NMailGetMessage(int handle, QString& text);
 
 // The same text, as a value.
-inline QString LastMailError() {
+inline QString LastMailError(int handle) {
     QString text;
-    NMailGetMessage(0, text);
+    NMailGetMessage(handle, text);
     return text;
 }
+
+// The file a message was written to: removed when this lets it go, unless
+// it was moved away first (into a Maildir's new/).
+class SpooledFile {
+public:
+    SpooledFile() = default;
+    explicit SpooledFile(QString path) : path_(std::move(path)) {}
+    SpooledFile(SpooledFile&& other) noexcept : path_(std::exchange(other.path_, {})) {}
+    SpooledFile& operator=(SpooledFile&& other) noexcept;
+    ~SpooledFile() { remove(); }
+    const QString& path() const { return path_; }
+
+private:
+    void remove();
+    QString path_;
+};
+
+// One message to send, as the compose and reply windows give it.
+struct MailToSend {
+    QString server;
+    QString to;           // one recipient, with or without a name
+    QString from;
+    QString subject;
+    QString body;
+    QString attachments;  // file paths separated by ","; empty for none
+};
+
+// How one NMailSmtpSendMail ended, for its caller alone.
+struct MailSent {
+    // 0 when the server took the message, else kNoConnection (it could not
+    // be built: an unreadable attachment, a recipient that is not one
+    // address), kLoginRefused, kRelayRefused, kSendStopped (送信中止 came
+    // before the message was through), or kMailFailed.
+    int code = 0;
+    QString error;  // what to show when code is not 0
+    // The message as built and sent (fortune, tag and attachments
+    // included), when it was sent from memory;
+    QByteArray message;
+    // else the file it was sent from, with LF line ends.
+    SpooledFile file;
+    bool ok() const { return code == 0; }
+};
+
+// Builds and sends one message (nothing half-sent), logging in with login
+// when the server offers AUTH. A message with an attachment over
+// kStreamedAttachmentBytes is built in a file that makeFile makes (the sent
+// Maildir's tmp/) and sent from there, so that memory does not grow with
+// it; without makeFile it is built in memory.
+MailSent NMailSmtpSendMail(const MailToSend& mail, const mail::Credentials& login, const SpoolFileMaker& makeFile = {});
 
 // The transport under the operations: libcurl unless a test puts another
 // in its place. Passing nothing brings back libcurl.

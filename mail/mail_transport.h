@@ -44,12 +44,42 @@ struct NotDeleted {
 // keeps). A failure (the disk is full) ends the message, and the session.
 using Pop3Sink = std::function<lumopet::Status(QByteArrayView)>;
 
+// How a session logs in: an ID with its password (USER/PASS, or the SASL
+// mechanism the server offers), APOP, or an OAuth2 access token (SASL
+// XOAUTH2, TLS only). A value, given to each session: a mail check and a
+// send never share one.
+struct Credentials {
+    enum class Method { None, Password, Apop, Bearer };
+    Method method = Method::None;
+    QString user;
+    QString secret;  // the password, or the access token
+
+    static Credentials password(QString user, QString password) {
+        return {Method::Password, std::move(user), std::move(password)};
+    }
+    static Credentials apop(QString user, QString password) { return {Method::Apop, std::move(user), std::move(password)}; }
+    static Credentials bearer(QString user, QString token) { return {Method::Bearer, std::move(user), std::move(token)}; }
+    // Half an account is none: a server would only refuse the login.
+    bool isSet() const { return method != Method::None && !user.isEmpty() && !secret.isEmpty(); }
+};
+
+// The mailbox's listing after a login, or why there is none. loginRefused:
+// the server said no to the login itself (curl's CURLE_LOGIN_DENIED: a
+// wrong password, or an access token that has expired), so a caller with a
+// token may refresh it and try once more.
+struct Pop3Login : lumopet::Result<std::vector<qint64>> {
+    using lumopet::Result<std::vector<qint64>>::Result;
+    Pop3Login(lumopet::Result<std::vector<qint64>> listed) : lumopet::Result<std::vector<qint64>>(std::move(listed)) {}
+    bool loginRefused = false;
+};
+
 class Pop3Session {
 public:
     virtual ~Pop3Session() = default;
-    // Logs in (APOP when asked, else what the server offers) and lists the
-    // mailbox: the size in bytes of each message, message 1 first.
-    virtual lumopet::Result<std::vector<qint64>> login(const QString& user, const QString& password, bool apop) = 0;
+    // Logs in as login says (APOP, an access token over TLS, else what the
+    // server offers for an ID and password) and lists the mailbox: the size
+    // in bytes of each message, message 1 first.
+    virtual Pop3Login login(const Credentials& login) = 0;
     // The UIDL of each message, message 1 first (RFC 1939 UIDL). Fails when
     // the server has no UIDL command; nothing else in the session depends
     // on it.
@@ -83,30 +113,6 @@ public:
     virtual NotDeleted notDeleted() const { return {}; }
 };
 
-// How a session logs in: an ID with its password (USER/PASS, or the SASL
-// mechanism the server offers), APOP, or an OAuth2 access token (SASL
-// XOAUTH2, TLS only). A value, given to each session: a mail check and a
-// send never share one.
-struct Credentials {
-    enum class Method { None, Password, Apop, Bearer };
-    Method method = Method::None;
-    QString user;
-    QString secret;  // the password, or the access token
-
-    static Credentials password(QString user, QString password) {
-        return {Method::Password, std::move(user), std::move(password)};
-    }
-    static Credentials apop(QString user, QString password) { return {Method::Apop, std::move(user), std::move(password)}; }
-    static Credentials bearer(QString user, QString token) { return {Method::Bearer, std::move(user), std::move(token)}; }
-    // Half an account is none: a server would only refuse the login.
-    bool isSet() const { return method != Method::None && !user.isEmpty() && !secret.isEmpty(); }
-};
-
-struct SmtpLogin {
-    QString user;  // empty: no login
-    QString password;
-};
-
 // How a delivery ended. A server that offers no AUTH and refuses the
 // recipient as a relay may be one that lets a machine relay only for a while
 // after it logged in to the POP3 server (POP before SMTP): relayRefused says
@@ -118,6 +124,8 @@ struct SmtpStatus : lumopet::Status {
     // 送信中止 broke the delivery off before the message went out whole:
     // the server has not taken it. The text is SendStoppedText().
     bool stopped = false;
+    // The server refused the login (CURLE_LOGIN_DENIED), as Pop3Login says.
+    bool loginRefused = false;
 };
 
 class MailTransport {
@@ -127,16 +135,17 @@ public:
     virtual lumopet::Result<std::unique_ptr<Pop3Session>> connectPop3(const QString& server) = 0;
     // Delivers the message to one recipient address (the bare address),
     // logging in with login when it is set and the server offers AUTH over
-    // TLS (or on this machine; a server that offers AUTH only in the clear
-    // gets the message without a login). smtp:// sends nothing without
-    // STARTTLS. Broken off while SendStopRequested() (send_stop.h) and the
+    // TLS (a password also on this machine; a server that offers AUTH only
+    // in the clear gets the message without a login). An access token goes
+    // over TLS only, whatever the server. APOP is POP3's: SMTP logs in with
+    // the same ID and password. smtp:// sends nothing without STARTTLS. Broken off while SendStopRequested() (send_stop.h) and the
     // message is not out whole.
-    virtual SmtpStatus sendSmtp(const QString& server, const SmtpLogin& login, const QString& fromAddress,
+    virtual SmtpStatus sendSmtp(const QString& server, const Credentials& login, const QString& fromAddress,
                                 const QString& toAddress, const QByteArray& message) = 0;
     // The same for a message too large to hold: the file lfFile holds it
     // with LF line ends, and it goes out with CR LF, wireSize bytes. This
     // one reads it whole: the test transports only send small messages.
-    virtual SmtpStatus sendSmtpFile(const QString& server, const SmtpLogin& login, const QString& fromAddress,
+    virtual SmtpStatus sendSmtpFile(const QString& server, const Credentials& login, const QString& fromAddress,
                                     const QString& toAddress, int lfFile, qint64 wireSize) {
         QFile file;
         if (!file.open(lfFile, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !file.seek(0))

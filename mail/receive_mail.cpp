@@ -2,7 +2,6 @@
 
 #include "core/program.h"
 #include "core/text_helpers.h"
-#include "mail/account_values.h"
 #include "mail/certificate_trust.h"
 #include "mail/decoded_message.h"
 #include "mail/mail_library.h"
@@ -103,7 +102,7 @@ StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int han
     if (NMailPop3GetUidls(handle, stored.listed) < 0) {
         if (leave && !program.toldNoUidlToLeave) {
             program.toldNoUidlToLeave = true;
-            host.showMessage(kNoUidlToLeaveText + u'\n' + LastMailError(), kErrorTitle);
+            host.showMessage(kNoUidlToLeaveText + u'\n' + LastMailError(handle), kErrorTitle);
         }
         return stored;
     }
@@ -169,7 +168,7 @@ Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
     QString file;
     const int inFile = NMailPop3GetMailFile(handle, n, file);
     QByteArray source;
-    if (inFile < 0 || (inFile == 0 && NMailPop3GetMailSource(handle, n, source) < 0)) return Failure{LastMailError()};
+    if (inFile < 0 || (inFile == 0 && NMailPop3GetMailSource(handle, n, source) < 0)) return Failure{LastMailError(handle)};
     const auto writer = maildirWriter(program, known);
     if (!writer) return Failure{writer.error()};
     const QString maildir = ReceivedMaildirPath(program.paths);
@@ -221,7 +220,7 @@ bool sourceKeptOfStored(Program& program, MailCheckHost& host, int handle, int n
     MailTexts texts;
     QString body;
     Status kept = tags ? success() : Status(Failure{tags.error()});
-    if (kept && NMailPop3GetMail(handle, n, texts, body, 0, 0) < 0) kept = Failure{LastMailError()};
+    if (kept && NMailPop3GetMail(handle, n, texts, body, 0, 0) < 0) kept = Failure{LastMailError(handle)};
     if (kept) kept = keepSource(program, handle, n, known);
     if (!kept) {
         host.showMessage(kNotStoredText + kept.error(), kErrorTitle);
@@ -255,7 +254,7 @@ QString whichMessage(int handle, int n) {
 
 void tellTooLarge(MailCheckHost& host, int handle, int n) {
     // Taken first: asking for the header sets the layer's last error anew.
-    const QString error = LastMailError();
+    const QString error = LastMailError(handle);
     host.showMessage(error + QStringLiteral("\nこのメールはサーバーに残しました。") + whichMessage(handle, n), kErrorTitle);
 }
 
@@ -333,7 +332,7 @@ SplitStep takeSplitPart(MailCheckHost& host, int handle, int n, SplitMessages& s
     const auto parts = ReadHeldParts(split.root, part.id, held.value().total);
     if (!parts || NMailPop3UseJoinedMail(handle, n, mail::JoinSplitParts(parts.value())) < 0) {
         host.showMessage(QStringLiteral("分割されたメールを一通にできません。部分は「%1」に残しました。\n").arg(split.root) +
-                             (parts ? LastMailError() : parts.error()),
+                             (parts ? LastMailError(handle) : parts.error()),
                          kErrorTitle);
         return SplitStep::Waiting;
     }
@@ -453,7 +452,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     NMailPop3GetMailSize(handle, n);
     if (NMailPop3GetMail(handle, n, texts, body, 0, 0) < 0) {
         // The message stays on the server; so do the ones after it.
-        host.showMessage(LastMailError(), kErrorTitle);
+        host.showMessage(LastMailError(handle), kErrorTitle);
         return Outcome::Stop;
     }
     mail::SplitPart part;
@@ -479,9 +478,9 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     // and writing a file nobody reads cost a tenth of the check's time.
     const QString folder = program.paths.path(files::AttachmentFolder) + u'/';
     QString text;  // what the attachment step leaves of the body
-    const int attached = NMailAttachmentFileFirst(0, texts, text, folder, QString(), QString(), 0);
-    const QString attachmentError = attached == -5 ? LastMailError() : QString();
-    NMailAttachmentFileClose(0);
+    const int attached = NMailAttachmentFileFirst(handle, texts, text, folder, QString(), QString(), 0);
+    const QString attachmentError = attached == -5 ? LastMailError(handle) : QString();
+    NMailAttachmentFileClose(handle);
     if (attached == -5) {
         // Stored now, the record would say the attachment was saved, and the
         // server's copy would be gone. Its source is in the Maildir already,
@@ -512,39 +511,52 @@ HistoryRecord ReceivedRecord(const MailTexts& texts, const QString& text, bool w
     return HistoryRecord{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), shown};
 }
 
-MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
+MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::Credentials& login) {
     MailCheckResult result;
     ProgramValues& values = program.values;
     if (values.Pop3Server.isEmpty()) return result;
 
     NMailSetOption(kLargestMessageOption, program.receive.MaxMessageMB);
-    const int handle = NMailPop3Connect(values.Pop3Server);
+    QString connectError;
+    const int handle = NMailPop3Connect(values.Pop3Server, connectError);
     host.setHelpLine(kCheckingText);
-    if (handle == -1) {
+    if (handle == kNoConnection) {
         // The layer's text names the server and what failed: without it a
         // wrong server name looks like an empty mailbox.
-        host.showMessage(LastMailError(), kErrorTitle);
+        host.showMessage(connectError, kErrorTitle);
         result.ConnectionFailed = true;
         return result;
     }
 
-    LoadAccountValues(program);
-    host.setAccountTexts(values.UserId, values.UserPassword);
+    // A token is no business of the ID and password boxes, and a missing
+    // one is for the caller to fetch, not for the user to type.
+    const bool bearer = login.method == mail::Credentials::Method::Bearer;
+    if (!bearer) host.setAccountTexts(login.user, login.secret);
     StoredMessages known;
-    if (values.UserId.isEmpty() || values.UserPassword.isEmpty()) {
+    if (bearer && !login.isSet()) {
+        result.MailCount = kLoginRefused;
+        result.LoginRefused = true;
+        result.LoginRefusal = kNoTokenText;
+    } else if (!login.isSet()) {
         host.showIdPassForm();
     } else {
         host.clearViewerList();
         // The TLS handshake comes with the login. A certificate nobody
         // vouches for is shown to the user; trusted, the login goes again.
         const int waiting = mail::RunWithCertificateTrust(
-            [&] { return NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0); },
-            mail::TrustedCertificatesPath(program.paths),
+            [&] { return NMailPop3Authenticate(handle, login); }, mail::TrustedCertificatesPath(program.paths),
             {[&host](const CertificateDetails& details) { return host.askToTrustCertificate(details); },
              [&host](const QString& error) { host.showMessage(error, kErrorTitle); }});
         if (waiting < 0) {
-            host.showMessage(LastMailError(), kErrorTitle);
             result.MailCount = waiting;
+            if (bearer && waiting == kLoginRefused) {
+                // The caller refreshes the token and checks once more, or
+                // shows this when it cannot.
+                result.LoginRefused = true;
+                result.LoginRefusal = LastMailError(handle);
+            } else {
+                host.showMessage(LastMailError(handle), kErrorTitle);
+            }
         }
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
         spoolLargeMessages(program, host, handle, known, waiting);
@@ -615,7 +627,8 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host) {
                                  kErrorTitle);
         }
     }
-    if (NMailPop3Close(handle) == kMailFailed) tellNotDeleted(host, NMailPop3NotDeleted(), LastMailError(), known);
+    mail::NotDeleted notDeleted;
+    if (NMailPop3Close(handle, &notDeleted) == kMailFailed) tellNotDeleted(host, notDeleted.numbers, notDeleted.reason, known);
     return result;
 }
 

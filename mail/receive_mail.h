@@ -70,6 +70,11 @@ struct MailCheckResult {
     // The sender and subject of the first messages stored, at most
     // kNewMailLinesKept of them.
     std::vector<NewMailLine> FirstNewMail;
+    // The login by access token was refused (or there was no token): the
+    // caller refreshes the token and runs the check once more, and shows
+    // LoginRefusal when it cannot. Nothing has been shown.
+    bool LoginRefused = false;
+    QString LoginRefusal;
 };
 
 inline constexpr int kNewMailLinesKept = 3;
@@ -78,7 +83,16 @@ inline const QString kCheckingText = QStringLiteral("メールのチェックを
 inline const QString kAttachmentMailText =
     QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
 
-MailCheckResult ReceiveMail(Program& program, MailCheckHost& host);
+inline const QString kNoTokenText =
+    QStringLiteral("OAuth2 のサインインが済んでいないため、メールを受信できません。サーバーの設定からサインインしてください。");
+
+// login: the account's, built by the caller on the window thread
+// (PasswordCredentials in account_values.h). With an ID and password (or
+// APOP) the account window's boxes get them, and the window itself opens
+// when one is empty, as it always did. With an access token neither
+// happens: a refused or missing token is the caller's to refresh
+// (LoginRefused).
+MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::Credentials& login);
 
 // What a received message becomes in the history, shared by the check and
 // by mail taken in from other programs' files, so that the two store the

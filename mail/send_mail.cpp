@@ -1,7 +1,6 @@
 #include "mail/send_mail.h"
 
 #include "core/program.h"
-#include "mail/account_values.h"
 #include "mail/certificate_trust.h"
 #include "mail/mail_library.h"
 #include "mail/message_builder.h"
@@ -90,32 +89,27 @@ std::optional<std::vector<QString>> recipientsOf(const Program& program, const S
     return addresses;
 }
 
-int sendOne(const ProgramValues& values, const QString& to, const SendRequest& request, const QString& body) {
-    return NMailSmtpSendMail(values.SmtpServer, to, QString(), QString(), values.MailAddress, request.SubjectText, body,
-                             QString(), request.AttachText, 0);
-}
-
 // POP before SMTP: a login to the POP3 server, and out again, lets this
 // machine send through the SMTP server for a while. The login runs with
 // trust as the mail check's does: a certificate nobody vouches for is
 // shown and may be trusted, and the login then goes again at once. The
 // empty text when the login worked, else why it did not.
-QString logInToPop3(const ProgramValues& values, const QString& trustFile, const mail::TrustQuestion& question) {
+QString logInToPop3(const ProgramValues& values, const mail::Credentials& login, const QString& trustFile,
+                    const mail::TrustQuestion& question) {
     if (values.Pop3Server.trimmed().isEmpty()) return QStringLiteral("受信サーバー（POP3）が設定されていません。");
-    if (values.UserId.isEmpty() || values.UserPassword.isEmpty())
-        return QStringLiteral("ID とパスワードが設定されていません。");
-    const int loggedIn = mail::RunWithCertificateTrust(
-        [&values] {
-            const int handle = NMailPop3Connect(values.Pop3Server);
+    if (!login.isSet()) return QStringLiteral("ID とパスワードが設定されていません。");
+    QString error;
+    mail::RunWithCertificateTrust(
+        [&] {
+            const int handle = NMailPop3Connect(values.Pop3Server, error);
             if (handle == kNoConnection) return kNoConnection;
-            const int waiting =
-                NMailPop3Authenticate(handle, values.UserId, values.UserPassword, values.ApopFlag != 0 ? -1 : 0);
-            // Closing leaves the login's error text as it is.
+            const int waiting = NMailPop3Authenticate(handle, login);
+            error = waiting < 0 ? LastMailError(handle) : QString();
             NMailPop3Close(handle);
             return waiting < 0 ? waiting : 0;
         },
         trustFile, question);
-    return loggedIn < 0 ? LastMailError() : QString();
+    return error;
 }
 
 // The sent history's record of a message that did not go out after all
@@ -162,15 +156,15 @@ namespace {
 
 // The copy of the message just sent, in the sent Maildir: moved there
 // when it was sent from a file, else written from memory.
-Result<QString> keepSentCopy(const QString& sentMaildir) {
-    const QString file = NMailLastSentMessageFile();
-    if (!file.isEmpty()) return DeliverTmpFileToMaildir(sentMaildir, file);
-    return DeliverToMaildir(sentMaildir, NMailLastSentMessage());
+Result<QString> keepSentCopy(const QString& sentMaildir, const MailSent& sent) {
+    if (!sent.file.path().isEmpty()) return DeliverTmpFileToMaildir(sentMaildir, sent.file.path());
+    return DeliverToMaildir(sentMaildir, sent.message);
 }
 
 }  // namespace
 
-SendResult SendMail(Program& program, const SendRequest& request, SendHost& host) {
+SendResult SendMail(Program& program, const SendRequest& request, SendHost& host, const mail::Credentials& smtpLogin,
+                    const mail::Credentials& pop3Login) {
     // A stop asked for in an earlier send is no stop of this one.
     mail::ClearSendStop();
     SendResult result;
@@ -201,11 +195,6 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
         return result;
     }
 
-    LoadAccountValues(program);
-    // Used only when the server offers AUTH. Half an account is none: the
-    // server would only refuse the login and keep the mail.
-    const bool account = !values.UserId.isEmpty() && !values.UserPassword.isEmpty();
-    NMailSetSmtpLogin(account ? values.UserId : QString(), account ? values.UserPassword : QString());
 
     const QString historyFile = HistoryPath(program.paths, History::Sent);
     const int count = static_cast<int>(recipients->size());
@@ -214,11 +203,11 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     const QString sentMaildir = SentMaildirPath(program.paths);
     // A message with a large attachment is built in the sent Maildir's
     // tmp/, and kept from there once it is out.
-    NMailSmtpSpoolLargeMail([sentMaildir]() -> Result<SpoolFile> {
+    const SpoolFileMaker makeFile = [sentMaildir]() -> Result<SpoolFile> {
         const auto folders = MaildirFolders::Open(sentMaildir);
         if (!folders) return Failure{folders.error()};
         return folders.value().createInTmp();
-    });
+    };
     bool maildirFailureShown = false;
     bool triedPop3 = false;
     // A server certificate nobody vouches for is shown once: trusted, the
@@ -232,8 +221,19 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
             return !certificateDeclined;
         },
         [&host](const QString& error) { host.showMessage(error, kErrorTitle); }};
+    // Used only when the server offers AUTH. Half an account is none
+    // (Credentials::isSet): the server would only refuse the login and keep
+    // the mail.
     const auto sendTrusting = [&](const QString& to, const QString& body) {
-        return mail::RunWithCertificateTrust([&] { return sendOne(values, to, request, body); }, trustFile, question);
+        const MailToSend mail{values.SmtpServer, to, values.MailAddress, request.SubjectText, body, request.AttachText};
+        MailSent sent;
+        mail::RunWithCertificateTrust(
+            [&] {
+                sent = NMailSmtpSendMail(mail, smtpLogin, makeFile);
+                return sent.code;
+            },
+            trustFile, question);
+        return sent;
     };
     for (int i = 0; i < count; ++i) {
         const QString& to = (*recipients)[static_cast<size_t>(i)];
@@ -268,18 +268,20 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
         const QString body = OutgoingBody(request.BodyText, request.Fortune ? DrawFortuneNumber() : 0, request.Mood);
         host.setBodyText(body);
 
-        int sent = sendTrusting(to, body);
-        QString error = sent < 0 ? LastMailError() : QString();
-        if (sent == kRelayRefused && !triedPop3 && !mail::SendStopRequested()) {
+        MailSent outcome = sendTrusting(to, body);
+        QString error = outcome.error;
+        if (outcome.code == kRelayRefused && !triedPop3 && !mail::SendStopRequested()) {
             triedPop3 = true;
-            const QString pop3Error = logInToPop3(values, trustFile, question);
+            const QString pop3Error = logInToPop3(values, pop3Login, trustFile, question);
             if (pop3Error.isEmpty()) {
-                sent = sendTrusting(to, body);
-                error = sent < 0 ? LastMailError() : QString();
+                outcome = sendTrusting(to, body);
+                error = outcome.error;
             } else {
                 error += QStringLiteral("\n（POP before SMTP のための POP3 サーバーへのログインもできませんでした：%1）").arg(pop3Error);
             }
         }
+        const int sent = outcome.code;
+        if (sent == kLoginRefused && smtpLogin.method == mail::Credentials::Method::Bearer) result.LoginRefused = true;
         // Broken off by the stop, or refused as a relay where the stop kept
         // the POP3 login from being tried: either way it did not go out
         // because of the stop, and nothing more is tried.
@@ -300,7 +302,7 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
             ++result.Failed;
             result.Unsent.push_back(to);
             host.showMessage(error, kSendErrorTitle);
-        } else if (const auto kept = keepSentCopy(sentMaildir); !kept && !maildirFailureShown) {
+        } else if (const auto kept = keepSentCopy(sentMaildir, outcome); !kept && !maildirFailureShown) {
             // The message is out; a copy that cannot be kept is worth a
             // word, once, but never a failed send.
             maildirFailureShown = true;

@@ -11,6 +11,7 @@
 // host, which the windows implement.
 
 #include "core/certificate_details.h"
+#include "mail/mail_transport.h"
 
 #include <QString>
 
@@ -74,6 +75,10 @@ struct SendResult {
     // The recipients whose message did not go out, in send order: those
     // refused, the one broken off and those never tried.
     std::vector<QString> Unsent;
+    // A message was refused because the server refused the login by access
+    // token: the caller may refresh the token and send the unsent ones
+    // once more.
+    bool LoginRefused = false;
     int sent() const { return Count - Failed; }
     bool allSent() const { return !Refused && !Stopped && Failed == 0 && Count > 0; }
 };
@@ -121,9 +126,11 @@ QString OutgoingBody(const QString& typedBody, int fortuneNumber, int mood);
 // 1..12, drawn from a generator seeded from the clock.
 int DrawFortuneNumber();
 
-// The whole send. Logs in to SMTP with the account's ID and password when
-// the server offers AUTH; when it offers none and refuses to relay, logs in
-// to the POP3 server once (POP before SMTP) and tries that message again.
+// The whole send. Logs in to SMTP with smtpLogin when the server offers
+// AUTH; when it offers none and refuses to relay, logs in to the POP3
+// server once with pop3Login (POP before SMTP) and tries that message
+// again. Both are built by the caller on the window thread
+// (PasswordCredentials in account_values.h).
 //
 // Before anything is stored or sent, the request is refused, with a message
 // saying why, when no SMTP server or no own address is set (a message from
@@ -136,6 +143,7 @@ int DrawFortuneNumber();
 // later ones are not tried. A message whose transfer it broke off did not go
 // out; its record, stored before it was sent, is taken out of the sent
 // history again.
-SendResult SendMail(Program& program, const SendRequest& request, SendHost& host);
+SendResult SendMail(Program& program, const SendRequest& request, SendHost& host, const mail::Credentials& smtpLogin,
+                    const mail::Credentials& pop3Login);
 
 }  // namespace lumopet

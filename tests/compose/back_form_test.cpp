@@ -389,7 +389,7 @@ INSTANTIATE_TEST_SUITE_P(
 class SlowTransport : public ScriptedTransport {
 public:
     using ScriptedTransport::ScriptedTransport;
-    mail::SmtpStatus sendSmtp(const QString& server, const mail::SmtpLogin& login, const QString& from,
+    mail::SmtpStatus sendSmtp(const QString& server, const mail::Credentials& login, const QString& from,
                               const QString& to, const QByteArray& message) override {
         QThread::msleep(300);
         return ScriptedTransport::sendSmtp(server, login, from, to, message);

@@ -29,11 +29,11 @@ constexpr int kMessages = 150;
 // The subjects waiting on the server, read without deleting anything.
 QSet<QString> subjectsOnServer(const QString& server) {
     QSet<QString> subjects;
-    const int handle = NMailPop3Connect(server);
-    const int count = NMailPop3Authenticate(handle, QStringLiteral("killed"), QStringLiteral("pw"), 0);
+    QString error;
+    const int handle = NMailPop3Connect(server, error);
+    const int count = NMailPop3Authenticate(handle, mail::Credentials::password(QStringLiteral("killed"), QStringLiteral("pw")));
     if (count < 0) {
-        QString error;
-        NMailGetMessage(0, error);
+        if (handle > 0) NMailGetMessage(handle, error);
         ADD_FAILURE() << "cannot list the server: " << error.toStdString();
     }
     for (int n = 1; n <= count; ++n) {

@@ -4,6 +4,7 @@
 // user deleted.
 
 #include "core/program.h"
+#include "mail/account_values.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
 #include "store/history_file.h"
@@ -45,7 +46,7 @@ protected:
     int checkOn(QDate day) {
         program.today = [day] { return day; };
         RecordingHost host;
-        const MailCheckResult result = ReceiveMail(program, host);
+        const MailCheckResult result = ReceiveMail(program, host, PasswordCredentials(program));
         EXPECT_EQ(host.messages, QStringList{}) << "check on " << day.toString(Qt::ISODate).toStdString();
         return result.MailCount;
     }

@@ -6,6 +6,7 @@
 #include "core/program.h"
 #include "core/settings_files/receive_options.h"
 #include "core/settings_files/server_settings.h"
+#include "mail/account_values.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
 #include "tests/support/recording_check_host.h"
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     program.receive = options.value();
     lumopet::NMailInitializeWinSock();
     SilentHost host;
-    const lumopet::MailCheckResult result = lumopet::ReceiveMail(program, host);
+    const lumopet::MailCheckResult result = lumopet::ReceiveMail(program, host, lumopet::PasswordCredentials(program));
     lumopet::NMailEndWinSock();
     if (host.arrived >= 0) std::fprintf(stderr, "arrived %d of %d MB\n", host.arrived, host.listed);
     std::printf("%d\n", result.MailCount);

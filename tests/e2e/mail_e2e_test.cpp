@@ -29,14 +29,29 @@ struct Received {
     int attachmentResult = 0;
 };
 
+// What the last call of these tests said when it failed: each call of the
+// layer gives its own text, the helpers below keep it here.
+QString said;
+
+QString lastError() { return said; }
+
+int connectPop3(const QString& server) { return NMailPop3Connect(server, said); }
+
+int logIn(int handle, const QString& user, const QString& password, bool apop = false) {
+    const int result = NMailPop3Authenticate(handle, apop ? mail::Credentials::apop(user, password)
+                                                          : mail::Credentials::password(user, password));
+    if (result < 0) said = LastMailError(handle);
+    return result;
+}
+
 // One mail check the way the receive code runs it: every message fetched,
 // its attachments saved, deleted; the session closed.
 std::vector<Received> receiveAll(const QString& server, const QString& user, const QString& password, bool apop,
                                  const QString& attachmentFolder, int* count = nullptr) {
     std::vector<Received> received;
-    const int handle = NMailPop3Connect(server);
+    const int handle = connectPop3(server);
     if (handle == -1) return received;
-    const int waiting = NMailPop3Authenticate(handle, user, password, apop ? -1 : 0);
+    const int waiting = logIn(handle, user, password, apop);
     if (count) *count = waiting;
     for (int n = 1; n <= waiting; ++n) {
         Received r;
@@ -44,9 +59,9 @@ std::vector<Received> receiveAll(const QString& server, const QString& user, con
         EXPECT_GT(NMailPop3GetMailSize(handle, n), 0);
         NMailPop3GetMail(handle, n, r.texts, r.bodyBefore, 0, 0);
         r.bodyAfter = r.bodyBefore;
-        r.attachmentResult = NMailAttachmentFileFirst(0, r.texts, r.bodyAfter, attachmentFolder + u'/',
+        r.attachmentResult = NMailAttachmentFileFirst(handle, r.texts, r.bodyAfter, attachmentFolder + u'/',
                                                       attachmentFolder + QStringLiteral("/0.txt"), QString(), 0);
-        NMailAttachmentFileClose(0);
+        NMailAttachmentFileClose(handle);
         EXPECT_EQ(NMailPop3DeleteMail(handle, n), 0);
         received.push_back(r);
     }
@@ -54,16 +69,12 @@ std::vector<Received> receiveAll(const QString& server, const QString& user, con
     return received;
 }
 
-QString lastError() {
-    QString text;
-    NMailGetMessage(0, text);
-    return text;
-}
-
 int send(const QString& server, const QString& to, const QString& subject, const QString& body,
-         const QString& attachments = QString()) {
-    return NMailSmtpSendMail(server, to, QString(), QString(), QStringLiteral("sender@localhost"), subject, body,
-                             QString(), attachments, 0);
+         const QString& attachments = QString(), const mail::Credentials& login = {}) {
+    const MailSent sent =
+        NMailSmtpSendMail({server, to, QStringLiteral("sender@localhost"), subject, body, attachments}, login);
+    said = sent.error;
+    return sent.code;
 }
 
 // --- Sending and receiving back, both outgoing charsets and every tag.
@@ -158,8 +169,8 @@ TEST(MailServers, SeveralMessagesAreFetchedInServerOrderAndDeletedInOneSession) 
 
 TEST(MailServers, MessagesStayOnTheServerUntilTheSessionCloses) {
     ASSERT_TRUE(servers->deliver(QStringLiteral("dave"), "Subject: keep\r\n\r\nbody\r\n"));
-    const int handle = NMailPop3Connect(servers->pop3());
-    ASSERT_EQ(NMailPop3Authenticate(handle, QStringLiteral("dave"), QStringLiteral("dave-pw"), 0), 1);
+    const int handle = connectPop3(servers->pop3());
+    ASSERT_EQ(logIn(handle, QStringLiteral("dave"), QStringLiteral("dave-pw")), 1);
     MailTexts texts;
     QString body;
     NMailPop3GetMail(handle, 1, texts, body, 0, 0);
@@ -236,24 +247,24 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Pop3Logins,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MailServers, AWrongPasswordGivesTheServersOwnReply) {
-    const int handle = NMailPop3Connect(servers->pop3());
+    const int handle = connectPop3(servers->pop3());
     ASSERT_GT(handle, 0);
-    EXPECT_LT(NMailPop3Authenticate(handle, QStringLiteral("alice"), QStringLiteral("wrong"), 0), 0);
+    EXPECT_LT(logIn(handle, QStringLiteral("alice"), QStringLiteral("wrong")), 0);
     EXPECT_TRUE(lastError().startsWith(QStringLiteral("POP3 サーバーがログインを拒否したので、"))) << lastError().toStdString();
     EXPECT_TRUE(lastError().contains(QStringLiteral("\nサーバーの応答：-ERR"))) << lastError().toStdString();
     NMailPop3Close(handle);
 }
 
 TEST(MailServers, ARefusedConnectionIsMinusOneWithTheHostInTheText) {
-    EXPECT_EQ(NMailPop3Connect(QStringLiteral("127.0.0.1:1")), -1);
+    EXPECT_EQ(connectPop3(QStringLiteral("127.0.0.1:1")), -1);
     EXPECT_TRUE(lastError().contains(QStringLiteral("127.0.0.1:1"))) << lastError().toStdString();
 }
 
 TEST(MailServers, AnUntrustedCertificateIsRefusedWithAClearText) {
     const QByteArray trusted = qgetenv("LUMOPET_CA_FILE");
     qunsetenv("LUMOPET_CA_FILE");
-    const int handle = NMailPop3Connect(servers->pop3s());
-    const int result = NMailPop3Authenticate(handle, QStringLiteral("alice"), QStringLiteral("alice-pw"), 0);
+    const int handle = connectPop3(servers->pop3s());
+    const int result = logIn(handle, QStringLiteral("alice"), QStringLiteral("alice-pw"));
     NMailPop3Close(handle);
     qputenv("LUMOPET_CA_FILE", trusted);
     EXPECT_LT(result, 0);
@@ -268,8 +279,8 @@ TEST(MailServers, AMissingTrustStoreIsNamedWithThePackageToInstall) {
     const QByteArray trusted = qgetenv("LUMOPET_CA_FILE");
     const QString missing = QStringLiteral("/nonexistent/ca-certificates.crt");
     qputenv("LUMOPET_CA_FILE", missing.toUtf8());
-    const int handle = NMailPop3Connect(servers->pop3s());
-    const int received = NMailPop3Authenticate(handle, QStringLiteral("alice"), QStringLiteral("alice-pw"), 0);
+    const int handle = connectPop3(servers->pop3s());
+    const int received = logIn(handle, QStringLiteral("alice"), QStringLiteral("alice-pw"));
     const QString receiveText = lastError();
     NMailPop3Close(handle);
     const int sent = send(servers->smtps(), QStringLiteral("dave@localhost"), QStringLiteral("trust"), QStringLiteral("text"));
@@ -293,9 +304,10 @@ struct SmtpCase {
 class SmtpKinds : public ::testing::TestWithParam<SmtpCase> {};
 
 TEST_P(SmtpKinds, Deliver) {
-    NMailSetSmtpLogin(GetParam().login ? QStringLiteral("alice") : QString(), GetParam().login ? QStringLiteral("alice-pw") : QString());
-    const int result = send((servers->*GetParam().server)(), QStringLiteral("dave@localhost"), QStringLiteral("kind"), QStringLiteral("text"));
-    NMailSetSmtpLogin(QString(), QString());
+    const mail::Credentials login =
+        GetParam().login ? mail::Credentials::password(QStringLiteral("alice"), QStringLiteral("alice-pw")) : mail::Credentials{};
+    const int result = send((servers->*GetParam().server)(), QStringLiteral("dave@localhost"), QStringLiteral("kind"),
+                            QStringLiteral("text"), QString(), login);
     ASSERT_EQ(result, 0) << lastError().toStdString();
     test::TempFolder folder;
     const auto received = receiveAll(servers->pop3(), QStringLiteral("dave"), QStringLiteral("dave-pw"), false, folder.path());

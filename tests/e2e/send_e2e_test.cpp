@@ -4,6 +4,7 @@
 
 #include "core/program.h"
 #include "core/settings_files/account_file.h"
+#include "mail/account_values.h"
 #include "mail/mail_library.h"
 #include "mail/certificate_trust.h"
 #include "mail/mail_transport.h"
@@ -65,7 +66,7 @@ struct Sender {
         request.BodyText = body;
         request.Mood = mood;
         request.AttachText = attachments;
-        return SendMail(program, request, host);
+        return SendMail(program, request, host, PasswordCredentials(program), PasswordCredentials(program));
     }
     std::string shown() const { return host.shown.empty() ? std::string() : host.shown[0].text.toStdString(); }
 
@@ -82,13 +83,15 @@ struct Received {
 // Bob's mailbox emptied through the layer, attachments into folder.
 std::vector<Received> receiveAll(const QString& pop3, const QString& attachmentFolder) {
     std::vector<Received> received;
-    const int handle = NMailPop3Connect(pop3);
-    const int waiting = NMailPop3Authenticate(handle, u"bob"_s, u"bob-pw"_s, 0);
+    QString error;
+    const int handle = NMailPop3Connect(pop3, error);
+    EXPECT_GT(handle, 0) << error.toStdString();
+    const int waiting = NMailPop3Authenticate(handle, mail::Credentials::password(u"bob"_s, u"bob-pw"_s));
     for (int n = 1; n <= waiting; ++n) {
         Received r;
         NMailPop3GetMail(handle, n, r.texts, r.body, 0, 0);
-        NMailAttachmentFileFirst(0, r.texts, r.body, attachmentFolder + u'/', attachmentFolder + u"/0.txt"_s, QString(), 0);
-        NMailAttachmentFileClose(0);
+        NMailAttachmentFileFirst(handle, r.texts, r.body, attachmentFolder + u'/', attachmentFolder + u"/0.txt"_s, QString(), 0);
+        NMailAttachmentFileClose(handle);
         NMailPop3DeleteMail(handle, n);
         received.push_back(r);
     }
@@ -159,8 +162,9 @@ TEST(SendMail, A200MegabyteAttachmentGoesOutInMemoryThatDoesNotGrowWithIt) {
     ASSERT_EQ(kept.size(), 1);
     EXPECT_GT(kept[0].size(), 200 * kMegabyte * 4 / 3);
     // Bob's mailbox is left empty for the tests after this one.
-    const int handle = NMailPop3Connect(servers->pop3());
-    ASSERT_EQ(NMailPop3Authenticate(handle, u"bob"_s, u"bob-pw"_s, 0), 1);
+    QString error;
+    const int handle = NMailPop3Connect(servers->pop3(), error);
+    ASSERT_EQ(NMailPop3Authenticate(handle, mail::Credentials::password(u"bob"_s, u"bob-pw"_s)), 1) << LastMailError(handle).toStdString();
     QStringList uidls;
     ASSERT_EQ(NMailPop3GetUidls(handle, uidls), 1);
     EXPECT_EQ(NMailPop3DeleteStoredMail(handle, 1), 0);
@@ -370,7 +374,7 @@ TEST(SendMail, StopInABulkSendLeavesTheHistoryAsWhatWentOut) {
     request.BodyText = u"皆さんへ"_s;
     request.Bulk = true;
     const int before = servers->count(u"bob"_s);
-    const SendResult result = SendMail(alice.program, request, host);
+    const SendResult result = SendMail(alice.program, request, host, PasswordCredentials(alice.program), PasswordCredentials(alice.program));
 
     const int delivered = servers->count(u"bob"_s) - before;
     // The first went before the stop; the second goes through or is broken

@@ -33,7 +33,7 @@ TEST(CurlTransport, ASilentPop3ServerEndsInATimeOut) {
     clock.start();
     auto session = transport->connectPop3(server.hostAndPort());
     ASSERT_TRUE(session.ok()) << "the connection itself is accepted";
-    const auto login = session.value()->login(QStringLiteral("u"), QStringLiteral("p"), false);
+    const auto login = session.value()->login(Credentials::password(QStringLiteral("u"), QStringLiteral("p")));
     EXPECT_FALSE(login.ok());
     EXPECT_TRUE(login.error().contains(server.hostAndPort())) << login.error().toStdString();
     EXPECT_TRUE(login.error().contains(QStringLiteral("時間切れ"))) << login.error().toStdString();
@@ -137,7 +137,7 @@ TEST_P(SlowRetr, EndsInATimeOutWithOneRetr) {
     clock.start();
     auto session = transport->connectPop3(server.hostAndPort());
     ASSERT_TRUE(session.ok()) << session.error().toStdString();
-    const auto login = session.value()->login(QStringLiteral("u"), QStringLiteral("p"), false);
+    const auto login = session.value()->login(Credentials::password(QStringLiteral("u"), QStringLiteral("p")));
     ASSERT_TRUE(login.ok()) << login.error().toStdString();
     qint64 taken = 0;
     const auto sink = [&taken](QByteArrayView slice) {
@@ -355,9 +355,9 @@ TEST(CurlTransport, APop3LoginRefusalIsExplained) {
     });
     auto transport = MakeCurlTransport({5, 5});
     auto session = transport->connectPop3(listening.hostAndPort());
-    Result<std::vector<qint64>> login = Failure{session.ok() ? QString() : session.error()};
+    Pop3Login login = Failure{session.ok() ? QString() : session.error()};
     if (session) {
-        login = session.value()->login(QStringLiteral("u"), QStringLiteral("wrong"), false);
+        login = session.value()->login(Credentials::password(QStringLiteral("u"), QStringLiteral("wrong")));
         session.value().reset();
     }
     ::shutdown(listening.fd(), SHUT_RDWR);
@@ -366,6 +366,7 @@ TEST(CurlTransport, APop3LoginRefusalIsExplained) {
     ASSERT_FALSE(login.ok());
     EXPECT_TRUE(login.error().startsWith(QStringLiteral("POP3 サーバーがログインを拒否したので、"))) << login.error().toStdString();
     EXPECT_TRUE(login.error().endsWith(QStringLiteral("-ERR [AUTH] Authentication failed."))) << login.error().toStdString();
+    EXPECT_TRUE(login.loginRefused) << "a refused login is told from other failures";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "core/cp932.h"
 #include "core/program.h"
+#include "mail/account_values.h"
 #include "mail/mail_import.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
@@ -206,7 +207,7 @@ TEST_P(ImportedAsReceived, RecordCopyAndAttachmentsMatchAMailCheck) {
     box->messages = {readAll(sample)};
     SetMailTransport(std::make_unique<mail::test::ScriptedTransport>(box));
     test::RecordingCheckHost host;
-    const MailCheckResult checked = ReceiveMail(received.program, host);
+    const MailCheckResult checked = ReceiveMail(received.program, host, PasswordCredentials(received.program));
     SetMailTransport(nullptr);
     ASSERT_EQ(checked.MailCount, 1);
 

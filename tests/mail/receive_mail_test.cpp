@@ -4,6 +4,7 @@
 
 #include "core/cp932.h"
 #include "core/program.h"
+#include "mail/account_values.h"
 #include "mail/mail_library.h"
 #include "mail/receive_mail.h"
 #include "store/history_file.h"
@@ -53,7 +54,7 @@ struct ProgramFolder {
     // One check against a server holding these messages.
     MailCheckResult check(const std::shared_ptr<ScriptedMailbox>& box, QuietHost& host) {
         SetMailTransport(std::make_unique<ScriptedTransport>(box));
-        const MailCheckResult result = ReceiveMail(program, host);
+        const MailCheckResult result = ReceiveMail(program, host, PasswordCredentials(program));
         SetMailTransport(nullptr);
         return result;
     }
@@ -122,7 +123,7 @@ TEST_P(ReceiveStored, DeletesWhatIsStoredAndStoresTheRest) {
     }
 
     QuietHost host;
-    const MailCheckResult result = ReceiveMail(program, host);
+    const MailCheckResult result = ReceiveMail(program, host, PasswordCredentials(program));
 
     EXPECT_TRUE(host.messages.isEmpty()) << host.messages.join(u'\n').toStdString();
     EXPECT_EQ(result.MailCount, c.stored.size());
@@ -222,7 +223,7 @@ TEST(ReceiveMaildir, KeepsTheWholeSourceOrLeavesTheMessageOnTheServer) {
         }
 
         QuietHost host;
-        const MailCheckResult result = ReceiveMail(program, host);
+        const MailCheckResult result = ReceiveMail(program, host, PasswordCredentials(program));
         SetMailTransport(nullptr);
         const auto records = ReadAll(HistoryPath(program.paths, History::Received));
 
@@ -326,7 +327,7 @@ TEST(ReceiveWorkFile, WhatIsAtItsNameIsLeftAloneAndNothingOfOursStays) {
         }
 
         QuietHost host;
-        const MailCheckResult result = ReceiveMail(program, host);
+        const MailCheckResult result = ReceiveMail(program, host, PasswordCredentials(program));
         SetMailTransport(nullptr);
 
         EXPECT_EQ(result.MailCount, 1) << c.name << ": " << host.messages.join(u'|').toStdString();
@@ -393,7 +394,7 @@ TEST(ReceiveAttachments, AFolderThatCannotTakeTheAttachmentLeavesTheMessageOnThe
         box->uidls = kUidls;
         SetMailTransport(std::make_unique<ScriptedTransport>(box));
         QuietHost host;
-        const MailCheckResult result = ReceiveMail(program, host);
+        const MailCheckResult result = ReceiveMail(program, host, PasswordCredentials(program));
         SetMailTransport(nullptr);
 
         EXPECT_EQ(host.titles, QStringList{QStringLiteral("エラー")}) << c.name;
@@ -417,7 +418,7 @@ TEST(ReceiveAttachments, AFolderThatCannotTakeTheAttachmentLeavesTheMessageOnThe
         again->uidls = {kUidls[1], kUidls[2]};
         SetMailTransport(std::make_unique<ScriptedTransport>(again));
         QuietHost secondHost;
-        const MailCheckResult second = ReceiveMail(program, secondHost);
+        const MailCheckResult second = ReceiveMail(program, secondHost, PasswordCredentials(program));
         SetMailTransport(nullptr);
 
         EXPECT_EQ(secondHost.messages, QStringList{}) << c.name;
@@ -829,7 +830,7 @@ TEST(ReceiveTimeOut, AServerThatStopsAnsweringIsNamedWithTheTimeOut) {
         QuietHost host;
         QElapsedTimer clock;
         clock.start();
-        const MailCheckResult result = ReceiveMail(setup.program, host);
+        const MailCheckResult result = ReceiveMail(setup.program, host, PasswordCredentials(setup.program));
         SetMailTransport(nullptr);
 
         EXPECT_LT(clock.elapsed(), 12000) << c.name;

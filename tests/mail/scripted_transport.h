@@ -23,6 +23,7 @@ struct ScriptedMailbox {
     std::vector<QByteArray> messages;
     QString connectError;         // non-empty: the server cannot be reached
     QString loginError;           // non-empty: the login fails with this reply
+    bool loginRefused = false;    // ... and it is a refusal of the login itself
     std::set<int> cutRetrieves;   // these numbers fail half-way
     // DELE of these numbers is refused at the end of the session, with
     // this reply.
@@ -41,6 +42,8 @@ struct ScriptedMailbox {
     // login.
     bool offersAuth = false;
     bool authRequired = false;
+    // Non-empty: SMTP refuses the login (an expired token) with this reply.
+    QString smtpLoginRefusal;
     // SMTP offers no AUTH and relays only after a POP3 login succeeded.
     bool popBeforeSmtp = false;
 
@@ -55,20 +58,28 @@ struct ScriptedMailbox {
     };
     std::vector<Delivery> deliveries;
     bool popLoggedIn = false;
+    std::vector<Credentials> popLogins;   // every POP3 login, in order
+    std::vector<Credentials> smtpLogins;  // what every delivery was given
 };
 
 class ScriptedSession : public Pop3Session {
 public:
     explicit ScriptedSession(std::shared_ptr<ScriptedMailbox> box) : box_(std::move(box)) {}
 
-    lumopet::Result<std::vector<qint64>> login(const QString& user, const QString&, bool apop) override {
-        box_->log.append(QStringLiteral("login %1%2").arg(user, apop ? QStringLiteral(" apop") : QString()));
-        if (!box_->loginError.isEmpty()) return Failure{box_->loginError};
+    Pop3Login login(const Credentials& login) override {
+        const bool apop = login.method == Credentials::Method::Apop;
+        box_->log.append(QStringLiteral("login %1%2").arg(login.user, apop ? QStringLiteral(" apop") : QString()));
+        box_->popLogins.push_back(login);
+        if (!box_->loginError.isEmpty()) {
+            Pop3Login refused = Failure{box_->loginError};
+            refused.loginRefused = box_->loginRefused;
+            return refused;
+        }
         box_->popLoggedIn = true;
         std::vector<qint64> sizes;
         for (const QByteArray& message : box_->messages) sizes.push_back(message.size());
         for (const auto& [number, size] : box_->listedSizes) sizes.at(static_cast<size_t>(number - 1)) = size;
-        return sizes;
+        return Pop3Login(std::move(sizes));
     }
     lumopet::Result<std::vector<QString>> uniqueIds() override {
         box_->log.append(QStringLiteral("uidl"));
@@ -122,11 +133,17 @@ public:
         if (!box_->connectError.isEmpty()) return Failure{box_->connectError};
         return std::unique_ptr<Pop3Session>(new ScriptedSession(box_));
     }
-    SmtpStatus sendSmtp(const QString& server, const SmtpLogin& login, const QString& from, const QString& to,
+    SmtpStatus sendSmtp(const QString& server, const Credentials& login, const QString& from, const QString& to,
                         const QByteArray& message) override {
         box_->log.append(QStringLiteral("smtp %1 %2").arg(server, to));
         // curl logs in only when the server offers AUTH.
-        const bool loggedIn = box_->offersAuth && !login.user.isEmpty();
+        const bool loggedIn = box_->offersAuth && login.isSet();
+        box_->smtpLogins.push_back(login);
+        if (loggedIn && !box_->smtpLoginRefusal.isEmpty()) {
+            SmtpStatus refused = Failure{box_->smtpLoginRefusal};
+            refused.loginRefused = true;
+            return refused;
+        }
         if (!box_->sendError.isEmpty()) return Failure{box_->sendError};
         if (box_->authRequired && !loggedIn) return Failure{QStringLiteral("530 5.7.0 Authentication required")};
         if (box_->popBeforeSmtp && !box_->offersAuth && !box_->popLoggedIn) {
@@ -136,7 +153,7 @@ public:
         }
         if (const auto refused = box_->refusedRecipients.find(to); refused != box_->refusedRecipients.end())
             return Failure{refused->second};
-        box_->deliveries.push_back({from, to, message, loggedIn ? login.user : QString(), loggedIn ? login.password : QString()});
+        box_->deliveries.push_back({from, to, message, loggedIn ? login.user : QString(), loggedIn ? login.secret : QString()});
         return success();
     }
 
@@ -149,7 +166,7 @@ private:
 class NeverAnsweringTransport : public ScriptedTransport {
 public:
     using ScriptedTransport::ScriptedTransport;
-    SmtpStatus sendSmtp(const QString&, const SmtpLogin&, const QString&, const QString&, const QByteArray&) override {
+    SmtpStatus sendSmtp(const QString&, const Credentials&, const QString&, const QString&, const QByteArray&) override {
         waiting = true;
         for (int i = 0; i < 1000 && !SendStopRequested(); ++i) QThread::msleep(10);
         SmtpStatus stopped = Failure{SendStoppedText()};

@@ -2,6 +2,7 @@
 // keeps, bulk mode, the logins, and the requests refused before anything is
 // stored or sent.
 
+#include "mail/account_values.h"
 #include "mail/send_mail.h"
 #include "tests/mail/recording_send_host.h"
 
@@ -76,10 +77,7 @@ public:
     }
 protected:
     void SetUp() override { SetMailTransport(std::make_unique<ScriptedTransport>(box)); }
-    void TearDown() override {
-        SetMailTransport(nullptr);
-        NMailSetSmtpLogin(QString(), QString());
-    }
+    void TearDown() override { SetMailTransport(nullptr); }
 
 public:
     void setAccount(const QString& id, const QString& password) {
@@ -97,7 +95,7 @@ public:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-    SendResult send(const SendRequest& request) { return SendMail(program, request, host); }
+    SendResult send(const SendRequest& request) { return SendMail(program, request, host, PasswordCredentials(program), PasswordCredentials(program)); }
     std::vector<HistoryRecord> history() const { return ReadAll(HistoryPath(program.paths, History::Sent)); }
     QStringList sentTo() const {
         QStringList to;
@@ -411,7 +409,7 @@ class StoppingTransport : public ScriptedTransport {
 public:
     StoppingTransport(std::shared_ptr<ScriptedMailbox> box, int stopAt, bool brokenOff)
         : ScriptedTransport(box), box_(std::move(box)), stopAt_(stopAt), brokenOff_(brokenOff) {}
-    mail::SmtpStatus sendSmtp(const QString& server, const mail::SmtpLogin& login, const QString& from,
+    mail::SmtpStatus sendSmtp(const QString& server, const mail::Credentials& login, const QString& from,
                               const QString& to, const QByteArray& message) override {
         if (++calls_ == stopAt_) {
             mail::RequestSendStop();
@@ -519,9 +517,10 @@ TEST_P(RefusedRequest, StoresAndSendsNothingAndSaysWhy) {
     EXPECT_EQ(host.shown[0].title, QString());
     // Past the send's own check, the layer refuses such a recipient too.
     if (!request.Bulk && !mail::CheckRecipient(request.ToText).ok()) {
-        EXPECT_LT(NMailSmtpSendMail(u"smtp.example.jp"_s, request.ToText, QString(), QString(), u"me@example.jp"_s,
-                                    u"s"_s, u"b"_s, QString(), QString(), 0),
-                  0);
+        EXPECT_EQ(NMailSmtpSendMail({u"smtp.example.jp"_s, request.ToText, u"me@example.jp"_s, u"s"_s, u"b"_s, QString()},
+                                    mail::Credentials::password(u"taro"_s, u"secret"_s))
+                      .code,
+                  kNoConnection);
         EXPECT_TRUE(box->log.filter(u"smtp"_s).isEmpty());
     }
 }

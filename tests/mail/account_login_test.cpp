@@ -1,0 +1,274 @@
+// The login as a value: what the window thread reads from the account file,
+// what the mail check and the send do with it, and a check and a send that
+// run at the same time, each with its own reasons.
+
+#include "mail/account_values.h"
+#include "mail/receive_mail.h"
+#include "mail/send_mail.h"
+
+#include "core/program.h"
+#include "tests/mail/recording_send_host.h"
+#include "tests/mail/scripted_transport.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_check_host.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace lumopet {
+namespace {
+
+using namespace Qt::StringLiterals;
+using mail::Credentials;
+using mail::test::ScriptedMailbox;
+using mail::test::ScriptedTransport;
+using Method = Credentials::Method;
+
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+
+const QByteArray kPlain = "From: a@example.jp\r\nSubject: first\r\n\r\nHello\r\n";
+
+struct ProgramFolder {
+    test::TempFolder folder;
+    Program program{ProgramPaths(folder.path())};
+    ProgramFolder() {
+        EXPECT_TRUE(program.paths.createFolders());
+        program.values.Pop3Server = u"pop.example.jp"_s;
+        program.values.SmtpServer = u"smtp.example.jp"_s;
+        program.values.MailAddress = u"me@example.jp"_s;
+    }
+    void writeAccount(const QByteArray& file) { folder.write(u"★MailData/iniIdPass.ini"_s, file); }
+};
+
+// --- What the window thread reads.
+
+struct AccountCase {
+    const char* name;
+    QByteArray file;  // empty: no account file
+    int apopFlag;
+    Method method;
+    QString user, secret;
+    bool set;
+};
+
+class PasswordCredentialsOf : public ::testing::TestWithParam<AccountCase> {};
+
+TEST_P(PasswordCredentialsOf, TheAccountFileAndTheApopSetting) {
+    ProgramFolder setup;
+    if (!GetParam().file.isEmpty()) setup.writeAccount(GetParam().file);
+    setup.program.values.ApopFlag = static_cast<std::int16_t>(GetParam().apopFlag);
+    const Credentials login = PasswordCredentials(setup.program);
+    EXPECT_EQ(login.method, GetParam().method);
+    EXPECT_EQ(login.user, GetParam().user);
+    EXPECT_EQ(login.secret, GetParam().secret);
+    EXPECT_EQ(login.isSet(), GetParam().set);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accounts, PasswordCredentialsOf,
+    ::testing::Values(AccountCase{"password", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", 0, Method::Password, u"taro"_s, u"secret"_s, true},
+                      AccountCase{"apop", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", 1, Method::Apop, u"taro"_s, u"secret"_s, true},
+                      // Any value but 0 asks for APOP, as the settings file always had it.
+                      AccountCase{"apop_any_nonzero", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", -1, Method::Apop, u"taro"_s, u"secret"_s, true},
+                      AccountCase{"no_password", "[EXEINI]\r\nNAME=taro\r\n", 0, Method::Password, u"taro"_s, QString(), false},
+                      AccountCase{"no_file", QByteArray(), 0, Method::Password, QString(), QString(), false}),
+    CaseName);
+
+// --- The mail check with each kind of login.
+
+class LoginRecordingHost : public test::RecordingCheckHost {
+public:
+    void setAccountTexts(const QString& id, const QString& password) override { accountTexts << id << password; }
+    void showIdPassForm() override { idPassFormShown = true; }
+    QStringList accountTexts;
+    bool idPassFormShown = false;
+};
+
+struct CheckLoginCase {
+    const char* name;
+    Credentials login;
+    QString loginError;  // non-empty: the server refuses with this
+    bool refusal;        // ... as a refusal of the login itself
+    // What the check must do.
+    QStringList accountTexts;
+    bool idPassForm;
+    bool loggedIn;  // the login reached the server
+    bool loginRefused;
+    int mailCount;
+    bool shown;  // the reason was put in a box
+};
+
+class CheckLogin : public ::testing::TestWithParam<CheckLoginCase> {};
+
+TEST_P(CheckLogin, FollowsTheMethod) {
+    const CheckLoginCase& c = GetParam();
+    ProgramFolder setup;
+    auto box = std::make_shared<ScriptedMailbox>();
+    box->messages = {kPlain};
+    box->loginError = c.loginError;
+    box->loginRefused = c.refusal;
+    SetMailTransport(std::make_unique<ScriptedTransport>(box));
+    LoginRecordingHost host;
+    const MailCheckResult result = ReceiveMail(setup.program, host, c.login);
+    SetMailTransport(nullptr);
+
+    EXPECT_EQ(host.accountTexts, c.accountTexts);
+    EXPECT_EQ(host.idPassFormShown, c.idPassForm);
+    ASSERT_EQ(box->popLogins.size(), c.loggedIn ? 1u : 0u);
+    if (c.loggedIn) {
+        EXPECT_EQ(box->popLogins[0].method, c.login.method);
+        EXPECT_EQ(box->popLogins[0].user, c.login.user);
+        EXPECT_EQ(box->popLogins[0].secret, c.login.secret);
+    }
+    EXPECT_EQ(result.LoginRefused, c.loginRefused);
+    EXPECT_EQ(result.MailCount, c.mailCount);
+    EXPECT_EQ(host.messages.isEmpty(), !c.shown) << host.messages.join(u'\n').toStdString();
+    EXPECT_EQ(result.LoginRefusal, !c.loginRefused ? QString() : c.loginError.isEmpty() ? kNoTokenText : c.loginError);
+}
+
+const QString kRefusal = u"-ERR [AUTH] Authentication failed."_s;
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, CheckLogin,
+    ::testing::Values(
+        CheckLoginCase{"password", Credentials::password(u"taro"_s, u"pw"_s), {}, false, {u"taro"_s, u"pw"_s}, false, true, false, 1, false},
+        CheckLoginCase{"apop", Credentials::apop(u"taro"_s, u"pw"_s), {}, false, {u"taro"_s, u"pw"_s}, false, true, false, 1, false},
+        // Today's behaviour: the boxes get what there is, and the window
+        // asks for the rest.
+        CheckLoginCase{"password_missing", Credentials::password(u"taro"_s, QString()), {}, false, {u"taro"_s, QString()}, true, false,
+                       false, 0, false},
+        CheckLoginCase{"password_refused", Credentials::password(u"taro"_s, u"bad"_s), kRefusal, true, {u"taro"_s, u"bad"_s}, false,
+                       true, false, kLoginRefused, true},
+        CheckLoginCase{"password_other_failure", Credentials::password(u"taro"_s, u"pw"_s), u"-ERR mailbox locked"_s, false,
+                       {u"taro"_s, u"pw"_s}, false, true, false, kMailFailed, true},
+        // A token is nothing for the ID and password boxes.
+        CheckLoginCase{"bearer", Credentials::bearer(u"taro@example.com"_s, u"ya29.token"_s), {}, false, {}, false, true, false, 1, false},
+        // Refused: the caller refreshes and checks again; nothing is shown
+        // before it has tried.
+        CheckLoginCase{"bearer_refused", Credentials::bearer(u"taro@example.com"_s, u"ya29.old"_s), kRefusal, true, {}, false, true, true,
+                       kLoginRefused, false},
+        // A failure that is not the login's is said as any other.
+        CheckLoginCase{"bearer_other_failure", Credentials::bearer(u"taro@example.com"_s, u"ya29.token"_s), u"-ERR mailbox locked"_s,
+                       false, {}, false, true, false, kMailFailed, true},
+        CheckLoginCase{"bearer_without_token", Credentials::bearer(u"taro@example.com"_s, QString()), {}, false, {}, false, false, true,
+                       kLoginRefused, false}),
+    CaseName);
+
+// --- The send: the SMTP login and the POP3 login before SMTP are the
+// caller's, each where it belongs.
+
+class SendLogins : public ::testing::Test {
+protected:
+    void SetUp() override { SetMailTransport(std::make_unique<ScriptedTransport>(box)); }
+    void TearDown() override { SetMailTransport(nullptr); }
+    SendResult send(const Credentials& smtpLogin, const Credentials& pop3Login) {
+        SendRequest request;
+        request.ToText = u"you@example.jp"_s;
+        request.SubjectText = u"件名"_s;
+        request.BodyText = u"本文"_s;
+        return SendMail(setup.program, request, host, smtpLogin, pop3Login);
+    }
+    ProgramFolder setup;
+    std::shared_ptr<ScriptedMailbox> box = std::make_shared<ScriptedMailbox>();
+    test::RecordingHost host;
+};
+
+TEST_F(SendLogins, SmtpGetsItsLoginAndPopBeforeSmtpItsOwn) {
+    box->popBeforeSmtp = true;
+    const SendResult result = send(Credentials::bearer(u"smtp-user"_s, u"smtp-token"_s), Credentials::apop(u"pop-user"_s, u"pop-pw"_s));
+    EXPECT_TRUE(result.allSent());
+    ASSERT_EQ(box->smtpLogins.size(), 2u) << "refused as a relay, then sent again after the POP3 login";
+    for (const Credentials& given : box->smtpLogins) EXPECT_EQ(given.secret, u"smtp-token"_s);
+    ASSERT_EQ(box->popLogins.size(), 1u);
+    EXPECT_EQ(box->popLogins[0].method, Method::Apop);
+    EXPECT_EQ(box->popLogins[0].user, u"pop-user"_s);
+}
+
+TEST_F(SendLogins, ARefusedTokenIsToldApartFromARefusedPassword) {
+    box->offersAuth = true;
+    box->smtpLoginRefusal = u"535 5.7.8 Username and Password not accepted"_s;
+    const SendResult token = send(Credentials::bearer(u"me@example.jp"_s, u"ya29.old"_s), {});
+    EXPECT_TRUE(token.LoginRefused);
+    EXPECT_EQ(token.Failed, 1);
+    const SendResult password = send(Credentials::password(u"me"_s, u"bad"_s), {});
+    EXPECT_FALSE(password.LoginRefused) << "a wrong password is the user's to correct, not a token to refresh";
+    EXPECT_EQ(password.Failed, 1);
+    EXPECT_TRUE(box->deliveries.empty());
+}
+
+// --- A timed mail check and a send on two worker threads.
+
+// The check's POP3 login takes its time: it ends only once the send has
+// ended (or after ten seconds), and then is refused. The send is refused
+// at once. Neither may wait for the other, and each tells its own reason.
+class SlowLoginTransport : public mail::MailTransport {
+public:
+    class Session : public mail::Pop3Session {
+    public:
+        explicit Session(SlowLoginTransport& transport) : transport_(transport) {}
+        mail::Pop3Login login(const Credentials&) override {
+            transport_.sendWasFirst = transport_.sendDone.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+            return Failure{kCheckRefusal};
+        }
+        Result<std::vector<QString>> uniqueIds() override { return Failure{QString()}; }
+        Result<QByteArray> retrieve(int) override { return Failure{QString()}; }
+        Status remove(int) override { return success(); }
+        Status undoDeletions(int) override { return success(); }
+        void quit() override {}
+
+    private:
+        SlowLoginTransport& transport_;
+    };
+
+    Result<std::unique_ptr<mail::Pop3Session>> connectPop3(const QString&) override {
+        return std::unique_ptr<mail::Pop3Session>(std::make_unique<Session>(*this));
+    }
+    mail::SmtpStatus sendSmtp(const QString&, const Credentials&, const QString&, const QString&, const QByteArray&) override {
+        return Failure{kSendRefusal};
+    }
+
+    static inline const QString kCheckRefusal = u"-ERR [SYS/TEMP] check: mailbox locked"_s;
+    static inline const QString kSendRefusal = u"550 5.1.1 send: recipient unknown"_s;
+    std::shared_future<void> sendDone;
+    std::atomic<bool> sendWasFirst = false;
+};
+
+TEST(CheckAndSend, RunTogetherAndEachShowsItsOwnReason) {
+    ProgramFolder checking, sending;
+    auto owned = std::make_unique<SlowLoginTransport>();
+    SlowLoginTransport& transport = *owned;
+    std::promise<void> sendDone;
+    transport.sendDone = sendDone.get_future().share();
+    SetMailTransport(std::move(owned));
+
+    test::RecordingCheckHost checkHost;
+    test::RecordingHost sendHost;
+    MailCheckResult checked;
+    std::thread check(
+        [&] { checked = ReceiveMail(checking.program, checkHost, Credentials::password(u"taro"_s, u"pw"_s)); });
+    std::thread send([&] {
+        SendRequest request;
+        request.ToText = u"you@example.jp"_s;
+        request.SubjectText = u"件名"_s;
+        request.BodyText = u"本文"_s;
+        SendMail(sending.program, request, sendHost, Credentials::password(u"taro"_s, u"pw"_s), {});
+        sendDone.set_value();
+    });
+    check.join();
+    send.join();
+    SetMailTransport(nullptr);
+
+    EXPECT_TRUE(transport.sendWasFirst) << "the send waited for the check's login to end";
+    EXPECT_EQ(checkHost.messages, QStringList{SlowLoginTransport::kCheckRefusal});
+    EXPECT_LT(checked.MailCount, 0);
+    ASSERT_EQ(sendHost.shown.size(), 1u);
+    EXPECT_EQ(sendHost.shown[0].title, kSendErrorTitle);
+    EXPECT_EQ(sendHost.shown[0].text, SlowLoginTransport::kSendRefusal);
+}
+
+}  // namespace
+}  // namespace lumopet
