@@ -54,8 +54,13 @@ QString normalFingerprint(QByteArray text) {
 struct TrustState {
     std::mutex lock;
     QString file;
-    std::optional<CertificateDetails> refused;
 };
+
+// The handshake runs on the thread of the operation that connects (curl
+// works on the caller's thread), and so does the question afterwards: a
+// mail check and a send on two threads each find their own refusal, and
+// neither clears the other's.
+thread_local std::optional<CertificateDetails> refusedHere;
 
 TrustState& state() {
     static TrustState instance;
@@ -135,17 +140,9 @@ QString TrustedFingerprint(const QString& hostPort) {
     return found == trusted.value().end() ? QString() : found->second;
 }
 
-void NoteRefusedCertificate(const CertificateDetails& details) {
-    TrustState& s = state();
-    std::lock_guard guard(s.lock);
-    s.refused = details;
-}
+void NoteRefusedCertificate(const CertificateDetails& details) { refusedHere = details; }
 
-std::optional<CertificateDetails> TakeRefusedCertificate() {
-    TrustState& s = state();
-    std::lock_guard guard(s.lock);
-    return std::exchange(s.refused, std::nullopt);
-}
+std::optional<CertificateDetails> TakeRefusedCertificate() { return std::exchange(refusedHere, std::nullopt); }
 
 int RunWithCertificateTrust(const std::function<int()>& operation, const QString& trustFile,
                             const TrustQuestion& question) {

@@ -54,7 +54,8 @@ void UseTrustFile(const QString& file);
 QString TrustedFingerprint(const QString& hostPort);
 
 // Left by the handshake that refused a certificate; taken (and so cleared)
-// by the caller once the operation has failed.
+// by the caller once the operation has failed. Kept per thread: only the
+// thread whose operation was refused finds it.
 void NoteRefusedCertificate(const CertificateDetails& details);
 std::optional<CertificateDetails> TakeRefusedCertificate();
 

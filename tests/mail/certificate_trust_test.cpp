@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include <sys/stat.h>
 
 namespace lumopet::mail {
@@ -209,6 +212,46 @@ INSTANTIATE_TEST_SUITE_P(
         RoundCase{"unstorable_trust_says_so", true, true, false, true, -1, 1, 1, 1, false},
         RoundCase{"ever_new_certificate_asks_three_times", true, true, true, false, -1, 4, 3, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+
+// A mail check and a send on two threads: a refusal noted by the check's
+// handshake is the check's to ask about. The send's round, run meanwhile
+// and failing for a reason of its own, neither clears it nor asks about it.
+TEST(TrustRound, ARefusalIsAskedAboutOnlyByTheThreadWhoseHandshakeMadeIt) {
+    test::TempFolder folder;
+    const QString file = folder.path(QStringLiteral("trusted"));
+    std::promise<void> noted, otherRoundDone;
+    std::vector<QString> checkAsked, sendAsked;
+    const auto asking = [](std::vector<QString>& asked) {
+        return TrustQuestion{[&asked](const CertificateDetails& details) {
+                                 asked.push_back(details.hostPort);
+                                 return false;
+                             },
+                             [](const QString&) {}};
+    };
+    std::thread check([&] {
+        RunWithCertificateTrust(
+            [&] {
+                CertificateDetails details;
+                details.hostPort = QStringLiteral("pop.example.jp:995");
+                details.sha256 = kA;
+                NoteRefusedCertificate(details);
+                noted.set_value();
+                otherRoundDone.get_future().wait();
+                return -1;
+            },
+            file, asking(checkAsked));
+    });
+    std::thread send([&] {
+        noted.get_future().wait();
+        RunWithCertificateTrust([] { return -2; }, file, asking(sendAsked));
+        otherRoundDone.set_value();
+    });
+    check.join();
+    send.join();
+    EXPECT_EQ(checkAsked, std::vector<QString>{QStringLiteral("pop.example.jp:995")});
+    EXPECT_TRUE(sendAsked.empty()) << "the send was asked about the check's certificate";
+}
 
 }  // namespace
 }  // namespace lumopet::mail
