@@ -7,7 +7,7 @@ file: every EHLO name, STARTTLS, every AUTH (and whether it came over TLS),
 MAIL, RCPT, and each message it took whole.
 
     strict_smtp_server.py --mode MODE --dir DIR [--account USER:PASSWORD]
-                          [--helo-check delayed|immediate]
+                          [--token USER:TOKEN] [--helo-check delayed|immediate]
                           [--refuse STEP=REPLY ...] [--lifetime SECONDS]
 
 Modes:
@@ -27,6 +27,11 @@ reject_non_fqdn_helo_hostname does: a name with a dot or an address literal
 need fully-qualified hostname". Postfix gives that answer to RCPT
 (smtpd_delay_reject, the default: --helo-check delayed) or, with
 --helo-check immediate, to the EHLO itself.
+
+--token USER:TOKEN adds XOAUTH2 and OAUTHBEARER to the AUTH offer; XOAUTH2
+takes that access token for that user, and the record keeps what the client
+sent with it ("response"). OAUTHBEARER is always refused, so that a client
+that picks it shows in the record.
 
 --refuse STEP=REPLY puts REPLY where the step's own answer would be; STEP is
 one of helo, auth, mail, rcpt, data (the answer to DATA) and end (the answer
@@ -204,7 +209,7 @@ class Session:
         if self.offers_starttls():
             lines.append("STARTTLS")
         if self.offers_auth():
-            lines.append("AUTH PLAIN LOGIN")
+            lines.append("AUTH PLAIN LOGIN" + (" XOAUTH2 OAUTHBEARER" if self.server.tokens else ""))
         self.send(*[f"250-{item}" for item in lines[:-1]], f"250 {lines[-1]}")
 
     def do_EHLO(self, argument):
@@ -253,6 +258,22 @@ class Session:
                     self.send("334 ")
                     initial = self.read_answer()
                 _, user, password = base64.b64decode(initial, validate=True).split(b"\0", 2)
+            elif mechanism == "XOAUTH2" and self.server.tokens:
+                if not initial:
+                    self.send("334 ")
+                    initial = self.read_answer()
+                response = base64.b64decode(initial, validate=True)
+                self.server.record.add(event="auth_response", mechanism=mechanism, tls=self.tls,
+                                       response=response.decode("latin-1"))
+                fields = dict(part.split("=", 1) for part in response.decode("utf-8", "replace").split("\x01")
+                              if "=" in part)
+                user = fields.get("user", "").encode()
+                token = fields.get("auth", "")
+                password = token[len("Bearer "):].encode() if token.startswith("Bearer ") else None
+                known = self.server.tokens.get(user.decode("utf-8", "replace"))
+                # Checked against the tokens below, not the passwords.
+                if password is None or known is None or known.encode() != password:
+                    password = None
             elif mechanism == "LOGIN":
                 if initial:
                     user = base64.b64decode(initial, validate=True)
@@ -267,7 +288,10 @@ class Session:
         except (ValueError, binascii.Error, TypeError):
             self.send("501 5.5.2 Error: authentication failed: malformed initial response")
             return
-        ok = self.server.accounts.get(user.decode("utf-8", "replace")) == password.decode("utf-8", "replace")
+        if mechanism == "XOAUTH2":
+            ok = password is not None
+        else:
+            ok = self.server.accounts.get(user.decode("utf-8", "replace")) == password.decode("utf-8", "replace")
         self.server.record.add(event="auth_result", user=user.decode("utf-8", "replace"), ok=ok, tls=self.tls)
         refused = self.refusal("auth")
         if refused:
@@ -384,6 +408,7 @@ class Server:
         self.mode = args.mode
         self.helo_check = args.helo_check
         self.accounts = dict(account.split(":", 1) for account in args.account)
+        self.tokens = dict(token.split(":", 1) for token in args.token)
         self.refusals = {}
         for item in args.refuse:
             step, _, reply = item.partition("=")
@@ -433,6 +458,7 @@ def main():
                         choices=["postfix", "auth-without-tls", "starttls-auth", "silent", "stall-data", "stall-end"])
     parser.add_argument("--dir", required=True)
     parser.add_argument("--account", action="append", default=[])
+    parser.add_argument("--token", action="append", default=[])
     parser.add_argument("--helo-check", choices=["delayed", "immediate"], default="delayed")
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--lifetime", type=float, default=120.0)

@@ -6,6 +6,7 @@
 #include "mail/mail_transport.h"
 #include "mail/send_stop.h"
 #include "mail/server_refusal.h"
+#include "tests/e2e/script_server.h"
 #include "tests/support/qt_printers.h"
 
 #include <QElapsedTimer>
@@ -35,61 +36,10 @@ using namespace Qt::StringLiterals;
 
 auto CaseName = [](const auto& info) { return std::string(info.param.name); };
 
-// One strict server for one case, gone with the object (its standard input
-// closes and it ends).
-class StrictSmtpServer {
+// One strict server for one case.
+class StrictSmtpServer : public test::ScriptServer {
 public:
-    explicit StrictSmtpServer(const QStringList& arguments) {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(u"/usr/bin/python3"_s, QStringList{QStringLiteral(LUMOPET_SOURCE_DIR "/scripts/strict_smtp_server.py"),
-                                                          u"--dir"_s, dir_.path(), u"--lifetime"_s, u"60"_s}
-                                                  << arguments);
-        QByteArray line;
-        QElapsedTimer clock;
-        clock.start();
-        while (!line.contains('\n') && clock.elapsed() < 15000 && process_.state() != QProcess::NotRunning) {
-            process_.waitForReadyRead(200);
-            line += process_.readAllStandardOutput();
-        }
-        const QJsonObject ready = QJsonDocument::fromJson(line.trimmed()).object();
-        port_ = ready.value(u"port"_s).toInt();
-        record_ = ready.value(u"record"_s).toString();
-        const QString ca = ready.value(u"ca"_s).toString();
-        if (!ca.isEmpty()) qputenv("LUMOPET_CA_FILE", ca.toUtf8());
-    }
-    ~StrictSmtpServer() {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(3000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
-        qunsetenv("LUMOPET_CA_FILE");
-    }
-
-    bool running() const { return port_ > 0; }
-    int port() const { return port_; }
-
-    // What the server wrote down, in order.
-    std::vector<QJsonObject> events() const {
-        QFile file(record_);
-        std::vector<QJsonObject> found;
-        if (!file.open(QIODevice::ReadOnly)) return found;
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.isEmpty()) found.push_back(QJsonDocument::fromJson(line).object());
-        return found;
-    }
-    std::vector<QJsonObject> events(const QString& kind) const {
-        std::vector<QJsonObject> found;
-        for (const QJsonObject& e : events())
-            if (e.value(u"event"_s).toString() == kind) found.push_back(e);
-        return found;
-    }
-
-private:
-    QTemporaryDir dir_;
-    QProcess process_;
-    int port_ = 0;
-    QString record_;
+    explicit StrictSmtpServer(const QStringList& arguments) : test::ScriptServer(u"strict_smtp_server.py"_s, arguments) {}
 };
 
 const QByteArray kMessage = "From: alice@example.jp\r\nTo: bob@example.jp\r\nSubject: test\r\n\r\nhello\r\n";
@@ -130,7 +80,7 @@ TEST_P(StrictSmtp, Delivers) {
     ASSERT_TRUE(server.running());
     TransportLimits limits{5, 5};
     limits.clearLoginToLoopback = c.clearLoginToLoopback;
-    const SmtpLogin login = c.password ? SmtpLogin{u"alice"_s, QString::fromUtf8(c.password)} : SmtpLogin{};
+    const Credentials login = c.password ? Credentials::password(u"alice"_s, QString::fromUtf8(c.password)) : Credentials{};
     const SmtpStatus sent = MakeCurlTransport(limits)->sendSmtp(serverField(c.form, server.port()), login,
                                                                 u"alice@example.jp"_s, u"bob@example.jp"_s, kMessage);
 
