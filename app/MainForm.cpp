@@ -205,10 +205,11 @@ void MainForm::Form_Load() {
     // 4. The mail layer, for the whole run.
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
-    // 5. A first run asks for the servers, as soon as the main window is
-    // up: the server window stays in front of it.
+    // 5. A first run asks for the account, as soon as the main window is
+    // up: the account setup finds the servers from the mail address (the
+    // server window stays a click away in 設定).
     if (serversRead && program_.values.Pop3Server.isEmpty())
-        QTimer::singleShot(0, this, [this] { windows_.ShowOptionForm(); });
+        QTimer::singleShot(0, this, [this] { windows_.ShowAccountSetupForm(); });
     // 6 and 7. The indicators, and the boxes of the character settings
     // (loaded hidden) for the enabled characters.
     ShowEnabledMoods(MoodFlags{});

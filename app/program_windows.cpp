@@ -5,6 +5,7 @@
 #include "compose/BackForm.h"
 #include "compose/FriendForm.h"
 #include "compose/WriteForm.h"
+#include "settings/AccountSetupForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/ReceiveOptionsForm.h"
@@ -47,6 +48,7 @@ ProgramWindows::~ProgramWindows() {
     delete friendForm_;
     delete writeForm_;
     delete idPassForm_;
+    delete accountSetupForm_;
     delete receiveOptionsForm_;
     delete optionForm_;
     delete setForm_;
@@ -78,7 +80,8 @@ void ProgramWindows::ShowTyakuForm(History history) {
 }
 
 bool ProgramWindows::IsSettingsWindowOpen() const {
-    const QWidget* settings[] = {optionForm_.data(), idPassForm_.data(), setForm_.data(), receiveOptionsForm_.data()};
+    const QWidget* settings[] = {optionForm_.data(), idPassForm_.data(), setForm_.data(), receiveOptionsForm_.data(),
+                                 accountSetupForm_.data()};
     for (const QWidget* window : settings)
         if (window && window->isVisible()) return true;
     return false;
@@ -93,6 +96,8 @@ CharacterWindow& ProgramWindows::characterWindow(int number) {
 void ProgramWindows::ShowOptionForm() { showModeless(loaded(optionForm_, *this)); }
 
 void ProgramWindows::ShowIdPassForm() { showModeless(idPassForm()); }
+
+void ProgramWindows::ShowAccountSetupForm() { showModeless(loaded(accountSetupForm_, *this)); }
 
 void ProgramWindows::ShowReceiveOptionsForm() { showModeless(loaded(receiveOptionsForm_, *this)); }
 

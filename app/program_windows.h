@@ -16,6 +16,7 @@
 
 namespace lumopet {
 
+class AccountSetupForm;
 class BackForm;
 class CharacterWindow;
 class FriendForm;
@@ -59,6 +60,7 @@ public:
 
     void ShowOptionForm() override;
     void ShowIdPassForm() override;
+    void ShowAccountSetupForm() override;
     void ShowReceiveOptionsForm() override;
     void ReceiveOptionsChanged() override;
     void ShowSetForm();
@@ -82,6 +84,7 @@ private:
     QPointer<OptionForm> optionForm_;
     QPointer<ReceiveOptionsForm> receiveOptionsForm_;
     QPointer<IdPassForm> idPassForm_;
+    QPointer<AccountSetupForm> accountSetupForm_;
     QPointer<WriteForm> writeForm_;
     QPointer<FriendForm> friendForm_;
     QPointer<BackForm> backForm_;

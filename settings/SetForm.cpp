@@ -53,9 +53,11 @@ SetForm::SetForm(WindowDirectory& windows, QWidget* parent)
     Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
     Command2->setGeometry(place(2400, 120, 1455, 375));
     // The options this program has beyond the Windows version's: their own
-    // door, centred under the two above.
+    // doors, under the two above.
+    Command6 = new QPushButton(QStringLiteral("アカウント設定"), this);
+    Command6->setGeometry(place(960, 600, 1455, 375));
     Command5 = new QPushButton(QStringLiteral("受信の設定"), this);
-    Command5->setGeometry(place(1680, 600, 1455, 375));
+    Command5->setGeometry(place(2400, 600, 1455, 375));
 
     Label7 = wrappedLabel(explanationText(), this, place(120, 1680, 4335, 1575));
 
@@ -101,6 +103,7 @@ SetForm::SetForm(WindowDirectory& windows, QWidget* parent)
     connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
     connect(Command5, &QPushButton::clicked, this, &SetForm::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &SetForm::Command6_Click);
     connect(Command3, &QPushButton::clicked, this, &SetForm::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &SetForm::Command4_Click);
 }
@@ -131,6 +134,8 @@ void SetForm::Command1_Click() { windows_.ShowIdPassForm(); }
 void SetForm::Command2_Click() { windows_.ShowOptionForm(); }
 
 void SetForm::Command5_Click() { windows_.ShowReceiveOptionsForm(); }
+
+void SetForm::Command6_Click() { windows_.ShowAccountSetupForm(); }
 
 void SetForm::Command3_Click() {
     // A failed write goes unreported: reading the file back puts on the

@@ -31,6 +31,7 @@ public:
     void Command3_Click();
     void Command4_Click();
     void Command5_Click();
+    void Command6_Click();
 
     // Ticks the box of every enabled mood and leaves the others as they are.
     void TickEnabledMoods(const MoodFlags& enabled);
@@ -42,6 +43,7 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
     QPushButton* Command5;  // the receive options
+    QPushButton* Command6;  // the account found from the mail address
     QLabel* Label7;
     QGroupBox* Frame1;
     QLabel* Label1;

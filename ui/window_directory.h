@@ -30,6 +30,9 @@ public:
     // The server and account windows, made on first use, shown modeless.
     virtual void ShowOptionForm() = 0;
     virtual void ShowIdPassForm() = 0;
+    // The account set up from the mail address, made on first use, shown
+    // modeless.
+    virtual void ShowAccountSetupForm() = 0;
     // The receive options window, made on first use, shown modeless.
     virtual void ShowReceiveOptionsForm() = 0;
     // Called after that window has saved program().receive, so that the

@@ -1,20 +1,14 @@
 #include "mail/transport/oauth2_network.h"
 
+// The one rule for a host that names this machine (IsLoopbackHost): a
+// second definition here clashed with it once both libraries were linked.
+#include "mail/server_address.h"
+
 #include <QHostAddress>
 #include <QNetworkRequest>
 #include <QSslCertificate>
 
 namespace lumopet::mail {
-
-bool IsLoopbackHost(const QString& host) {
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) return true;
-    QHostAddress address;
-    if (!address.setAddress(host)) return false;
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    if (mapped) return QHostAddress(v4).isLoopback();
-    return address.isLoopback();
-}
 
 Status CheckEndpointUrl(const QString& text, const QString& what) {
     const QUrl url(text, QUrl::StrictMode);

@@ -20,9 +20,6 @@
 
 namespace lumopet::mail {
 
-// 127.0.0.0/8, ::1 (also as an IPv4-mapped address) and "localhost".
-bool IsLoopbackHost(const QString& host);
-
 // Whether the URL may carry a sign-in: https anywhere, http on loopback.
 // The failure says which URL (what names it: "トークンの発行先") and why.
 Status CheckEndpointUrl(const QString& url, const QString& what);

@@ -8,6 +8,7 @@
 #include "core/safe_file.h"
 #include "core/settings_files/server_settings.h"
 #include "settings/IdPassForm.h"
+#include "settings/AccountSetupForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "tests/support/qt_printers.h"
@@ -128,7 +129,7 @@ TEST_F(MainFormTest, ASettingsFileThatCannotBeReadIsReportedAndNotTakenForAFirst
         SetMessageAnswerer({});
         bool serverWindowUp = false;
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<OptionForm*>(w) && w->isVisible()) serverWindowUp = true;
+            if (qobject_cast<AccountSetupForm*>(w) && w->isVisible()) serverWindowUp = true;
         if (c.reported) {
             ASSERT_EQ(shown.size(), 1) << c.name;
             EXPECT_EQ(shown[0].title, QStringLiteral("エラー")) << c.name;

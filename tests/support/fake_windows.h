@@ -18,6 +18,7 @@ public:
     Program& program() override { return program_; }
     void ShowOptionForm() override { calls.push_back("ShowOptionForm"); }
     void ShowIdPassForm() override { calls.push_back("ShowIdPassForm"); }
+    void ShowAccountSetupForm() override { calls.push_back("ShowAccountSetupForm"); }
     void ShowReceiveOptionsForm() override { calls.push_back("ShowReceiveOptionsForm"); }
     void ReceiveOptionsChanged() override { calls.push_back("ReceiveOptionsChanged"); }
     void ShowEnabledMoods(const MoodFlags& enabled) override {
