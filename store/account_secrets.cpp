@@ -12,7 +12,9 @@ AccountSecrets::AccountSecrets(SecretStore& store, QString accountFile)
 Result<Account> AccountSecrets::load() {
     const Account file = ReadAccount(accountFile_);
     Account account{file.UserId, QString()};
-    if (!file.UserId.isEmpty()) {
+    // No ID names no keyring entry; the file's password then stands as it
+    // is, as it always did (the check asks for the ID, the password filled).
+    if (!file.UserId.isEmpty() || !store_.inKeyring()) {
         const Result<std::optional<QString>> kept = store_.read(SecretKind::Password, file.UserId);
         // A keyring that does not answer while NAME2 still holds the
         // password (not moved yet) costs nothing: that one is the user's.

@@ -134,7 +134,7 @@ FileSecretStore::FileSecretStore(const ProgramPaths& paths)
 Result<std::optional<QString>> FileSecretStore::read(SecretKind kind, const QString& account) {
     if (kind == SecretKind::Password) {
         const Account kept = ReadAccount(accountFile_);
-        if (account.isEmpty() || kept.UserId != account || kept.UserPassword.isEmpty()) return std::optional<QString>();
+        if (kept.UserId != account || kept.UserPassword.isEmpty()) return std::optional<QString>();
         return std::optional<QString>(kept.UserPassword);
     }
     const Result<std::optional<QByteArray>> file = ReadPrivateFileIfPresent(tokenFile_);

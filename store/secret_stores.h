@@ -53,9 +53,9 @@ public:
     explicit FileSecretStore(const ProgramPaths& paths);
 
     bool inKeyring() const override { return false; }
-    // A password is the account's when NAME names that account: the file
-    // holds one account, and the password of another ID is none of this
-    // one's.
+    // A password is the account's when NAME names that account (an empty
+    // NAME the empty ID, as the file always read): the file holds one
+    // account, and the password of another ID is none of this one's.
     Result<std::optional<QString>> read(SecretKind kind, const QString& account) override;
     // The password goes into NAME2 with its ID into NAME (NAME3 is the
     // account window's); the refresh token replaces the token file's.

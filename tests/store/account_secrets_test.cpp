@@ -77,6 +77,10 @@ TEST_F(AccountSecretsTest, LoadTakesTheKeptPassword) {
         {"a silent keyring with the file's copy", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "win-pw"},
         {"a silent keyring and nothing else is a failure", Store::SilentKeyring, {}, kKeyringFile, false, "", ""},
         {"the files", Store::Files, {}, kWindowsFile, true, "alice", "win-pw"},
+        {"no ID, files: the password as it stands", Store::Files, {}, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n", true, "",
+         "pw"},
+        {"no ID, keyring: the file's password", Store::Keyring, {{"", "key-pw"}}, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n",
+         true, "", "pw"},
         {"no file", Store::Files, {}, {}, true, "", ""},
     };
     for (const Case& c : cases) {

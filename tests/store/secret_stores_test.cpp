@@ -46,7 +46,8 @@ TEST_F(FileSecretStoreTest, PasswordIsNameTwoOfItsIdOnly) {
     const Case cases[] = {
         {"its ID", alice, QStringLiteral("alice"), QStringLiteral("pw")},
         {"another ID's password is none", alice, QStringLiteral("bob"), std::nullopt},
-        {"no ID asks for nothing", alice, QString(), std::nullopt},
+        {"no ID is not alice", alice, QString(), std::nullopt},
+        {"no ID, no NAME: the password as it stands", "[EXEINI]\r\nNAME2=pw\r\n", QString(), QStringLiteral("pw")},
         {"an empty NAME2 is none", "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\n", QStringLiteral("alice"), std::nullopt},
         {"no file", {}, QStringLiteral("alice"), std::nullopt},
     };
