@@ -407,7 +407,8 @@ def dovecot_config(layout, base_dir, uid, gid, user, group, ports, pop_before_sm
         "mail_location = maildir:~/Maildir",
         "passdb {",
         "  driver = passwd-file",
-        # A bearer token is no password: it goes to the oauth2 passdb alone.
+        # A bearer token goes to the oauth2 passdb alone: this one would
+        # otherwise take the account's password given as an XOAUTH2 token.
         f"  mechanisms = {mechanisms}" if oauth2 else "",
         # PLAIN storage is what lets APOP work: it needs the password itself.
         f"  args = scheme=PLAIN username_format=%u {layout.passwd}",
