@@ -60,7 +60,8 @@ struct NewMailLine {
 
 struct MailCheckResult {
     // Messages stored: > 0 new mail, 0 none, < 0 the login or the listing
-    // failed (the error has been shown).
+    // failed (the error has been shown, unless LoginRefused says that the
+    // caller has it to show).
     int MailCount = 0;
     // The character tag of the last message stored; 0 for none.
     int MoodTag = 0;
