@@ -40,8 +40,9 @@ QString serverText(const QString& host, int port, mail::SocketType socket) {
     return QStringLiteral("%1　ポート %2　暗号化 %3").arg(host).arg(port).arg(mail::SocketTypeText(socket));
 }
 
+// One note a line, each after a bullet, its page linked by the site's name.
 QString noteHtml(const QString& text, const QString& url) {
-    QString html = text.toHtmlEscaped();
+    QString html = QStringLiteral("・") + text.toHtmlEscaped();
     if (!url.isEmpty())
         html += QStringLiteral(" <a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), QUrl(url).host().toHtmlEscaped());
     return html;
@@ -219,16 +220,16 @@ void AccountSetupForm::showFound() {
             OAuthOption->setEnabled(true);
             OAuthOption->setChecked(true);
         } else if (found.passwordSignIn) {
-            notes << QStringLiteral("このプログラムには %1 の OAuth2 クライアント ID がないため、OAuth2 では"
-                                    "サインインできません。アプリ パスワードを作り、パスワードとして使ってください。")
-                         .arg(issuerName(issuer))
-                         .toHtmlEscaped();
+            notes << noteHtml(QStringLiteral("このプログラムには %1 の OAuth2 クライアント ID がないため、OAuth2 では"
+                                             "サインインできません。アプリ パスワードを作り、パスワードとして使ってください。")
+                                  .arg(issuerName(issuer)),
+                              {});
             PasswordOption->setChecked(true);
         } else {
-            notes << QStringLiteral("このプログラムには %1 の OAuth2 クライアント ID がなく、このプロバイダーは"
-                                    "パスワードでのログインを受け付けないため、設定できません。")
-                         .arg(issuerName(issuer))
-                         .toHtmlEscaped();
+            notes << noteHtml(QStringLiteral("このプログラムには %1 の OAuth2 クライアント ID がなく、このプロバイダーは"
+                                             "パスワードでのログインを受け付けないため、設定できません。")
+                                  .arg(issuerName(issuer)),
+                              {});
             canSignIn = false;
         }
     } else {
@@ -236,7 +237,7 @@ void AccountSetupForm::showFound() {
     }
     for (const mail::ProviderNote& note : found.notes) notes << noteHtml(note.text, note.url);
     if (canSignIn && PasswordOption->isChecked())
-        notes << QStringLiteral("パスワードは「ID/PASS」で入力してください。").toHtmlEscaped();
+        notes << noteHtml(QStringLiteral("パスワードは「ID/PASS」で入力してください。"), {});
     NotesLabel->setText(notes.join(QStringLiteral("<br>")));
     OkCommand->setEnabled(canSignIn);
 }
