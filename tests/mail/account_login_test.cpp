@@ -7,6 +7,8 @@
 #include "mail/send_mail.h"
 
 #include "core/program.h"
+#include "store/secret_stores.h"
+#include "tests/support/memory_secret_store.h"
 #include "tests/mail/recording_send_host.h"
 #include "tests/mail/scripted_transport.h"
 #include "tests/support/qt_printers.h"
@@ -17,6 +19,8 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
+#include <optional>
 #include <thread>
 
 namespace lumopet {
@@ -77,6 +81,40 @@ INSTANTIATE_TEST_SUITE_P(
                       AccountCase{"no_password", "[EXEINI]\r\nNAME=taro\r\n", 0, Method::Password, u"taro"_s, QString(), false},
                       AccountCase{"no_file", QByteArray(), 0, Method::Password, QString(), QString(), false}),
     CaseName);
+
+// With a keyring the password is the keyring's, a Windows folder's NAME2
+// counts until it is moved, and a keyring that does not answer gives the ID
+// alone (the check then asks for the password).
+TEST(PasswordCredentialsFromTheKeyring, TheKeptPasswordOfTheId) {
+    struct Case {
+        const char* name;
+        QByteArray file;
+        std::optional<QString> inKeyring;  // taro's entry
+        bool answers;
+        QString secret;
+    };
+    const Case cases[] = {
+        {"the keyring's", "[EXEINI]\r\nNAME=taro\r\nNAME2=\r\n", u"key-secret"_s, true, u"key-secret"_s},
+        {"a Windows file's until moved", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", std::nullopt, true, u"secret"_s},
+        {"none kept", "[EXEINI]\r\nNAME=taro\r\nNAME2=\r\n", std::nullopt, true, QString()},
+        {"a silent keyring", "[EXEINI]\r\nNAME=taro\r\nNAME2=\r\n", u"key-secret"_s, false, QString()},
+    };
+    auto keyring = std::make_shared<test::MemorySecretStore::Entries>();
+    SetSecretStoreMaker([keyring](const ProgramPaths&) { return std::make_unique<test::MemorySecretStore>(keyring); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder setup;
+        setup.writeAccount(c.file);
+        keyring->secrets.clear();
+        if (c.inKeyring) keyring->secrets[{SecretKind::Password, u"taro"_s}] = *c.inKeyring;
+        keyring->answers = c.answers;
+        const Credentials login = PasswordCredentials(setup.program);
+        EXPECT_EQ(login.user, u"taro"_s);
+        EXPECT_EQ(login.secret, c.secret);
+        EXPECT_EQ(login.isSet(), !c.secret.isEmpty());
+    }
+    SetSecretStoreMaker({});
+}
 
 // --- The mail check with each kind of login.
 
