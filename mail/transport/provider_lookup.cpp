@@ -298,7 +298,11 @@ void ProviderLookup::trySrv() {
 
 void ProviderLookup::srvDone() {
     if (!running_) return;
-    if (dnsTimer_) dnsTimer_->stop();
+    if (dnsTimer_) {
+        dnsTimer_->stop();
+        dnsTimer_->deleteLater();
+        dnsTimer_ = nullptr;
+    }
     auto recordOf = [this](const char* service) -> std::optional<QDnsServiceRecord> {
         for (QDnsLookup* lookup : dns_)
             if (lookup->objectName() == QLatin1String(service) && lookup->isFinished() &&

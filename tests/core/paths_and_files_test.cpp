@@ -62,6 +62,11 @@ TEST(ProgramPaths, AnInstalledCopyKeepsItsFilesInTheUsersDataFolder) {
          root.path(QStringLiteral("opt/bin"))},
     };
     for (const Case& c : cases) EXPECT_EQ(ProgramPaths::ChooseFolder(c.choice), c.expected) << c.name;
+    // The files shipped with the program (the provider files) are where it
+    // was installed, else beside the executable.
+    EXPECT_EQ(ProgramPaths::ShippedDataFolder(installed), root.path(QStringLiteral("usr/share/lumopet")));
+    EXPECT_EQ(ProgramPaths::ShippedDataFolder(unpacked), unpacked);
+    EXPECT_EQ(ProgramPaths::ShippedDataFolder(root.path(QStringLiteral("opt/bin"))), root.path(QStringLiteral("opt/bin")));
 }
 
 TEST(ProgramPaths, CreatesTheDataAndAttachmentFolders) {
