@@ -11,8 +11,8 @@
 #include "tests/transport/oauth2_test_support.h"
 
 #include <QElapsedTimer>
-#include <QTest>
 #include <QFile>
+#include <QTest>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
@@ -28,46 +28,37 @@ using test::WaitFor;
 const OAuth2Client kClient{QStringLiteral("lumopet-test"), QString()};
 const QString kAccount = QStringLiteral("alice@example.jp");
 
+OAuth2Provider ProviderAt(const QString& authUrl, const QString& tokenUrl) {
+    return {QStringLiteral("oauth.test"), QStringLiteral("mail offline_access"), authUrl, tokenUrl};
+}
+OAuth2Provider ProviderOf(const OAuthServer& server) {
+    return ProviderAt(server.url(QStringLiteral("/authorize")), server.url(QStringLiteral("/token")));
+}
+
 // The account's refresh token in a keyring in memory.
 struct Secrets {
-    Secrets() = default;
-    explicit Secrets(const QString& refreshToken) { entries->secrets[key()] = refreshToken; }
-    static std::pair<SecretKind, QString> key() { return {SecretKind::RefreshToken, kAccount}; }
+    explicit Secrets(const QString& refreshToken = {}) {
+        if (!refreshToken.isEmpty()) entries->secrets[{SecretKind::RefreshToken, kAccount}] = refreshToken;
+    }
     QString refreshToken() const {
-        const auto found = entries->secrets.find(key());
+        const auto found = entries->secrets.find({SecretKind::RefreshToken, kAccount});
         return found == entries->secrets.end() ? QString() : found->second;
     }
     std::shared_ptr<test::MemorySecretStore::Entries> entries = std::make_shared<test::MemorySecretStore::Entries>();
     test::MemorySecretStore store{entries};
 };
 
-OAuth2Provider ProviderAt(const QString& authUrl, const QString& tokenUrl) {
-    return {QStringLiteral("oauth.test"), QStringLiteral("mail offline_access"), authUrl, tokenUrl};
-}
-
-OAuth2Provider ProviderOf(const OAuthServer& server) {
-    return ProviderAt(server.url(QStringLiteral("/authorize")), server.url(QStringLiteral("/token")));
-}
-
 // The keeper with its answers and status texts collected.
 struct Keeper {
-    Keeper(const OAuth2Provider& provider, Secrets& secrets)
-        : tokens(provider, kClient, secrets.store, kAccount) {
+    Keeper(const OAuth2Provider& provider, Secrets& secrets) : tokens(provider, kClient, secrets.store, kAccount) {
         QObject::connect(&tokens, &OAuth2Tokens::answered, [this](const TokenAnswer& answer) { answers.push_back(answer); });
         QObject::connect(&tokens, &OAuth2Tokens::statusText, [this](const QString& text) { statuses << text; });
     }
-    // Asks and waits for the answer.
-    TokenAnswer ask(bool userAsked) {
+    TokenAnswer ask(bool userAsked) { return waitFor([&] { tokens.requestToken(userAsked); }); }
+    TokenAnswer renew() { return waitFor([&] { tokens.renewAfterRefusal(); }); }
+    TokenAnswer waitFor(const std::function<void()>& call) {
         const size_t before = answers.size();
-        tokens.requestToken(userAsked);
-        return waitAfter(before);
-    }
-    TokenAnswer renew() {
-        const size_t before = answers.size();
-        tokens.renewAfterRefusal();
-        return waitAfter(before);
-    }
-    TokenAnswer waitAfter(size_t before) {
+        call();
         EXPECT_TRUE(WaitFor([&] { return answers.size() > before; }, 20'000));
         EXPECT_EQ(answers.size(), before + 1);
         return answers.size() > before ? answers.back() : TokenAnswer{};
@@ -77,66 +68,49 @@ struct Keeper {
     QStringList statuses;
 };
 
-// The desktop's browser is the tests' script, through QDesktopServices; it
-// writes each URL it was given to a file.
+// The desktop's browser is the tests' script; it notes each URL it is given.
 class DesktopBrowser {
 public:
     DesktopBrowser() {
         qputenv("BROWSER", LUMOPET_SOURCE_DIR "/tests/scripts/oauth_browser.py");
-        qputenv("OAUTH_BROWSER_LOG", log().toUtf8());
+        qputenv("OAUTH_BROWSER_LOG", folder_.path(QStringLiteral("log")).toUtf8());
     }
     ~DesktopBrowser() { qunsetenv("OAUTH_BROWSER_LOG"); }
-    QString log() const { return folder_.path(QStringLiteral("browser.log")); }
     QStringList calls() const {
-        QFile file(log());
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QTest::qWait(100);  // a browser wrongly started has had its time
+        return QString::fromUtf8(folder_.read(QStringLiteral("log"))).remove(QStringLiteral("<missing>")).split(u'\n', Qt::SkipEmptyParts);
     }
 
 private:
     test::TempFolder folder_;
 };
 
-quint16 RedirectPort(const QString& authorizationUrl) {
-    return static_cast<quint16>(QUrl(QUrlQuery(QUrl(authorizationUrl)).queryItemValue(
-                                         QStringLiteral("redirect_uri"), QUrl::FullyDecoded))
-                                    .port());
-}
-
 TEST(OAuth2Flow, FirstSignInInTheDesktopBrowserGetsTokensWithPkceAndClosesTheListener) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     DesktopBrowser browser;
     Secrets store;
     Keeper keeper(ProviderOf(server), store);
-
     const TokenAnswer answer = keeper.ask(true);
     ASSERT_EQ(answer.kind, TokenAnswer::Kind::Token) << answer.text.toStdString();
-    EXPECT_FALSE(answer.accessToken.isEmpty());
     EXPECT_EQ(keeper.statuses, QStringList{QStringLiteral("ブラウザーでサインインしてください。")});
     // The server exchanges a code only for the verifier of its S256 challenge.
     EXPECT_EQ(server.tokenRequests("authorization_code"), 1);
     EXPECT_FALSE(store.refreshToken().isEmpty());
     ASSERT_EQ(browser.calls().size(), 1);
     const QUrlQuery asked(QUrl(browser.calls().front()));
-    EXPECT_EQ(asked.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
     EXPECT_EQ(asked.queryItemValue(QStringLiteral("state")).size(), 43);
-    // The listener is gone once the sign-in ended.
-    EXPECT_TRUE(test::RawRequest(RedirectPort(browser.calls().front()), "GET / HTTP/1.1\r\n\r\n").isEmpty());
+    const QUrl redirect(asked.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+    EXPECT_EQ(redirect.host(), QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(test::RawRequest(static_cast<quint16>(redirect.port()), "GET / HTTP/1.1\r\n\r\n").isEmpty())
+        << "the listener is closed after the sign-in";
 }
 
 TEST(OAuth2Flow, ATimedCheckWithoutARefreshTokenNeverOpensTheBrowser) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     DesktopBrowser browser;
     Secrets store;
     Keeper keeper(ProviderOf(server), store);
-    for (int check = 0; check < 2; ++check) {
-        const TokenAnswer answer = keeper.ask(false);
-        EXPECT_EQ(answer.kind, TokenAnswer::Kind::SignInNeeded);
-        EXPECT_TRUE(answer.text.contains(QStringLiteral("サインインが必要です")));
-    }
-    QTest::qWait(200);
+    for (int check = 0; check < 2; ++check) EXPECT_EQ(keeper.ask(false).kind, TokenAnswer::Kind::SignInNeeded);
     EXPECT_TRUE(browser.calls().isEmpty());
     EXPECT_EQ(server.stats().value(QLatin1String("authorize")).toInt(), 0);
 }
@@ -144,22 +118,18 @@ TEST(OAuth2Flow, ATimedCheckWithoutARefreshTokenNeverOpensTheBrowser) {
 TEST(OAuth2Flow, AnExpiringTokenIsRefreshedWithoutTheBrowserOncePerCheck) {
     // 30 s is inside the minute a token must have left: every check refreshes.
     OAuthServer server({QStringLiteral("--access-lifetime"), QStringLiteral("30")});
-    ASSERT_TRUE(server.running());
     DesktopBrowser browser;
     Secrets store;
     Keeper keeper(ProviderOf(server), store);
     const TokenAnswer signedIn = keeper.ask(true);
     ASSERT_EQ(signedIn.kind, TokenAnswer::Kind::Token) << signedIn.text.toStdString();
-
     const TokenAnswer refreshed = keeper.ask(false);
     ASSERT_EQ(refreshed.kind, TokenAnswer::Kind::Token) << refreshed.text.toStdString();
     EXPECT_NE(refreshed.accessToken, signedIn.accessToken);
-    EXPECT_EQ(server.tokenRequests("refresh_token"), 1);
     // The server refuses the new token too: this check refreshed already.
-    const TokenAnswer refused = keeper.renew();
-    EXPECT_EQ(refused.kind, TokenAnswer::Kind::Failed);
+    EXPECT_EQ(keeper.renew().kind, TokenAnswer::Kind::Failed);
     EXPECT_EQ(server.tokenRequests("refresh_token"), 1);
-    // A click is a new check, and still no browser while a refresh token works.
+    // A click is a new check, and opens no browser while a refresh works.
     EXPECT_EQ(keeper.ask(true).kind, TokenAnswer::Kind::Token);
     EXPECT_EQ(server.tokenRequests("refresh_token"), 2);
     EXPECT_EQ(browser.calls().size(), 1);
@@ -167,19 +137,15 @@ TEST(OAuth2Flow, AnExpiringTokenIsRefreshedWithoutTheBrowserOncePerCheck) {
 
 TEST(OAuth2Flow, AFreshTokenIsGivenAtOnceAndARefusedOneRenewedOnce) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     DesktopBrowser browser;
     Secrets store;
     Keeper keeper(ProviderOf(server), store);
     const TokenAnswer signedIn = keeper.ask(true);
     ASSERT_EQ(signedIn.kind, TokenAnswer::Kind::Token) << signedIn.text.toStdString();
-
     const size_t before = keeper.answers.size();
     keeper.tokens.requestToken(false);
     ASSERT_EQ(keeper.answers.size(), before + 1) << "a fresh token is answered before requestToken returns";
     EXPECT_EQ(keeper.answers.back().accessToken, signedIn.accessToken);
-    EXPECT_EQ(server.tokenRequests("refresh_token"), 0);
-
     const TokenAnswer renewed = keeper.renew();
     ASSERT_EQ(renewed.kind, TokenAnswer::Kind::Token) << renewed.text.toStdString();
     EXPECT_NE(renewed.accessToken, signedIn.accessToken);
@@ -189,11 +155,9 @@ TEST(OAuth2Flow, AFreshTokenIsGivenAtOnceAndARefusedOneRenewedOnce) {
 
 TEST(OAuth2Flow, ARevokedRefreshTokenIsSaidOnceRemovedAndNotTriedAgainUntilASignIn) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     DesktopBrowser browser;
     Secrets store(QStringLiteral("RT-the-server-never-gave"));
     Keeper keeper(ProviderOf(server), store);
-
     const TokenAnswer first = keeper.ask(false);
     EXPECT_EQ(first.kind, TokenAnswer::Kind::SignInNeeded);
     EXPECT_TRUE(first.signInRevoked);
@@ -203,21 +167,17 @@ TEST(OAuth2Flow, ARevokedRefreshTokenIsSaidOnceRemovedAndNotTriedAgainUntilASign
     EXPECT_EQ(second.kind, TokenAnswer::Kind::SignInNeeded);
     EXPECT_FALSE(second.signInRevoked);
     EXPECT_EQ(server.tokenRequests("refresh_token"), 1);
-    QTest::qWait(200);
     EXPECT_TRUE(browser.calls().isEmpty());
-
-    // A click signs in anew, and refreshing works again after it.
+    // A click signs in anew, and the refresh token after it is tried again.
     ASSERT_EQ(keeper.ask(true).kind, TokenAnswer::Kind::Token);
     EXPECT_EQ(browser.calls().size(), 1);
-    EXPECT_FALSE(store.refreshToken().isEmpty());
     server.revokeRefreshTokens();
-    server.expireAccessTokens();
     EXPECT_TRUE(keeper.renew().signInRevoked);
+    EXPECT_EQ(server.tokenRequests("refresh_token"), 2);
 }
 
 TEST(OAuth2Flow, ARevokedRefreshTokenOnAClickOpensTheBrowserAndSaysSoOnce) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     DesktopBrowser browser;
     Secrets store(QStringLiteral("RT-revoked"));
     Keeper keeper(ProviderOf(server), store);
@@ -230,7 +190,6 @@ TEST(OAuth2Flow, ARevokedRefreshTokenOnAClickOpensTheBrowserAndSaysSoOnce) {
 
 TEST(OAuth2Flow, ARotatedRefreshTokenTakesThePlaceOfTheOldOne) {
     OAuthServer server({QStringLiteral("--rotate-refresh"), QStringLiteral("--access-lifetime"), QStringLiteral("30")});
-    ASSERT_TRUE(server.running());
     DesktopBrowser browser;
     Secrets store;
     Keeper keeper(ProviderOf(server), store);
@@ -243,96 +202,94 @@ TEST(OAuth2Flow, ARotatedRefreshTokenTakesThePlaceOfTheOldOne) {
     }
 }
 
-// The sign-in with a browser played here: the test takes the
-// authorization URL, lets the server approve it, and brings the redirect
-// to the listener itself, whole or changed.
+// The sign-in with a browser played here: the test takes the authorization
+// URL, lets the server approve it, and brings the redirect to the listener
+// itself, whole or changed.
 struct PlayedSignIn {
     explicit PlayedSignIn(const OAuth2Provider& provider) : signIn(provider, kClient) {
-        signIn.setBrowser([this](const QUrl& url) {
-            urls << url;
-            return true;
-        });
+        signIn.setBrowser([this](const QUrl& url) { return !(authorization = url).isEmpty(); });
         QObject::connect(&signIn, &OAuth2SignIn::finished, [this](const TokenOutcome& outcome) { outcomes.push_back(outcome); });
     }
-    // The Location the server answered the authorization request with, as
-    // a request line's target on the listener.
-    QByteArray approvedRedirect() {
-        const test::HttpAnswer approved = test::HttpGet(urls.value(0).toString());
-        EXPECT_EQ(approved.status, 302);
-        const QUrl location(QString::fromLatin1(approved.location));
+    // The server's redirect to the listener, as a request target.
+    QByteArray approvedRedirect() const {
+        const QUrl location(QString::fromLatin1(test::HttpGet(authorization.toString()).location));
         EXPECT_EQ(location.port(), port());
         return location.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
     }
     quint16 port() const { return static_cast<quint16>(QUrl(signIn.redirectUri()).port()); }
-    QByteArray visit(const QByteArray& target) {
+    QByteArray visit(const QByteArray& target) const {
         return test::RawRequest(port(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     }
+    bool ended() { return WaitFor([this] { return !outcomes.empty(); }); }
     OAuth2SignIn signIn;
-    QList<QUrl> urls;
+    QUrl authorization;
     std::vector<TokenOutcome> outcomes;
 };
 
-QByteArray WithoutParameter(const QByteArray& target, const QString& name, const QString& replacement = {}) {
+// The redirect with a parameter replaced (an empty value: removed), and
+// extra appended.
+QByteArray Changed(const QByteArray& target, const char* name, const char* value, const char* extra = "") {
     QUrl url(QStringLiteral("http://h") + QString::fromLatin1(target));
     QUrlQuery query(url);
-    query.removeAllQueryItems(name);
-    if (!replacement.isEmpty()) query.addQueryItem(name, replacement);
+    query.removeAllQueryItems(QString::fromLatin1(name));
+    if (*value) query.addQueryItem(QString::fromLatin1(name), QString::fromLatin1(value));
     url.setQuery(query);
-    return url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+    return url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) + extra;
 }
 
-TEST(OAuth2Redirect, AWrongStateIsRefusedWithAPageAndTheRealRedirectStillSignsIn) {
+struct RedirectCase {
+    const char* name;
+    const char* parameter;  // replaced in the server's redirect
+    const char* value;
+    const char* extra;
+    const char* page;     // the English half of the page
+    const char* outcome;  // "": the sign-in goes on, and the real redirect completes it
+};
+
+class ForgedRedirect : public testing::TestWithParam<RedirectCase> {};
+
+TEST_P(ForgedRedirect, IsRefusedWithAPageAndAsksForNoToken) {
+    const RedirectCase& c = GetParam();
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     PlayedSignIn played(ProviderOf(server));
-    QStringList refusals;
-    QObject::connect(&played.signIn, &OAuth2SignIn::redirectRefused, [&](const QString& text) { refusals << text; });
     ASSERT_TRUE(played.signIn.start().ok());
     const QByteArray real = played.approvedRedirect();
-
-    const QByteArray page = played.visit(WithoutParameter(real, QStringLiteral("state"), QStringLiteral("forged")));
+    const QByteArray page = played.visit(Changed(real, c.parameter, c.value, c.extra));
     EXPECT_TRUE(page.startsWith("HTTP/1.1 400")) << page.toStdString();
-    EXPECT_TRUE(page.contains("does not belong to the sign-in")) << page.toStdString();
-    EXPECT_TRUE(page.contains(QStringLiteral("始めたサインインのものではありません").toUtf8()));
-    EXPECT_FALSE(page.contains(real.mid(real.indexOf("code=") + 5, 20)));
-    QTest::qWait(100);
-    EXPECT_EQ(server.tokenRequests("authorization_code"), 0);
-    EXPECT_TRUE(played.signIn.running());
-    EXPECT_EQ(refusals.size(), 1);
-
-    EXPECT_TRUE(played.visit(real).startsWith("HTTP/1.1 200"));
-    ASSERT_TRUE(WaitFor([&] { return !played.outcomes.empty(); }));
-    EXPECT_TRUE(played.outcomes.front().granted()) << played.outcomes.front().text.toStdString();
+    EXPECT_TRUE(page.contains(c.page)) << page.toStdString();
+    EXPECT_FALSE(page.contains(QUrlQuery(QString::fromLatin1(real.mid(2))).queryItemValue(QStringLiteral("code")).toLatin1()));
+    if (*c.outcome) {
+        ASSERT_TRUE(played.ended());
+        EXPECT_TRUE(played.outcomes.front().text.contains(QString::fromUtf8(c.outcome)));
+        EXPECT_TRUE(played.visit(real).isEmpty()) << "the listener is closed";
+    } else {
+        QTest::qWait(100);
+        EXPECT_TRUE(played.outcomes.empty());
+        EXPECT_TRUE(played.visit(real).startsWith("HTTP/1.1 200"));
+        ASSERT_TRUE(played.ended());
+        EXPECT_TRUE(played.outcomes.front().granted()) << played.outcomes.front().text.toStdString();
+    }
+    EXPECT_EQ(server.tokenRequests("authorization_code"), *c.outcome ? 0 : 1);
 }
 
-TEST(OAuth2Redirect, ARedirectWithoutACodeIsRefusedAndEndsTheSignIn) {
-    OAuthServer server;
-    ASSERT_TRUE(server.running());
-    PlayedSignIn played(ProviderOf(server));
-    ASSERT_TRUE(played.signIn.start().ok());
-    const QByteArray page = played.visit(WithoutParameter(played.approvedRedirect(), QStringLiteral("code")));
-    EXPECT_TRUE(page.startsWith("HTTP/1.1 400")) << page.toStdString();
-    EXPECT_TRUE(page.contains("holds no authorization code"));
-    ASSERT_TRUE(WaitFor([&] { return !played.outcomes.empty(); }));
-    EXPECT_FALSE(played.outcomes.front().granted());
-    EXPECT_TRUE(played.outcomes.front().text.contains(QStringLiteral("認可コードがありませんでした")));
-    EXPECT_EQ(server.tokenRequests("authorization_code"), 0);
-    EXPECT_TRUE(played.visit("/").isEmpty()) << "the listener is closed";
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ForgedRedirect,
+    testing::Values(RedirectCase{"wrong_state", "state", "forged", "", "does not belong to the sign-in", ""},
+                    RedirectCase{"no_code", "code", "", "", "holds no authorization code", "認可コードがありませんでした"},
+                    RedirectCase{"user_said_no", "code", "", "&error=access_denied", "was not granted", "access_denied"}),
+    [](const testing::TestParamInfo<RedirectCase>& info) { return std::string(info.param.name); });
 
 TEST(OAuth2Redirect, ASecondRedirectIsRefusedAndAsksForNoSecondToken) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     // A token endpoint that holds the first exchange open, so that the
-    // sign-in is still listening when the second redirect comes.
+    // sign-in still listens when the second redirect comes.
     test::ScriptedEndpoint silent{QByteArray()};
     PlayedSignIn played(ProviderAt(server.url(QStringLiteral("/authorize")), silent.url()));
     ASSERT_TRUE(played.signIn.start().ok());
     const QByteArray real = played.approvedRedirect();
     EXPECT_TRUE(played.visit(real).startsWith("HTTP/1.1 200"));
     const QByteArray second = played.visit(real);
-    EXPECT_TRUE(second.startsWith("HTTP/1.1 400")) << second.toStdString();
-    EXPECT_TRUE(second.contains("A second one is refused"));
+    EXPECT_TRUE(second.contains("A second one is refused")) << second.toStdString();
     EXPECT_TRUE(second.contains(QStringLiteral("二度目の応答は受け付けません").toUtf8()));
     QTest::qWait(100);
     EXPECT_EQ(silent.requests, 1);
@@ -342,28 +299,13 @@ TEST(OAuth2Redirect, ASecondRedirectIsRefusedAndAsksForNoSecondToken) {
     EXPECT_TRUE(played.visit(real).isEmpty()) << "the listener is closed";
 }
 
-TEST(OAuth2Redirect, TheUsersRefusalEndsTheSignInWithoutATokenRequest) {
-    OAuthServer server;
-    ASSERT_TRUE(server.running());
-    PlayedSignIn played(ProviderOf(server));
-    ASSERT_TRUE(played.signIn.start().ok());
-    QByteArray denied = WithoutParameter(played.approvedRedirect(), QStringLiteral("code"));
-    denied += "&error=access_denied";
-    EXPECT_TRUE(played.visit(denied).contains("not granted"));
-    ASSERT_TRUE(WaitFor([&] { return !played.outcomes.empty(); }));
-    EXPECT_TRUE(played.outcomes.front().text.contains(QStringLiteral("access_denied")));
-    EXPECT_EQ(server.tokenRequests("authorization_code"), 0);
-}
-
 TEST(OAuth2Redirect, ASignInLeftInTheBrowserEndsAtItsTimeOutAndCloses) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     PlayedSignIn played(ProviderOf(server));
-    played.signIn.setTimeouts({std::chrono::milliseconds(1000), std::chrono::milliseconds(300)});
+    played.signIn.setTimeouts({std::chrono::seconds(1), std::chrono::milliseconds(300)});
     ASSERT_TRUE(played.signIn.start().ok());
     const quint16 port = played.port();
-    EXPECT_NE(port, 0);
-    ASSERT_TRUE(WaitFor([&] { return !played.outcomes.empty(); }, 5000));
+    ASSERT_TRUE(played.ended());
     EXPECT_TRUE(played.outcomes.front().text.contains(QStringLiteral("時間内に終わりませんでした")));
     EXPECT_TRUE(test::RawRequest(port, "GET / HTTP/1.1\r\n\r\n").isEmpty());
 }
@@ -388,12 +330,10 @@ TEST_P(HostileTokenEndpoint, FailsPlainlyAndKeepsTheTokens) {
     const TokenAnswer answer = keeper.ask(false);
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(answer.kind, TokenAnswer::Kind::Failed);
-    EXPECT_FALSE(answer.signInRevoked);
     EXPECT_TRUE(answer.text.contains(QString::fromUtf8(GetParam().textHas))) << answer.text.toStdString();
     EXPECT_FALSE(answer.text.contains(QStringLiteral("RT-kept-1"))) << answer.text.toStdString();
     EXPECT_EQ(store.refreshToken(), QStringLiteral("RT-kept-1"));
-    // (Qt sends a request again on a new connection when the first closes
-    // without an HTTP answer.)
+    // (Qt sends a request again when a connection closes without an answer.)
     EXPECT_GE(endpoint.requests, 1);
 }
 
@@ -414,47 +354,66 @@ INSTANTIATE_TEST_SUITE_P(
                     HostileCase{"silent", QByteArray(), "時間内に答えがありませんでした"}),
     [](const testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
-TEST(OAuth2Urls, PlainHttpOffThisMachineIsRefusedBeforeAnythingIsSent) {
-    int browserCalls = 0;
+TEST(OAuth2Refusals, PlainHttpOffThisMachineOrASilentKeyringSendsAndOpensNothing) {
     const struct {
         const char* auth;
         const char* token;
-        bool userAsked;
+        bool keyringAnswers;
+        const char* textHas;
     } rows[] = {
-        {"https://accounts.example.jp/auth", "http://accounts.example.jp/token", false},
-        {"http://accounts.example.jp/auth", "https://accounts.example.jp/token", true},
+        {"https://accounts.example.jp/auth", "http://accounts.example.jp/token", true, "https ではありません"},
+        {"http://accounts.example.jp/auth", "https://accounts.example.jp/token", true, "https ではありません"},
+        {"https://accounts.example.jp/auth", "https://accounts.example.jp/token", false, "キーリング"},
     };
+    int browserCalls = 0;
     for (const auto& row : rows) {
-        Secrets store(row.userAsked ? QString() : QStringLiteral("RT-1"));
-        Keeper keeper(ProviderAt(QString::fromLatin1(row.auth), QString::fromLatin1(row.token)), store);
-        keeper.tokens.setBrowser([&](const QUrl&) { return ++browserCalls > 0; });
-        const TokenAnswer answer = keeper.ask(row.userAsked);
-        EXPECT_EQ(answer.kind, TokenAnswer::Kind::Failed) << row.auth;
-        EXPECT_TRUE(answer.text.contains(QStringLiteral("https ではありません"))) << answer.text.toStdString();
-        EXPECT_EQ(store.refreshToken(), row.userAsked ? QString() : QStringLiteral("RT-1"));
+        for (const bool userAsked : {false, true}) {
+            // A click without a refresh token goes to the browser sign-in.
+            Secrets store(userAsked ? QString() : QStringLiteral("RT-1"));
+            store.entries->answers = row.keyringAnswers;
+            Keeper keeper(ProviderAt(QString::fromLatin1(row.auth), QString::fromLatin1(row.token)), store);
+            keeper.tokens.setBrowser([&](const QUrl&) { return ++browserCalls > 0; });
+            const TokenAnswer answer = keeper.ask(userAsked);
+            EXPECT_EQ(answer.kind, TokenAnswer::Kind::Failed) << row.auth;
+            EXPECT_TRUE(answer.text.contains(QString::fromUtf8(row.textHas))) << answer.text.toStdString();
+            store.entries->answers = true;
+            EXPECT_EQ(store.refreshToken(), userAsked ? QString() : QStringLiteral("RT-1"));
+        }
     }
     EXPECT_EQ(browserCalls, 0);
     // The network itself sends nothing to such a URL either.
     OAuthNetwork network(std::chrono::seconds(5));
-    QNetworkReply* reply = network.get(QNetworkRequest(QUrl(QStringLiteral("http://192.0.2.1/token"))));
-    ASSERT_TRUE(WaitFor([reply] { return reply->isFinished(); }, 2000));
+    std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(QUrl(QStringLiteral("http://192.0.2.1/token")))));
+    ASSERT_TRUE(WaitFor([&] { return reply->isFinished(); }, 2000));
     EXPECT_EQ(reply->error(), QNetworkReply::ProtocolUnknownError);
-    delete reply;
+}
+
+TEST(OAuth2Https, TheTokenEndpointsCertificateIsCheckedAgainstLumopetCaFile) {
+    test::HttpsFileServer https;
+    ASSERT_TRUE(https.running());
+    const QString tokenUrl = QStringLiteral("https://localhost:%1/token").arg(https.port());
+    for (const bool trusted : {true, false}) {
+        if (trusted) qputenv("LUMOPET_CA_FILE", https.caFile().toUtf8());
+        Secrets store(QStringLiteral("RT-1"));
+        Keeper keeper(ProviderAt(QStringLiteral("https://localhost/auth"), tokenUrl), store);
+        const TokenAnswer answer = keeper.ask(false);
+        qunsetenv("LUMOPET_CA_FILE");
+        // Trusted, the handshake succeeds and the file server refuses the
+        // POST; untrusted, no request is made at all.
+        EXPECT_TRUE(answer.text.contains(trusted ? QStringLiteral("HTTP 501") : QStringLiteral("接続できません")))
+            << trusted << answer.text.toStdString();
+    }
 }
 
 TEST(OAuth2Benchmark, ARefreshOnLoopbackIsTimedAndARefusedOneFails) {
     OAuthServer server;
-    ASSERT_TRUE(server.running());
     PlayedSignIn played(ProviderOf(server));
     ASSERT_TRUE(played.signIn.start().ok());
     played.visit(played.approvedRedirect());
-    ASSERT_TRUE(WaitFor([&] { return !played.outcomes.empty(); }));
+    ASSERT_TRUE(played.ended());
     const QString refreshToken = played.outcomes.front().grant.refreshToken;
-    ASSERT_FALSE(refreshToken.isEmpty());
-
     const Result<std::chrono::microseconds> timed = TimeTokenRefresh(ProviderOf(server), kClient, refreshToken);
     ASSERT_TRUE(timed.ok()) << timed.error().toStdString();
-    EXPECT_GT(timed.value().count(), 0);
     std::printf("one refresh on loopback: %.2f ms\n", static_cast<double>(timed.value().count()) / 1000.0);
     server.revokeRefreshTokens();
     EXPECT_FALSE(TimeTokenRefresh(ProviderOf(server), kClient, refreshToken).ok());

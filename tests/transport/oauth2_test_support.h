@@ -53,6 +53,23 @@ private:
     QString url_;
 };
 
+// scripts/autoconfig_server.py: an HTTPS file server on loopback with a
+// certificate for "localhost" from a throwaway CA. It takes no POST.
+class HttpsFileServer {
+public:
+    HttpsFileServer();
+    ~HttpsFileServer();
+    bool running() const { return port_ != 0; }
+    quint16 port() const { return port_; }
+    const QString& caFile() const { return caFile_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    quint16 port_ = 0;
+    QString caFile_;
+};
+
 // A token endpoint on 127.0.0.1 that answers each request with the given
 // bytes (empty: holds the connection and says nothing).
 class ScriptedEndpoint {
