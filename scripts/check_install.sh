@@ -29,6 +29,7 @@ fail() { echo "FAIL: $*" >&2; failed=1; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 id=io.github.lumopet.Lumopet
 for file in bin/lumopet share/lumopet/homepage.html share/lumopet/lumopet_icon.png share/lumopet/lumopet-512.png \
+            share/lumopet/oauth2_clients.ini \
             "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"; do
     [[ -f "$prefix/$file" ]] || fail "not installed: $file"
 done
