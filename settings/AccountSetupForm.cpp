@@ -180,13 +180,17 @@ void AccountSetupForm::FindCommand_Click() {
                 [this](const QString& line) { ProgressText->appendPlainText(line); });
         connect(lookup_.get(), &mail::ProviderLookup::finished, this, &AccountSetupForm::lookupFinished);
     }
+    // The address stays as searched until the answer is in: what is found
+    // belongs to it.
     FindCommand->setEnabled(false);
+    AddressText->setReadOnly(true);
     foundFor_ = AddressText->text().trimmed();
     lookup_->start(foundFor_);
 }
 
 void AccountSetupForm::lookupFinished(const mail::LookupOutcome& outcome) {
     FindCommand->setEnabled(true);
+    AddressText->setReadOnly(false);
     if (!outcome.found) {
         ProgressText->appendPlainText(outcome.failure);
         NotesLabel->setText(outcome.failure.toHtmlEscaped());
