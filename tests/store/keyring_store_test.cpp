@@ -6,6 +6,7 @@
 #include "core/program_paths.h"
 #include "store/account_secrets.h"
 #include "store/secret_stores.h"
+#include "tests/support/files_holding.h"
 #include "tests/support/temp_folder.h"
 
 #include <QDBusConnection>
@@ -13,9 +14,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusReply>
-#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -42,21 +41,6 @@ protected:
     ProgramPaths paths{folder.path()};
     KeyringSecretStore store{10s};
 };
-
-// The files under the folder whose bytes hold the text, in UTF-8 or CP932.
-QStringList filesHolding(const QString& root, const QString& text) {
-    QStringList found;
-    const QByteArray utf8 = text.toUtf8();
-    const QByteArray shiftJis = cp932::encode(text);
-    QDirIterator files(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        QFile file(files.next());
-        if (!file.open(QIODevice::ReadOnly)) continue;
-        const QByteArray bytes = file.readAll();
-        if (bytes.contains(utf8) || (!shiftJis.isEmpty() && bytes.contains(shiftJis))) found << file.fileName();
-    }
-    return found;
-}
 
 // The Secret Service's own search (org.freedesktop.Secret.Service
 // SearchItems) for the program's entry: QtKeychain files it under the
@@ -122,18 +106,18 @@ TEST_F(KeyringStoreTest, NoFileHoldsAPasswordTheKeyringKeeps) {
     AccountSecrets secrets(store, paths.path(files::AccountFile));
     ASSERT_TRUE(secrets.keep(QStringLiteral("alice"), kept).ok());
     EXPECT_EQ(secrets.load().value().UserPassword, kept);
-    EXPECT_EQ(filesHolding(folder.path(), kept), QStringList());
-    EXPECT_EQ(filesHolding(kPrivateHome, kept), QStringList());
+    EXPECT_EQ(test::FilesHolding(folder.path(), kept), QStringList());
+    EXPECT_EQ(test::FilesHolding(kPrivateHome, kept), QStringList());
 
     folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
                  "[EXEINI]\r\nNAME=bob\r\nNAME2=" + cp932::encode(moved) + "\r\nNAME3=1\r\n");
-    ASSERT_EQ(filesHolding(folder.path(), moved).size(), 1);
+    ASSERT_EQ(test::FilesHolding(folder.path(), moved).size(), 1);
     ASSERT_TRUE(secrets.hasPasswordToMove());
     ASSERT_TRUE(secrets.movePasswordToKeyring().ok());
     EXPECT_FALSE(secrets.hasPasswordToMove());
     EXPECT_EQ(store.read(SecretKind::Password, QStringLiteral("bob")).value(), std::optional<QString>(moved));
-    EXPECT_EQ(filesHolding(folder.path(), moved), QStringList());
-    EXPECT_EQ(filesHolding(kPrivateHome, moved), QStringList());
+    EXPECT_EQ(test::FilesHolding(folder.path(), moved), QStringList());
+    EXPECT_EQ(test::FilesHolding(kPrivateHome, moved), QStringList());
     EXPECT_EQ(folder.read(QStringLiteral("★MailData/iniIdPass.ini")), "[EXEINI]\r\nNAME=bob\r\nNAME2=\r\nNAME3=1\r\n");
 
     ASSERT_TRUE(secrets.forget(QStringLiteral("bob")).ok());
