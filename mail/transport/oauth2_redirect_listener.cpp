@@ -143,7 +143,11 @@ void LoopbackRedirectListener::answer(QTcpSocket* socket) {
     socket->write(RedirectResponse(verdict.kind));
     socket->disconnectFromHost();
     if (verdict.kind == RedirectKind::NotOurs) return;
-    if (verdict.kind == RedirectKind::Accepted) answered_ = true;
+    if (verdict.kind == RedirectKind::Accepted) {
+        answered_ = true;
+        // An endpoint that echoes the code in its error must not put it in a text.
+        secrets_ << verdict.code;
+    }
     Q_EMIT redirectJudged(verdict);
     if (verdict.kind == RedirectKind::Accepted) {
         // The flow takes the values percent-encoded, as they came in a URL.
