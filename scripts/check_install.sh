@@ -71,7 +71,7 @@ program=""
 if command -v cpack >/dev/null && command -v dpkg-shlibdeps >/dev/null && [[ -f "$build/CPackConfig.cmake" ]]; then
     if cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1; then
         depends=$(dpkg-deb -f "$work"/package/*.deb Depends)
-        for package in fonts-ipafont-gothic ca-certificates qt6-translations-l10n libqt6widgets6 libcurl4; do
+        for package in fonts-ipafont-gothic ca-certificates qt6-translations-l10n libsecret-1-0 libqt6widgets6 libcurl4; do
             grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "the Debian package does not depend on $package: $depends"
         done
     else

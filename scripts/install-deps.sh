@@ -11,7 +11,8 @@ default_packages=(
     qt6-base-dev libcurl4-openssl-dev libssl-dev libgmime-3.0-dev libicu-dev libgtest-dev
     libgumbo-dev
     # OAuth2 sign-in, and the desktop keyring for passwords and tokens
-    qt6-networkauth-dev qtkeychain-qt6-dev
+    # (QtKeychain loads libsecret at run time to reach the Secret Service)
+    qt6-networkauth-dev qtkeychain-qt6-dev libsecret-1-0
     # fonts the windows name: Japanese Gothic, and a serif for the titles;
     # colour emoji, and Hangul and Chinese, which mail carries beside Japanese
     fonts-ipafont-gothic fonts-urw-base35 fonts-noto-color-emoji fonts-wqy-microhei
