@@ -14,7 +14,6 @@
 #include "core/settings_files/character_flags.h"
 #include "core/settings_files/receive_options.h"
 #include "core/settings_files/server_settings.h"
-#include "mail/account_values.h"
 #include "mail/mail_library.h"
 #include "settings/SetForm.h"
 #include "ui/hot_spot_label.h"
@@ -46,6 +45,7 @@ namespace {
 const QString kPictureResource = QStringLiteral(":/lumopet/main_picture.png");
 const QString kHomePageResource = QStringLiteral(":/lumopet/homepage.html");
 const QString kIconResource = QStringLiteral(":/lumopet/lumopet_icon.png");
+const QString kErrorTitle = QStringLiteral("エラー");
 
 void setTextColor(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
@@ -294,7 +294,7 @@ void MainForm::Label6_Click() { windows_.ShowTyakuForm(History::Sent); }
 void MainForm::Label8_Click() { StartMailCheck(MailCheckKind::Manual); }
 
 void MainForm::StartMailCheck(MailCheckKind kind) {
-    if (checkThread_) return;
+    if (checkThread_ || preparingLogin_) return;
     const bool automatic = kind == MailCheckKind::Automatic;
     if (!automatic) {
         Label2->setText(kReceivingText);
@@ -308,9 +308,26 @@ void MainForm::StartMailCheck(MailCheckKind kind) {
     focusBeforeCheck_ = automatic ? QApplication::focusWidget() : nullptr;
     windows_.HoldCommands(this, true);
     autoCheck_->checkStarted();
-    // Read here, on the window thread: the worker gets the login as a value.
+    // Made here, on the window thread (a token may need a refresh, or a
+    // sign-in in the browser first): the worker gets the login as a value.
+    loginRenewed_ = false;
+    preparingLogin_ = true;
+    windows_.accountLogin().prepare(!automatic, [this](const LoginAnswer& answer) { runMailCheck(answer); });
+}
+
+void MainForm::runMailCheck(const LoginAnswer& answer) {
+    preparingLogin_ = false;
+    if (answer.signInRevoked || (!answer.credentials.isSet() && !answer.text.isEmpty() && windows_.accountLogin().usesOAuth2())) {
+        // No token to log in with: said as a failed login is (a box, or
+        // for a timed check its trouble), and the check ends here.
+        checkHost_->showMessage(answer.text, kErrorTitle);
+        checkResult_ = MailCheckResult{};
+        checkResult_.MailCount = -1;
+        finishMailCheck();
+        return;
+    }
     checkThread_ = QThread::create(
-        [this, login = PasswordCredentials(program_)] { checkResult_ = ReceiveMail(program_, *checkHost_, login); });
+        [this, login = answer.credentials] { checkResult_ = ReceiveMail(program_, *checkHost_, login); });
     connect(checkThread_, &QThread::finished, this, &MainForm::mailCheckDone);
     checkThread_->start();
 }
@@ -319,6 +336,27 @@ void MainForm::mailCheckDone() {
     checkHost_->flushPending();
     checkThread_->deleteLater();
     checkThread_ = nullptr;
+    if (checkResult_.LoginRefused && !loginRenewed_) {
+        // The server refused the token (expired early, or revoked): one
+        // refresh, and the check runs again with the new one.
+        loginRenewed_ = true;
+        preparingLogin_ = true;
+        windows_.accountLogin().renewAfterRefusal([this](const LoginAnswer& answer) {
+            if (!answer.credentials.isSet() && answer.text.isEmpty()) {
+                LoginAnswer refused = answer;
+                refused.text = checkResult_.LoginRefusal;
+                runMailCheck(refused);
+                return;
+            }
+            runMailCheck(answer);
+        });
+        return;
+    }
+    if (checkResult_.LoginRefused) checkHost_->showMessage(checkResult_.LoginRefusal, kErrorTitle);
+    finishMailCheck();
+}
+
+void MainForm::finishMailCheck() {
     windows_.HoldCommands(this, false);
     if (focusBeforeCheck_ && focusBeforeCheck_->isEnabled() && focusBeforeCheck_->window()->isActiveWindow())
         focusBeforeCheck_->setFocus(Qt::OtherFocusReason);

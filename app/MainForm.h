@@ -7,6 +7,7 @@
 #include "app/main_form_layout.h"
 #include "core/moods.h"
 #include "mail/receive_mail.h"
+#include "mail/transport/account_login.h"
 
 #include <QDBusConnection>
 #include <QPointer>
@@ -65,7 +66,7 @@ public:
     void StartMailCheck(MailCheckKind kind);
     // The end of a mail check: the status line and the characters.
     void ReportMailCheck(const MailCheckResult& result);
-    bool isCheckRunning() const { return checkThread_ != nullptr; }
+    bool isCheckRunning() const { return checkThread_ != nullptr || preparingLogin_; }
 
     // The program's options (Program::receive) as they are now: the timer,
     // the tray icon, the notifications.
@@ -120,7 +121,9 @@ protected:
 private:
     QRect place(const Twips& twips) const;
     void buildControls();
+    void runMailCheck(const LoginAnswer& answer);
     void mailCheckDone();
+    void finishMailCheck();
     void reportAutomaticCheck(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews);
     void tellDesktop(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews);
     bool isBusyForAutoCheck() const;
@@ -133,6 +136,10 @@ private:
     MoodFlags shownMoods_{};  // what the indicators show
     std::unique_ptr<WindowMailCheckHost> checkHost_;
     QThread* checkThread_ = nullptr;
+    // The check waits for its login (a token refresh, a browser sign-in).
+    bool preparingLogin_ = false;
+    // This check refreshed its token after a refused login already.
+    bool loginRenewed_ = false;
     MailCheckResult checkResult_;
     AutoMailCheck* autoCheck_;
     RecentInput* recentInput_;

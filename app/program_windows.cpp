@@ -5,6 +5,7 @@
 #include "compose/BackForm.h"
 #include "compose/FriendForm.h"
 #include "compose/WriteForm.h"
+#include "mail/transport/account_login.h"
 #include "settings/AccountSetupForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
@@ -98,6 +99,11 @@ void ProgramWindows::ShowOptionForm() { showModeless(loaded(optionForm_, *this))
 void ProgramWindows::ShowIdPassForm() { showModeless(idPassForm()); }
 
 void ProgramWindows::ShowAccountSetupForm() { showModeless(loaded(accountSetupForm_, *this)); }
+
+AccountLogin& ProgramWindows::accountLogin() {
+    if (!accountLogin_) accountLogin_ = std::make_unique<AccountLogin>(program_);
+    return *accountLogin_;
+}
 
 void ProgramWindows::ShowReceiveOptionsForm() { showModeless(loaded(receiveOptionsForm_, *this)); }
 

@@ -16,6 +16,7 @@
 
 namespace lumopet {
 
+class AccountLogin;
 class AccountSetupForm;
 class BackForm;
 class CharacterWindow;
@@ -61,6 +62,7 @@ public:
     void ShowOptionForm() override;
     void ShowIdPassForm() override;
     void ShowAccountSetupForm() override;
+    AccountLogin& accountLogin() override;
     void ShowReceiveOptionsForm() override;
     void ReceiveOptionsChanged() override;
     void ShowSetForm();
@@ -79,6 +81,7 @@ public:
 
 private:
     Program& program_;
+    std::unique_ptr<AccountLogin> accountLogin_;
     QPointer<MainForm> mainForm_;
     QPointer<SetForm> setForm_;
     QPointer<OptionForm> optionForm_;

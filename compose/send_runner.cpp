@@ -2,7 +2,6 @@
 
 #include "core/clock_text.h"
 #include "core/program.h"
-#include "mail/account_values.h"
 #include "mail/send_stop.h"
 #include "ui/certificate_window.h"
 #include "ui/message_box.h"
@@ -85,15 +84,33 @@ SendRunner::~SendRunner() {
 }
 
 void SendRunner::start(const SendRequest& request) {
-    if (thread_) return;
+    if (thread_ || preparing_) return;
     typedBody_ = body_.text();
     windows_.HoldCommands(&window_, true);
     holdControls(true);
+    // Made here, on the window thread (a token may need a refresh, or a
+    // sign-in in the browser first): the worker gets the login as a value.
+    preparing_ = true;
+    windows_.accountLogin().prepare(true, [self = QPointer<SendRunner>(this), request](const LoginAnswer& answer) {
+        if (self) self->run(request, answer);
+    });
+}
+
+void SendRunner::run(const SendRequest& request, const LoginAnswer& answer) {
+    preparing_ = false;
+    if (!answer.credentials.isSet() && !answer.text.isEmpty() && windows_.accountLogin().usesOAuth2()) {
+        // No token to send with: nothing was recorded or sent.
+        ShowMessage(&window_, {MessageKind::Error, answer.text, QStringLiteral("送信エラー")});
+        result_ = SendResult{};
+        result_.Refused = true;
+        finish();
+        return;
+    }
     Program& program = windows_.program();
-    // Read here, on the window thread: the worker gets the logins as
-    // values. The account's one login serves SMTP and POP before SMTP.
-    const mail::Credentials login = PasswordCredentials(program);
-    thread_ = QThread::create([this, &program, request, login] { result_ = SendMail(program, request, *host_, login, login); });
+    // The account's one login serves SMTP and POP before SMTP.
+    thread_ = QThread::create([this, &program, request, login = answer.credentials] {
+        result_ = SendMail(program, request, *host_, login, login);
+    });
     connect(thread_, &QThread::finished, this, &SendRunner::done);
     thread_->start();
 }
@@ -125,6 +142,13 @@ void SendRunner::done() {
     if (abandoned_) return;
     thread_->deleteLater();
     thread_ = nullptr;
+    // The server refused the token: a refresh now, so that a second 送信
+    // of the unsent ones has a new one.
+    if (result_.LoginRefused) windows_.accountLogin().renewAfterRefusal([](const LoginAnswer&) {});
+    finish();
+}
+
+void SendRunner::finish() {
     holdControls(false);
     windows_.HoldCommands(&window_, false);
     const SendResult result = result_;

@@ -14,6 +14,7 @@
 // (keepEnabled): its click asks the send to stop (RequestStop).
 
 #include "mail/send_mail.h"
+#include "mail/transport/account_login.h"
 
 #include <QObject>
 #include <QPointer>
@@ -54,7 +55,7 @@ public:
     // program's values it reads.
     ~SendRunner() override;
 
-    bool isRunning() const { return thread_ != nullptr; }
+    bool isRunning() const { return thread_ != nullptr || preparing_; }
 
     // A control that stays enabled while the send runs: 送信中止.
     void keepEnabled(QWidget* control) { keptEnabled_ = control; }
@@ -90,7 +91,9 @@ private:
     template <class F>
     void onWindowThread(F f);
     void holdControls(bool hold);
+    void run(const SendRequest& request, const LoginAnswer& answer);
     void done();
+    void finish();
 
     QWidget& window_;
     WindowDirectory& windows_;
@@ -98,6 +101,8 @@ private:
     BodyBox body_;
     std::unique_ptr<Host> host_;
     QThread* thread_ = nullptr;
+    // The send waits for its login (a token refresh, a browser sign-in).
+    bool preparing_ = false;
     QString typedBody_;
     SendResult result_;
     std::vector<QPointer<QWidget>> heldControls_;

@@ -302,6 +302,12 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
             ++result.Failed;
             result.Unsent.push_back(to);
             host.showMessage(error, kSendErrorTitle);
+            // A refused token refuses every message alike: the rest wait,
+            // unsent and unrecorded, for a second 送信 with a new token.
+            if (result.LoginRefused) {
+                result.Unsent.insert(result.Unsent.end(), recipients->begin() + i + 1, recipients->end());
+                break;
+            }
         } else if (const auto kept = keepSentCopy(sentMaildir, outcome); !kept && !maildirFailureShown) {
             // The message is out; a copy that cannot be kept is worth a
             // word, once, but never a failed send.

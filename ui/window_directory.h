@@ -13,6 +13,7 @@ class QWidget;
 namespace lumopet {
 
 struct Program;
+class AccountLogin;
 
 // A received message to answer: what the reply window starts from.
 struct ReplySource {
@@ -33,6 +34,9 @@ public:
     // The account set up from the mail address, made on first use, shown
     // modeless.
     virtual void ShowAccountSetupForm() = 0;
+    // What the account logs in with for a mail check or a send: one for the
+    // program, so that the token it holds serves both.
+    virtual AccountLogin& accountLogin() = 0;
     // The receive options window, made on first use, shown modeless.
     virtual void ShowReceiveOptionsForm() = 0;
     // Called after that window has saved program().receive, so that the

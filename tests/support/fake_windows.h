@@ -3,8 +3,10 @@
 // window asked of the others.
 
 #include "core/program.h"
+#include "mail/transport/account_login.h"
 #include "ui/window_directory.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,10 @@ public:
     void ShowOptionForm() override { calls.push_back("ShowOptionForm"); }
     void ShowIdPassForm() override { calls.push_back("ShowIdPassForm"); }
     void ShowAccountSetupForm() override { calls.push_back("ShowAccountSetupForm"); }
+    AccountLogin& accountLogin() override {
+        if (!accountLogin_) accountLogin_ = std::make_unique<AccountLogin>(program_);
+        return *accountLogin_;
+    }
     void ShowReceiveOptionsForm() override { calls.push_back("ShowReceiveOptionsForm"); }
     void ReceiveOptionsChanged() override { calls.push_back("ReceiveOptionsChanged"); }
     void ShowEnabledMoods(const MoodFlags& enabled) override {
@@ -47,6 +53,7 @@ public:
 
 private:
     Program& program_;
+    std::unique_ptr<AccountLogin> accountLogin_;
 };
 
 }  // namespace lumopet
