@@ -72,6 +72,9 @@ struct Keeper {
 class DesktopBrowser {
 public:
     DesktopBrowser() {
+        // xdg-open, where installed, takes $BROWSER only outside a known desktop.
+        for (const char* desktop : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+            qunsetenv(desktop);
         qputenv("BROWSER", LUMOPET_SOURCE_DIR "/tests/scripts/oauth_browser.py");
         qputenv("OAUTH_BROWSER_LOG", folder_.path(QStringLiteral("log")).toUtf8());
     }
