@@ -240,6 +240,12 @@ void AccountSetupForm::showFound() {
         PasswordOption->setChecked(true);
     }
     for (const mail::ProviderNote& note : found.notes) notes << noteHtml(note.text, note.url);
+    // The POP3 field has no form that insists on STLS (host:port upgrades
+    // when the server offers it): the user is told what that means.
+    if (found.pop3Socket == mail::SocketType::StartTls)
+        notes << noteHtml(QStringLiteral("受信サーバーは STARTTLS で暗号化します。途中で STARTTLS が消されると"
+                                         "暗号化せずにログインするため、SSL/TLS のサーバーがあればそちらを使ってください。"),
+                          {});
     if (canSignIn && PasswordOption->isChecked())
         notes << noteHtml(QStringLiteral("パスワードは「ID/PASS」で入力してください。"), {});
     NotesLabel->setText(notes.join(QStringLiteral("<br>")));

@@ -148,6 +148,24 @@ INSTANTIATE_TEST_SUITE_P(
         SetupCase{"icloud_no_pop3", "me@icloud.com", true, nullptr, "", false, "POP3 に対応していない", "", "", ""}),
     [](const testing::TestParamInfo<SetupCase>& info) { return std::string(info.param.name); });
 
+TEST_F(AccountSetupFormTest, AProviderFileOfTheUsersWithStartTlsIsUsedAndItsRiskSaid) {
+    folder.write(QStringLiteral("★MailData/providers/stls.test.xml"),
+                 "<clientConfig version=\"1.1\"><emailProvider id=\"stls.test\"><domain>stls.test</domain>"
+                 "<incomingServer type=\"pop3\"><hostname>pop.stls.test</hostname><port>110</port>"
+                 "<socketType>STARTTLS</socketType><username>%EMAILLOCALPART%</username></incomingServer>"
+                 "<outgoingServer type=\"smtp\"><hostname>smtp.stls.test</hostname><port>587</port>"
+                 "<socketType>STARTTLS</socketType><username>%EMAILLOCALPART%</username></outgoingServer>"
+                 "</emailProvider></clientConfig>");
+    auto form = open(true);
+    find(*form, QStringLiteral("jiro@stls.test"));
+    ASSERT_TRUE(form->OkCommand->isEnabled()) << form->ProgressText->toPlainText().toStdString();
+    EXPECT_TRUE(form->NotesLabel->text().contains(QStringLiteral("STARTTLS で暗号化します")));
+    QTest::mouseClick(form->OkCommand, Qt::LeftButton);
+    EXPECT_EQ(folder.read(QStringLiteral("sorane.ini")),
+              "SMTP=smtp://smtp.stls.test:587\r\nPOP3=pop.stls.test:110\r\nMAIL=jiro@stls.test\r\nAPOP=0\r\n");
+    EXPECT_TRUE(folder.read(QStringLiteral("★MailData/iniIdPass.ini")).contains("NAME=jiro\r\n"));
+}
+
 TEST_F(AccountSetupFormTest, ChangingTheAddressAfterAFindTakesTheResultAway) {
     auto form = open(true);
     find(*form, QStringLiteral("someone@gmail.com"));
