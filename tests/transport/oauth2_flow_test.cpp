@@ -191,6 +191,26 @@ TEST(OAuth2Flow, ARevokedRefreshTokenOnAClickOpensTheBrowserAndSaysSoOnce) {
     EXPECT_NE(store.refreshToken(), QStringLiteral("RT-revoked"));
 }
 
+TEST(OAuth2Flow, AClickDuringTheSignInShowsItsPageAgainAndEveryoneGetsItsOneAnswer) {
+    Secrets store;
+    Keeper keeper(ProviderAt(QStringLiteral("https://accounts.example.jp/auth"), QStringLiteral("https://accounts.example.jp/token")), store);
+    QList<QUrl> opened;
+    keeper.tokens.setBrowser([&](const QUrl& url) {
+        opened << url;
+        return true;
+    });
+    keeper.tokens.requestToken(true);
+    keeper.tokens.requestToken(false);
+    keeper.tokens.requestToken(true);
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[1], opened[0]) << "the same request, its state and challenge";
+    EXPECT_TRUE(keeper.answers.empty());
+    keeper.tokens.cancelSignIn();
+    ASSERT_EQ(keeper.answers.size(), 1u);
+    EXPECT_EQ(keeper.answers.front().kind, TokenAnswer::Kind::Failed);
+    EXPECT_FALSE(keeper.tokens.signInRunning());
+}
+
 TEST(OAuth2Flow, ARotatedRefreshTokenTakesThePlaceOfTheOldOne) {
     OAuthServer server({QStringLiteral("--rotate-refresh"), QStringLiteral("--access-lifetime"), QStringLiteral("30")});
     DesktopBrowser browser;
