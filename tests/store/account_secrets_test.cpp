@@ -59,6 +59,7 @@ protected:
     std::unique_ptr<SecretStore> store;
 };
 
+// Which copy counts; the plain cases are the account window's tests.
 TEST_F(AccountSecretsTest, LoadTakesTheKeptPassword) {
     struct Case {
         const char* name;
@@ -69,19 +70,15 @@ TEST_F(AccountSecretsTest, LoadTakesTheKeptPassword) {
         QString id, password;
     };
     const Case cases[] = {
-        {"the keyring's", Store::Keyring, {{"alice", "key-pw"}}, kKeyringFile, true, "alice", "key-pw"},
         {"the keyring's over a file not moved yet", Store::Keyring, {{"alice", "key-pw"}}, kWindowsFile, true, "alice",
          "key-pw"},
-        {"the file's while not moved", Store::Keyring, {}, kWindowsFile, true, "alice", "win-pw"},
         {"another ID's entry is not this one's", Store::Keyring, {{"bob", "bob-pw"}}, kKeyringFile, true, "alice", ""},
         {"a silent keyring with the file's copy", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "win-pw"},
         {"a silent keyring and nothing else is a failure", Store::SilentKeyring, {}, kKeyringFile, false, "", ""},
-        {"the files", Store::Files, {}, kWindowsFile, true, "alice", "win-pw"},
         {"no ID, files: the password as it stands", Store::Files, {}, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n", true, "",
          "pw"},
         {"no ID, keyring: the file's password", Store::Keyring, {{"", "key-pw"}}, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n",
          true, "", "pw"},
-        {"no file", Store::Files, {}, {}, true, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -131,7 +128,8 @@ TEST_F(AccountSecretsTest, PasswordMovesOnlyOnceTheKeyringHoldsIt) {
 }
 
 // OK with the save box: ticked keeps the password in one place (the keyring
-// when there), cleared keeps it nowhere.
+// when there), cleared keeps it nowhere. The plain cases are the account
+// window's tests (settings_windows_test.cpp); these are the ones around them.
 TEST_F(AccountSecretsTest, SaveBoxKeepsOrForgets) {
     struct Case {
         const char* name;
@@ -146,8 +144,6 @@ TEST_F(AccountSecretsTest, SaveBoxKeepsOrForgets) {
     };
     const QByteArray oldKeyring = "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=1\r\n";
     const Case cases[] = {
-        {"ticked: the keyring, NAME2 empty", Store::Keyring, {}, {}, true, "alice", "pw", true, kKeyringFile,
-         {{"alice", "pw"}}},
         {"ticked over a Windows file: its copy goes", Store::Keyring, {}, kWindowsFile, true, "alice", "pw", true,
          kKeyringFile, {{"alice", "pw"}}},
         {"ticked with a new ID: the old ID's entry goes", Store::Keyring, {{"old", "old-pw"}}, oldKeyring, true,
@@ -156,16 +152,12 @@ TEST_F(AccountSecretsTest, SaveBoxKeepsOrForgets) {
          true, kKeyringFile, {}},
         {"ticked, silent keyring: nothing changes", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "pw", false,
          kWindowsFile, {}},
-        {"ticked, files", Store::Files, {}, {}, true, "alice", "pw", true,
-         "[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\nNAME3=1\r\n", {}},
         {"cleared: the keyring's entries of both IDs go", Store::Keyring, {{"old", "o"}, {"alice", "a"}, {"x", "y"}},
          oldKeyring, false, "alice", "pw", true, "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=0\r\n", {{"x", "y"}}},
         {"cleared over a Windows file: its copy goes too", Store::Keyring, {{"alice", "a"}}, kWindowsFile, false,
          "alice", "pw", true, "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
         {"cleared, silent keyring: the file's copy goes all the same", Store::SilentKeyring, {}, kWindowsFile, false,
          "alice", "pw", false, "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
-        {"cleared, files", Store::Files, {}, kWindowsFile, false, "bob", "pw", true,
-         "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
