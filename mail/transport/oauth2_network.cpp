@@ -51,6 +51,9 @@ QNetworkReply* OAuthNetwork::createRequest(Operation operation, const QNetworkRe
     // Nothing of a sign-in is worth keeping in a cache or a cookie jar.
     checked.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     checked.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    // Token answers are read as JSON (RFC 6749 5.1); Qt's code exchange
+    // asks for nothing in particular, and some endpoints then answer a form.
+    checked.setRawHeader("Accept", "application/json");
     if (!CheckEndpointUrl(request.url().toString(), QString())) checked.setUrl(QUrl(QStringLiteral("refused:")));
     return QNetworkAccessManager::createRequest(operation, checked, outgoingData);
 }

@@ -110,7 +110,6 @@ QNetworkReply* PostTokenForm(QNetworkAccessManager& network, const QString& toke
                              std::function<void(const TokenOutcome&)> done) {
     QNetworkRequest request{QUrl(tokenUrl)};
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-    request.setRawHeader("Accept", "application/json");
     QNetworkReply* reply = network.post(request, FormBody(fields));
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, secrets, done = std::move(done)] {
         const TokenOutcome outcome = ReadTokenReply(TakeReplyData(*reply), QDateTime::currentDateTimeUtc(), secrets);
