@@ -77,8 +77,7 @@ void OAuth2Tokens::proceed() {
     }
     if (userWaiting_) return startSignIn();
     TokenAnswer needed{TokenAnswer::Kind::SignInNeeded, {}, {}, false};
-    needed.text = revoked_ ? QStringLiteral("サインインし直してください。受信ボタンを押すとブラウザーが開きます。")
-                           : QStringLiteral("サインインが必要です。受信ボタンを押すとブラウザーが開きます。");
+    needed.text = revoked_ ? kSignInAgainText : QStringLiteral("サインインが必要です。受信ボタンを押すとブラウザーが開きます。");
     answer(needed);
 }
 
@@ -121,7 +120,9 @@ void OAuth2Tokens::onRefreshed(const TokenOutcome& outcome, const QString& sentT
         // cannot remove it is still never asked for it again in this run.
         store_.remove(SecretKind::RefreshToken, account_);
         if (userWaiting_) return startSignIn();
-        return answer({TokenAnswer::Kind::SignInNeeded, {}, outcome.text, false});
+        // The words the later timed checks say too: what is news is said
+        // once, and the later ones add nothing to it.
+        return answer({TokenAnswer::Kind::SignInNeeded, {}, kSignInAgainText, false});
     }
     case TokenOutcome::Kind::Failed:
         return answer(Failed(outcome.text));

@@ -54,6 +54,11 @@ struct TokenAnswer {
     bool signInRevoked = false;
 };
 
+// The provider refused the refresh token (invalid_grant): the sign-in is
+// over until the user signs in anew.
+inline const QString kSignInAgainText =
+    QStringLiteral("サインインの期限が切れたか、取り消されました。サインインし直してください。受信ボタンを押すとブラウザーが開きます。");
+
 // An access token with less than this left is refreshed before use: a
 // check takes a while, and the clocks may differ.
 inline constexpr qint64 kTokenMarginSeconds = 60;
