@@ -11,18 +11,17 @@ AccountSecrets::AccountSecrets(SecretStore& store, QString accountFile)
 
 Result<Account> AccountSecrets::load() {
     const Account file = ReadAccount(accountFile_);
-    Account account{file.UserId, QString()};
-    // No ID names no keyring entry; the file's password then stands as it
-    // is, as it always did (the check asks for the ID, the password filled).
-    if (!file.UserId.isEmpty() || !store_.inKeyring()) {
-        const Result<std::optional<QString>> kept = store_.read(SecretKind::Password, file.UserId);
-        // A keyring that does not answer while NAME2 still holds the
-        // password (not moved yet) costs nothing: that one is the user's.
-        if (!kept && (!store_.inKeyring() || file.UserPassword.isEmpty())) return Failure{kept.error()};
-        if (kept && kept.value()) account.UserPassword = *kept.value();
+    if (store_.inKeyring()) {
+        // A password in NAME2 beside a keyring was put there by something
+        // else than keeping it (which empties NAME2): a folder from Windows,
+        // or from before the keyring. It is the newer one, and it logs in
+        // until it is moved, so that moving it changes nothing. No ID names
+        // no keyring entry: the file's password then stands as it is.
+        if (!file.UserPassword.isEmpty() || file.UserId.isEmpty()) return file;
     }
-    if (account.UserPassword.isEmpty() && store_.inKeyring()) account.UserPassword = file.UserPassword;
-    return account;
+    const Result<std::optional<QString>> kept = store_.read(SecretKind::Password, file.UserId);
+    if (!kept) return Failure{kept.error()};
+    return Account{file.UserId, kept.value().value_or(QString())};
 }
 
 bool AccountSecrets::hasPasswordToMove() const {

@@ -18,8 +18,9 @@ class AccountSecrets {
 public:
     AccountSecrets(SecretStore& store, QString accountFile);
 
-    // NAME, and the password kept for it: the store's, or with a keyring
-    // that holds none, NAME2's. A keyring that does not answer is a failure.
+    // NAME, and the password kept for it: the store's, or with a keyring,
+    // NAME2's while it still holds one (not moved yet). A keyring that does
+    // not answer is a failure.
     Result<Account> load();
 
     // A keyring answers and NAME2 holds a password (for an ID to keep it

@@ -70,8 +70,9 @@ TEST_F(AccountSecretsTest, LoadTakesTheKeptPassword) {
         QString id, password;
     };
     const Case cases[] = {
-        {"the keyring's over a file not moved yet", Store::Keyring, {{"alice", "key-pw"}}, kWindowsFile, true, "alice",
-         "key-pw"},
+        // The file's is the newer: keeping one in the keyring empties NAME2.
+        {"the file's not moved yet over the keyring's", Store::Keyring, {{"alice", "key-pw"}}, kWindowsFile, true,
+         "alice", "win-pw"},
         {"another ID's entry is not this one's", Store::Keyring, {{"bob", "bob-pw"}}, kKeyringFile, true, "alice", ""},
         {"a silent keyring with the file's copy", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "win-pw"},
         {"a silent keyring and nothing else is a failure", Store::SilentKeyring, {}, kKeyringFile, false, "", ""},
