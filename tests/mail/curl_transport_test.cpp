@@ -1,6 +1,7 @@
 // The libcurl transport against servers that accept the connection and then
 // say nothing, or too little: the call must end with a time-out, not hang.
 
+#include "mail/curl_common.h"
 #include "mail/ehlo_name.h"
 #include "mail/mail_transport.h"
 #include "mail/server_refusal.h"
@@ -367,6 +368,39 @@ TEST(CurlTransport, APop3LoginRefusalIsExplained) {
     EXPECT_TRUE(login.error().startsWith(QStringLiteral("POP3 サーバーがログインを拒否したので、"))) << login.error().toStdString();
     EXPECT_TRUE(login.error().endsWith(QStringLiteral("-ERR [AUTH] Authentication failed."))) << login.error().toStdString();
     EXPECT_TRUE(login.loginRefused) << "a refused login is told from other failures";
+}
+
+
+// A server may echo what it was sent into its refusal, which becomes the
+// text the user reads: the secret goes, as written and in the base64 of
+// the initial responses, and the rest of the reply stays.
+TEST(WithoutSecret, TakesTheSecretOutOfAnyFormAServerMayEcho) {
+    using namespace Qt::StringLiterals;
+    const Credentials token = Credentials::bearer(u"alice@example.jp"_s, u"ya29.secret-token"_s);
+    const Credentials password = Credentials::password(u"alice"_s, u"p4ssw0rd!"_s);
+    const QByteArray xoauth2 = QByteArray("user=alice@example.jp\x01" "auth=Bearer ya29.secret-token\x01\x01").toBase64();
+    const QByteArray plain = QByteArray("\0alice\0p4ssw0rd!", 16).toBase64();
+    struct {
+        const char* name;
+        Credentials login;
+        QString text;
+        QString kept;  // what of the text must stay
+    } cases[] = {
+        {"token as written", token, u"535 5.7.8 token ya29.secret-token expired"_s, u"535 5.7.8 token "_s},
+        {"token in base64", token, u"-ERR bad "_s + QString::fromLatin1(QByteArray("ya29.secret-token").toBase64()), u"-ERR bad "_s},
+        {"xoauth2 initial response", token, u"501 cannot decode "_s + QString::fromLatin1(xoauth2), u"501 cannot decode "_s},
+        {"plain initial response", password, u"-ERR [AUTH] "_s + QString::fromLatin1(plain) + u" refused"_s, u" refused"_s},
+        {"password as written", password, u"535 p4ssw0rd! is wrong"_s, u" is wrong"_s},
+        {"nothing to take", password, u"-ERR [AUTH] Authentication failed."_s, u"-ERR [AUTH] Authentication failed."_s},
+    };
+    for (const auto& c : cases) {
+        const QString said = WithoutSecret(c.text, c.login);
+        EXPECT_FALSE(said.contains(c.login.secret)) << c.name << ": " << said.toStdString();
+        EXPECT_FALSE(said.contains(QString::fromLatin1(c.login.secret.toUtf8().toBase64()))) << c.name;
+        EXPECT_FALSE(said.contains(QString::fromLatin1(xoauth2))) << c.name;
+        EXPECT_FALSE(said.contains(QString::fromLatin1(plain))) << c.name;
+        EXPECT_TRUE(said.contains(c.kept)) << c.name << ": " << said.toStdString();
+    }
 }
 
 }  // namespace
