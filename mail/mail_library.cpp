@@ -69,16 +69,11 @@ LayerState& state() {
     return instance;
 }
 
-// Under the layer's lock.
-std::shared_ptr<mail::MailTransport> transportLocked(LayerState& s) {
-    if (!s.transport) s.transport = mail::MakeCurlTransport();
-    return s.transport;
-}
-
 std::shared_ptr<mail::MailTransport> transport() {
     LayerState& s = state();
     std::lock_guard guard(s.lock);
-    return transportLocked(s);
+    if (!s.transport) s.transport = mail::MakeCurlTransport();
+    return s.transport;
 }
 
 QString cut(const QString& text, int bufferSize) { return text.left(std::max(0, bufferSize - 1)); }
