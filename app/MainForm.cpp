@@ -312,6 +312,8 @@ void MainForm::StartMailCheck(MailCheckKind kind) {
     // sign-in in the browser first): the worker gets the login as a value.
     loginRenewed_ = false;
     preparingLogin_ = true;
+    // While a token is had (a sign-in in the browser), the line says so.
+    connect(&windows_.accountLogin(), &AccountLogin::statusText, this, &MainForm::ShowHelp, Qt::UniqueConnection);
     windows_.accountLogin().prepare(!automatic, [this](const LoginAnswer& answer) { runMailCheck(answer); });
 }
 

@@ -70,7 +70,13 @@ private:
 
 SendRunner::SendRunner(QWidget& window, WindowDirectory& windows, QLabel* status, BodyBox body)
     : QObject(&window), window_(window), windows_(windows), status_(status), body_(std::move(body)),
-      host_(std::make_unique<Host>(*this)) {}
+      host_(std::make_unique<Host>(*this)) {
+    // While a token is had for this send (a sign-in in the browser), its
+    // status line says so.
+    connect(&windows_.accountLogin(), &AccountLogin::statusText, this, [this](const QString& text) {
+        if (preparing_ && status_) status_->setText(text);
+    });
+}
 
 SendRunner::~SendRunner() {
     if (!thread_) return;

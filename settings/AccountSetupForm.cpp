@@ -28,7 +28,6 @@ namespace {
 
 // The folder of provider files in the data folder, read before the shipped
 // ones: a copy there (the Microsoft 365 file for a company's domain) wins.
-const QString kUserProviders = QStringLiteral("\\★MailData\\providers");
 
 QString issuerName(const QString& issuer) {
     if (issuer == mail::kGoogleIssuer) return QStringLiteral("Google");
@@ -115,8 +114,7 @@ AccountSetupForm::AccountSetupForm(WindowDirectory& windows, QWidget* parent)
 
     hasClientId = [this](const QString& issuer) { return mail::FindOAuth2Client(program_.paths, issuer).ok(); };
     openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    options_.providerFolders = mail::DefaultProviderFolders(
-        program_.paths.path(kUserProviders), QDir(ProgramPaths::ShippedDataFolder()).filePath(QStringLiteral("providers")));
+    options_.providerFolders = mail::ProgramProviderFolders(program_.paths);
 
     connect(FindCommand, &QPushButton::clicked, this, &AccountSetupForm::FindCommand_Click);
     connect(AddressText, &QLineEdit::returnPressed, this, &AccountSetupForm::FindCommand_Click);

@@ -1,15 +1,13 @@
 #include "mail/transport/account_login.h"
 
 #include "core/settings_files/account_file.h"
-#include "mail/account_values.h"
 #include "core/settings_files/account_options.h"
 #include "core/settings_files/receive_options.h"
+#include "mail/account_values.h"
 #include "mail/transport/oauth2_clients.h"
 #include "mail/transport/oauth2_tokens.h"
 #include "mail/transport/provider_lookup.h"
 #include "store/secret_stores.h"
-
-#include <QDir>
 
 namespace lumopet {
 
@@ -40,9 +38,7 @@ mail::OAuth2Tokens* AccountLogin::tokensFor(const QString& id, QString& whyNot) 
         whyNot = QStringLiteral("OAuth2 でサインインするには、サーバー設定のメールアドレスが必要です。\n") + address.error();
         return nullptr;
     }
-    const QStringList folders = mail::DefaultProviderFolders(
-        program_.paths.path(QStringLiteral("\\★MailData\\providers")),
-        QDir(ProgramPaths::ShippedDataFolder()).filePath(QStringLiteral("providers")));
+    const QStringList folders = mail::ProgramProviderFolders(program_.paths);
     const std::optional<mail::ProviderFileMatch> match = mail::FindProviderFile(folders, address.value().domain, {});
     if (!match || !match->settings.oauth2 || match->settings.oauth2->issuer.compare(issuer, Qt::CaseInsensitive) != 0) {
         whyNot = QStringLiteral("%1 の設定ファイルに、OAuth2 のサインイン先「%2」が見つかりません。"

@@ -83,6 +83,11 @@ QStringList DefaultProviderFolders(const QString& userProvidersFolder, const QSt
     return {userProvidersFolder, shippedProvidersFolder};
 }
 
+QStringList ProgramProviderFolders(const ProgramPaths& paths) {
+    return DefaultProviderFolders(paths.path(QStringLiteral("\\★MailData\\providers")),
+                                  QDir(ProgramPaths::ShippedDataFolder()).filePath(QStringLiteral("providers")));
+}
+
 std::optional<ProviderFileMatch> FindProviderFile(const QStringList& folders, const QString& domain,
                                                   const std::function<void(const QString&)>& progress) {
     for (const QString& folder : folders) {

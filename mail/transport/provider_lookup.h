@@ -15,6 +15,7 @@
 // a line, and each step has a short time-out. A provider file that says the
 // provider has no POP3 ends the search: the address cannot be used.
 
+#include "core/program_paths.h"
 #include "mail/transport/provider_settings.h"
 
 #include <QHash>
@@ -57,6 +58,8 @@ struct LookupOutcome {
 
 // The user's folder and the shipped folder, in the order searched.
 QStringList DefaultProviderFolders(const QString& userProvidersFolder, const QString& shippedProvidersFolder);
+// The program's two: ★MailData/providers, then the files shipped with it.
+QStringList ProgramProviderFolders(const ProgramPaths& paths);
 
 // Step 1 on its own: the file for the domain in the folders, read and
 // checked. Empty when no file names the domain; progress gets a line for
