@@ -8,13 +8,15 @@
 #include "compose/WriteForm.h"
 #include "core/program.h"
 #include "store/history_file.h"
+#include "store/secret_stores.h"
+#include "tests/support/files_holding.h"
 #include "tests/e2e/local_mail_servers.h"
 #include "tests/support/temp_folder.h"
 #include "ui/hot_spot_label.h"
 #include "ui/message_box.h"
 
 #include <QApplication>
-#include <QDirIterator>
+#include <QFileInfo>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -102,16 +104,6 @@ protected:
     }
     std::vector<HistoryRecord> history() { return ReadAll(HistoryPath(program.paths, History::Received)); }
 
-    // Whether any file of the program folder holds text.
-    bool folderHolds(const QByteArray& text) {
-        QDirIterator files(folder.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            QFile file(files.next());
-            if (file.open(QIODevice::ReadOnly) && file.readAll().contains(text)) return true;
-        }
-        return false;
-    }
-
     test::TempFolder folder;
     Program program{ProgramPaths(folder.path())};
     ProgramWindows windows{program};
@@ -180,20 +172,30 @@ TEST_F(OAuth2Account, ASendGoesOutThroughSubmissionWithTheTokenAndNoSecretIsInAn
     EXPECT_EQ(servers->count(QStringLiteral("bob")), before + 1);
     EXPECT_EQ(browserOpened(), 1);
 
-    // Without a keyring the refresh token is in its own 0600 file, and in
-    // no other file of the program folder (the sent copy, the settings).
+    // The refresh token is in the keyring when one answers (this program
+    // runs under a private one too), else in its own 0600 file; in no
+    // other file of the program folder (the sent copy, the settings).
     const QString tokenFile = folder.path(QStringLiteral("★MailData/oauth2_token.ini"));
-    QFile file(tokenFile);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray kept = file.readAll();
-    const qsizetype at = kept.indexOf("RefreshToken=");
-    ASSERT_GE(at, 0) << kept.toStdString();
-    const QByteArray refreshToken = kept.mid(at + 13).split('\r').first().trimmed();
+    QString refreshToken;
+    if (qEnvironmentVariableIsSet("LUMOPET_TEST_PRIVATE_KEYRING")) {
+        ASSERT_TRUE(SecretServiceOnSessionBus());
+        EXPECT_FALSE(QFileInfo::exists(tokenFile));
+        const Result<std::optional<QString>> kept = KeyringSecretStore().read(SecretKind::RefreshToken, QStringLiteral("alice"));
+        ASSERT_TRUE(kept.ok() && kept.value()) << (kept.ok() ? "none kept" : kept.error().toStdString());
+        refreshToken = *kept.value();
+    } else {
+        QFile file(tokenFile);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray kept = file.readAll();
+        const qsizetype at = kept.indexOf("RefreshToken=");
+        ASSERT_GE(at, 0) << kept.toStdString();
+        refreshToken = QString::fromLatin1(kept.mid(at + 13).split('\r').first().trimmed());
+        EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
+        file.close();
+        QFile::remove(tokenFile);
+    }
     ASSERT_FALSE(refreshToken.isEmpty());
-    EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
-    file.close();
-    QFile::remove(tokenFile);
-    EXPECT_FALSE(folderHolds(refreshToken));
+    EXPECT_EQ(test::FilesHolding(folder.path(), refreshToken), QStringList());
 }
 
 }  // namespace
