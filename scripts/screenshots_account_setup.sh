@@ -2,7 +2,8 @@
 # Starts Lumopet for a first time on a virtual display (no sorane.ini, so
 # アカウント設定 opens at start) and saves the window after a search for a
 # Gmail, an Outlook.com, an OCN and an iCloud address, each answered by the
-# provider files shipped with the program (no network).
+# provider files shipped with the program (no network), and the Gmail one
+# again with a Google client ID.
 #   scripts/screenshots_account_setup.sh [output folder]   (default: docs/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,9 +29,16 @@ LUMOPET_HOME="$home" build/lumopet &
 program=$!
 window=$(find_window "アカウント設定")
 sleep 0.5
-for shot in gmail:someone@gmail.com outlook:taro@outlook.jp ocn:hanako@ocn.ne.jp icloud:me@icloud.com; do
+for shot in gmail:someone@gmail.com outlook:taro@outlook.jp ocn:hanako@ocn.ne.jp icloud:me@icloud.com \
+    gmail_oauth2:someone@gmail.com; do
     name=${shot%%:*}
     address=${shot#*:}
+    # The last one as a build with a Google client ID of its own shows it
+    # (a made-up ID: nothing signs in here).
+    if [[ $name == gmail_oauth2 ]]; then
+        printf '[accounts.google.com]\r\nClientId=screenshot.apps.googleusercontent.com\r\n' \
+            > "$home/★MailData/oauth2_clients.ini"
+    fi
     # The address box, then Enter for 検索.
     click_in "$window" 100 35
     xdotool key ctrl+a
