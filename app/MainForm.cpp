@@ -116,7 +116,14 @@ void MainForm::buildControls() {
     };
     onClick(Label4, &MainForm::Label4_Click);
     onClick(Label5, &MainForm::Label5_Click);
-    onClick(Label8, &MainForm::Label8_Click);
+    // While the check waits for a sign-in in the browser, 受信 shows its
+    // page again (the user may have closed it).
+    connect(Label8, &HotSpotLabel::clicked, this, [this] {
+        if (preparingLogin_)
+            windows_.accountLogin().askedAgain();
+        else if (!windows_.IsCommandRunning())
+            Label8_Click();
+    });
     onClick(Label9, &MainForm::Label9_Click);
     onClick(Label7, &MainForm::Label7_Click);
     onClick(Label6, &MainForm::Label6_Click);

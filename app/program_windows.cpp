@@ -44,6 +44,8 @@ void showModeless(QWidget& window) {
 ProgramWindows::ProgramWindows(Program& program) : program_(program) {}
 
 ProgramWindows::~ProgramWindows() {
+    // First the login: a sign-in it ends must find no window to answer.
+    accountLogin_.reset();
     delete tyakuForm_;
     delete backForm_;
     delete friendForm_;

@@ -13,7 +13,11 @@ namespace lumopet {
 
 AccountLogin::AccountLogin(Program& program, QObject* parent) : QObject(parent), program_(program) {}
 
-AccountLogin::~AccountLogin() = default;
+AccountLogin::~AccountLogin() {
+    // A sign-in that ends because the program does answers nobody.
+    waiting_.clear();
+    if (tokens_) tokens_->disconnect(this);
+}
 
 bool AccountLogin::usesOAuth2() const {
     const Result<AccountOptions> options = ReadAccountOptions(program_.paths.path(files::ProgramOptions));
@@ -90,6 +94,10 @@ void AccountLogin::prepare(bool userAsked, Answered done) {
     }
     waiting_.push_back(std::move(done));
     tokens->requestToken(userAsked);
+}
+
+void AccountLogin::askedAgain() {
+    if (tokens_ && !waiting_.empty()) tokens_->requestToken(true);
 }
 
 void AccountLogin::renewAfterRefusal(Answered done) {

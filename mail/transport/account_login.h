@@ -56,6 +56,9 @@ public:
     void renewAfterRefusal(Answered done);
     // Whether the account signs in with a token (lumopet.ini says so).
     bool usesOAuth2() const;
+    // A click while the login is being had: the browser's sign-in page
+    // opens again (the user may have closed it). Nothing else changes.
+    void askedAgain();
 
 Q_SIGNALS:
     // "ブラウザーでサインインしてください。" while the browser sign-in runs.

@@ -158,6 +158,23 @@ TEST_F(OAuth2Account, ARevokedSignInIsSaidOnceAndATimedCheckNeverOpensTheBrowser
     EXPECT_EQ(history().back().Subject, QStringLiteral("after"));
 }
 
+TEST_F(OAuth2Account, ASecondClickWhileTheSignInWaitsOpensItsPageAgain) {
+    // A browser that only notes the page, as one whose user closed it.
+    const QString browser = folder.path(QStringLiteral("closed_browser.sh"));
+    folder.write(QStringLiteral("closed_browser.sh"), "#!/bin/sh\necho \"$1\" >> \"$OAUTH_BROWSER_LOG\"\n");
+    QFile::setPermissions(browser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("BROWSER", browser.toUtf8());
+    MainForm& form = windows.mainForm();
+    QSignalSpy finished(&form, &MainForm::mailCheckFinished);
+    QTest::mouseClick(form.Label8, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return browserOpened() == 1; }, 5000));
+    EXPECT_TRUE(form.Label2->text().contains(QStringLiteral("ブラウザー"))) << form.Label2->text().toStdString();
+    QTest::mouseClick(form.Label8, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return browserOpened() == 2; }, 5000));
+    EXPECT_TRUE(finished.isEmpty()) << "the check waits for the sign-in";
+    EXPECT_TRUE(form.isCheckRunning());
+}
+
 TEST_F(OAuth2Account, ASendGoesOutThroughSubmissionWithTheTokenAndNoSecretIsInAnyFile) {
     const int before = servers->count(QStringLiteral("bob"));
     windows.ShowWriteForm();
