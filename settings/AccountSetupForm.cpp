@@ -260,7 +260,9 @@ void AccountSetupForm::OkCommand_Click() {
     values.Pop3Server = found.pop3Field();
     values.MailAddress = foundFor_;
     values.ApopFlag = 0;
-    AccountOptions account;
+    // The section's other keys (a いいえ to moving the password) stay.
+    const Result<AccountOptions> before = ReadAccountOptions(program_.paths.path(files::ProgramOptions));
+    AccountOptions account = before ? before.value() : AccountOptions{};
     account.SignIn = oauth ? SignInMethod::OAuth2 : SignInMethod::Password;
     account.OAuthIssuer = oauth ? found.oauth2->issuer : QString();
     AccountKeys id;

@@ -1,6 +1,7 @@
 #include "core/settings_files/account_options.h"
 
 #include "core/safe_file.h"
+#include "core/settings_files/numeric_value.h"
 #include "core/settings_files/profile_file.h"
 
 #include <optional>
@@ -12,6 +13,7 @@ namespace {
 const QString kSection = QStringLiteral("Account");
 const QString kSignIn = QStringLiteral("SignIn");
 const QString kOAuthIssuer = QStringLiteral("OAuthIssuer");
+const QString kKeepPasswordInFile = QStringLiteral("KeepPasswordInFile");
 const QString kOAuth2 = QStringLiteral("oauth2");
 constexpr qsizetype kBufferSize = 256;
 
@@ -22,6 +24,9 @@ AccountOptions ParseAccountOptions(QByteArrayView file) {
     const QString signIn = ProfileString(file, kSection, kSignIn, kBufferSize);
     options.SignIn = signIn.compare(kOAuth2, Qt::CaseInsensitive) == 0 ? SignInMethod::OAuth2 : SignInMethod::Password;
     options.OAuthIssuer = ProfileString(file, kSection, kOAuthIssuer, kBufferSize);
+    // On when the value reads as the number 1, as the file's other switches.
+    const QString keep = ProfileString(file, kSection, kKeepPasswordInFile, kBufferSize);
+    options.KeepPasswordInFile = !keep.isEmpty() && NumericValue(keep) == 1.0;
     return options;
 }
 
@@ -35,7 +40,8 @@ Result<AccountOptions> ReadAccountOptions(const QString& path) {
 Status WriteAccountOptions(const QString& path, const AccountOptions& options) {
     const std::vector<ProfileEntry> entries{
         {kSignIn, options.SignIn == SignInMethod::OAuth2 ? kOAuth2 : QStringLiteral("password")},
-        {kOAuthIssuer, options.OAuthIssuer}};
+        {kOAuthIssuer, options.OAuthIssuer},
+        {kKeepPasswordInFile, options.KeepPasswordInFile ? QStringLiteral("1") : QStringLiteral("0")}};
     return WriteProfileStrings(path, kSection, entries);
 }
 

@@ -8,6 +8,9 @@
 //   OAuthIssuer  with oauth2: the issuer of the provider file's oAuth2
 //                element that gives the sign-in's URLs and scope
 //                ("accounts.google.com", "login.microsoftonline.com").
+//   KeepPasswordInFile  1: the user answered いいえ when asked to move the
+//                password of iniIdPass.ini into the desktop's keyring; the
+//                question is not asked again.
 //
 // Anything but "oauth2" reads as password, so that a file from before, or
 // a hand-edited one, signs in as it always did.
@@ -24,6 +27,7 @@ enum class SignInMethod { Password, OAuth2 };
 struct AccountOptions {
     SignInMethod SignIn = SignInMethod::Password;
     QString OAuthIssuer;
+    bool KeepPasswordInFile = false;
 
     bool operator==(const AccountOptions&) const = default;
 };

@@ -15,6 +15,7 @@ struct ReadCase {
     QByteArray file;
     SignInMethod signIn;
     const char* issuer;
+    bool keepPasswordInFile = false;
 };
 
 class AccountOptionsReadTest : public ::testing::TestWithParam<ReadCase> {};
@@ -23,6 +24,7 @@ TEST_P(AccountOptionsReadTest, OnlyOAuth2SignsInWithATokenAndAnythingElseAsItAlw
     const AccountOptions options = ParseAccountOptions(GetParam().file);
     EXPECT_EQ(options.SignIn, GetParam().signIn);
     EXPECT_EQ(options.OAuthIssuer, QString::fromUtf8(GetParam().issuer));
+    EXPECT_EQ(options.KeepPasswordInFile, GetParam().keepPasswordInFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -34,14 +36,16 @@ INSTANTIATE_TEST_SUITE_P(
                  SignInMethod::OAuth2, "accounts.google.com"},
         ReadCase{"CaseAndBlanksAsWindowsReadsThem", "[account]\r\n signin = OAuth2 \r\n", SignInMethod::OAuth2, ""},
         ReadCase{"PasswordSaidAloud", "[Account]\r\nSignIn=password\r\n", SignInMethod::Password, ""},
-        ReadCase{"AnUnknownMethodIsAPassword", "[Account]\r\nSignIn=kerberos\r\n", SignInMethod::Password, ""}),
+        ReadCase{"AnUnknownMethodIsAPassword", "[Account]\r\nSignIn=kerberos\r\n", SignInMethod::Password, ""},
+        ReadCase{"ANoToTheMoveKept", "[Account]\r\nKeepPasswordInFile=01\r\n", SignInMethod::Password, "", true},
+        ReadCase{"OnlyOneIsOn", "[Account]\r\nKeepPasswordInFile=2\r\n", SignInMethod::Password, "", false}),
     [](const ::testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
 
 TEST(AccountOptionsFile, WritingKeepsTheOtherSectionsAndReadsBack) {
     test::TempFolder folder;
     const QByteArray before = "[Receive]\r\nAutoCheckMinutes=10\r\n; a note\r\n[Viewer]\r\nShowHtml=1\r\n";
     folder.write(kFile, before);
-    const AccountOptions options{SignInMethod::OAuth2, QStringLiteral("login.microsoftonline.com")};
+    const AccountOptions options{SignInMethod::OAuth2, QStringLiteral("login.microsoftonline.com"), true};
     ASSERT_TRUE(WriteAccountOptions(folder.path(kFile), options).ok());
     QFile file(folder.path(kFile));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

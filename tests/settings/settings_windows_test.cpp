@@ -1,4 +1,6 @@
 #include "core/program.h"
+#include "core/settings_files/account_options.h"
+#include "core/settings_files/receive_options.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -449,6 +451,7 @@ TEST_F(IdPassFormTest, StartOffersToMoveAPlainPasswordIntoTheKeyring) {
         SCOPED_TRACE(c.name);
         use(c.secrets);
         folder.write(accountFile, c.file);
+        QFile::remove(program.paths.path(files::ProgramOptions));
         keyring->secrets.clear();
         messages.clear();
         SetMessageAnswerer([&](const MessageRequest& request) {
@@ -467,6 +470,24 @@ TEST_F(IdPassFormTest, StartOffersToMoveAPlainPasswordIntoTheKeyring) {
         EXPECT_EQ(folder.read(accountFile), c.fileAfter);
         EXPECT_EQ(kept(QStringLiteral("old")), c.inKeyring);
     }
+}
+
+TEST_F(IdPassFormTest, ANoToTheMoveIsRememberedAndNotAskedAgain) {
+    use(Secrets::Keyring);
+    folder.write(accountFile, earlier);
+    QFile::remove(program.paths.path(files::ProgramOptions));
+    int questions = 0;
+    SetMessageAnswerer([&](const MessageRequest& request) {
+        questions += request.kind == MessageKind::Question;
+        return request.kind == MessageKind::Question ? MessageAnswer::No : MessageAnswer::Ok;
+    });
+    OfferToMovePasswordToKeyring(nullptr, program.paths);
+    OfferToMovePasswordToKeyring(nullptr, program.paths);
+    EXPECT_EQ(questions, 1);
+    EXPECT_EQ(folder.read(accountFile), earlier);
+    const Result<AccountOptions> options = ReadAccountOptions(program.paths.path(files::ProgramOptions));
+    ASSERT_TRUE(options.ok());
+    EXPECT_TRUE(options.value().KeepPasswordInFile);
 }
 
 // ---------------------------------------------------------------- SetForm
