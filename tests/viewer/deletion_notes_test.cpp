@@ -87,7 +87,9 @@ TEST_P(DeletionNotes, TheReceivedHistorysDeletionsAreNoted) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(uidlFile());
     }
-    if (c.blocked == Blocked::FileIsALink) ASSERT_TRUE(QFile::link(target, uidls));
+    if (c.blocked == Blocked::FileIsALink) {
+        ASSERT_TRUE(QFile::link(target, uidls));
+    }
 
     form = std::make_unique<TyakuForm>(windows);
     form->Form_Load();

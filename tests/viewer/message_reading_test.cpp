@@ -456,7 +456,9 @@ TEST_P(AttachmentTest, ListedOpenedAndSavedInsideTheirFolders) {
     ASSERT_EQ(opened.size(), 1u);
     const QString path = opened.front().url.toLocalFile();
     const QString name = QFileInfo(path).fileName();
-    if (!c.onDisk.isEmpty()) EXPECT_EQ(name, c.onDisk);
+    if (!c.onDisk.isEmpty()) {
+        EXPECT_EQ(name, c.onDisk);
+    }
     // A name the file system takes: no control character, within its
     // 255 bytes.
     EXPECT_LE(QFile::encodeName(name).size(), 255);
