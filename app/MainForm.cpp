@@ -326,7 +326,7 @@ void MainForm::StartMailCheck(MailCheckKind kind) {
 
 void MainForm::runMailCheck(const LoginAnswer& answer) {
     preparingLogin_ = false;
-    if (answer.signInRevoked || (!answer.credentials.isSet() && !answer.text.isEmpty() && windows_.accountLogin().usesOAuth2())) {
+    if (answer.signInRevoked || answer.tokenMissing()) {
         // No token to log in with: said as a failed login is (a box, or
         // for a timed check its trouble), and the check ends here.
         checkHost_->showMessage(answer.text, kErrorTitle);
@@ -350,13 +350,8 @@ void MainForm::mailCheckDone() {
         // refresh, and the check runs again with the new one.
         loginRenewed_ = true;
         preparingLogin_ = true;
-        windows_.accountLogin().renewAfterRefusal([this](const LoginAnswer& answer) {
-            if (!answer.credentials.isSet() && answer.text.isEmpty()) {
-                LoginAnswer refused = answer;
-                refused.text = checkResult_.LoginRefusal;
-                runMailCheck(refused);
-                return;
-            }
+        windows_.accountLogin().renewAfterRefusal([this](LoginAnswer answer) {
+            if (answer.tokenMissing() && answer.text.isEmpty()) answer.text = checkResult_.LoginRefusal;
             runMailCheck(answer);
         });
         return;

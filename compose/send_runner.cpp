@@ -104,7 +104,7 @@ void SendRunner::start(const SendRequest& request) {
 
 void SendRunner::run(const SendRequest& request, const LoginAnswer& answer) {
     preparing_ = false;
-    if (!answer.credentials.isSet() && !answer.text.isEmpty() && windows_.accountLogin().usesOAuth2()) {
+    if (answer.tokenMissing()) {
         // No token to send with: nothing was recorded or sent.
         ShowMessage(&window_, {MessageKind::Error, answer.text, QStringLiteral("送信エラー")});
         result_ = SendResult{};

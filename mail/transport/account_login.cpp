@@ -19,24 +19,13 @@ AccountLogin::~AccountLogin() {
     if (tokens_) tokens_->disconnect(this);
 }
 
-bool AccountLogin::usesOAuth2() const {
-    const Result<AccountOptions> options = ReadAccountOptions(program_.paths.path(files::ProgramOptions));
-    return options && options.value().SignIn == SignInMethod::OAuth2;
-}
-
 LoginAnswer AccountLogin::passwordLogin() {
     LoginAnswer answer;
     answer.credentials = PasswordCredentials(program_);
     return answer;
 }
 
-mail::OAuth2Tokens* AccountLogin::tokensFor(const QString& id, QString& whyNot) {
-    const Result<AccountOptions> options = ReadAccountOptions(program_.paths.path(files::ProgramOptions));
-    if (!options) {
-        whyNot = options.error();
-        return nullptr;
-    }
-    const QString issuer = options.value().OAuthIssuer.trimmed();
+mail::OAuth2Tokens* AccountLogin::tokensFor(const QString& issuer, const QString& id, QString& whyNot) {
     const Result<mail::MailAddressParts> address = mail::SplitMailAddress(program_.values.MailAddress.trimmed());
     if (!address) {
         whyNot = QStringLiteral("OAuth2 でサインインするには、サーバー設定のメールアドレスが必要です。\n") + address.error();
@@ -73,22 +62,22 @@ mail::OAuth2Tokens* AccountLogin::tokensFor(const QString& id, QString& whyNot) 
 }
 
 void AccountLogin::prepare(bool userAsked, Answered done) {
-    if (!usesOAuth2()) {
+    const Result<AccountOptions> options = ReadAccountOptions(program_.paths.path(files::ProgramOptions));
+    // A file that cannot be read signs in as the program always did.
+    if (!options || options.value().SignIn != SignInMethod::OAuth2) {
         done(passwordLogin());
         return;
     }
+    LoginAnswer answer;
+    answer.withToken = true;
     const QString id = ReadAccount(program_.paths.path(files::AccountFile)).UserId;
     if (id.isEmpty()) {
-        LoginAnswer answer;
         answer.text = QStringLiteral("ID が設定されていません。ID/PASS にメールアドレスを入れてください。");
         done(answer);
         return;
     }
-    QString whyNot;
-    mail::OAuth2Tokens* tokens = tokensFor(id, whyNot);
+    mail::OAuth2Tokens* tokens = tokensFor(options.value().OAuthIssuer.trimmed(), id, answer.text);
     if (!tokens) {
-        LoginAnswer answer;
-        answer.text = whyNot;
         done(answer);
         return;
     }
@@ -103,6 +92,7 @@ void AccountLogin::askedAgain() {
 void AccountLogin::renewAfterRefusal(Answered done) {
     if (!tokens_) {
         LoginAnswer answer;
+        answer.withToken = true;
         answer.text = QStringLiteral("サーバーがトークンでのログインを拒否しました。");
         done(answer);
         return;
@@ -113,6 +103,7 @@ void AccountLogin::renewAfterRefusal(Answered done) {
 
 void AccountLogin::tokenAnswered(const mail::TokenAnswer& token) {
     LoginAnswer answer;
+    answer.withToken = true;
     answer.text = token.text;
     answer.signInRevoked = token.signInRevoked;
     if (token.kind == mail::TokenAnswer::Kind::Token) answer.credentials = mail::Credentials::bearer(tokensUser_, token.accessToken);

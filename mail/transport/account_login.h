@@ -36,7 +36,10 @@ struct LoginAnswer {
     // The provider refused the refresh token: said once, in the status
     // line, the tray and a notification.
     bool signInRevoked = false;
-    bool usesToken() const { return credentials.method == mail::Credentials::Method::Bearer; }
+    // The account signs in with a token (lumopet.ini says so).
+    bool withToken = false;
+    // No token to log in with: text says why, and the check or send ends.
+    bool tokenMissing() const { return withToken && !credentials.isSet(); }
 };
 
 class AccountLogin : public QObject {
@@ -54,8 +57,6 @@ public:
     // The server refused the token: one refresh, unless this check made
     // one already; never the browser.
     void renewAfterRefusal(Answered done);
-    // Whether the account signs in with a token (lumopet.ini says so).
-    bool usesOAuth2() const;
     // A click while the login is being had: the browser's sign-in page
     // opens again (the user may have closed it). Nothing else changes.
     void askedAgain();
@@ -68,7 +69,7 @@ private:
     LoginAnswer passwordLogin();
     // The token keeper for the account as the files now describe it, made
     // anew when they changed; a text says why there can be none.
-    mail::OAuth2Tokens* tokensFor(const QString& id, QString& whyNot);
+    mail::OAuth2Tokens* tokensFor(const QString& issuer, const QString& id, QString& whyNot);
     void tokenAnswered(const mail::TokenAnswer& answer);
 
     Program& program_;
