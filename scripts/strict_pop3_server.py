@@ -26,17 +26,11 @@ input closes, or on SIGTERM. Listens on 127.0.0.1 only.
 import argparse
 import base64
 import binascii
-import json
 import os
-import signal
-import socket
-import ssl
 import sys
-import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import mail_servers  # noqa: E402  (the throwaway CA and certificate)
-from strict_smtp_server import Lines, Record  # noqa: E402
+from strict_server_common import Lines, LoopbackServer, serve_until_ended, xoauth2_login  # noqa: E402
 
 MECHANISMS = "PLAIN XOAUTH2 OAUTHBEARER"
 
@@ -97,12 +91,6 @@ class Session:
         self.server.record.add(event="pass", tls=self.tls)
         self.send("-ERR [AUTH] Plaintext authentication disallowed")
 
-    def read_answer(self):
-        line = self.lines.read()
-        if line is None or line == b"*":
-            raise ValueError("cancelled")
-        return line
-
     def do_AUTH(self, argument):
         mechanism, _, initial = argument.partition(" ")
         mechanism = mechanism.upper()
@@ -116,7 +104,7 @@ class Session:
         try:
             if not initial or initial == "=":
                 self.send("+ ")
-                initial = self.read_answer()
+                initial = self.lines.answer()
             response = base64.b64decode(initial, validate=True)
         except (ValueError, binascii.Error):
             self.send("-ERR [AUTH] Malformed response")
@@ -126,10 +114,7 @@ class Session:
                                response=response.decode("latin-1"))
         ok = False
         if mechanism == "XOAUTH2":
-            fields = dict(part.split("=", 1) for part in response.decode("utf-8", "replace").split("\x01") if "=" in part)
-            user = fields.get("user", "")
-            token = fields.get("auth", "")
-            ok = token.startswith("Bearer ") and self.server.tokens.get(user) == token[len("Bearer "):]
+            ok = xoauth2_login(response, self.server.tokens)[1]
         elif mechanism == "PLAIN":
             parts = response.split(b"\0")
             ok = len(parts) == 3 and self.server.accounts.get(parts[1].decode()) == parts[2].decode()
@@ -155,43 +140,12 @@ class Session:
         return "quit"
 
 
-class Server:
+class Server(LoopbackServer):
     def __init__(self, args):
-        self.mode = args.mode
-        self.accounts = dict(account.split(":", 1) for account in args.account)
-        self.tokens = dict(token.split(":", 1) for token in args.token)
-        os.makedirs(args.dir, exist_ok=True)
-        self.record = Record(os.path.join(args.dir, "record.jsonl"))
-        self.layout = mail_servers.Layout(args.dir)
-        self.tls_context = None
-        if self.mode == "stls":
-            mail_servers.make_certificates(self.layout)
-            self.tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-            self.tls_context.load_cert_chain(self.layout.cert, self.layout.key)
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
+        super().__init__(args, tls=args.mode == "stls")
 
-    def serve(self):
-        while True:
-            try:
-                sock, _ = self.listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=self.talk, args=(sock,), daemon=True).start()
-
-    def talk(self, sock):
-        session = Session(self, sock)
-        try:
-            session.run()
-        except (OSError, ssl.SSLError) as error:
-            self.record.add(event="error", text=str(error))
-        finally:
-            try:
-                session.sock.close()
-            except OSError:
-                pass
+    def session(self, sock, peer):
+        return Session(self, sock)
 
 
 def main():
@@ -203,24 +157,7 @@ def main():
     parser.add_argument("--lifetime", type=float, default=120.0)
     args = parser.parse_args()
 
-    server = Server(args)
-
-    def end(*_):
-        os._exit(0)
-
-    signal.signal(signal.SIGTERM, end)
-    threading.Timer(args.lifetime, end).start()
-
-    def watch_stdin():
-        while sys.stdin.buffer.read(4096):
-            pass
-        end()
-
-    threading.Thread(target=watch_stdin, daemon=True).start()
-    print(json.dumps({"port": server.listener.getsockname()[1],
-                      "ca": server.layout.ca if server.tls_context else "",
-                      "record": server.record.path}), flush=True)
-    server.serve()
+    serve_until_ended(Server(args), args.lifetime)
 
 
 if __name__ == "__main__":

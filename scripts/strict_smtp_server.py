@@ -47,23 +47,16 @@ import argparse
 import base64
 import binascii
 import ipaddress
-import json
 import os
 import re
-import signal
-import socket
-import ssl
 import sys
-import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import mail_servers  # noqa: E402  (the throwaway CA and certificate)
+from strict_server_common import MAX_LINE, Lines, LoopbackServer, serve_until_ended, xoauth2_login  # noqa: E402
 
 HOSTNAME = "localhost"
 STEPS = ("helo", "auth", "mail", "rcpt", "data", "end")
 LABEL = re.compile(r"^[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?$")
-# A line longer than this is refused, as RFC 5321 4.5.3.1.4 allows.
-MAX_LINE = 1000
 # Small buffers in stall-data mode: the client's message must not fit in
 # what the kernel takes on its own.
 STALL_RECEIVE_BUFFER = 4096
@@ -88,39 +81,6 @@ def valid_helo(name):
     if len(labels) < 2 or not all(LABEL.match(label) for label in labels):
         return False
     return not labels[-1].isdigit()
-
-
-class Record:
-    def __init__(self, path):
-        self.path = path
-        self.lock = threading.Lock()
-        open(path, "w").close()
-
-    def add(self, **event):
-        with self.lock, open(self.path, "a") as f:
-            f.write(json.dumps(event) + "\n")
-            f.flush()
-            os.fsync(f.fileno())
-
-
-class Lines:
-    """Lines off a socket, CRLF taken off; the socket may change to TLS."""
-
-    def __init__(self, sock):
-        self.sock = sock
-        self.buffer = b""
-
-    def read(self):
-        while b"\n" not in self.buffer:
-            if len(self.buffer) > MAX_LINE + 2:
-                line, self.buffer = self.buffer, b""
-                return line
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                return None
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\n", 1)
-        return line.rstrip(b"\r")
 
 
 class Session:
@@ -256,32 +216,26 @@ class Session:
             if mechanism == "PLAIN":
                 if not initial:
                     self.send("334 ")
-                    initial = self.read_answer()
+                    initial = self.lines.answer()
                 _, user, password = base64.b64decode(initial, validate=True).split(b"\0", 2)
             elif mechanism == "XOAUTH2" and self.server.tokens:
                 if not initial:
                     self.send("334 ")
-                    initial = self.read_answer()
+                    initial = self.lines.answer()
                 response = base64.b64decode(initial, validate=True)
                 self.server.record.add(event="auth_response", mechanism=mechanism, tls=self.tls,
                                        response=response.decode("latin-1"))
-                fields = dict(part.split("=", 1) for part in response.decode("utf-8", "replace").split("\x01")
-                              if "=" in part)
-                user = fields.get("user", "").encode()
-                token = fields.get("auth", "")
-                password = token[len("Bearer "):].encode() if token.startswith("Bearer ") else None
-                known = self.server.tokens.get(user.decode("utf-8", "replace"))
-                # Checked against the tokens below, not the passwords.
-                if password is None or known is None or known.encode() != password:
-                    password = None
+                # Checked against the tokens, not the passwords.
+                user, token_ok = xoauth2_login(response, self.server.tokens)
+                user = user.encode()
             elif mechanism == "LOGIN":
                 if initial:
                     user = base64.b64decode(initial, validate=True)
                 else:
                     self.send("334 VXNlcm5hbWU6")
-                    user = base64.b64decode(self.read_answer(), validate=True)
+                    user = base64.b64decode(self.lines.answer(), validate=True)
                 self.send("334 UGFzc3dvcmQ6")
-                password = base64.b64decode(self.read_answer(), validate=True)
+                password = base64.b64decode(self.lines.answer(), validate=True)
             else:
                 self.send("535 5.7.8 Error: authentication failed: Invalid authentication mechanism")
                 return
@@ -289,7 +243,7 @@ class Session:
             self.send("501 5.5.2 Error: authentication failed: malformed initial response")
             return
         if mechanism == "XOAUTH2":
-            ok = password is not None
+            ok = token_ok
         else:
             ok = self.server.accounts.get(user.decode("utf-8", "replace")) == password.decode("utf-8", "replace")
         self.server.record.add(event="auth_result", user=user.decode("utf-8", "replace"), ok=ok, tls=self.tls)
@@ -302,12 +256,6 @@ class Session:
             return
         self.authenticated = True
         self.send("235 2.7.0 Authentication successful")
-
-    def read_answer(self):
-        line = self.lines.read()
-        if line is None or line == b"*":
-            raise ValueError("cancelled")
-        return line
 
     # -- the mail ------------------------------------------------------------
 
@@ -403,53 +351,20 @@ class Session:
         return "quit"
 
 
-class Server:
+class Server(LoopbackServer):
     def __init__(self, args):
-        self.mode = args.mode
         self.helo_check = args.helo_check
-        self.accounts = dict(account.split(":", 1) for account in args.account)
-        self.tokens = dict(token.split(":", 1) for token in args.token)
         self.refusals = {}
         for item in args.refuse:
             step, _, reply = item.partition("=")
             if step not in STEPS or not re.match(r"^[45][0-9][0-9][ -]", reply):
                 raise SystemExit(f"strict_smtp_server.py: --refuse {item!r}: STEP=REPLY with a 4xx/5xx reply")
             self.refusals[step] = reply
-        os.makedirs(args.dir, exist_ok=True)
-        self.record = Record(os.path.join(args.dir, "record.jsonl"))
-        self.layout = mail_servers.Layout(args.dir)
-        self.tls_context = None
-        if self.mode == "starttls-auth":
-            mail_servers.make_certificates(self.layout)
-            self.tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-            self.tls_context.load_cert_chain(self.layout.cert, self.layout.key)
-        self.stopping = threading.Event()
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        if self.mode == "stall-data":
-            self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, STALL_RECEIVE_BUFFER)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
+        super().__init__(args, tls=args.mode == "starttls-auth",
+                         receive_buffer=STALL_RECEIVE_BUFFER if args.mode == "stall-data" else None)
 
-    def serve(self):
-        while not self.stopping.is_set():
-            try:
-                sock, peer = self.listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=self.talk, args=(sock, peer), daemon=True).start()
-
-    def talk(self, sock, peer):
-        session = Session(self, sock, peer)
-        try:
-            session.run()
-        except (OSError, ssl.SSLError) as error:
-            self.record.add(event="error", text=str(error))
-        finally:
-            try:
-                session.sock.close()
-            except OSError:
-                pass
+    def session(self, sock, peer):
+        return Session(self, sock, peer)
 
 
 def main():
@@ -464,25 +379,7 @@ def main():
     parser.add_argument("--lifetime", type=float, default=120.0)
     args = parser.parse_args()
 
-    server = Server(args)
-
-    def end(*_):
-        server.stopping.set()
-        os._exit(0)
-
-    signal.signal(signal.SIGTERM, end)
-    threading.Timer(args.lifetime, end).start()
-
-    def watch_stdin():
-        while sys.stdin.buffer.read(4096):
-            pass
-        end()
-
-    threading.Thread(target=watch_stdin, daemon=True).start()
-    print(json.dumps({"port": server.listener.getsockname()[1],
-                      "ca": server.layout.ca if server.tls_context else "",
-                      "record": server.record.path}), flush=True)
-    server.serve()
+    serve_until_ended(Server(args), args.lifetime)
 
 
 if __name__ == "__main__":
