@@ -25,20 +25,19 @@ Status CheckOAuthEndpoints(const OAuth2Provider& provider) {
     return CheckEndpointUrl(provider.tokenUrl, QStringLiteral("トークンの発行元"));
 }
 
-QSslConfiguration OAuthTlsConfiguration() {
+QSslConfiguration TrustedTlsConfiguration(const QString& extraCaFile) {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     // Setting the authorities by hand ends Qt's loading of the system's on
-    // demand: they are named here, with the file of LUMOPET_CA_FILE after.
+    // demand: they are named here, with the extra file's after.
     QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
-    const QString extra = qEnvironmentVariable("LUMOPET_CA_FILE");
-    if (!extra.isEmpty()) authorities += QSslCertificate::fromPath(extra, QSsl::Pem);
+    if (!extraCaFile.isEmpty()) authorities += QSslCertificate::fromPath(extraCaFile, QSsl::Pem);
     tls.setCaCertificates(authorities);
     tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
     return tls;
 }
 
 OAuthNetwork::OAuthNetwork(std::chrono::milliseconds timeout, QObject* parent)
-    : QNetworkAccessManager(parent), tls_(OAuthTlsConfiguration()) {
+    : QNetworkAccessManager(parent), tls_(TrustedTlsConfiguration()) {
     setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     setTransferTimeout(static_cast<int>(timeout.count()));
 }

@@ -46,7 +46,8 @@ private:
     QSslConfiguration tls_;
 };
 
-// The authorities a token request trusts: the system's and LUMOPET_CA_FILE's.
-QSslConfiguration OAuthTlsConfiguration();
+// What an HTTPS request of the program trusts (a token request, an
+// autoconfig page): the system's authorities and those of extraCaFile.
+QSslConfiguration TrustedTlsConfiguration(const QString& extraCaFile = qEnvironmentVariable("LUMOPET_CA_FILE"));
 
 }  // namespace lumopet::mail

@@ -1,6 +1,7 @@
 #include "mail/transport/provider_lookup.h"
 
 #include "core/safe_file.h"
+#include "mail/transport/oauth2_network.h"
 
 #include <QDir>
 #include <QDnsLookup>
@@ -8,8 +9,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -211,14 +210,7 @@ void ProviderLookup::tryHttps(int step) {
     // left, never followed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(options_.timeoutMs);
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    if (!options_.extraCaFile.isEmpty()) {
-        QList<QSslCertificate> authorities = tls.caCertificates();
-        authorities += QSslCertificate::fromPath(options_.extraCaFile, QSsl::Pem);
-        tls.setCaCertificates(authorities);
-    }
-    request.setSslConfiguration(tls);
+    request.setSslConfiguration(TrustedTlsConfiguration(options_.extraCaFile));
 
     tooLarge_ = false;
     reply_ = network_->get(request);
