@@ -13,6 +13,11 @@ namespace lumopet::test {
 
 namespace {
 
+void Stop(QProcess& process) {
+    process.terminate();
+    if (!process.waitForFinished(5000)) process.kill();
+}
+
 HttpAnswer Send(const QString& url, bool post) {
     QNetworkAccessManager network;
     QNetworkRequest request{QUrl(url)};
@@ -66,10 +71,7 @@ OAuthServer::OAuthServer(const QStringList& options) {
     EXPECT_FALSE(url_.isEmpty()) << "scripts/oauth2_server.py did not start";
 }
 
-OAuthServer::~OAuthServer() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
-}
+OAuthServer::~OAuthServer() { Stop(process_); }
 
 QJsonObject OAuthServer::stats() const {
     return QJsonDocument::fromJson(HttpGet(url(QStringLiteral("/admin/stats"))).body).object();
@@ -90,10 +92,7 @@ HttpsFileServer::HttpsFileServer() {
     caFile_ = started.value(QLatin1String("ca")).toString();
 }
 
-HttpsFileServer::~HttpsFileServer() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
-}
+HttpsFileServer::~HttpsFileServer() { Stop(process_); }
 
 ScriptedEndpoint::ScriptedEndpoint(QByteArray response) : response_(std::move(response)) {
     EXPECT_TRUE(server_.listen(QHostAddress::LocalHost, 0));

@@ -1,7 +1,8 @@
 #pragma once
 // What the sign-in tests share: the tests' authorization server
-// (scripts/oauth2_server.py) as a process, plain HTTP requests that follow no redirect, and a token endpoint of the
-// test's own that answers what it is told (or nothing).
+// (scripts/oauth2_server.py) as a process, plain HTTP requests that follow no
+// redirect, and a token endpoint of the test's own that answers what it is
+// told (or nothing).
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -45,7 +46,6 @@ public:
     QJsonObject stats() const;
     int tokenRequests(const char* grantType) const;
     void revokeRefreshTokens() const { HttpPost(url(QStringLiteral("/admin/revoke"))); }
-    void expireAccessTokens() const { HttpPost(url(QStringLiteral("/admin/expire"))); }
 
 private:
     QTemporaryDir dir_;

@@ -47,6 +47,11 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
+void stop(QProcess& process) {
+    process.terminate();
+    process.waitForFinished(3000);
+}
+
 // The test domains the server's certificate names, each with its
 // autoconfig host; "badcert.test"'s autoconfig host is left out of it.
 const char* const kDomains[] = {"good.test", "redirect.test", "huge.test", "notxml.test", "plain.test",
@@ -68,10 +73,7 @@ public:
         port_ = static_cast<quint16>(started.value(QStringLiteral("port")).toInt());
         ca_ = started.value(QStringLiteral("ca")).toString();
     }
-    ~HttpsServer() {
-        process_.terminate();
-        process_.waitForFinished(3000);
-    }
+    ~HttpsServer() { stop(process_); }
     bool running() const { return port_ != 0; }
     quint16 port() const { return port_; }
     const QString& ca() const { return ca_; }
@@ -256,10 +258,7 @@ public:
                         QStringLiteral("--srv-host=_submissions._tcp.srv2.test,smtp.srv2.test,465,0,0")});
         running_ = process_.waitForStarted(5000) && !process_.waitForFinished(500);
     }
-    ~LocalNameServer() {
-        process_.terminate();
-        process_.waitForFinished(3000);
-    }
+    ~LocalNameServer() { stop(process_); }
     bool running() const { return running_; }
 
 private:

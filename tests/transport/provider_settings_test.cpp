@@ -26,8 +26,18 @@ QByteArray server(const char* kind, const char* type, const char* host, int port
            "</username>" + auth + "</" + kind + ">\n";
 }
 
-const QByteArray kPop3s = server("incomingServer", "pop3", "pop.example.jp", 995, "SSL");
-const QByteArray kSmtps = server("outgoingServer", "smtp", "smtp.example.jp", 465, "SSL");
+// pop.example.jp and smtp.example.jp, each with the socket, port and methods.
+QByteArray pop3(const char* socket, int port, const QByteArray& auth = "<authentication>password-cleartext</authentication>",
+                const char* user = "%EMAILADDRESS%") {
+    return server("incomingServer", "pop3", "pop.example.jp", port, socket, auth, user);
+}
+QByteArray smtp(const char* socket, int port, const QByteArray& auth = "<authentication>password-cleartext</authentication>") {
+    return server("outgoingServer", "smtp", "smtp.example.jp", port, socket, auth);
+}
+
+const QByteArray kPop3s = pop3("SSL", 995);
+const QByteArray kSmtps = smtp("SSL", 465);
+const QByteArray kImap = server("incomingServer", "imap", "imap.example.jp", 993, "SSL");
 const QByteArray kOAuth = "<oAuth2><issuer>accounts.example.jp</issuer><scope>a  b</scope>"
                           "<authURL>https://accounts.example.jp/auth</authURL>"
                           "<tokenURL>https://accounts.example.jp/token</tokenURL></oAuth2>";
@@ -36,8 +46,8 @@ struct ParseCase {
     const char* name;
     QByteArray file;
     const char* refusal;  // part of the refusal; nullptr: accepted
-    const char* pop3;     // the POP3 field for user@example.jp
-    const char* smtp;
+    const char* pop3 = "";  // the POP3 field for user@example.jp
+    const char* smtp = "";
     const char* id = "user@example.jp";
 };
 
@@ -63,72 +73,48 @@ TEST_P(ProviderParse, AcceptsOrRefusesWithItsReason) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ProviderParse,
     testing::Values(
-        ParseCase{"ssl_both", config(kPop3s + kSmtps), nullptr, "pop3s://pop.example.jp:995",
-                  "smtps://smtp.example.jp:465"},
-        ParseCase{"starttls_both",
-                  config(server("incomingServer", "pop3", "pop.example.jp", 110, "STARTTLS") +
-                         server("outgoingServer", "smtp", "smtp.example.jp", 587, "STARTTLS")),
-                  nullptr, "pop.example.jp:110", "smtp://smtp.example.jp:587"},
+        ParseCase{"starttls_both", config(pop3("STARTTLS", 110) + smtp("STARTTLS", 587)), nullptr, "pop.example.jp:110",
+                  "smtp://smtp.example.jp:587"},
         // The implicit TLS server wins over the STARTTLS one listed first.
         ParseCase{"ssl_preferred",
                   config(server("incomingServer", "pop3", "pop-stls.example.jp", 110, "STARTTLS") + kPop3s +
                          server("outgoingServer", "smtp", "smtp-stls.example.jp", 587, "STARTTLS") + kSmtps),
                   nullptr, "pop3s://pop.example.jp:995", "smtps://smtp.example.jp:465"},
-        ParseCase{"imap_skipped", config(server("incomingServer", "imap", "imap.example.jp", 993, "SSL") + kPop3s + kSmtps),
-                  nullptr, "pop3s://pop.example.jp:995", "smtps://smtp.example.jp:465"},
+        ParseCase{"imap_skipped", config(kImap + kPop3s + kSmtps), nullptr, "pop3s://pop.example.jp:995",
+                  "smtps://smtp.example.jp:465"},
         ParseCase{"localpart_and_domain",
                   config(server("incomingServer", "pop3", "pop.%EMAILDOMAIN%", 995, "SSL",
                                 "<authentication>password-cleartext</authentication>", "%EMAILLOCALPART%") +
                          server("outgoingServer", "smtp", "smtp.%EMAILDOMAIN%", 465, "SSL")),
                   nullptr, "pop3s://pop.example.jp:995", "smtps://smtp.example.jp:465", "user"},
         ParseCase{"fixed_username",
-                  config(server("incomingServer", "pop3", "pop.example.jp", 995, "SSL",
-                                "<authentication>password-cleartext</authentication>", "%EMAILLOCALPART%.pop") +
+                  config(pop3("SSL", 995, "<authentication>password-cleartext</authentication>", "%EMAILLOCALPART%.pop") +
                          kSmtps),
                   nullptr, "pop3s://pop.example.jp:995", "smtps://smtp.example.jp:465", "user.pop"},
         // A plain SMTP server that takes no password (the ISP knows its
         // own network) sends no secret.
-        ParseCase{"plain_smtp_without_password",
-                  config(kPop3s + server("outgoingServer", "smtp", "smtp.example.jp", 25, "plain",
-                                         "<authentication>none</authentication>")),
+        ParseCase{"plain_smtp_without_password", config(kPop3s + smtp("plain", 25, "<authentication>none</authentication>")),
                   nullptr, "pop3s://pop.example.jp:995", "smtp.example.jp:25"},
         // A plain server beside a TLS one: the TLS one is used.
-        ParseCase{"plain_skipped_for_tls",
-                  config(server("incomingServer", "pop3", "pop.example.jp", 110, "plain") + kPop3s + kSmtps), nullptr,
+        ParseCase{"plain_skipped_for_tls", config(pop3("plain", 110) + kPop3s + kSmtps), nullptr,
                   "pop3s://pop.example.jp:995", "smtps://smtp.example.jp:465"},
-        ParseCase{"not_xml", "this is <not xml", "XML として読めません", "", ""},
-        ParseCase{"html_page", "<html><body>404</body></html>", "clientConfig", "", ""},
-        ParseCase{"broken_after_provider", config(kPop3s + kSmtps) + "<trailing", "XML として読めません", "", ""},
-        ParseCase{"over_one_megabyte", config(kPop3s + kSmtps, "<!--" + QByteArray(1024 * 1024, 'x') + "-->"),
-                  "大きすぎます", "", ""},
-        ParseCase{"no_provider", "<clientConfig version=\"1.1\"></clientConfig>", "emailProvider", "", ""},
-        ParseCase{"imap_only", config(server("incomingServer", "imap", "imap.example.jp", 993, "SSL") + kSmtps),
-                  "POP3 サーバーがありません", "", ""},
-        ParseCase{"no_smtp", config(kPop3s), "SMTP サーバーがありません", "", ""},
-        ParseCase{"pop3_password_in_clear",
-                  config(server("incomingServer", "pop3", "pop.example.jp", 110, "plain") + kSmtps),
-                  "POP3 サーバーが暗号化なしで", "", ""},
-        ParseCase{"pop3_without_method_in_clear",
-                  config(server("incomingServer", "pop3", "pop.example.jp", 110, "plain", "") + kSmtps),
-                  "POP3 サーバーが暗号化なしで", "", ""},
+        ParseCase{"not_xml", "this is <not xml", "XML として読めません"},
+        ParseCase{"html_page", "<html><body>404</body></html>", "clientConfig"},
+        ParseCase{"broken_after_provider", config(kPop3s + kSmtps) + "<trailing", "XML として読めません"},
+        ParseCase{"over_one_megabyte", config(kPop3s + kSmtps, "<!--" + QByteArray(1024 * 1024, 'x') + "-->"), "大きすぎます"},
+        ParseCase{"no_provider", "<clientConfig version=\"1.1\"></clientConfig>", "emailProvider"},
+        ParseCase{"imap_only", config(kImap + kSmtps), "POP3 サーバーがありません"},
+        ParseCase{"no_smtp", config(kPop3s), "SMTP サーバーがありません"},
+        ParseCase{"pop3_password_in_clear", config(pop3("plain", 110) + kSmtps), "POP3 サーバーが暗号化なしで"},
+        ParseCase{"pop3_without_method_in_clear", config(pop3("plain", 110, "") + kSmtps), "POP3 サーバーが暗号化なしで"},
         ParseCase{"pop3_digest_in_clear",
-                  config(server("incomingServer", "pop3", "pop.example.jp", 110, "plain",
-                                "<authentication>password-encrypted</authentication>") +
-                         kSmtps),
-                  "POP3 サーバーが暗号化なしで", "", ""},
-        ParseCase{"smtp_password_in_clear",
-                  config(kPop3s + server("outgoingServer", "smtp", "smtp.example.jp", 587, "plain")),
-                  "SMTP サーバーが暗号化なしで", "", ""},
-        ParseCase{"smtp_token_in_clear",
-                  config(kPop3s + server("outgoingServer", "smtp", "smtp.example.jp", 587, "plain",
-                                         "<authentication>OAuth2</authentication>"),
-                         kOAuth),
-                  "SMTP サーバーが暗号化なしで", "", ""},
-        ParseCase{"unknown_socket_type",
-                  config(server("incomingServer", "pop3", "pop.example.jp", 995, "TLS1.3") + kSmtps),
-                  "POP3 サーバーの設定が正しくありません", "", ""},
-        ParseCase{"port_out_of_range", config(server("incomingServer", "pop3", "pop.example.jp", 70000, "SSL") + kSmtps),
-                  "POP3 サーバーの設定が正しくありません", "", ""}),
+                  config(pop3("plain", 110, "<authentication>password-encrypted</authentication>") + kSmtps),
+                  "POP3 サーバーが暗号化なしで"},
+        ParseCase{"smtp_password_in_clear", config(kPop3s + smtp("plain", 587)), "SMTP サーバーが暗号化なしで"},
+        ParseCase{"smtp_token_in_clear", config(kPop3s + smtp("plain", 587, "<authentication>OAuth2</authentication>"), kOAuth),
+                  "SMTP サーバーが暗号化なしで"},
+        ParseCase{"unknown_socket_type", config(pop3("TLS1.3", 995) + kSmtps), "POP3 サーバーの設定が正しくありません"},
+        ParseCase{"port_out_of_range", config(pop3("SSL", 70000) + kSmtps), "POP3 サーバーの設定が正しくありません"}),
     [](const testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
 TEST(ProviderParse, ReadsTheOAuth2ElementAndTheMethodsOfTheServer) {
@@ -138,17 +124,14 @@ TEST(ProviderParse, ReadsTheOAuth2ElementAndTheMethodsOfTheServer) {
         bool oauth2, password;
     };
     const Case cases[] = {
-        {config(server("incomingServer", "pop3", "pop.example.jp", 995, "SSL", both) + kSmtps, kOAuth), true, true},
+        {config(pop3("SSL", 995, both) + kSmtps, kOAuth), true, true},
         // The element inside emailProvider counts too.
-        {config(server("incomingServer", "pop3", "pop.example.jp", 995, "SSL", both) + kSmtps + kOAuth), true, true},
-        {config(server("incomingServer", "pop3", "pop.example.jp", 995, "SSL", "<authentication>OAuth2</authentication>") +
-                    kSmtps,
-                kOAuth),
-         true, false},
+        {config(pop3("SSL", 995, both) + kSmtps + kOAuth), true, true},
+        {config(pop3("SSL", 995, "<authentication>OAuth2</authentication>") + kSmtps, kOAuth), true, false},
         // OAuth2 listed but no oAuth2 element: only the password is left.
-        {config(server("incomingServer", "pop3", "pop.example.jp", 995, "SSL", both) + kSmtps), false, true},
+        {config(pop3("SSL", 995, both) + kSmtps), false, true},
         // An oAuth2 element whose URLs are no web pages is no sign-in.
-        {config(server("incomingServer", "pop3", "pop.example.jp", 995, "SSL", both) + kSmtps,
+        {config(pop3("SSL", 995, both) + kSmtps,
                 QByteArray(kOAuth).replace("https://accounts.example.jp/auth", "javascript:alert(1)")),
          false, true},
     };
