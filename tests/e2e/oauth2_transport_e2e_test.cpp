@@ -56,14 +56,17 @@ mail::SmtpStatus Send(const QString& server, const Credentials& login, const QSt
                                                test::TextMessage(subject, QStringLiteral("本文")));
 }
 
-// --- POP3
-
-struct Pop3Row {
+// One of Dovecot's TLS services, as the account's server setting.
+struct ServerRow {
     const char* name;
     QString (test::LocalMailServers::*server)() const;
 };
 
-class TokenPop3 : public ::testing::TestWithParam<Pop3Row> {};
+auto RowName = [](const auto& info) { return std::string(info.param.name); };
+
+// --- POP3
+
+class TokenPop3 : public ::testing::TestWithParam<ServerRow> {};
 
 TEST_P(TokenPop3, ATokenOfTheSignInLogsInAndListsTheMailbox) {
     ASSERT_TRUE(servers->deliver(QStringLiteral("alice"), test::TextMessage(QStringLiteral("待っている"), QStringLiteral("a"))));
@@ -79,9 +82,9 @@ TEST_P(TokenPop3, ATokenOfTheSignInLogsInAndListsTheMailbox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tls, TokenPop3,
-                         ::testing::Values(Pop3Row{"Pop3s", &test::LocalMailServers::pop3s},
-                                           Pop3Row{"Stls", &test::LocalMailServers::pop3WithStls}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(ServerRow{"Pop3s", &test::LocalMailServers::pop3s},
+                                           ServerRow{"Stls", &test::LocalMailServers::pop3WithStls}),
+                         RowName);
 
 struct RefusedRow {
     const char* name;
@@ -106,7 +109,7 @@ TEST_P(RefusedToken, IsALoginRefusalSaidWithoutTheToken) {
 INSTANTIATE_TEST_SUITE_P(Pop3s, RefusedToken,
                          ::testing::Values(RefusedRow{"NeverIssued", QStringLiteral("alice"), QStringLiteral("x-not-issued")},
                                            RefusedRow{"OfAnotherUser", QStringLiteral("bob"), {}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName);
 
 TEST(TokenRefresh, AnExpiredTokenIsRefusedAndTheRefreshedOneLogsIn) {
     const test::OAuthTokens tokens = SignIn();
@@ -194,12 +197,7 @@ TEST(PlainPop3, AServerWithoutTlsGetsNoToken) {
 
 // --- SMTP submission
 
-struct SubmissionRow {
-    const char* name;
-    QString (test::LocalMailServers::*server)() const;
-};
-
-class TokenSubmission : public ::testing::TestWithParam<SubmissionRow> {};
+class TokenSubmission : public ::testing::TestWithParam<ServerRow> {};
 
 TEST_P(TokenSubmission, AMessageSentWithATokenArrives) {
     const int before = servers->count(QStringLiteral("bob"));
@@ -212,9 +210,9 @@ TEST_P(TokenSubmission, AMessageSentWithATokenArrives) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tls, TokenSubmission,
-                         ::testing::Values(SubmissionRow{"StartTls", &test::LocalMailServers::submissionWithStartTls},
-                                           SubmissionRow{"Implicit", &test::LocalMailServers::submissions}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(ServerRow{"StartTls", &test::LocalMailServers::submissionWithStartTls},
+                                           ServerRow{"Implicit", &test::LocalMailServers::submissions}),
+                         RowName);
 
 TEST(SubmissionRefusal, AnExpiredTokenIsALoginRefusalAndSendsNothing) {
     const int before = servers->count(QStringLiteral("bob"));

@@ -35,6 +35,14 @@ def challenge_of(verifier):
     return base64.urlsafe_b64encode(hashlib.sha256(verifier.encode()).digest()).rstrip(b"=").decode()
 
 
+def authorization(verifier, **overrides):
+    """An authorization request's parameters, overrides of None left out."""
+    params = {"response_type": "code", "client_id": "c1", "redirect_uri": REDIRECT, "state": "s1",
+              "scope": "mail", "code_challenge": challenge_of(verifier), "code_challenge_method": "S256"}
+    params.update(overrides)
+    return {k: v for k, v in params.items() if v is not None}
+
+
 class Running:
     """One server process with its own options, stopped on close()."""
 
@@ -56,34 +64,26 @@ class Running:
         self.process.wait(5)
         self.dir.cleanup()
 
-    def get(self, path, params=None):
-        """(status, headers, body) of a GET; redirects are not followed."""
-        url = self.url + path + ("?" + urlencode(params) if params is not None else "")
+    def request(self, request):
         try:
-            with OPENER.open(url, timeout=5) as reply:
+            with OPENER.open(request, timeout=5) as reply:
                 return reply.status, reply.headers, reply.read()
         except urllib.error.HTTPError as error:
             return error.code, error.headers, error.read()
 
+    def get(self, path, params=None):
+        """(status, headers, body) of a GET; redirects are not followed."""
+        return self.request(self.url + path + ("?" + urlencode(params) if params is not None else ""))
+
     def post(self, path, form=None, content_type="application/x-www-form-urlencoded"):
         """(status, JSON body) of a POST of form (a dict, or pairs)."""
-        data = urlencode(form or {}).encode()
-        request = urllib.request.Request(self.url + path, data=data,
-                                         headers={"Content-Type": content_type})
-        try:
-            with OPENER.open(request, timeout=5) as reply:
-                return reply.status, json.loads(reply.read())
-        except urllib.error.HTTPError as error:
-            return error.code, json.loads(error.read())
+        status, _, body = self.request(urllib.request.Request(
+            self.url + path, data=urlencode(form or {}).encode(), headers={"Content-Type": content_type}))
+        return status, json.loads(body)
 
     def authorize(self, verifier, **overrides):
-        """The parameters of the redirect an authorization request got."""
-        params = {"response_type": "code", "client_id": "c1", "redirect_uri": REDIRECT,
-                  "state": "s1", "scope": "mail", "code_challenge": challenge_of(verifier),
-                  "code_challenge_method": "S256"}
-        params.update(overrides)
-        params = {k: v for k, v in params.items() if v is not None}
-        status, headers, _ = self.get("/authorize", params)
+        """The redirect an authorization request got, and its parameters."""
+        status, headers, _ = self.get("/authorize", authorization(verifier, **overrides))
         assert status == 302, status
         location = headers["Location"]
         return location, {k: v[0] for k, v in parse_qs(urlsplit(location).query).items()}
@@ -125,31 +125,17 @@ class OneServer(unittest.TestCase):
 
 
 class AuthorizeTest(OneServer):
-
-    def test_a_redirect_elsewhere_than_loopback_http_is_refused_without_redirecting(self):
+    def test_a_bad_request_is_refused_through_the_redirect_only_when_that_is_loopback_http(self):
         verifier = secrets.token_urlsafe(48)
-        good = {"response_type": "code", "client_id": "c1", "state": "s",
-                "code_challenge": challenge_of(verifier), "code_challenge_method": "S256"}
-        rows = [
-            ("no client", {"redirect_uri": REDIRECT, "client_id": ""}),
-            ("no redirect", {}),
-            ("https", {"redirect_uri": "https://127.0.0.1:5/cb"}),
-            ("remote host", {"redirect_uri": "http://mail.example.com/cb"}),
-            ("loopback-looking name", {"redirect_uri": "http://127.0.0.1.example.com/cb"}),
-            ("user part", {"redirect_uri": "http://evil.example@127.0.0.1:5/cb"}),
-            ("fragment", {"redirect_uri": REDIRECT + "#x"}),
-            ("bad port", {"redirect_uri": "http://127.0.0.1:x/cb"}),
-        ]
-        for name, change in rows:
-            with self.subTest(name):
-                status, headers, body = self.server.get("/authorize", {**good, **change})
-                self.assertEqual(status, 400)
-                self.assertIsNone(headers["Location"])
-                self.assertEqual(json.loads(body)["error"], "invalid_request")
-
-    def test_a_request_that_fails_otherwise_goes_back_through_the_redirect_with_its_state(self):
-        verifier = secrets.token_urlsafe(48)
-        rows = [
+        rows = [  # name, change, error, or None: 400 without a redirect
+            ("no client", {"client_id": ""}, None),
+            ("no redirect", {"redirect_uri": None}, None),
+            ("https", {"redirect_uri": "https://127.0.0.1:5/cb"}, None),
+            ("remote host", {"redirect_uri": "http://mail.example.com/cb"}, None),
+            ("loopback-looking name", {"redirect_uri": "http://127.0.0.1.example.com/cb"}, None),
+            ("user part", {"redirect_uri": "http://evil.example@127.0.0.1:5/cb"}, None),
+            ("fragment", {"redirect_uri": REDIRECT + "#x"}, None),
+            ("bad port", {"redirect_uri": "http://127.0.0.1:x/cb"}, None),
             ("implicit flow", {"response_type": "token"}, "unsupported_response_type"),
             ("plain PKCE", {"code_challenge_method": "plain", "code_challenge": verifier}, "invalid_request"),
             ("no method", {"code_challenge_method": None}, "invalid_request"),
@@ -158,15 +144,19 @@ class AuthorizeTest(OneServer):
         ]
         for name, change, error in rows:
             with self.subTest(name):
-                _, params = self.server.authorize(verifier, **change)
-                self.assertEqual(params.get("error"), error)
-                self.assertEqual(params.get("state"), "s1")
+                status, headers, body = self.server.get("/authorize", authorization(verifier, **change))
+                if error is None:
+                    self.assertEqual((status, headers["Location"]), (400, None))
+                    self.assertEqual(json.loads(body)["error"], "invalid_request")
+                    continue
+                self.assertEqual(status, 302)
+                params = parse_qs(urlsplit(headers["Location"]).query)
+                self.assertEqual((params.get("error"), params.get("state")), ([error], ["s1"]))
                 self.assertNotIn("code", params)
 
     def test_loopback_redirects_get_a_code_and_keep_their_own_query(self):
         verifier = secrets.token_urlsafe(48)
-        for redirect in ("http://127.0.0.1:5/cb", "http://localhost:5/", "http://[::1]:5/",
-                         "http://127.0.0.1:5/cb?account=2"):
+        for redirect in ("http://localhost:5/", "http://[::1]:5/", "http://127.0.0.1:5/cb?account=2"):
             with self.subTest(redirect):
                 location, params = self.server.authorize(verifier, redirect_uri=redirect)
                 self.assertTrue(location.startswith(redirect.split("?")[0] + "?"), location)
@@ -174,6 +164,20 @@ class AuthorizeTest(OneServer):
                 self.assertTrue(params["code"])
                 if "account=2" in redirect:
                     self.assertEqual(params["account"], "2")
+
+    def test_the_browser_logs_the_call_and_fails_where_the_server_sends_it_nowhere(self):
+        # Its way through an approved sign-in to the program's listener:
+        # oauth2_flow_tests (OAuth2Flow.FirstSignIn...).
+        refused = authorization(secrets.token_urlsafe(48), redirect_uri="https://x.example/")
+        log = os.path.join(self.server.dir.name, "browser.log")
+        for url in (self.server.url + "/authorize?" + urlencode(refused), "https://accounts.example.com/authorize"):
+            with self.subTest(url):
+                if os.path.exists(log):
+                    os.unlink(log)
+                result = subprocess.run([PYTHON, BROWSER, url], env={**os.environ, "OAUTH_BROWSER_LOG": log},
+                                        capture_output=True, timeout=20)
+                with open(log) as f:
+                    self.assertEqual((result.returncode, f.read().splitlines()), (1, [url]))
 
 
 class TokenTest(OneServer):
@@ -268,7 +272,7 @@ class ControlsTest(unittest.TestCase):
                     self.assertEqual(server.refresh(again["refresh_token"])[0], 200)
                 self.assertEqual(server.refresh(tokens["refresh_token"])[0] == 200, old_works)
 
-    def test_expire_ends_access_tokens_and_revoke_ends_refresh_tokens(self):
+    def test_expire_ends_access_tokens_revoke_ends_refresh_tokens_and_stats_count_all(self):
         server = self.start()
         tokens = server.sign_in()
         self.assertEqual(server.post("/admin/expire"), (200, {"expired": 1}))
@@ -279,6 +283,11 @@ class ControlsTest(unittest.TestCase):
         self.assertEqual(server.refresh(tokens["refresh_token"]), (400, {
             "error": "invalid_grant", "error_description": "the refresh token is unknown or revoked"}))
         self.assertTrue(server.active(again["access_token"]))
+        # The stats count every request, failed ones too, by endpoint and grant type.
+        server.post("/token", {"grant_type": "password"})
+        self.assertEqual(json.loads(server.get("/admin/stats")[2]), {
+            "authorize": 1, "introspect": 3,
+            "token": {"authorization_code": 1, "refresh_token": 2, "password": 1}})
 
     def test_an_access_token_expires_after_its_lifetime(self):
         server = self.start("--access-lifetime", "1")
@@ -286,35 +295,6 @@ class ControlsTest(unittest.TestCase):
         self.assertTrue(server.active(tokens["access_token"]))
         time.sleep(1.1)
         self.assertFalse(server.active(tokens["access_token"]))
-
-    def test_stats_count_every_request_by_endpoint_and_grant_type(self):
-        server = self.start()
-        tokens = server.sign_in()
-        server.refresh(tokens["refresh_token"])
-        self.assertEqual(server.refresh("nothing-issued")[1]["error"], "invalid_grant")
-        server.active(tokens["access_token"])
-        server.post("/token", {"grant_type": "password"})
-        self.assertEqual(json.loads(server.get("/admin/stats")[2]), {
-            "authorize": 1, "introspect": 1,
-            "token": {"authorization_code": 1, "refresh_token": 2, "password": 1}})
-
-
-class BrowserTest(OneServer):
-    """oauth_browser.py where the server sends it nowhere. Its way through an
-    approved sign-in to the program's listener: oauth2_flow_tests (FirstSignIn...)."""
-
-    def test_the_browser_logs_the_call_and_fails_without_a_redirect(self):
-        query = {"response_type": "code", "client_id": "c1", "redirect_uri": "https://x.example/", "state": "s9",
-                 "code_challenge": challenge_of(secrets.token_urlsafe(48)), "code_challenge_method": "S256"}
-        for url in (self.server.url + "/authorize?" + urlencode(query), "https://accounts.example.com/authorize"):
-            with self.subTest(url):
-                log = os.path.join(self.server.dir.name, "browser.log")
-                if os.path.exists(log):
-                    os.unlink(log)
-                result = subprocess.run([PYTHON, BROWSER, url], env={**os.environ, "OAUTH_BROWSER_LOG": log},
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
-                with open(log) as f:
-                    self.assertEqual((result.returncode, f.read().splitlines()), (1, [url]))
 
 
 if __name__ == "__main__":
