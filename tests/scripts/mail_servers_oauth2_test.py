@@ -64,7 +64,7 @@ class OAuth2ServersTest(unittest.TestCase):
         return pop
 
     def pop3_login(self, user, token):
-        """(logged in, the message count or the refusal, seconds taken)."""
+        """(logged in, seconds taken)."""
         started = time.monotonic()
         pop = self.pop3()
         try:
@@ -74,9 +74,10 @@ class OAuth2ServersTest(unittest.TestCase):
                 # error, which the client answers with an empty line.
                 pop._putcmd("")
                 pop._getresp()
-        except poplib.error_proto as error:
-            return False, str(error), time.monotonic() - started
-        return True, pop.stat()[0], time.monotonic() - started
+        except poplib.error_proto:
+            return False, time.monotonic() - started
+        pop.stat()
+        return True, time.monotonic() - started
 
     def test_only_a_live_access_token_of_the_user_logs_in_and_refusals_come_at_once(self):
         tokens = self.sign_in()
@@ -91,12 +92,15 @@ class OAuth2ServersTest(unittest.TestCase):
             ("bob", live["access_token"], False),              # alice's token
             ("alice", "pw1", False),                           # a password is no token
         ]
+        asked = self.oauth2("stats")[1]["introspect"]
         for round in range(2):  # the second round would meet any penalty of the first
             for user, token, logs_in in rows:
                 with self.subTest(round=round, user=user, logs_in=logs_in, token=token[:4]):
-                    ok, _, seconds = self.pop3_login(user, token)
+                    ok, seconds = self.pop3_login(user, token)
                     self.assertEqual(ok, logs_in)
                     self.assertLess(seconds, PROMPT)
+        # Dovecot keeps no answer: it asks about every token each time.
+        self.assertEqual(self.oauth2("stats")[1]["introspect"], asked + 2 * len(rows))
 
     def test_passwords_still_log_in_beside_tokens(self):
         for user, password in (("alice", "pw1"), ("bob", "pw2")):
@@ -112,13 +116,6 @@ class OAuth2ServersTest(unittest.TestCase):
             smtp.starttls(context=self.context)
             with self.assertRaises(smtplib.SMTPSenderRefused):
                 smtp.sendmail("alice@localhost", ["bob@localhost"], "Subject: x\r\n\r\nx\r\n")
-
-    def test_dovecot_asks_the_authorization_server_for_every_token(self):
-        before = self.oauth2("stats")[1]["introspect"]
-        tokens = self.sign_in()
-        self.assertTrue(self.pop3_login("alice", tokens["access_token"])[0])
-        self.assertTrue(self.pop3_login("alice", tokens["access_token"])[0])
-        self.assertEqual(self.oauth2("stats")[1]["introspect"], before + 2)
 
 
 if __name__ == "__main__":
