@@ -48,68 +48,60 @@ struct ProgramFolder {
     void writeAccount(const QByteArray& file) { folder.write(u"★MailData/iniIdPass.ini"_s, file); }
 };
 
-// --- What the window thread reads.
-
-struct AccountCase {
-    const char* name;
-    QByteArray file;  // empty: no account file
-    int apopFlag;
-    Method method;
-    QString user, secret;
-    bool set;
-};
-
-class PasswordCredentialsOf : public ::testing::TestWithParam<AccountCase> {};
-
-TEST_P(PasswordCredentialsOf, TheAccountFileAndTheApopSetting) {
-    ProgramFolder setup;
-    if (!GetParam().file.isEmpty()) setup.writeAccount(GetParam().file);
-    setup.program.values.ApopFlag = static_cast<std::int16_t>(GetParam().apopFlag);
-    const Credentials login = PasswordCredentials(setup.program);
-    EXPECT_EQ(login.method, GetParam().method);
-    EXPECT_EQ(login.user, GetParam().user);
-    EXPECT_EQ(login.secret, GetParam().secret);
-    EXPECT_EQ(login.isSet(), GetParam().set);
+SendRequest aMessage() {
+    SendRequest request;
+    request.ToText = u"you@example.jp"_s;
+    request.SubjectText = u"件名"_s;
+    request.BodyText = u"本文"_s;
+    return request;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Accounts, PasswordCredentialsOf,
-    ::testing::Values(AccountCase{"password", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", 0, Method::Password, u"taro"_s, u"secret"_s, true},
-                      AccountCase{"apop", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", 1, Method::Apop, u"taro"_s, u"secret"_s, true},
-                      // Any value but 0 asks for APOP, as the settings file always had it.
-                      AccountCase{"apop_any_nonzero", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", -1, Method::Apop, u"taro"_s, u"secret"_s, true},
-                      AccountCase{"no_password", "[EXEINI]\r\nNAME=taro\r\n", 0, Method::Password, u"taro"_s, QString(), false},
-                      AccountCase{"no_file", QByteArray(), 0, Method::Password, QString(), QString(), false}),
-    CaseName);
+// --- What the window thread reads: the account file's ID, the password of
+// the store in use (a Windows folder's NAME2 counts until it is moved), the
+// APOP setting. A keyring that does not answer gives the ID alone: the check
+// then asks for the password.
 
-// With a keyring the password is the keyring's, a Windows folder's NAME2
-// counts until it is moved, and a keyring that does not answer gives the ID
-// alone (the check then asks for the password).
-TEST(PasswordCredentialsFromTheKeyring, TheKeptPasswordOfTheId) {
+enum class Keeper { Files, Keyring, SilentKeyring };
+
+TEST(PasswordCredentials, TheAccountFileTheStoreAndTheApopSetting) {
     struct Case {
         const char* name;
-        QByteArray file;
+        Keeper keeper;
+        QByteArray file;  // empty: no account file
+        int apopFlag;
         std::optional<QString> inKeyring;  // taro's entry
-        bool answers;
-        QString secret;
+        Method method;
+        QString user, secret;
     };
+    const QByteArray withPassword = "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n";
+    const QByteArray moved = "[EXEINI]\r\nNAME=taro\r\nNAME2=\r\n";
     const Case cases[] = {
-        {"the keyring's", "[EXEINI]\r\nNAME=taro\r\nNAME2=\r\n", u"key-secret"_s, true, u"key-secret"_s},
-        {"a Windows file's until moved", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n", std::nullopt, true, u"secret"_s},
-        {"none kept", "[EXEINI]\r\nNAME=taro\r\nNAME2=\r\n", std::nullopt, true, QString()},
-        {"a silent keyring", "[EXEINI]\r\nNAME=taro\r\nNAME2=\r\n", u"key-secret"_s, false, QString()},
+        {"password", Keeper::Files, withPassword, 0, {}, Method::Password, u"taro"_s, u"secret"_s},
+        {"apop", Keeper::Files, withPassword, 1, {}, Method::Apop, u"taro"_s, u"secret"_s},
+        // Any value but 0 asks for APOP, as the settings file always had it.
+        {"apop, any non-zero", Keeper::Files, withPassword, -1, {}, Method::Apop, u"taro"_s, u"secret"_s},
+        {"no password", Keeper::Files, moved, 0, {}, Method::Password, u"taro"_s, QString()},
+        {"no file", Keeper::Files, {}, 0, {}, Method::Password, QString(), QString()},
+        {"the keyring's", Keeper::Keyring, moved, 0, u"key-secret"_s, Method::Password, u"taro"_s, u"key-secret"_s},
+        {"a silent keyring", Keeper::SilentKeyring, moved, 0, u"key-secret"_s, Method::Password, u"taro"_s, QString()},
     };
     auto keyring = std::make_shared<test::MemorySecretStore::Entries>();
-    SetSecretStoreMaker([keyring](const ProgramPaths&) { return std::make_unique<test::MemorySecretStore>(keyring); });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Never the desktop's keyring, not even for the rows without one.
+        SetSecretStoreMaker([keyring, keeper = c.keeper](const ProgramPaths& paths) -> std::unique_ptr<SecretStore> {
+            if (keeper == Keeper::Files) return std::make_unique<FileSecretStore>(paths);
+            return std::make_unique<test::MemorySecretStore>(keyring);
+        });
         ProgramFolder setup;
-        setup.writeAccount(c.file);
+        if (!c.file.isEmpty()) setup.writeAccount(c.file);
+        setup.program.values.ApopFlag = static_cast<std::int16_t>(c.apopFlag);
         keyring->secrets.clear();
         if (c.inKeyring) keyring->secrets[{SecretKind::Password, u"taro"_s}] = *c.inKeyring;
-        keyring->answers = c.answers;
+        keyring->answers = c.keeper != Keeper::SilentKeyring;
         const Credentials login = PasswordCredentials(setup.program);
-        EXPECT_EQ(login.user, u"taro"_s);
+        EXPECT_EQ(login.method, c.method);
+        EXPECT_EQ(login.user, c.user);
         EXPECT_EQ(login.secret, c.secret);
         EXPECT_EQ(login.isSet(), !c.secret.isEmpty());
     }
@@ -129,12 +121,11 @@ public:
 struct CheckLoginCase {
     const char* name;
     Credentials login;
-    QString loginError;  // non-empty: the server refuses with this
+    QString loginError;  // non-empty: the server refuses with this ...
     bool refusal;        // ... as a refusal of the login itself
-    // What the check must do.
-    QStringList accountTexts;
+    // What the check must do. The login reaches the server when it has a
+    // secret; the ID and password boxes get a password login, never a token.
     bool idPassForm;
-    bool loggedIn;  // the login reached the server
     bool loginRefused;
     int mailCount;
     bool shown;  // the reason was put in a box
@@ -154,10 +145,13 @@ TEST_P(CheckLogin, FollowsTheMethod) {
     const MailCheckResult result = ReceiveMail(setup.program, host, c.login);
     SetMailTransport(nullptr);
 
-    EXPECT_EQ(host.accountTexts, c.accountTexts);
+    const QStringList boxes =
+        c.login.method == Method::Bearer ? QStringList() : QStringList{c.login.user, c.login.secret};
+    EXPECT_EQ(host.accountTexts, boxes);
     EXPECT_EQ(host.idPassFormShown, c.idPassForm);
-    ASSERT_EQ(box->popLogins.size(), c.loggedIn ? 1u : 0u);
-    if (c.loggedIn) {
+    const bool loggedIn = !c.login.secret.isEmpty();
+    ASSERT_EQ(box->popLogins.size(), loggedIn ? 1u : 0u);
+    if (loggedIn) {
         EXPECT_EQ(box->popLogins[0].method, c.login.method);
         EXPECT_EQ(box->popLogins[0].user, c.login.user);
         EXPECT_EQ(box->popLogins[0].secret, c.login.secret);
@@ -169,30 +163,25 @@ TEST_P(CheckLogin, FollowsTheMethod) {
 }
 
 const QString kRefusal = u"-ERR [AUTH] Authentication failed."_s;
+const QString kLocked = u"-ERR mailbox locked"_s;
+const Credentials kPassword = Credentials::password(u"taro"_s, u"pw"_s);
+const Credentials kToken = Credentials::bearer(u"taro@example.com"_s, u"ya29.token"_s);
 
 INSTANTIATE_TEST_SUITE_P(
     Methods, CheckLogin,
     ::testing::Values(
-        CheckLoginCase{"password", Credentials::password(u"taro"_s, u"pw"_s), {}, false, {u"taro"_s, u"pw"_s}, false, true, false, 1, false},
-        CheckLoginCase{"apop", Credentials::apop(u"taro"_s, u"pw"_s), {}, false, {u"taro"_s, u"pw"_s}, false, true, false, 1, false},
-        // Today's behaviour: the boxes get what there is, and the window
-        // asks for the rest.
-        CheckLoginCase{"password_missing", Credentials::password(u"taro"_s, QString()), {}, false, {u"taro"_s, QString()}, true, false,
-                       false, 0, false},
-        CheckLoginCase{"password_refused", Credentials::password(u"taro"_s, u"bad"_s), kRefusal, true, {u"taro"_s, u"bad"_s}, false,
-                       true, false, kLoginRefused, true},
-        CheckLoginCase{"password_other_failure", Credentials::password(u"taro"_s, u"pw"_s), u"-ERR mailbox locked"_s, false,
-                       {u"taro"_s, u"pw"_s}, false, true, false, kMailFailed, true},
-        // A token is nothing for the ID and password boxes.
-        CheckLoginCase{"bearer", Credentials::bearer(u"taro@example.com"_s, u"ya29.token"_s), {}, false, {}, false, true, false, 1, false},
+        CheckLoginCase{"password", kPassword, {}, false, false, false, 1, false},
+        CheckLoginCase{"apop", Credentials::apop(u"taro"_s, u"pw"_s), {}, false, false, false, 1, false},
+        // The boxes get what there is, and the window asks for the rest.
+        CheckLoginCase{"password_missing", Credentials::password(u"taro"_s, QString()), {}, false, true, false, 0, false},
+        CheckLoginCase{"password_refused", kPassword, kRefusal, true, false, false, kLoginRefused, true},
+        CheckLoginCase{"password_other_failure", kPassword, kLocked, false, false, false, kMailFailed, true},
+        CheckLoginCase{"bearer", kToken, {}, false, false, false, 1, false},
         // Refused: the caller refreshes and checks again; nothing is shown
-        // before it has tried.
-        CheckLoginCase{"bearer_refused", Credentials::bearer(u"taro@example.com"_s, u"ya29.old"_s), kRefusal, true, {}, false, true, true,
-                       kLoginRefused, false},
-        // A failure that is not the login's is said as any other.
-        CheckLoginCase{"bearer_other_failure", Credentials::bearer(u"taro@example.com"_s, u"ya29.token"_s), u"-ERR mailbox locked"_s,
-                       false, {}, false, true, false, kMailFailed, true},
-        CheckLoginCase{"bearer_without_token", Credentials::bearer(u"taro@example.com"_s, QString()), {}, false, {}, false, false, true,
+        // before it has tried. A failure that is not the login's is said.
+        CheckLoginCase{"bearer_refused", kToken, kRefusal, true, false, true, kLoginRefused, false},
+        CheckLoginCase{"bearer_other_failure", kToken, kLocked, false, false, false, kMailFailed, true},
+        CheckLoginCase{"bearer_without_token", Credentials::bearer(u"taro@example.com"_s, QString()), {}, false, false, true,
                        kLoginRefused, false}),
     CaseName);
 
@@ -204,11 +193,7 @@ protected:
     void SetUp() override { SetMailTransport(std::make_unique<ScriptedTransport>(box)); }
     void TearDown() override { SetMailTransport(nullptr); }
     SendResult send(const Credentials& smtpLogin, const Credentials& pop3Login) {
-        SendRequest request;
-        request.ToText = u"you@example.jp"_s;
-        request.SubjectText = u"件名"_s;
-        request.BodyText = u"本文"_s;
-        return SendMail(setup.program, request, host, smtpLogin, pop3Login);
+        return SendMail(setup.program, aMessage(), host, smtpLogin, pop3Login);
     }
     ProgramFolder setup;
     std::shared_ptr<ScriptedMailbox> box = std::make_shared<ScriptedMailbox>();
@@ -238,47 +223,30 @@ TEST_F(SendLogins, ARefusedTokenIsToldApartFromARefusedPassword) {
     EXPECT_TRUE(box->deliveries.empty());
 }
 
-// --- A timed mail check and a send on two worker threads.
-
-// The check's POP3 login takes its time: it ends only once the send has
-// ended (or after ten seconds), and then is refused. The send is refused
-// at once. Neither may wait for the other, and each tells its own reason.
-class SlowLoginTransport : public mail::MailTransport {
+// --- A timed mail check and a send on two worker threads. The check's
+// connection ends only once the send has ended (or after ten seconds), and
+// then its login is refused; the send is refused at once. Neither may wait
+// for the other, and each tells its own reason.
+class CheckWaitingForTheSend : public ScriptedTransport {
 public:
-    class Session : public mail::Pop3Session {
-    public:
-        explicit Session(SlowLoginTransport& transport) : transport_(transport) {}
-        mail::Pop3Login login(const Credentials&) override {
-            transport_.sendWasFirst = transport_.sendDone.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-            return Failure{kCheckRefusal};
-        }
-        Result<std::vector<QString>> uniqueIds() override { return Failure{QString()}; }
-        Result<QByteArray> retrieve(int) override { return Failure{QString()}; }
-        Status remove(int) override { return success(); }
-        Status undoDeletions(int) override { return success(); }
-        void quit() override {}
-
-    private:
-        SlowLoginTransport& transport_;
-    };
-
-    Result<std::unique_ptr<mail::Pop3Session>> connectPop3(const QString&) override {
-        return std::unique_ptr<mail::Pop3Session>(std::make_unique<Session>(*this));
+    using ScriptedTransport::ScriptedTransport;
+    Result<std::unique_ptr<mail::Pop3Session>> connectPop3(const QString& server) override {
+        sendWasFirst = sendDone.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        return ScriptedTransport::connectPop3(server);
     }
-    mail::SmtpStatus sendSmtp(const QString&, const Credentials&, const QString&, const QString&, const QByteArray&) override {
-        return Failure{kSendRefusal};
-    }
-
-    static inline const QString kCheckRefusal = u"-ERR [SYS/TEMP] check: mailbox locked"_s;
-    static inline const QString kSendRefusal = u"550 5.1.1 send: recipient unknown"_s;
     std::shared_future<void> sendDone;
     std::atomic<bool> sendWasFirst = false;
 };
 
 TEST(CheckAndSend, RunTogetherAndEachShowsItsOwnReason) {
+    const QString checkRefusal = u"-ERR [SYS/TEMP] check: mailbox locked"_s;
+    const QString sendRefusal = u"550 5.1.1 send: recipient unknown"_s;
     ProgramFolder checking, sending;
-    auto owned = std::make_unique<SlowLoginTransport>();
-    SlowLoginTransport& transport = *owned;
+    auto box = std::make_shared<ScriptedMailbox>();
+    box->loginError = checkRefusal;
+    box->sendError = sendRefusal;
+    auto owned = std::make_unique<CheckWaitingForTheSend>(box);
+    CheckWaitingForTheSend& transport = *owned;
     std::promise<void> sendDone;
     transport.sendDone = sendDone.get_future().share();
     SetMailTransport(std::move(owned));
@@ -286,26 +254,21 @@ TEST(CheckAndSend, RunTogetherAndEachShowsItsOwnReason) {
     test::RecordingCheckHost checkHost;
     test::RecordingHost sendHost;
     MailCheckResult checked;
-    std::thread check(
-        [&] { checked = ReceiveMail(checking.program, checkHost, Credentials::password(u"taro"_s, u"pw"_s)); });
+    std::thread check([&] { checked = ReceiveMail(checking.program, checkHost, kPassword); });
     std::thread send([&] {
-        SendRequest request;
-        request.ToText = u"you@example.jp"_s;
-        request.SubjectText = u"件名"_s;
-        request.BodyText = u"本文"_s;
-        SendMail(sending.program, request, sendHost, Credentials::password(u"taro"_s, u"pw"_s), {});
+        SendMail(sending.program, aMessage(), sendHost, kPassword, {});
         sendDone.set_value();
     });
     check.join();
     send.join();
     SetMailTransport(nullptr);
 
-    EXPECT_TRUE(transport.sendWasFirst) << "the send waited for the check's login to end";
-    EXPECT_EQ(checkHost.messages, QStringList{SlowLoginTransport::kCheckRefusal});
+    EXPECT_TRUE(transport.sendWasFirst) << "the send waited for the check to end";
+    EXPECT_EQ(checkHost.messages, QStringList{checkRefusal});
     EXPECT_LT(checked.MailCount, 0);
     ASSERT_EQ(sendHost.shown.size(), 1u);
     EXPECT_EQ(sendHost.shown[0].title, kSendErrorTitle);
-    EXPECT_EQ(sendHost.shown[0].text, SlowLoginTransport::kSendRefusal);
+    EXPECT_EQ(sendHost.shown[0].text, sendRefusal);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "core/program.h"
 #include "settings/ReceiveOptionsForm.h"
 #include "settings/SetForm.h"
-#include "tests/support/fake_windows.h"
+#include "tests/support/settings_window_fixture.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/receive_options_printer.h"
 #include "tests/support/temp_folder.h"
@@ -30,17 +30,8 @@ namespace {
 
 const QString kOptionsFile = QStringLiteral("★MailData/lumopet.ini");
 
-class ReceiveOptionsFormTest : public ::testing::Test {
+class ReceiveOptionsFormTest : public test::SettingsWindowFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(program.paths.createFolders());
-        SetMessageAnswerer([this](const MessageRequest& request) {
-            messages.push_back(request);
-            return MessageAnswer::Ok;
-        });
-    }
-    void TearDown() override { SetMessageAnswerer({}); }
-
     std::unique_ptr<ReceiveOptionsForm> open() {
         auto form = std::make_unique<ReceiveOptionsForm>(windows);
         form->Form_Load();
@@ -54,11 +45,6 @@ protected:
         EXPECT_EQ(messages[0].title, QStringLiteral("エラー"));
         EXPECT_TRUE(messages[0].text.contains(program.paths.path(files::ProgramOptions))) << messages[0].text.toStdString();
     }
-
-    test::TempFolder folder;
-    Program program{ProgramPaths(folder.path())};
-    FakeWindows windows{program};
-    std::vector<MessageRequest> messages;
 };
 
 // What the window shows for a file, and which boxes are open for input.

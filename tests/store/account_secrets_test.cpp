@@ -20,8 +20,14 @@ namespace {
 using Keyring = std::map<QString, QString>;  // ID -> password
 
 const QString kAccountFile = QStringLiteral("★MailData/iniIdPass.ini");
-const QByteArray kWindowsFile = "[EXEINI]\r\nNAME=alice\r\nNAME2=win-pw\r\nNAME3=1\r\n";
-const QByteArray kKeyringFile = "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n";
+
+// iniIdPass.ini as Windows writes it; saved < 0 leaves NAME3 out.
+QByteArray ini(const char* id, const char* password, int saved = 1) {
+    QByteArray file = QByteArray("[EXEINI]\r\nNAME=") + id + "\r\nNAME2=" + password + "\r\n";
+    return saved < 0 ? file : file + "NAME3=" + QByteArray::number(saved) + "\r\n";
+}
+const QByteArray kWindowsFile = ini("alice", "win-pw");
+const QByteArray kKeyringFile = ini("alice", "");
 
 enum class Store { Keyring, SilentKeyring, ForgetfulKeyring, Files };
 
@@ -34,8 +40,7 @@ protected:
 
     // The store of the row, with the keyring's entries and the file before.
     AccountSecrets secretsOver(Store kind, const Keyring& before, const QByteArray& file) {
-        QFile::remove(folder.path(kAccountFile));
-        if (!file.isEmpty()) folder.write(kAccountFile, file);
+        folder.write(kAccountFile, file);
         entries->secrets.clear();
         entries->name2AtWrite.clear();
         for (const auto& [id, password] : before) entries->secrets[{SecretKind::Password, id}] = password;
@@ -67,27 +72,23 @@ TEST_F(AccountSecretsTest, LoadTakesTheKeptPassword) {
         Keyring keyring;
         QByteArray file;
         bool ok;
-        QString id, password;
+        QString password;  // of the file's ID
     };
     const Case cases[] = {
         // The file's is the newer: keeping one in the keyring empties NAME2.
-        {"the file's not moved yet over the keyring's", Store::Keyring, {{"alice", "key-pw"}}, kWindowsFile, true,
-         "alice", "win-pw"},
-        {"another ID's entry is not this one's", Store::Keyring, {{"bob", "bob-pw"}}, kKeyringFile, true, "alice", ""},
-        {"a silent keyring with the file's copy", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "win-pw"},
-        {"a silent keyring and nothing else is a failure", Store::SilentKeyring, {}, kKeyringFile, false, "", ""},
-        {"no ID, files: the password as it stands", Store::Files, {}, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n", true, "",
-         "pw"},
-        {"no ID, keyring: the file's password", Store::Keyring, {{"", "key-pw"}}, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n",
-         true, "", "pw"},
+        {"the file's not moved yet over the keyring's", Store::Keyring, {{"alice", "key-pw"}}, kWindowsFile, true, "win-pw"},
+        {"another ID's entry is not this one's", Store::Keyring, {{"bob", "bob-pw"}}, kKeyringFile, true, ""},
+        {"a silent keyring with the file's copy", Store::SilentKeyring, {}, kWindowsFile, true, "win-pw"},
+        {"a silent keyring and nothing else is a failure", Store::SilentKeyring, {}, kKeyringFile, false, ""},
+        {"no ID, files: the password as it stands", Store::Files, {}, ini("", "pw", -1), true, "pw"},
+        {"no ID, keyring: the file's password", Store::Keyring, {{"", "key-pw"}}, ini("", "pw", -1), true, "pw"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        AccountSecrets secrets = secretsOver(c.store, c.keyring, c.file);
-        const Result<Account> loaded = secrets.load();
+        const Result<Account> loaded = secretsOver(c.store, c.keyring, c.file).load();
         ASSERT_EQ(loaded.ok(), c.ok);
         if (!c.ok) continue;
-        EXPECT_EQ(loaded.value().UserId, c.id);
+        EXPECT_EQ(loaded.value().UserId, ReadAccount(paths.path(files::AccountFile)).UserId);
         EXPECT_EQ(loaded.value().UserPassword, c.password);
     }
 }
@@ -108,8 +109,7 @@ TEST_F(AccountSecretsTest, PasswordMovesOnlyOnceTheKeyringHoldsIt) {
         {"a keyring that kept nothing keeps the file's copy", Store::ForgetfulKeyring, kWindowsFile, true, false,
          kWindowsFile, {}},
         {"no keyring: nothing to move", Store::Files, kWindowsFile, false, true, kWindowsFile, {}},
-        {"no ID to keep it under", Store::Keyring, "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n", false, true,
-         "[EXEINI]\r\nNAME=\r\nNAME2=pw\r\n", {}},
+        {"no ID to keep it under", Store::Keyring, ini("", "pw", -1), false, true, ini("", "pw", -1), {}},
         {"already moved", Store::Keyring, kKeyringFile, false, true, kKeyringFile, {}},
     };
     for (const Case& c : cases) {
@@ -138,39 +138,38 @@ TEST_F(AccountSecretsTest, SaveBoxKeepsOrForgets) {
         Keyring keyring;
         QByteArray file;
         bool ticked;
-        QString id, password;
+        QString password;  // typed for alice
         bool ok;
         QByteArray fileAfter;
         Keyring keyringAfter;
     };
-    const QByteArray oldKeyring = "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=1\r\n";
+    const QByteArray old = ini("old", "");
     const Case cases[] = {
-        {"ticked over a Windows file: its copy goes", Store::Keyring, {}, kWindowsFile, true, "alice", "pw", true,
+        {"ticked over a Windows file: its copy goes", Store::Keyring, {}, kWindowsFile, true, "pw", true, kKeyringFile,
+         {{"alice", "pw"}}},
+        {"ticked with a new ID: the old ID's entry goes", Store::Keyring, {{"old", "old-pw"}}, old, true, "pw", true,
          kKeyringFile, {{"alice", "pw"}}},
-        {"ticked with a new ID: the old ID's entry goes", Store::Keyring, {{"old", "old-pw"}}, oldKeyring, true,
-         "alice", "pw", true, kKeyringFile, {{"alice", "pw"}}},
-        {"ticked with no password: none kept", Store::Keyring, {{"alice", "pw"}}, kKeyringFile, true, "alice", "",
-         true, kKeyringFile, {}},
-        {"ticked, silent keyring: nothing changes", Store::SilentKeyring, {}, kWindowsFile, true, "alice", "pw", false,
+        {"ticked with no password: none kept", Store::Keyring, {{"alice", "pw"}}, kKeyringFile, true, "", true,
+         kKeyringFile, {}},
+        {"ticked, silent keyring: nothing changes", Store::SilentKeyring, {}, kWindowsFile, true, "pw", false,
          kWindowsFile, {}},
         {"cleared: the keyring's entries of both IDs go", Store::Keyring, {{"old", "o"}, {"alice", "a"}, {"x", "y"}},
-         oldKeyring, false, "alice", "pw", true, "[EXEINI]\r\nNAME=old\r\nNAME2=\r\nNAME3=0\r\n", {{"x", "y"}}},
-        {"cleared over a Windows file: its copy goes too", Store::Keyring, {{"alice", "a"}}, kWindowsFile, false,
-         "alice", "pw", true, "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
+         old, false, "pw", true, ini("old", "", 0), {{"x", "y"}}},
+        {"cleared over a Windows file: its copy goes too", Store::Keyring, {{"alice", "a"}}, kWindowsFile, false, "pw",
+         true, ini("alice", "", 0), {}},
         {"cleared, silent keyring: the file's copy goes all the same", Store::SilentKeyring, {}, kWindowsFile, false,
-         "alice", "pw", false, "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=0\r\n", {}},
+         "pw", false, ini("alice", "", 0), {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         AccountSecrets secrets = secretsOver(c.store, c.keyring, c.file);
-        const Status saved = c.ticked ? secrets.keep(c.id, c.password) : secrets.forget(c.id);
+        const QString alice = QStringLiteral("alice");
+        const Status saved = c.ticked ? secrets.keep(alice, c.password) : secrets.forget(alice);
         EXPECT_EQ(saved.ok(), c.ok);
         EXPECT_EQ(folder.read(kAccountFile), c.fileAfter);
-        if (c.store != Store::Files) {
-            EXPECT_EQ(keyring(), c.store == Store::SilentKeyring ? c.keyring : c.keyringAfter);
-        }
+        EXPECT_EQ(keyring(), c.keyringAfter);
         // Whatever happened, what load() says next is what the box shows.
-        if (c.ok && c.store != Store::SilentKeyring) {
+        if (c.ok) {
             EXPECT_EQ(secrets.load().value().UserPassword.isEmpty(), !c.ticked || c.password.isEmpty());
         }
     }
