@@ -81,19 +81,6 @@ int OAuthServer::tokenRequests(const char* grantType) const {
     return stats().value(QLatin1String("token")).toObject().value(QLatin1String(grantType)).toInt();
 }
 
-HttpsFileServer::HttpsFileServer() {
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(LUMOPET_SOURCE_DIR "/scripts/autoconfig_server.py"), QStringLiteral("--dir"),
-                    dir_.path(), QStringLiteral("--name"), QStringLiteral("localhost")});
-    if (!process_.waitForReadyRead(20'000)) return;
-    const QJsonObject started = QJsonDocument::fromJson(process_.readLine()).object();
-    port_ = static_cast<quint16>(started.value(QLatin1String("port")).toInt());
-    caFile_ = started.value(QLatin1String("ca")).toString();
-}
-
-HttpsFileServer::~HttpsFileServer() { Stop(process_); }
-
 ScriptedEndpoint::ScriptedEndpoint(QByteArray response) : response_(std::move(response)) {
     EXPECT_TRUE(server_.listen(QHostAddress::LocalHost, 0));
     QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {

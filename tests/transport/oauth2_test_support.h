@@ -4,6 +4,8 @@
 // redirect, and a token endpoint of the test's own that answers what it is
 // told (or nothing).
 
+#include "tests/support/https_file_server.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMap>
@@ -51,23 +53,6 @@ private:
     QTemporaryDir dir_;
     QProcess process_;
     QString url_;
-};
-
-// scripts/autoconfig_server.py: an HTTPS file server on loopback with a
-// certificate for "localhost" from a throwaway CA. It takes no POST.
-class HttpsFileServer {
-public:
-    HttpsFileServer();
-    ~HttpsFileServer();
-    bool running() const { return port_ != 0; }
-    quint16 port() const { return port_; }
-    const QString& caFile() const { return caFile_; }
-
-private:
-    QTemporaryDir dir_;
-    QProcess process_;
-    quint16 port_ = 0;
-    QString caFile_;
 };
 
 // A token endpoint on 127.0.0.1 that answers each request with the given

@@ -4,6 +4,7 @@
 // 53 only, so this part needs root).
 
 #include "mail/transport/provider_lookup.h"
+#include "tests/support/https_file_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,43 +58,22 @@ void stop(QProcess& process) {
 const char* const kDomains[] = {"good.test", "redirect.test", "huge.test", "notxml.test", "plain.test",
                                 "badcert.test", "srv.test", "srv2.test", "nothing.test"};
 
-class HttpsServer {
-public:
-    HttpsServer() {
-        QStringList arguments{QStringLiteral(LUMOPET_SOURCE_DIR "/scripts/autoconfig_server.py"),
-                              QStringLiteral("--dir"), dir_.path()};
-        for (const char* domain : kDomains) {
-            arguments << QStringLiteral("--name") << QString::fromLatin1(domain);
-            if (QByteArray(domain) != "badcert.test")
-                arguments << QStringLiteral("--name") << QStringLiteral("autoconfig.") + QString::fromLatin1(domain);
-        }
-        process_.start(QStringLiteral("/usr/bin/python3"), arguments);
-        if (!process_.waitForReadyRead(20000)) return;
-        const QJsonObject started = QJsonDocument::fromJson(process_.readLine()).object();
-        port_ = static_cast<quint16>(started.value(QStringLiteral("port")).toInt());
-        ca_ = started.value(QStringLiteral("ca")).toString();
+// The names the server's certificate holds: each test domain with its
+// autoconfig host, but for "badcert.test"'s autoconfig host.
+QStringList certificateNames() {
+    QStringList names;
+    for (const char* domain : kDomains) {
+        names << QString::fromLatin1(domain);
+        if (QByteArray(domain) != "badcert.test") names << QStringLiteral("autoconfig.") + QString::fromLatin1(domain);
     }
-    ~HttpsServer() { stop(process_); }
-    bool running() const { return port_ != 0; }
-    quint16 port() const { return port_; }
-    const QString& ca() const { return ca_; }
-    // Serves bytes at https://host/path.
-    void serve(const QString& host, const QString& path, const QByteArray& bytes) const {
-        writeFile(dir_.filePath(QStringLiteral("www/%1/%2").arg(host, path)), bytes);
-    }
-
-private:
-    QTemporaryDir dir_;
-    QProcess process_;
-    quint16 port_ = 0;
-    QString ca_;
-};
+    return names;
+}
 
 class ProviderLookupTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        server = new HttpsServer;
-        const HttpsServer& s = *server;
+        server = new test::HttpsFileServer(certificateNames());
+        const test::HttpsFileServer& s = *server;
         // autoconfig.<domain> answers, or leaves it to the well-known path.
         s.serve(QStringLiteral("autoconfig.good.test"), kConfigPath, providerFile(QStringLiteral("good.test"),
                                                                                    QStringLiteral("pop.autoconfig.good.test")));
@@ -125,7 +105,7 @@ protected:
         ProviderLookupOptions o;
         o.providerFolders = DefaultProviderFolders(userFolder, shippedFolder);
         o.timeoutMs = 3000;
-        o.extraCaFile = server->ca();
+        o.extraCaFile = server->caFile();
         for (const char* domain : kDomains) {
             o.loopbackHttpsPorts.insert(QString::fromLatin1(domain), server->port());
             o.loopbackHttpsPorts.insert(QStringLiteral("autoconfig.") + QString::fromLatin1(domain), server->port());
@@ -148,7 +128,7 @@ protected:
         return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.contains(part); });
     }
 
-    static inline HttpsServer* server = nullptr;
+    static inline test::HttpsFileServer* server = nullptr;
     QTemporaryDir folders;
     QString userFolder, shippedFolder;
     QStringList lines;
