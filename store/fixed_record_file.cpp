@@ -280,6 +280,14 @@ Result<int> RecordAppender::append(QByteArrayView record) {
     return static_cast<int>(n);
 }
 
+Status RecordAppender::cutPartRecord() {
+    const qint64 length = FileLength(fd_.get());
+    if (length < 0) return RecordReadFailure(kind_, file_, errno);
+    const qint64 whole = length - length % kind_.recordSize;
+    if (whole != length && ::ftruncate(fd_.get(), whole) != 0) return RecordWriteFailure(kind_, file_, errno);
+    return success();
+}
+
 Status RecordAppender::sync() const {
     struct stat held {}, named {};
     if (::fstat(fd_.get(), &held) != 0 || ::stat(nameOf(file_).constData(), &named) != 0)

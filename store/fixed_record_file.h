@@ -88,6 +88,9 @@ public:
     Result<qint64> length() const;
     // Appends one encoded record by AppendFixedRecord's rule.
     Result<int> append(QByteArrayView record);
+    // Cuts a part record left at the end by a write that was cut short,
+    // so that the next append takes its place.
+    Status cutPartRecord();
     // Flushes the file and its folder entry to disk. Fails when the name no
     // longer leads to the file appended to (someone replaced it meanwhile):
     // then what was appended may be in no file anyone will read.

@@ -40,7 +40,17 @@ Result<int> AppendRecord(const QString& file, const HistoryRecord& record, Histo
     return AppendFixedRecord(file, EncodeLiveRecord(record, history), kHistory);
 }
 
-Result<RecordAppender> OpenHistoryForAppending(const QString& file) { return RecordAppender::Open(file, kHistory); }
+Result<RecordAppender> OpenHistoryForAppending(const QString& file) {
+    auto history = RecordAppender::Open(file, kHistory);
+    if (!history) return history;
+    // A check or an import killed in the middle of a record leaves part of
+    // it at the end. Past its half, the rounded length would count it, the
+    // next record would go behind it, and the message, fetched or imported
+    // again, would be listed twice, once cut off. The part was never listed
+    // and its message is still on the server or in the import's source.
+    if (const Status cut = history.value().cutPartRecord(); !cut) return Failure{cut.error()};
+    return history;
+}
 
 Result<int> AppendRecord(RecordAppender& history, const HistoryRecord& record, History kind) {
     return history.append(EncodeLiveRecord(record, kind));

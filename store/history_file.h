@@ -32,7 +32,9 @@ QString RewriteCopyPath(const ProgramPaths& paths, History history);
 // see SyncHistory.
 Result<int> AppendRecord(const QString& file, const HistoryRecord& record, History history);
 
-// The history held open for a mail check's appends (see RecordAppender).
+// The history held open for a mail check's or an import's appends (see
+// RecordAppender), without the part record a write cut short left at its
+// end: the first record goes where that part began.
 Result<RecordAppender> OpenHistoryForAppending(const QString& file);
 // AppendRecord, on the open history.
 Result<int> AppendRecord(RecordAppender& history, const HistoryRecord& record, History kind);

@@ -93,6 +93,8 @@ struct StoredCase {
     QSet<QString> fileAfter;
     // The message (by number) the check that died delivered to the Maildir.
     int inMaildirBefore = 0;
+    // How much of msg 1's record the check that died wrote to the history.
+    qsizetype partRecordBefore = 0;
 };
 
 class ReceiveStored : public ::testing::TestWithParam<StoredCase> {
@@ -120,6 +122,11 @@ TEST_P(ReceiveStored, DeletesWhatIsStoredAndStoresTheRest) {
     if (c.inMaildirBefore > 0) {
         const int n = c.inMaildirBefore;
         ASSERT_TRUE(DeliverToMaildir(maildir, message(n), c.serverUidls.at(n - 1)));
+    }
+    if (c.partRecordBefore > 0) {
+        const HistoryRecord part{QStringLiteral("msg 1"), {}, {}, QStringLiteral("body 1")};
+        folder.write(QStringLiteral("★MailData/srndata2.data"),
+                     EncodeLiveRecord(part, History::Received).first(c.partRecordBefore));
     }
 
     QuietHost host;
@@ -177,6 +184,10 @@ INSTANTIATE_TEST_SUITE_P(
                    {QStringLiteral("u1"), QStringLiteral("u2"), QStringLiteral("u3")}},
         StoredCase{"killed_after_the_maildir_before_the_record_keeps_one_copy", kUidls, "u1 0\n", kAll, kAllFetched,
                    {QStringLiteral("u1"), QStringLiteral("u2"), QStringLiteral("u3")}, 1},
+        // Two of its three pages written: past the half, that part would
+        // count as a record once another followed it.
+        StoredCase{"killed_in_the_middle_of_a_record_lists_it_once", kUidls, "u1 0\n", kAll, kAllFetched,
+                   {QStringLiteral("u1"), QStringLiteral("u2"), QStringLiteral("u3")}, 1, 8192},
         // A second copy rather than a lost message; the file is left as it was.
         StoredCase{"no_uidl_command_stores_everything", {}, "u2\n", kAll, kAllFetched, {QStringLiteral("u2")}}),
     [](const auto& info) { return std::string(info.param.name); });
