@@ -4,6 +4,7 @@
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
+#include "mail/message_builder.h"
 #include "mail/server_refusal.h"
 #include "ui/window_helpers.h"
 
@@ -222,7 +223,7 @@ void BackForm::Command2_Click() {
     request.ToText = ToText->text();
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
-    request.AttachText = AttachText->text();
+    request.Attachments = mail::AttachmentPaths(AttachText->text());
     request.KeepInSentHistory = false;
     StatusLabel->setText(kSendingText);
     sender_->start(request);

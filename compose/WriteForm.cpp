@@ -4,6 +4,7 @@
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
+#include "mail/message_builder.h"
 #include "mail/send_stop.h"
 #include "store/address_book.h"
 #include "ui/limited_text_box.h"
@@ -518,7 +519,7 @@ SendRequest WriteForm::readRequest() const {
     request.ToText = WithCrLf(ToText->toPlainText());
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
-    request.AttachText = AttachText->text();
+    request.Attachments = mail::AttachmentPaths(AttachText->text());
     request.Fortune = Check1->isChecked();
     request.Mood = chosenMood();
     request.Bulk = Option2->isChecked();

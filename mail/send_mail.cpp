@@ -189,7 +189,7 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
         return result;
     }
     // Every message would fail the same way: say it once, store nothing.
-    if (const Status readable = mail::CheckAttachments(mail::AttachmentPaths(request.AttachText)); !readable) {
+    if (const Status readable = mail::CheckAttachments(request.Attachments); !readable) {
         host.showMessage(readable.error() + QStringLiteral("\nメールは送信していません。"), QString());
         result.Refused = true;
         return result;
@@ -225,7 +225,8 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     // (Credentials::isSet): the server would only refuse the login and keep
     // the mail.
     const auto sendTrusting = [&](const QString& to, const QString& body) {
-        const MailToSend mail{values.SmtpServer, to, values.MailAddress, request.SubjectText, body, request.AttachText};
+        const MailToSend mail{values.SmtpServer, to, values.MailAddress, request.SubjectText, body,
+                               request.Attachments.join(u',')};
         MailSent sent;
         mail::RunWithCertificateTrust(
             [&] {

@@ -13,7 +13,9 @@
 #include "core/certificate_details.h"
 #include "mail/mail_transport.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <vector>
@@ -26,9 +28,14 @@ struct Program;
 // once.
 struct SendRequest {
     QString ToText;       // the recipient box, as typed (may hold line breaks)
+    // The CC and BCC boxes, as typed: several addresses each, separated by
+    // ",", "、" or ";". Empty for none.
+    QString CcText;
+    QString BccText;
     QString SubjectText;
     QString BodyText;     // as typed
-    QString AttachText;   // attachment paths separated by ","; empty for none
+    // The attached files, one path each: a name may hold a ",".
+    QStringList Attachments;
     bool Fortune = false; // Check1
     int Mood = 0;         // Option3..Option7: 1..5; Option8: 0
     bool Bulk = false;    // Option2: to every entry of the address book
@@ -39,6 +46,12 @@ struct SendRequest {
     // A reply is sent without a record in the sent history: that history
     // is what the user wrote anew, the reply window keeps no copy.
     bool KeepInSentHistory = true;
+    // A reply: the answered message's Message-ID and References (its
+    // Maildir copy's), and its charset, which the reply takes when its text
+    // fits. Empty for a new message.
+    QString InReplyTo;
+    QString References;
+    QByteArray ReplyCharset;
 };
 
 class SendHost {

@@ -265,7 +265,7 @@ TEST_P(SentMaildir, KeepsWhatTheServerTook) {
     box->sendError = c.sendError;
     SendRequest request = Request(QString(), u"件名"_s, u"本文"_s, 3, true);
     request.Bulk = true;
-    request.AttachText = folder.path(u"添付.txt"_s);
+    request.Attachments = {folder.path(u"添付.txt"_s)};
     request.KeepInSentHistory = c.keepInHistory;
     const SendResult result = send(request);
 
@@ -569,13 +569,13 @@ INSTANTIATE_TEST_SUITE_P(
                         r.Bulk = true;
                     },
                     u"2 件目"_s},
-        RefusalCase{"missing_attachment", [](auto& t, auto& r) { r.AttachText = t.folder.path(u"無い.txt"_s); }, u"無い.txt"_s},
+        RefusalCase{"missing_attachment", [](auto& t, auto& r) { r.Attachments = {t.folder.path(u"無い.txt"_s)}; }, u"無い.txt"_s},
         // Reading a FIFO would wait for a writer for ever.
         RefusalCase{"attachment_is_a_fifo",
                     [](auto& t, auto& r) {
                         t.folder.write(u"ok.txt"_s, "fine");
                         ASSERT_EQ(::mkfifo(QFile::encodeName(t.folder.path(u"fifo"_s)).constData(), 0600), 0);
-                        r.AttachText = t.folder.path(u"ok.txt"_s) + u","_s + t.folder.path(u"fifo"_s);
+                        r.Attachments = {t.folder.path(u"ok.txt"_s), t.folder.path(u"fifo"_s)};
                     },
                     u"fifo"_s}),
     CaseName);
