@@ -59,13 +59,13 @@ struct Sender {
         const QString id = password.isEmpty() ? QString() : u"alice"_s;
         EXPECT_TRUE(WriteAccount(program.paths.path(files::AccountFile), id, password, true).ok());
     }
-    SendResult send(const QString& to, const QString& body, int mood = 0, const QString& attachments = QString()) {
+    SendResult send(const QString& to, const QString& body, int mood = 0, const QStringList& attachments = {}) {
         SendRequest request;
         request.ToText = to;
         request.SubjectText = u"資料送付"_s;
         request.BodyText = body;
         request.Mood = mood;
-        request.AttachText = attachments;
+        request.Attachments = attachments;
         return SendMail(program, request, host, PasswordCredentials(program), PasswordCredentials(program));
     }
     std::string shown() const { return host.shown.empty() ? std::string() : host.shown[0].text.toStdString(); }
@@ -105,7 +105,7 @@ TEST(SendMail, AliceToBobArrivesWithTheTagLastAndTheAttachmentIntact) {
     for (int i = 0; i < 256 * 40; ++i) bytes.append(static_cast<char>(i));
     alice.folder.write(u"資料.bin"_s, bytes);
     const QString typed = u"添付します。\r\nよろしくお願いします。"_s;
-    const SendResult result = alice.send(u"bob@localhost"_s, typed, 3, alice.folder.path(u"資料.bin"_s));
+    const SendResult result = alice.send(u"bob@localhost"_s, typed, 3, {alice.folder.path(u"資料.bin"_s)});
     ASSERT_TRUE(result.allSent()) << alice.shown();
 
     test::TempFolder inbox;
@@ -149,7 +149,7 @@ TEST(SendMail, A200MegabyteAttachmentGoesOutInMemoryThatDoesNotGrowWithIt) {
         for (int i = 0; i < 200; ++i) ASSERT_EQ(large.write(block), block.size());
     }
     const qint64 before = peakResidentBytes();
-    const SendResult result = alice.send(u"bob@localhost"_s, u"大きな資料です。"_s, 0, alice.folder.path(u"大きい.bin"_s));
+    const SendResult result = alice.send(u"bob@localhost"_s, u"大きな資料です。"_s, 0, {alice.folder.path(u"大きい.bin"_s)});
     const qint64 after = peakResidentBytes();
     ASSERT_TRUE(result.allSent()) << alice.shown();
     EXPECT_LT(after - before, 120 * kMegabyte) << before / kMegabyte << " MB before, " << after / kMegabyte << " after";
