@@ -10,11 +10,14 @@
 // and a large attachment would be copied each time.
 
 #include "core/result.h"
+#include "store/draft_folder.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace lumopet {
 
@@ -55,5 +58,23 @@ QByteArray DraftToMessage(const ComposeDraft& draft);
 // damaged (a field missing or out of range, a body that is not UTF-8), is
 // refused with the reason.
 Result<ComposeDraft> DraftFromMessage(QByteArrayView message);
+
+struct StoredDraft {
+    QString id;
+    QDateTime saved;
+    ComposeDraft draft;
+};
+
+struct DraftListing {
+    // Newest first.
+    std::vector<StoredDraft> drafts;
+    // One line for each file skipped, damaged ones too.
+    QStringList skipped;
+};
+
+// The drafts kept in the Maildir (see store/draft_folder.h).
+Result<DraftListing> ReadDrafts(const QString& maildir);
+// Writes draft as the draft id, replacing the one kept under that id.
+Result<QString> SaveDraft(const QString& maildir, const QString& id, const ComposeDraft& draft);
 
 }  // namespace lumopet

@@ -9,12 +9,13 @@
 // The folder is read as an attacker might have prepared it: only regular
 // files of a sensible size, opened without following a link and without
 // waiting on a FIFO. Anything else is skipped with a line that says so.
+// What a file holds is read above this layer (mail/draft_message.h).
 
 #include "core/program_paths.h"
 #include "core/result.h"
-#include "mail/draft_message.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -33,30 +34,30 @@ inline constexpr qint64 kLargestDraftFile = 16 * 1024 * 1024;
 // A new id for a window's draft, unique among all drafts.
 QString NewDraftId();
 
-struct StoredDraft {
+struct DraftFile {
     QString id;
     QString path;
     QDateTime saved;  // the file's modification time
-    ComposeDraft draft;
+    QByteArray message;
 };
 
-struct DraftListing {
-    // Each id once, with its newest file; newest draft first.
-    std::vector<StoredDraft> drafts;
-    // One line for each file skipped: damaged, a link, a FIFO, too large, a
-    // folder...
+struct DraftFiles {
+    // Each id once, with its newest file; newest first.
+    std::vector<DraftFile> files;
+    // One line for each entry skipped: a link, a FIFO, a folder, too large,
+    // unreadable, not named as a draft.
     QStringList skipped;
 };
 
-// Writes draft as the draft id, replacing the one stored under that id.
+// Writes message as the draft id, replacing the one stored under that id.
 // Returns the path of the new file.
-Result<QString> SaveDraft(const QString& maildir, const QString& id, const ComposeDraft& draft);
+Result<QString> SaveDraftFile(const QString& maildir, const QString& id, QByteArrayView message);
 
 // Removes every file of the draft id; none is no failure.
-Status RemoveDraft(const QString& maildir, const QString& id);
+Status RemoveDraftFile(const QString& maildir, const QString& id);
 
-// The drafts in the Maildir (new/ and cur/); a missing Maildir holds none.
-// Fails only when the folder itself cannot be read.
-Result<DraftListing> ListDrafts(const QString& maildir);
+// The draft files in the Maildir (new/ and cur/); a missing Maildir holds
+// none. Fails only when the folder itself cannot be read.
+Result<DraftFiles> ReadDraftFiles(const QString& maildir);
 
 }  // namespace lumopet
