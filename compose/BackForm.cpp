@@ -161,6 +161,12 @@ void BackForm::buildControls() {
     connect(AttachCommand, &QPushButton::clicked, this, &BackForm::AttachCommand_Click);
     connect(Command9, &QPushButton::clicked, this, &BackForm::Command9_Click);
     connect(Command10, &QPushButton::clicked, this, &BackForm::Command10_Click);
+
+    const auto changed = [this] { Q_EMIT contentChanged(); };
+    connect(ToText, &QLineEdit::textChanged, this, changed);
+    connect(SubjectText, &QLineEdit::textChanged, this, changed);
+    connect(BodyText, &QTextEdit::textChanged, this, changed);
+    connect(AttachText, &QLineEdit::textChanged, this, changed);
 }
 
 void BackForm::Form_Load() {

@@ -94,6 +94,9 @@ public:
 Q_SIGNALS:
     // A send has ended: the window is closed when the reply went out.
     void sendFinished(const lumopet::SendResult& result);
+    // Anything the draft keeps was edited: a recipient box, the subject,
+    // the body or the attachments.
+    void contentChanged();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

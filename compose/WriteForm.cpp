@@ -90,6 +90,7 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     setMouseTracking(true);
     buildControls();
     buildAddressPanel();
+    watchContent();
     setOuterSize(kNormalWidth, kNormalHeight);
     // The status line sits in its strip, which stays usable while sending.
     sender_ = new SendRunner(*this, windows_, Label7, BodyText);
@@ -258,6 +259,20 @@ void WriteForm::buildAddressPanel() {
     connect(Option2, &QRadioButton::clicked, this, &WriteForm::Option2_Click);
     connect(Option1, &QRadioButton::clicked, this, &WriteForm::Option1_Click);
     connect(Option2, &QRadioButton::toggled, this, &WriteForm::forgetUnsent);
+}
+
+void WriteForm::watchContent() {
+    const auto changed = [this] { Q_EMIT contentChanged(); };
+    connect(ToText, &QPlainTextEdit::textChanged, this, changed);
+    connect(SubjectText, &QLineEdit::textChanged, this, changed);
+    connect(BodyText, &QPlainTextEdit::textChanged, this, changed);
+    connect(AttachText, &QLineEdit::textChanged, this, changed);
+    connect(Check1, &QCheckBox::toggled, this, changed);
+    // Every choice of character switches one button on: that one says it.
+    for (int mood = 0; mood <= 5; ++mood)
+        connect(moodOption(mood), &QRadioButton::toggled, this, [changed](bool on) {
+            if (on) changed();
+        });
 }
 
 QRadioButton* WriteForm::moodOption(int mood) const {

@@ -112,6 +112,9 @@ public:
 Q_SIGNALS:
     // A send has ended: the window is closed when every message went out.
     void sendFinished(const lumopet::SendResult& result);
+    // Anything the draft keeps was edited: a recipient box, the subject,
+    // the body, the attachments, the character or the fortune.
+    void contentChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -122,6 +125,7 @@ private:
     QRect place(int left, int top, int width, int height) const;
     void buildControls();
     void buildAddressPanel();
+    void watchContent();
     void setOuterSize(int outerWidth, int outerHeight);
     void fillAddressList(const QString& file);
     AttachmentControls attachments();
