@@ -197,6 +197,35 @@ void BackForm::FillReply(const ReplySource& reply) {
     ToText->setText(WithoutBlanksAround(reply.from).toString());
     SubjectText->setText(ReplySubject(reply.subject));
     BodyText->setPlainText(WithoutBlanksAround(reply.body).toString());
+    inReplyTo_.clear();
+    references_.clear();
+    replyCharset_.clear();
+    answeredPath_.clear();
+}
+
+ComposeDraft BackForm::currentDraft() const {
+    ComposeDraft draft;
+    draft.window = DraftWindow::Reply;
+    draft.to = ToText->text();
+    draft.subject = SubjectText->text();
+    draft.body = BodyText->toPlainText();
+    draft.attachments = mail::AttachmentPaths(AttachText->text());
+    draft.inReplyTo = inReplyTo_;
+    draft.references = references_;
+    draft.replyCharset = replyCharset_;
+    draft.answeredPath = answeredPath_;
+    return draft;
+}
+
+void BackForm::loadDraft(const ComposeDraft& draft) {
+    ToText->setText(draft.to);
+    SubjectText->setText(draft.subject);
+    BodyText->setPlainText(draft.body);
+    attachments().SetAll(draft.attachments);
+    inReplyTo_ = draft.inReplyTo;
+    references_ = draft.references;
+    replyCharset_ = draft.replyCharset;
+    answeredPath_ = draft.answeredPath;
 }
 
 AttachmentControls BackForm::attachments() {

@@ -6,6 +6,7 @@
 // same way as from the compose window, on a worker.
 
 #include "compose/attachment_controls.h"
+#include "mail/draft_message.h"
 #include "mail/send_mail.h"
 #include "ui/window_directory.h"
 
@@ -74,6 +75,10 @@ public:
     void Command3_Click();       // step back to the main window
 
     bool isSending() const;
+    // What the window holds, as its draft keeps it (with what the reply
+    // answers); and a stored draft put back into a loaded window.
+    ComposeDraft currentDraft() const;
+    void loadDraft(const ComposeDraft& draft);
 
     QPushButton* Command2;
     QPushButton* Command3;
@@ -112,6 +117,12 @@ private:
 
     WindowDirectory& windows_;
     SendRunner* sender_ = nullptr;
+    // What the reply answers, from the message it was filled from or from
+    // its draft.
+    QString inReplyTo_;
+    QString references_;
+    QByteArray replyCharset_;
+    QString answeredPath_;
 };
 
 }  // namespace lumopet

@@ -542,6 +542,31 @@ SendRequest WriteForm::readRequest() const {
     return request;
 }
 
+ComposeDraft WriteForm::currentDraft() const {
+    ComposeDraft draft;
+    draft.window = DraftWindow::Compose;
+    draft.to = ToText->toPlainText();
+    draft.subject = SubjectText->text();
+    draft.body = BodyText->toPlainText();
+    draft.attachments = mail::AttachmentPaths(AttachText->text());
+    draft.mood = chosenMood();
+    draft.fortune = Check1->isChecked();
+    draft.bulk = Option2->isChecked();
+    return draft;
+}
+
+void WriteForm::loadDraft(const ComposeDraft& draft) {
+    ToText->setPlainText(draft.to);
+    SubjectText->setText(draft.subject);
+    BodyText->setPlainText(draft.body);
+    attachments().SetAll(draft.attachments);
+    // The rules tick puts a draft's choices in order like typed ones.
+    setMood(draft.mood);
+    Check1->setChecked(draft.fortune);
+    setRadioChecked(Option2, draft.bulk);
+    setListColour(draft.bulk);
+}
+
 void WriteForm::Command1_Click() {
     if (isSending()) return;
     Command9->setEnabled(false);

@@ -9,6 +9,7 @@
 
 #include "compose/attachment_controls.h"
 #include "compose/write_form_rules.h"
+#include "mail/draft_message.h"
 #include "mail/send_mail.h"
 
 #include <QString>
@@ -61,6 +62,10 @@ public:
     void Timer1_Timer();
 
     bool isSending() const;
+    // What the window holds, as its draft keeps it; and a stored draft put
+    // back into a loaded window.
+    ComposeDraft currentDraft() const;
+    void loadDraft(const ComposeDraft& draft);
     // The character chosen with Option3..Option7, 0 for Option8.
     int chosenMood() const;
 

@@ -41,4 +41,14 @@ void AttachmentControls::RemoveAll() const {
     attach->setEnabled(true);
 }
 
+void AttachmentControls::SetAll(const QStringList& files) const {
+    paths->setText(files.join(u','));
+    list->clear();
+    list->addItems(files);
+    if (files.isEmpty()) return;
+    attach->setEnabled(false);
+    add->setEnabled(true);
+    remove->setEnabled(true);
+}
+
 }  // namespace lumopet

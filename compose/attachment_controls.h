@@ -3,6 +3,8 @@
 // chooses the first file, "追加" adds more and shows the list, "取り消し"
 // takes them all away. The paths go into one box, separated by ",".
 
+#include <QStringList>
+
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -26,6 +28,9 @@ struct AttachmentControls {
     void AddAnother() const;
     // "取り消し": no attachments, only "添付" enabled.
     void RemoveAll() const;
+    // The files of a draft: as if each had been chosen in turn. None
+    // leaves the buttons as they are.
+    void SetAll(const QStringList& files) const;
 };
 
 }  // namespace lumopet

@@ -49,7 +49,7 @@ template <class Case>
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class BackFormTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         ASSERT_TRUE(program.paths.createFolders());
         program.values.SmtpServer = u"smtp.example.jp"_s;
@@ -129,6 +129,53 @@ INSTANTIATE_TEST_SUITE_P(
         FillCase{"body_lines_stay_apart", {u"s"_s, u"a@example.jp"_s, u" 一行目\r\n二行目\r\n "_s}, u"a@example.jp"_s,
                  u"Re:  s"_s, u"一行目\n二行目\n"_s}),
     CaseName);
+
+// --- What a draft keeps.
+
+struct EditCase {
+    const char* name;
+    std::function<void(BackFormTest&, BackForm&)> edit;
+};
+
+class Edits : public BackFormTest, public ::testing::WithParamInterface<EditCase> {};
+
+TEST_P(Edits, EachTellsTheDraftKeeper) {
+    BackForm& f = loaded();
+    QSignalSpy changed(&f, &BackForm::contentChanged);
+    GetParam().edit(*this, f);
+    EXPECT_GE(changed.count(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, Edits,
+    ::testing::Values(EditCase{"recipient", [](auto&, BackForm& f) { QTest::keyClicks(f.ToText, u"a"_s); }},
+                      EditCase{"subject", [](auto&, BackForm& f) { QTest::keyClicks(f.SubjectText, u"a"_s); }},
+                      EditCase{"body", [](auto&, BackForm& f) { QTest::keyClicks(f.BodyText, u"a"_s); }},
+                      EditCase{"attachment",
+                               [](BackFormTest& t, BackForm& f) {
+                                   t.answers = {t.folder.path(u"a.txt"_s)};
+                                   f.AttachCommand_Click();
+                               }}),
+    CaseName);
+
+TEST_F(BackFormTest, ADraftComesBackWithWhatItAnswers) {
+    ComposeDraft kept;
+    kept.window = DraftWindow::Reply;
+    kept.to = u"taro@example.jp"_s;
+    kept.subject = u"Re:  会議"_s;
+    kept.body = u"了解\n伺います"_s;
+    kept.attachments = {folder.path(u"a.txt"_s)};
+    kept.inReplyTo = u"<1@example.jp>"_s;
+    kept.references = u"<0@example.jp> <1@example.jp>"_s;
+    kept.replyCharset = "iso-2022-jp";
+    kept.answeredPath = folder.path(u"cur/1:2,S"_s);
+    BackForm& f = loaded();
+    f.loadDraft(kept);
+    EXPECT_EQ(f.currentDraft(), kept);
+    f.FillReply({u"別件"_s, u"hanako@example.jp"_s, u"本文"_s});
+    EXPECT_TRUE(f.currentDraft().inReplyTo.isEmpty()) << "a new answer answers another message";
+    EXPECT_TRUE(f.currentDraft().answeredPath.isEmpty());
+}
 
 // --- Layout.
 
@@ -390,7 +437,7 @@ class SlowTransport : public ScriptedTransport {
 public:
     using ScriptedTransport::ScriptedTransport;
     mail::SmtpStatus sendSmtp(const QString& server, const mail::Credentials& login, const QString& from,
-                              const QString& to, const QByteArray& message) override {
+                              const QStringList& to, const QByteArray& message) override {
         QThread::msleep(300);
         return ScriptedTransport::sendSmtp(server, login, from, to, message);
     }

@@ -307,6 +307,59 @@ TEST_F(WriteFormTest, AttachmentsAddUpAndCancelResets) {
     EXPECT_TRUE(f.AttachCommand->isEnabled());
 }
 
+// --- What a draft keeps.
+
+struct EditCase {
+    const char* name;
+    std::function<void(WriteForm&)> edit;
+};
+
+class WriteFormEdits : public WriteFormTest, public ::testing::WithParamInterface<EditCase> {};
+
+TEST_P(WriteFormEdits, EachTellsTheDraftKeeper) {
+    WriteForm& f = loaded();
+    QSignalSpy changed(&f, &WriteForm::contentChanged);
+    GetParam().edit(f);
+    EXPECT_GE(changed.count(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, WriteFormEdits,
+    ::testing::Values(EditCase{"recipient", [](WriteForm& f) { QTest::keyClicks(f.ToText, u"a"_s); }},
+                      EditCase{"subject", [](WriteForm& f) { QTest::keyClicks(f.SubjectText, u"a"_s); }},
+                      EditCase{"body", [](WriteForm& f) { QTest::keyClicks(f.BodyText, u"a"_s); }},
+                      EditCase{"attachment",
+                               [](WriteForm& f) {
+                                   ComposeDraft draft;
+                                   draft.attachments = {u"/tmp/a.txt"_s};
+                                   f.loadDraft(draft);
+                               }},
+                      EditCase{"character", [](WriteForm& f) { f.Option4->click(); }},
+                      EditCase{"back_to_no_character",
+                               [](WriteForm& f) {
+                                   f.Option4->setChecked(true);
+                                   f.Option8->click();
+                               }},
+                      EditCase{"fortune", [](WriteForm& f) { f.Check1->click(); }}),
+    CaseName);
+
+TEST_F(WriteFormTest, ADraftComesBackAsItWasKept) {
+    ComposeDraft kept;
+    kept.to = u"bob@localhost\nalice@localhost"_s;
+    kept.subject = u"件名"_s;
+    kept.body = u"一行目\n二行目"_s;
+    kept.attachments = {folder.path(u"a.txt"_s), folder.path(u"c.txt"_s)};
+    kept.mood = 3;
+    WriteForm& f = loaded();
+    f.loadDraft(kept);
+    EXPECT_EQ(f.currentDraft(), kept);
+    EXPECT_EQ(f.List2->count(), 2);
+    EXPECT_FALSE(f.AttachCommand->isEnabled()) << "as after choosing the files";
+    EXPECT_TRUE(f.Command9->isEnabled() && f.Command10->isEnabled());
+    f.Timer1_Timer();
+    EXPECT_EQ(f.currentDraft(), kept) << "the choices are in order already";
+}
+
 // A move of the mouse over a widget, as the window system delivers it.
 void moveOver(QWidget* widget) {
     const QPointF at(5, 5);
