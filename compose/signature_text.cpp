@@ -19,13 +19,15 @@ QString SignatureBlock(QStringView signature) {
 }
 
 int SignatureAtEnd(QStringView body, const std::array<QString, 3>& signatures) {
-    // The longest first: a signature that ends with another one must not
-    // be taken for it.
+    // The longest wins: a block that ends with another one's must not be
+    // taken for the shorter.
     int found = -1;
+    qsizetype foundLength = 0;
     for (int i = 0; i < static_cast<int>(signatures.size()); ++i) {
         const QString block = SignatureBlock(signatures[i]);
-        if (block.isEmpty() || !body.endsWith(block)) continue;
-        if (found < 0 || signatures[i].size() > signatures[found].size()) found = i;
+        if (block.isEmpty() || !body.endsWith(block) || block.size() <= foundLength) continue;
+        found = i;
+        foundLength = block.size();
     }
     return found;
 }

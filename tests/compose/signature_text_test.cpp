@@ -74,7 +74,7 @@ TEST(SignatureText, TheBlockAtTheEndIsFoundByItsText) {
     };
     for (const Row& row : rows) EXPECT_EQ(SignatureAtEnd(row.body, signatures), row.found) << row.name;
     // Of two that both end the body, the longer is the one put in.
-    EXPECT_EQ(SignatureAtEnd(QStringLiteral("x\n-- \n-- \n山田"), {kShort, QStringLiteral("-- \n山田"), {}}), 1);
+    EXPECT_EQ(SignatureAtEnd(QStringLiteral("本文\n-- \n営業部\n-- \n山田"), {kShort, QStringLiteral("営業部\n-- \n山田"), {}}), 1);
 }
 
 TEST(SignatureText, TheCharacterTagStillComesLastAtSending) {
