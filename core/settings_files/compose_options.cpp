@@ -201,4 +201,11 @@ Status WriteComposeOptions(const QString& path, const ComposeOptions& options) {
     return WriteProfileStrings(path, kSection, entries);
 }
 
+Status UpdateComposeOptions(const QString& path, const std::function<void(ComposeOptions&)>& change) {
+    Result<ComposeOptions> options = ReadComposeOptions(path);
+    if (!options) return Failure{options.error()};
+    change(options.value());
+    return WriteComposeOptions(path, options.value());
+}
+
 }  // namespace lumopet

@@ -21,6 +21,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 
 namespace lumopet {
 
@@ -54,6 +55,11 @@ ComposeOptions ParseComposeOptions(QByteArrayView file);
 // line of the file stays as it is. A file that is there and cannot be read
 // is a failure and stays as it is.
 Status WriteComposeOptions(const QString& path, const ComposeOptions& options);
+
+// Reads the file, changes what `change` changes and writes it back, so that
+// a window saving its own keys keeps what another window saved meanwhile.
+// A file that cannot be read is a failure and stays as it is.
+Status UpdateComposeOptions(const QString& path, const std::function<void(ComposeOptions&)>& change);
 
 // A signature as it is kept: line breaks as "\n", cut at its first NUL (as
 // the profile functions read a value) and at kMaxSignatureLength, to the

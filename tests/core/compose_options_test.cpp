@@ -184,6 +184,19 @@ TEST(ComposeOptionsFile, AnOutOfRangeDefaultIsWrittenAsNoneAndALongSignatureCut)
     EXPECT_EQ(read.value().Signatures[0], QString(kMaxSignatureLength, u'x'));
 }
 
+TEST(ComposeOptionsFile, AnUpdateKeepsWhatAnotherWindowSaved) {
+    test::TempFolder folder;
+    const QString path = folder.path(kFile);
+    ASSERT_TRUE(UpdateComposeOptions(path, [](ComposeOptions& o) { o.Signatures[2] = QStringLiteral("三"); }).ok());
+    ASSERT_TRUE(UpdateComposeOptions(path, [](ComposeOptions& o) { o.KeepReplies = true; }).ok());
+    const Result<ComposeOptions> read = ReadComposeOptions(path);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read.value(), with([](ComposeOptions& o) {
+                  o.Signatures[2] = QStringLiteral("三");
+                  o.KeepReplies = true;
+              }));
+}
+
 TEST(ComposeOptionsFile, AMissingFileIsTheDefaults) {
     test::TempFolder folder;
     const Result<ComposeOptions> read = ReadComposeOptions(folder.path(kFile));
@@ -204,6 +217,7 @@ TEST(ComposeOptionsFile, SomethingThereThatCannotBeReadIsAFailureAndNeverReplace
         ASSERT_TRUE(prepare(path));
         EXPECT_FALSE(ReadComposeOptions(path).ok());
         EXPECT_FALSE(WriteComposeOptions(path, with([](ComposeOptions& o) { o.WrapLines = true; })).ok());
+        EXPECT_FALSE(UpdateComposeOptions(path, [](ComposeOptions& o) { o.WrapLines = true; }).ok());
         struct stat info {};
         ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
         EXPECT_FALSE(S_ISREG(info.st_mode)) << "replaced by a save";
