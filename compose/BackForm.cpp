@@ -26,11 +26,16 @@
 namespace lumopet {
 namespace {
 
-// Tops and heights of the rows under the buttons; they never move.
+// Tops and heights of the rows under the buttons; they never move. CC and
+// BCC come between 宛先 and 題名, at the rows' pitch; what follows them is
+// lower by both.
+constexpr int kRowPitch = 360;
 constexpr int kToTop = 600;
-constexpr int kSubjectTop = 960;
-constexpr int kAttachTop = 1320;
-constexpr int kBodyTop = 1680;
+constexpr int kCcTop = kToTop + kRowPitch;
+constexpr int kBccTop = kCcTop + kRowPitch;
+constexpr int kSubjectTop = 960 + kReplyCopyRowsTwips;
+constexpr int kAttachTop = 1320 + kReplyCopyRowsTwips;
+constexpr int kBodyTop = 1680 + kReplyCopyRowsTwips;
 constexpr int kRowHeight = 300;
 constexpr int kBoxLeft = 1080;
 constexpr int kAttachCommandWidth = 792;
@@ -40,7 +45,7 @@ constexpr int kAttachTextWidthAtLoad = 2800;
 // The smallest client area: "取り消し" (at 0.4 W + 2940, 855 wide) still
 // inside the window, and a few lines of the body under the attachment list.
 constexpr int kMinClientWidth = 6405;
-constexpr int kMinClientHeight = 3300;
+constexpr int kMinClientHeight = 3300 + kReplyCopyRowsTwips;
 
 // Where the status line starts, right of the three buttons.
 constexpr int kStatusLeft = 4320;
@@ -58,7 +63,8 @@ ReplyLayout LayOutReply(int outerWidth, int outerHeight) {
     // 8300: the box would lose its right edge with the scroll bar, or its
     // last lines. It stops at the window's edges.
     layout.BodyWidth = std::min(qRound(outerWidth * 0.99), clientWidth);
-    layout.BodyHeight = std::max(0, std::min(qRound(outerHeight * 0.74), clientHeight - kBodyTop));
+    layout.BodyHeight =
+        std::max(0, std::min(qRound((outerHeight - kReplyCopyRowsTwips) * 0.74), clientHeight - kBodyTop));
     layout.ToWidth = qRound(outerWidth * 0.7);
     layout.SubjectWidth = qRound(outerWidth * 0.7);
     layout.AttachWidth = qRound(outerWidth * 0.4);
@@ -105,19 +111,20 @@ void BackForm::buildControls() {
     StatusLabel->setWordWrap(true);
     StatusLabel->setFont(JapaneseFont(8));
 
-    const QString captions[] = {QStringLiteral("宛先"), QStringLiteral("題名"), QStringLiteral("添付File")};
-    const int tops[] = {kToTop, kSubjectTop, kAttachTop};
-    for (size_t i = 0; i < Picture2.size(); ++i) {
+    const auto strip = [this](const QString& caption, int top) {
         QFrame* strip = new QFrame(this);
-        strip->setGeometry(place(0, tops[i], 1095, kRowHeight));
+        strip->setGeometry(place(0, top, 1095, kRowHeight));
         strip->setAutoFillBackground(true);
         QPalette grey = strip->palette();
         grey.setColor(QPalette::Window, kLightGrey);
         strip->setPalette(grey);
-        auto* label = new QLabel(captions[i], strip);
+        auto* label = new QLabel(caption, strip);
         label->setGeometry(place(90, 0, 1005, kRowHeight));
-        Picture2[i] = strip;
-    }
+        return strip;
+    };
+    Picture2 = {strip(QStringLiteral("宛先"), kToTop), strip(QStringLiteral("題名"), kSubjectTop),
+                strip(QStringLiteral("添付File"), kAttachTop)};
+    CopyStrips = {strip(QStringLiteral("CC"), kCcTop), strip(QStringLiteral("BCC"), kBccTop)};
 
     // The stacking is the order made: the body at the bottom, the list of
     // attachments over it and over the box of paths, the attachment
@@ -129,6 +136,8 @@ void BackForm::buildControls() {
     BodyText->setTabChangesFocus(true);
 
     ToText = new QLineEdit(this);
+    CcText = new QLineEdit(this);
+    BccText = new QLineEdit(this);
     SubjectText = new QLineEdit(this);
     AttachText = new QLineEdit(this);
 
@@ -148,7 +157,9 @@ void BackForm::buildControls() {
     setTabOrder(Command2, Command3);
     setTabOrder(Command3, Command4);
     setTabOrder(Command4, ToText);
-    setTabOrder(ToText, SubjectText);
+    setTabOrder(ToText, CcText);
+    setTabOrder(CcText, BccText);
+    setTabOrder(BccText, SubjectText);
     setTabOrder(SubjectText, AttachText);
     setTabOrder(AttachText, AttachCommand);
     setTabOrder(AttachCommand, Command9);
@@ -164,6 +175,8 @@ void BackForm::buildControls() {
 
     const auto changed = [this] { Q_EMIT contentChanged(); };
     connect(ToText, &QLineEdit::textChanged, this, changed);
+    connect(CcText, &QLineEdit::textChanged, this, changed);
+    connect(BccText, &QLineEdit::textChanged, this, changed);
     connect(SubjectText, &QLineEdit::textChanged, this, changed);
     connect(BodyText, &QTextEdit::textChanged, this, changed);
     connect(AttachText, &QLineEdit::textChanged, this, changed);
@@ -185,6 +198,8 @@ void BackForm::Form_Resize() {
     const ReplyLayout layout = LayOutReply(ReplyOuterWidth(clientWidth), ReplyOuterHeight(toTwips(height())));
     BodyText->setGeometry(place(0, kBodyTop, layout.BodyWidth, layout.BodyHeight));
     ToText->setGeometry(place(kBoxLeft, kToTop, layout.ToWidth, kRowHeight));
+    CcText->setGeometry(place(kBoxLeft, kCcTop, layout.ToWidth, kRowHeight));
+    BccText->setGeometry(place(kBoxLeft, kBccTop, layout.ToWidth, kRowHeight));
     SubjectText->setGeometry(place(kBoxLeft, kSubjectTop, layout.SubjectWidth, kRowHeight));
     AttachText->setGeometry(place(kBoxLeft, kAttachTop, layout.AttachWidth, kRowHeight));
     AttachCommand->move(place(layout.AttachCommandLeft, kAttachTop, 0, 0).topLeft());
@@ -197,6 +212,9 @@ void BackForm::FillReply(const ReplySource& reply) {
     ToText->setText(WithoutBlanksAround(reply.from).toString());
     SubjectText->setText(ReplySubject(reply.subject));
     BodyText->setPlainText(WithoutBlanksAround(reply.body).toString());
+    // Copies to the last answer's people are no copies of this one.
+    CcText->clear();
+    BccText->clear();
     inReplyTo_.clear();
     references_.clear();
     replyCharset_.clear();
@@ -207,6 +225,8 @@ ComposeDraft BackForm::currentDraft() const {
     ComposeDraft draft;
     draft.window = DraftWindow::Reply;
     draft.to = ToText->text();
+    draft.cc = CcText->text();
+    draft.bcc = BccText->text();
     draft.subject = SubjectText->text();
     draft.body = BodyText->toPlainText();
     draft.attachments = mail::AttachmentPaths(AttachText->text());
@@ -219,6 +239,8 @@ ComposeDraft BackForm::currentDraft() const {
 
 void BackForm::loadDraft(const ComposeDraft& draft) {
     ToText->setText(draft.to);
+    CcText->setText(draft.cc);
+    BccText->setText(draft.bcc);
     SubjectText->setText(draft.subject);
     BodyText->setPlainText(draft.body);
     attachments().SetAll(draft.attachments);
@@ -256,6 +278,8 @@ void BackForm::Command2_Click() {
     if (isSending()) return;
     SendRequest request;
     request.ToText = ToText->text();
+    request.CcText = CcText->text();
+    request.BccText = BccText->text();
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
     request.Attachments = mail::AttachmentPaths(AttachText->text());

@@ -32,13 +32,18 @@ inline constexpr int kReplyBorderTwips = 60;
 inline constexpr int kReplyCaptionTwips = 360;
 inline constexpr int ReplyOuterWidth(int clientWidth) { return clientWidth + 2 * kReplyBorderTwips; }
 inline constexpr int ReplyOuterHeight(int clientHeight) { return clientHeight + 2 * kReplyBorderTwips + kReplyCaptionTwips; }
-// The client area as the window opens.
+// The CC and BCC rows under 宛先, each as high as the pitch of the rows
+// around them: what is below them sits lower by both.
+inline constexpr int kReplyCopyRowsTwips = 2 * 360;
+// The client area as the window opens: taller by the two rows.
 inline constexpr int kReplyClientWidth = 7710;
-inline constexpr int kReplyClientHeight = 7965;
+inline constexpr int kReplyClientHeight = 7965 + kReplyCopyRowsTwips;
 
 // What follows the window's size (twips). The body grows with the window,
-// the recipient, subject and attachment boxes take a share of its width,
-// and the three attachment buttons stay to the right of their box.
+// the recipient (宛先, CC and BCC: ToWidth), subject and attachment boxes
+// take a share of its width, and the three attachment buttons stay to the
+// right of their box. The body's share is of the window without the CC and
+// BCC rows, so that it opens as high as it did before they came.
 struct ReplyLayout {
     int BodyWidth, BodyHeight;
     int ToWidth, SubjectWidth, AttachWidth;
@@ -85,7 +90,12 @@ public:
     QPushButton* Command4;
     // The light grey strips that carry the labels 宛先, 題名 and 添付File.
     std::array<QFrame*, 3> Picture2;
+    // The strips of the rows between them: CC and BCC.
+    std::array<QFrame*, 2> CopyStrips;
     QLineEdit* ToText;
+    // Several addresses each, separated by ",", "、" or ";".
+    QLineEdit* CcText;
+    QLineEdit* BccText;
     QLineEdit* SubjectText;
     QLineEdit* AttachText;
     QPushButton* AttachCommand;

@@ -142,46 +142,55 @@ void WriteForm::buildControls() {
 
     plainLabel(QStringLiteral("宛先"), this, place(240, 2430, 1000, 255));
     ToText = recipientBox(this, place(1320, 2400, 5415, 300));
-    plainLabel(QStringLiteral("件名"), this, place(240, 2790, 1000, 255));
+    plainLabel(QStringLiteral("CC"), this, place(240, 2790, 1000, 255));
+    CcText = new QLineEdit(this);
+    CcText->setGeometry(place(1320, 2760, 5415, 300));
+    plainLabel(QStringLiteral("BCC"), this, place(240, 2790 + kRowPitch, 1000, 255));
+    BccText = new QLineEdit(this);
+    BccText->setGeometry(place(1320, 2760 + kRowPitch, 5415, 300));
+
+    // Below the two rows: every top as before, lower by both.
+    const int below = kCopyRowsHeight;
+    plainLabel(QStringLiteral("件名"), this, place(240, 2790 + below, 1000, 255));
     SubjectText = new QLineEdit(this);
-    SubjectText->setGeometry(place(1320, 2760, 5415, 300));
-    plainLabel(QStringLiteral("首記例"), this, place(240, 3150, 1000, 255));
+    SubjectText->setGeometry(place(1320, 2760 + below, 5415, 300));
+    plainLabel(QStringLiteral("首記例"), this, place(240, 3150 + below, 1000, 255));
     Combo1 = new QComboBox(this);
-    Combo1->setGeometry(place(1320, 3120, 5415, 300));
+    Combo1->setGeometry(place(1320, 3120 + below, 5415, 300));
     Combo1->setEditable(true);
     Combo1->setInsertPolicy(QComboBox::NoInsert);
     Combo1->installEventFilter(this);
     Combo1->lineEdit()->installEventFilter(this);
 
-    AttachCommand = PlacedButton(QStringLiteral("添付File"), this, place(240, 3480, 855, 300));
-    Command9 = PlacedButton(QStringLiteral("追加"), this, place(1080, 3480, 855, 300));
-    Command10 = PlacedButton(QStringLiteral("取り消し"), this, place(1920, 3480, 855, 300));
+    AttachCommand = PlacedButton(QStringLiteral("添付File"), this, place(240, 3480 + below, 855, 300));
+    Command9 = PlacedButton(QStringLiteral("追加"), this, place(1080, 3480 + below, 855, 300));
+    Command10 = PlacedButton(QStringLiteral("取り消し"), this, place(1920, 3480 + below, 855, 300));
     QPalette red = Command10->palette();
     // Red while it can be clicked; greyed like the others when it cannot.
     red.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);
     red.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::red);
     Command10->setPalette(red);
     AttachText = new QLineEdit(this);
-    AttachText->setGeometry(place(2760, 3480, 3975, 300));
+    AttachText->setGeometry(place(2760, 3480 + below, 3975, 300));
 
     auto* fortuneNote = plainLabel(QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"), this,
-                                   place(240, 3825, 4700, 255));
+                                   place(240, 3825 + below, 4700, 255));
     fortuneNote->setFont(JapaneseFont(8));
-    plainLabel(QStringLiteral("占い添付"), this, place(5400, 3825, 900, 255));
+    plainLabel(QStringLiteral("占い添付"), this, place(5400, 3825 + below, 900, 255));
     Check1 = new QCheckBox(this);
-    Check1->setGeometry(place(6360, 3795, 255, 300));
+    Check1->setGeometry(place(6360, 3795 + below, 255, 300));
 
     BodyText = new QPlainTextEdit(this);
-    BodyText->setGeometry(place(240, 4080, 6495, 3135));
+    BodyText->setGeometry(place(240, 4080 + below, 6495, 3135));
     BodyText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     BodyText->viewport()->setMouseTracking(true);
     BodyText->viewport()->installEventFilter(this);
 
     // Above the body, so that it shows over it.
     List2 = new QListWidget(this);
-    List2->setGeometry(place(2400, 3480, 3975, 1860));
+    List2->setGeometry(place(2400, 3480 + below, 3975, 1860));
     Text14 = new QPlainTextEdit(this);
-    Text14->setGeometry(place(960, 5280, 5175, 1695));
+    Text14->setGeometry(place(960, 5280 + below, 5175, 1695));
     Text14->setReadOnly(true);
     QPalette cyan = Text14->palette();
     cyan.setColor(QPalette::Base, kPaleCyan);
@@ -189,16 +198,16 @@ void WriteForm::buildControls() {
     Text14->hide();
 
     StatusStrip = new QFrame(this);
-    StatusStrip->setGeometry(place(240, 7200, 6495, 375));
+    StatusStrip->setGeometry(place(240, 7200 + below, 6495, 375));
     StatusStrip->setFrameShape(QFrame::Panel);
     StatusStrip->setFrameShadow(QFrame::Sunken);
     Label7 = new QLabel(StatusStrip);
     Label7->setGeometry(place(60, 45, 6375, 285));
     Label7->installEventFilter(this);
 
-    Command2 = PlacedButton(QStringLiteral("貼付け"), this, place(720, 7995, 855, 375));
+    Command2 = PlacedButton(QStringLiteral("貼付け"), this, place(720, 7995 + below, 855, 375));
     Text4 = new QLineEdit(this);
-    Text4->setGeometry(place(1560, 7995, 2295, 375));
+    Text4->setGeometry(place(1560, 7995 + below, 2295, 375));
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(kOptionRulesInterval);
@@ -232,26 +241,27 @@ void WriteForm::buildControls() {
 
 void WriteForm::buildAddressPanel() {
     AddressPanel = new QFrame(this);
-    AddressPanel->setGeometry(place(7080, 1200, 2350, 6495));
+    // It keeps its top and reaches as far down the taller window as before.
+    AddressPanel->setGeometry(place(7080, 1200, 2350, 6495 + kCopyRowsHeight));
     AddressPanel->setFrameShape(QFrame::Panel);
     AddressPanel->setFrameShadow(QFrame::Raised);
     plainLabel(QStringLiteral("アドレス帳"), AddressPanel, place(120, 240, 2055, 255));
 
     List1 = new QListWidget(AddressPanel);
-    List1->setGeometry(place(120, 600, 2055, 5100));
+    List1->setGeometry(place(120, 600, 2055, 5100 + kCopyRowsHeight));
     List1->viewport()->installEventFilter(this);
     // The names carry their full-width padding; only the names matter here.
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     List1->setTextElideMode(Qt::ElideNone);
     setListColour(false);
 
-    plainLabel(QStringLiteral("件数"), AddressPanel, place(120, 5760, 480, 255));
+    plainLabel(QStringLiteral("件数"), AddressPanel, place(120, 5760 + kCopyRowsHeight, 480, 255));
     Text1 = new QLineEdit(AddressPanel);
-    Text1->setGeometry(place(720, 5730, 735, 285));
+    Text1->setGeometry(place(720, 5730 + kCopyRowsHeight, 735, 285));
     Text1->setReadOnly(true);
 
     auto* bulkFrame = new QGroupBox(AddressPanel);
-    bulkFrame->setGeometry(place(120, 6000, 2115, 435));
+    bulkFrame->setGeometry(place(120, 6000 + kCopyRowsHeight, 2115, 435));
     Option2 = new QRadioButton(QStringLiteral("一括送信"), bulkFrame);
     Option2->setGeometry(place(60, 90, 1080, 285));
     Option1 = new QRadioButton(QStringLiteral("取消"), bulkFrame);
@@ -264,6 +274,8 @@ void WriteForm::buildAddressPanel() {
 void WriteForm::watchContent() {
     const auto changed = [this] { Q_EMIT contentChanged(); };
     connect(ToText, &QPlainTextEdit::textChanged, this, changed);
+    connect(CcText, &QLineEdit::textChanged, this, changed);
+    connect(BccText, &QLineEdit::textChanged, this, changed);
     connect(SubjectText, &QLineEdit::textChanged, this, changed);
     connect(BodyText, &QPlainTextEdit::textChanged, this, changed);
     connect(AttachText, &QLineEdit::textChanged, this, changed);
@@ -450,6 +462,8 @@ void WriteForm::Command11_Click() {
 
 void WriteForm::emptyFields() {
     ToText->clear();
+    CcText->clear();
+    BccText->clear();
     SubjectText->clear();
     BodyText->clear();
     AttachText->clear();
@@ -532,6 +546,8 @@ void WriteForm::mouseMoveEvent(QMouseEvent* event) {
 SendRequest WriteForm::readRequest() const {
     SendRequest request;
     request.ToText = WithCrLf(ToText->toPlainText());
+    request.CcText = CcText->text();
+    request.BccText = BccText->text();
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
     request.Attachments = mail::AttachmentPaths(AttachText->text());
@@ -546,6 +562,8 @@ ComposeDraft WriteForm::currentDraft() const {
     ComposeDraft draft;
     draft.window = DraftWindow::Compose;
     draft.to = ToText->toPlainText();
+    draft.cc = CcText->text();
+    draft.bcc = BccText->text();
     draft.subject = SubjectText->text();
     draft.body = BodyText->toPlainText();
     draft.attachments = mail::AttachmentPaths(AttachText->text());
@@ -557,6 +575,8 @@ ComposeDraft WriteForm::currentDraft() const {
 
 void WriteForm::loadDraft(const ComposeDraft& draft) {
     ToText->setPlainText(draft.to);
+    CcText->setText(draft.cc);
+    BccText->setText(draft.bcc);
     SubjectText->setText(draft.subject);
     BodyText->setPlainText(draft.body);
     attachments().SetAll(draft.attachments);

@@ -89,6 +89,9 @@ public:
     QRadioButton* moodOption(int mood) const;
     QLabel* Label12;
     QPlainTextEdit* ToText;
+    // Several addresses each, separated by ",", "、" or ";".
+    QLineEdit* CcText;
+    QLineEdit* BccText;
     QLineEdit* SubjectText;
     QComboBox* Combo1;
     QPushButton* AttachCommand;

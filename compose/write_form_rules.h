@@ -20,12 +20,18 @@ const QStringList& OpeningPhrases();
 QString CharacterStatusText(int mood);
 inline const QString kNoCharacterYetText = QStringLiteral("キャラは送らないが選択されています");
 
+// The CC and BCC rows under 宛先, each as high as the pitch of the rows
+// around them: everything below them sits lower by both, and the window is
+// taller by both.
+inline constexpr int kRowPitch = 360;
+inline constexpr int kCopyRowsHeight = 2 * kRowPitch;
+
 // The window's outer sizes in twips; the client area is what is left inside
 // a fixed single border and its caption.
 inline constexpr int kNormalWidth = 7100;
 inline constexpr int kPanelWidth = 9700;
-inline constexpr int kNormalHeight = 8200;
-inline constexpr int kHiddenModeHeight = 8955;
+inline constexpr int kNormalHeight = 8200 + kCopyRowsHeight;
+inline constexpr int kHiddenModeHeight = 8955 + kCopyRowsHeight;
 inline constexpr int kBorderTwips = 60;    // each side
 inline constexpr int kCaptionTwips = 360;  // the title bar
 inline constexpr int ClientWidth(int outerWidth) { return outerWidth - 2 * kBorderTwips; }

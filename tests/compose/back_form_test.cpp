@@ -200,15 +200,17 @@ TEST_P(Layout, FollowsTheWindowAndKeepsTheBodyInside) {
     EXPECT_EQ(got.Command10Left, want.Command10Left);
 }
 
-// Body width 99 % of the outer width, height 74 % of the outer height, each
-// no more than the client area leaves; the boxes 70 % and 40 %; the buttons
-// 1240, 2060 and 2940 right of the attachment box's width.
+// Body width 99 % of the outer width, height 74 % of the outer height less
+// the CC and BCC rows (720), each no more than the client area leaves; the
+// boxes 70 % and 40 %; the buttons 1240, 2060 and 2940 right of the
+// attachment box's width.
 INSTANTIATE_TEST_SUITE_P(
     Sizes, Layout,
-    ::testing::Values(LayoutCase{"ten_thousand_wide", 10000, 8445, {9880, 6249, 7000, 7000, 4000, 5240, 6060, 6940}},
-                      LayoutCase{"as_opened", 7830, 8445, {7710, 6249, 5481, 5481, 3132, 4372, 5192, 6072}},
-                      LayoutCase{"large", 20000, 12000, {19800, 8880, 14000, 14000, 8000, 9240, 10060, 10940}},
-                      LayoutCase{"low", 7830, 4000, {7710, 1840, 5481, 5481, 3132, 4372, 5192, 6072}}),
+    ::testing::Values(LayoutCase{"ten_thousand_wide", 10000, 9165, {9880, 6249, 7000, 7000, 4000, 5240, 6060, 6940}},
+                      LayoutCase{"as_opened", 7830, 9165, {7710, 6249, 5481, 5481, 3132, 4372, 5192, 6072}},
+                      LayoutCase{"large", 20000, 12720, {19800, 8880, 14000, 14000, 8000, 9240, 10060, 10940}},
+                      // The client area stops the body: 4720 - 480 - 2400.
+                      LayoutCase{"low", 7830, 4720, {7710, 1840, 5481, 5481, 3132, 4372, 5192, 6072}}),
     CaseName);
 
 struct ResizeCase {
@@ -226,6 +228,8 @@ TEST_P(ResizedWindow, PutsTheControlsWhereTheLayoutSays) {
     QApplication::processEvents();
     // A pixel is 15 twips: the window's width in twips is only that exact.
     EXPECT_NEAR(f.ToText->width(), px(GetParam().toWidth), 1);
+    EXPECT_NEAR(f.CcText->width(), px(GetParam().toWidth), 1);
+    EXPECT_NEAR(f.BccText->width(), px(GetParam().toWidth), 1);
     EXPECT_NEAR(f.SubjectText->width(), px(GetParam().toWidth), 1);
     EXPECT_NEAR(f.AttachText->width(), px(GetParam().attachWidth), 1);
     EXPECT_NEAR(f.AttachCommand->x(), px(GetParam().attachCommandLeft), 1);
@@ -237,6 +241,47 @@ INSTANTIATE_TEST_SUITE_P(Widths, ResizedWindow,
                          ::testing::Values(ResizeCase{"ten_thousand_wide", 10000, 7000, 4000, 5240},
                                            ResizeCase{"as_opened", ReplyOuterWidth(kReplyClientWidth), 5481, 3132, 4372}),
                          CaseName);
+
+// The CC and BCC rows come between 宛先 and 題名; what is above them keeps
+// its place, what is below moves down by both rows (720 twips).
+struct RowCase {
+    const char* name;
+    std::function<QWidget*(BackForm&)> control;
+    int top;  // twips
+};
+
+class Rows : public BackFormTest, public ::testing::WithParamInterface<RowCase> {};
+
+TEST_P(Rows, StandWhereTheWindowPutsThem) {
+    BackForm& f = loaded();
+    f.show();
+    QApplication::processEvents();
+    EXPECT_EQ(GetParam().control(f)->y(), px(GetParam().top));
+    EXPECT_TRUE(GetParam().control(f)->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, Rows,
+    ::testing::Values(RowCase{"send_button", [](BackForm& f) -> QWidget* { return f.Command2; }, 120},
+                      RowCase{"to_strip", [](BackForm& f) -> QWidget* { return f.Picture2[0]; }, 600},
+                      RowCase{"to", [](BackForm& f) -> QWidget* { return f.ToText; }, 600},
+                      RowCase{"cc_strip", [](BackForm& f) -> QWidget* { return f.CopyStrips[0]; }, 960},
+                      RowCase{"cc", [](BackForm& f) -> QWidget* { return f.CcText; }, 960},
+                      RowCase{"bcc_strip", [](BackForm& f) -> QWidget* { return f.CopyStrips[1]; }, 1320},
+                      RowCase{"bcc", [](BackForm& f) -> QWidget* { return f.BccText; }, 1320},
+                      RowCase{"subject_strip", [](BackForm& f) -> QWidget* { return f.Picture2[1]; }, 1680},
+                      RowCase{"subject", [](BackForm& f) -> QWidget* { return f.SubjectText; }, 1680},
+                      RowCase{"attach_strip", [](BackForm& f) -> QWidget* { return f.Picture2[2]; }, 2040},
+                      RowCase{"attach_paths", [](BackForm& f) -> QWidget* { return f.AttachText; }, 2040},
+                      RowCase{"attach_button", [](BackForm& f) -> QWidget* { return f.Command10; }, 2040},
+                      RowCase{"body", [](BackForm& f) -> QWidget* { return f.BodyText; }, 2400}),
+    CaseName);
+
+TEST_F(BackFormTest, OpensTallerByTheTwoRowsWithTheBodyAsHighAsBefore) {
+    BackForm& f = loaded();
+    EXPECT_EQ(f.height(), px(7965 + 720));
+    EXPECT_NEAR(f.BodyText->height(), px(6249), 1) << "the body lost nothing to the rows";
+}
 
 // --- Attachments.
 

@@ -110,7 +110,7 @@ TEST_F(WriteFormTest, LoadsWithNoCharacterNoFortuneAndThePhrases) {
     EXPECT_FALSE(f.Command2->isEnabled());
     EXPECT_EQ(f.Combo1->count(), 8);
     EXPECT_EQ(f.Combo1->itemText(3), QStringLiteral("いつもお世話になっております。"));
-    EXPECT_EQ(f.size(), clientSize(kNormalWidth, kNormalHeight));
+    EXPECT_EQ(f.size(), clientSize(kNormalWidth, 8200 + 720)) << "taller by the CC and BCC rows";
     EXPECT_EQ(f.AddressMap, std::vector<std::int16_t>{0});
     EXPECT_TRUE(QFileInfo::exists(AddressListPath(program.paths))) << "the list file is created empty";
 }
@@ -171,6 +171,52 @@ TEST_F(WriteFormTest, ClearEmptiesTheFieldsButKeepsTheCharacter) {
     EXPECT_EQ(f.Text2->text(), QStringLiteral("キャラ送信、③が選択されました"));
 }
 
+// The CC and BCC rows come between 宛先 and 件名; what is above them keeps
+// its place, what is below moves down by both rows (720 twips), in the
+// window and in the address panel.
+struct RowCase {
+    const char* name;
+    std::function<QWidget*(WriteForm&)> control;
+    int top;  // twips, in its parent
+};
+
+class WriteFormRows : public WriteFormTest, public ::testing::WithParamInterface<RowCase> {};
+
+TEST_P(WriteFormRows, StandWhereTheWindowPutsThem) {
+    WriteForm& f = loaded();
+    f.Command4_Click();
+    EXPECT_EQ(GetParam().control(f)->y(), TwipsToPixels(GetParam().top, f.logicalDpiY()));
+    EXPECT_LE(GetParam().control(f)->geometry().bottom(), GetParam().control(f)->parentWidget()->height());
+}
+
+template <class Control>
+std::function<QWidget*(WriteForm&)> Of(Control* WriteForm::*member) {
+    return [member](WriteForm& f) -> QWidget* { return f.*member; };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, WriteFormRows,
+    ::testing::Values(RowCase{"send_button", Of(&WriteForm::Command1), 120},
+                      RowCase{"character_frame", Of(&WriteForm::Frame1), 1320},
+                      RowCase{"notice", Of(&WriteForm::Label12), 2085},
+                      RowCase{"to", Of(&WriteForm::ToText), 2400},
+                      RowCase{"cc", Of(&WriteForm::CcText), 2760},
+                      RowCase{"bcc", Of(&WriteForm::BccText), 3120},
+                      RowCase{"subject", Of(&WriteForm::SubjectText), 3480},
+                      RowCase{"opening_line", Of(&WriteForm::Combo1), 3840},
+                      RowCase{"attach_button", Of(&WriteForm::AttachCommand), 4200},
+                      RowCase{"attach_paths", Of(&WriteForm::AttachText), 4200},
+                      RowCase{"attach_list", Of(&WriteForm::List2), 4200},
+                      RowCase{"fortune", Of(&WriteForm::Check1), 4515},
+                      RowCase{"body", Of(&WriteForm::BodyText), 4800},
+                      RowCase{"help_text", Of(&WriteForm::Text14), 6000},
+                      RowCase{"status_strip", Of(&WriteForm::StatusStrip), 7920},
+                      RowCase{"address_panel", Of(&WriteForm::AddressPanel), 1200},
+                      RowCase{"address_list", Of(&WriteForm::List1), 600},
+                      RowCase{"address_count", Of(&WriteForm::Text1), 6450},
+                      RowCase{"bulk_mode", [](WriteForm& f) { return f.Option2->parentWidget(); }, 6720}),
+    CaseName);
+
 struct HiddenModeCase {
     const char* name;
     QString recipient;
@@ -185,6 +231,8 @@ TEST_P(WriteFormHiddenMode, OnlyKobuOpensTheBottomRow) {
     f.ToText->setPlainText(GetParam().recipient);
     QTest::mouseDClick(f.Label7, Qt::LeftButton);
     EXPECT_EQ(f.size(), clientSize(kNormalWidth, GetParam().opens ? kHiddenModeHeight : kNormalHeight));
+    EXPECT_EQ(f.Command2->y(), TwipsToPixels(7995 + 720, f.logicalDpiY())) << "below the rows, as is the status strip";
+    EXPECT_LE(f.Command2->geometry().bottom(), TwipsToPixels(ClientHeight(kHiddenModeHeight), f.logicalDpiY()));
     EXPECT_EQ(f.Command2->isVisible(), GetParam().opens);
     EXPECT_EQ(f.Command2->isEnabled(), GetParam().opens);
 }
