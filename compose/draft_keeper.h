@@ -52,9 +52,13 @@ public:
     void continueDraft(const QString& draftId);
     const QString& draftId() const { return draftId_; }
 
-    // Writes the draft now (下書き保存, the window closing): replaces the
-    // stored one, or removes it when the window holds nothing.
+    // Writes the draft now (下書き保存): replaces the stored one, or removes
+    // it when the window holds nothing.
     Status saveNow();
+    // The same when something changed since the last write (the window
+    // closing, the program ending).
+    Status saveIfChanged();
+    bool hasUnsavedChanges() const { return unsaved_; }
     // The message went out: its draft is removed, and nothing is written
     // again until the next change.
     void discard();
@@ -83,10 +87,12 @@ private:
     IsEmpty isEmpty_;
     QString draftId_;
     QTimer* quietTimer_;
-    // When the first unsaved change came, for the longest wait; 0 when
-    // everything is saved.
+    // When the first change not yet written came (steady clock, ms), for
+    // the longest wait.
     qint64 firstUnsavedChange_ = 0;
     bool unsaved_ = false;
+    // Sent: nothing is written until the next change.
+    bool discarded_ = false;
 };
 
 }  // namespace lumopet

@@ -25,6 +25,9 @@ GMimePart* AsTextPart(GMimeObject* object) { return GMIME_IS_TEXT_PART(object) ?
 struct FormatOptionsFree {
     void operator()(GMimeFormatOptions* options) const { g_mime_format_options_free(options); }
 };
+struct DateTimeUnref {
+    void operator()(GDateTime* time) const { g_date_time_unref(time); }
+};
 struct ParserOptionsFree {
     void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
 };
@@ -93,8 +96,13 @@ std::optional<QString> Decoded(const QByteArray& raw) {
     return ValidUtf8(QByteArray::fromPercentEncoding(value));
 }
 
+// Appends the field with its value written as it is: GMime would turn a
+// long unbroken value into encoded words.
 void AddField(GMimeObject* object, const char* name, const QByteArray& value) {
-    g_mime_object_append_header(object, name, value.constData(), nullptr);
+    g_mime_object_append_header(object, name, "", nullptr);
+    GMimeHeaderList* list = g_mime_object_get_header_list(object);
+    GMimeHeader* header = g_mime_header_list_get_header_at(list, g_mime_header_list_get_count(list) - 1);
+    g_mime_header_set_raw_value(header, (' ' + value + '\n').constData());
 }
 
 QByteArray Written(GMimeObject* object) {
@@ -207,7 +215,7 @@ QByteArray DraftToMessage(const ComposeDraft& draft) {
     QString subject = draft.subject;
     subject.replace(u'\r', u' ').replace(u'\n', u' ');
     g_mime_message_set_subject(message.get(), subject.toUtf8().constData(), "utf-8");
-    const GObjectPtr<GDateTime> now(g_date_time_new_now_local());
+    const std::unique_ptr<GDateTime, DateTimeUnref> now(g_date_time_new_now_local());
     g_mime_message_set_date(message.get(), now.get());
     if (IsOneLine(draft.inReplyTo)) g_mime_object_set_header(object, "In-Reply-To", draft.inReplyTo.toUtf8().constData(), nullptr);
     if (IsOneLine(draft.references)) g_mime_object_set_header(object, "References", draft.references.toUtf8().constData(), nullptr);
