@@ -1,0 +1,165 @@
+// Completion under a box, offscreen: typing opens the list, the keys and a
+// click take an entry, which replaces only the address being typed.
+
+#include "compose/address_completer.h"
+#include "tests/support/qt_printers.h"
+#include "ui/limited_text_box.h"
+
+#include <QAbstractItemView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace lumopet {
+namespace {
+
+std::shared_ptr<const AddressIndex> People() {
+    auto index = std::make_shared<AddressIndex>();
+    index->add({QStringLiteral("田中 一郎"), QStringLiteral("tanaka@example.jp")}, PersonSource::AddressBook);
+    index->add({QStringLiteral("田村 花子"), QStringLiteral("tamura@example.jp")}, PersonSource::AddressBook);
+    index->add({QStringLiteral("山田 太郎"), QStringLiteral("yamada@example.jp")}, PersonSource::History);
+    return index;
+}
+
+QStringList Shown(const QAbstractItemView* list) {
+    QStringList rows;
+    for (int row = 0; row < list->model()->rowCount(); ++row) rows << list->model()->index(row, 0).data().toString();
+    return rows;
+}
+
+enum class Take { Enter, Tab, DownEnter, Click, Escape };
+
+struct AcceptCase {
+    const char* name;
+    bool plainBox;        // the 宛先 box is a QPlainTextEdit, CC and BCC QLineEdits
+    const char16_t* before;  // already in the box; the cursor at its end, or at "|"
+    const char* typed;
+    Take take;
+    const char16_t* after;
+};
+
+class CompleterTest : public ::testing::TestWithParam<AcceptCase> {};
+
+TEST_P(CompleterTest, TakingAnEntryReplacesOnlyTheAddressTyped) {
+    const AcceptCase& c = GetParam();
+    AddressCompleter completer;
+    completer.setIndex(People());
+    QLineEdit line;
+    QPlainTextEdit plain;
+    QWidget* box = c.plainBox ? static_cast<QWidget*>(&plain) : &line;
+    QString before = QString::fromUtf16(c.before);
+    const qsizetype bar = before.indexOf(u'|');
+    before.remove(u'|');
+    if (c.plainBox) {
+        completer.attach(&plain);
+        plain.setPlainText(before);
+        QTextCursor cursor = plain.textCursor();
+        cursor.setPosition(static_cast<int>(bar < 0 ? before.size() : bar));
+        plain.setTextCursor(cursor);
+    } else {
+        completer.attach(&line);
+        line.setText(before);
+        line.setCursorPosition(static_cast<int>(bar < 0 ? before.size() : bar));
+    }
+    box->show();
+    box->activateWindow();
+    box->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(box));
+    EXPECT_FALSE(completer.popup()->isVisible()) << "a text put in by the window opens nothing";
+
+    QTest::keyClicks(box, QString::fromLatin1(c.typed));
+    QAbstractItemView* list = completer.popup();
+    ASSERT_TRUE(list->isVisible());
+    ASSERT_EQ(Shown(list).size(), 2) << Shown(list).join(u'|').toStdString();
+    switch (c.take) {
+    case Take::Enter:
+        QTest::keyClick(list, Qt::Key_Return);
+        break;
+    case Take::Tab:
+        QTest::keyClick(list, Qt::Key_Tab);
+        break;
+    case Take::DownEnter:
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Enter);
+        break;
+    case Take::Click:
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(1, 0)).center());
+        break;
+    case Take::Escape:
+        QTest::keyClick(list, Qt::Key_Escape);
+        break;
+    }
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(c.plainBox ? plain.toPlainText() : line.text(), QString::fromUtf16(c.after));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CompleterTest,
+    ::testing::Values(
+        AcceptCase{"LineEnter", false, u"", "ta", Take::Enter, u"田中 一郎 <tanaka@example.jp>"},
+        AcceptCase{"LineDownEnterAfterOthers", false, u"a@x.jp、", "ta", Take::DownEnter,
+                   u"a@x.jp、田村 花子 <tamura@example.jp>"},
+        AcceptCase{"LineMiddleKeepsTheRest", false, u"a@x.jp, |, b@y.jp", "ta", Take::Tab,
+                   u"a@x.jp, 田中 一郎 <tanaka@example.jp>, b@y.jp"},
+        AcceptCase{"PlainTab", true, u"a@x.jp; ", "ta", Take::Tab, u"a@x.jp; 田中 一郎 <tanaka@example.jp>"},
+        AcceptCase{"PlainClick", true, u"", "ta", Take::Click, u"田村 花子 <tamura@example.jp>"},
+        AcceptCase{"PlainEscapeKeepsTyping", true, u"a@x.jp, ", "ta", Take::Escape, u"a@x.jp, ta"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AddressCompleter, NoListWithoutIndexOrMatch) {
+    AddressCompleter completer;
+    QLineEdit box;
+    completer.attach(&box);
+    box.show();
+    box.activateWindow();
+    box.setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    QTest::keyClicks(&box, QStringLiteral("ta"));
+    EXPECT_FALSE(completer.popup()->isVisible()) << "the index is still being read";
+    completer.setIndex(People());
+    QTest::keyClicks(&box, QStringLiteral("zz"));
+    EXPECT_FALSE(completer.popup()->isVisible());
+}
+
+TEST(AddressCompleter, AFullBoxTakesTheBareAddressOrNothing) {
+    AddressCompleter completer;
+    completer.setIndex(People());
+    // 30 characters: "田中 一郎 <tanaka@example.jp>" is 26, with "a@x.jp, " 34.
+    LimitedTextEdit box(30);
+    completer.attach(&box);
+    box.show();
+    box.activateWindow();
+    box.setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    QTest::keyClicks(&box, QStringLiteral("a@x.jp, ta"));
+    ASSERT_TRUE(completer.popup()->isVisible());
+    QTest::keyClick(completer.popup(), Qt::Key_Return);
+    EXPECT_EQ(box.toPlainText(), QStringLiteral("a@x.jp, tanaka@example.jp"));
+
+    box.setPlainText(QStringLiteral("abcdefghij@example.jp, ta"));
+    QTextCursor end = box.textCursor();
+    end.movePosition(QTextCursor::End);
+    box.setTextCursor(end);
+    QTest::keyClicks(&box, QStringLiteral("n"));
+    ASSERT_TRUE(completer.popup()->isVisible());
+    QTest::keyClick(completer.popup(), Qt::Key_Return);
+    // tanaka@example.jp would make 40: what was typed stays, never a cut address.
+    EXPECT_EQ(box.toPlainText(), QStringLiteral("abcdefghij@example.jp, tan"));
+}
+
+TEST(AddressCompleter, LoadsTheIndexOffTheWindowThread) {
+    AddressCompleter completer;
+    QSignalSpy ready(&completer, &AddressCompleter::indexReady);
+    completer.loadInBackground({QStringLiteral("/nonexistent/Srndata20.data"), QStringLiteral("/nonexistent/srndata2.data"),
+                                QStringLiteral("/nonexistent/srndata5.data")});
+    ASSERT_TRUE(ready.wait(5000));
+    EXPECT_TRUE(completer.hasIndex());
+}
+
+}  // namespace
+}  // namespace lumopet
