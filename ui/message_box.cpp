@@ -25,6 +25,11 @@ MessageAnswer ShowMessage(QWidget* parent, const MessageRequest& request) {
                        QMessageBox::Yes
                    ? MessageAnswer::Yes
                    : MessageAnswer::No;
+    case MessageKind::CautiousQuestion:
+        return QMessageBox::question(parent, title, request.text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes
+                   ? MessageAnswer::Yes
+                   : MessageAnswer::No;
     case MessageKind::Error:
         QMessageBox::critical(parent, title, request.text);
         return MessageAnswer::Ok;

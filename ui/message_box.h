@@ -12,7 +12,9 @@ class QWidget;
 namespace lumopet {
 
 // RetryWarning: the exclamation icon with OK (try again) and Cancel.
-enum class MessageKind { Notice, Warning, RetryWarning, Question, Error };
+// CautiousQuestion: Yes and No with No as the default, for a question whose
+// Yes goes on with something that cannot be taken back.
+enum class MessageKind { Notice, Warning, RetryWarning, Question, CautiousQuestion, Error };
 enum class MessageAnswer { Ok, Cancel, Yes, No };
 
 struct MessageRequest {

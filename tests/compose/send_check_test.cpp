@@ -1,0 +1,210 @@
+// The look before a send: the recipients of the three boxes with their kind
+// and domain, the attachments, the words that speak of an attachment, and
+// the check window offscreen (送信 only once every recipient is ticked).
+
+#include "compose/SendCheckForm.h"
+#include "compose/send_check.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+#include "ui/message_box.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace lumopet {
+namespace {
+
+struct DomainCase {
+    const char* name;
+    const char16_t* address;
+    const char16_t* own;
+    bool outside;
+};
+
+class OutsideDomainTest : public ::testing::TestWithParam<DomainCase> {};
+
+TEST_P(OutsideDomainTest, ComparesWholeDomains) {
+    const DomainCase& c = GetParam();
+    EXPECT_EQ(IsOutsideDomain(QString::fromUtf16(c.address), QString::fromUtf16(c.own)), c.outside);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutsideDomainTest,
+    ::testing::Values(DomainCase{"SameDomain", u"hanako@example.co.jp", u"taro@example.co.jp", false},
+                      DomainCase{"CaseIgnored", u"hanako@Example.CO.JP", u"taro@example.co.jp", false},
+                      DomainCase{"OtherDomain", u"hanako@example.com", u"taro@example.co.jp", true},
+                      DomainCase{"SubdomainIsOutside", u"hanako@tokyo.example.co.jp", u"taro@example.co.jp", true},
+                      DomainCase{"ParentDomainIsOutside", u"hanako@example.co.jp", u"taro@tokyo.example.co.jp", true},
+                      DomainCase{"SuffixIsNotTheDomain", u"hanako@badexample.co.jp", u"taro@example.co.jp", true},
+                      DomainCase{"OwnWithName", u"hanako@example.jp", u"山田 <taro@example.jp>", false},
+                      DomainCase{"JapaneseDomainAgainstItsAsciiForm", u"hanako@xn--r8jz45g.jp", u"taro@例え.jp",
+                                 false},
+                      DomainCase{"TrailingDot", u"hanako@example.jp.", u"taro@example.jp", false},
+                      DomainCase{"NoOwnAddress", u"hanako@example.jp", u"", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MakeSendCheck, ListsEveryBoxInOrderWithKindAndDomain) {
+    const SendCheck check =
+        MakeSendCheck({QStringLiteral("山田 <yamada@own.jp>, \"Sato, Jiro\" <jiro@other.jp>"),
+                       QStringLiteral("boss@own.jp、"), QStringLiteral(" ; partner@other.com ; not an address")},
+                      QStringLiteral("me@own.jp"), {});
+    struct Row {
+        RecipientKind kind;
+        const char16_t* text;
+        const char16_t* address;
+        bool outside;
+    };
+    const std::vector<Row> expected{
+        {RecipientKind::To, u"山田 <yamada@own.jp>", u"yamada@own.jp", false},
+        {RecipientKind::To, u"\"Sato, Jiro\" <jiro@other.jp>", u"jiro@other.jp", true},
+        {RecipientKind::Cc, u"boss@own.jp", u"boss@own.jp", false},
+        {RecipientKind::Bcc, u"partner@other.com", u"partner@other.com", true},
+        // Refused by the send later, but shown: the look hides nothing typed.
+        {RecipientKind::Bcc, u"not an address", u"not an address", true},
+    };
+    ASSERT_EQ(check.recipients.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(check.recipients[i].kind, expected[i].kind);
+        EXPECT_EQ(check.recipients[i].text, QString::fromUtf16(expected[i].text));
+        EXPECT_EQ(check.recipients[i].address, QString::fromUtf16(expected[i].address));
+        EXPECT_EQ(check.recipients[i].outside, expected[i].outside);
+    }
+}
+
+TEST(MakeSendCheck, GivesAttachmentSizesAndMarksMissingFiles) {
+    test::TempFolder folder;
+    folder.write(QStringLiteral("a,b.txt"), QByteArray(1500, 'x'));
+    const SendCheck check = MakeSendCheck({}, QStringLiteral("me@own.jp"),
+                                          {folder.path(QStringLiteral("a,b.txt")), folder.path(QStringLiteral("gone.txt")),
+                                           folder.path()});
+    ASSERT_EQ(check.attachments.size(), 3u);
+    EXPECT_EQ(check.attachments[0].size, 1500);
+    EXPECT_EQ(check.attachments[1].size, -1);
+    EXPECT_EQ(check.attachments[2].size, -1);  // a folder is not a file to attach
+}
+
+struct MentionCase {
+    const char* name;
+    const char16_t* subject;
+    const char16_t* body;
+    bool mentions;
+};
+
+class MentionTest : public ::testing::TestWithParam<MentionCase> {};
+
+TEST_P(MentionTest, FindsTheUsersOwnWordsOfAnAttachment) {
+    const MentionCase& c = GetParam();
+    EXPECT_EQ(MentionsAttachment(QString::fromUtf16(c.subject), QString::fromUtf16(c.body)), c.mentions);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MentionTest,
+    ::testing::Values(MentionCase{"SubjectJapanese", u"資料を添付します", u"よろしくお願いします。", true},
+                      MentionCase{"BodyJapanese", u"打合せ", u"お世話になります。\r\n資料を添付しました。", true},
+                      MentionCase{"EnglishAnyCase", u"", u"Please find the report ATTACHED.", true},
+                      MentionCase{"Attachment", u"", u"See the attachment.", true},
+                      MentionCase{"FullWidthLetters", u"", u"ａｔｔａｃｈｅｄ", true},
+                      MentionCase{"Nothing", u"打合せ", u"明日は十時からです。", false},
+                      MentionCase{"OnlyInQuote", u"Re: 打合せ", u"了解です。\n> 資料を添付します\n>> attached", false},
+                      MentionCase{"IndentedQuote", u"", u"はい。\n   > 添付の件", false},
+                      MentionCase{"FullWidthQuoteMark", u"", u"＞添付ファイル", false},
+                      MentionCase{"OnlyInSignature", u"", u"よろしく。\r\n-- \r\n山田\r\n添付は社外秘です", false},
+                      // "--" without its blank is no signature delimiter.
+                      MentionCase{"DashesWithoutBlank", u"", u"よろしく。\n--\n添付します", true},
+                      MentionCase{"BeforeSignature", u"", u"添付します\n-- \n山田", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct SizeCase {
+    qint64 bytes;
+    const char16_t* text;
+};
+
+TEST(AttachmentSizeText, RoundsToOneDecimal) {
+    for (const SizeCase& c : {SizeCase{0, u"0 バイト"}, SizeCase{1023, u"1023 バイト"}, SizeCase{1536, u"1.5 KB"},
+                              SizeCase{5 * 1024 * 1024 + 300 * 1024, u"5.3 MB"},
+                              SizeCase{3LL * 1024 * 1024 * 1024, u"3.0 GB"}})
+        EXPECT_EQ(AttachmentSizeText(c.bytes), QString::fromUtf16(c.text)) << c.bytes;
+}
+
+SendCheck ThreeRecipients() {
+    SendCheck check;
+    check.recipients = {{RecipientKind::To, QStringLiteral("a@own.jp"), QStringLiteral("a@own.jp"), false},
+                        {RecipientKind::Cc, QStringLiteral("b@other.jp"), QStringLiteral("b@other.jp"), true},
+                        {RecipientKind::Bcc, QStringLiteral("c@own.jp"), QStringLiteral("c@own.jp"), false}};
+    check.attachments = {{QStringLiteral("/tmp/見積書.pdf"), 2048}, {QStringLiteral("/tmp/gone.txt"), -1}};
+    return check;
+}
+
+TEST(SendCheckForm, SendIsEnabledOnlyWhenEveryRecipientIsTicked) {
+    SendCheckForm form(ThreeRecipients());
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("送信前の確認"));
+    ASSERT_EQ(form.RecipientList->rowCount(), 3);
+    EXPECT_FALSE(form.SendButton->isEnabled());
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_FALSE(form.SendButton->isEnabled()) << row;
+        form.RecipientList->item(row, 0)->setCheckState(Qt::Checked);
+    }
+    EXPECT_TRUE(form.SendButton->isEnabled());
+    form.RecipientList->item(1, 0)->setCheckState(Qt::Unchecked);
+    EXPECT_FALSE(form.SendButton->isEnabled());
+}
+
+TEST(SendCheckForm, ShowsKindsOutsideMarksAndAttachmentSizes) {
+    SendCheckForm form(ThreeRecipients());
+    const QStringList kinds{QStringLiteral("宛先"), QStringLiteral("CC"), QStringLiteral("BCC")};
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(form.RecipientList->item(row, 1)->text(), kinds[row]);
+        EXPECT_EQ(form.RecipientList->item(row, 2)->text(), row == 1 ? QStringLiteral("社外") : QString());
+    }
+    EXPECT_EQ(form.RecipientList->item(1, 2)->foreground().color(), QColor(0xC0, 0x00, 0x00));
+    ASSERT_EQ(form.AttachmentList->rowCount(), 2);
+    EXPECT_EQ(form.AttachmentList->item(0, 0)->text(), QStringLiteral("見積書.pdf"));
+    EXPECT_EQ(form.AttachmentList->item(0, 1)->text(), QStringLiteral("2.0 KB"));
+    EXPECT_EQ(form.AttachmentList->item(1, 1)->text(), QStringLiteral("見つかりません"));
+    EXPECT_TRUE(form.NoAttachmentLabel->isHidden());
+}
+
+// The window as the Send buttons use it: modal, answered by a click.
+bool ConfirmAnswering(bool tickAll, bool pressSend) {
+    QTimer::singleShot(0, [=] {
+        auto* form = qobject_cast<SendCheckForm*>(QApplication::activeModalWidget());
+        if (!form) return;
+        for (int row = 0; row < form->RecipientList->rowCount(); ++row) {
+            if (tickAll || row > 0) form->RecipientList->item(row, 0)->setCheckState(Qt::Checked);
+        }
+        // A click on a disabled button does nothing: the window stays, and is cancelled.
+        (pressSend ? form->SendButton : form->CancelButton)->click();
+        if (form->isVisible()) form->CancelButton->click();
+    });
+    return ConfirmRecipients(nullptr, ThreeRecipients());
+}
+
+TEST(ConfirmRecipients, SendsOnlyWhenEveryoneIsTickedAndSendIsPressed) {
+    EXPECT_TRUE(ConfirmAnswering(true, true));
+    EXPECT_FALSE(ConfirmAnswering(false, true));
+    EXPECT_FALSE(ConfirmAnswering(true, false));
+}
+
+TEST(AskMissingAttachment, AsksWithNoAsTheDefaultAndSendsOnlyOnYes) {
+    for (const MessageAnswer answer : {MessageAnswer::Yes, MessageAnswer::No}) {
+        std::vector<MessageRequest> asked;
+        SetMessageAnswerer([&](const MessageRequest& request) {
+            asked.push_back(request);
+            return answer;
+        });
+        EXPECT_EQ(AskMissingAttachment(nullptr), answer == MessageAnswer::Yes);
+        SetMessageAnswerer({});
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].kind, MessageKind::CautiousQuestion);
+        EXPECT_TRUE(asked[0].text.contains(QStringLiteral("ファイルが添付されていません"))) << asked[0].text.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace lumopet
