@@ -7,6 +7,7 @@
 #include "app/program_windows.h"
 #include "app/recent_input.h"
 #include "chara/CharacterWindow.h"
+#include "compose/draft_keeper.h"
 #include "compose/WriteForm.h"
 #include "core/clock_text.h"
 #include "core/program.h"
@@ -477,6 +478,9 @@ void MainForm::closeEvent(QCloseEvent* event) {
 void MainForm::EndProgram() {
     // Closing the main window ends the program at once: the other windows
     // go with it, without asking and without their own closing steps.
+    // What they hold is kept first: every compose and reply window writes
+    // its draft, so the next start offers it back.
+    for (const QString& failure : DraftKeeper::saveAll()) qWarning("%s", qUtf8Printable(failure));
     // In the middle of a check or a send, too: no deletion has been
     // committed, so every message is on the server or in the history, and
     // a message cut off before its end is not delivered.

@@ -73,7 +73,9 @@ public:
     void ApplyReceiveOptions();
     // The received history was opened: no unread mail in the tray any more.
     void ReceivedHistoryOpened();
-    // Ends the program as closing the main window does without the tray.
+    // Ends the program as closing the main window does without the tray:
+    // the program's one way out (also a character's right click, SIGTERM,
+    // the tray's 終了). Every window's draft is written first.
     void EndProgram();
     AutoMailCheck& autoCheck() { return *autoCheck_; }
     // Made when their options are first turned on; null before.

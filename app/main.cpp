@@ -2,7 +2,9 @@
 // mail arrives.
 
 #include "app/MainForm.h"
+#include "app/draft_question.h"
 #include "app/platform_choice.h"
+#include "app/program_end.h"
 #include "app/program_windows.h"
 #include "app/qt_translations.h"
 #include "app/single_instance.h"
@@ -77,9 +79,20 @@ int main(int argc, char* argv[]) {
         mainForm.raise();
         mainForm.activateWindow();
     });
+    // What the compose and reply windows hold is written as drafts before the
+    // program ends, however it ends: SIGTERM, the terminal closing and the
+    // desktop session ending go the main window's way out.
+    lumopet::EndSignals endSignals;
+    endSignals.install();
+    QObject::connect(&endSignals, &lumopet::EndSignals::endRequested, &mainForm, &lumopet::MainForm::EndProgram);
+    lumopet::KeepDraftsAtSessionEnd();
     mainForm.show();
     // A password iniIdPass.ini holds in plain text while a keyring answers:
-    // asked once the main window is up, in front of it.
-    QTimer::singleShot(0, &mainForm, [&mainForm, &program] { lumopet::OfferToMovePasswordToKeyring(&mainForm, program.paths); });
+    // asked once the main window is up, in front of it; then the letters a
+    // past run left half written.
+    QTimer::singleShot(0, &mainForm, [&mainForm, &program, &windows] {
+        lumopet::OfferToMovePasswordToKeyring(&mainForm, program.paths);
+        lumopet::OfferToOpenDrafts(windows);
+    });
     return QApplication::exec();
 }

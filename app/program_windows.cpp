@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 #include "chara/CharacterWindow.h"
 #include "compose/BackForm.h"
+#include "compose/draft_keeper.h"
 #include "compose/FriendForm.h"
 #include "compose/WriteForm.h"
 #include "mail/transport/account_login.h"
@@ -31,6 +32,12 @@ Form& loaded(QPointer<Form>& slot, WindowDirectory& windows) {
         slot->Form_Load();
     }
     return *slot;
+}
+
+// The window goes on with the stored draft: its keeper replaces that file
+// instead of leaving a second one beside it.
+void continueDraft(QWidget& window, const QString& draftId) {
+    if (auto* keeper = window.findChild<DraftKeeper*>()) keeper->continueDraft(draftId);
 }
 
 void showModeless(QWidget& window) {
@@ -92,7 +99,13 @@ bool ProgramWindows::IsSettingsWindowOpen() const {
 
 CharacterWindow& ProgramWindows::characterWindow(int number) {
     auto& slot = characters_.at(static_cast<size_t>(number - 1));
-    if (!slot) slot = std::make_unique<CharacterWindow>(number);
+    if (!slot) {
+        slot = std::make_unique<CharacterWindow>(number);
+        // A right click on a character ends the program the one way, which
+        // keeps what is typed.
+        QObject::connect(slot.get(), &CharacterWindow::endProgramRequested, &mainForm(), &MainForm::EndProgram,
+                         Qt::QueuedConnection);
+    }
     return *slot;
 }
 
@@ -119,6 +132,20 @@ void ProgramWindows::ReceiveOptionsChanged() {
 void ProgramWindows::ShowSetForm() { showModeless(setForm()); }
 
 void ProgramWindows::ShowWriteForm() { showModeless(writeForm()); }
+
+void ProgramWindows::ShowWriteFormWithDraft(const QString& draftId, const ComposeDraft& draft) {
+    WriteForm& form = writeForm();
+    continueDraft(form, draftId);
+    form.loadDraft(draft);
+    showModeless(form);
+}
+
+void ProgramWindows::ShowBackFormWithDraft(const QString& draftId, const ComposeDraft& draft) {
+    BackForm& form = backForm();
+    continueDraft(form, draftId);
+    form.loadDraft(draft);
+    showModeless(form);
+}
 
 void ProgramWindows::ShowFriendForm() { showModeless(friendForm()); }
 

@@ -5,6 +5,7 @@
 // when they are closed; the five character windows live for the whole run,
 // keeping their fields across an unload.
 
+#include "mail/draft_message.h"
 #include "store/history_record.h"
 #include "ui/window_directory.h"
 
@@ -72,6 +73,12 @@ public:
     void ShowFriendForm() override;
     void ShowFriendFormWithAddress(const QString& address) override;
     void ShowBackForm(const ReplySource& reply) override;
+    // The compose or the reply window with a stored draft put back (the
+    // question at start); the window's draft replaces that one from then on.
+    // Not in WindowDirectory: a draft is a mail value, below the windows'
+    // common layer.
+    void ShowWriteFormWithDraft(const QString& draftId, const ComposeDraft& draft);
+    void ShowBackFormWithDraft(const QString& draftId, const ComposeDraft& draft);
     QWidget* MainWindow() override;
     void SetMainStatusLine(const QString& text) override;
     void HoldCommands(QWidget* running, bool hold) override;

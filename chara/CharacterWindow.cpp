@@ -5,7 +5,6 @@
 
 #include "core/moods.h"
 
-#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -152,8 +151,9 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
         dragOffset_ = event->position().toPoint();
         break;
     case Qt::RightButton:
-        // Ends the whole program at once: no window runs its closing steps.
-        QCoreApplication::exit(0);
+        // Ends the whole program at once, by the program's one way out: no
+        // window runs its closing steps, but what is typed is kept first.
+        Q_EMIT endProgramRequested();
         break;
     default:
         break;

@@ -66,6 +66,11 @@ public:
     double TwipsY = 15;
     CharacterMotion Motion;
 
+Q_SIGNALS:
+    // A right click on the character: the program ends at once, as the
+    // main window's close does (ProgramWindows connects it there).
+    void endProgramRequested();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;   // Form_MouseDown

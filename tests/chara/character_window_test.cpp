@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -124,12 +125,15 @@ TEST_F(CharacterWindowTest, AHeldCharacterStaysUnderTheCursorAndWalksOnFromTheDr
     EXPECT_LE((form.pos() - drop).manhattanLength(), 40) << "one step from the drop point, not a jump";
 }
 
-TEST_F(CharacterWindowTest, RightPressEndsTheProgram) {
+TEST_F(CharacterWindowTest, RightPressAsksTheProgramToEnd) {
     CharacterWindow form(1);
     form.Show();
-    QTimer::singleShot(0, &form, [&form] { QTest::mousePress(&form, Qt::RightButton, {}, QPoint(30, 30)); });
-    QTimer::singleShot(3000, [] { QCoreApplication::exit(99); });
-    EXPECT_EQ(QCoreApplication::exec(), 0);
+    QSignalSpy ended(&form, &CharacterWindow::endProgramRequested);
+    QTest::mousePress(&form, Qt::LeftButton, {}, QPoint(30, 30));
+    QTest::mouseRelease(&form, Qt::LeftButton, {}, QPoint(30, 30));
+    EXPECT_EQ(ended.count(), 0);
+    QTest::mousePress(&form, Qt::RightButton, {}, QPoint(30, 30));
+    EXPECT_EQ(ended.count(), 1);
 }
 
 }  // namespace
