@@ -4,7 +4,9 @@
 #include "chara/CharacterWindow.h"
 #include "compose/BackForm.h"
 #include "compose/draft_keeper.h"
+#include "compose/ComposeOptionsForm.h"
 #include "compose/FriendForm.h"
+#include "compose/SignatureForm.h"
 #include "compose/WriteForm.h"
 #include "mail/transport/account_login.h"
 #include "settings/AccountSetupForm.h"
@@ -55,6 +57,8 @@ ProgramWindows::~ProgramWindows() {
     accountLogin_.reset();
     delete tyakuForm_;
     delete backForm_;
+    delete signatureForm_;
+    delete composeOptionsForm_;
     delete friendForm_;
     delete writeForm_;
     delete idPassForm_;
@@ -160,6 +164,10 @@ void ProgramWindows::ShowBackForm(const ReplySource& reply) {
     form.FillReply(reply);
     showModeless(form);
 }
+
+void ProgramWindows::ShowSignatureForm() { showModeless(loaded(signatureForm_, *this)); }
+
+void ProgramWindows::ShowComposeOptionsForm() { showModeless(loaded(composeOptionsForm_, *this)); }
 
 QWidget* ProgramWindows::MainWindow() { return &mainForm(); }
 

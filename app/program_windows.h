@@ -21,12 +21,14 @@ class AccountLogin;
 class AccountSetupForm;
 class BackForm;
 class CharacterWindow;
+class ComposeOptionsForm;
 class FriendForm;
 class IdPassForm;
 class MainForm;
 class OptionForm;
 class ReceiveOptionsForm;
 class SetForm;
+class SignatureForm;
 class TyakuForm;
 class WriteForm;
 struct Program;
@@ -79,6 +81,8 @@ public:
     // common layer.
     void ShowWriteFormWithDraft(const QString& draftId, const ComposeDraft& draft);
     void ShowBackFormWithDraft(const QString& draftId, const ComposeDraft& draft);
+    void ShowSignatureForm() override;
+    void ShowComposeOptionsForm() override;
     QWidget* MainWindow() override;
     void SetMainStatusLine(const QString& text) override;
     void HoldCommands(QWidget* running, bool hold) override;
@@ -98,6 +102,8 @@ private:
     QPointer<WriteForm> writeForm_;
     QPointer<FriendForm> friendForm_;
     QPointer<BackForm> backForm_;
+    QPointer<SignatureForm> signatureForm_;
+    QPointer<ComposeOptionsForm> composeOptionsForm_;
     QPointer<TyakuForm> tyakuForm_;
     std::array<std::unique_ptr<CharacterWindow>, kMoodCount> characters_;
     bool commandRunning_ = false;

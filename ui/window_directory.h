@@ -55,6 +55,10 @@ public:
     virtual void ShowFriendFormWithAddress(const QString& address) = 0;
     // The reply window, filled as an answer to the message.
     virtual void ShowBackForm(const ReplySource& reply) = 0;
+    // 署名の編集 and 送信の設定 (lumopet.ini's [Compose]), made on first use,
+    // shown modeless.
+    virtual void ShowSignatureForm() = 0;
+    virtual void ShowComposeOptionsForm() = 0;
 
     // The main window, for the windows that step back to it, and its
     // status line.

@@ -42,6 +42,8 @@ public:
         calls.push_back("ShowBackForm " + reply.subject.toStdString() + " | " + reply.from.toStdString());
         lastReply = reply;
     }
+    void ShowSignatureForm() override { calls.push_back("ShowSignatureForm"); }
+    void ShowComposeOptionsForm() override { calls.push_back("ShowComposeOptionsForm"); }
     QWidget* MainWindow() override { return mainWindow; }
     void SetMainStatusLine(const QString& text) override { calls.push_back("SetMainStatusLine " + text.toStdString()); }
     void HoldCommands(QWidget*, bool hold) override { calls.push_back(hold ? "Hold" : "Release"); }
