@@ -229,7 +229,7 @@ ComposeDraft BackForm::currentDraft() const {
     draft.bcc = BccText->text();
     draft.subject = SubjectText->text();
     draft.body = BodyText->toPlainText();
-    draft.attachments = mail::AttachmentPaths(AttachText->text());
+    draft.attachments = AttachedFiles(AttachText->text(), attachedFiles_);
     draft.inReplyTo = inReplyTo_;
     draft.references = references_;
     draft.replyCharset = replyCharset_;
@@ -251,7 +251,7 @@ void BackForm::loadDraft(const ComposeDraft& draft) {
 }
 
 AttachmentControls BackForm::attachments() {
-    return {this, AttachCommand, Command9, Command10, AttachText, List2};
+    return {this, AttachCommand, Command9, Command10, AttachText, List2, &attachedFiles_};
 }
 
 void BackForm::AttachCommand_Click() { attachments().AttachFirst(); }
@@ -282,7 +282,7 @@ void BackForm::Command2_Click() {
     request.BccText = BccText->text();
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
-    request.Attachments = mail::AttachmentPaths(AttachText->text());
+    request.Attachments = AttachedFiles(AttachText->text(), attachedFiles_);
     request.KeepInSentHistory = false;
     StatusLabel->setText(kSendingText);
     sender_->start(request);

@@ -133,6 +133,8 @@ private:
     QString references_;
     QByteArray replyCharset_;
     QString answeredPath_;
+    // The attached files, shown joined in AttachText.
+    QStringList attachedFiles_;
 };
 
 }  // namespace lumopet

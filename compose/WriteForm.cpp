@@ -431,7 +431,7 @@ void WriteForm::Combo1_LostFocus() {
 }
 
 AttachmentControls WriteForm::attachments() {
-    return {this, AttachCommand, Command9, Command10, AttachText, List2};
+    return {this, AttachCommand, Command9, Command10, AttachText, List2, &attachedFiles_};
 }
 
 void WriteForm::AttachCommand_Click() { attachments().AttachFirst(); }
@@ -467,6 +467,7 @@ void WriteForm::emptyFields() {
     SubjectText->clear();
     BodyText->clear();
     AttachText->clear();
+    attachedFiles_.clear();
 }
 
 void WriteForm::Label7_DblClick() {
@@ -550,7 +551,7 @@ SendRequest WriteForm::readRequest() const {
     request.BccText = BccText->text();
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
-    request.Attachments = mail::AttachmentPaths(AttachText->text());
+    request.Attachments = AttachedFiles(AttachText->text(), attachedFiles_);
     request.Fortune = Check1->isChecked();
     request.Mood = chosenMood();
     request.Bulk = Option2->isChecked();
@@ -566,7 +567,7 @@ ComposeDraft WriteForm::currentDraft() const {
     draft.bcc = BccText->text();
     draft.subject = SubjectText->text();
     draft.body = BodyText->toPlainText();
-    draft.attachments = mail::AttachmentPaths(AttachText->text());
+    draft.attachments = AttachedFiles(AttachText->text(), attachedFiles_);
     draft.mood = chosenMood();
     draft.fortune = Check1->isChecked();
     draft.bulk = Option2->isChecked();

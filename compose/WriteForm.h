@@ -159,6 +159,8 @@ private:
     // After a bulk send that left messages unsent: their recipients, what
     // the next send goes to.
     std::vector<QString> unsent_;
+    // The attached files, shown joined in AttachText.
+    QStringList attachedFiles_;
 };
 
 }  // namespace lumopet

@@ -1,5 +1,6 @@
 #include "compose/attachment_controls.h"
 
+#include "mail/message_builder.h"
 #include "ui/file_dialog.h"
 
 #include <QLineEdit>
@@ -12,16 +13,25 @@ namespace {
 void appendChosen(const AttachmentControls& c) {
     const QString path = ChooseAttachment(c.window);
     if (path.isEmpty()) return;
-    c.paths->setText(c.paths->text().isEmpty() ? path : c.paths->text() + u',' + path);
+    // Files typed into the box before are kept as the box read them.
+    *c.files = AttachedFiles(c.paths->text(), *c.files);
+    c.files->append(path);
+    c.paths->setText(c.files->join(u','));
     c.list->addItem(path);
 }
 
 }  // namespace
 
+QStringList AttachedFiles(const QString& boxText, const QStringList& chosen) {
+    if (boxText == chosen.join(u',')) return chosen;
+    return mail::AttachmentPaths(boxText);
+}
+
 void AttachmentControls::AttachFirst() const {
     add->setEnabled(true);
     remove->setEnabled(true);
     paths->clear();
+    files->clear();
     appendChosen(*this);
     attach->setEnabled(false);
 }
@@ -34,6 +44,7 @@ void AttachmentControls::AddAnother() const {
 
 void AttachmentControls::RemoveAll() const {
     paths->clear();
+    files->clear();
     list->clear();
     list->hide();
     add->setEnabled(false);
@@ -41,11 +52,12 @@ void AttachmentControls::RemoveAll() const {
     attach->setEnabled(true);
 }
 
-void AttachmentControls::SetAll(const QStringList& files) const {
-    paths->setText(files.join(u','));
+void AttachmentControls::SetAll(const QStringList& chosen) const {
+    *files = chosen;
+    paths->setText(chosen.join(u','));
     list->clear();
-    list->addItems(files);
-    if (files.isEmpty()) return;
+    list->addItems(chosen);
+    if (chosen.isEmpty()) return;
     attach->setEnabled(false);
     add->setEnabled(true);
     remove->setEnabled(true);

@@ -334,7 +334,33 @@ INSTANTIATE_TEST_SUITE_P(
         AttachCase{"cancelled_second_file", {kAttach, kAdd}, {u"a.txt"_s, QString()}, {u"a.txt"_s}, 2, true, false, true, true},
         AttachCase{"remove_leaves_only_attach", {kAttach, kAdd, kRemove}, {u"a.txt"_s, u"b.txt"_s}, {}, 2, false, true, false, false},
         // After a removal, a new file can be removed again.
-        AttachCase{"attach_after_remove", {kAttach, kRemove, kAttach}, {u"a.txt"_s, u"c.txt"_s}, {u"c.txt"_s}, 2, false, false, true, true}),
+        AttachCase{"attach_after_remove", {kAttach, kRemove, kAttach}, {u"a.txt"_s, u"c.txt"_s}, {u"c.txt"_s}, 2, false, false, true, true},
+        // The box shows "…/a,b.txt,…/c.txt" as ever; the list holds two files.
+        AttachCase{"comma_in_a_name", {kAttach, kAdd}, {u"a,b.txt"_s, u"c.txt"_s}, {u"a,b.txt"_s, u"c.txt"_s}, 2, true, false, true, true}),
+    CaseName);
+
+struct AttachedCase {
+    const char* name;
+    QString box;
+    QStringList chosen;
+    QStringList attached;
+};
+
+class Attached : public ::testing::TestWithParam<AttachedCase> {};
+
+TEST_P(Attached, AreTheChosenFilesUnlessTheBoxWasEdited) {
+    EXPECT_EQ(AttachedFiles(GetParam().box, GetParam().chosen), GetParam().attached);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, Attached,
+    ::testing::Values(
+        AttachedCase{"chosen_with_a_comma", u"/d/a,b.txt,/d/c.txt"_s, {u"/d/a,b.txt"_s, u"/d/c.txt"_s},
+                     {u"/d/a,b.txt"_s, u"/d/c.txt"_s}},
+        AttachedCase{"typed_into_the_box", u" /d/a.txt , /d/c.txt"_s, {}, {u"/d/a.txt"_s, u"/d/c.txt"_s}},
+        AttachedCase{"one_taken_out_of_the_box", u"/d/c.txt"_s, {u"/d/a.txt"_s, u"/d/c.txt"_s}, {u"/d/c.txt"_s}},
+        AttachedCase{"box_emptied", QString(), {u"/d/a.txt"_s}, {}},
+        AttachedCase{"nothing", QString(), {}, {}}),
     CaseName);
 
 // --- Paste into the body.
@@ -410,7 +436,7 @@ struct SendCase {
     const char* name;
     QString to;
     QString sendError;     // non-empty: the server refuses with this reply
-    bool attach;
+    QString attach;        // a file chosen in the dialog; empty for none
     bool delivered;
     QString boxTitle;      // of the one box shown; "-" for none
     QString status;        // the status line afterwards, when the window stays
@@ -421,11 +447,14 @@ class Send : public BackFormTest, public ::testing::WithParamInterface<SendCase>
 TEST_P(Send, GoesOutAsTypedAndClosesOnlyWhenItWentOut) {
     const SendCase& c = GetParam();
     box->sendError = c.sendError;
-    folder.write(u"資料.txt"_s, "中身");
+    if (!c.attach.isEmpty()) {
+        folder.write(c.attach, "中身");
+        answers = {folder.path(c.attach)};
+    }
     BackForm& f = loaded();
     f.FillReply({u" 会議 "_s, c.to, u"元の本文"_s});
     f.BodyText->setPlainText(u"了解しました。\n当日伺います。"_s);
-    if (c.attach) f.AttachText->setText(folder.path(u"資料.txt"_s));
+    if (!c.attach.isEmpty()) f.AttachCommand_Click();
     f.show();
     bool heldWhileShown = false;
     onBox = [&] { heldWhileShown = !f.Command2->isEnabled() && !f.BodyText->isEnabled(); };
@@ -439,7 +468,11 @@ TEST_P(Send, GoesOutAsTypedAndClosesOnlyWhenItWentOut) {
         EXPECT_EQ(box->deliveries[0].from, u"me@example.jp"_s);
         EXPECT_EQ(sent.subject, u"Re:  会議"_s);
         EXPECT_EQ(sent.text, u"了解しました。\r\n当日伺います。\r\n"_s) << "no tag, no fortune";
-        EXPECT_EQ(sent.attachments.size(), c.attach ? 1u : 0u);
+        ASSERT_EQ(sent.attachments.size(), c.attach.isEmpty() ? 0u : 1u) << "one file, whatever its name";
+        if (!c.attach.isEmpty()) {
+            EXPECT_EQ(sent.attachments[0].fileName, c.attach);
+            EXPECT_EQ(sent.attachments[0].content, "中身");
+        }
     }
     EXPECT_TRUE(ReadAll(HistoryPath(program.paths, History::Sent)).empty()) << "a reply is not kept";
     EXPECT_EQ(windows.calls, (Calls{"Hold", "Release"}));
@@ -468,12 +501,15 @@ const QString kRejected = u"550 5.1.1 <taro@example.jp>: Recipient address rejec
 INSTANTIATE_TEST_SUITE_P(
     Replies, Send,
     ::testing::Values(
-        SendCase{"goes_out", u"taro@example.jp"_s, QString(), false, true, u"-"_s, QString()},
-        SendCase{"with_an_attachment", u"山田 <taro@example.jp>"_s, QString(), true, true, u"-"_s, QString()},
-        SendCase{"refused_by_the_server", u"taro@example.jp"_s, kRejected, false, false, u"送信エラー"_s,
+        SendCase{"goes_out", u"taro@example.jp"_s, QString(), QString(), true, u"-"_s, QString()},
+        SendCase{"with_an_attachment", u"山田 <taro@example.jp>"_s, QString(), u"資料.txt"_s, true, u"-"_s, QString()},
+        // Not two files "a" and "b.txt", neither of which is there.
+        SendCase{"attachment_with_a_comma_in_its_name", u"taro@example.jp"_s, QString(), u"a,b.txt"_s, true, u"-"_s,
+                 QString()},
+        SendCase{"refused_by_the_server", u"taro@example.jp"_s, kRejected, QString(), false, u"送信エラー"_s,
                  u"送信できませんでした。"_s},
-        // A second address would be a second recipient the user never saw.
-        SendCase{"two_recipients_refused_before_sending", u"taro@example.jp, evil@example.jp"_s, QString(), false, false,
+        // One bad entry among the recipients stops the whole reply.
+        SendCase{"a_bad_recipient_refused_before_sending", u"taro@example.jp、山田"_s, QString(), QString(), false,
                  QString(), QString()}),
     CaseName);
 

@@ -396,7 +396,7 @@ TEST_F(WriteFormTest, ADraftComesBackAsItWasKept) {
     kept.to = u"bob@localhost\nalice@localhost"_s;
     kept.subject = u"件名"_s;
     kept.body = u"一行目\n二行目"_s;
-    kept.attachments = {folder.path(u"a.txt"_s), folder.path(u"c.txt"_s)};
+    kept.attachments = {folder.path(u"a,b.txt"_s), folder.path(u"c.txt"_s)};
     kept.mood = 3;
     WriteForm& f = loaded();
     f.loadDraft(kept);
