@@ -70,7 +70,7 @@ std::optional<char16_t> hexUnit(QStringView digits) {
     if (digits.size() != 4) return std::nullopt;
     char16_t unit = 0;
     for (const QChar d : digits) {
-        const int value = QChar::isDigit(d.unicode())   ? d.unicode() - u'0'
+        const int value = (d >= u'0' && d <= u'9')   ? d.unicode() - u'0'
                           : (d >= u'a' && d <= u'f') ? d.unicode() - u'a' + 10
                           : (d >= u'A' && d <= u'F') ? d.unicode() - u'A' + 10
                                                      : -1;
@@ -105,6 +105,9 @@ QString KeptSignature(QStringView text) {
 
 QString EscapedSignature(QStringView text) {
     const QString lf = lineBreaksAsLf(text);
+    // Most signatures are all CP932: one round trip of the whole text
+    // spares asking character by character.
+    const bool allHeld = cp932Holds(lf);
     QString out;
     out.reserve(lf.size() + lf.size() / 4);
     for (qsizetype i = 0; i < lf.size(); ++i) {
@@ -124,7 +127,7 @@ QString EscapedSignature(QStringView text) {
             const QStringView character = QStringView(lf).sliced(i, length);
             // Control characters (a NUL would end the value) and whatever
             // CP932 cannot hold go by their units.
-            if (c.unicode() < 0x20 || c.unicode() == 0x7F || !cp932Holds(character))
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F || (!allHeld && !cp932Holds(character)))
                 appendUnitEscapes(out, character);
             else
                 out += character;

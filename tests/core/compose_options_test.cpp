@@ -73,8 +73,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"huge_default", "[Compose]\r\nDefaultSignature=1e300\r\n", {}},
         ReadCase{"garbage_default", "[Compose]\r\nDefaultSignature=abc\r\n", {}},
         // A hand-written value: escapes that are not ours are its text.
-        ReadCase{"unknown_and_unfinished_escapes", "[Compose]\r\nSignature1=a\\tb\\u12 \\uZZZZ end\\\r\n",
-                 with([](ComposeOptions& o) { o.Signatures[0] = QStringLiteral("a\\tb\\u12 \\uZZZZ end\\"); })},
+        ReadCase{"unknown_and_unfinished_escapes",
+                 // \u with full-width digits (\x82\x4f is ０) is not one either.
+                 "[Compose]\r\nSignature1=a\\tb\\u12 \\uZZZZ \\u\x82\x4f\x82\x4f\x82\x4f\x82\x50 end\\\r\n",
+                 with([](ComposeOptions& o) { o.Signatures[0] = QStringLiteral("a\\tb\\u12 \\uZZZZ \\u０００１ end\\"); })},
         ReadCase{"a_nul_byte_ends_the_value", QByteArrayLiteral("[Compose]\r\nSignature2=kept\0lost\r\n"),
                  with([](ComposeOptions& o) { o.Signatures[1] = QStringLiteral("kept"); })},
         ReadCase{"an_escaped_nul_ends_it_too", "[Compose]\r\nSignature3=kept\\u0000lost\r\n",
