@@ -1,0 +1,150 @@
+#include "mail/reply_context.h"
+
+#include "tests/support/qt_printers.h"
+#include "tests/support/temp_folder.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumopet::mail {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+template <class Case>
+    requires requires(const Case& c) { std::string(c.name); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+// The ids "<1@x>" .. "<n@x>", blank separated.
+QString Ids(int first, int last) {
+    QStringList ids;
+    for (int i = first; i <= last; ++i) ids.append(u"<%1@x>"_s.arg(i));
+    return ids.join(u' ');
+}
+
+struct CopyCase {
+    const char* name;
+    QByteArray copy;  // the Maildir copy's bytes, LF line ends
+    QString messageId, references;
+    QByteArray charset;
+    QString senderName, text;
+};
+
+class ReplyContextOfCopy : public ::testing::TestWithParam<CopyCase> {};
+
+TEST_P(ReplyContextOfCopy, ReadsWhatTheReplyNeeds) {
+    test::TempFolder folder;
+    folder.write(u"copy"_s, GetParam().copy);
+    const ReplyContext context = ReadReplyContext(folder.path(u"copy"_s));
+    EXPECT_EQ(context.messageId, GetParam().messageId);
+    EXPECT_EQ(context.references, GetParam().references);
+    EXPECT_EQ(context.charset.toUpper(), GetParam().charset);
+    EXPECT_EQ(context.senderName, GetParam().senderName);
+    EXPECT_EQ(context.text.trimmed(), GetParam().text);
+}
+
+const QByteArray kJisBody = "\x1b$BK\\J8\x1b(B\n";  // 本文
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, ReplyContextOfCopy,
+    ::testing::Values(
+        CopyCase{"first_message_of_a_thread",
+                 "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>\nMessage-ID: <a1@example.jp>\n"
+                 "Date: Tue, 02 Jan 2024 10:00:05 +0900\nContent-Type: text/plain; charset=ISO-2022-JP\n\n" + kJisBody,
+                 u"<a1@example.jp>"_s, u"<a1@example.jp>"_s, "ISO-2022-JP", u"山田"_s, u"本文"_s},
+        CopyCase{"answer_in_a_thread",
+                 "From: taro@example.jp\nMessage-ID: <c3@example.jp>\nIn-Reply-To: <b2@example.jp>\n"
+                 "References: <a1@example.jp>\n <b2@example.jp>\nContent-Type: text/plain; charset=Shift_JIS\n\n"
+                 "\x96\x7b\x95\xb6\n",
+                 u"<c3@example.jp>"_s, u"<a1@example.jp> <b2@example.jp> <c3@example.jp>"_s, "SHIFT_JIS",
+                 u"taro@example.jp"_s, u"本文"_s},
+        // RFC 5322 3.6.4: without References, a single In-Reply-To stands for them.
+        CopyCase{"in_reply_to_without_references",
+                 "From: a@example.jp\nMessage-ID: <c3@example.jp>\nIn-Reply-To: <b2@example.jp>\n\nhello\n",
+                 u"<c3@example.jp>"_s, u"<b2@example.jp> <c3@example.jp>"_s, {}, u"a@example.jp"_s, u"hello"_s},
+        CopyCase{"long_thread_keeps_first_and_latest",
+                 "From: a@example.jp\nMessage-ID: <31@x>\nReferences: " + Ids(1, 30).toLatin1() + "\n\nx\n", u"<31@x>"_s,
+                 u"<1@x> "_s + Ids(13, 31), {}, u"a@example.jp"_s, u"x"_s},
+        CopyCase{"junk_around_the_ids",
+                 "From: a@example.jp\nMessage-ID: (id) <m@x> junk\nReferences: <r@x> (c) <bad <s@x>\n\nx\n", u"<m@x>"_s,
+                 u"<r@x> <s@x> <m@x>"_s, {}, u"a@example.jp"_s, u"x"_s},
+        CopyCase{"no_message_id", "From: a@example.jp\nReferences: <r@x>\n\nx\n", {}, {}, {}, u"a@example.jp"_s, u"x"_s}),
+    CaseName);
+
+TEST(ReplyContextOfCopy, DateIsTheCopysInLocalTime) {
+    test::TempFolder folder;
+    folder.write(u"copy"_s, "From: a@example.jp\nDate: Tue, 02 Jan 2024 10:00:05 +0900\n\nx\n");
+    const QDateTime date = ReadReplyContext(folder.path(u"copy"_s)).date;
+    EXPECT_EQ(date.toSecsSinceEpoch(), QDateTime(QDate(2024, 1, 2), QTime(1, 0, 5), Qt::UTC).toSecsSinceEpoch());
+}
+
+struct UnreadableCase {
+    const char* name;
+    void (*make)(const test::TempFolder& folder, const QString& path);
+};
+
+class UnreadableCopy : public ::testing::TestWithParam<UnreadableCase> {};
+
+// The reply then goes as it always did: without the headers, never waiting.
+TEST_P(UnreadableCopy, GivesAnEmptyContext) {
+    test::TempFolder folder;
+    folder.write(u"real"_s, "From: a@example.jp\nMessage-ID: <m@x>\n\nx\n");
+    const QString path = folder.path(u"copy"_s);
+    GetParam().make(folder, path);
+    const ReplyContext context = ReadReplyContext(path);
+    EXPECT_EQ(context.messageId, QString());
+    EXPECT_EQ(context.references, QString());
+    EXPECT_EQ(context.text, QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UnreadableCopy,
+    ::testing::Values(UnreadableCase{"missing", [](const test::TempFolder&, const QString&) {}},
+                      UnreadableCase{"link_to_a_message",
+                                     [](const test::TempFolder& f, const QString& path) {
+                                         ASSERT_EQ(::symlink(QFile::encodeName(f.path(u"real"_s)).constData(),
+                                                             QFile::encodeName(path).constData()),
+                                                   0);
+                                     }},
+                      UnreadableCase{"fifo",
+                                     [](const test::TempFolder&, const QString& path) {
+                                         ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+                                     }},
+                      UnreadableCase{"folder", [](const test::TempFolder&, const QString& path) {
+                                         ASSERT_EQ(::mkdir(QFile::encodeName(path).constData(), 0700), 0);
+                                     }}),
+    CaseName);
+
+struct QuoteCase {
+    const char* name;
+    QString text;
+    QDateTime date;
+    QString senderName, quote;
+};
+
+class Quote : public ::testing::TestWithParam<QuoteCase> {};
+
+TEST_P(Quote, PutsTheHeadingLineAndMarksEachLine) {
+    EXPECT_EQ(QuotedReply(GetParam().text, GetParam().date, GetParam().senderName), GetParam().quote);
+}
+
+const QDateTime kWritten(QDate(2024, 1, 2), QTime(9, 5, 59));
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Quote,
+    ::testing::Values(
+        QuoteCase{"crlf_lines", u"一行目\r\n\r\n三行目\r\n"_s, kWritten, u"山田"_s,
+                  u"2024/01/02 09:05、山田 さんは書きました:\n> 一行目\n> \n> 三行目\n"_s},
+        QuoteCase{"bare_cr_and_no_last_end", u"a\rb"_s, kWritten, u"Taro"_s,
+                  u"2024/01/02 09:05、Taro さんは書きました:\n> a\n> b\n"_s},
+        QuoteCase{"no_date", u"x"_s, QDateTime(), u"山田"_s, u"山田 さんは書きました:\n> x\n"_s},
+        QuoteCase{"no_name", u"x"_s, kWritten, QString(), u"2024/01/02 09:05 のメール:\n> x\n"_s}),
+    CaseName);
+
+}  // namespace
+}  // namespace lumopet::mail
