@@ -4,11 +4,13 @@
 #include "core/system_error_text.h"
 #include "core/unique_fd.h"
 #include "mail/gmime_handles.h"
+#include "mail/reply_context.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QMimeDatabase>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <cerrno>
@@ -205,80 +207,6 @@ private:
     qsizetype column_;
 };
 
-struct AddressParts {
-    QString name;
-    QString address;
-};
-
-// The text without the double quotes of its quoted strings and without their
-// backslash escapes.
-QString Unquoted(QStringView text) {
-    QString result;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'"') {
-            quoted = !quoted;
-        } else if (quoted && text[i] == u'\\' && i + 1 < text.size()) {
-            result += text[++i];
-        } else {
-            result += text[i];
-        }
-    }
-    return result.trimmed();
-}
-
-// Where the parts of a recipient text lie, read as mail addresses are
-// read: quoted strings and comments are skipped, so their "<", "," and ";"
-// are text.
-struct RecipientShape {
-    qsizetype open = -1;   // the "<" of "名前 <a@b>"
-    qsizetype close = -1;  // its ">"
-    // A "," or ";" outside quotes, comments and brackets: a second address.
-    bool separatorOutside = false;
-    // A quote, comment or bracket left open.
-    bool unbalanced = false;
-};
-
-RecipientShape ShapeOf(QStringView text) {
-    RecipientShape shape;
-    bool quoted = false;
-    int commentDepth = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if ((quoted || commentDepth > 0) && c == u'\\') {
-            ++i;
-        } else if (quoted) {
-            quoted = c != u'"';
-        } else if (commentDepth > 0) {
-            commentDepth += c == u'(' ? 1 : c == u')' ? -1 : 0;
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u'(') {
-            commentDepth = 1;
-        } else if (c == u'<' && shape.open < 0) {
-            shape.open = i;
-        } else if (c == u'>' && shape.open >= 0 && shape.close < 0) {
-            shape.close = i;
-        } else if (c == u',' || c == u';') {
-            const bool insideBrackets = shape.open >= 0 && shape.close < 0;
-            if (!insideBrackets) shape.separatorOutside = true;
-        }
-    }
-    shape.unbalanced = quoted || commentDepth > 0 || (shape.open >= 0 && shape.close < 0);
-    return shape;
-}
-
-// "名前 <a@b>" into its display name and address. The "<" that counts is the
-// first one outside a quoted string or comment: '"山田, <営業>" <a@b>' is one
-// address. Without one the whole text is the address.
-AddressParts SplitAddress(const QString& text) {
-    const QString trimmed = text.trimmed();
-    const RecipientShape shape = ShapeOf(trimmed);
-    if (shape.open < 0) return {QString(), trimmed};
-    const qsizetype length = shape.close < 0 ? -1 : shape.close - shape.open - 1;
-    return {Unquoted(QStringView(trimmed).left(shape.open)), trimmed.mid(shape.open + 1, length).trimmed()};
-}
-
 // RFC 5322 3.2.3 atext, and the blank between words.
 bool IsPlainPhrase(QStringView name) {
     static const QString kAtextSymbols = QStringLiteral("!#$%&'*+-/=?^_`{|}~ ");
@@ -295,22 +223,32 @@ QByteArray QuotedString(QStringView text) {
     return quoted + '"';
 }
 
-// One mailbox as a raw header value: the display name, when there is one,
-// plain, quoted or RFC 2047 encoded, then "<address>".
-QByteArray MailboxValue(Iso2022JpEncoder& jis, const char* headerName, const AddressParts& parts) {
+// Mailboxes as a raw header value: each with its display name, when it
+// has one, plain, quoted or RFC 2047 encoded, then "<address>" in ASCII
+// form; a "," after each but the last.
+QByteArray MailboxListValue(Iso2022JpEncoder& jis, const char* headerName, const QList<Mailbox>& mailboxes) {
     FoldedValue value(headerName);
-    const QString name = OneLine(parts.name);
-    const QByteArray address = OneLine(parts.address).toUtf8();
-    if (name.isEmpty()) {
-        value.add(address);
-        return value.text();
+    for (qsizetype i = 0; i < mailboxes.size(); ++i) {
+        const QString name = OneLine(mailboxes[i].name);
+        const QByteArray address = OneLine(mailboxes[i].asciiAddress).toUtf8();
+        const QByteArray separator = i + 1 < mailboxes.size() ? "," : "";
+        if (name.isEmpty()) {
+            value.add(address + separator);
+            continue;
+        }
+        if (!IsAscii(name)) {
+            for (const QByteArray& word : EncodedWords(jis, name, value.room(), kMaxEncodedWord)) value.add(word);
+        } else {
+            value.add(IsPlainPhrase(name) ? name.toLatin1() : QuotedString(name));
+        }
+        value.add('<' + address + '>' + separator);
     }
-    if (!IsAscii(name)) {
-        for (const QByteArray& word : EncodedWords(jis, name, value.room(), kMaxEncodedWord)) value.add(word);
-    } else {
-        value.add(IsPlainPhrase(name) ? name.toLatin1() : QuotedString(name));
-    }
-    value.add('<' + address + '>');
+    return value.text();
+}
+
+QByteArray MessageIdsValue(const char* headerName, const QStringList& ids) {
+    FoldedValue value(headerName);
+    for (const QString& piece : ids) value.add(piece.toLatin1());
     return value.text();
 }
 
@@ -347,33 +285,101 @@ bool HasControlCharacter(QStringView line) {
 }
 
 struct EncodedText {
-    const char* charset;
+    QByteArray charset;
     GMimeContentEncoding transferEncoding;
     QByteArray bytes;  // lines end in CR LF
 };
 
-// ISO-2022-JP 7bit when the subject and every line convert, no line holds a
-// control character (an ESC of the user's would be read as a shift) and no
-// line passes 998 octets; else UTF-8, quoted-printable when the text is
-// mostly ASCII, base64 when not (a third of the size of QP for Japanese).
-EncodedText EncodeText(Iso2022JpEncoder& jis, const QString& subject, const QString& body) {
-    const QStringList lines = BodyLines(body);
-    if (jis.encode(subject)) {
-        QByteArray bytes;
-        bool fits = true;
-        for (const QString& line : lines) {
-            const std::optional<QByteArray> encoded = HasControlCharacter(line) ? std::nullopt : jis.encode(line);
-            fits = encoded && encoded->size() <= kMaxLineOctets;
-            if (!fits) break;
-            bytes += *encoded + "\r\n";
-        }
-        if (fits) return {"ISO-2022-JP", GMIME_CONTENT_ENCODING_7BIT, bytes};
-    }
+// The lines in ISO-2022-JP, each ended by CR LF: nothing when a line does
+// not convert, holds a control character (an ESC of the user's would be
+// read as a shift) or passes 998 octets.
+std::optional<QByteArray> JisLines(Iso2022JpEncoder& jis, const QStringList& lines) {
     QByteArray bytes;
-    for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
+    for (const QString& line : lines) {
+        const std::optional<QByteArray> encoded = HasControlCharacter(line) ? std::nullopt : jis.encode(line);
+        if (!encoded || encoded->size() > kMaxLineOctets) return std::nullopt;
+        bytes += *encoded + "\r\n";
+    }
+    return bytes;
+}
+
+// 8-bit text: quoted-printable when it is mostly ASCII, base64 when not (a
+// third of the size of QP for Japanese).
+EncodedText EightBitText(const QByteArray& charset, const QByteArray& bytes) {
     const auto nonAscii = std::count_if(bytes.begin(), bytes.end(), [](char c) { return c & 0x80; });
     const bool mostlyAscii = nonAscii * 6 <= bytes.size();
-    return {"UTF-8", mostlyAscii ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE : GMIME_CONTENT_ENCODING_BASE64, bytes};
+    return {charset, mostlyAscii ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE : GMIME_CONTENT_ENCODING_BASE64, bytes};
+}
+
+// The lines in an 8-bit charset iconv knows, each ended by CR LF; nothing
+// when a character is not in it.
+std::optional<QByteArray> IconvLines(const char* charset, const QStringList& lines) {
+    const iconv_t handle = iconv_open(charset, "UTF-8");
+    if (handle == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    constexpr size_t failed = static_cast<size_t>(-1);
+    QByteArray bytes;
+    bool fits = true;
+    for (qsizetype i = 0; i < lines.size() && fits; ++i) {
+        QByteArray input = lines[i].toUtf8();
+        QByteArray output(input.size() * 2 + 8, Qt::Uninitialized);
+        char* in = input.data();
+        size_t inLeft = static_cast<size_t>(input.size());
+        char* out = output.data();
+        size_t outLeft = static_cast<size_t>(output.size());
+        fits = iconv(handle, &in, &inLeft, &out, &outLeft) != failed;
+        bytes += QByteArrayView(output.constData(), out - output.constData());
+        bytes += "\r\n";
+    }
+    iconv_close(handle);
+    return fits ? std::optional<QByteArray>(bytes) : std::nullopt;
+}
+
+// The body in the answered message's charset, when it is one we can write
+// and the text fits it. Japanese mail names CP932 "Shift_JIS"; the charsets
+// that are not ASCII with 8-bit additions (UTF-16, UTF-7, ...) are left out:
+// our lines end in CR LF bytes.
+std::optional<EncodedText> InReplyCharset(Iso2022JpEncoder& jis, const QStringList& lines, const QByteArray& charset) {
+    const QByteArray name = charset.trimmed().toLower();
+    if (name == "iso-2022-jp") {
+        if (const auto bytes = JisLines(jis, lines)) return EncodedText{"ISO-2022-JP", GMIME_CONTENT_ENCODING_7BIT, *bytes};
+        return std::nullopt;
+    }
+    if (name == "utf-8") {
+        QByteArray bytes;
+        for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
+        return EightBitText("UTF-8", bytes);
+    }
+    static const QRegularExpression singleByte(QStringLiteral("^(iso-8859-([1-9]|1[0-6])|windows-125[0-8]|koi8-[ru])$"));
+    struct Known {
+        const char* label;
+        const char* iconvName;
+    };
+    std::optional<Known> known;
+    if (name == "shift_jis" || name == "shift-jis" || name == "x-sjis" || name == "sjis" || name == "cp932" ||
+        name == "windows-31j" || name == "ms_kanji")
+        known = Known{"Shift_JIS", "CP932"};
+    else if (name == "euc-jp" || name == "x-euc-jp")
+        known = Known{"EUC-JP", "EUC-JP"};
+    else if (singleByte.match(QString::fromLatin1(name)).hasMatch())
+        known = Known{name.constData(), name.constData()};
+    if (!known) return std::nullopt;
+    const std::optional<QByteArray> bytes = IconvLines(known->iconvName, lines);
+    if (!bytes) return std::nullopt;
+    return EightBitText(known->label, *bytes);
+}
+
+// In the reply charset when there is one and the text fits it; else
+// ISO-2022-JP 7bit when the subject and every line fit it; else UTF-8.
+EncodedText EncodeText(Iso2022JpEncoder& jis, const QString& subject, const QString& body,
+                       const QByteArray& replyCharset) {
+    const QStringList lines = BodyLines(body);
+    if (!replyCharset.isEmpty())
+        if (std::optional<EncodedText> reply = InReplyCharset(jis, lines, replyCharset)) return *reply;
+    if (jis.encode(subject))
+        if (const auto bytes = JisLines(jis, lines)) return {"ISO-2022-JP", GMIME_CONTENT_ENCODING_7BIT, *bytes};
+    QByteArray bytes;
+    for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
+    return EightBitText("UTF-8", bytes);
 }
 
 // The part over its content: bytes in memory, or a stream GMime reads as
@@ -551,18 +557,6 @@ bool HasLineBreakOrControl(QStringView text) {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
-// RFC 5321 4.1.2 Mailbox, loosely: one "@" between a non-empty local part
-// and a domain, neither with blanks, brackets, quotes or separators, the
-// domain without empty labels. Non-ASCII letters pass (RFC 6531).
-bool IsPlainAddress(QStringView address) {
-    static const QString kForbidden = QStringLiteral(" \t<>()[]\\,;:\"\u3000");
-    const qsizetype at = address.indexOf(u'@');
-    if (at <= 0 || at != address.lastIndexOf(u'@') || at == address.size() - 1) return false;
-    if (std::any_of(address.begin(), address.end(), [](QChar c) { return kForbidden.contains(c); })) return false;
-    const QStringView domain = address.sliced(at + 1);
-    return !domain.startsWith(u'.') && !domain.endsWith(u'.') && !domain.contains(QStringLiteral(".."));
-}
-
 GDateTime* NewGDateTime(const QDateTime& date) {
     const QDateTime when = date.isValid() ? date : QDateTime::currentDateTime();
     GTimeZone* zone = g_time_zone_new_offset(when.offsetFromUtc());
@@ -576,22 +570,45 @@ GDateTime* NewGDateTime(const QDateTime& date) {
 
 // The From address's domain, in its ASCII form, for the Message-ID.
 QByteArray MessageIdDomain(const QString& from) {
-    const QString address = AddressOf(from);
+    const QString address = FirstMailbox(from).asciiAddress;
     const qsizetype at = address.lastIndexOf(u'@');
     const QByteArray domain = at < 0 ? QByteArray() : QUrl::toAce(address.mid(at + 1));
     return domain.isEmpty() ? QByteArray("localhost") : domain;
 }
 
-void SetHeaders(Iso2022JpEncoder& jis, GMimeMessage* message, const OutgoingMessage& outgoing) {
+struct Recipients {
+    QList<Mailbox> to, cc, bcc;
+};
+
+Result<Recipients> RecipientsOf(const OutgoingMessage& message) {
+    Recipients recipients;
+    const std::pair<const QString*, QList<Mailbox>*> boxes[] = {
+        {&message.to, &recipients.to}, {&message.cc, &recipients.cc}, {&message.bcc, &recipients.bcc}};
+    static const QString kLabels[] = {QStringLiteral("宛先"), QStringLiteral("CC"), QStringLiteral("BCC")};
+    for (size_t i = 0; i < std::size(boxes); ++i) {
+        Result<QList<Mailbox>> parsed = ParseAddressList(*boxes[i].first, kLabels[i]);
+        if (!parsed) return Failure{parsed.error()};
+        *boxes[i].second = parsed.value();
+    }
+    if (recipients.to.isEmpty()) return Failure{QStringLiteral("宛先のメールアドレスを入力してください。")};
+    return recipients;
+}
+
+void AddMailboxes(GMimeMessage* message, GMimeAddressType type, const QList<Mailbox>& mailboxes) {
+    for (const Mailbox& mailbox : mailboxes)
+        g_mime_message_add_mailbox(message, type, mailbox.name.toUtf8().constData(),
+                                   mailbox.asciiAddress.toUtf8().constData());
+}
+
+void SetHeaders(Iso2022JpEncoder& jis, GMimeMessage* message, const OutgoingMessage& outgoing,
+                const Recipients& recipients) {
     GMimeObject* object = AsObject(message);
-    const AddressParts from = SplitAddress(outgoing.from);
-    const AddressParts to = SplitAddress(outgoing.to);
+    const Mailbox from = FirstMailbox(outgoing.from);
     // The mailboxes and the subject are set in GMime's model too; the raw
     // values are what goes on the wire.
-    g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_FROM, from.name.toUtf8().constData(),
-                               from.address.toUtf8().constData());
-    g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_TO, to.name.toUtf8().constData(),
-                               to.address.toUtf8().constData());
+    AddMailboxes(message, GMIME_ADDRESS_TYPE_FROM, {from});
+    AddMailboxes(message, GMIME_ADDRESS_TYPE_TO, recipients.to);
+    AddMailboxes(message, GMIME_ADDRESS_TYPE_CC, recipients.cc);
     g_mime_message_set_subject(message, OneLine(outgoing.subject).toUtf8().constData(), nullptr);
 
     GDateTime* date = NewGDateTime(outgoing.date);
@@ -599,11 +616,21 @@ void SetHeaders(Iso2022JpEncoder& jis, GMimeMessage* message, const OutgoingMess
     g_date_time_unref(date);
     GString_ id(g_mime_utils_generate_message_id(MessageIdDomain(outgoing.from).constData()));
     g_mime_message_set_message_id(message, id.get());
+    // RFC 5322 3.6.4: the reply names the message it answers and the
+    // thread it belongs to.
+    // Only Message-IDs get there: nothing else of the text reaches the header.
+    const QStringList inReplyTo = MessageIds(outgoing.inReplyTo);
+    const QStringList references = MessageIds(outgoing.references);
+    if (!inReplyTo.isEmpty()) g_mime_object_set_header(object, "In-Reply-To", "<>", nullptr);
+    if (!references.isEmpty()) g_mime_object_set_header(object, "References", "<>", nullptr);
     g_mime_object_set_header(object, "MIME-Version", "1.0", nullptr);
     g_mime_object_set_header(object, "X-Mailer", kMailer, nullptr);
 
-    SetRawHeader(object, "From", MailboxValue(jis, "From", from));
-    SetRawHeader(object, "To", MailboxValue(jis, "To", to));
+    SetRawHeader(object, "From", MailboxListValue(jis, "From", {from}));
+    SetRawHeader(object, "To", MailboxListValue(jis, "To", recipients.to));
+    if (!recipients.cc.isEmpty()) SetRawHeader(object, "Cc", MailboxListValue(jis, "Cc", recipients.cc));
+    if (!inReplyTo.isEmpty()) SetRawHeader(object, "In-Reply-To", MessageIdsValue("In-Reply-To", {inReplyTo.first()}));
+    if (!references.isEmpty()) SetRawHeader(object, "References", MessageIdsValue("References", references));
     SetRawHeader(object, "Subject", SubjectValue(jis, outgoing.subject));
 }
 
@@ -659,19 +686,9 @@ std::optional<qint64> WireSize(int fd) {
 }  // namespace
 
 Status CheckRecipient(const QString& text) {
-    const QString recipient = text.trimmed();
-    if (recipient.isEmpty()) return Failure{QStringLiteral("宛先のメールアドレスを入力してください。")};
-    if (HasLineBreakOrControl(recipient))
-        return Failure{QStringLiteral("宛先に改行が含まれています。宛先にはメールアドレスを一つだけ、一行で入力してください。")};
-    const RecipientShape shape = ShapeOf(recipient);
-    const bool trailingText = shape.close >= 0 && !recipient.sliced(shape.close + 1).trimmed().isEmpty();
-    if (shape.separatorOutside || trailingText)
-        return Failure{QStringLiteral("宛先「%1」には複数のアドレスがあります。宛先にはメールアドレスを一つだけ入力してください。")
-                           .arg(recipient)};
-    const QString address = shape.open >= 0 ? recipient.mid(shape.open + 1, shape.close - shape.open - 1).trimmed()
-                                            : recipient;
-    if (shape.unbalanced || !IsPlainAddress(address))
-        return Failure{QStringLiteral("宛先「%1」はメールアドレスとして正しくありません。").arg(recipient)};
+    const Result<QList<Mailbox>> parsed = ParseAddressList(text, QStringLiteral("宛先"));
+    if (!parsed) return Failure{parsed.error()};
+    if (parsed.value().isEmpty()) return Failure{QStringLiteral("宛先のメールアドレスを入力してください。")};
     return success();
 }
 
@@ -701,7 +718,8 @@ const QString kOverlongLineText =
 Result<GObjectPtr<GMimeMessage>> MimeMessage(const OutgoingMessage& message, bool streamed) {
     // The caller has checked these already; whatever it missed, the user's
     // text never becomes a header line or an SMTP command of its own.
-    if (const Status recipient = CheckRecipient(message.to); !recipient) return Failure{recipient.error()};
+    const Result<Recipients> recipients = RecipientsOf(message);
+    if (!recipients) return Failure{recipients.error()};
     if (HasLineBreakOrControl(message.from))
         return Failure{QStringLiteral("差出人のメールアドレスに改行が含まれているため、送信できません。設定を確かめてください。")};
 
@@ -710,11 +728,11 @@ Result<GObjectPtr<GMimeMessage>> MimeMessage(const OutgoingMessage& message, boo
 
     Iso2022JpEncoder jis;
     GObjectPtr<GMimeMessage> mime(g_mime_message_new(FALSE));
-    SetHeaders(jis, mime.get(), message);
+    SetHeaders(jis, mime.get(), message, recipients.value());
 
-    const EncodedText text = EncodeText(jis, message.subject, message.body);
+    const EncodedText text = EncodeText(jis, message.subject, message.body, message.replyCharset);
     GObjectPtr<GMimePart> textPart = NewPart("text", "plain", text.bytes, text.transferEncoding);
-    g_mime_object_set_content_type_parameter(AsObject(textPart.get()), "charset", text.charset);
+    g_mime_object_set_content_type_parameter(AsObject(textPart.get()), "charset", text.charset.constData());
 
     if (attachments.value().empty()) {
         g_mime_message_set_mime_part(mime.get(), AsObject(textPart.get()));
@@ -729,6 +747,23 @@ Result<GObjectPtr<GMimeMessage>> MimeMessage(const OutgoingMessage& message, boo
 }
 
 }  // namespace
+
+Result<QStringList> EnvelopeRecipients(const OutgoingMessage& message) {
+    const Result<Recipients> recipients = RecipientsOf(message);
+    if (!recipients) return Failure{recipients.error()};
+    QStringList addresses;
+    for (const QList<Mailbox>* list : {&recipients.value().to, &recipients.value().cc, &recipients.value().bcc})
+        for (const Mailbox& mailbox : *list)
+            if (!addresses.contains(mailbox.asciiAddress, Qt::CaseInsensitive)) addresses.append(mailbox.asciiAddress);
+    return addresses;
+}
+
+QByteArray SentCopyHeader(const OutgoingMessage& message) {
+    const Result<QList<Mailbox>> bcc = ParseAddressList(message.bcc);
+    if (!bcc || bcc.value().isEmpty()) return QByteArray();
+    Iso2022JpEncoder jis;
+    return "Bcc:" + MailboxListValue(jis, "Bcc", bcc.value()).replace('\n', "\r\n");
+}
 
 Result<QByteArray> BuildMessage(const OutgoingMessage& message) {
     const Result<GObjectPtr<GMimeMessage>> mime = MimeMessage(message, false);
@@ -756,7 +791,5 @@ Result<qint64> BuildMessageFile(const OutgoingMessage& message, int fd) {
     if (!size) return Failure{kOverlongLineText};
     return *size;
 }
-
-QString AddressOf(const QString& text) { return SplitAddress(text).address; }
 
 }  // namespace lumopet::mail

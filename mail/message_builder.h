@@ -2,6 +2,7 @@
 // Building an outgoing message, as Japanese mailers send it.
 
 #include "core/result.h"
+#include "mail/address_list.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -12,20 +13,42 @@ namespace lumopet::mail {
 
 struct OutgoingMessage {
     QString from;  // the own address, as in the settings
-    QString to;    // one recipient: "a@example.jp" or "名前 <a@example.jp>"
+    // The recipients, as ParseAddressList reads them: "a@example.jp",
+    // "名前 <a@example.jp>", several separated by ",", "、" or ";".
+    QString to;
     QString subject;
     QString body;  // lines end in CR LF or LF
     QStringList attachmentPaths;
     QDateTime date = QDateTime::currentDateTime();
+    QString cc = {};   // empty for none
+    QString bcc = {};  // never in the header that goes out (SentCopyHeader)
+    // A reply: the answered message's Message-ID ("<...>") and the
+    // References the reply carries; empty for a new message.
+    QString inReplyTo = {};
+    QString references = {};
+    // A reply's body goes in the answered message's charset when the text
+    // fits it (ISO-2022-JP, Shift_JIS, EUC-JP, UTF-8, ISO-8859-n, ...).
+    QByteArray replyCharset = {};
 };
 
+// Every recipient of To, Cc and Bcc in ASCII form (RCPT TO), each once.
+// Fails as ParseAddressList does.
+lumopet::Result<QStringList> EnvelopeRecipients(const OutgoingMessage& message);
+
+// The "Bcc:" field, CR LF line ends, for the copy of the message kept in
+// the sent Maildir (who got it); empty when there is no Bcc. Never part of
+// what BuildMessage and BuildMessageFile give.
+QByteArray SentCopyHeader(const OutgoingMessage& message);
+
 // The whole message, CR LF line ends, no line over 998 octets: From, To,
-// Subject, Date, Message-ID, MIME-Version; text in ISO-2022-JP (7bit) when
+// Cc, Subject, Date, Message-ID, In-Reply-To, References, MIME-Version;
+// text in the reply charset when it fits, else ISO-2022-JP (7bit) when
 // every character of subject and body is in JIS X 0208 (or ASCII), else
 // UTF-8; each attachment base64 with its file name (RFC 2231). Fails with a
 // clear Japanese sentence naming the file when an attachment cannot be read,
-// and when the recipient is not one address (CheckRecipient) or the sender
-// holds a line break: no text of the user's ever starts a header line.
+// and when a recipient is not an address (ParseAddressList), To is empty or
+// the sender holds a line break: no text of the user's ever starts a header
+// line.
 lumopet::Result<QByteArray> BuildMessage(const OutgoingMessage& message);
 
 // An attachment larger than this is not read into memory by
@@ -40,12 +63,10 @@ bool HasLargeAttachment(const QStringList& paths);
 // it is not read ahead to tell.
 lumopet::Result<qint64> BuildMessageFile(const OutgoingMessage& message, int fd);
 
-// Whether text is exactly one recipient: "a@example.jp" or
-// "名前 <a@example.jp>", with blanks and line breaks around it. Refused, with
-// the sentence the user reads: an empty text, a line break or control
-// character inside it, a second address (after "," or ";" outside quotes, or
-// after the ">"), and an address without one "@" between a local part and
-// a domain, or with blanks or brackets in it.
+// Whether the 宛先 text holds one or more addresses, each as
+// ParseAddressList takes it, with blanks and line breaks around it.
+// Refused with the sentence the user reads (naming the bad one), and for an
+// empty text.
 lumopet::Status CheckRecipient(const QString& text);
 
 // The paths of a "," separated attachment list, each without its blanks,
@@ -55,9 +76,5 @@ QStringList AttachmentPaths(const QString& list);
 // Fails, naming the file, when one of the paths is not a regular file that
 // can be opened for reading. (A FIFO or a device would never end.)
 lumopet::Status CheckAttachments(const QStringList& paths);
-
-// The address part of an address text ("名前 <a@b>" gives "a@b"); the text
-// trimmed when it holds no angle brackets.
-QString AddressOf(const QString& text);
 
 }  // namespace lumopet::mail

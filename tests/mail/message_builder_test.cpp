@@ -441,3 +441,130 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace lumopet::mail
+
+namespace lumopet::mail {
+namespace {
+
+// The addresses of one header field, as a receiver reads them.
+QStringList AddressesIn(GMimeMessage* message, GMimeAddressType type) {
+    QStringList addresses;
+    InternetAddressList* list = g_mime_message_get_addresses(message, type);
+    for (int i = 0; i < internet_address_list_length(list); ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        const QString name = Utf8(internet_address_get_name(address));
+        const QString addr = Utf8(internet_address_mailbox_get_addr(AsMailbox(address)));
+        addresses.append(name.isEmpty() ? addr : name + u" <"_s + addr + u'>');
+    }
+    return addresses;
+}
+
+QByteArray HeaderBlock(const QByteArray& wire) { return wire.left(wire.indexOf("\r\n\r\n") + 2); }
+
+struct RecipientsCase {
+    const char* name;
+    QString to, cc, bcc, inReplyTo, references;
+    QStringList headerTo, headerCc, envelope;
+    QByteArray inReplyToField, referencesField;  // "" when the field must be missing
+};
+
+class Recipients : public ::testing::TestWithParam<RecipientsCase> {};
+
+// Bcc never goes on the wire; the sent copy's header says who got it.
+TEST_P(Recipients, HeaderNamesToAndCcAndTheEnvelopeEveryone) {
+    const RecipientsCase& c = GetParam();
+    OutgoingMessage message = Message(u"件名"_s, u"本文"_s);
+    message.to = c.to;
+    message.cc = c.cc;
+    message.bcc = c.bcc;
+    message.inReplyTo = c.inReplyTo;
+    message.references = c.references;
+    const QByteArray wire = Build(message);
+    const QByteArray header = HeaderBlock(wire);
+    GObjectPtr<GMimeMessage> parsed = Parse(wire);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(AddressesIn(parsed.get(), GMIME_ADDRESS_TYPE_TO), c.headerTo);
+    EXPECT_EQ(AddressesIn(parsed.get(), GMIME_ADDRESS_TYPE_CC), c.headerCc);
+    EXPECT_FALSE(header.contains("\nBcc:")) << header.toStdString();
+    const QList<Mailbox> hiddenOnes = ParseAddressList(c.bcc).value();
+    for (const Mailbox& hidden : hiddenOnes)
+        EXPECT_FALSE(wire.contains(hidden.asciiAddress.toUtf8())) << hidden.asciiAddress.toStdString();
+    EXPECT_FALSE(header.contains('\x80'));  // the header is ASCII: IDN in ACE, names encoded
+    const Result<QStringList> envelope = EnvelopeRecipients(message);
+    ASSERT_TRUE(envelope.ok());
+    EXPECT_EQ(envelope.value(), c.envelope);
+    for (const char* field : {"In-Reply-To", "References"}) {
+        const QByteArray want = QByteArrayView(field) == "In-Reply-To" ? c.inReplyToField : c.referencesField;
+        const char* got = g_mime_object_get_header(&parsed->parent_object, field);
+        EXPECT_EQ(QByteArray(got ? got : ""), want) << field;
+    }
+
+    // The sent copy: the Bcc field before the message, read back whole.
+    const QByteArray copyHeader = SentCopyHeader(message);
+    EXPECT_EQ(copyHeader.isEmpty(), c.bcc.trimmed().isEmpty());
+    GObjectPtr<GMimeMessage> copy = Parse(copyHeader + wire);
+    ASSERT_TRUE(copy);
+    QStringList bcc;
+    for (const Mailbox& mailbox : hiddenOnes)
+        bcc.append(mailbox.name.isEmpty() ? mailbox.asciiAddress : mailbox.name + u" <"_s + mailbox.asciiAddress + u'>');
+    // GMime shows a domain in ACE as its IDN form, as a receiver does.
+    EXPECT_EQ(AddressesIn(copy.get(), GMIME_ADDRESS_TYPE_BCC).join(u',').replace(u"例え.jp"_s, u"xn--r8jz45g.jp"_s),
+              bcc.join(u','));
+    EXPECT_EQ(AddressesIn(copy.get(), GMIME_ADDRESS_TYPE_TO), c.headerTo);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, Recipients,
+    ::testing::Values(
+        RecipientsCase{"to_cc_bcc", u"a@example.jp, 山田 太郎 <b@example.jp>"_s, u"\"営業, 東京\" <c@example.jp>"_s,
+                       u"鈴木 <d@example.jp>; hidden@example.jp"_s, {}, {},
+                       {u"a@example.jp"_s, u"山田 太郎 <b@example.jp>"_s}, {u"営業, 東京 <c@example.jp>"_s},
+                       {u"a@example.jp"_s, u"b@example.jp"_s, u"c@example.jp"_s, u"d@example.jp"_s, u"hidden@example.jp"_s},
+                       "", ""},
+        RecipientsCase{"idn_in_ace", u"太郎 <taro@例え.jp>"_s, u"hanako@例え.jp"_s, u"jiro@例え.jp"_s, {}, {},
+                       {u"太郎 <taro@例え.jp>"_s}, {u"hanako@例え.jp"_s},
+                       {u"taro@xn--r8jz45g.jp"_s, u"hanako@xn--r8jz45g.jp"_s, u"jiro@xn--r8jz45g.jp"_s}, "", ""},
+        RecipientsCase{"one_address_in_two_fields_gets_one_copy", u"a@example.jp"_s, u"A@Example.jp"_s, {}, {}, {},
+                       {u"a@example.jp"_s}, {u"A@example.jp"_s}, {u"a@example.jp"_s}, "", ""},
+        RecipientsCase{"reply_threads", u"a@example.jp"_s, {}, {}, u"<c3@example.jp>"_s,
+                       u"<a1@example.jp> <b2@example.jp> <c3@example.jp>"_s, {u"a@example.jp"_s}, {}, {u"a@example.jp"_s},
+                       "<c3@example.jp>", "<a1@example.jp> <b2@example.jp> <c3@example.jp>"},
+        // Whatever the text holds, only ids reach the header: no field of its own.
+        RecipientsCase{"junk_in_the_ids", u"a@example.jp"_s, {}, {}, u"x\r\nBcc: evil@example.jp <i@x>"_s,
+                       u"<r@x>\r\nBcc: evil@example.jp"_s, {u"a@example.jp"_s}, {}, {u"a@example.jp"_s}, "<i@x>", "<r@x>"}),
+    CaseName);
+
+struct ReplyCharsetCase {
+    const char* name;
+    QByteArray replyCharset;
+    QString body;
+    QByteArray charset;  // what the text goes in
+};
+
+class ReplyCharset : public ::testing::TestWithParam<ReplyCharsetCase> {};
+
+TEST_P(ReplyCharset, TakesTheAnsweredCharsetWhenTheTextFits) {
+    OutgoingMessage message = Message(u"Re: 件名"_s, GetParam().body);
+    message.replyCharset = GetParam().replyCharset;
+    const Received received = Receive(Build(message));
+    EXPECT_EQ(received.charset.toUpper(), GetParam().charset.toUpper());
+    EXPECT_EQ(received.text, OnTheWire(GetParam().body));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Charsets, ReplyCharset,
+    ::testing::Values(
+        ReplyCharsetCase{"shift_jis_fits", "Shift_JIS", u"お世話になります。\n承知しました。"_s, "Shift_JIS"},
+        ReplyCharsetCase{"windows_31j_named_shift_jis", "Windows-31J", u"了解です。"_s, "Shift_JIS"},
+        ReplyCharsetCase{"euc_jp_fits", "euc-jp", u"日本語の返事"_s, "EUC-JP"},
+        ReplyCharsetCase{"utf8_even_where_jis_fits", "UTF-8", u"日本語の返事"_s, "UTF-8"},
+        ReplyCharsetCase{"iso_2022_jp", "iso-2022-jp", u"日本語の返事"_s, "ISO-2022-JP"},
+        ReplyCharsetCase{"latin1_fits", "ISO-8859-1", u"Un café, merci."_s, "ISO-8859-1"},
+        ReplyCharsetCase{"shift_jis_without_emoji", "Shift_JIS", u"了解です😀"_s, "UTF-8"},
+        ReplyCharsetCase{"jis_without_circled_digit", "ISO-2022-JP", u"①の件"_s, "UTF-8"},
+        ReplyCharsetCase{"latin1_without_japanese", "ISO-8859-1", u"日本語"_s, "ISO-2022-JP"},
+        ReplyCharsetCase{"unknown_charset_keeps_todays_choice", "x-unknown", u"日本語"_s, "ISO-2022-JP"},
+        ReplyCharsetCase{"utf16_is_no_text_of_ours", "UTF-16", u"日本語"_s, "ISO-2022-JP"}),
+    CaseName);
+
+}  // namespace
+}  // namespace lumopet::mail
