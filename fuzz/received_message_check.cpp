@@ -54,7 +54,7 @@ public:
     Result<std::unique_ptr<mail::Pop3Session>> connectPop3(const QString&) override {
         return std::unique_ptr<mail::Pop3Session>(std::make_unique<OneMessageSession>(box_));
     }
-    mail::SmtpStatus sendSmtp(const QString&, const mail::Credentials&, const QString&, const QString&,
+    mail::SmtpStatus sendSmtp(const QString&, const mail::Credentials&, const QString&, const QStringList&,
                               const QByteArray&) override {
         return Failure{QStringLiteral("no sending here")};
     }

@@ -282,18 +282,19 @@ public:
     }
 
     SmtpStatus sendSmtp(const QString& serverText, const Credentials& login, const QString& fromAddress,
-                        const QString& toAddress, const QByteArray& message) override {
-        return send(serverText, login, fromAddress, toAddress, Message{message});
+                        const QStringList& toAddresses, const QByteArray& message) override {
+        return send(serverText, login, fromAddress, toAddresses, Message{message});
     }
 
     SmtpStatus sendSmtpFile(const QString& serverText, const Credentials& login, const QString& fromAddress,
-                            const QString& toAddress, int lfFile, qint64 wireSize) override {
-        return send(serverText, login, fromAddress, toAddress, Message{{}, lfFile, wireSize});
+                            const QStringList& toAddresses, int lfFile, qint64 wireSize) override {
+        return send(serverText, login, fromAddress, toAddresses, Message{{}, lfFile, wireSize});
     }
 
 private:
     SmtpStatus send(const QString& serverText, const Credentials& login, const QString& fromAddress,
-                    const QString& toAddress, const Message& message) {
+                    const QStringList& toAddresses, const Message& message) {
+        if (toAddresses.isEmpty()) return Failure{QStringLiteral("宛先がありません。")};
         const auto parsed = ParseServerAddress(serverText, MailProtocol::Smtp);
         if (!parsed) return Failure{parsed.error()};
         const ServerAddress& server = parsed.value();
@@ -314,12 +315,12 @@ private:
         const bool tlsFirst = server.tls != TlsMode::UpgradeWhenOffered || (loginGiven && !clearLoginFine);
         Delivery delivery;
         deliver(delivery, server, greeting.value(), tlsFirst ? CURLUSESSL_ALL : CURLUSESSL_TRY, loginGiven ? &login : nullptr,
-                fromAddress, toAddress, message);
+                fromAddress, toAddresses, message);
         bool loginWithheld = false;
         if (delivery.code == CURLE_USE_SSL_FAILED && server.tls == TlsMode::UpgradeWhenOffered && !delivery.stopped) {
             loginWithheld = true;
             delivery = Delivery{};
-            deliver(delivery, server, greeting.value(), CURLUSESSL_TRY, nullptr, fromAddress, toAddress, message);
+            deliver(delivery, server, greeting.value(), CURLUSESSL_TRY, nullptr, fromAddress, toAddresses, message);
         }
         if (delivery.code == CURLE_OK) return success();
         if (delivery.stopped) return stoppedStatus();
@@ -329,8 +330,9 @@ private:
         if (delivery.code == CURLE_USE_SSL_FAILED) {
             failed = Failure{StartTlsMissingText(QStringLiteral("%1:%2").arg(server.host).arg(server.port), refusal)};
         } else if (!refusal.isEmpty()) {
-            failed = Failure{DescribeSmtpRefusal(
-                {stepOf(delivery.exchange.commands), refusal, fromAddress, toAddress, loginWithheld && offersAuth(delivery.exchange.replies)})};
+            failed = Failure{DescribeSmtpRefusal({stepOf(delivery.exchange.commands), refusal, fromAddress,
+                                                  refusedRecipient(delivery.exchange.commands, toAddresses),
+                                                  loginWithheld && offersAuth(delivery.exchange.replies)})};
         } else {
             failed = CurlFailure(delivery.code, server, delivery.exchange);
         }
@@ -345,6 +347,13 @@ private:
         return said;
     }
 
+    // curl says RCPT TO for one recipient after the other and stops at the
+    // first refusal: the last one it named is the one refused.
+    static QString refusedRecipient(const QStringList& commands, const QStringList& toAddresses) {
+        const qsizetype named = commands.count(QStringLiteral("RCPT"));
+        return toAddresses.value(std::clamp<qsizetype>(named, 1, toAddresses.size()) - 1);
+    }
+
     static SmtpStatus stoppedStatus() {
         SmtpStatus status = Failure{SendStoppedText()};
         status.stopped = true;
@@ -352,13 +361,26 @@ private:
     }
 
     void deliver(Delivery& delivery, const ServerAddress& server, const Greeting& greeting, curl_usessl useSsl,
-                 const Credentials* login, const QString& fromAddress, const QString& toAddress, const Message& message) {
+                 const Credentials* login, const QString& fromAddress, const QStringList& toAddresses,
+                 const Message& message) {
         const TlsPeer peer{server.host, server.port};
         Exchange& exchange = delivery.exchange;
         CurlList pinned(greeting.pinnedAddress.isEmpty() ? nullptr
                                                          : curl_slist_append(nullptr, greeting.pinnedAddress.constData()));
         const QByteArray from = '<' + fromAddress.toUtf8() + '>';
-        CurlList recipients(curl_slist_append(nullptr, ('<' + toAddress.toUtf8() + '>').constData()));
+        // One RCPT TO each. Without CURLOPT_MAIL_RCPT_ALLOWFAILS a refused
+        // one ends the delivery before DATA: nobody gets the message.
+        curl_slist* list = nullptr;
+        for (const QString& address : toAddresses) {
+            curl_slist* longer = curl_slist_append(list, ('<' + address.toUtf8() + '>').constData());
+            if (!longer) {
+                curl_slist_free_all(list);
+                delivery.code = CURLE_OUT_OF_MEMORY;
+                return;
+            }
+            list = longer;
+        }
+        CurlList recipients(list);
         Upload upload{message};
         CurlLogin kept;
         // Declared last: the handle's cleanup (which may still send QUIT and

@@ -487,18 +487,21 @@ MailSent failedSend(const mail::SmtpStatus& status) {
                                                             : kMailFailed);
 }
 
+// MAIL FROM: the own address, its domain in ASCII form.
+QString envelopeSender(const QString& from) { return mail::FirstMailbox(from).asciiAddress; }
+
 // A message with a large attachment, built into a file with the
 // attachment encoded from its own, and sent from there.
 MailSent sendFromFile(const MailToSend& mail, const mail::Credentials& login, const SpoolFileMaker& makeFile,
-                      const mail::OutgoingMessage& message) {
+                      const mail::OutgoingMessage& message, const QStringList& recipients) {
     const Result<SpoolFile> made = makeFile();
     if (!made) return failedSend(made.error(), kNoConnection);
     const UniqueFd file(made.value().fd);
     SpooledFile built(made.value().path);
     const Result<qint64> wireSize = mail::BuildMessageFile(message, file.get());
     if (!wireSize) return failedSend(wireSize.error(), kNoConnection);
-    const auto status = transport()->sendSmtpFile(mail.server, login, mail::AddressOf(mail.from), mail::AddressOf(mail.to),
-                                                  file.get(), wireSize.value());
+    const auto status =
+        transport()->sendSmtpFile(mail.server, login, envelopeSender(mail.from), recipients, file.get(), wireSize.value());
     if (!status) return failedSend(status);
     MailSent sent;
     sent.file = std::move(built);
@@ -513,15 +516,26 @@ MailSent NMailSmtpSendMail(const MailToSend& mail, const mail::Credentials& logi
     message.to = mail.to;
     message.subject = mail.subject;
     message.body = mail.body;
-    message.attachmentPaths = mail::AttachmentPaths(mail.attachments);
-    if (makeFile && mail::HasLargeAttachment(message.attachmentPaths)) return sendFromFile(mail, login, makeFile, message);
-    const auto built = mail::BuildMessage(message);
-    if (!built) return failedSend(built.error(), kNoConnection);
-    const auto status = transport()->sendSmtp(mail.server, login, mail::AddressOf(mail.from), mail::AddressOf(mail.to),
-                                              built.value());
-    if (!status) return failedSend(status);
+    message.attachmentPaths = mail.attachments;
+    message.cc = mail.cc;
+    message.bcc = mail.bcc;
+    message.inReplyTo = mail.inReplyTo;
+    message.references = mail.references;
+    message.replyCharset = mail.replyCharset;
+    const Result<QStringList> recipients = mail::EnvelopeRecipients(message);
+    if (!recipients) return failedSend(recipients.error(), kNoConnection);
     MailSent sent;
-    sent.message = built.value();
+    if (makeFile && mail::HasLargeAttachment(message.attachmentPaths)) {
+        sent = sendFromFile(mail, login, makeFile, message, recipients.value());
+    } else {
+        const auto built = mail::BuildMessage(message);
+        if (!built) return failedSend(built.error(), kNoConnection);
+        const auto status =
+            transport()->sendSmtp(mail.server, login, envelopeSender(mail.from), recipients.value(), built.value());
+        if (!status) return failedSend(status);
+        sent.message = built.value();
+    }
+    if (sent.ok()) sent.sentCopyHeader = mail::SentCopyHeader(message);
     return sent;
 }
 

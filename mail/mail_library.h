@@ -222,17 +222,25 @@ private:
 // One message to send, as the compose and reply windows give it.
 struct MailToSend {
     QString server;
-    QString to;           // one recipient, with or without a name
+    // The recipients, with or without names, several separated by ",",
+    // "、" or ";" (mail::ParseAddressList).
+    QString to;
     QString from;
     QString subject;
     QString body;
-    QString attachments;  // file paths separated by ","; empty for none
+    QStringList attachments;  // one path each (a name may hold a ","); empty for none
+    QString cc = {};
+    QString bcc = {};  // RCPT TO only, never in the header that goes out
+    // A reply: what it answers (mail::OutgoingMessage).
+    QString inReplyTo = {};
+    QString references = {};
+    QByteArray replyCharset = {};
 };
 
 // How one NMailSmtpSendMail ended, for its caller alone.
 struct MailSent {
     // 0 when the server took the message, else kNoConnection (it could not
-    // be built: an unreadable attachment, a recipient that is not one
+    // be built: an unreadable attachment, a recipient that is not an
     // address), kLoginRefused, kRelayRefused, kSendStopped (送信中止 came
     // before the message was through), or kMailFailed.
     int code = 0;
@@ -242,6 +250,9 @@ struct MailSent {
     QByteArray message;
     // else the file it was sent from, with LF line ends.
     SpooledFile file;
+    // For the copy kept in the sent Maildir only: the "Bcc:" field (CR LF
+    // line ends) that goes before the message; empty without BCC.
+    QByteArray sentCopyHeader;
     bool ok() const { return code == 0; }
 };
 

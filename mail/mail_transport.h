@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -133,7 +134,9 @@ public:
     virtual ~MailTransport() = default;
     // Fails when no connection can be made to the server.
     virtual lumopet::Result<std::unique_ptr<Pop3Session>> connectPop3(const QString& server) = 0;
-    // Delivers the message to one recipient address (the bare address),
+    // Delivers the message to the recipient addresses (bare, ASCII: one
+    // RCPT TO each; a refused one fails the whole delivery, so nobody gets
+    // a message some of its recipients were denied),
     // logging in with login when it is set and the server offers AUTH over
     // TLS (a password also on this machine; a server that offers AUTH only
     // in the clear gets the message without a login). An access token goes
@@ -141,18 +144,23 @@ public:
     // the same ID and password. smtp:// sends nothing without STARTTLS. Broken off while SendStopRequested() (send_stop.h) and the
     // message is not out whole.
     virtual SmtpStatus sendSmtp(const QString& server, const Credentials& login, const QString& fromAddress,
-                                const QString& toAddress, const QByteArray& message) = 0;
+                                const QStringList& toAddresses, const QByteArray& message) = 0;
+    // The same for one recipient.
+    SmtpStatus sendSmtp(const QString& server, const Credentials& login, const QString& fromAddress,
+                        const QString& toAddress, const QByteArray& message) {
+        return sendSmtp(server, login, fromAddress, QStringList{toAddress}, message);
+    }
     // The same for a message too large to hold: the file lfFile holds it
     // with LF line ends, and it goes out with CR LF, wireSize bytes. This
     // one reads it whole: the test transports only send small messages.
     virtual SmtpStatus sendSmtpFile(const QString& server, const Credentials& login, const QString& fromAddress,
-                                    const QString& toAddress, int lfFile, qint64 wireSize) {
+                                    const QStringList& toAddresses, int lfFile, qint64 wireSize) {
         QFile file;
         if (!file.open(lfFile, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !file.seek(0))
             return lumopet::Status(Failure{QStringLiteral("送信するメールを読めません。")});
         QByteArray message = file.readAll().replace("\n", "\r\n");
         if (message.size() != wireSize) return lumopet::Status(Failure{QStringLiteral("送信するメールの大きさが合いません。")});
-        return sendSmtp(server, login, fromAddress, toAddress, message);
+        return sendSmtp(server, login, fromAddress, toAddresses, message);
     }
 };
 

@@ -34,7 +34,7 @@ protected:
     static mail::Credentials login(const QString& user = QStringLiteral("user"), const QString& password = QStringLiteral("pw")) {
         return mail::Credentials::password(user, password);
     }
-    static MailSent send(const QString& to, const QString& attachments = QString()) {
+    static MailSent send(const QString& to, const QStringList& attachments = {}) {
         return NMailSmtpSendMail({QStringLiteral("smtp.example.jp"), to, QStringLiteral("me@example.jp"), QStringLiteral("件名"),
                                   QStringLiteral("本文です。"), attachments},
                                  login());
@@ -128,7 +128,7 @@ TEST_F(MailLibraryTest, SendingBuildsTheMessageAndDeliversToTheBareAddress) {
 
 TEST_F(MailLibraryTest, NothingIsSentWhenAnAttachmentIsMissingOrTheServerRefuses) {
     const QString missing = folder.path(QStringLiteral("資料.txt"));
-    const MailSent unreadable = send(QStringLiteral("a@example.jp"), missing);
+    const MailSent unreadable = send(QStringLiteral("a@example.jp"), {missing});
     EXPECT_EQ(unreadable.code, kNoConnection);
     EXPECT_TRUE(unreadable.error.contains(QStringLiteral("資料.txt"))) << unreadable.error.toStdString();
     box->sendError = QStringLiteral("550 5.1.1 <nobody@example.jp>: Recipient address rejected");
@@ -175,7 +175,7 @@ const QString kDeleteRefusal = QStringLiteral("-ERR Message is locked");
 
 QString failedSend() {
     return NMailSmtpSendMail({QStringLiteral("smtp.example.jp"), QStringLiteral("nobody@example.jp"), QStringLiteral("me@example.jp"),
-                              QStringLiteral("s"), QStringLiteral("b"), QString()},
+                              QStringLiteral("s"), QStringLiteral("b"), {}},
                              mail::Credentials::password(QStringLiteral("user"), QStringLiteral("pw")))
         .error;
 }

@@ -52,6 +52,7 @@ struct ScriptedMailbox {
     std::set<int> marked;     // DELE sent, not yet committed
     std::set<int> deleted;    // committed at QUIT
     struct Delivery {
+        // to: the RCPT TO addresses, separated by blanks.
         QString from, to;
         QByteArray message;
         QString loginUser, loginPassword;  // the login used; empty: none
@@ -133,8 +134,9 @@ public:
         if (!box_->connectError.isEmpty()) return Failure{box_->connectError};
         return std::unique_ptr<Pop3Session>(new ScriptedSession(box_));
     }
-    SmtpStatus sendSmtp(const QString& server, const Credentials& login, const QString& from, const QString& to,
-                        const QByteArray& message) override {
+    SmtpStatus sendSmtp(const QString& server, const Credentials& login, const QString& from,
+                        const QStringList& recipients, const QByteArray& message) override {
+        const QString to = recipients.join(u' ');
         box_->log.append(QStringLiteral("smtp %1 %2").arg(server, to));
         // curl logs in only when the server offers AUTH.
         const bool loggedIn = box_->offersAuth && login.isSet();
@@ -151,8 +153,10 @@ public:
             refused.relayRefused = true;
             return refused;
         }
-        if (const auto refused = box_->refusedRecipients.find(to); refused != box_->refusedRecipients.end())
-            return Failure{refused->second};
+        // As curl does: a refused RCPT TO ends the delivery, nobody gets it.
+        for (const QString& recipient : recipients)
+            if (const auto refused = box_->refusedRecipients.find(recipient); refused != box_->refusedRecipients.end())
+                return Failure{refused->second};
         box_->deliveries.push_back({from, to, message, loggedIn ? login.user : QString(), loggedIn ? login.secret : QString()});
         return success();
     }
@@ -166,7 +170,7 @@ private:
 class NeverAnsweringTransport : public ScriptedTransport {
 public:
     using ScriptedTransport::ScriptedTransport;
-    SmtpStatus sendSmtp(const QString&, const Credentials&, const QString&, const QString&, const QByteArray&) override {
+    SmtpStatus sendSmtp(const QString&, const Credentials&, const QString&, const QStringList&, const QByteArray&) override {
         waiting = true;
         for (int i = 0; i < 1000 && !SendStopRequested(); ++i) QThread::msleep(10);
         SmtpStatus stopped = Failure{SendStoppedText()};
