@@ -5,10 +5,13 @@
 #include "mail/mail_library.h"
 #include "mail/message_builder.h"
 #include "mail/mood_tags.h"
+#include "mail/outgoing_text.h"
 #include "mail/send_stop.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "store/maildir.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <chrono>
@@ -17,11 +20,22 @@
 #include <set>
 #include <vector>
 
+#include <unistd.h>
+
 namespace lumopet {
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kErrorTitle = QStringLiteral("エラー");
+
+// An entry of the address book gets a message of its own: one address.
+Status checkBookEntry(const QString& entry) {
+    const auto parsed = mail::ParseAddressList(entry, QStringLiteral("宛先"));
+    if (!parsed) return Failure{parsed.error()};
+    if (parsed.value().size() != 1)
+        return Failure{QStringLiteral("宛先「%1」はメールアドレス一つではありません。").arg(entry.trimmed())};
+    return success();
+}
 
 // A second try of a bulk send: the addresses left unsent, each as often as
 // it was left, but only while the book still holds it as a live entry (the
@@ -36,7 +50,7 @@ std::optional<std::vector<QString>> retryRecipients(const std::vector<AddressRec
         const auto found = live.find(address);
         if (found == live.end()) continue;
         live.erase(found);
-        if (const Status checked = mail::CheckRecipient(address); !checked) {
+        if (const Status checked = checkBookEntry(address); !checked) {
             host.showMessage(checked.error(), QString());
             return std::nullopt;
         }
@@ -54,11 +68,22 @@ std::optional<std::vector<QString>> retryRecipients(const std::vector<AddressRec
 // shown.
 std::optional<std::vector<QString>> recipientsOf(const Program& program, const SendRequest& request, SendHost& host) {
     if (!request.Bulk) {
-        if (const Status checked = mail::CheckRecipient(request.ToText); !checked) {
+        Status checked = mail::CheckRecipient(request.ToText);
+        if (const auto cc = mail::ParseAddressList(request.CcText, QStringLiteral("CC")); checked && !cc)
+            checked = Failure{cc.error()};
+        if (const auto bcc = mail::ParseAddressList(request.BccText, QStringLiteral("BCC")); checked && !bcc)
+            checked = Failure{bcc.error()};
+        if (!checked) {
             host.showMessage(checked.error(), QString());
             return std::nullopt;
         }
         return std::vector<QString>{request.ToText.trimmed()};
+    }
+    if (!request.CcText.trimmed().isEmpty() || !request.BccText.trimmed().isEmpty()) {
+        host.showMessage(QStringLiteral("一括送信では CC と BCC は使えません。アドレス帳のすべての宛先へのメールに同じ CC と "
+                                        "BCC が付いてしまいます。CC と BCC を空にしてから送信してください。"),
+                         QString());
+        return std::nullopt;
     }
     const auto records = ReadAddressRecords(AddressBookPath(program.paths));
     if (!records) {
@@ -73,7 +98,7 @@ std::optional<std::vector<QString>> recipientsOf(const Program& program, const S
         // an interrupted delete leaves it there.
         if (record.Live == 0) continue;
         const QString address = BareEntryText(record.EntryAddress);
-        if (const Status checked = mail::CheckRecipient(address); !checked) {
+        if (const Status checked = checkBookEntry(address); !checked) {
             host.showMessage(QStringLiteral("アドレス帳の %1 件目の宛先が正しくないため、一括送信できません。\n%2")
                                  .arg(i + 1)
                                  .arg(checked.error()),
@@ -154,11 +179,43 @@ QString SendSummary(const SendResult& result) {
 
 namespace {
 
-// The copy of the message just sent, in the sent Maildir: moved there
-// when it was sent from a file, else written from memory.
+// The message sent from a file, with header in front, as a new file in the
+// Maildir's tmp/ (the sent file is left as it is); copied a megabyte at a
+// time, so that memory does not grow with it.
+Result<QString> copyWithHeader(const QString& sentMaildir, const QString& sentPath, QByteArray header) {
+    const auto folders = MaildirFolders::Open(sentMaildir);
+    if (!folders) return Failure{folders.error()};
+    const auto made = folders.value().createInTmp();
+    if (!made) return Failure{made.error()};
+    SpooledFile copy(made.value().path);
+    QFile out, in(sentPath);
+    const bool opened = out.open(made.value().fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+                        in.open(QIODevice::ReadOnly);
+    if (!opened) {
+        if (!out.isOpen()) ::close(made.value().fd);
+        return Failure{QStringLiteral("送信したメールの控えを作れません。")};
+    }
+    bool written = out.write(header.replace("\r\n", "\n")) == header.size();
+    while (written && !in.atEnd()) {
+        const QByteArray block = in.read(1 << 20);
+        written = !block.isEmpty() && out.write(block) == block.size();
+    }
+    written = written && in.error() == QFileDevice::NoError && out.flush();
+    out.close();
+    if (!written) return Failure{QStringLiteral("送信したメールの控えを書き込めません。")};
+    // Once moved into new/, nothing is left in tmp/ for copy to remove.
+    return DeliverTmpFileToMaildir(sentMaildir, copy.path());
+}
+
+// The copy of the message just sent, in the sent Maildir, with the "Bcc:"
+// field that never went out in front: moved there when it was sent from a
+// file, else written from memory.
 Result<QString> keepSentCopy(const QString& sentMaildir, const MailSent& sent) {
-    if (!sent.file.path().isEmpty()) return DeliverTmpFileToMaildir(sentMaildir, sent.file.path());
-    return DeliverToMaildir(sentMaildir, sent.message);
+    if (!sent.file.path().isEmpty()) {
+        if (!sent.sentCopyHeader.isEmpty()) return copyWithHeader(sentMaildir, sent.file.path(), sent.sentCopyHeader);
+        return DeliverTmpFileToMaildir(sentMaildir, sent.file.path());
+    }
+    return DeliverToMaildir(sentMaildir, sent.sentCopyHeader + sent.message);
 }
 
 }  // namespace
@@ -224,9 +281,14 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
     // Used only when the server offers AUTH. Half an account is none
     // (Credentials::isSet): the server would only refuse the login and keep
     // the mail.
+    // The options change what goes out, never what the history keeps.
+    const QString subject = request.WidenKana ? mail::WidenHalfWidthKana(request.SubjectText) : request.SubjectText;
+    QString typedBody = request.WidenKana ? mail::WidenHalfWidthKana(request.BodyText) : request.BodyText;
+    if (request.WrapLines) typedBody = mail::WrapLongLines(typedBody);
     const auto sendTrusting = [&](const QString& to, const QString& body) {
-        const MailToSend mail{values.SmtpServer, to, values.MailAddress, request.SubjectText, body,
-                               request.Attachments.join(u',')};
+        const MailToSend mail{values.SmtpServer, to, values.MailAddress, subject, body, request.Attachments,
+                              request.Bulk ? QString() : request.CcText, request.Bulk ? QString() : request.BccText,
+                              request.InReplyTo, request.References, request.ReplyCharset};
         MailSent sent;
         mail::RunWithCertificateTrust(
             [&] {
@@ -266,7 +328,7 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
 
         // From the typed body every time: the body box may hold the last
         // message's fortune and tag by now.
-        const QString body = OutgoingBody(request.BodyText, request.Fortune ? DrawFortuneNumber() : 0, request.Mood);
+        const QString body = OutgoingBody(typedBody, request.Fortune ? DrawFortuneNumber() : 0, request.Mood);
         host.setBodyText(body);
 
         MailSent outcome = sendTrusting(to, body);

@@ -52,6 +52,11 @@ struct SendRequest {
     QString InReplyTo;
     QString References;
     QByteArray ReplyCharset;
+    // On sending only (the sent history keeps what was typed): half-width
+    // kana in the subject and body made full-width, and the body's lines
+    // over 72 columns wrapped (mail/outgoing_text.h).
+    bool WidenKana = false;
+    bool WrapLines = false;
 };
 
 class SendHost {
@@ -145,12 +150,15 @@ int DrawFortuneNumber();
 // again. Both are built by the caller on the window thread
 // (PasswordCredentials in account_values.h).
 //
-// Before anything is stored or sent, the request is refused, with a message
-// saying why, when no SMTP server or no own address is set (a message from
-// nobody cannot be answered), when a recipient is not one address (in bulk
-// mode: an entry of the address book), when bulk mode finds no entry, or
-// when an attachment cannot be read. Entries of the address book marked
-// deleted get no mail.
+// Not in bulk mode, one message goes to every address of 宛先, CC and BCC
+// (BCC never in its header, only in the sent copy's). Before anything is
+// stored or sent, the request is refused, with a message saying why, when
+// no SMTP server or no own address is set (a message from nobody cannot be
+// answered), when an address of 宛先, CC or BCC is not one (named, with its
+// box), when bulk mode is asked with CC or BCC (every entry would get them),
+// finds an entry of the address book that is not one address, or finds no
+// entry, or when an attachment cannot be read. Entries of the address book
+// marked deleted get no mail.
 //
 // 送信中止 (mail::RequestSendStop) is looked at before each message: the
 // later ones are not tried. A message whose transfer it broke off did not go

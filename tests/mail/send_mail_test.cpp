@@ -410,11 +410,11 @@ public:
     StoppingTransport(std::shared_ptr<ScriptedMailbox> box, int stopAt, bool brokenOff)
         : ScriptedTransport(box), box_(std::move(box)), stopAt_(stopAt), brokenOff_(brokenOff) {}
     mail::SmtpStatus sendSmtp(const QString& server, const mail::Credentials& login, const QString& from,
-                              const QString& to, const QByteArray& message) override {
+                              const QStringList& to, const QByteArray& message) override {
         if (++calls_ == stopAt_) {
             mail::RequestSendStop();
             if (brokenOff_) {
-                box_->log.append(u"smtp %1 %2 broken off"_s.arg(server, to));
+                box_->log.append(u"smtp %1 %2 broken off"_s.arg(server, to.join(u' ')));
                 mail::SmtpStatus stopped = Failure{mail::SendStoppedText()};
                 stopped.stopped = true;
                 return stopped;
@@ -517,7 +517,7 @@ TEST_P(RefusedRequest, StoresAndSendsNothingAndSaysWhy) {
     EXPECT_EQ(host.shown[0].title, QString());
     // Past the send's own check, the layer refuses such a recipient too.
     if (!request.Bulk && !mail::CheckRecipient(request.ToText).ok()) {
-        EXPECT_EQ(NMailSmtpSendMail({u"smtp.example.jp"_s, request.ToText, u"me@example.jp"_s, u"s"_s, u"b"_s, QString()},
+        EXPECT_EQ(NMailSmtpSendMail({u"smtp.example.jp"_s, request.ToText, u"me@example.jp"_s, u"s"_s, u"b"_s, {}},
                                     mail::Credentials::password(u"taro"_s, u"secret"_s))
                       .code,
                   kNoConnection);
@@ -534,7 +534,31 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"header_after_crlf", [](auto&, auto& r) { Recipient(r, u"you@example.jp\r\nBcc: evil@example.jp"_s); }, u"改行"_s},
         RefusalCase{"two_lines", [](auto&, auto& r) { Recipient(r, u"you@example.jp\nevil@example.jp"_s); }, u"改行"_s},
         RefusalCase{"bare_cr", [](auto&, auto& r) { Recipient(r, u"you@example.jp\rRCPT TO:<evil@example.jp>"_s); }, u"改行"_s},
-        RefusalCase{"comma", [](auto&, auto& r) { Recipient(r, u"you@example.jp, evil@example.jp"_s); }, u"複数"_s},
+        RefusalCase{"bad_cc_named", [](auto&, auto& r) { r.CcText = u"ok@example.jp, 営業部"_s; }, u"CC「営業部」"_s},
+        RefusalCase{"bad_bcc_named", [](auto&, auto& r) { r.BccText = u"a@@example.jp"_s; }, u"BCC「a@@example.jp」"_s},
+        RefusalCase{"line_break_in_bcc", [](auto&, auto& r) { r.BccText = u"a@example.jp\r\nX: y"_s; }, u"BCC に改行"_s},
+        RefusalCase{"japanese_local_part", [](auto&, auto& r) { Recipient(r, u"田中@example.jp"_s); }, u"SMTPUTF8"_s},
+        // Every entry of the book would get the same CC and BCC.
+        RefusalCase{"bulk_with_cc",
+                    [](auto& t, auto& r) {
+                        t.writeBook({u"a@example.jp"_s});
+                        r.Bulk = true;
+                        r.CcText = u"boss@example.jp"_s;
+                    },
+                    u"一括送信では CC と BCC は使えません"_s},
+        RefusalCase{"bulk_with_bcc",
+                    [](auto& t, auto& r) {
+                        t.writeBook({u"a@example.jp"_s});
+                        r.Bulk = true;
+                        r.BccText = u"boss@example.jp"_s;
+                    },
+                    u"一括送信では CC と BCC は使えません"_s},
+        RefusalCase{"bulk_entry_of_two_addresses",
+                    [](auto& t, auto& r) {
+                        t.writeBook({u"a@example.jp, b@example.jp"_s});
+                        r.Bulk = true;
+                    },
+                    u"一つではありません"_s},
         RefusalCase{"after_the_bracket", [](auto&, auto& r) { Recipient(r, u"名前 <you@example.jp> evil@example.jp"_s); }, u"複数"_s},
         RefusalCase{"no_at", [](auto&, auto& r) { Recipient(r, u"you.example.jp"_s); }, u"正しくありません"_s},
         RefusalCase{"blank_inside", [](auto&, auto& r) { Recipient(r, u"you @example.jp"_s); }, u"正しくありません"_s},
@@ -579,6 +603,97 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     u"fifo"_s}),
     CaseName);
+
+// --- CC and BCC: one message to everyone of 宛先, CC and BCC
+
+struct EveryoneCase {
+    const char* name;
+    qint64 attachmentBytes;  // 0: none; over kStreamedAttachmentBytes: sent from a file
+};
+
+class OneMessageToEveryone : public SendMailTest, public ::testing::WithParamInterface<EveryoneCase> {};
+
+TEST_P(OneMessageToEveryone, BccOnlyInTheEnvelopeAndTheSentCopy) {
+    SendRequest request = Request(u"a@example.jp、山田 <b@例え.jp>\r\n"_s, u"件名"_s, u"本文"_s);
+    request.CcText = u"c@example.jp"_s;
+    request.BccText = u"秘書 <hidden@example.jp>"_s;
+    if (GetParam().attachmentBytes > 0) {
+        folder.write(u"a,b.bin"_s, QByteArray(GetParam().attachmentBytes, 'x'));
+        request.Attachments = {folder.path(u"a,b.bin"_s)};
+    }
+    ASSERT_TRUE(send(request).allSent()) << (host.shown.empty() ? std::string() : host.shown[0].text.toStdString());
+    ASSERT_EQ(box->deliveries.size(), 1u);
+    const QByteArray& wire = box->deliveries[0].message;
+    EXPECT_EQ(box->deliveries[0].to, u"a@example.jp b@xn--r8jz45g.jp c@example.jp hidden@example.jp"_s);
+    EXPECT_FALSE(wire.contains("hidden@example.jp"));
+    EXPECT_TRUE(HeaderNames(wire).contains(u"Cc"_s));
+    EXPECT_EQ(mail::DecodeMessage(wire).attachments.size(), GetParam().attachmentBytes > 0 ? 1u : 0u);
+
+    const QDir kept(SentMaildirPath(program.paths) + u"/new"_s);
+    const QStringList files = kept.entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile copyFile(kept.filePath(files[0]));
+    ASSERT_TRUE(copyFile.open(QIODevice::ReadOnly));
+    const QByteArray copy = copyFile.readAll();
+    EXPECT_TRUE(copy.startsWith("Bcc: ")) << copy.left(80).toStdString();
+    EXPECT_TRUE(copy.endsWith(MaildirLocalForm(wire)));
+    EXPECT_TRUE(mail::DecodeMessage(copy).headerText.contains(u"秘書 <hidden@example.jp>"_s));
+    EXPECT_TRUE(QDir(SentMaildirPath(program.paths) + u"/tmp"_s).entryList(QDir::Files).isEmpty());
+
+    const auto records = history();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Column3, u"a@example.jp、山田 <b@例え.jp>"_s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sends, OneMessageToEveryone,
+                         ::testing::Values(EveryoneCase{"in_memory", 0}, EveryoneCase{"small_attachment", 100},
+                                           EveryoneCase{"from_a_file", mail::kStreamedAttachmentBytes + 1}),
+                         CaseName);
+
+struct OptionsCase {
+    const char* name;
+    bool widenKana, wrapLines;
+    QString subject, body;  // as they go out
+};
+
+class SendingOptions : public SendMailTest, public ::testing::WithParamInterface<OptionsCase> {};
+
+TEST_P(SendingOptions, ChangeWhatGoesOutNotWhatTheHistoryKeeps) {
+    const QString typedSubject = u"ｶﾞｲﾄﾞ"_s, typedBody = u"ﾃｽﾄ "_s + QString(80, u'a');
+    SendRequest request = Request(u"you@example.jp"_s, typedSubject, typedBody);
+    request.WidenKana = GetParam().widenKana;
+    request.WrapLines = GetParam().wrapLines;
+    ASSERT_TRUE(send(request).allSent());
+    ASSERT_EQ(box->deliveries.size(), 1u);
+    EXPECT_EQ(mail::DecodeMessage(box->deliveries[0].message).subject, GetParam().subject);
+    EXPECT_EQ(ReceivedText(box->deliveries[0].message), GetParam().body);
+    const auto records = history();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Subject, typedSubject);
+    EXPECT_EQ(records[0].Body, typedBody);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SendingOptions,
+    ::testing::Values(OptionsCase{"both_off", false, false, u"ｶﾞｲﾄﾞ"_s, u"ﾃｽﾄ "_s + QString(80, u'a')},
+                      OptionsCase{"kana_only", true, false, u"ガイド"_s, u"テスト "_s + QString(80, u'a')},
+                      OptionsCase{"both_on", true, true, u"ガイド"_s, u"テスト \r\n"_s + QString(80, u'a').replace(72, 0, u"\r\n"_s)}),
+    CaseName);
+
+TEST_F(SendMailTest, AReplyCarriesWhatItAnswersAndItsCharset) {
+    SendRequest request = Request(u"you@example.jp"_s, u"Re: 件名"_s, u"承知しました。"_s);
+    request.KeepInSentHistory = false;
+    request.InReplyTo = u"<c3@example.jp>"_s;
+    request.References = u"<a1@example.jp> <c3@example.jp>"_s;
+    request.ReplyCharset = "Shift_JIS";
+    ASSERT_TRUE(send(request).allSent());
+    ASSERT_EQ(box->deliveries.size(), 1u);
+    const QByteArray& wire = box->deliveries[0].message;
+    EXPECT_TRUE(wire.contains("\r\nIn-Reply-To: <c3@example.jp>\r\n"));
+    EXPECT_TRUE(wire.contains("\r\nReferences: <a1@example.jp> <c3@example.jp>\r\n"));
+    EXPECT_TRUE(wire.contains("charset=Shift_JIS"));
+    EXPECT_EQ(ReceivedText(wire), u"承知しました。"_s);
+}
 
 // A subject is one header line, whatever it holds.
 struct SubjectCase {
