@@ -70,7 +70,7 @@ std::vector<Received> receiveAll(const QString& server, const QString& user, con
 }
 
 int send(const QString& server, const QString& to, const QString& subject, const QString& body,
-         const QString& attachments = QString(), const mail::Credentials& login = {}) {
+         const QStringList& attachments = {}, const mail::Credentials& login = {}) {
     const MailSent sent =
         NMailSmtpSendMail({server, to, QStringLiteral("sender@localhost"), subject, body, attachments}, login);
     said = sent.error;
@@ -122,7 +122,7 @@ TEST(MailServers, AnAttachmentWithAJapaneseNameArrivesWithTheSameBytes) {
     outbox.write(QStringLiteral("資料.txt"), bytes);
     const QString body = QStringLiteral("添付します。") + kFourBreaks + QStringLiteral("Lumopet（③の選択）");
     ASSERT_EQ(send(servers->smtp(), QStringLiteral("bob@localhost"), QStringLiteral("資料送付"), body,
-                   outbox.path(QStringLiteral("資料.txt"))),
+                   {outbox.path(QStringLiteral("資料.txt"))}),
               0)
         << lastError().toStdString();
     const auto received = receiveAll(servers->pop3(), QStringLiteral("bob"), QStringLiteral("bob pw"), true, inbox.path());
@@ -307,7 +307,7 @@ TEST_P(SmtpKinds, Deliver) {
     const mail::Credentials login =
         GetParam().login ? mail::Credentials::password(QStringLiteral("alice"), QStringLiteral("alice-pw")) : mail::Credentials{};
     const int result = send((servers->*GetParam().server)(), QStringLiteral("dave@localhost"), QStringLiteral("kind"),
-                            QStringLiteral("text"), QString(), login);
+                            QStringLiteral("text"), {}, login);
     ASSERT_EQ(result, 0) << lastError().toStdString();
     test::TempFolder folder;
     const auto received = receiveAll(servers->pop3(), QStringLiteral("dave"), QStringLiteral("dave-pw"), false, folder.path());
