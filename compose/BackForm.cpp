@@ -1,14 +1,18 @@
 #include "compose/BackForm.h"
 
+#include "compose/draft_keeper.h"
 #include "compose/send_runner.h"
+#include "compose/signature_chooser.h"
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
 #include "mail/message_builder.h"
 #include "mail/server_refusal.h"
+#include "ui/message_box.h"
 #include "ui/window_helpers.h"
 
 #include <QClipboard>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -17,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
@@ -40,6 +45,7 @@ constexpr int kRowHeight = 300;
 constexpr int kBoxLeft = 1080;
 constexpr int kAttachCommandWidth = 792;
 constexpr int kAttachButtonWidth = 855;
+constexpr int kCommandWidth = 1215;
 constexpr int kAttachTextWidthAtLoad = 2800;
 
 // The smallest client area: "取り消し" (at 0.4 W + 2940, 855 wide) still
@@ -71,6 +77,8 @@ ReplyLayout LayOutReply(int outerWidth, int outerHeight) {
     layout.AttachCommandLeft = layout.AttachWidth + 1240;
     layout.Command9Left = layout.AttachWidth + 2060;
     layout.Command10Left = layout.AttachWidth + 2940;
+    layout.SideLeft = kBoxLeft + layout.ToWidth + 60;
+    layout.SideWidth = std::clamp(clientWidth - layout.SideLeft - 60, 0, kCommandWidth);
     return layout;
 }
 
@@ -94,6 +102,13 @@ BackForm::BackForm(WindowDirectory& windows, QWidget* parent) : QWidget(parent),
     sender_ = new SendRunner(*this, windows_, StatusLabel, BodyText);
     sender_->keepEnabled(Command3);
     connect(sender_, &SendRunner::finished, this, &BackForm::sendDone);
+
+    keeper_ = new DraftKeeper(this, DraftsMaildirPath(windows_.program().paths), [this] { return currentDraft(); },
+                              [this] { return holdsNothingTyped(); });
+    connect(this, &BackForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
+    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
+        if (!isSending()) StatusLabel->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
+    });
 }
 
 QRect BackForm::place(int left, int top, int width, int height) const {
@@ -103,9 +118,9 @@ QRect BackForm::place(int left, int top, int width, int height) const {
 int BackForm::toTwips(int pixels) const { return qRound(pixels * 1440.0 / logicalDpiY()); }
 
 void BackForm::buildControls() {
-    Command2 = PlacedButton(QStringLiteral("送信"), this, place(120, 120, 1215, 375));
-    Command3 = PlacedButton(QStringLiteral("送信中止"), this, place(1560, 120, 1215, 375));
-    Command4 = PlacedButton(QStringLiteral("本文に貼付"), this, place(3000, 120, 1215, 375));
+    Command2 = PlacedButton(QStringLiteral("送信"), this, place(120, 120, kCommandWidth, 375));
+    Command3 = PlacedButton(QStringLiteral("送信中止"), this, place(1560, 120, kCommandWidth, 375));
+    Command4 = PlacedButton(QStringLiteral("本文に貼付"), this, place(3000, 120, kCommandWidth, 375));
 
     StatusLabel = new QLabel(this);
     StatusLabel->setWordWrap(true);
@@ -139,6 +154,22 @@ void BackForm::buildControls() {
     CcText = new QLineEdit(this);
     BccText = new QLineEdit(this);
     SubjectText = new QLineEdit(this);
+
+    // Beside 宛先, CC and BCC (placed by Form_Resize).
+    DraftCommand = new QPushButton(QStringLiteral("下書き保存"), this);
+    SignatureCombo = new QComboBox(this);
+    signatures_ = new SignatureChooser(
+        SignatureCombo, [this] { return BodyText->toPlainText(); },
+        [this](const QString& body) { BodyText->setPlainText(body); },
+        [this] {
+            const Result<ComposeOptions> options = CurrentComposeOptions(windows_.program());
+            return options ? options.value().Signatures : std::array<QString, kSignatureCount>{};
+        });
+    SettingsCommand = new QPushButton(QStringLiteral("設定"), this);
+    auto* settings = new QMenu(SettingsCommand);
+    settings->addAction(QStringLiteral("署名の編集..."), this, [this] { windows_.ShowSignatureForm(); });
+    settings->addAction(QStringLiteral("送信の設定..."), this, [this] { windows_.ShowComposeOptionsForm(); });
+    SettingsCommand->setMenu(settings);
     AttachText = new QLineEdit(this);
 
     List2 = new QListWidget(this);
@@ -165,6 +196,9 @@ void BackForm::buildControls() {
     setTabOrder(AttachCommand, Command9);
     setTabOrder(Command9, Command10);
     setTabOrder(Command10, BodyText);
+    setTabOrder(BodyText, DraftCommand);
+    setTabOrder(DraftCommand, SignatureCombo);
+    setTabOrder(SignatureCombo, SettingsCommand);
 
     connect(Command2, &QPushButton::clicked, this, &BackForm::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &BackForm::Command3_Click);
@@ -172,6 +206,7 @@ void BackForm::buildControls() {
     connect(AttachCommand, &QPushButton::clicked, this, &BackForm::AttachCommand_Click);
     connect(Command9, &QPushButton::clicked, this, &BackForm::Command9_Click);
     connect(Command10, &QPushButton::clicked, this, &BackForm::Command10_Click);
+    connect(DraftCommand, &QPushButton::clicked, this, &BackForm::DraftCommand_Click);
 
     const auto changed = [this] { Q_EMIT contentChanged(); };
     connect(ToText, &QLineEdit::textChanged, this, changed);
@@ -205,6 +240,9 @@ void BackForm::Form_Resize() {
     AttachCommand->move(place(layout.AttachCommandLeft, kAttachTop, 0, 0).topLeft());
     Command9->move(place(layout.Command9Left, kAttachTop, 0, 0).topLeft());
     Command10->move(place(layout.Command10Left, kAttachTop, 0, 0).topLeft());
+    DraftCommand->setGeometry(place(layout.SideLeft, kToTop, layout.SideWidth, kRowHeight));
+    SignatureCombo->setGeometry(place(layout.SideLeft, kCcTop, layout.SideWidth, kRowHeight));
+    SettingsCommand->setGeometry(place(layout.SideLeft, kBccTop, layout.SideWidth, kRowHeight));
     StatusLabel->setGeometry(place(kStatusLeft, 60, std::max(0, clientWidth - kStatusLeft - 60), 495));
 }
 
@@ -212,9 +250,11 @@ void BackForm::FillReply(const ReplySource& reply) {
     ToText->setText(WithoutBlanksAround(reply.from).toString());
     SubjectText->setText(ReplySubject(reply.subject));
     BodyText->setPlainText(WithoutBlanksAround(reply.body).toString());
-    // Copies to the last answer's people are no copies of this one.
+    // Copies to the last answer's people are no copies of this one; nor is
+    // its signature in this body.
     CcText->clear();
     BccText->clear();
+    signatures_->adopt(0);
     inReplyTo_.clear();
     references_.clear();
     replyCharset_.clear();
@@ -234,6 +274,7 @@ ComposeDraft BackForm::currentDraft() const {
     draft.references = references_;
     draft.replyCharset = replyCharset_;
     draft.answeredPath = answeredPath_;
+    draft.signature = signatures_->chosen();
     return draft;
 }
 
@@ -243,6 +284,7 @@ void BackForm::loadDraft(const ComposeDraft& draft) {
     BccText->setText(draft.bcc);
     SubjectText->setText(draft.subject);
     BodyText->setPlainText(draft.body);
+    signatures_->adopt(draft.signature);
     attachments().SetAll(draft.attachments);
     inReplyTo_ = draft.inReplyTo;
     references_ = draft.references;
@@ -274,8 +316,25 @@ void BackForm::Command4_Click() {
 
 bool BackForm::isSending() const { return sender_->isRunning(); }
 
+bool BackForm::holdsNothingTyped() const {
+    ComposeDraft draft = currentDraft();
+    draft.body = signatures_->bodyWithoutSignature();
+    return IsBlankDraft(draft);
+}
+
+void BackForm::DraftCommand_Click() {
+    const Status saved = keeper_->saveNow();
+    StatusLabel->setText(saved ? QStringLiteral("下書きを保存しました。")
+                               : QStringLiteral("下書きを保存できませんでした：") + saved.error());
+}
+
 void BackForm::Command2_Click() {
     if (isSending()) return;
+    const Result<ComposeOptions> options = CurrentComposeOptions(windows_.program());
+    if (!options) {
+        ShowError(this, QStringLiteral("エラー"), options.error());
+        return;
+    }
     SendRequest request;
     request.ToText = ToText->text();
     request.CcText = CcText->text();
@@ -283,7 +342,16 @@ void BackForm::Command2_Click() {
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
     request.Attachments = AttachedFiles(AttachText->text(), attachedFiles_);
-    request.KeepInSentHistory = false;
+    // The design's reply is kept only in the sent Maildir; 返信を送信履歴に残す
+    // keeps it in 送信履歴 too.
+    request.KeepInSentHistory = options.value().KeepReplies;
+    request.WidenKana = options.value().WidenKana;
+    request.WrapLines = options.value().WrapLines;
+    request.InReplyTo = inReplyTo_;
+    request.References = references_;
+    request.ReplyCharset = replyCharset_;
+    if (!LookBeforeSending(this, request, windows_.program().values.MailAddress, options.value().ConfirmRecipients))
+        return;
     StatusLabel->setText(kSendingText);
     sender_->start(request);
 }
@@ -291,6 +359,8 @@ void BackForm::Command2_Click() {
 void BackForm::sendDone(const SendResult& result) {
     if (result.allSent()) {
         StatusLabel->clear();
+        // It went out: its draft goes.
+        keeper_->discard();
         Q_EMIT sendFinished(result);
         close();
         return;

@@ -15,6 +15,7 @@
 
 #include <array>
 
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -24,7 +25,9 @@ class QTextEdit;
 
 namespace lumopet {
 
+class DraftKeeper;
 class SendRunner;
+class SignatureChooser;
 
 // The window's outer size in twips, around its client area: a sizable
 // border on each side and the caption.
@@ -44,10 +47,15 @@ inline constexpr int kReplyClientHeight = 7965 + kReplyCopyRowsTwips;
 // take a share of its width, and the three attachment buttons stay to the
 // right of their box. The body's share is of the window without the CC and
 // BCC rows, so that it opens as high as it did before they came.
+//
+// 下書き保存, the signature box and 設定 stand in a column right of the
+// 宛先, CC and BCC boxes, as wide as the window leaves them (at most as
+// wide as the buttons above).
 struct ReplyLayout {
     int BodyWidth, BodyHeight;
     int ToWidth, SubjectWidth, AttachWidth;
     int AttachCommandLeft, Command9Left, Command10Left;
+    int SideLeft, SideWidth;
     bool operator==(const ReplyLayout&) const = default;
 };
 ReplyLayout LayOutReply(int outerWidth, int outerHeight);
@@ -78,6 +86,7 @@ public:
     void Command4_Click();       // paste into the body
     void Command2_Click();       // send
     void Command3_Click();       // step back to the main window
+    void DraftCommand_Click();   // 下書き保存
 
     bool isSending() const;
     // What the window holds, as its draft keeps it (with what the reply
@@ -88,6 +97,11 @@ public:
     QPushButton* Command2;
     QPushButton* Command3;
     QPushButton* Command4;
+    // 下書き保存; the signature box; 設定 with the signature and the
+    // sending options windows in its menu.
+    QPushButton* DraftCommand;
+    QComboBox* SignatureCombo;
+    QPushButton* SettingsCommand;
     // The light grey strips that carry the labels 宛先, 題名 and 添付File.
     std::array<QFrame*, 3> Picture2;
     // The strips of the rows between them: CC and BCC.
@@ -124,9 +138,12 @@ private:
     // A file from the open dialog; empty when cancelled.
     AttachmentControls attachments();
     void sendDone(const SendResult& result);
+    bool holdsNothingTyped() const;
 
     WindowDirectory& windows_;
     SendRunner* sender_ = nullptr;
+    SignatureChooser* signatures_ = nullptr;
+    DraftKeeper* keeper_ = nullptr;
     // What the reply answers, from the message it was filled from or from
     // its draft.
     QString inReplyTo_;

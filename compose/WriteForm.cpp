@@ -1,6 +1,8 @@
 #include "compose/WriteForm.h"
 
+#include "compose/draft_keeper.h"
 #include "compose/send_runner.h"
+#include "compose/signature_chooser.h"
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -96,6 +99,13 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     sender_ = new SendRunner(*this, windows_, Label7, BodyText);
     sender_->keepEnabled(Command3);
     connect(sender_, &SendRunner::finished, this, &WriteForm::sendDone);
+
+    keeper_ = new DraftKeeper(this, DraftsMaildirPath(program_.paths), [this] { return currentDraft(); },
+                              [this] { return holdsNothingTyped(); });
+    connect(this, &WriteForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
+    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
+        if (!isSending()) Label7->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
+    });
 }
 
 bool WriteForm::isSending() const { return sender_->isRunning(); }
@@ -112,6 +122,25 @@ void WriteForm::buildControls() {
     Command6 = PlacedButton(QStringLiteral("元のサイズ"), this, place(3360, 120, 1335, 375));
     Command7 = PlacedButton(QStringLiteral("宛先に貼付"), this, place(3360, 600, 1335, 375));
     Command11 = PlacedButton(QStringLiteral("クリア"), this, place(4920, 120, 1335, 375));
+    DraftCommand = PlacedButton(QStringLiteral("下書き保存"), this, place(4920, 600, 1335, 375));
+
+    // The row left of the character's status line: the signature box and
+    // the windows that set what the send does.
+    plainLabel(QStringLiteral("署名"), this, place(240, 1080, 480, 255));
+    SignatureCombo = new QComboBox(this);
+    SignatureCombo->setGeometry(place(720, 1035, 1335, 300));
+    signatures_ = new SignatureChooser(
+        SignatureCombo, [this] { return BodyText->toPlainText(); },
+        [this](const QString& body) { BodyText->setPlainText(body); },
+        [this] {
+            const Result<ComposeOptions> options = CurrentComposeOptions(program_);
+            return options ? options.value().Signatures : std::array<QString, kSignatureCount>{};
+        });
+    SettingsCommand = PlacedButton(QStringLiteral("設定"), this, place(2160, 1035, 1080, 300));
+    auto* settings = new QMenu(SettingsCommand);
+    settings->addAction(QStringLiteral("署名の編集..."), this, [this] { windows_.ShowSignatureForm(); });
+    settings->addAction(QStringLiteral("送信の設定..."), this, [this] { windows_.ShowComposeOptionsForm(); });
+    SettingsCommand->setMenu(settings);
 
     Text2 = new QLineEdit(this);
     Text2->setGeometry(place(3360, 1080, 3255, 270));
@@ -224,6 +253,7 @@ void WriteForm::buildControls() {
     connect(Command9, &QPushButton::clicked, this, &WriteForm::Command9_Click);
     connect(Command10, &QPushButton::clicked, this, &WriteForm::Command10_Click);
     connect(Command2, &QPushButton::clicked, this, &WriteForm::Command2_Click);
+    connect(DraftCommand, &QPushButton::clicked, this, &WriteForm::DraftCommand_Click);
 
     // What a second try of a bulk send goes to holds only for the message
     // that failed: another subject, body or attachment is another message.
@@ -326,8 +356,27 @@ void WriteForm::Form_Load() {
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QString());
     fillAddressList(AddressListPath(program_.paths));
+    putInDefaultSignature();
     CentreOnScreen(this);
     Timer1->start();
+}
+
+void WriteForm::putInDefaultSignature() {
+    signatures_->adopt(0);
+    const Result<ComposeOptions> options = CurrentComposeOptions(program_);
+    if (options) signatures_->choose(options.value().DefaultSignature);
+}
+
+bool WriteForm::holdsNothingTyped() const {
+    ComposeDraft draft = currentDraft();
+    draft.body = signatures_->bodyWithoutSignature();
+    return IsBlankDraft(draft);
+}
+
+void WriteForm::DraftCommand_Click() {
+    const Status saved = keeper_->saveNow();
+    Label7->setText(saved ? QStringLiteral("下書きを保存しました。")
+                          : QStringLiteral("下書きを保存できませんでした：") + saved.error());
 }
 
 void WriteForm::setMood(int mood) { setRadioChecked(moodOption(mood), true); }
@@ -450,6 +499,7 @@ void WriteForm::Command2_Click() { Text4->setText(QGuiApplication::clipboard()->
 
 void WriteForm::Command11_Click() {
     emptyFields();
+    putInDefaultSignature();
     setRadioChecked(Option2, false);
     List2->clear();
     List2->hide();
@@ -571,6 +621,7 @@ ComposeDraft WriteForm::currentDraft() const {
     draft.mood = chosenMood();
     draft.fortune = Check1->isChecked();
     draft.bulk = Option2->isChecked();
+    draft.signature = signatures_->chosen();
     return draft;
 }
 
@@ -580,6 +631,7 @@ void WriteForm::loadDraft(const ComposeDraft& draft) {
     BccText->setText(draft.bcc);
     SubjectText->setText(draft.subject);
     BodyText->setPlainText(draft.body);
+    signatures_->adopt(draft.signature);
     attachments().SetAll(draft.attachments);
     // The rules tick puts a draft's choices in order like typed ones.
     setMood(draft.mood);
@@ -590,10 +642,18 @@ void WriteForm::loadDraft(const ComposeDraft& draft) {
 
 void WriteForm::Command1_Click() {
     if (isSending()) return;
+    const Result<ComposeOptions> options = CurrentComposeOptions(program_);
+    if (!options) {
+        ShowError(this, QStringLiteral("エラー"), options.error());
+        return;
+    }
+    SendRequest request = readRequest();
+    request.WidenKana = options.value().WidenKana;
+    request.WrapLines = options.value().WrapLines;
+    if (!LookBeforeSending(this, request, program_.values.MailAddress, options.value().ConfirmRecipients)) return;
     Command9->setEnabled(false);
     List2->hide();
     AttachCommand->setEnabled(true);
-    const SendRequest request = readRequest();
     const QString note = request.BulkRetry.empty()
                              ? QString()
                              : QStringLiteral("送信できなかった %1 件に送信します").arg(request.BulkRetry.size());
@@ -612,6 +672,8 @@ void WriteForm::sendDone(const SendResult& result) {
         Check1->setChecked(false);
         setRadioChecked(Option2, false);
         Command2->hide();
+        // It went out: its draft goes.
+        keeper_->discard();
         Q_EMIT sendFinished(result);
         close();
         return;

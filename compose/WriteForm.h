@@ -33,7 +33,9 @@ class QTimer;
 
 namespace lumopet {
 
+class DraftKeeper;
 class SendRunner;
+class SignatureChooser;
 class WindowDirectory;
 struct Program;
 
@@ -60,6 +62,7 @@ public:
     void Command11_Click();  // clear
     void Label7_DblClick();  // hidden mode
     void Timer1_Timer();
+    void DraftCommand_Click();  // 下書き保存
 
     bool isSending() const;
     // What the window holds, as its draft keeps it; and a stored draft put
@@ -76,6 +79,11 @@ public:
     QPushButton* Command6;
     QPushButton* Command7;
     QPushButton* Command11;
+    // 下書き保存; the signature box; 設定 with the signature and the
+    // sending options windows in its menu.
+    QPushButton* DraftCommand;
+    QComboBox* SignatureCombo;
+    QPushButton* SettingsCommand;
     QLineEdit* Text2;
     QGroupBox* Frame1;
     // Moods 1 to 5, and no character.
@@ -143,6 +151,10 @@ private:
     SendRequest readRequest() const;
     void sendDone(const SendResult& result);
     void emptyFields();
+    // The default signature of lumopet.ini in a body without one.
+    void putInDefaultSignature();
+    // Nothing typed: the signature the window put in alone is nothing.
+    bool holdsNothingTyped() const;
     // The message changed (or the address list, or the mode): a second
     // send goes to everyone again.
     void forgetUnsent();
@@ -156,6 +168,8 @@ private:
     QString lineOnFocus_;
     QString lastOpeningLine_;
     SendRunner* sender_ = nullptr;
+    SignatureChooser* signatures_ = nullptr;
+    DraftKeeper* keeper_ = nullptr;
     // After a bulk send that left messages unsent: their recipients, what
     // the next send goes to.
     std::vector<QString> unsent_;

@@ -1,5 +1,8 @@
 #include "compose/send_runner.h"
 
+#include "compose/SendCheckForm.h"
+#include "compose/send_check.h"
+#include "core/settings_files/receive_options.h"
 #include "core/clock_text.h"
 #include "core/program.h"
 #include "mail/send_stop.h"
@@ -22,6 +25,20 @@ namespace {
 QString WithoutCr(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 
 }  // namespace
+
+Result<ComposeOptions> CurrentComposeOptions(const Program& program) {
+    return ReadComposeOptions(program.paths.path(files::ProgramOptions));
+}
+
+bool LookBeforeSending(QWidget* window, const SendRequest& request, const QString& ownAddress,
+                       bool confirmRecipients) {
+    if (request.Attachments.isEmpty() && MentionsAttachment(request.SubjectText, request.BodyText) &&
+        !AskMissingAttachment(window))
+        return false;
+    if (!confirmRecipients || request.Bulk) return true;
+    return ConfirmRecipients(window, MakeSendCheck({request.ToText, request.CcText, request.BccText}, ownAddress,
+                                                   request.Attachments));
+}
 
 template <class F>
 void SendRunner::onWindowThread(F f) {

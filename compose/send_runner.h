@@ -13,6 +13,8 @@
 // The window's 送信中止 button stays usable while the messages go out
 // (keepEnabled): its click asks the send to stop (RequestStop).
 
+#include "core/result.h"
+#include "core/settings_files/compose_options.h"
 #include "mail/send_mail.h"
 #include "mail/transport/account_login.h"
 
@@ -32,6 +34,21 @@ class QWidget;
 namespace lumopet {
 
 class WindowDirectory;
+struct Program;
+
+// lumopet.ini's [Compose] as it is now: the options window may have changed
+// it since the compose window opened. A file that is there and cannot be
+// read is a failure, never taken for the defaults.
+Result<ComposeOptions> CurrentComposeOptions(const Program& program);
+
+// The looks before a send, on the window thread: the question when the
+// subject or body speaks of an attachment and none is attached (always),
+// then, when confirmRecipients (送信前に宛先を確認する), the window that lists
+// every recipient of 宛先, CC and BCC to be ticked. A bulk send goes to the
+// address book's entries, not to the boxes: it has no list to tick. False
+// when the user held the send back.
+bool LookBeforeSending(QWidget* window, const SendRequest& request, const QString& ownAddress,
+                       bool confirmRecipients);
 
 class SendRunner : public QObject {
     Q_OBJECT

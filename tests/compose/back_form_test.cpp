@@ -198,19 +198,25 @@ TEST_P(Layout, FollowsTheWindowAndKeepsTheBodyInside) {
     EXPECT_EQ(got.AttachCommandLeft, want.AttachCommandLeft);
     EXPECT_EQ(got.Command9Left, want.Command9Left);
     EXPECT_EQ(got.Command10Left, want.Command10Left);
+    EXPECT_EQ(got.SideLeft, want.SideLeft);
+    EXPECT_EQ(got.SideWidth, want.SideWidth);
 }
 
 // Body width 99 % of the outer width, height 74 % of the outer height less
 // the CC and BCC rows (720), each no more than the client area leaves; the
 // boxes 70 % and 40 %; the buttons 1240, 2060 and 2940 right of the
-// attachment box's width.
+// attachment box's width; the column beside the recipient boxes 60 right of
+// them, up to 60 short of the window's edge, at most 1215 wide.
 INSTANTIATE_TEST_SUITE_P(
     Sizes, Layout,
-    ::testing::Values(LayoutCase{"ten_thousand_wide", 10000, 9165, {9880, 6249, 7000, 7000, 4000, 5240, 6060, 6940}},
-                      LayoutCase{"as_opened", 7830, 9165, {7710, 6249, 5481, 5481, 3132, 4372, 5192, 6072}},
-                      LayoutCase{"large", 20000, 12720, {19800, 8880, 14000, 14000, 8000, 9240, 10060, 10940}},
-                      // The client area stops the body: 4720 - 480 - 2400.
-                      LayoutCase{"low", 7830, 4720, {7710, 1840, 5481, 5481, 3132, 4372, 5192, 6072}}),
+    ::testing::Values(
+        LayoutCase{"ten_thousand_wide", 10000, 9165, {9880, 6249, 7000, 7000, 4000, 5240, 6060, 6940, 8140, 1215}},
+        LayoutCase{"as_opened", 7830, 9165, {7710, 6249, 5481, 5481, 3132, 4372, 5192, 6072, 6621, 1029}},
+        LayoutCase{"large", 20000, 12720, {19800, 8880, 14000, 14000, 8000, 9240, 10060, 10940, 15140, 1215}},
+        // The client area stops the body: 4720 - 480 - 2400.
+        LayoutCase{"low", 7830, 4720, {7710, 1840, 5481, 5481, 3132, 4372, 5192, 6072, 6621, 1029}},
+        // The narrowest window leaves the column 637.
+        LayoutCase{"narrowest", 6525, 9165, {6405, 6249, 4568, 4568, 2610, 3850, 4670, 5550, 5708, 637}}),
     CaseName);
 
 struct ResizeCase {
