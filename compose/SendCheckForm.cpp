@@ -32,6 +32,17 @@ QTableWidget* PlainTable(const QStringList& headers, QWidget* parent) {
     return table;
 }
 
+// As high as its rows, up to most of them: a short list leaves no empty
+// space, a long one scrolls.
+void FitToRows(QTableWidget* table, int most) {
+    int height = table->horizontalHeader()->sizeHint().height() + 2 * table->frameWidth();
+    const int shown = std::max(1, std::min(table->rowCount(), most));
+    for (int row = 0; row < shown; ++row)
+        height += row < table->rowCount() ? table->rowHeight(row) : table->verticalHeader()->defaultSectionSize();
+    table->setMinimumHeight(height);
+    table->setMaximumHeight(table->rowCount() > most ? QWIDGETSIZE_MAX : height);
+}
+
 QTableWidgetItem* ShownItem(const QString& text) {
     auto* item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled);
@@ -64,7 +75,8 @@ SendCheckForm::SendCheckForm(const SendCheck& check, QWidget* parent) : QDialog(
 
     RecipientList = PlainTable({QStringLiteral("送信先"), QStringLiteral("種類"), QString()}, this);
     fillRecipients(check);
-    layout->addWidget(RecipientList, 3);
+    FitToRows(RecipientList, 8);
+    layout->addWidget(RecipientList, 1);
     const auto outside = std::count_if(check.recipients.begin(), check.recipients.end(),
                                        [](const CheckedRecipient& recipient) { return recipient.outside; });
     if (outside > 0) {
@@ -77,7 +89,8 @@ SendCheckForm::SendCheckForm(const SendCheck& check, QWidget* parent) : QDialog(
     AttachmentList = PlainTable({QStringLiteral("ファイル"), QStringLiteral("サイズ")}, this);
     NoAttachmentLabel = new QLabel(QStringLiteral("添付ファイルはありません。"), this);
     fillAttachments(check);
-    layout->addWidget(AttachmentList, 1);
+    FitToRows(AttachmentList, 4);
+    layout->addWidget(AttachmentList);
     layout->addWidget(NoAttachmentLabel);
     AttachmentList->setVisible(!check.attachments.empty());
     NoAttachmentLabel->setVisible(check.attachments.empty());
@@ -94,7 +107,7 @@ SendCheckForm::SendCheckForm(const SendCheck& check, QWidget* parent) : QDialog(
     connect(RecipientList, &QTableWidget::itemChanged, this,
             [this] { SendButton->setEnabled(everyRecipientTicked()); });
     SendButton->setEnabled(everyRecipientTicked());
-    resize(560, 400);
+    resize(std::max(560, sizeHint().width()), sizeHint().height());
 }
 
 void SendCheckForm::fillRecipients(const SendCheck& check) {

@@ -1,5 +1,6 @@
 #include "compose/address_completion.h"
 
+#include "mail/address_list.h"
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "store/history_listing.h"
@@ -19,8 +20,10 @@ bool IsSeparator(QChar c) { return c == u',' || c == u';' || c == u'、'; }
 bool IsBlank(QChar c) { return c.isSpace(); }
 
 // The positions of the separators outside quoted strings ("山田, 太郎" is
-// one name), comments and angle brackets, as the send splits the box. A
-// backslash inside quotes or a comment takes the next character as it is.
+// one name), comments and angle brackets, where mail::SplitRecipientText
+// splits the box for the send (which gives the pieces, not where they
+// lie). A backslash inside quotes or a comment takes the next character as
+// it is.
 std::vector<qsizetype> SeparatorsOf(QStringView text) {
     std::vector<qsizetype> found;
     bool quoted = false;
@@ -118,19 +121,6 @@ std::optional<KnownPerson> ParsePerson(QStringView text) {
     return PersonOf(QStringView(), text);
 }
 
-std::vector<QString> SplitAddressTexts(QStringView text) {
-    std::vector<QString> pieces;
-    qsizetype start = 0;
-    std::vector<qsizetype> ends = SeparatorsOf(text);
-    ends.push_back(text.size());
-    for (const qsizetype end : ends) {
-        const QStringView piece = text.mid(start, end - start).trimmed();
-        if (!piece.isEmpty()) pieces.push_back(piece.toString());
-        start = end + 1;
-    }
-    return pieces;
-}
-
 TypedSegment SegmentAt(QStringView text, qsizetype cursor) {
     cursor = std::clamp<qsizetype>(cursor, 0, text.size());
     TypedSegment segment{0, text.size()};
@@ -176,7 +166,7 @@ void AddressIndex::add(const KnownPerson& person, PersonSource source) {
 }
 
 void AddressIndex::addText(QStringView text, PersonSource source) {
-    for (const QString& piece : SplitAddressTexts(text)) {
+    for (const QString& piece : mail::SplitRecipientText(text.toString())) {
         if (const auto person = ParsePerson(piece)) add(*person, source);
     }
 }

@@ -41,11 +41,6 @@ struct KnownPerson {
 // between a local part and a domain.
 std::optional<KnownPerson> ParsePerson(QStringView text);
 
-// The address texts of a box: the pieces between the separators "," "、"
-// and ";" outside double quotes, each without its blanks, empty ones left
-// out. (The sent history's column holds the box as typed.)
-std::vector<QString> SplitAddressTexts(QStringView text);
-
 // Where the address at cursor lies in a box's text: [start, end), without
 // the blanks and line breaks around it; end is the next separator or the
 // end of the text.

@@ -1,6 +1,6 @@
 #include "compose/send_check.h"
 
-#include "compose/address_completion.h"
+#include "mail/address_list.h"
 #include "viewer/search_text.h"
 
 #include <QFileInfo>
@@ -12,16 +12,6 @@
 namespace lumopet {
 
 namespace {
-
-// The address of an entry: the mailbox's when the entry reads as one, else
-// what lies between "<" and ">", else the entry itself.
-QString AddressOfEntry(const QString& entry) {
-    if (const auto person = ParsePerson(entry)) return person->address;
-    const qsizetype open = entry.indexOf(u'<');
-    const qsizetype close = entry.indexOf(u'>', open + 1);
-    if (open >= 0 && close > open) return entry.mid(open + 1, close - open - 1).trimmed();
-    return entry.trimmed();
-}
 
 // The domain of an address as compared: lower case, ASCII form, without
 // the dot a fully qualified name may end in. Empty without an "@".
@@ -49,7 +39,7 @@ QString RecipientKindLabel(RecipientKind kind) {
 }
 
 bool IsOutsideDomain(const QString& address, const QString& ownAddress) {
-    const QString own = ComparedDomain(AddressOfEntry(ownAddress));
+    const QString own = ComparedDomain(mail::AddressOf(ownAddress));
     return own.isEmpty() || ComparedDomain(address) != own;
 }
 
@@ -58,8 +48,9 @@ SendCheck MakeSendCheck(const RecipientTexts& texts, const QString& ownAddress, 
     const std::array<std::pair<RecipientKind, const QString*>, 3> boxes{
         {{RecipientKind::To, &texts.to}, {RecipientKind::Cc, &texts.cc}, {RecipientKind::Bcc, &texts.bcc}}};
     for (const auto& [kind, text] : boxes) {
-        for (const QString& entry : SplitAddressTexts(*text)) {
-            const QString address = AddressOfEntry(entry);
+        for (const QString& entry : mail::SplitRecipientText(*text)) {
+            // A refused entry is read leniently here: the send names it.
+            const QString address = mail::AddressOf(entry);
             check.recipients.push_back({kind, entry, address, IsOutsideDomain(address, ownAddress)});
         }
     }

@@ -96,12 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SegmentCase{"NothingAfterSeparator", u"a@x.jp, ", 8, u"", 8, 8}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SplitAddressTexts, SplitsOutsideQuotesAndDropsEmptyPieces) {
-    EXPECT_EQ(SplitAddressTexts(u"a@x.jp, \"B, C\" <b@y.jp>、;c@z.jp ;"),
-              (std::vector<QString>{QStringLiteral("a@x.jp"), QStringLiteral("\"B, C\" <b@y.jp>"),
-                                    QStringLiteral("c@z.jp")}));
-}
-
 // The people every query case searches.
 AddressIndex SampleIndex() {
     AddressIndex index;
