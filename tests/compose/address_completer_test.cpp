@@ -26,6 +26,14 @@ std::shared_ptr<const AddressIndex> People() {
     return index;
 }
 
+// Shown, active and typed into, as a window's box is.
+void Focus(QWidget* box) {
+    box->show();
+    box->activateWindow();
+    box->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(box));
+}
+
 QStringList Shown(const QAbstractItemView* list) {
     QStringList rows;
     for (int row = 0; row < list->model()->rowCount(); ++row) rows << list->model()->index(row, 0).data().toString();
@@ -66,10 +74,7 @@ TEST_P(CompleterTest, TakingAnEntryReplacesOnlyTheAddressTyped) {
         line.setText(before);
         line.setCursorPosition(static_cast<int>(bar < 0 ? before.size() : bar));
     }
-    box->show();
-    box->activateWindow();
-    box->setFocus();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(box));
+    Focus(box);
     EXPECT_FALSE(completer.popup()->isVisible()) << "a text put in by the window opens nothing";
 
     QTest::keyClicks(box, QString::fromLatin1(c.typed));
@@ -115,10 +120,7 @@ TEST(AddressCompleter, NoListWithoutIndexOrMatch) {
     AddressCompleter completer;
     QLineEdit box;
     completer.attach(&box);
-    box.show();
-    box.activateWindow();
-    box.setFocus();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    Focus(&box);
     QTest::keyClicks(&box, QStringLiteral("ta"));
     EXPECT_FALSE(completer.popup()->isVisible()) << "the index is still being read";
     completer.setIndex(People());
@@ -132,10 +134,7 @@ TEST(AddressCompleter, AFullBoxTakesTheBareAddressOrNothing) {
     // 30 characters: "田中 一郎 <tanaka@example.jp>" is 26, with "a@x.jp, " 34.
     LimitedTextEdit box(30);
     completer.attach(&box);
-    box.show();
-    box.activateWindow();
-    box.setFocus();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    Focus(&box);
     QTest::keyClicks(&box, QStringLiteral("a@x.jp, ta"));
     ASSERT_TRUE(completer.popup()->isVisible());
     QTest::keyClick(completer.popup(), Qt::Key_Return);

