@@ -5,7 +5,6 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <optional>
 
@@ -76,6 +75,8 @@ std::optional<QString> ValidUtf8(const QByteArray& bytes) {
     return text;
 }
 
+bool IsAsciiLetterOrDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 // The text of an Encoded() value; nothing when it is not one.
@@ -89,7 +90,7 @@ std::optional<QString> Decoded(const QByteArray& raw) {
             if (at + 2 >= value.size()) return std::nullopt;
             if (!IsHex(value[at + 1]) || !IsHex(value[at + 2])) return std::nullopt;
             at += 2;
-        } else if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/')) {
+        } else if (!(IsAsciiLetterOrDigit(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/')) {
             return std::nullopt;
         }
     }
