@@ -116,14 +116,18 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptCase{"PlainEscapeKeepsTyping", true, u"a@x.jp, ", "ta", Take::Escape, u"a@x.jp, ta"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(AddressCompleter, NoListWithoutIndexOrMatch) {
+TEST(AddressCompleter, TheListFollowsTheTyping) {
     AddressCompleter completer;
-    QLineEdit box;
+    QPlainTextEdit box;
     completer.attach(&box);
     Focus(&box);
-    QTest::keyClicks(&box, QStringLiteral("ta"));
+    QTest::keyClicks(&box, QStringLiteral("t"));
     EXPECT_FALSE(completer.popup()->isVisible()) << "the index is still being read";
     completer.setIndex(People());
+    QTest::keyClicks(&box, QStringLiteral("a"));
+    EXPECT_EQ(Shown(completer.popup()).size(), 2);
+    QTest::keyClicks(&box, QStringLiteral("n"));
+    EXPECT_EQ(Shown(completer.popup()), QStringList{QStringLiteral("田中 一郎 <tanaka@example.jp>")});
     QTest::keyClicks(&box, QStringLiteral("zz"));
     EXPECT_FALSE(completer.popup()->isVisible());
 }
