@@ -114,6 +114,20 @@ TEST(Recipients, CcAndBccReachEveryoneAndBccIsInNoHeaderThatArrives) {
     EXPECT_TRUE(copy.readAll().startsWith("Bcc: dave@localhost\n"));
 }
 
+// curl stops at the first refused RCPT TO: nobody gets a message that
+// some of its recipients were denied, and the refusal names the one.
+TEST(Recipients, ARefusedCcStopsTheMessageForEveryoneAndIsNamed) {
+    Sender alice;
+    SendRequest request = Request(u"bob@localhost"_s, u"本文"_s);
+    request.CcText = u"carol@localhost, nobody@localhost"_s;
+    const SendResult result = alice.send(request);
+    EXPECT_EQ(result.Failed, 1);
+    ASSERT_EQ(alice.host.shown.size(), 1u);
+    EXPECT_TRUE(alice.host.shown[0].text.contains(u"宛先 <nobody@localhost>"_s)) << alice.shown();
+    EXPECT_EQ(alice.host.shown[0].title, kSendErrorTitle);
+    for (const QString& user : {u"bob"_s, u"carol"_s}) EXPECT_EQ(servers->count(user), 0) << user.toStdString();
+}
+
 // The original arrives at alice's, is kept in her received Maildir as the
 // mail check keeps it, and her reply threads under it in its charset.
 TEST(Recipients, AReplyCarriesInReplyToAndReferencesFromTheOriginalsCopy) {
