@@ -85,7 +85,13 @@ bool IsPlainAddress(QStringView address) {
 std::optional<KnownPerson> PersonOf(QStringView name, QStringView address) {
     address = address.trimmed();
     if (!IsPlainAddress(address)) return std::nullopt;
-    return KnownPerson{Unquoted(name), address.toString()};
+    // A tab or a line break would go into the box with the name, and the
+    // send refuses a recipient that holds one.
+    QString plainName = Unquoted(name);
+    for (QChar& c : plainName) {
+        if (c.category() == QChar::Other_Control) c = u' ';
+    }
+    return KnownPerson{plainName.simplified(), address.toString()};
 }
 
 }  // namespace

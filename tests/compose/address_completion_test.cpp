@@ -51,6 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"QuotesDroppedWhenNotNeeded", u"\"山田\" <taro@example.jp>", u"山田 <taro@example.jp>"},
                       ParseCase{"EscapedQuoteInName", u"\"say \\\"hi\\\"\" <a@b.jp>", u"\"say \\\"hi\\\"\" <a@b.jp>"},
                       ParseCase{"CommentName", u"taro@example.jp (山田)", u"山田 <taro@example.jp>"},
+                      ParseCase{"ControlCharactersInName", u"山田\t太郎\u0001\r\n <t@x.jp>", u"山田 太郎 <t@x.jp>"},
                       // The history keeps 90 bytes of the sender: cut inside the brackets.
                       ParseCase{"ColumnCutInsideBrackets", u"山田 太郎 <taro@exam", std::nullopt},
                       ParseCase{"TwoAddresses", u"a@example.jp, b@example.jp", std::nullopt},
