@@ -27,10 +27,10 @@ constexpr qsizetype kMaxLocalPart = 64;
 constexpr qsizetype kMaxAddress = 254;
 
 // Walks a recipient text as addresses are read: a quoted string ("..."
-// with backslash escapes), a comment ((...), nested) and an angle-addr
-// hide what they hold. visit(index, outside) is called for every other
-// character, outside false within the angle brackets. Returns false
-// when one is left open.
+// with backslash escapes) and a comment ((...), nested) hide what they
+// hold. visit(index, outside) is called for every other character, outside
+// false within an angle-addr's brackets. Returns false when a quote,
+// comment or bracket is left open.
 template <class Visit>
 bool Walk(QStringView text, Visit visit) {
     bool quoted = false, angle = false;
@@ -49,12 +49,10 @@ bool Walk(QStringView text, Visit visit) {
             quoted = true;
         } else if (c == u'(') {
             comment = 1;
-        } else if (c == u'<' && !angle) {
-            angle = true;
-        } else if (c == u'>' && angle) {
-            angle = false;
         } else {
-            visit(i, !angle);
+            visit(i, !angle || c == u'>');
+            if (c == u'<') angle = true;
+            if (c == u'>') angle = false;
         }
     }
     return !quoted && comment == 0 && !angle;
@@ -92,8 +90,7 @@ Failure NotAnAddress(const QString& label, const QString& entry) {
     return Failure{Named(label, entry) + QStringLiteral("はメールアドレスとして正しくありません。")};
 }
 
-// How many "@" the entry holds outside quoted strings and comments: a
-// mailbox has one. (GMime reads "a@b@c" as "a@b" and drops the rest.)
+// How many "@" the entry holds outside quoted strings and comments.
 int AtSigns(QStringView entry) {
     int count = 0;
     Walk(entry, [&](qsizetype i, bool) { count += entry[i] == u'@'; });
@@ -116,8 +113,8 @@ Result<Mailbox> ParseEntry(const QString& entry, const QString& label) {
     const QString addrSpec = QString::fromUtf8(internet_address_mailbox_get_addr(AsMailbox(address)));
     const qsizetype at = addrSpec.lastIndexOf(u'@');
     if (at <= 0 || at == addrSpec.size() - 1) return NotAnAddress(label, entry);
-    // The wall of text GMime folds into one name (an atom after the ">")
-    // and "a@b@c" both come back as one mailbox: only a single "@" is one.
+    // GMime reads "a@b@c" as "a@b" and drops the rest: a mailbox has one
+    // "@" outside quotes and comments.
     const QString local = addrSpec.left(at);
     if (AtSigns(entry) != 1) return NotAnAddress(label, entry);
     // RFC 5322 4.4 lets blanks stand around the "@" and the dots; typed,
@@ -139,17 +136,9 @@ Result<Mailbox> ParseEntry(const QString& entry, const QString& label) {
 // outside quotes and comments and its ">" (or the end), else the text.
 QString LenientAddress(const QString& text) {
     qsizetype open = -1;
-    bool quoted = false;
-    int comment = 0;
-    for (qsizetype i = 0; i < text.size() && open < 0; ++i) {
-        const QChar c = text[i];
-        if ((quoted || comment > 0) && c == u'\\') ++i;
-        else if (quoted) quoted = c != u'"';
-        else if (comment > 0) comment += c == u'(' ? 1 : c == u')' ? -1 : 0;
-        else if (c == u'"') quoted = true;
-        else if (c == u'(') comment = 1;
-        else if (c == u'<') open = i;
-    }
+    Walk(text, [&](qsizetype i, bool) {
+        if (open < 0 && text[i] == u'<') open = i;
+    });
     if (open < 0) return text.trimmed();
     const qsizetype close = text.indexOf(u'>', open);
     return text.mid(open + 1, close < 0 ? -1 : close - open - 1).trimmed();
