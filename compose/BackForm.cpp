@@ -6,7 +6,9 @@
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
+#include "mail/address_list.h"
 #include "mail/message_builder.h"
+#include "mail/reply_context.h"
 #include "mail/server_refusal.h"
 #include "ui/message_box.h"
 #include "ui/window_helpers.h"
@@ -247,18 +249,39 @@ void BackForm::Form_Resize() {
 }
 
 void BackForm::FillReply(const ReplySource& reply) {
+    // A reply being written stays a draft of its own: the new one does not
+    // write over it.
+    if (!holdsNothingTyped()) {
+        keeper_->saveNow();
+        keeper_->continueDraft(NewDraftId());
+    }
+    // What threads the reply, from the answered message's copy; without a
+    // copy (or a Message-ID in it) the reply goes without.
+    const mail::ReplyContext context = reply.copyPath.isEmpty() ? mail::ReplyContext{}
+                                                                : mail::ReadReplyContext(reply.copyPath);
+    const Result<ComposeOptions> options = CurrentComposeOptions(windows_.program());
     ToText->setText(WithoutBlanksAround(reply.from).toString());
     SubjectText->setText(ReplySubject(reply.subject));
-    BodyText->setPlainText(WithoutBlanksAround(reply.body).toString());
+    if (options && options.value().QuoteOnReply) {
+        const mail::Mailbox sender = mail::FirstMailbox(reply.from);
+        BodyText->setPlainText(mail::QuotedReply(
+            context.text.isEmpty() ? reply.body : context.text, context.date,
+            !context.senderName.isEmpty() ? context.senderName
+                                          : (sender.name.isEmpty() ? sender.address : sender.name)));
+        BodyText->moveCursor(QTextCursor::Start);
+    } else {
+        BodyText->setPlainText(WithoutBlanksAround(reply.body).toString());
+    }
     // Copies to the last answer's people are no copies of this one; nor is
     // its signature in this body.
     CcText->clear();
     BccText->clear();
     signatures_->adopt(0);
-    inReplyTo_.clear();
-    references_.clear();
-    replyCharset_.clear();
-    answeredPath_.clear();
+    inReplyTo_ = context.messageId;
+    references_ = context.references;
+    replyCharset_ = context.charset;
+    answeredPath_ = reply.copyPath;
+    filled_ = currentDraft();
 }
 
 ComposeDraft BackForm::currentDraft() const {
@@ -318,6 +341,8 @@ bool BackForm::isSending() const { return sender_->isRunning(); }
 
 bool BackForm::holdsNothingTyped() const {
     ComposeDraft draft = currentDraft();
+    // As it was filled from the message: nothing of the user's yet.
+    if (draft == filled_) return true;
     draft.body = signatures_->bodyWithoutSignature();
     return IsBlankDraft(draft);
 }

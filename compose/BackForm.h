@@ -150,6 +150,8 @@ private:
     QString references_;
     QByteArray replyCharset_;
     QString answeredPath_;
+    // The reply as FillReply made it, before the user typed anything.
+    ComposeDraft filled_;
     // The attached files, shown joined in AttachText.
     QStringList attachedFiles_;
 };

@@ -20,6 +20,10 @@ struct ReplySource {
     QString subject;
     QString from;
     QString body;
+    // The answered message's copy in the received Maildir, from which the
+    // reply takes what threads it, its charset and its quote; empty when
+    // the message has none.
+    QString copyPath = QString();
 };
 
 class WindowDirectory {

@@ -902,8 +902,8 @@ void TyakuForm::Command4_Click() {
     clearSelectionMarker();
     // From the boxes as they are, which the user may have edited; "Re:" is
     // the reply window's to add.
-    windows_.ShowBackForm(
-        ReplySource{withoutBlanks(Text7->text()), withoutBlanks(Text8->text()), withoutBlanks(rtfEd->toPlainText())});
+    windows_.ShowBackForm(ReplySource{withoutBlanks(Text7->text()), withoutBlanks(Text8->text()),
+                                      withoutBlanks(rtfEd->toPlainText()), shownCopy_});
 }
 
 void TyakuForm::Command3_Click() {

@@ -5,6 +5,9 @@
 #include "compose/BackForm.h"
 
 #include "core/program.h"
+#include "core/settings_files/compose_options.h"
+#include "core/settings_files/receive_options.h"
+#include "core/text_helpers.h"
 #include "core/twips.h"
 #include "mail/decoded_message.h"
 #include "mail/mail_library.h"
@@ -175,6 +178,20 @@ TEST_F(BackFormTest, ADraftComesBackWithWhatItAnswers) {
     f.FillReply({u"別件"_s, u"hanako@example.jp"_s, u"本文"_s});
     EXPECT_TRUE(f.currentDraft().inReplyTo.isEmpty()) << "a new answer answers another message";
     EXPECT_TRUE(f.currentDraft().answeredPath.isEmpty());
+}
+
+TEST_F(BackFormTest, ANewAnswerLeavesTheReplyBeingWrittenAsADraft) {
+    BackForm& f = loaded();
+    f.FillReply({u"一通目"_s, u"one@example.jp"_s, u"本文"_s});
+    f.BodyText->insertPlainText(u"書きかけ"_s);
+    f.FillReply({u"二通目"_s, u"two@example.jp"_s, u"本文"_s});
+    f.FillReply({u"三通目"_s, u"three@example.jp"_s, u"本文"_s});  // the second was not touched
+    const auto kept = ReadDrafts(DraftsMaildirPath(program.paths));
+    ASSERT_TRUE(kept);
+    ASSERT_EQ(kept.value().drafts.size(), 1u);
+    EXPECT_EQ(kept.value().drafts[0].draft.subject, u"Re:  一通目"_s);
+    EXPECT_TRUE(kept.value().drafts[0].draft.body.contains(u"書きかけ"_s));
+    EXPECT_EQ(f.SubjectText->text(), u"Re:  三通目"_s);
 }
 
 // --- Layout.
@@ -517,6 +534,89 @@ INSTANTIATE_TEST_SUITE_P(
         // One bad entry among the recipients stops the whole reply.
         SendCase{"a_bad_recipient_refused_before_sending", u"taro@example.jp、山田"_s, QString(), QString(), false,
                  QString(), QString()}),
+    CaseName);
+
+// --- A reply to a message with a copy: threaded, in its charset, quoted
+// when the user asked for it, kept in 送信履歴 when asked.
+
+const QByteArray kAnsweredCopy =
+    "From: =?UTF-8?B?5bGx55SwIOWkqumDjg==?= <taro@example.jp>\r\n"
+    "To: me@example.jp\r\n"
+    "Subject: meeting\r\n"
+    "Date: Tue, 08 Dec 2026 09:30:00 +0900\r\n"
+    "Message-ID: <orig@example.jp>\r\n"
+    "References: <start@example.jp>\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: text/plain; charset=UTF-8\r\n"
+    "Content-Transfer-Encoding: 8bit\r\n"
+    "\r\n"
+    "明日です。\r\nよろしく\r\n";
+
+QString QuoteHeading() {
+    return QDateTime::fromString(u"Tue, 08 Dec 2026 09:30:00 +0900"_s, Qt::RFC2822Date)
+               .toLocalTime()
+               .toString(u"yyyy/MM/dd HH:mm"_s) +
+           u"、山田 太郎 さんは書きました:\n"_s;
+}
+
+struct ReplyCase {
+    const char* name;
+    bool withCopy;
+    ComposeOptions options;
+    std::function<QString()> body;  // the body the window opens with
+    bool threaded;
+    size_t sentRecords;
+};
+
+ComposeOptions Quoting() {
+    ComposeOptions options;
+    options.QuoteOnReply = true;
+    return options;
+}
+ComposeOptions KeepingReplies() {
+    ComposeOptions options;
+    options.KeepReplies = true;
+    return options;
+}
+
+class Reply : public BackFormTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(Reply, TakesWhatTheAnsweredCopyHolds) {
+    const ReplyCase& c = GetParam();
+    ASSERT_TRUE(WriteComposeOptions(program.paths.path(files::ProgramOptions), c.options));
+    folder.write(u"copy.eml"_s, kAnsweredCopy);
+    BackForm& f = loaded();
+    f.FillReply({u"meeting"_s, u"山田 太郎 <taro@example.jp>"_s, u"明日です。\nよろしく"_s,
+                 c.withCopy ? folder.path(u"copy.eml"_s) : QString()});
+    EXPECT_EQ(f.BodyText->toPlainText(), c.body());
+    f.show();
+    send(f);
+
+    ASSERT_EQ(box->deliveries.size(), 1u) << (boxes.isEmpty() ? std::string() : boxes[0].text.toStdString());
+    const QByteArray& sent = box->deliveries[0].message;
+    const QByteArray head = sent.left(sent.indexOf("\r\n\r\n"));
+    EXPECT_EQ(head.contains("In-Reply-To: <orig@example.jp>"), c.threaded) << head.toStdString();
+    EXPECT_EQ(head.contains("References: <start@example.jp> <orig@example.jp>"), c.threaded) << head.toStdString();
+    // Japanese text that ISO-2022-JP holds goes as UTF-8 only as an answer
+    // to a message in UTF-8.
+    EXPECT_EQ(head.toLower().contains("charset=utf-8"), c.threaded) << "the answered message's charset";
+    QString text = WithCrLf(c.body());
+    if (!text.endsWith(u"\r\n"_s)) text += u"\r\n"_s;
+    EXPECT_EQ(mail::DecodeMessage(sent).text, text);
+    EXPECT_EQ(ReadAll(HistoryPath(program.paths, History::Sent)).size(), c.sentRecords);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, Reply,
+    ::testing::Values(
+        ReplyCase{"as_the_design_has_it", true, ComposeOptions{}, [] { return u"明日です。\nよろしく"_s; }, true, 0},
+        ReplyCase{"quoted_from_the_copy", true, Quoting(),
+                  [] { return QuoteHeading() + u"> 明日です。\n> よろしく\n"_s; }, true, 0},
+        // No copy: the text the viewer showed, the name from the sender box.
+        ReplyCase{"quoted_without_a_copy", false, Quoting(),
+                  [] { return u"山田 太郎 さんは書きました:\n> 明日です。\n> よろしく\n"_s; }, false, 0},
+        ReplyCase{"kept_in_the_sent_history", true, KeepingReplies(), [] { return u"明日です。\nよろしく"_s; },
+                  true, 1}),
     CaseName);
 
 // A server that takes its time over each message.
