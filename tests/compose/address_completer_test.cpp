@@ -140,6 +140,22 @@ TEST(AddressCompleter, TheListFollowsTheTyping) {
     EXPECT_FALSE(completer.popup()->isVisible());
 }
 
+// Keys as the window system delivers them, to the window that has the
+// focus: with the list open, Qt hands them to the list.
+TEST(AddressCompleter, ArrowsAndEnterFromTheWindowSystemReachTheList) {
+    AddressCompleter completer;
+    completer.setIndex(People());
+    QPlainTextEdit box;
+    completer.attach(&box);
+    Focus(&box);
+    QTest::keyClicks(&box, QStringLiteral("ta"));
+    ASSERT_TRUE(completer.popup()->isVisible());
+    QTest::keyClick(box.windowHandle(), Qt::Key_Down);
+    QTest::keyClick(box.windowHandle(), Qt::Key_Return);
+    EXPECT_FALSE(completer.popup()->isVisible());
+    EXPECT_EQ(box.toPlainText(), QStringLiteral("田村 花子 <tamura@example.jp>"));
+}
+
 TEST(AddressCompleter, AFullBoxTakesTheBareAddressOrNothing) {
     AddressCompleter completer;
     completer.setIndex(People());
