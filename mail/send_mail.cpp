@@ -195,7 +195,8 @@ Result<QString> copyWithHeader(const QString& sentMaildir, const QString& sentPa
         if (!out.isOpen()) ::close(made.value().fd);
         return Failure{QStringLiteral("送信したメールの控えを作れません。")};
     }
-    bool written = out.write(header.replace("\r\n", "\n")) == header.size();
+    header.replace("\r\n", "\n");
+    bool written = out.write(header) == header.size();
     while (written && !in.atEnd()) {
         const QByteArray block = in.read(1 << 20);
         written = !block.isEmpty() && out.write(block) == block.size();
@@ -278,13 +279,13 @@ SendResult SendMail(Program& program, const SendRequest& request, SendHost& host
             return !certificateDeclined;
         },
         [&host](const QString& error) { host.showMessage(error, kErrorTitle); }};
-    // Used only when the server offers AUTH. Half an account is none
-    // (Credentials::isSet): the server would only refuse the login and keep
-    // the mail.
     // The options change what goes out, never what the history keeps.
     const QString subject = request.WidenKana ? mail::WidenHalfWidthKana(request.SubjectText) : request.SubjectText;
     QString typedBody = request.WidenKana ? mail::WidenHalfWidthKana(request.BodyText) : request.BodyText;
     if (request.WrapLines) typedBody = mail::WrapLongLines(typedBody);
+    // Used only when the server offers AUTH. Half an account is none
+    // (Credentials::isSet): the server would only refuse the login and keep
+    // the mail.
     const auto sendTrusting = [&](const QString& to, const QString& body) {
         const MailToSend mail{values.SmtpServer, to, values.MailAddress, subject, body, request.Attachments,
                               request.Bulk ? QString() : request.CcText, request.Bulk ? QString() : request.BccText,
