@@ -84,8 +84,9 @@ struct SendResult {
     int Count = 0;   // messages attempted
     int Failed = 0;  // of them, not sent (refused, or broken off by 送信中止)
     // The request was refused before anything was sent or stored (no own
-    // address, a recipient that is not one address, an empty address book
-    // in bulk mode); the reason has been shown.
+    // address, an address of 宛先, CC or BCC that is not one, CC or BCC in
+    // bulk mode, an empty address book in bulk mode); the reason has been
+    // shown.
     bool Refused = false;
     // 送信中止 left messages unsent: the one in flight was broken off, or
     // the later ones were never tried.
