@@ -10,7 +10,6 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStringListModel>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QThreadPool>
 
