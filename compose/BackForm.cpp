@@ -1,5 +1,6 @@
 #include "compose/BackForm.h"
 
+#include "compose/address_completer.h"
 #include "compose/draft_keeper.h"
 #include "compose/send_runner.h"
 #include "compose/signature_chooser.h"
@@ -108,6 +109,14 @@ BackForm::BackForm(WindowDirectory& windows, QWidget* parent) : QWidget(parent),
     keeper_ = new DraftKeeper(this, DraftsMaildirPath(windows_.program().paths), [this] { return currentDraft(); },
                               [this] { return holdsNothingTyped(); });
     connect(this, &BackForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
+    // Completion in the three recipient boxes, from the address book and
+    // the people of both histories, read on the thread pool.
+    completer_ = new AddressCompleter(this);
+    completer_->attach(ToText);
+    completer_->attach(CcText);
+    completer_->attach(BccText);
+    completer_->loadInBackground(AddressSourcesOf(windows_.program().paths));
+
     connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
         if (!isSending()) StatusLabel->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
     });

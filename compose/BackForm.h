@@ -25,6 +25,7 @@ class QTextEdit;
 
 namespace lumopet {
 
+class AddressCompleter;
 class DraftKeeper;
 class SendRunner;
 class SignatureChooser;
@@ -89,6 +90,8 @@ public:
     void DraftCommand_Click();   // 下書き保存
 
     bool isSending() const;
+    // The list under 宛先, CC and BCC.
+    AddressCompleter* completer() const { return completer_; }
     // What the window holds, as its draft keeps it (with what the reply
     // answers); and a stored draft put back into a loaded window.
     ComposeDraft currentDraft() const;
@@ -144,6 +147,7 @@ private:
     SendRunner* sender_ = nullptr;
     SignatureChooser* signatures_ = nullptr;
     DraftKeeper* keeper_ = nullptr;
+    AddressCompleter* completer_ = nullptr;
     // What the reply answers, from the message it was filled from or from
     // its draft.
     QString inReplyTo_;

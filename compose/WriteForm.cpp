@@ -1,5 +1,6 @@
 #include "compose/WriteForm.h"
 
+#include "compose/address_completer.h"
 #include "compose/draft_keeper.h"
 #include "compose/send_runner.h"
 #include "compose/signature_chooser.h"
@@ -103,6 +104,14 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     keeper_ = new DraftKeeper(this, DraftsMaildirPath(program_.paths), [this] { return currentDraft(); },
                               [this] { return holdsNothingTyped(); });
     connect(this, &WriteForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
+    // Completion in the three recipient boxes, from the address book and
+    // the people of both histories, read on the thread pool.
+    completer_ = new AddressCompleter(this);
+    completer_->attach(ToText);
+    completer_->attach(CcText);
+    completer_->attach(BccText);
+    completer_->loadInBackground(AddressSourcesOf(program_.paths));
+
     connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
         if (!isSending()) Label7->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
     });

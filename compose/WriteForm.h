@@ -33,6 +33,7 @@ class QTimer;
 
 namespace lumopet {
 
+class AddressCompleter;
 class DraftKeeper;
 class SendRunner;
 class SignatureChooser;
@@ -65,6 +66,8 @@ public:
     void DraftCommand_Click();  // 下書き保存
 
     bool isSending() const;
+    // The list under 宛先, CC and BCC.
+    AddressCompleter* completer() const { return completer_; }
     // What the window holds, as its draft keeps it; and a stored draft put
     // back into a loaded window.
     ComposeDraft currentDraft() const;
@@ -170,6 +173,7 @@ private:
     SendRunner* sender_ = nullptr;
     SignatureChooser* signatures_ = nullptr;
     DraftKeeper* keeper_ = nullptr;
+    AddressCompleter* completer_ = nullptr;
     // After a bulk send that left messages unsent: their recipients, what
     // the next send goes to.
     std::vector<QString> unsent_;

@@ -3,6 +3,8 @@
 // and a send over a scripted transport.
 
 #include "compose/BackForm.h"
+#include "compose/address_completer.h"
+#include "store/address_book.h"
 
 #include "core/program.h"
 #include "core/settings_files/compose_options.h"
@@ -21,6 +23,7 @@
 #include "ui/file_dialog.h"
 #include "ui/message_box.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -192,6 +195,25 @@ TEST_F(BackFormTest, ANewAnswerLeavesTheReplyBeingWrittenAsADraft) {
     EXPECT_EQ(kept.value().drafts[0].draft.subject, u"Re:  一通目"_s);
     EXPECT_TRUE(kept.value().drafts[0].draft.body.contains(u"書きかけ"_s));
     EXPECT_EQ(f.SubjectText->text(), u"Re:  三通目"_s);
+}
+
+TEST_F(BackFormTest, CompletesInEachRecipientBox) {
+    QFile book(AddressBookPath(program.paths));
+    ASSERT_TRUE(book.open(QIODevice::WriteOnly));
+    book.write(EncodeAddressRecord(u"アリス"_s, u"alice@example.jp"_s));
+    book.close();
+    BackForm& f = loaded();
+    QSignalSpy ready(f.completer(), &AddressCompleter::indexReady);
+    ASSERT_TRUE(f.completer()->hasIndex() || ready.wait(5000));
+    f.show();
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    for (QLineEdit* box : {f.ToText, f.CcText, f.BccText}) {
+        box->setFocus();
+        QTest::keyClicks(box, u"ali"_s);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return f.completer()->popup()->isVisible(); }, 2000)) << box->y();
+        QTest::keyClick(f.completer()->popup(), Qt::Key_Escape);
+    }
 }
 
 // --- Layout.

@@ -5,6 +5,7 @@
 // 送信中止 during a send.
 
 #include "compose/FriendForm.h"
+#include "compose/address_completer.h"
 #include "compose/WriteForm.h"
 #include "compose/write_form_rules.h"
 #include "core/program.h"
@@ -22,6 +23,7 @@
 #include "ui/limited_text_box.h"
 #include "ui/message_box.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QScrollBar>
 #include <QClipboard>
@@ -407,6 +409,37 @@ TEST_F(WriteFormTest, ADraftComesBackAsItWasKept) {
     f.Timer1_Timer();
     EXPECT_EQ(f.currentDraft(), kept) << "the choices are in order already";
 }
+
+// Completion under each recipient box, from the address book.
+struct CompletionCase {
+    const char* name;
+    std::function<QWidget*(WriteForm&)> box;
+};
+
+class WriteFormCompletion : public WriteFormTest, public ::testing::WithParamInterface<CompletionCase> {};
+
+TEST_P(WriteFormCompletion, OpensUnderTheBox) {
+    writeBook(AddressBookPath(program.paths), {{u"アリス"_s, u"alice@example.jp"_s}, {u"ボブ"_s, u"bob@example.jp"_s}});
+    WriteForm& f = loaded();
+    QSignalSpy ready(f.completer(), &AddressCompleter::indexReady);
+    ASSERT_TRUE(f.completer()->hasIndex() || ready.wait(5000));
+    f.show();
+    f.activateWindow();
+    QWidget* box = GetParam().box(f);
+    box->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    QTest::keyClicks(box, u"ali"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.completer()->popup()->isVisible(); }, 2000));
+    const QAbstractItemModel* shown = f.completer()->popup()->model();
+    ASSERT_EQ(shown->rowCount(), 1);
+    EXPECT_TRUE(shown->index(0, 0).data().toString().contains(u"alice@example.jp"_s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, WriteFormCompletion,
+                         ::testing::Values(CompletionCase{"to", [](WriteForm& f) -> QWidget* { return f.ToText; }},
+                                           CompletionCase{"cc", [](WriteForm& f) -> QWidget* { return f.CcText; }},
+                                           CompletionCase{"bcc", [](WriteForm& f) -> QWidget* { return f.BccText; }}),
+                         CaseName);
 
 // A move of the mouse over a widget, as the window system delivers it.
 void moveOver(QWidget* widget) {
