@@ -50,7 +50,9 @@ TEST(DraftKeeper, WritesWhenTypingPausesAndEveryFiveSecondsWhileItGoesOn) {
         form.type(QStringLiteral("あ"));
         QTest::qWait(200);
     }
-    EXPECT_LE(clock.elapsed(), DraftKeeper::kLongestWaitMilliseconds + 600);
+    // Not written while the keys came faster than the quiet wait, and
+    // written once the longest wait was over (with room for a busy machine).
+    EXPECT_LE(clock.elapsed(), DraftKeeper::kLongestWaitMilliseconds + 1500);
     EXPECT_GE(clock.elapsed(), DraftKeeper::kLongestWaitMilliseconds - 600);
 
     // One change, then quiet: written after the short wait.
@@ -58,7 +60,7 @@ TEST(DraftKeeper, WritesWhenTypingPausesAndEveryFiveSecondsWhileItGoesOn) {
     clock.restart();
     while (bodies(maildir) != std::vector<QString>{form.draft.body} && clock.elapsed() < 8000) QTest::qWait(50);
     EXPECT_EQ(bodies(maildir), std::vector<QString>{form.draft.body});
-    EXPECT_LE(clock.elapsed(), DraftKeeper::kQuietMilliseconds + 600);
+    EXPECT_LE(clock.elapsed(), DraftKeeper::kQuietMilliseconds + 1500);
 }
 
 TEST(DraftKeeper, WhatEachEndLeaves) {
