@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,11 +96,12 @@ int main(int argc, char** argv) {
     form.move(40, 40);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return 1;
-    AddressCompleter completer;
-    completer.setIndex(std::make_shared<const AddressIndex>(BuildAddressIndex(AddressSourcesOf(program.paths))));
-    completer.attach(form.ToText);
-    completer.attach(form.CcText);
-    completer.attach(form.BccText);
+    // The window reads its people on a worker as it opens.
+    AddressCompleter& completer = *form.completer();
+    if (!completer.hasIndex()) {
+        QSignalSpy ready(&completer, &AddressCompleter::indexReady);
+        if (!ready.wait(10000)) return 1;
+    }
     form.activateWindow();
     form.ToText->setFocus();
     QTest::qWait(300);
