@@ -255,9 +255,12 @@ SentKeys SentKeysOf(const DecodedMessage& decoded) {
 bool SentMatches(const HistoryRecord& record, const std::optional<QDateTime>& recordTime,
                  const std::optional<QDateTime>& nextRecordTime, const SentKeys& message) {
     if (record.Subject != message.subject) return false;
-    // A single recipient was typed: the message went to it. A bulk send
-    // went to the book, whatever the box held.
-    if (CheckRecipient(record.Column3) && AddressOf(record.Column3).compare(message.toAddress, Qt::CaseInsensitive) != 0)
+    // Recipients were typed: the message went to them (the first is
+    // compared). A bulk send went to the book, whatever the box held. The
+    // header names a Japanese domain in ACE (older copies as typed), the
+    // record as typed: both are compared in ACE.
+    if (CheckRecipient(record.Column3) && FirstMailbox(record.Column3).asciiAddress.compare(
+                                              FirstMailbox(message.toAddress).asciiAddress, Qt::CaseInsensitive) != 0)
         return false;
     if (!sentBodyMatches(record.Body, message.body)) return false;
     // The record goes in just before its message is made, the next record

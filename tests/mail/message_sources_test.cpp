@@ -330,6 +330,27 @@ INSTANTIATE_TEST_SUITE_P(
                     SentCase{"RecordTimeUnknown", 1, std::nullopt, false, false}),
     [](const testing::TestParamInfo<SentCase>& info) { return std::string(info.param.name); });
 
+// The header names a Japanese domain in ACE; the record keeps it as typed,
+// and several addresses: the first one pairs them.
+TEST(SentPairing, ARecipientWithAJapaneseDomainPairsWithItsCopy) {
+    TempFolder folder;
+    const ProgramPaths paths(folder.path());
+    QDir().mkpath(paths.path(QStringLiteral("\\★MailData")));
+    const QString history = HistoryPath(paths, History::Sent);
+    const QDateTime clock(QDate(2026, 12, 7), QTime(9, 5, 3));
+    const QString to = QStringLiteral("太郎 <taro@例え.jp>、hanako@example.jp");
+    ASSERT_TRUE(AppendRecord(history, HistoryRecord{QStringLiteral("件"), ClockText(clock), to, QStringLiteral("本文")},
+                             History::Sent));
+    const auto built = BuildMessage(OutgoingMessage{QStringLiteral("me@example.jp"), to, QStringLiteral("件"),
+                                                    QStringLiteral("本文"), {}, clock.addSecs(1)});
+    ASSERT_TRUE(built);
+    ASSERT_TRUE(built.value().contains("taro@xn--r8jz45g.jp"));
+    ASSERT_TRUE(DeliverToMaildir(SentMaildirPath(paths), MaildirLocalForm(built.value())));
+    const auto sources = MessageSources::Load(History::Sent, history, SentMaildirPath(paths));
+    ASSERT_TRUE(sources);
+    EXPECT_TRUE(sources.value().copyOf(ReadRecord(history, 1).value(), clock, std::nullopt).has_value());
+}
+
 // --- the export ----------------------------------------------------------------------
 
 TEST(ExportThroughSources, ASecondExportDecodesNothing) {
