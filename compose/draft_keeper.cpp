@@ -43,9 +43,9 @@ DraftKeeper::~DraftKeeper() { std::erase(keepers(), this); }
 
 void DraftKeeper::continueDraft(const QString& draftId) {
     if (draftId.isEmpty() || draftId == draftId_) return;
-    // What this window wrote so far goes; the draft it now continues is
-    // replaced by its next write.
-    if (unsaved_ || discarded_) RemoveDraftFile(maildir_, draftId_);
+    // What this window wrote so far goes (one window, one draft); the draft
+    // it now continues is replaced by its next write.
+    if (const Status removed = RemoveDraftFile(maildir_, draftId_); !removed) Q_EMIT saveFailed(removed.error());
     draftId_ = draftId;
 }
 
