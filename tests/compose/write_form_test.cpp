@@ -5,10 +5,13 @@
 // 送信中止 during a send.
 
 #include "compose/FriendForm.h"
+#include "compose/SendCheckForm.h"
 #include "compose/address_completer.h"
 #include "compose/WriteForm.h"
 #include "compose/write_form_rules.h"
 #include "core/program.h"
+#include "core/settings_files/compose_options.h"
+#include "core/settings_files/receive_options.h"
 #include "core/twips.h"
 #include "mail/mail_library.h"
 #include "mail/send_stop.h"
@@ -39,7 +42,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +66,8 @@ class WriteFormTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(program.paths.createFolders());
+        // GMime, for the drafts the windows write, as the program starts it.
+        NMailInitializeWinSock();
         SetMessageAnswerer([this](const MessageRequest& request) {
             boxes.append(request);
             return MessageAnswer::Ok;
@@ -441,6 +448,30 @@ INSTANTIATE_TEST_SUITE_P(Boxes, WriteFormCompletion,
                                            CompletionCase{"bcc", [](WriteForm& f) -> QWidget* { return f.BccText; }}),
                          CaseName);
 
+TEST_F(WriteFormTest, TheDefaultSignatureAloneIsNoDraft) {
+    ComposeOptions options;
+    options.Signatures = {u"山田\n営業部"_s, u"Taro"_s, QString()};
+    options.DefaultSignature = 1;
+    ASSERT_TRUE(WriteComposeOptions(program.paths.path(files::ProgramOptions), options));
+    const QString drafts = DraftsMaildirPath(program.paths);
+    WriteForm& f = loaded();
+    EXPECT_EQ(f.BodyText->toPlainText(), u"\n-- \n山田\n営業部"_s);
+    EXPECT_EQ(f.SignatureCombo->currentIndex(), 1);
+    f.SignatureCombo->setCurrentIndex(2);
+    EXPECT_EQ(f.BodyText->toPlainText(), u"\n-- \nTaro"_s) << "the one chosen in place of the other";
+    f.DraftCommand->click();
+    EXPECT_TRUE(ReadDrafts(drafts).value().drafts.empty()) << "nothing typed";
+
+    f.BodyText->moveCursor(QTextCursor::Start);
+    f.BodyText->insertPlainText(u"本文"_s);
+    f.DraftCommand->click();
+    EXPECT_EQ(f.Label7->text(), u"下書きを保存しました。"_s);
+    const auto kept = ReadDrafts(drafts);
+    ASSERT_EQ(kept.value().drafts.size(), 1u);
+    EXPECT_EQ(kept.value().drafts[0].draft.body, u"本文\n-- \nTaro"_s);
+    EXPECT_EQ(kept.value().drafts[0].draft.signature, 2);
+}
+
 // A move of the mouse over a widget, as the window system delivers it.
 void moveOver(QWidget* widget) {
     const QPointF at(5, 5);
@@ -749,6 +780,96 @@ INSTANTIATE_TEST_SUITE_P(
                            f.Command4_Click();
                        },
                        kEveryone + QStringList{u"d@example.jp"_s}}),
+    CaseName);
+
+// --- What the window hands to the send, and the looks before it goes.
+
+struct LookCase {
+    const char* name;
+    bool confirmRecipients;  // 送信前に宛先を確認する
+    QString body;
+    // In the check window (when it opens): the rows to tick, and whether
+    // 送信 is then pressed (else 戻る).
+    std::vector<int> ticked;
+    bool pressSend;
+    MessageAnswer attachmentAnswer;  // to the question about a missing attachment
+    bool delivered;
+    int questions;  // how many times the attachment question was asked
+};
+
+class Look : public WriteFormSend, public ::testing::WithParamInterface<LookCase> {};
+
+TEST_P(Look, OnlyWhatTheUserLetGoReachesTheServer) {
+    const LookCase& c = GetParam();
+    ComposeOptions options;
+    options.ConfirmRecipients = c.confirmRecipients;
+    ASSERT_TRUE(WriteComposeOptions(program.paths.path(files::ProgramOptions), options));
+    int questions = 0;
+    SetMessageAnswerer([&](const MessageRequest& request) {
+        if (request.kind != MessageKind::CautiousQuestion) {
+            boxes.append(request);
+            return MessageAnswer::Ok;
+        }
+        ++questions;
+        return c.attachmentAnswer;
+    });
+    WriteForm& f = loaded();
+    f.show();
+    f.ToText->setPlainText(u"a@example.jp"_s);
+    f.CcText->setText(u"b@other.example, 次郎 <c@example.jp>"_s);
+    f.BccText->setText(u"d@example.jp"_s);
+    f.SubjectText->setText(u"ご連絡"_s);
+    f.BodyText->setPlainText(c.body);
+
+    bool checkShown = false;
+    bool sendEnabled = false;
+    if (c.confirmRecipients) QTimer::singleShot(0, [&] {
+        QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 2000);
+        auto* check = qobject_cast<SendCheckForm*>(QApplication::activeModalWidget());
+        if (!check) return;
+        checkShown = true;
+        EXPECT_EQ(check->RecipientList->rowCount(), 4) << "宛先, two CC and the BCC";
+        for (int row : c.ticked) check->RecipientList->item(row, 0)->setCheckState(Qt::Checked);
+        sendEnabled = check->SendButton->isEnabled();
+        (c.pressSend ? check->SendButton : check->CancelButton)->click();
+    });
+    QSignalSpy finished(&f, &WriteForm::sendFinished);
+    QTest::mouseClick(f.Command1, Qt::LeftButton);
+    if (c.delivered) ASSERT_TRUE(finished.wait(10000));
+
+    EXPECT_EQ(checkShown, c.confirmRecipients && (c.questions == 0 || c.attachmentAnswer == MessageAnswer::Yes));
+    if (checkShown) EXPECT_EQ(sendEnabled, c.ticked.size() == 4u) << "送信 waits for every tick";
+    EXPECT_EQ(questions, c.questions);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes[0].text.toStdString();
+    if (!c.delivered) {
+        EXPECT_FALSE(f.isSending());
+        EXPECT_TRUE(box->deliveries.empty());
+        EXPECT_TRUE(ReadAll(HistoryPath(program.paths, History::Sent)).empty()) << "nothing recorded either";
+        EXPECT_EQ(f.CcText->text(), u"b@other.example, 次郎 <c@example.jp>"_s) << "the window stays as written";
+        return;
+    }
+    ASSERT_EQ(box->deliveries.size(), 1u);
+    EXPECT_EQ(box->deliveries[0].to, u"a@example.jp b@other.example c@example.jp d@example.jp"_s);
+    const QByteArray& sent = box->deliveries[0].message;
+    const QByteArray head = sent.left(sent.indexOf("\r\n\r\n"));
+    EXPECT_TRUE(head.contains("b@other.example")) << "CC in the header";
+    EXPECT_TRUE(head.contains("c@example.jp"));
+    EXPECT_FALSE(head.contains("d@example.jp")) << "BCC never in the header";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sends, Look,
+    ::testing::Values(
+        LookCase{"cc_and_bcc_go_along", false, u"本文"_s, {}, false, MessageAnswer::No, true, 0},
+        LookCase{"every_recipient_ticked", true, u"本文"_s, {0, 1, 2, 3}, true, MessageAnswer::No, true, 0},
+        // The BCC row left unticked: 送信 cannot be pressed; 戻る sends nothing.
+        LookCase{"a_recipient_not_ticked", true, u"本文"_s, {0, 1, 2}, false, MessageAnswer::No, false, 0},
+        LookCase{"attachment_spoken_of_held_back", false, u"資料を添付します。"_s, {}, false, MessageAnswer::No, false, 1},
+        LookCase{"attachment_spoken_of_sent_anyway", false, u"資料を添付します。"_s, {}, false, MessageAnswer::Yes, true,
+                 1},
+        // Asked first; held back there, the check window never opens.
+        LookCase{"attachment_question_before_the_check", true, u"see attached"_s, {}, false, MessageAnswer::No, false,
+                 1}),
     CaseName);
 
 TEST_F(WriteFormSend, StopDuringASendBreaksItOffAndTheWindowStays) {
