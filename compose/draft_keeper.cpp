@@ -43,9 +43,9 @@ DraftKeeper::~DraftKeeper() { std::erase(keepers(), this); }
 
 void DraftKeeper::continueDraft(const QString& draftId) {
     if (draftId.isEmpty() || draftId == draftId_) return;
-    // What this window wrote so far goes (one window, one draft); the draft
-    // it now continues is replaced by its next write.
-    if (const Status removed = RemoveDraftFile(maildir_, draftId_); !removed) Q_EMIT saveFailed(removed.error());
+    // The draft this window wrote so far stays as it is, a draft of its own
+    // (the reply window keeps a half-written reply when it is filled for
+    // another); the one it now continues is replaced by its next write.
     draftId_ = draftId;
 }
 

@@ -47,8 +47,10 @@ public:
     static constexpr int kQuietMilliseconds = 1500;
     static constexpr int kLongestWaitMilliseconds = 5000;
 
-    // The window was loaded from a stored draft: saving replaces that one
-    // instead of leaving it beside a new draft.
+    // From now on the window writes the draft draftId: a stored draft it was
+    // loaded with (its next write replaces that one instead of leaving it
+    // beside a new draft), or a new id for a new letter. What was written
+    // under the old id is left as it is.
     void continueDraft(const QString& draftId);
     const QString& draftId() const { return draftId_; }
 
