@@ -676,24 +676,8 @@ TEST_P(SendingOptions, ChangeWhatGoesOutNotWhatTheHistoryKeeps) {
 INSTANTIATE_TEST_SUITE_P(
     Options, SendingOptions,
     ::testing::Values(OptionsCase{"both_off", false, false, u"ｶﾞｲﾄﾞ"_s, u"ﾃｽﾄ "_s + QString(80, u'a')},
-                      OptionsCase{"kana_only", true, false, u"ガイド"_s, u"テスト "_s + QString(80, u'a')},
                       OptionsCase{"both_on", true, true, u"ガイド"_s, u"テスト \r\n"_s + QString(80, u'a').replace(72, 0, u"\r\n"_s)}),
     CaseName);
-
-TEST_F(SendMailTest, AReplyCarriesWhatItAnswersAndItsCharset) {
-    SendRequest request = Request(u"you@example.jp"_s, u"Re: 件名"_s, u"承知しました。"_s);
-    request.KeepInSentHistory = false;
-    request.InReplyTo = u"<c3@example.jp>"_s;
-    request.References = u"<a1@example.jp> <c3@example.jp>"_s;
-    request.ReplyCharset = "Shift_JIS";
-    ASSERT_TRUE(send(request).allSent());
-    ASSERT_EQ(box->deliveries.size(), 1u);
-    const QByteArray& wire = box->deliveries[0].message;
-    EXPECT_TRUE(wire.contains("\r\nIn-Reply-To: <c3@example.jp>\r\n"));
-    EXPECT_TRUE(wire.contains("\r\nReferences: <a1@example.jp> <c3@example.jp>\r\n"));
-    EXPECT_TRUE(wire.contains("charset=Shift_JIS"));
-    EXPECT_EQ(ReceivedText(wire), u"承知しました。"_s);
-}
 
 // A subject is one header line, whatever it holds.
 struct SubjectCase {
