@@ -1,5 +1,6 @@
 #include "mail/draft_message.h"
 
+#include "mail/address_list.h"
 #include "mail/gmime_handles.h"
 
 #include <QStringDecoder>
@@ -119,12 +120,12 @@ QByteArray Written(GMimeObject* object) {
 // The addresses of a recipient box that parse, for the standard fields other
 // mail programs show; the box itself is kept exactly in our own field.
 void AddAddresses(GMimeMessage* message, GMimeAddressType type, const QString& typed) {
+    // The compose window's 宛先 may hold one address per line.
     QString text = typed;
-    text.replace(u'、', u',').replace(u';', u',').replace(u'\r', u',').replace(u'\n', u',');
+    text.replace(u'\r', u',').replace(u'\n', u',');
     InternetAddressList* list = g_mime_message_get_addresses(message, type);
-    for (const QString& piece : text.split(u',', Qt::SkipEmptyParts)) {
-        const QByteArray one = piece.trimmed().toUtf8();
-        if (one.isEmpty()) continue;
+    for (const QString& piece : mail::SplitRecipientText(text)) {
+        const QByteArray one = piece.toUtf8();
         const GObjectPtr<InternetAddressList> parsed(internet_address_list_parse(nullptr, one.constData()));
         if (parsed) internet_address_list_append(list, parsed.get());
     }
