@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"quote_left_open", u"a@x.jp, \"山田 <b@y.jp>"_s, u"\"山田 <b@y.jp>"_s, kNotAnAddress},
         RefusalCase{"bracket_left_open", u"山田 <b@y.jp"_s, u"山田 <b@y.jp"_s, kNotAnAddress},
         RefusalCase{"japanese_local_part", u"田中@example.jp"_s, u"田中@example.jp"_s, u"SMTPUTF8"_s},
-        RefusalCase{"line_break_between", u"a@x.jp\nBcc: b@y.jp"_s, {}, u"改行"_s},
+        RefusalCase{"line_break_between", u"a@x.jp\nBcc: b@y.jp"_s, {}, u"改行"_s}),
     CaseName);
 
 struct FirstCase {
