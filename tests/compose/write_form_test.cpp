@@ -788,10 +788,9 @@ struct LookCase {
     const char* name;
     bool confirmRecipients;  // 送信前に宛先を確認する
     QString body;
-    // In the check window (when it opens): the rows to tick, and whether
-    // 送信 is then pressed (else 戻る).
+    // In the check window (when it opens): the rows to tick; then 送信 is
+    // pressed, and キャンセル when the window is still open.
     std::vector<int> ticked;
-    bool pressSend;
     MessageAnswer attachmentAnswer;  // to the question about a missing attachment
     bool delivered;
     int questions;  // how many times the attachment question was asked
@@ -831,7 +830,8 @@ TEST_P(Look, OnlyWhatTheUserLetGoReachesTheServer) {
         EXPECT_EQ(check->RecipientList->rowCount(), 4) << "宛先, two CC and the BCC";
         for (int row : c.ticked) check->RecipientList->item(row, 0)->setCheckState(Qt::Checked);
         sendEnabled = check->SendButton->isEnabled();
-        (c.pressSend ? check->SendButton : check->CancelButton)->click();
+        check->SendButton->click();
+        if (check->isVisible()) check->CancelButton->click();
     });
     QSignalSpy finished(&f, &WriteForm::sendFinished);
     QTest::mouseClick(f.Command1, Qt::LeftButton);
@@ -860,16 +860,14 @@ TEST_P(Look, OnlyWhatTheUserLetGoReachesTheServer) {
 INSTANTIATE_TEST_SUITE_P(
     Sends, Look,
     ::testing::Values(
-        LookCase{"cc_and_bcc_go_along", false, u"本文"_s, {}, false, MessageAnswer::No, true, 0},
-        LookCase{"every_recipient_ticked", true, u"本文"_s, {0, 1, 2, 3}, true, MessageAnswer::No, true, 0},
-        // The BCC row left unticked: 送信 cannot be pressed; 戻る sends nothing.
-        LookCase{"a_recipient_not_ticked", true, u"本文"_s, {0, 1, 2}, false, MessageAnswer::No, false, 0},
-        LookCase{"attachment_spoken_of_held_back", false, u"資料を添付します。"_s, {}, false, MessageAnswer::No, false, 1},
-        LookCase{"attachment_spoken_of_sent_anyway", false, u"資料を添付します。"_s, {}, false, MessageAnswer::Yes, true,
-                 1},
+        LookCase{"cc_and_bcc_go_along", false, u"本文"_s, {}, MessageAnswer::No, true, 0},
+        LookCase{"every_recipient_ticked", true, u"本文"_s, {0, 1, 2, 3}, MessageAnswer::No, true, 0},
+        // The BCC row left unticked: 送信 does nothing; キャンセル sends nothing.
+        LookCase{"a_recipient_not_ticked", true, u"本文"_s, {0, 1, 2}, MessageAnswer::No, false, 0},
+        LookCase{"attachment_spoken_of_held_back", false, u"資料を添付します。"_s, {}, MessageAnswer::No, false, 1},
+        LookCase{"attachment_spoken_of_sent_anyway", false, u"資料を添付します。"_s, {}, MessageAnswer::Yes, true, 1},
         // Asked first; held back there, the check window never opens.
-        LookCase{"attachment_question_before_the_check", true, u"see attached"_s, {}, false, MessageAnswer::No, false,
-                 1}),
+        LookCase{"attachment_question_before_the_check", true, u"see attached"_s, {}, MessageAnswer::No, false, 1}),
     CaseName);
 
 TEST_F(WriteFormSend, StopDuringASendBreaksItOffAndTheWindowStays) {
