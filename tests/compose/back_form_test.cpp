@@ -501,10 +501,15 @@ TEST_P(Send, GoesOutAsTypedAndClosesOnlyWhenItWentOut) {
     f.BodyText->setPlainText(u"了解しました。\n当日伺います。"_s);
     if (!c.attach.isEmpty()) f.AttachCommand_Click();
     f.show();
+    f.DraftCommand->click();
+    const QString drafts = DraftsMaildirPath(program.paths);
+    ASSERT_EQ(ReadDrafts(drafts).value().drafts.size(), 1u) << "下書き保存";
     bool heldWhileShown = false;
     onBox = [&] { heldWhileShown = !f.Command2->isEnabled() && !f.BodyText->isEnabled(); };
 
     send(f);
+    // Only a reply that went out takes its draft with it.
+    EXPECT_EQ(ReadDrafts(drafts).value().drafts.size(), c.delivered ? 0u : 1u);
 
     ASSERT_EQ(box->deliveries.size(), c.delivered ? 1u : 0u);
     if (c.delivered) {
