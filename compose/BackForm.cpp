@@ -109,6 +109,10 @@ BackForm::BackForm(WindowDirectory& windows, QWidget* parent) : QWidget(parent),
     keeper_ = new DraftKeeper(this, DraftsMaildirPath(windows_.program().paths), [this] { return currentDraft(); },
                               [this] { return holdsNothingTyped(); });
     connect(this, &BackForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
+    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
+        if (!isSending()) StatusLabel->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
+    });
+
     // Completion in the three recipient boxes, from the address book and
     // the people of both histories, read on the thread pool.
     completer_ = new AddressCompleter(this);
@@ -116,10 +120,6 @@ BackForm::BackForm(WindowDirectory& windows, QWidget* parent) : QWidget(parent),
     completer_->attach(CcText);
     completer_->attach(BccText);
     completer_->loadInBackground(AddressSourcesOf(windows_.program().paths));
-
-    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
-        if (!isSending()) StatusLabel->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
-    });
 }
 
 QRect BackForm::place(int left, int top, int width, int height) const {
@@ -357,9 +357,8 @@ bool BackForm::holdsNothingTyped() const {
 }
 
 void BackForm::DraftCommand_Click() {
-    const Status saved = keeper_->saveNow();
-    StatusLabel->setText(saved ? QStringLiteral("下書きを保存しました。")
-                               : QStringLiteral("下書きを保存できませんでした：") + saved.error());
+    // A failure is shown by the keeper's saveFailed.
+    if (keeper_->saveNow()) StatusLabel->setText(QStringLiteral("下書きを保存しました。"));
 }
 
 void BackForm::Command2_Click() {
@@ -376,7 +375,7 @@ void BackForm::Command2_Click() {
     request.SubjectText = SubjectText->text();
     request.BodyText = WithCrLf(BodyText->toPlainText());
     request.Attachments = AttachedFiles(AttachText->text(), attachedFiles_);
-    // The design's reply is kept only in the sent Maildir; 返信を送信履歴に残す
+    // A reply is kept only in the sent Maildir unless 返信を送信履歴に残す
     // keeps it in 送信履歴 too.
     request.KeepInSentHistory = options.value().KeepReplies;
     request.WidenKana = options.value().WidenKana;

@@ -104,6 +104,10 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     keeper_ = new DraftKeeper(this, DraftsMaildirPath(program_.paths), [this] { return currentDraft(); },
                               [this] { return holdsNothingTyped(); });
     connect(this, &WriteForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
+    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
+        if (!isSending()) Label7->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
+    });
+
     // Completion in the three recipient boxes, from the address book and
     // the people of both histories, read on the thread pool.
     completer_ = new AddressCompleter(this);
@@ -111,10 +115,6 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     completer_->attach(CcText);
     completer_->attach(BccText);
     completer_->loadInBackground(AddressSourcesOf(program_.paths));
-
-    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
-        if (!isSending()) Label7->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
-    });
 }
 
 bool WriteForm::isSending() const { return sender_->isRunning(); }
@@ -383,9 +383,8 @@ bool WriteForm::holdsNothingTyped() const {
 }
 
 void WriteForm::DraftCommand_Click() {
-    const Status saved = keeper_->saveNow();
-    Label7->setText(saved ? QStringLiteral("下書きを保存しました。")
-                          : QStringLiteral("下書きを保存できませんでした：") + saved.error());
+    // A failure is shown by the keeper's saveFailed.
+    if (keeper_->saveNow()) Label7->setText(QStringLiteral("下書きを保存しました。"));
 }
 
 void WriteForm::setMood(int mood) { setRadioChecked(moodOption(mood), true); }

@@ -636,7 +636,7 @@ TEST_P(Reply, TakesWhatTheAnsweredCopyHolds) {
 INSTANTIATE_TEST_SUITE_P(
     Options, Reply,
     ::testing::Values(
-        ReplyCase{"as_the_design_has_it", true, ComposeOptions{}, [] { return u"明日です。\nよろしく"_s; }, true, 0},
+        ReplyCase{"no_option_on", true, ComposeOptions{}, [] { return u"明日です。\nよろしく"_s; }, true, 0},
         ReplyCase{"quoted_from_the_copy", true, Quoting(),
                   [] { return QuoteHeading() + u"> 明日です。\n> よろしく\n"_s; }, true, 0},
         // No copy: the text the viewer showed, the name from the sender box.
