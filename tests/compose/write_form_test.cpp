@@ -470,6 +470,14 @@ TEST_F(WriteFormTest, TheDefaultSignatureAloneIsNoDraft) {
     ASSERT_EQ(kept.value().drafts.size(), 1u);
     EXPECT_EQ(kept.value().drafts[0].draft.body, u"本文\n-- \nTaro"_s);
     EXPECT_EQ(kept.value().drafts[0].draft.signature, 2);
+
+    // Opened again from the draft, the window knows the signature it holds.
+    WriteForm again(windows);
+    again.Form_Load();
+    again.loadDraft(kept.value().drafts[0].draft);
+    EXPECT_EQ(again.BodyText->toPlainText(), u"本文\n-- \nTaro"_s);
+    again.SignatureCombo->setCurrentIndex(0);
+    EXPECT_EQ(again.BodyText->toPlainText(), u"本文"_s);
 }
 
 // A move of the mouse over a widget, as the window system delivers it.
