@@ -1,9 +1,7 @@
 #include "compose/BackForm.h"
 
-#include "compose/address_completer.h"
-#include "compose/draft_keeper.h"
+#include "compose/compose_window_parts.h"
 #include "compose/send_runner.h"
-#include "compose/signature_chooser.h"
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
@@ -24,7 +22,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
@@ -106,20 +103,11 @@ BackForm::BackForm(WindowDirectory& windows, QWidget* parent) : QWidget(parent),
     sender_->keepEnabled(Command3);
     connect(sender_, &SendRunner::finished, this, &BackForm::sendDone);
 
-    keeper_ = new DraftKeeper(this, DraftsMaildirPath(windows_.program().paths), [this] { return currentDraft(); },
-                              [this] { return holdsNothingTyped(); });
+    keeper_ = KeepDrafts(
+        this, windows_.program(), [this] { return currentDraft(); }, [this] { return holdsNothingTyped(); },
+        StatusLabel, [this] { return isSending(); });
     connect(this, &BackForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
-    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
-        if (!isSending()) StatusLabel->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
-    });
-
-    // Completion in the three recipient boxes, from the address book and
-    // the people of both histories, read on the thread pool.
-    completer_ = new AddressCompleter(this);
-    completer_->attach(ToText);
-    completer_->attach(CcText);
-    completer_->attach(BccText);
-    completer_->loadInBackground(AddressSourcesOf(windows_.program().paths));
+    completer_ = CompleteAddresses(this, windows_.program(), {ToText, CcText, BccText});
 }
 
 QRect BackForm::place(int left, int top, int width, int height) const {
@@ -169,18 +157,11 @@ void BackForm::buildControls() {
     // Beside 宛先, CC and BCC (placed by Form_Resize).
     DraftCommand = new QPushButton(QStringLiteral("下書き保存"), this);
     SignatureCombo = new QComboBox(this);
-    signatures_ = new SignatureChooser(
-        SignatureCombo, [this] { return BodyText->toPlainText(); },
-        [this](const QString& body) { BodyText->setPlainText(body); },
-        [this] {
-            const Result<ComposeOptions> options = CurrentComposeOptions(windows_.program());
-            return options ? options.value().Signatures : std::array<QString, kSignatureCount>{};
-        });
+    signatures_ = MakeSignatureChooser(
+        SignatureCombo, windows_.program(), [this] { return BodyText->toPlainText(); },
+        [this](const QString& body) { BodyText->setPlainText(body); });
     SettingsCommand = new QPushButton(QStringLiteral("設定"), this);
-    auto* settings = new QMenu(SettingsCommand);
-    settings->addAction(QStringLiteral("署名の編集..."), this, [this] { windows_.ShowSignatureForm(); });
-    settings->addAction(QStringLiteral("送信の設定..."), this, [this] { windows_.ShowComposeOptionsForm(); });
-    SettingsCommand->setMenu(settings);
+    AddSettingsMenu(SettingsCommand, windows_);
     AttachText = new QLineEdit(this);
 
     List2 = new QListWidget(this);
@@ -356,10 +337,7 @@ bool BackForm::holdsNothingTyped() const {
     return IsBlankDraft(draft);
 }
 
-void BackForm::DraftCommand_Click() {
-    // A failure is shown by the keeper's saveFailed.
-    if (keeper_->saveNow()) StatusLabel->setText(QStringLiteral("下書きを保存しました。"));
-}
+void BackForm::DraftCommand_Click() { SaveDraftNow(*keeper_, StatusLabel); }
 
 void BackForm::Command2_Click() {
     if (isSending()) return;

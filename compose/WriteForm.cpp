@@ -1,9 +1,7 @@
 #include "compose/WriteForm.h"
 
-#include "compose/address_completer.h"
-#include "compose/draft_keeper.h"
+#include "compose/compose_window_parts.h"
 #include "compose/send_runner.h"
-#include "compose/signature_chooser.h"
 #include "core/program.h"
 #include "core/text_helpers.h"
 #include "core/twips.h"
@@ -27,7 +25,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -101,20 +98,11 @@ WriteForm::WriteForm(WindowDirectory& windows, QWidget* parent)
     sender_->keepEnabled(Command3);
     connect(sender_, &SendRunner::finished, this, &WriteForm::sendDone);
 
-    keeper_ = new DraftKeeper(this, DraftsMaildirPath(program_.paths), [this] { return currentDraft(); },
-                              [this] { return holdsNothingTyped(); });
+    keeper_ = KeepDrafts(
+        this, program_, [this] { return currentDraft(); }, [this] { return holdsNothingTyped(); }, Label7,
+        [this] { return isSending(); });
     connect(this, &WriteForm::contentChanged, keeper_, &DraftKeeper::contentChanged);
-    connect(keeper_, &DraftKeeper::saveFailed, this, [this](const QString& reason) {
-        if (!isSending()) Label7->setText(QStringLiteral("下書きを保存できませんでした：") + reason);
-    });
-
-    // Completion in the three recipient boxes, from the address book and
-    // the people of both histories, read on the thread pool.
-    completer_ = new AddressCompleter(this);
-    completer_->attach(ToText);
-    completer_->attach(CcText);
-    completer_->attach(BccText);
-    completer_->loadInBackground(AddressSourcesOf(program_.paths));
+    completer_ = CompleteAddresses(this, program_, {ToText, CcText, BccText});
 }
 
 bool WriteForm::isSending() const { return sender_->isRunning(); }
@@ -138,18 +126,11 @@ void WriteForm::buildControls() {
     plainLabel(QStringLiteral("署名"), this, place(240, 1080, 480, 255));
     SignatureCombo = new QComboBox(this);
     SignatureCombo->setGeometry(place(720, 1035, 1335, 300));
-    signatures_ = new SignatureChooser(
-        SignatureCombo, [this] { return BodyText->toPlainText(); },
-        [this](const QString& body) { BodyText->setPlainText(body); },
-        [this] {
-            const Result<ComposeOptions> options = CurrentComposeOptions(program_);
-            return options ? options.value().Signatures : std::array<QString, kSignatureCount>{};
-        });
+    signatures_ = MakeSignatureChooser(
+        SignatureCombo, program_, [this] { return BodyText->toPlainText(); },
+        [this](const QString& body) { BodyText->setPlainText(body); });
     SettingsCommand = PlacedButton(QStringLiteral("設定"), this, place(2160, 1035, 1080, 300));
-    auto* settings = new QMenu(SettingsCommand);
-    settings->addAction(QStringLiteral("署名の編集..."), this, [this] { windows_.ShowSignatureForm(); });
-    settings->addAction(QStringLiteral("送信の設定..."), this, [this] { windows_.ShowComposeOptionsForm(); });
-    SettingsCommand->setMenu(settings);
+    AddSettingsMenu(SettingsCommand, windows_);
 
     Text2 = new QLineEdit(this);
     Text2->setGeometry(place(3360, 1080, 3255, 270));
@@ -382,10 +363,7 @@ bool WriteForm::holdsNothingTyped() const {
     return IsBlankDraft(draft);
 }
 
-void WriteForm::DraftCommand_Click() {
-    // A failure is shown by the keeper's saveFailed.
-    if (keeper_->saveNow()) Label7->setText(QStringLiteral("下書きを保存しました。"));
-}
+void WriteForm::DraftCommand_Click() { SaveDraftNow(*keeper_, Label7); }
 
 void WriteForm::setMood(int mood) { setRadioChecked(moodOption(mood), true); }
 
