@@ -1,32 +1,13 @@
 #include "compose/ComposeOptionsForm.h"
 
-#include "core/program.h"
-#include "core/twips.h"
-#include "ui/message_box.h"
-#include "ui/window_directory.h"
-#include "ui/window_helpers.h"
-
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QPushButton>
 
 namespace lumopet {
-namespace {
-
-const QString kErrorTitle = QStringLiteral("エラー");
-
-}  // namespace
 
 ComposeOptionsForm::ComposeOptionsForm(WindowDirectory& windows, QWidget* parent)
-    : QWidget(parent), program_(windows.program()) {
-    // A fixed single border and a close box, as the other option windows.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setWindowTitle(QStringLiteral("送信の設定"));
-    setFont(JapaneseFont(9));
-    setFixedSize(place(0, 0, 5400, 3450).size());
-
+    : ComposeSettingsWindow(windows, QStringLiteral("送信の設定"), 5400, 3450, parent) {
     auto box = [this](const QString& text, QGroupBox* frame, int top) {
         auto* made = new QCheckBox(text, frame);
         made->move(place(180, top, 0, 0).topLeft());
@@ -44,28 +25,13 @@ ComposeOptionsForm::ComposeOptionsForm(WindowDirectory& windows, QWidget* parent
     QuoteCheck = box(QStringLiteral("返信時に元のメールを引用する"), ReplyFrame, 360);
     KeepRepliesCheck = box(QStringLiteral("返信を送信履歴に残す"), ReplyFrame, 750);
 
-    OkCommand = new QPushButton(QStringLiteral("OK"), this);
-    OkCommand->setGeometry(place(2700, 2970, 1200, 375));
-    CancelCommand = new QPushButton(QStringLiteral("キャンセル"), this);
-    CancelCommand->setGeometry(place(4080, 2970, 1200, 375));
-    for (QPushButton* button : {OkCommand, CancelCommand}) button->setAutoDefault(true);
-
+    OkCommand = addButtons(QStringLiteral("OK"), 2970);
     connect(OkCommand, &QPushButton::clicked, this, &ComposeOptionsForm::OkCommand_Click);
-    connect(CancelCommand, &QPushButton::clicked, this, &ComposeOptionsForm::CancelCommand_Click);
     ShowOptions(ComposeOptions{});
 }
 
-QRect ComposeOptionsForm::place(int left, int top, int width, int height) const {
-    return TwipsToPixels(Twips{left, top, width, height}, logicalDpiY());
-}
-
 void ComposeOptionsForm::Form_Load() {
-    // What the file holds now. One that cannot be read shows the defaults
-    // and stays untouched: OK then fails too, and says why.
-    const Result<ComposeOptions> read = ReadComposeOptions(program_.paths.path(files::ProgramOptions));
-    ShowOptions(read ? read.value() : ComposeOptions{});
-    CentreOnScreen(this);
-    if (!read) ShowError(this, kErrorTitle, read.error());
+    showStoredOptions([this](const ComposeOptions& options) { ShowOptions(options); });
 }
 
 void ComposeOptionsForm::ShowOptions(const ComposeOptions& options) {
@@ -86,23 +52,7 @@ ComposeOptions ComposeOptionsForm::ChosenOptions(ComposeOptions base) const {
 }
 
 void ComposeOptionsForm::OkCommand_Click() {
-    const Status written = UpdateComposeOptions(program_.paths.path(files::ProgramOptions),
-                                                [this](ComposeOptions& options) { options = ChosenOptions(options); });
-    if (!written) {
-        ShowError(this, kErrorTitle, written.error());
-        return;
-    }
-    close();
-}
-
-void ComposeOptionsForm::CancelCommand_Click() { close(); }
-
-void ComposeOptionsForm::keyPressEvent(QKeyEvent* event) {
-    if (event->matches(QKeySequence::Cancel)) {
-        CancelCommand->click();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    writeOptions([this](ComposeOptions& options) { options = ChosenOptions(options); });
 }
 
 }  // namespace lumopet

@@ -4,27 +4,20 @@
 // signature window saved stay); a write that fails is shown and the window
 // stays with the boxes as ticked.
 
-#include "core/settings_files/compose_options.h"
-
-#include <QWidget>
+#include "compose/compose_settings_window.h"
 
 class QCheckBox;
 class QGroupBox;
-class QPushButton;
 
 namespace lumopet {
 
-class WindowDirectory;
-struct Program;
-
-class ComposeOptionsForm : public QWidget {
+class ComposeOptionsForm : public ComposeSettingsWindow {
     Q_OBJECT
 public:
     explicit ComposeOptionsForm(WindowDirectory& windows, QWidget* parent = nullptr);
 
     void Form_Load();
     void OkCommand_Click();
-    void CancelCommand_Click();
 
     // The boxes show these options; and what they say now, over `base` for
     // what the window does not show.
@@ -39,15 +32,6 @@ public:
     QCheckBox* QuoteCheck;
     QCheckBox* KeepRepliesCheck;
     QPushButton* OkCommand;
-    QPushButton* CancelCommand;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    QRect place(int left, int top, int width, int height) const;
-
-    Program& program_;
 };
 
 }  // namespace lumopet

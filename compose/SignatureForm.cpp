@@ -1,14 +1,6 @@
 #include "compose/SignatureForm.h"
 
-#include "core/program.h"
-#include "core/settings_files/compose_options.h"
-#include "core/twips.h"
-#include "ui/message_box.h"
-#include "ui/window_directory.h"
-#include "ui/window_helpers.h"
-
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -17,21 +9,12 @@
 namespace lumopet {
 namespace {
 
-const QString kErrorTitle = QStringLiteral("エラー");
-
 QString signatureName(int index) { return QStringLiteral("署名%1").arg(index + 1); }
 
 }  // namespace
 
 SignatureForm::SignatureForm(WindowDirectory& windows, QWidget* parent)
-    : QWidget(parent), program_(windows.program()) {
-    // A fixed single border and a close box, as the other option windows.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setWindowTitle(QStringLiteral("署名の編集"));
-    setFont(JapaneseFont(9));
-    setFixedSize(place(0, 0, 6600, 4860).size());
-
+    : ComposeSettingsWindow(windows, QStringLiteral("署名の編集"), 6600, 4860, parent) {
     SignatureTabs = new QTabWidget(this);
     SignatureTabs->setGeometry(place(120, 120, 6360, 3600));
     for (int i = 0; i < static_cast<int>(SignatureText.size()); ++i) {
@@ -54,35 +37,18 @@ SignatureForm::SignatureForm(WindowDirectory& windows, QWidget* parent)
                               comboRow.center().y() - DefaultCombo->sizeHint().height() / 2,
                               place(0, 0, 1200, 0).width(), DefaultCombo->sizeHint().height());
 
-    SaveCommand = new QPushButton(QStringLiteral("保存"), this);
-    SaveCommand->setGeometry(place(3900, 4350, 1200, 375));
-    CancelCommand = new QPushButton(QStringLiteral("キャンセル"), this);
-    CancelCommand->setGeometry(place(5280, 4350, 1200, 375));
-    // As in the other option windows: Enter presses the button that has
-    // the focus (in a text box it is a line break), no default button.
-    for (QPushButton* button : {SaveCommand, CancelCommand}) button->setAutoDefault(true);
-
+    SaveCommand = addButtons(QStringLiteral("保存"), 4350);
     connect(SaveCommand, &QPushButton::clicked, this, &SignatureForm::SaveCommand_Click);
-    connect(CancelCommand, &QPushButton::clicked, this, &SignatureForm::CancelCommand_Click);
-}
-
-QRect SignatureForm::place(int left, int top, int width, int height) const {
-    return TwipsToPixels(Twips{left, top, width, height}, logicalDpiY());
 }
 
 void SignatureForm::Form_Load() {
-    // What the file holds now: the signatures may have been saved since the
-    // compose window read them. A file that cannot be read leaves the boxes
-    // empty and stays untouched: a save then fails too, and says why.
-    const Result<ComposeOptions> read = ReadComposeOptions(program_.paths.path(files::ProgramOptions));
-    const ComposeOptions options = read ? read.value() : ComposeOptions{};
-    for (int i = 0; i < static_cast<int>(SignatureText.size()); ++i)
-        SignatureText[i]->setPlainText(options.Signatures[i]);
-    DefaultCombo->setCurrentIndex(options.DefaultSignature);
-    // The default one is open first, as it is the one most likely edited.
-    SignatureTabs->setCurrentIndex(options.DefaultSignature > 0 ? options.DefaultSignature - 1 : 0);
-    CentreOnScreen(this);
-    if (!read) ShowError(this, kErrorTitle, read.error());
+    showStoredOptions([this](const ComposeOptions& options) {
+        for (int i = 0; i < static_cast<int>(SignatureText.size()); ++i)
+            SignatureText[i]->setPlainText(options.Signatures[i]);
+        DefaultCombo->setCurrentIndex(options.DefaultSignature);
+        // The default one is open first, as it is the one most likely edited.
+        SignatureTabs->setCurrentIndex(options.DefaultSignature > 0 ? options.DefaultSignature - 1 : 0);
+    });
 }
 
 void SignatureForm::SaveCommand_Click() {
@@ -93,32 +59,16 @@ void SignatureForm::SaveCommand_Click() {
         // it instead.
         if (typed[i].size() > kMaxSignatureLength) {
             SignatureTabs->setCurrentIndex(i);
-            ShowError(this, kErrorTitle,
-                      QStringLiteral("%1が長すぎます。%2文字以内にしてください。").arg(signatureName(i)).arg(kMaxSignatureLength));
+            showProblem(
+                QStringLiteral("%1が長すぎます。%2文字以内にしてください。").arg(signatureName(i)).arg(kMaxSignatureLength));
             return;
         }
     }
     const int chosenDefault = DefaultCombo->currentIndex();
-    const Status written =
-        UpdateComposeOptions(program_.paths.path(files::ProgramOptions), [&](ComposeOptions& options) {
-            options.Signatures = typed;
-            options.DefaultSignature = chosenDefault;
-        });
-    if (!written) {
-        ShowError(this, kErrorTitle, written.error());
-        return;
-    }
-    close();
-}
-
-void SignatureForm::CancelCommand_Click() { close(); }
-
-void SignatureForm::keyPressEvent(QKeyEvent* event) {
-    if (event->matches(QKeySequence::Cancel)) {
-        CancelCommand->click();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    writeOptions([&](ComposeOptions& options) {
+        options.Signatures = typed;
+        options.DefaultSignature = chosenDefault;
+    });
 }
 
 }  // namespace lumopet

@@ -4,29 +4,24 @@
 // keys (what the options window saved meanwhile stays); a write that fails
 // is shown and the window stays with everything typed, to try again.
 
-#include <QWidget>
+#include "compose/compose_settings_window.h"
 
 #include <array>
 
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
-class QPushButton;
 class QTabWidget;
 
 namespace lumopet {
 
-class WindowDirectory;
-struct Program;
-
-class SignatureForm : public QWidget {
+class SignatureForm : public ComposeSettingsWindow {
     Q_OBJECT
 public:
     explicit SignatureForm(WindowDirectory& windows, QWidget* parent = nullptr);
 
     void Form_Load();
     void SaveCommand_Click();
-    void CancelCommand_Click();
 
     QTabWidget* SignatureTabs;
     // 署名1 to 署名3, one page each.
@@ -35,15 +30,6 @@ public:
     // なし, 署名1, 署名2, 署名3: the index is DefaultSignature.
     QComboBox* DefaultCombo;
     QPushButton* SaveCommand;
-    QPushButton* CancelCommand;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    QRect place(int left, int top, int width, int height) const;
-
-    Program& program_;
 };
 
 }  // namespace lumopet
