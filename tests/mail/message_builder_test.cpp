@@ -1,6 +1,7 @@
 #include "mail/message_builder.h"
 
 #include "mail/gmime_handles.h"
+#include "tests/support/case_names.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
@@ -153,11 +154,8 @@ QString OnTheWire(QString body) {
     return body.replace(u"\n"_s, u"\r\n"_s);
 }
 
-// Cases are named, in test names and in failure messages.
-auto CaseName = [](const auto& info) { return std::string(info.param.name); };
-template <class Case>
-    requires requires(const Case& c) { std::string(c.name); }
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+using lumopet::test::CaseName;
+using lumopet::test::PrintTo;
 
 struct CharsetCase {
     const char* name;
@@ -439,12 +437,6 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"unclosed_bracket", u"名前 <a@example.jp"_s, u"a@example.jp"_s}),
     CaseName);
 
-}  // namespace
-}  // namespace lumopet::mail
-
-namespace lumopet::mail {
-namespace {
-
 // The addresses of one header field, as a receiver reads them.
 QStringList AddressesIn(GMimeMessage* message, GMimeAddressType type) {
     QStringList addresses;
@@ -458,8 +450,6 @@ QStringList AddressesIn(GMimeMessage* message, GMimeAddressType type) {
     return addresses;
 }
 
-QByteArray HeaderBlock(const QByteArray& wire) { return wire.left(wire.indexOf("\r\n\r\n") + 2); }
-
 struct RecipientsCase {
     const char* name;
     QString to, cc, bcc, inReplyTo, references;
@@ -469,7 +459,8 @@ struct RecipientsCase {
 
 class Recipients : public ::testing::TestWithParam<RecipientsCase> {};
 
-// Bcc never goes on the wire; the sent copy's header says who got it.
+// Bcc never goes on the wire (the sent copy that keeps it is the send's
+// test); a reply's ids go as the e2e test sends them.
 TEST_P(Recipients, HeaderNamesToAndCcAndTheEnvelopeEveryone) {
     const RecipientsCase& c = GetParam();
     OutgoingMessage message = Message(u"件名"_s, u"本文"_s);
@@ -479,37 +470,22 @@ TEST_P(Recipients, HeaderNamesToAndCcAndTheEnvelopeEveryone) {
     message.inReplyTo = c.inReplyTo;
     message.references = c.references;
     const QByteArray wire = Build(message);
-    const QByteArray header = HeaderBlock(wire);
+    const QByteArray header = wire.left(wire.indexOf("\r\n\r\n") + 2);
     GObjectPtr<GMimeMessage> parsed = Parse(wire);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(AddressesIn(parsed.get(), GMIME_ADDRESS_TYPE_TO), c.headerTo);
     EXPECT_EQ(AddressesIn(parsed.get(), GMIME_ADDRESS_TYPE_CC), c.headerCc);
     EXPECT_FALSE(header.contains("\nBcc:")) << header.toStdString();
-    const QList<Mailbox> hiddenOnes = ParseAddressList(c.bcc).value();
-    for (const Mailbox& hidden : hiddenOnes)
+    for (const Mailbox& hidden : ParseAddressList(c.bcc).value())
         EXPECT_FALSE(wire.contains(hidden.asciiAddress.toUtf8())) << hidden.asciiAddress.toStdString();
     EXPECT_FALSE(header.contains('\x80'));  // the header is ASCII: IDN in ACE, names encoded
     const Result<QStringList> envelope = EnvelopeRecipients(message);
     ASSERT_TRUE(envelope.ok());
     EXPECT_EQ(envelope.value(), c.envelope);
-    for (const char* field : {"In-Reply-To", "References"}) {
-        const QByteArray want = QByteArrayView(field) == "In-Reply-To" ? c.inReplyToField : c.referencesField;
-        const char* got = g_mime_object_get_header(&parsed->parent_object, field);
-        EXPECT_EQ(QByteArray(got ? got : ""), want) << field;
-    }
-
-    // The sent copy: the Bcc field before the message, read back whole.
-    const QByteArray copyHeader = SentCopyHeader(message);
-    EXPECT_EQ(copyHeader.isEmpty(), c.bcc.trimmed().isEmpty());
-    GObjectPtr<GMimeMessage> copy = Parse(copyHeader + wire);
-    ASSERT_TRUE(copy);
-    QStringList bcc;
-    for (const Mailbox& mailbox : hiddenOnes)
-        bcc.append(mailbox.name.isEmpty() ? mailbox.asciiAddress : mailbox.name + u" <"_s + mailbox.asciiAddress + u'>');
-    // GMime shows a domain in ACE as its IDN form, as a receiver does.
-    EXPECT_EQ(AddressesIn(copy.get(), GMIME_ADDRESS_TYPE_BCC).join(u',').replace(u"例え.jp"_s, u"xn--r8jz45g.jp"_s),
-              bcc.join(u','));
-    EXPECT_EQ(AddressesIn(copy.get(), GMIME_ADDRESS_TYPE_TO), c.headerTo);
+    const char* inReplyTo = g_mime_object_get_header(&parsed->parent_object, "In-Reply-To");
+    const char* references = g_mime_object_get_header(&parsed->parent_object, "References");
+    EXPECT_EQ(QByteArray(inReplyTo ? inReplyTo : ""), c.inReplyToField);
+    EXPECT_EQ(QByteArray(references ? references : ""), c.referencesField);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -525,9 +501,6 @@ INSTANTIATE_TEST_SUITE_P(
                        {u"taro@xn--r8jz45g.jp"_s, u"hanako@xn--r8jz45g.jp"_s, u"jiro@xn--r8jz45g.jp"_s}, "", ""},
         RecipientsCase{"one_address_in_two_fields_gets_one_copy", u"a@example.jp"_s, u"A@Example.jp"_s, {}, {}, {},
                        {u"a@example.jp"_s}, {u"A@example.jp"_s}, {u"a@example.jp"_s}, "", ""},
-        RecipientsCase{"reply_threads", u"a@example.jp"_s, {}, {}, u"<c3@example.jp>"_s,
-                       u"<a1@example.jp> <b2@example.jp> <c3@example.jp>"_s, {u"a@example.jp"_s}, {}, {u"a@example.jp"_s},
-                       "<c3@example.jp>", "<a1@example.jp> <b2@example.jp> <c3@example.jp>"},
         // Whatever the text holds, only ids reach the header: no field of its own.
         RecipientsCase{"junk_in_the_ids", u"a@example.jp"_s, {}, {}, u"x\r\nBcc: evil@example.jp <i@x>"_s,
                        u"<r@x>\r\nBcc: evil@example.jp"_s, {u"a@example.jp"_s}, {}, {u"a@example.jp"_s}, "<i@x>", "<r@x>"}),
@@ -542,6 +515,7 @@ struct ReplyCharsetCase {
 
 class ReplyCharset : public ::testing::TestWithParam<ReplyCharsetCase> {};
 
+// (A Shift_JIS reply that fits is the e2e test's.)
 TEST_P(ReplyCharset, TakesTheAnsweredCharsetWhenTheTextFits) {
     OutgoingMessage message = Message(u"Re: 件名"_s, GetParam().body);
     message.replyCharset = GetParam().replyCharset;
@@ -553,7 +527,6 @@ TEST_P(ReplyCharset, TakesTheAnsweredCharsetWhenTheTextFits) {
 INSTANTIATE_TEST_SUITE_P(
     Charsets, ReplyCharset,
     ::testing::Values(
-        ReplyCharsetCase{"shift_jis_fits", "Shift_JIS", u"お世話になります。\n承知しました。"_s, "Shift_JIS"},
         ReplyCharsetCase{"euc_jp_fits", "euc-jp", u"日本語の返事"_s, "EUC-JP"},
         ReplyCharsetCase{"utf8_even_where_jis_fits", "UTF-8", u"日本語の返事"_s, "UTF-8"},
         ReplyCharsetCase{"latin1_fits", "ISO-8859-1", u"Un café, merci."_s, "ISO-8859-1"},
