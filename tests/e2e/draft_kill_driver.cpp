@@ -4,19 +4,14 @@
 // or the reply window, types into it like a user, says "typed" and runs
 // until it is killed or ends.
 //   draft_kill_driver PROGRAM_FOLDER compose|reply TEXT
-// The next start: what the question's 開く would put back, each window's
-// body on a line of its own ("compose:TEXT", "reply:TEXT"), then it ends.
-//   draft_kill_driver PROGRAM_FOLDER reopen
 
 #include "app/MainForm.h"
-#include "app/draft_question.h"
 #include "app/program_end.h"
 #include "app/program_windows.h"
 #include "compose/BackForm.h"
 #include "compose/WriteForm.h"
 #include "core/program.h"
 #include "mail/mail_library.h"
-#include "store/draft_folder.h"
 #include "ui/message_box.h"
 
 #include <QApplication>
@@ -52,9 +47,9 @@ void type(QWidget* widget, const QString& text) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    if (argc < 3) return 2;
+    if (argc < 4) return 2;
     const QString mode = QString::fromLocal8Bit(argv[2]);
-    const QString text = argc > 3 ? QString::fromUtf8(argv[3]) : QString();
+    const QString text = QString::fromUtf8(argv[3]);
     lumopet::NMailInitializeWinSock();
     lumopet::Program program{lumopet::ProgramPaths(QString::fromLocal8Bit(argv[1]))};
     if (!program.paths.createFolders()) return 3;
@@ -73,25 +68,6 @@ int main(int argc, char** argv) {
     mainForm.show();
 
     QTimer::singleShot(0, &mainForm, [&] {
-        if (mode == QStringLiteral("reopen")) {
-            const auto listing = lumopet::ReadDrafts(lumopet::DraftsMaildirPath(program.paths));
-            if (!listing) {
-                say(QStringLiteral("error:") + listing.error());
-                QCoreApplication::exit(4);
-                return;
-            }
-            const lumopet::DraftsToOpen chosen = lumopet::ChooseDraftsToOpen(listing.value());
-            if (chosen.compose) {
-                windows.ShowWriteFormWithDraft(chosen.compose->id, chosen.compose->draft);
-                say(QStringLiteral("compose:") + windows.writeForm().BodyText->toPlainText());
-            }
-            if (chosen.reply) {
-                windows.ShowBackFormWithDraft(chosen.reply->id, chosen.reply->draft);
-                say(QStringLiteral("reply:") + windows.backForm().BodyText->toPlainText());
-            }
-            QCoreApplication::exit(0);
-            return;
-        }
         if (mode == QStringLiteral("compose")) {
             windows.ShowWriteForm();
             lumopet::WriteForm& form = windows.writeForm();
