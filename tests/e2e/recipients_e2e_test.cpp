@@ -15,7 +15,6 @@
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -106,12 +105,7 @@ TEST(Recipients, CcAndBccReachEveryoneAndBccIsInNoHeaderThatArrives) {
             << got[0].header.toStdString();
         EXPECT_TRUE(got[0].body.startsWith(u"明日の件です。"_s));
     }
-    // Who got it stays with the sender: the sent copy's Bcc.
-    const QFileInfoList kept = QDir(SentMaildirPath(alice.program.paths) + u"/new"_s).entryInfoList(QDir::Files);
-    ASSERT_EQ(kept.size(), 1);
-    QFile copy(kept[0].filePath());
-    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(copy.readAll().startsWith("Bcc: dave@localhost\n"));
+    // (Who got it stays with the sender, in the sent copy's Bcc: the send's test.)
 }
 
 // curl stops at the first refused RCPT TO: nobody gets a message that
