@@ -10,7 +10,6 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -42,11 +41,15 @@ QStringList Shown(const QAbstractItemView* list) {
     return rows;
 }
 
-enum class Take { Enter, Tab, DownEnter, Click, Escape };
+// Enter, Tab, ↓ then Enter, a click on the second entry, Escape; and ↓ then
+// Enter as the window system delivers them to the window with the focus
+// (with the list open, Qt hands them to the list).
+enum class Take { Enter, Tab, DownEnter, Click, Escape, WindowDownEnter };
 
 struct AcceptCase {
     const char* name;
-    bool plainBox;        // the 宛先 box is a QPlainTextEdit, CC and BCC QLineEdits
+    bool plainBox;           // the 宛先 box is a QPlainTextEdit, CC and BCC QLineEdits
+    int limit;               // the plain box's most characters; 0: none
     const char16_t* before;  // already in the box; the cursor at its end, or at "|"
     const char* typed;
     Take take;
@@ -60,21 +63,22 @@ TEST_P(CompleterTest, TakingAnEntryReplacesOnlyTheAddressTyped) {
     AddressCompleter completer;
     completer.setIndex(People());
     QLineEdit line;
-    QPlainTextEdit plain;
+    LimitedTextEdit plain(c.limit > 0 ? c.limit : 1000);
     QWidget* box = c.plainBox ? static_cast<QWidget*>(&plain) : &line;
     QString before = QString::fromUtf16(c.before);
     const qsizetype bar = before.indexOf(u'|');
     before.remove(u'|');
+    const int cursor = static_cast<int>(bar < 0 ? before.size() : bar);
     if (c.plainBox) {
         completer.attach(&plain);
         plain.setPlainText(before);
-        QTextCursor cursor = plain.textCursor();
-        cursor.setPosition(static_cast<int>(bar < 0 ? before.size() : bar));
-        plain.setTextCursor(cursor);
+        QTextCursor at = plain.textCursor();
+        at.setPosition(cursor);
+        plain.setTextCursor(at);
     } else {
         completer.attach(&line);
         line.setText(before);
-        line.setCursorPosition(static_cast<int>(bar < 0 ? before.size() : bar));
+        line.setCursorPosition(cursor);
     }
     Focus(box);
     EXPECT_FALSE(completer.popup()->isVisible()) << "a text put in by the window opens nothing";
@@ -82,14 +86,9 @@ TEST_P(CompleterTest, TakingAnEntryReplacesOnlyTheAddressTyped) {
     QTest::keyClicks(box, QString::fromLatin1(c.typed));
     QAbstractItemView* list = completer.popup();
     ASSERT_TRUE(list->isVisible());
-    ASSERT_EQ(Shown(list).size(), 2) << Shown(list).join(u'|').toStdString();
     switch (c.take) {
-    case Take::Enter:
-        QTest::keyClick(list, Qt::Key_Return);
-        break;
-    case Take::Tab:
-        QTest::keyClick(list, Qt::Key_Tab);
-        break;
+    case Take::Enter: QTest::keyClick(list, Qt::Key_Return); break;
+    case Take::Tab: QTest::keyClick(list, Qt::Key_Tab); break;
     case Take::DownEnter:
         QTest::keyClick(list, Qt::Key_Down);
         QTest::keyClick(list, Qt::Key_Enter);
@@ -97,8 +96,10 @@ TEST_P(CompleterTest, TakingAnEntryReplacesOnlyTheAddressTyped) {
     case Take::Click:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(1, 0)).center());
         break;
-    case Take::Escape:
-        QTest::keyClick(list, Qt::Key_Escape);
+    case Take::Escape: QTest::keyClick(list, Qt::Key_Escape); break;
+    case Take::WindowDownEnter:
+        QTest::keyClick(box->windowHandle(), Qt::Key_Down);
+        QTest::keyClick(box->windowHandle(), Qt::Key_Return);
         break;
     }
     EXPECT_FALSE(list->isVisible());
@@ -108,14 +109,22 @@ TEST_P(CompleterTest, TakingAnEntryReplacesOnlyTheAddressTyped) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CompleterTest,
     ::testing::Values(
-        AcceptCase{"LineEnter", false, u"", "ta", Take::Enter, u"田中 一郎 <tanaka@example.jp>"},
-        AcceptCase{"LineDownEnterAfterOthers", false, u"a@x.jp、", "ta", Take::DownEnter,
+        AcceptCase{"LineEnter", false, 0, u"", "ta", Take::Enter, u"田中 一郎 <tanaka@example.jp>"},
+        AcceptCase{"LineDownEnterAfterOthers", false, 0, u"a@x.jp、", "ta", Take::DownEnter,
                    u"a@x.jp、田村 花子 <tamura@example.jp>"},
-        AcceptCase{"LineMiddleKeepsTheRest", false, u"a@x.jp, |, b@y.jp", "ta", Take::Tab,
+        AcceptCase{"LineMiddleKeepsTheRest", false, 0, u"a@x.jp, |, b@y.jp", "ta", Take::Tab,
                    u"a@x.jp, 田中 一郎 <tanaka@example.jp>, b@y.jp"},
-        AcceptCase{"PlainTab", true, u"a@x.jp; ", "ta", Take::Tab, u"a@x.jp; 田中 一郎 <tanaka@example.jp>"},
-        AcceptCase{"PlainClick", true, u"", "ta", Take::Click, u"田村 花子 <tamura@example.jp>"},
-        AcceptCase{"PlainEscapeKeepsTyping", true, u"a@x.jp, ", "ta", Take::Escape, u"a@x.jp, ta"}),
+        AcceptCase{"PlainTab", true, 0, u"a@x.jp; ", "ta", Take::Tab, u"a@x.jp; 田中 一郎 <tanaka@example.jp>"},
+        AcceptCase{"PlainClick", true, 0, u"", "ta", Take::Click, u"田村 花子 <tamura@example.jp>"},
+        AcceptCase{"PlainEscapeKeepsTyping", true, 0, u"a@x.jp, ", "ta", Take::Escape, u"a@x.jp, ta"},
+        AcceptCase{"KeysFromTheWindowSystem", true, 0, u"", "ta", Take::WindowDownEnter,
+                   u"田村 花子 <tamura@example.jp>"},
+        // 30 characters: "田中 一郎 <tanaka@example.jp>" is 26, with "a@x.jp, " 34.
+        AcceptCase{"FullBoxTakesTheBareAddress", true, 30, u"a@x.jp, ", "ta", Take::Enter,
+                   u"a@x.jp, tanaka@example.jp"},
+        // tanaka@example.jp would make 40: what was typed stays, never a cut address.
+        AcceptCase{"FullBoxKeepsWhatWasTyped", true, 30, u"abcdefghij@example.jp, ", "tan", Take::Enter,
+                   u"abcdefghij@example.jp, tan"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AddressCompleter, TheListFollowsTheTyping) {
@@ -138,54 +147,6 @@ TEST(AddressCompleter, TheListFollowsTheTyping) {
     EXPECT_EQ(Shown(completer.popup()), QStringList{QStringLiteral("田中 一郎 <tanaka@example.jp>")});
     QTest::keyClicks(&box, QStringLiteral("zz"));
     EXPECT_FALSE(completer.popup()->isVisible());
-}
-
-// Keys as the window system delivers them, to the window that has the
-// focus: with the list open, Qt hands them to the list.
-TEST(AddressCompleter, ArrowsAndEnterFromTheWindowSystemReachTheList) {
-    AddressCompleter completer;
-    completer.setIndex(People());
-    QPlainTextEdit box;
-    completer.attach(&box);
-    Focus(&box);
-    QTest::keyClicks(&box, QStringLiteral("ta"));
-    ASSERT_TRUE(completer.popup()->isVisible());
-    QTest::keyClick(box.windowHandle(), Qt::Key_Down);
-    QTest::keyClick(box.windowHandle(), Qt::Key_Return);
-    EXPECT_FALSE(completer.popup()->isVisible());
-    EXPECT_EQ(box.toPlainText(), QStringLiteral("田村 花子 <tamura@example.jp>"));
-}
-
-TEST(AddressCompleter, AFullBoxTakesTheBareAddressOrNothing) {
-    AddressCompleter completer;
-    completer.setIndex(People());
-    // 30 characters: "田中 一郎 <tanaka@example.jp>" is 26, with "a@x.jp, " 34.
-    LimitedTextEdit box(30);
-    completer.attach(&box);
-    Focus(&box);
-    QTest::keyClicks(&box, QStringLiteral("a@x.jp, ta"));
-    ASSERT_TRUE(completer.popup()->isVisible());
-    QTest::keyClick(completer.popup(), Qt::Key_Return);
-    EXPECT_EQ(box.toPlainText(), QStringLiteral("a@x.jp, tanaka@example.jp"));
-
-    box.setPlainText(QStringLiteral("abcdefghij@example.jp, ta"));
-    QTextCursor end = box.textCursor();
-    end.movePosition(QTextCursor::End);
-    box.setTextCursor(end);
-    QTest::keyClicks(&box, QStringLiteral("n"));
-    ASSERT_TRUE(completer.popup()->isVisible());
-    QTest::keyClick(completer.popup(), Qt::Key_Return);
-    // tanaka@example.jp would make 40: what was typed stays, never a cut address.
-    EXPECT_EQ(box.toPlainText(), QStringLiteral("abcdefghij@example.jp, tan"));
-}
-
-TEST(AddressCompleter, LoadsTheIndexOffTheWindowThread) {
-    AddressCompleter completer;
-    QSignalSpy ready(&completer, &AddressCompleter::indexReady);
-    completer.loadInBackground({QStringLiteral("/nonexistent/Srndata20.data"), QStringLiteral("/nonexistent/srndata2.data"),
-                                QStringLiteral("/nonexistent/srndata5.data")});
-    ASSERT_TRUE(ready.wait(5000));
-    EXPECT_TRUE(completer.hasIndex());
 }
 
 }  // namespace
