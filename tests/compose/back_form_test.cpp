@@ -288,42 +288,21 @@ INSTANTIATE_TEST_SUITE_P(Widths, ResizedWindow,
                          CaseName);
 
 // The CC and BCC rows come between 宛先 and 題名; what is above them keeps
-// its place, what is below moves down by both rows (720 twips).
-struct RowCase {
-    const char* name;
-    std::function<QWidget*(BackForm&)> control;
-    int top;  // twips
-};
-
-class Rows : public BackFormTest, public ::testing::WithParamInterface<RowCase> {};
-
-TEST_P(Rows, StandWhereTheWindowPutsThem) {
+// its place, what is below moves down by both rows (720 twips); the window
+// opens taller by both, the body as high as before.
+TEST_F(BackFormTest, RowsStandWhereTheWindowPutsThem) {
     BackForm& f = loaded();
     f.show();
     QApplication::processEvents();
-    EXPECT_EQ(GetParam().control(f)->y(), px(GetParam().top));
-    EXPECT_TRUE(GetParam().control(f)->isVisible());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Controls, Rows,
-    ::testing::Values(RowCase{"send_button", [](BackForm& f) -> QWidget* { return f.Command2; }, 120},
-                      RowCase{"to_strip", [](BackForm& f) -> QWidget* { return f.Picture2[0]; }, 600},
-                      RowCase{"to", [](BackForm& f) -> QWidget* { return f.ToText; }, 600},
-                      RowCase{"cc_strip", [](BackForm& f) -> QWidget* { return f.CopyStrips[0]; }, 960},
-                      RowCase{"cc", [](BackForm& f) -> QWidget* { return f.CcText; }, 960},
-                      RowCase{"bcc_strip", [](BackForm& f) -> QWidget* { return f.CopyStrips[1]; }, 1320},
-                      RowCase{"bcc", [](BackForm& f) -> QWidget* { return f.BccText; }, 1320},
-                      RowCase{"subject_strip", [](BackForm& f) -> QWidget* { return f.Picture2[1]; }, 1680},
-                      RowCase{"subject", [](BackForm& f) -> QWidget* { return f.SubjectText; }, 1680},
-                      RowCase{"attach_strip", [](BackForm& f) -> QWidget* { return f.Picture2[2]; }, 2040},
-                      RowCase{"attach_paths", [](BackForm& f) -> QWidget* { return f.AttachText; }, 2040},
-                      RowCase{"attach_button", [](BackForm& f) -> QWidget* { return f.Command10; }, 2040},
-                      RowCase{"body", [](BackForm& f) -> QWidget* { return f.BodyText; }, 2400}),
-    CaseName);
-
-TEST_F(BackFormTest, OpensTallerByTheTwoRowsWithTheBodyAsHighAsBefore) {
-    BackForm& f = loaded();
+    const std::pair<QWidget*, int> tops[] = {
+        {f.Command2, 120},      {f.Picture2[0], 600},    {f.ToText, 600},       {f.CopyStrips[0], 960},
+        {f.CcText, 960},        {f.CopyStrips[1], 1320}, {f.BccText, 1320},     {f.Picture2[1], 1680},
+        {f.SubjectText, 1680},  {f.Picture2[2], 2040},   {f.AttachText, 2040},  {f.Command10, 2040},
+        {f.BodyText, 2400}};
+    for (const auto& [control, top] : tops) {
+        EXPECT_EQ(control->y(), px(top)) << top;
+        EXPECT_TRUE(control->isVisible()) << top;
+    }
     EXPECT_EQ(f.height(), px(7965 + 720));
     EXPECT_NEAR(f.BodyText->height(), px(6249), 1) << "the body lost nothing to the rows";
 }
@@ -404,8 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {u"/d/a,b.txt"_s, u"/d/c.txt"_s}},
         AttachedCase{"typed_into_the_box", u" /d/a.txt , /d/c.txt"_s, {}, {u"/d/a.txt"_s, u"/d/c.txt"_s}},
         AttachedCase{"one_taken_out_of_the_box", u"/d/c.txt"_s, {u"/d/a.txt"_s, u"/d/c.txt"_s}, {u"/d/c.txt"_s}},
-        AttachedCase{"box_emptied", QString(), {u"/d/a.txt"_s}, {}},
-        AttachedCase{"nothing", QString(), {}, {}}),
+        AttachedCase{"box_emptied", QString(), {u"/d/a.txt"_s}, {}}),
     CaseName);
 
 // --- Paste into the body.
@@ -595,14 +573,10 @@ struct ReplyCase {
     size_t sentRecords;
 };
 
-ComposeOptions Quoting() {
+ComposeOptions Options(bool quote, bool keep) {
     ComposeOptions options;
-    options.QuoteOnReply = true;
-    return options;
-}
-ComposeOptions KeepingReplies() {
-    ComposeOptions options;
-    options.KeepReplies = true;
+    options.QuoteOnReply = quote;
+    options.KeepReplies = keep;
     return options;
 }
 
@@ -636,14 +610,14 @@ TEST_P(Reply, TakesWhatTheAnsweredCopyHolds) {
 INSTANTIATE_TEST_SUITE_P(
     Options, Reply,
     ::testing::Values(
-        ReplyCase{"no_option_on", true, ComposeOptions{}, [] { return u"明日です。\nよろしく"_s; }, true, 0},
-        ReplyCase{"quoted_from_the_copy", true, Quoting(),
+        // With no option on, the Send rows: nothing quoted, nothing kept.
+        ReplyCase{"quoted_from_the_copy", true, Options(true, false),
                   [] { return QuoteHeading() + u"> 明日です。\n> よろしく\n"_s; }, true, 0},
         // No copy: the text the viewer showed, the name from the sender box.
-        ReplyCase{"quoted_without_a_copy", false, Quoting(),
+        ReplyCase{"quoted_without_a_copy", false, Options(true, false),
                   [] { return u"山田 太郎 さんは書きました:\n> 明日です。\n> よろしく\n"_s; }, false, 0},
-        ReplyCase{"kept_in_the_sent_history", true, KeepingReplies(), [] { return u"明日です。\nよろしく"_s; },
-                  true, 1}),
+        ReplyCase{"kept_in_the_sent_history", true, Options(false, true), [] { return u"明日です。\nよろしく"_s; }, true,
+                  1}),
     CaseName);
 
 // A server that takes its time over each message.
