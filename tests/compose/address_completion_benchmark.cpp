@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 using namespace lumopet;
@@ -66,13 +67,25 @@ void writeReceived(const QString& file) {
 
 struct Times {
     std::vector<double> seconds;
-    void add(double s) { seconds.push_back(s); }
     double median() {
         std::sort(seconds.begin(), seconds.end());
         return seconds[seconds.size() / 2];
     }
     double worst() const { return *std::max_element(seconds.begin(), seconds.end()); }
 };
+
+// `rounds` runs of building the index, each after `before`.
+Times TimeIndex(int rounds, const AddressSources& sources, const std::function<void()>& before, AddressIndex* kept) {
+    Times times;
+    for (int round = 0; round < rounds; ++round) {
+        before();
+        const double start = bench::now();
+        AddressIndex index = BuildAddressIndex(sources);
+        times.seconds.push_back(bench::now() - start);
+        if (kept) *kept = std::move(index);
+    }
+    return times;
+}
 
 }  // namespace
 
@@ -91,78 +104,47 @@ int main(int argc, char** argv) {
     std::printf("address book: %d entries; received history: %d records (%.1f MB)\n", kBookEntries, bench::kRecords,
                 static_cast<double>(QFile(sources.receivedHistory).size()) / 1e6);
 
-    Times noListing, withListing;
-    qsizetype people = 0;
-    for (int round = 0; round < rounds; ++round) {
-        QFile::remove(HistoryListingPath(sources.receivedHistory));
-        double start = bench::now();
-        people = BuildAddressIndex(sources).size();
-        noListing.add(bench::now() - start);
-    }
-    RefreshHistoryListing(sources.receivedHistory);
-    AddressIndex index;
-    for (int round = 0; round < rounds; ++round) {
-        const double start = bench::now();
-        index = BuildAddressIndex(sources);
-        withListing.add(bench::now() - start);
-    }
     // From the disk, as at the first compose window after a start: the
     // files dropped from the page cache (only these: the machine is shared).
-    const auto dropCaches = [](std::initializer_list<QString> files) {
-        for (const QString& file : files)
+    const QString listing = HistoryListingPath(sources.receivedHistory);
+    const auto dropCaches = [&] {
+        for (const QString& file : {sources.addressBook, sources.receivedHistory, listing})
             if (QFile::exists(file)) bench::evict(file);
     };
-    Times coldListing, coldNoListing;
-    for (int round = 0; round < rounds; ++round) {
-        dropCaches({sources.addressBook, sources.receivedHistory, HistoryListingPath(sources.receivedHistory)});
-        double start = bench::now();
-        BuildAddressIndex(sources);
-        coldListing.add(bench::now() - start);
-    }
-    const QString listing = HistoryListingPath(sources.receivedHistory);
-    const QString keptListing = listing + QStringLiteral(".kept");
-    QFile::rename(listing, keptListing);
-    for (int round = 0; round < rounds; ++round) {
-        dropCaches({sources.addressBook, sources.receivedHistory});
-        const double start = bench::now();
-        BuildAddressIndex(sources);
-        coldNoListing.add(bench::now() - start);
-    }
-    QFile::rename(keptListing, listing);
-    std::printf("index: %lld people\n", static_cast<long long>(people));
-    std::printf("index built from the disk, through the listing:                  median %.3f s, worst %.3f s\n",
+    RefreshHistoryListing(sources.receivedHistory);
+    AddressIndex index;
+    Times cached = TimeIndex(rounds, sources, [] {}, &index);
+    Times coldListing = TimeIndex(rounds, sources, dropCaches, nullptr);
+    QFile::rename(listing, listing + QStringLiteral(".kept"));
+    Times coldRecords = TimeIndex(rounds, sources, dropCaches, nullptr);
+    QFile::rename(listing + QStringLiteral(".kept"), listing);
+    std::printf("index: %lld people\n", static_cast<long long>(index.size()));
+    std::printf("index built from the disk, through the listing:           median %.3f s, worst %.3f s\n",
                 coldListing.median(), coldListing.worst());
-    std::printf("index built from the disk, columns read from the records:        median %.3f s, worst %.3f s\n",
-                coldNoListing.median(), coldNoListing.worst());
-    std::printf("index built, history columns read from the records (page cache): median %.3f s, worst %.3f s\n",
-                noListing.median(), noListing.worst());
-    std::printf("index built, through the listing beside the history:             median %.3f s, worst %.3f s\n",
-                withListing.median(), withListing.worst());
+    std::printf("index built from the disk, columns read from the records: median %.3f s, worst %.3f s\n",
+                coldRecords.median(), coldRecords.worst());
+    std::printf("index built through the listing, files in the page cache: median %.3f s, worst %.3f s\n",
+                cached.median(), cached.worst());
 
     // Typed letter by letter: the first letters match the most people.
     const QStringList typed{QStringLiteral("tanaka"), QStringLiteral("customer12345"), QStringLiteral("やまだ"),
                             QStringLiteral("ｽｽﾞｷ"), QStringLiteral("company7"), QStringLiteral("zzzz")};
     Times keys;
-    double worstQuery = 0;
     QString worstText;
     for (int round = 0; round < rounds; ++round) {
         for (const QString& text : typed) {
             for (qsizetype length = 1; length <= text.size(); ++length) {
-                const QString query = text.left(length);
                 const double start = bench::now();
-                const auto found = index.complete(query);
-                const double spent = bench::now() - start;
-                keys.add(spent);
-                if (spent > worstQuery) {
-                    worstQuery = spent;
-                    worstText = query;
-                }
+                const auto found = index.complete(text.left(length));
+                keys.seconds.push_back(bench::now() - start);
+                if (keys.seconds.back() >= keys.worst()) worstText = text.left(length);
                 if (found.size() > static_cast<size_t>(kCompletionLimit)) bench::fail("more than the limit");
             }
         }
     }
+    const double worst = keys.worst();
     std::printf("one keystroke (%zu queries): median %.1f ms, worst %.1f ms (\"%s\"); target under 50 ms\n",
-                keys.seconds.size(), keys.median() * 1e3, worstQuery * 1e3, worstText.toUtf8().constData());
+                keys.seconds.size(), keys.median() * 1e3, worst * 1e3, worstText.toUtf8().constData());
     QDir(scratch.path()).removeRecursively();
     return 0;
 }
