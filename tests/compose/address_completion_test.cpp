@@ -100,7 +100,6 @@ AddressIndex SampleIndex() {
     index.add({QStringLiteral("ヤマモト ハナコ"), QStringLiteral("hanako@example.jp")}, PersonSource::AddressBook);
     index.add({QStringLiteral("Tanaka Ichiro"), QStringLiteral("ichiro@tanaka.example")}, PersonSource::History);
     index.add({QString(), QStringLiteral("satake@example.com")}, PersonSource::History);
-    index.add({QStringLiteral("ｻﾄｳ ｼﾞﾛｳ"), QStringLiteral("jiro@example.net")}, PersonSource::History);
     // Met three times: before the one met once among the history's people.
     for (int i = 0; i < 3; ++i)
         index.add({QStringLiteral("Tamura"), QStringLiteral("tamura@example.org")}, PersonSource::History);
@@ -127,10 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         QueryCase{"AddressPrefix", u"hana", {u"ヤマモト ハナコ <hanako@example.jp>"}},
         QueryCase{"CaseAndWidthIgnored", u"ＴＡＮａｋａ", {u"Tanaka Ichiro <ichiro@tanaka.example>"}},
-        // Hiragana finds katakana, and full-width finds half-width kana.
+        // Names folded as the search folds them (its own rows are in
+        // search_text_test.cpp): hiragana finds katakana.
         QueryCase{"HiraganaFindsKatakana", u"やまもと", {u"ヤマモト ハナコ <hanako@example.jp>"}},
-        QueryCase{"FullWidthFindsHalfWidthKana", u"サトウ", {u"ｻﾄｳ ｼﾞﾛｳ <jiro@example.net>"}},
-        QueryCase{"VoicedHalfWidthKana", u"じろう", {u"ｻﾄｳ ｼﾞﾛｳ <jiro@example.net>"}},
         // "ta": starts Tamura, Tanaka, taro.yamada; only contained in satake.
         // The book's first, then the one met most, then in order.
         QueryCase{"PrefixBeforeContainsBookBeforeHistory",
