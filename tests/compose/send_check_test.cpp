@@ -15,31 +15,49 @@
 namespace lumopet {
 namespace {
 
-struct DomainCase {
+// The two rules of two texts: a recipient's domain against the own
+// address's (IsOutsideDomain(address, own)), and the user's own words of an
+// attachment (MentionsAttachment(subject, body)).
+struct RuleCase {
     const char* name;
-    const char16_t* address;
-    const char16_t* own;
-    bool outside;
+    bool (*rule)(const QString&, const QString&);
+    const char16_t* first;
+    const char16_t* second;
+    bool holds;
 };
 
-class OutsideDomainTest : public ::testing::TestWithParam<DomainCase> {};
+class RuleTest : public ::testing::TestWithParam<RuleCase> {};
 
-TEST_P(OutsideDomainTest, ComparesWholeDomains) {
-    const DomainCase& c = GetParam();
-    EXPECT_EQ(IsOutsideDomain(QString::fromUtf16(c.address), QString::fromUtf16(c.own)), c.outside);
+TEST_P(RuleTest, Holds) {
+    const RuleCase& c = GetParam();
+    EXPECT_EQ(c.rule(QString::fromUtf16(c.first), QString::fromUtf16(c.second)), c.holds);
 }
 
+constexpr auto Outside = &IsOutsideDomain;
+constexpr auto Mentions = &MentionsAttachment;
+
 INSTANTIATE_TEST_SUITE_P(
-    Cases, OutsideDomainTest,
-    ::testing::Values(DomainCase{"SameDomain", u"hanako@example.co.jp", u"taro@example.co.jp", false},
-                      DomainCase{"CaseIgnored", u"hanako@Example.CO.JP", u"taro@example.co.jp", false},
-                      DomainCase{"OtherDomain", u"hanako@example.com", u"taro@example.co.jp", true},
-                      DomainCase{"SubdomainIsOutside", u"hanako@tokyo.example.co.jp", u"taro@example.co.jp", true},
-                      DomainCase{"SuffixIsNotTheDomain", u"hanako@badexample.co.jp", u"taro@example.co.jp", true},
-                      DomainCase{"OwnWithName", u"hanako@example.jp", u"山田 <taro@example.jp>", false},
-                      DomainCase{"JapaneseDomainAgainstItsAsciiForm", u"hanako@xn--r8jz45g.jp", u"taro@例え.jp",
-                                 false},
-                      DomainCase{"NoOwnAddress", u"hanako@example.jp", u"", true}),
+    Cases, RuleTest,
+    ::testing::Values(RuleCase{"SameDomain", Outside, u"hanako@example.co.jp", u"taro@example.co.jp", false},
+                      RuleCase{"CaseIgnored", Outside, u"hanako@Example.CO.JP", u"taro@example.co.jp", false},
+                      RuleCase{"OtherDomain", Outside, u"hanako@example.com", u"taro@example.co.jp", true},
+                      RuleCase{"SubdomainIsOutside", Outside, u"hanako@tokyo.example.co.jp", u"taro@example.co.jp", true},
+                      RuleCase{"SuffixIsNotTheDomain", Outside, u"hanako@badexample.co.jp", u"taro@example.co.jp", true},
+                      RuleCase{"OwnWithName", Outside, u"hanako@example.jp", u"山田 <taro@example.jp>", false},
+                      RuleCase{"JapaneseDomainAgainstItsAsciiForm", Outside, u"hanako@xn--r8jz45g.jp", u"taro@例え.jp",
+                               false},
+                      RuleCase{"NoOwnAddress", Outside, u"hanako@example.jp", u"", true},
+                      RuleCase{"SubjectJapanese", Mentions, u"資料を添付します", u"よろしくお願いします。", true},
+                      RuleCase{"EnglishAnyCase", Mentions, u"", u"Please find the report ATTACHED.", true},
+                      RuleCase{"Attachment", Mentions, u"", u"See the attachment.", true},
+                      RuleCase{"FullWidthLetters", Mentions, u"", u"ａｔｔａｃｈｅｄ", true},
+                      RuleCase{"Nothing", Mentions, u"打合せ", u"明日は十時からです。", false},
+                      RuleCase{"OnlyInQuote", Mentions, u"Re: 打合せ", u"了解です。\n> 資料を添付します\n>> attached", false},
+                      RuleCase{"IndentedFullWidthQuoteMark", Mentions, u"", u"はい。\n  ＞添付ファイル", false},
+                      RuleCase{"OnlyInSignature", Mentions, u"", u"よろしく。\r\n-- \r\n山田\r\n添付は社外秘です", false},
+                      // "--" without its blank is no signature delimiter.
+                      RuleCase{"DashesWithoutBlank", Mentions, u"", u"よろしく。\n--\n添付します", true},
+                      RuleCase{"BeforeSignature", Mentions, u"", u"添付します\n-- \n山田", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MakeSendCheck, ListsEveryBoxInOrderWithKindAndDomain) {
@@ -82,35 +100,6 @@ TEST(MakeSendCheck, GivesAttachmentSizesAndMarksMissingFiles) {
     EXPECT_EQ(check.attachments[1].size, -1);
     EXPECT_EQ(check.attachments[2].size, -1);  // a folder is not a file to attach
 }
-
-struct MentionCase {
-    const char* name;
-    const char16_t* subject;
-    const char16_t* body;
-    bool mentions;
-};
-
-class MentionTest : public ::testing::TestWithParam<MentionCase> {};
-
-TEST_P(MentionTest, FindsTheUsersOwnWordsOfAnAttachment) {
-    const MentionCase& c = GetParam();
-    EXPECT_EQ(MentionsAttachment(QString::fromUtf16(c.subject), QString::fromUtf16(c.body)), c.mentions);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MentionTest,
-    ::testing::Values(MentionCase{"SubjectJapanese", u"資料を添付します", u"よろしくお願いします。", true},
-                      MentionCase{"EnglishAnyCase", u"", u"Please find the report ATTACHED.", true},
-                      MentionCase{"Attachment", u"", u"See the attachment.", true},
-                      MentionCase{"FullWidthLetters", u"", u"ａｔｔａｃｈｅｄ", true},
-                      MentionCase{"Nothing", u"打合せ", u"明日は十時からです。", false},
-                      MentionCase{"OnlyInQuote", u"Re: 打合せ", u"了解です。\n> 資料を添付します\n>> attached", false},
-                      MentionCase{"IndentedFullWidthQuoteMark", u"", u"はい。\n  ＞添付ファイル", false},
-                      MentionCase{"OnlyInSignature", u"", u"よろしく。\r\n-- \r\n山田\r\n添付は社外秘です", false},
-                      // "--" without its blank is no signature delimiter.
-                      MentionCase{"DashesWithoutBlank", u"", u"よろしく。\n--\n添付します", true},
-                      MentionCase{"BeforeSignature", u"", u"添付します\n-- \n山田", true}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 SendCheck ThreeRecipients() {
     SendCheck check;
