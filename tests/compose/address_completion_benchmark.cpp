@@ -45,26 +45,6 @@ void writeBook(const QString& file) {
     if (out.write(bytes) != bytes.size()) bench::fail("cannot write the address book");
 }
 
-void writeReceived(const QString& file) {
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) bench::fail("cannot create the history");
-    QByteArray block;
-    for (int n = 1; n <= bench::kRecords; ++n) {
-        const HistoryRecord record{QStringLiteral("お問い合わせ %1").arg(n),
-                                   QStringLiteral("%1 様 <customer%2@mail%3.example.com>")
-                                       .arg(kFamilyNames[n % kFamilyNames.size()])
-                                       .arg(n)
-                                       .arg(n % 300),
-                                   QStringLiteral("2026/12/10 10:%1").arg(n % 60, 2, 10, QChar(u'0')),
-                                   QStringLiteral("本文です。"), 1};
-        block += EncodeRecord(record, History::Received);
-        if (block.size() >= 512 * kHistoryRecordSize || n == bench::kRecords) {
-            if (out.write(block) != block.size()) bench::fail("cannot write the history");
-            block.clear();
-        }
-    }
-}
-
 struct Times {
     std::vector<double> seconds;
     double median() {
@@ -100,7 +80,10 @@ int main(int argc, char** argv) {
                                  scratch.filePath(QStringLiteral("srndata2.data")),
                                  scratch.filePath(QStringLiteral("srndata5.data"))};
     writeBook(sources.addressBook);
-    writeReceived(sources.receivedHistory);
+    // Every sender a different person.
+    bench::writeHistory(sources.receivedHistory, [](int n) {
+        return QStringLiteral("%1 様 <customer%2@mail%3.example.com>").arg(kFamilyNames[n % kFamilyNames.size()]).arg(n).arg(n % 300);
+    });
     std::printf("address book: %d entries; received history: %d records (%.1f MB)\n", kBookEntries, bench::kRecords,
                 static_cast<double>(QFile(sources.receivedHistory).size()) / 1e6);
 

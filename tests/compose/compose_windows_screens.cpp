@@ -10,9 +10,7 @@
 #include "app/draft_question.h"
 #include "app/program_windows.h"
 #include "compose/BackForm.h"
-#include "compose/ComposeOptionsForm.h"
 #include "compose/SendCheckForm.h"
-#include "compose/SignatureForm.h"
 #include "compose/WriteForm.h"
 #include "compose/address_completer.h"
 #include "compose/draft_keeper.h"
@@ -59,13 +57,6 @@ void Save(std::initializer_list<const QWidget*> windows, const char* name) {
     const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     saved = picture.save(file) && saved;
     std::printf("%s\n", qPrintable(file));
-}
-
-template <class Form>
-Form* Shown() {
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* form = qobject_cast<Form*>(window); form && form->isVisible()) return form;
-    return nullptr;
 }
 
 void ShowAt(QWidget* window) {
@@ -148,10 +139,12 @@ void CheckWindow(const QString& folder) {
     Save({&check}, "send_check_form");
 }
 
-template <class Form>
-void SettingsWindow(void (ProgramWindows::*show)(), ProgramWindows& windows, const char* name) {
+// 署名の編集 or 送信の設定, as 設定's menu opens it.
+void SettingsWindow(void (ProgramWindows::*show)(), ProgramWindows& windows, const QString& title, const char* name) {
     (windows.*show)();
-    Form* form = Shown<Form>();
+    QWidget* form = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->windowTitle() == title) form = window;
     if (!form) {
         saved = false;
         return;
@@ -207,8 +200,9 @@ int main(int argc, char** argv) {
         ComposeWindow(windows);
         ReplyWindow(windows);
         CheckWindow(home.path());
-        SettingsWindow<SignatureForm>(&ProgramWindows::ShowSignatureForm, windows, "signature_form");
-        SettingsWindow<ComposeOptionsForm>(&ProgramWindows::ShowComposeOptionsForm, windows, "compose_options_form");
+        SettingsWindow(&ProgramWindows::ShowSignatureForm, windows, QStringLiteral("署名の編集"), "signature_form");
+        SettingsWindow(&ProgramWindows::ShowComposeOptionsForm, windows, QStringLiteral("送信の設定"),
+                       "compose_options_form");
         DraftQuestion(windows);
     }
     NMailEndWinSock();

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,14 +41,15 @@ inline const char* programName = "benchmark";
     std::exit(1);
 }
 
-// Mail as it comes: Japanese subjects and senders, bodies of a few KB.
-inline void writeHistory(const QString& file) {
+// Mail as it comes: Japanese subjects and senders, bodies of a few KB;
+// sender(n), when given, names the sender of record n.
+inline void writeHistory(const QString& file, const std::function<QString(int)>& sender = {}) {
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly)) fail("cannot create the history");
     QByteArray block;
     for (int n = 1; n <= kRecords; ++n) {
         const HistoryRecord record{QStringLiteral("【お知らせ】第%1号 メールマガジン").arg(n),
-                                   QStringLiteral("山田 太郎 <taro%1@example.jp>").arg(n % 97),
+                                   sender ? sender(n) : QStringLiteral("山田 太郎 <taro%1@example.jp>").arg(n % 97),
                                    QStringLiteral("2026/12/07 12:%1").arg(n % 60, 2, 10, QChar(u'0')),
                                    QStringLiteral("いつもご利用ありがとうございます。\r\n").repeated(20 + n % 40), 1};
         block += EncodeRecord(record, History::Received);
