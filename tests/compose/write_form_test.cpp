@@ -6,7 +6,6 @@
 
 #include "compose/FriendForm.h"
 #include "compose/SendCheckForm.h"
-#include "compose/address_completer.h"
 #include "compose/WriteForm.h"
 #include "compose/write_form_rules.h"
 #include "core/program.h"
@@ -19,6 +18,7 @@
 #include "store/address_book.h"
 #include "store/history_file.h"
 #include "tests/mail/scripted_transport.h"
+#include "tests/support/completion_in_boxes.h"
 #include "tests/support/fake_windows.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
@@ -26,7 +26,6 @@
 #include "ui/limited_text_box.h"
 #include "ui/message_box.h"
 
-#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QScrollBar>
 #include <QClipboard>
@@ -376,20 +375,7 @@ TEST_F(WriteFormTest, ADraftComesBackAsItWasKept) {
 TEST_F(WriteFormTest, CompletesInEachRecipientBox) {
     writeBook(AddressBookPath(program.paths), {{u"アリス"_s, u"alice@example.jp"_s}, {u"ボブ"_s, u"bob@example.jp"_s}});
     WriteForm& f = loaded();
-    QSignalSpy ready(f.completer(), &AddressCompleter::indexReady);
-    ASSERT_TRUE(f.completer()->hasIndex() || ready.wait(5000));
-    f.show();
-    f.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
-    for (QWidget* box : {static_cast<QWidget*>(f.ToText), static_cast<QWidget*>(f.CcText), static_cast<QWidget*>(f.BccText)}) {
-        box->setFocus();
-        QTest::keyClicks(box, u"ali"_s);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return f.completer()->popup()->isVisible(); }, 2000)) << box->y();
-        const QAbstractItemModel* shown = f.completer()->popup()->model();
-        ASSERT_EQ(shown->rowCount(), 1);
-        EXPECT_TRUE(shown->index(0, 0).data().toString().contains(u"alice@example.jp"_s));
-        QTest::keyClick(f.completer()->popup(), Qt::Key_Escape);
-    }
+    test::ExpectCompletionInEachBox(f, *f.completer(), {f.ToText, f.CcText, f.BccText}, u"ali"_s, u"alice@example.jp"_s);
 }
 
 TEST_F(WriteFormTest, TheDefaultSignatureAloneIsNoDraft) {
