@@ -21,8 +21,12 @@ public:
 
     bool ok() const { return std::holds_alternative<T>(state_); }
     explicit operator bool() const { return ok(); }
-    const T& value() const { return std::get<T>(state_); }
-    T& value() { return std::get<T>(state_); }
+    const T& value() const& { return std::get<T>(state_); }
+    T& value() & { return std::get<T>(state_); }
+    // From a temporary the value is moved out, so that a loop over
+    // f().value() walks a list of its own rather than one destroyed before
+    // its first step.
+    T value() && { return std::get<T>(std::move(state_)); }
     const QString& error() const { return std::get<Failure>(state_).message; }
 
 private:
