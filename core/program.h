@@ -9,6 +9,7 @@
 #include "core/viewer_data.h"
 
 #include <QDate>
+#include <QTime>
 
 #include <functional>
 #include <optional>
@@ -28,6 +29,9 @@ struct Program {
     // Today, for how long a message has been kept on the server. A test
     // sets a day of its own.
     std::function<QDate()> today = [] { return QDate::currentDate(); };
+    // The time of day, for the quiet hours of the characters. A test sets
+    // a clock of its own.
+    std::function<QTime()> timeOfDay = [] { return QTime::currentTime(); };
     // The room left on the disk of a folder, which a mail check looks at
     // before each message. A test sets a disk of its own.
     std::function<std::optional<qint64>(const QString& folder)> freeBytes = FreeBytesAt;

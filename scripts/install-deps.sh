@@ -42,6 +42,8 @@ default_packages=(
     # AppStream file, and the library dependencies of the Debian package
     # (cpack's Debian generator needs `file` for that)
     desktop-file-utils appstream dpkg-dev file
+    # the junk filter a check runs over its new mail
+    bogofilter
     # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
     clang libclang-rt-14-dev
 )

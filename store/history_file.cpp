@@ -21,13 +21,21 @@ qint64 offsetOf(int n) { return (static_cast<qint64>(n) - 1) * S; }
 }  // namespace
 
 QString HistoryPath(const ProgramPaths& paths, History history) {
-    return paths.path(history == History::Received ? QStringLiteral("\\★MAilData\\srndata2.data")
-                                                   : QStringLiteral("\\★MAilData\\srndata5.data"));
+    switch (history) {
+    case History::Received: return paths.path(QStringLiteral("\\★MAilData\\srndata2.data"));
+    case History::Sent: return paths.path(QStringLiteral("\\★MAilData\\srndata5.data"));
+    case History::Junk: break;
+    }
+    return paths.path(QStringLiteral("\\★MAilData\\srndata2.junk.data"));
 }
 
 QString RewriteCopyPath(const ProgramPaths& paths, History history) {
-    return paths.path(history == History::Received ? QStringLiteral("\\★MAilData\\SRNDATA2.TMP")
-                                                   : QStringLiteral("\\★MAilData\\SRNDATA5.TMP"));
+    switch (history) {
+    case History::Received: return paths.path(QStringLiteral("\\★MAilData\\SRNDATA2.TMP"));
+    case History::Sent: return paths.path(QStringLiteral("\\★MAilData\\SRNDATA5.TMP"));
+    case History::Junk: break;
+    }
+    return paths.path(QStringLiteral("\\★MAilData\\srndata2.junk.tmp"));
 }
 
 QByteArray EncodeLiveRecord(const HistoryRecord& record, History history) {

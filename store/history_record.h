@@ -16,7 +16,10 @@ namespace lumopet {
 
 inline constexpr qint64 kHistoryRecordSize = 12284;
 
-enum class History { Received, Sent };
+// Junk is this program's own third history ("srndata2.junk.data"): the
+// received mail the junk filter set aside, in the received history's layout,
+// its copies in the received Maildir.
+enum class History { Received, Sent, Junk };
 
 // Where a field lies in a record.
 struct RecordField {

@@ -23,6 +23,7 @@ const QString kDeleteWithHistory = QStringLiteral("DeleteWithHistory");
 const QString kTray = QStringLiteral("Tray");
 const QString kNotify = QStringLiteral("Notify");
 const QString kMaxMessageMB = QStringLiteral("MaxMessageMB");
+const QString kJunkFilter = QStringLiteral("JunkFilter");
 
 // A whole number from 0 to the highest, read as the other settings files
 // read numbers (" 5", "05", "5.0" and "5x" are 5; a fraction rounds as
@@ -58,6 +59,7 @@ ReceiveOptions ParseReceiveOptions(QByteArrayView file) {
     options.Tray = switchedOn(file, kTray);
     options.Notify = switchedOn(file, kNotify);
     options.MaxMessageMB = wholeNumber(file, kMaxMessageMB, kMaxMessageMBLimit, defaults.MaxMessageMB);
+    options.JunkFilter = switchedOn(file, kJunkFilter);
     return options;
 }
 
@@ -82,6 +84,7 @@ Status WriteReceiveOptions(const QString& path, const ReceiveOptions& options) {
         {kTray, flag(options.Tray)},
         {kNotify, flag(options.Notify)},
         {kMaxMessageMB, QString::number(inRange(options.MaxMessageMB, kMaxMessageMBLimit, defaults.MaxMessageMB))},
+        {kJunkFilter, flag(options.JunkFilter)},
     };
     // Refuses, as every settings file does, to replace a file that is there
     // and cannot be read: it would lose whatever else the file holds.

@@ -14,6 +14,8 @@
 //   Notify             0 or 1: a desktop notification for new mail
 //   MaxMessageMB       0 (no limit) or 1 to 1048576, 200 by default: a
 //                      message the server lists larger stays there
+//   JunkFilter         0 or 1: a check sets junk aside (bogofilter and the
+//                      provider's verdict) into the junk history
 
 #include "core/result.h"
 
@@ -36,6 +38,7 @@ struct ReceiveOptions {
     bool Tray = false;
     bool Notify = false;
     int MaxMessageMB = kDefaultMaxMessageMB;
+    bool JunkFilter = false;
 
     bool operator==(const ReceiveOptions&) const = default;
 };
@@ -51,7 +54,7 @@ Result<ReceiveOptions> ReadReceiveOptions(const QString& path);
 // The same on the file's bytes.
 ReceiveOptions ParseReceiveOptions(QByteArrayView file);
 
-// Writes the seven keys in place through the INI engine; every other line of
+// Writes the eight keys in place through the INI engine; every other line of
 // the file stays as it is.
 Status WriteReceiveOptions(const QString& path, const ReceiveOptions& options);
 

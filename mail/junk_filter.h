@@ -1,0 +1,73 @@
+#pragma once
+// The junk filter: bogofilter, the Bayesian filter the user trains, with
+// its word list in "★MailData\bogofilter", and the provider's own verdict
+// in the header. A check hands it the Maildir copies of its new messages
+// once they are on disk, all at once: one bogofilter process a check, in
+// its bulk mode, not one a message.
+//
+// The filter may only ever move a message's record: whatever goes wrong
+// with bogofilter (missing, crashing, hanging, a damaged word list), every
+// message counts as not junk and is stored as it always was.
+
+#include "core/program_paths.h"
+#include "core/result.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+namespace lumopet::junk {
+
+// Where bogofilter is and what it may take.
+struct FilterProgram {
+    // "★MailData\bogofilter", made when missing.
+    QString wordListFolder;
+    // "bogofilter" from PATH; LUMOPET_BOGOFILTER names another (the tests'
+    // stand-ins that crash or hang).
+    QString executable;
+    // A run that has not ended by then is killed: the filter did not run.
+    int timeoutMs = 60'000;
+};
+FilterProgram FilterFor(const ProgramPaths& paths);
+
+struct Classification {
+    // bogofilter ran and answered for every file.
+    bool ran = false;
+    // One per file, in the order given: bogofilter said spam. Unsure and
+    // ham are false; all false when it did not run.
+    std::vector<bool> spam;
+    // One line for the user, empty when all went well: why the filter did
+    // not run, or that a damaged word list was set aside and started anew
+    // (then ran may be true).
+    QString problem;
+};
+
+// One bogofilter process in bulk mode over the files (Maildir copies).
+Classification ClassifyFiles(const FilterProgram& filter, const QStringList& files);
+
+// The provider's verdict in the message's header (the header alone is
+// read): "X-Spam-Flag: YES" or "X-Spam-Status: Yes...", as SpamAssassin
+// and the providers that run it write them.
+bool ProviderMarksJunk(QByteArrayView source);
+
+enum class Verdict { Junk, NotJunk };
+
+// The user's verdict on message files (the 迷惑メール / 迷惑メールではない
+// buttons): bogofilter learns them, and a file it learnt the other way
+// before is unlearnt first, so that reversing a verdict leaves no trace of
+// the first. What was learnt of which file is kept beside the word list.
+Status TrainVerdict(const FilterProgram& filter, const QStringList& files, Verdict verdict);
+
+// Training in bulk when the user turns the filter on: a Maildir, a folder
+// of message files, or an mbox file, learnt as verdict. progress(done,
+// total) is called now and then; cancel stops between messages. Returns
+// the number of messages learnt.
+Result<int> TrainFromPlace(const FilterProgram& filter, const QString& place, Verdict verdict,
+                           const std::function<void(int done, int total)>& progress,
+                           const std::atomic<bool>& cancel);
+
+}  // namespace lumopet::junk
