@@ -5,6 +5,7 @@
 #include "core/disk_space.h"
 #include "core/program_paths.h"
 #include "core/program_values.h"
+#include "core/settings_files/character_options.h"
 #include "core/settings_files/receive_options.h"
 #include "core/viewer_data.h"
 
@@ -26,6 +27,8 @@ struct Program {
     // lumopet.ini's [Receive], read at start and whenever the options
     // window saves it.
     ReceiveOptions receive;
+    // lumopet.ini's [Characters], read at start and whenever 設定 saves it.
+    CharacterOptions characters;
     // Today, for how long a message has been kept on the server. A test
     // sets a day of its own.
     std::function<QDate()> today = [] { return QDate::currentDate(); };
