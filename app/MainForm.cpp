@@ -13,6 +13,7 @@
 #include "core/program.h"
 #include "core/safe_file.h"
 #include "core/settings_files/character_flags.h"
+#include "core/settings_files/character_options.h"
 #include "core/settings_files/receive_options.h"
 #include "core/settings_files/server_settings.h"
 #include "mail/mail_library.h"
@@ -210,6 +211,15 @@ void MainForm::Form_Load() {
     } else {
         ShowError(this, QStringLiteral("エラー"), options.error());
     }
+    // The characters' manners, in the same file: one that cannot be read
+    // was said just above. A quiet-hours value nobody can read silences
+    // nothing, and the user is told which.
+    if (const Result<CharacterOptions> manners = ReadCharacterOptions(program_.paths.path(files::ProgramOptions))) {
+        program_.characters = manners.value();
+        const QString quiet = program_.characters.QuietHours.trimmed();
+        if (!quiet.isEmpty() && !ParseQuietHours(quiet))
+            ShowError(this, QStringLiteral("エラー"), UnreadableQuietHoursText(program_.characters.QuietHours));
+    }
     // 4. The mail layer, for the whole run.
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
@@ -390,7 +400,7 @@ void MainForm::finishMailCheck() {
 // user was away is not talked over.
 void MainForm::reportAutomaticCheck(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews) {
     const QString said = troubleIsNews ? trouble.join(u'\n') : QString();
-    if (result.MailCount >= 1) {
+    if (result.MailCount >= 1 || result.JunkCount >= 1) {
         // New mail is what the line is for; trouble beside it (a message
         // that could not be stored) is in its tooltip.
         ReportMailCheck(result);
@@ -412,8 +422,8 @@ void MainForm::reportAutomaticCheck(const MailCheckResult& result, const QString
 
 void MainForm::tellDesktop(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews) {
     QString outcome;
-    if (result.MailCount >= 1) {
-        outcome = QStringLiteral("新着メール %1 通").arg(result.MailCount);
+    if (result.MailCount >= 1 || result.JunkCount >= 1) {
+        outcome = NewMailCountText(result.MailCount, result.JunkCount);
     } else if (!trouble.isEmpty()) {
         outcome = FailureKey(trouble).section(u'\n', 0, 0);
     } else if (result.MailCount < 0 || result.ConnectionFailed) {
@@ -427,7 +437,8 @@ void MainForm::tellDesktop(const MailCheckResult& result, const QStringList& tro
     }
     if (!program_.receive.Notify) return;
     if (!notifier_) makeNotifier();
-    if (result.MailCount >= 1) {
+    // In the quiet hours new mail is stored and counted, and says nothing.
+    if (result.MailCount >= 1 && !IsQuietAt(program_.characters, program_.timeOfDay())) {
         notifier_->notifyNewMail(NewMailNotificationTitle(result.MailCount), NewMailNotificationBody(result.FirstNewMail));
     } else if (troubleIsNews) {
         notifier_->notifyNewMail(kAutoCheckFailedTitle, trouble.join(u'\n'));
@@ -435,15 +446,18 @@ void MainForm::tellDesktop(const MailCheckResult& result, const QStringList& tro
 }
 
 void MainForm::ReportMailCheck(const MailCheckResult& result) {
-    if (result.MailCount >= 1) {
+    if (result.MailCount >= 1 || result.JunkCount >= 1) {
         Text1->show();
-        Text1->setText(QStringLiteral("新着メール有り。"));
-        if (result.MoodTag >= 1 && result.MoodTag <= kMoodCount) {
-            windows_.characterWindow(LinkOfMood(result.MoodTag).window).Show();
-        } else {
-            SetForm& settings = windows_.setForm();
-            for (int k = 1; k <= kMoodCount; ++k)
-                if (settings.IsBoxTicked(k)) windows_.characterWindow(k).Show();
+        Text1->setText(NewMailCountText(result.MailCount, result.JunkCount));
+        // Junk walks no character; in the quiet hours mail walks none either.
+        if (result.MailCount >= 1 && !IsQuietAt(program_.characters, program_.timeOfDay())) {
+            if (result.MoodTag >= 1 && result.MoodTag <= kMoodCount) {
+                windows_.characterWindow(LinkOfMood(result.MoodTag).window).Show();
+            } else {
+                SetForm& settings = windows_.setForm();
+                for (int k = 1; k <= kMoodCount; ++k)
+                    if (settings.IsBoxTicked(k)) windows_.characterWindow(k).Show();
+            }
         }
     } else if (result.ConnectionFailed) {
         // "No new mail" here would say the setup works.

@@ -102,6 +102,13 @@ QString NewMailNotificationTitle(int count) {
     return QStringLiteral("新着メール %1 通").arg(count);
 }
 
+QString NewMailCountText(int mailCount, int junkCount) {
+    const QString junk = junkCount > 0 ? QStringLiteral("（迷惑メール %1 通）").arg(junkCount) : QString();
+    if (mailCount > 0) return NewMailNotificationTitle(mailCount) + junk;
+    if (junkCount > 0) return QStringLiteral("新着メールはありません") + junk;
+    return QString();
+}
+
 QString NewMailNotificationBody(const std::vector<NewMailLine>& lines) {
     QStringList out;
     for (const NewMailLine& line : lines) {

@@ -20,6 +20,10 @@ namespace lumopet {
 
 // "新着メール N 通".
 QString NewMailNotificationTitle(int count);
+// What a check brought, for the status line and the tray: "新着メール 3 通",
+// "新着メール 3 通（迷惑メール 2 通）", "新着メールはありません（迷惑メール 2 通）";
+// nothing for a check that brought nothing.
+QString NewMailCountText(int mailCount, int junkCount);
 // The sender and subject of each message, one a line, at most
 // kNewMailLinesKept of them, as plain text.
 QString NewMailNotificationBody(const std::vector<NewMailLine>& lines);

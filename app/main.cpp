@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
 
     // A history rewrite cut short by a crash left its copy behind: bring
     // the mail back before anything reads or writes the histories.
-    for (const lumopet::History history : {lumopet::History::Received, lumopet::History::Sent}) {
+    for (const lumopet::History history : {lumopet::History::Received, lumopet::History::Sent, lumopet::History::Junk}) {
         const auto recovered = lumopet::RecoverRewriteCopy(lumopet::HistoryPath(program.paths, history),
                                                            lumopet::RewriteCopyPath(program.paths, history));
         if (!recovered) lumopet::ShowError(nullptr, QStringLiteral("エラー"), recovered.error());

@@ -41,6 +41,9 @@ struct Program {
     // The check has said in this run that mail cannot be left on this
     // server (it gives no UIDLs): once a run, not at every check.
     bool toldNoUidlToLeave = false;
+    // What the check said last of a junk filter that could not run, so
+    // that the same trouble is said once a run, not at every check.
+    QString toldJunkProblem;
 };
 
 }  // namespace lumopet

@@ -216,7 +216,7 @@ Result<QSet<QByteArray>> historyFingerprints(const QString& history) {
 Status settleStoredUidls(const ProgramPaths& paths, const QString& history) {
     const QString file = StoredUidlsPath(paths);
     if (!QFileInfo::exists(file)) return success();
-    auto known = ReadStoredUidls(file, history, QDate::currentDate());
+    auto known = ReadStoredUidls(file, history, QDate::currentDate(), HistoryPath(paths, History::Junk));
     if (!known) return Failure{known.error()};
     return WriteStoredUidls(file, known.value());
 }

@@ -4,6 +4,8 @@
 #include "core/text_helpers.h"
 #include "mail/certificate_trust.h"
 #include "mail/decoded_message.h"
+#include "mail/junk_filter.h"
+#include "mail/junk_sorting.h"
 #include "mail/mail_library.h"
 #include "mail/mood_tags.h"
 #include "mail/split_message.h"
@@ -17,6 +19,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <climits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -30,6 +33,25 @@ const QString kNotStoredText =
     QStringLiteral("受信したメールを保存できません。このメールと、これより後のメールはサーバーに残しました。\n");
 
 enum class Outcome { Stored, Skipped, Stop };
+
+// A message whose record waits for the junk filter: with the filter on, the
+// records of a check go into their histories once every copy is on disk
+// and bogofilter has read them all at once.
+struct HeldRecord {
+    int number;
+    HistoryRecord record;
+    int moodTag;
+    // Known at once for a large message or one found in the Maildir; else
+    // the Maildir writer's, once it has finished.
+    QString copyPath;
+    bool providerMarksJunk;
+};
+
+// Where a message's Maildir copy went, and what its header says of junk.
+struct KeptCopy {
+    QString path;
+    bool providerMarksJunk = false;
+};
 
 // What this check knows of the messages already in the history: the UIDLs
 // of those an earlier check stored but did not get deleted (it was killed
@@ -48,6 +70,7 @@ struct StoredMessages {
     QDate today;
     QString file;
     QString history;
+    QString junkHistory;
     QStringList listed;  // the server's UIDL of each message
     StoredUidls uidls;   // those whose record is in the history
 
@@ -60,6 +83,12 @@ struct StoredMessages {
     // records.
     std::optional<UidlNotes> notes;
     std::optional<RecordAppender> historyFile;
+    std::optional<RecordAppender> junkFile;
+
+    // The junk filter is on: records wait in held until the check's
+    // fetching is done.
+    bool sortingJunk = false;
+    std::vector<HeldRecord> held;
 
     // The check has said that the disk is too full for a message.
     bool toldNoRoom = false;
@@ -99,6 +128,7 @@ StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int han
     stored.today = program.today();
     stored.file = StoredUidlsPath(program.paths);
     stored.history = HistoryPath(program.paths, History::Received);
+    stored.junkHistory = HistoryPath(program.paths, History::Junk);
     if (NMailPop3GetUidls(handle, stored.listed) < 0) {
         if (leave && !program.toldNoUidlToLeave) {
             program.toldNoUidlToLeave = true;
@@ -106,7 +136,7 @@ StoredMessages openStoredMessages(Program& program, MailCheckHost& host, int han
         }
         return stored;
     }
-    auto known = ReadStoredUidls(stored.file, stored.history, stored.today);
+    auto known = ReadStoredUidls(stored.file, stored.history, stored.today, stored.junkHistory);
     if (!known) {
         stored.blocked = leave;
         host.showMessage(known.error() + (leave ? kLeftUnreceivedText
@@ -157,6 +187,13 @@ Result<MaildirWriter*> maildirWriter(Program& program, StoredMessages& known) {
     return known.maildirWriter.get();
 }
 
+// The provider's verdict in the header of a message spooled to a file.
+bool fileMarkedJunk(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    return junk::ProviderMarksJunk(file.read(mail::kHeldHeaderBytes));
+}
+
 // Puts the source of message n, just fetched, into the received Maildir.
 // With a UIDL the file's name carries it: a check killed after the
 // delivery and before the record fetches the message again, and finds it
@@ -164,11 +201,14 @@ Result<MaildirWriter*> maildirWriter(Program& program, StoredMessages& known) {
 // (MaildirWriter::finish) before the server may delete the message. A large
 // message is in the Maildir's tmp/ already, written as it arrived: it only
 // moves into new/.
-Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
+// With the junk filter on, kept says where the copy is (when known now) and
+// what the header says of junk.
+Status keepSource(Program& program, int handle, int n, StoredMessages& known, KeptCopy* kept = nullptr) {
     QString file;
     const int inFile = NMailPop3GetMailFile(handle, n, file);
     QByteArray source;
     if (inFile < 0 || (inFile == 0 && NMailPop3GetMailSource(handle, n, source) < 0)) return Failure{LastMailError(handle)};
+    if (kept) kept->providerMarksJunk = inFile == 1 ? fileMarkedJunk(file) : junk::ProviderMarksJunk(source);
     const auto writer = maildirWriter(program, known);
     if (!writer) return Failure{writer.error()};
     const QString maildir = ReceivedMaildirPath(program.paths);
@@ -180,14 +220,18 @@ Status keepSource(Program& program, int handle, int n, StoredMessages& known) {
         if (tags.value()->contains(tag)) {
             // Seldom: the copies on their way are made before looking.
             if (const auto failed = writer.value()->drain()) return Failure{failed->error};
-            const auto held = inFile == 1 ? MaildirHoldsFile(maildir, file, tag) : MaildirHolds(maildir, source, tag);
+            const auto held = inFile == 1 ? MaildirHeldCopyOfFile(maildir, file, tag) : MaildirHeldCopy(maildir, source, tag);
             if (!held) return Failure{held.error()};
-            if (held.value()) return success();
+            if (held.value()) {
+                if (kept) kept->path = *held.value();
+                return success();
+            }
         }
     }
     if (inFile == 1) {
         const auto moved = writer.value()->folders().moveToNew(file, tag);
         if (!moved) return Failure{moved.error()};
+        if (kept) kept->path = moved.value();
     } else {
         writer.value()->deliver(n, std::move(source), tag);
     }
@@ -367,32 +411,37 @@ void tellNotDeleted(MailCheckHost& host, const std::vector<int>& numbers, const 
     host.showMessage(text, kErrorTitle);
 }
 
-// Lists the record, stores it in the history and marks message n for
-// deletion, unless it is left on the server. The UIDL goes in first: there
-// must be no moment at which the record is on disk and the next check
-// cannot tell.
+// Lists the record, stores it in the history (the received one, or the
+// junk history for junk) and marks message n for deletion, unless it is
+// left on the server. The UIDL goes in first: there must be no moment at
+// which the record is on disk and the next check cannot tell.
 Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord& record,
-                    MailCheckResult& result, StoredMessages& known) {
-    // Column2 is the sender, Column3 the date.
-    host.addViewerRow(record.Subject.trimmed(), record.Column2.trimmed(), record.Column3.trimmed());
-    host.showInViewer(record.Subject, record.Column3, record.Column2, record.Body);
+                    MailCheckResult& result, StoredMessages& known, History into = History::Received) {
+    const bool junk = into == History::Junk;
+    // Column2 is the sender, Column3 the date. Junk is not shown in 着信履歴.
+    if (!junk) {
+        host.addViewerRow(record.Subject.trimmed(), record.Column2.trimmed(), record.Column3.trimmed());
+        host.showInViewer(record.Subject, record.Column3, record.Column2, record.Body);
+    }
     const QString uidl = known.uidlOf(n);
     const bool noted = known.tracking && IsUsableUidl(uidl);
-    if (!known.historyFile) {
-        auto opened = OpenHistoryForAppending(known.history);
+    std::optional<RecordAppender>& historyFile = junk ? known.junkFile : known.historyFile;
+    if (!historyFile) {
+        auto opened = OpenHistoryForAppending(junk ? known.junkHistory : known.history);
         if (!opened) {
             host.showMessage(kNotStoredText + opened.error(), kErrorTitle);
             return Outcome::Stop;
         }
-        known.historyFile.emplace(std::move(opened.value()));
+        historyFile.emplace(std::move(opened.value()));
     }
     // Encoded once, for its fingerprint and for the history.
-    const QByteArray encoded = EncodeLiveRecord(record, History::Received);
+    const QByteArray encoded = EncodeLiveRecord(record, into);
     StoredUidl entry;
     if (noted) {
         entry = StoredUidl{known.today, RecordBytesFingerprint(encoded), false};
-        const auto length = known.historyFile->length();
-        const Status note = length ? known.notes->note(uidl, length.value(), entry) : Status(Failure{length.error()});
+        const auto length = historyFile->length();
+        const Status note =
+            length ? known.notes->note(uidl, length.value(), entry, junk) : Status(Failure{length.error()});
         if (!note && known.leaving) {
             // Stored untracked, it would be stored again at every check
             // while the server keeps it.
@@ -406,15 +455,19 @@ Outcome storeRecord(MailCheckHost& host, int handle, int n, const HistoryRecord&
                              kErrorTitle);
         }
     }
-    const auto stored = known.historyFile->append(encoded);
+    const auto stored = historyFile->append(encoded);
     if (!stored) {
         host.showMessage(kNotStoredText + stored.error(), kErrorTitle);
         return Outcome::Stop;
     }
     if (noted && known.tracking) known.uidls.insert(uidl, entry);
-    ++result.MailCount;
-    if (result.FirstNewMail.size() < static_cast<size_t>(kNewMailLinesKept))
-        result.FirstNewMail.push_back({record.Column2.trimmed(), record.Subject.trimmed()});
+    if (junk) {
+        ++result.JunkCount;
+    } else {
+        ++result.MailCount;
+        if (result.FirstNewMail.size() < static_cast<size_t>(kNewMailLinesKept))
+            result.FirstNewMail.push_back({record.Column2.trimmed(), record.Subject.trimmed()});
+    }
     // A message without a usable UIDL cannot be told from a new one at the
     // next check: it goes, as it always did.
     if (known.leaving && noted) return Outcome::Stored;
@@ -434,6 +487,12 @@ Outcome storeWaitingPart(MailCheckHost& host, int handle, int n, const MailTexts
     const QString body = kSplitIncompleteText +
                          QStringLiteral("（%1/%2）。\r\n残りが届いたら、一通のメールとして受信します。").arg(part.number).arg(total);
     const HistoryRecord record{CutAtNul(texts.subject), CutAtNul(texts.from), CutAtNul(texts.date), body};
+    if (known.sortingJunk) {
+        // Its source is with the parts, not in the Maildir: its header alone
+        // can say junk, and the part of a notice says nothing.
+        known.held.push_back({n, record, 0, QString(), false});
+        return Outcome::Stored;
+    }
     return storeRecord(host, handle, n, record, result, known);
 }
 
@@ -465,7 +524,8 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     // The whole source goes to the Maildir first (it reaches the disk before
     // QUIT): the record holds only the first 12,000 bytes or so, and once
     // the server deletes the message this copy is the only one.
-    if (const Status kept = keepSource(program, handle, n, known); !kept) {
+    KeptCopy copy;
+    if (const Status kept = keepSource(program, handle, n, known, known.sortingJunk ? &copy : nullptr); !kept) {
         host.showMessage(kNotStoredText + kept.error(), kErrorTitle);
         return Outcome::Stop;
     }
@@ -493,9 +553,59 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     if (attached == -6) host.showMessage(kSplitIncompleteText, QString());
 
     const HistoryRecord record = ReceivedRecord(texts, text, hasAttachmentWord);
+    if (known.sortingJunk) {
+        known.held.push_back({n, record, moodTag, copy.path, copy.providerMarksJunk});
+        return Outcome::Stored;
+    }
     const Outcome outcome = storeRecord(host, handle, n, record, result, known);
     if (outcome == Outcome::Stored) result.MoodTag = moodTag;
     return outcome;
+}
+
+// The records held for the junk filter go into their histories, in server
+// order, once the copies are on disk (failedCopy: what finish() said). A
+// message whose copy failed, and every later one, is not stored: its
+// deletion was never asked for, and the next check fetches it again. When
+// the flush itself failed every copy is in doubt: the records are stored
+// unsorted, and the check leaves every message on the server as it does
+// without the filter.
+void storeHeldRecords(Program& program, MailCheckHost& host, int handle, MailCheckResult& result,
+                      StoredMessages& known, const std::optional<FailedDelivery>& failedCopy) {
+    const bool flushFailed = failedCopy && failedCopy->number == 0;
+    const int firstFailed = failedCopy && failedCopy->number > 0 ? failedCopy->number : INT_MAX;
+    std::vector<HeldRecord> held;
+    for (HeldRecord& waiting : known.held)
+        if (waiting.number < firstFailed) held.push_back(std::move(waiting));
+    known.held.clear();
+
+    std::vector<JunkCandidate> candidates;
+    for (const HeldRecord& waiting : held) {
+        QString path = waiting.copyPath;
+        if (path.isEmpty() && known.maildirWriter) path = known.maildirWriter->deliveredPath(waiting.number);
+        candidates.push_back({path, waiting.providerMarksJunk, waiting.record.Column2});
+    }
+    JunkSorting sorting;
+    if (flushFailed) {
+        sorting.junk.assign(held.size(), false);
+    } else {
+        sorting = SortJunk(program.paths, candidates);
+    }
+    // Said once a run: a filter that cannot run at every timed check would
+    // otherwise say so every few minutes.
+    if (!sorting.problem.isEmpty() && sorting.problem != program.toldJunkProblem) {
+        program.toldJunkProblem = sorting.problem;
+        host.showMessage(sorting.problem, kErrorTitle);
+    } else if (sorting.problem.isEmpty()) {
+        program.toldJunkProblem.clear();
+    }
+    for (size_t i = 0; i < held.size(); ++i) {
+        const bool junk = sorting.junk[i];
+        const Outcome outcome = storeRecord(host, handle, held[i].number, held[i].record, result, known,
+                                            junk ? History::Junk : History::Received);
+        if (outcome == Outcome::Stop) break;
+        // The character of the last message that is not junk walks out.
+        if (!junk) result.MoodTag = held[i].moodTag;
+    }
 }
 
 }  // namespace
@@ -559,6 +669,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
             }
         }
         if (waiting >= 0) known = openStoredMessages(program, host, handle);
+        known.sortingJunk = program.receive.JunkFilter;
         spoolLargeMessages(program, host, handle, known, waiting);
         if (known.blocked) result.MailCount = -1;
         SplitMessages split;
@@ -594,17 +705,19 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
         // Maildir and then deletes it, without storing it twice.
         std::optional<FailedDelivery> failedCopy;
         if (known.maildirWriter) failedCopy = known.maildirWriter->finish();
+        if (!known.held.empty()) storeHeldRecords(program, host, handle, result, known, failedCopy);
         if (failedCopy && failedCopy->number > 0) {
             NMailPop3UndoDeletes(handle, failedCopy->number);
             host.showMessage(kNotStoredText + failedCopy->error, kErrorTitle);
         }
-        if (result.MailCount > 0 || anyDeletion) {
-            // Then the history.
+        if (result.MailCount > 0 || result.JunkCount > 0 || anyDeletion) {
+            // Then the histories.
             Status flushed = failedCopy && failedCopy->number == 0 ? Status(Failure{failedCopy->error}) : success();
             if (flushed) {
                 flushed = known.historyFile ? known.historyFile->sync()
                                             : SyncHistory(HistoryPath(program.paths, History::Received));
             }
+            if (flushed && known.junkFile) flushed = known.junkFile->sync();
             if (!flushed) {
                 synced = false;
                 NMailPop3UndoDeletes(handle, 1);

@@ -61,15 +61,18 @@ struct NewMailLine {
 struct MailCheckResult {
     // Messages stored: > 0 new mail, 0 none, < 0 the login or the listing
     // failed (the error has been shown, unless LoginRefused says that the
-    // caller has it to show).
+    // caller has it to show). Junk is not counted here.
     int MailCount = 0;
-    // The character tag of the last message stored; 0 for none.
+    // Junk messages stored in the junk history (only with the filter on).
+    int JunkCount = 0;
+    // The character tag of the last message stored that is not junk; 0
+    // for none.
     int MoodTag = 0;
     // The server could not be reached (MailCount is 0); the reason has
     // been shown.
     bool ConnectionFailed = false;
-    // The sender and subject of the first messages stored, at most
-    // kNewMailLinesKept of them.
+    // The sender and subject of the first messages stored that are not
+    // junk, at most kNewMailLinesKept of them.
     std::vector<NewMailLine> FirstNewMail;
     // The login by access token was refused (or there was no token): the
     // caller refreshes the token and runs the check once more, and shows

@@ -86,7 +86,7 @@ Result<QByteArray> readFile(int folder, const char* name) {
 // file to cur/ and put its flags after a ":": the unique part is the name
 // before it. A missing Maildir, new/ or cur/ holds nothing.
 Status forEachDelivered(const QString& maildir,
-                        const std::function<bool(int, const char*, const QByteArray&)>& visit) {
+                        const std::function<bool(const char*, int, const char*, const QByteArray&)>& visit) {
     const UniqueFd root(openFolder(-1, QFile::encodeName(maildir), false));
     if (!root.ok()) return errno == ENOENT ? success() : Status(failure(maildir, errno));
     for (const char* sub : {"new", "cur"}) {
@@ -107,12 +107,16 @@ Status forEachDelivered(const QString& maildir,
             if (!entry) break;
             const QByteArray name(entry->d_name);
             const qsizetype colon = name.indexOf(':');
-            goOn = visit(::dirfd(dir), entry->d_name, colon < 0 ? name : name.left(colon));
+            goOn = visit(sub, ::dirfd(dir), entry->d_name, colon < 0 ? name : name.left(colon));
         }
         ::closedir(dir);
         if (!goOn) break;
     }
     return success();
+}
+
+QString heldPath(const QString& maildir, const char* sub, const char* name) {
+    return maildir + u'/' + QLatin1StringView(sub) + u'/' + QFile::decodeName(name);
 }
 
 }  // namespace
@@ -260,7 +264,7 @@ Result<QString> DeliverTmpFileToMaildir(const QString& maildir, const QString& t
 
 Result<QSet<QString>> ReadMaildirTags(const QString& maildir) {
     QSet<QString> tags;
-    const Status walked = forEachDelivered(maildir, [&tags](int, const char*, const QByteArray& unique) {
+    const Status walked = forEachDelivered(maildir, [&tags](const char*, int, const char*, const QByteArray& unique) {
         const qsizetype at = unique.lastIndexOf(",U=");
         if (at >= 0) tags.insert(QString::fromUtf8(QByteArray::fromHex(unique.mid(at + 3))));
         return true;
@@ -269,31 +273,31 @@ Result<QSet<QString>> ReadMaildirTags(const QString& maildir) {
     return tags;
 }
 
-Result<bool> MaildirHolds(const QString& maildir, QByteArrayView message, const QString& tag) {
+Result<std::optional<QString>> MaildirHeldCopy(const QString& maildir, QByteArrayView message, const QString& tag) {
     const QByteArray wanted = tagPart(tag);
-    if (wanted.isEmpty()) return false;
+    if (wanted.isEmpty()) return std::optional<QString>();
     const QByteArray local = MaildirLocalForm(message);
-    bool found = false;
-    const Status walked = forEachDelivered(maildir, [&](int folder, const char* name, const QByteArray& unique) {
+    std::optional<QString> found;
+    const Status walked = forEachDelivered(maildir, [&](const char* sub, int folder, const char* name, const QByteArray& unique) {
         if (!unique.endsWith(wanted)) return true;
         const auto content = readFile(folder, name);
-        found = content && content.value() == local;
+        if (content && content.value() == local) found = heldPath(maildir, sub, name);
         return !found;
     });
     if (!walked) return Failure{walked.error()};
     return found;
 }
 
-Result<bool> MaildirHoldsFile(const QString& maildir, const QString& path, const QString& tag) {
+Result<std::optional<QString>> MaildirHeldCopyOfFile(const QString& maildir, const QString& path, const QString& tag) {
     const QByteArray wanted = tagPart(tag);
-    if (wanted.isEmpty()) return false;
+    if (wanted.isEmpty()) return std::optional<QString>();
     const UniqueFd message(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!message.ok()) return Failure{SystemErrorText(errno)};
-    bool found = false;
-    const Status walked = forEachDelivered(maildir, [&](int folder, const char* name, const QByteArray& unique) {
+    std::optional<QString> found;
+    const Status walked = forEachDelivered(maildir, [&](const char* sub, int folder, const char* name, const QByteArray& unique) {
         if (!unique.endsWith(wanted)) return true;
         const UniqueFd held(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        found = held.ok() && SameFileContent(held.get(), message.get());
+        if (held.ok() && SameFileContent(held.get(), message.get())) found = heldPath(maildir, sub, name);
         return !found;
     });
     if (!walked) return Failure{walked.error()};

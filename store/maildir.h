@@ -45,7 +45,7 @@ public:
 
     // Writes message into tmp/ and links it into new/ under a name no
     // other file has. A non-empty tag (any text) goes into the name, so
-    // that MaildirHolds can find the message again. Returns the path of the
+    // that MaildirHeldCopy can find the message again. Returns the path of the
     // new file.
     // - MaildirFlush::Now flushes the file first; it is on disk once
     //   flushNew() has flushed its name too.
@@ -103,14 +103,15 @@ Result<QString> DeliverTmpFileToMaildir(const QString& maildir, const QString& t
 
 // The tags of the files the Maildir holds, in new/ and cur/. Read once, it
 // spares a check listing the folder for each message it fetches; only a
-// tag found here needs MaildirHolds. A missing Maildir holds none.
+// tag found here needs MaildirHeldCopy. A missing Maildir holds none.
 Result<QSet<QString>> ReadMaildirTags(const QString& maildir);
 
 // Whether the Maildir already holds a file delivered with tag whose content
 // is message: a check cut short after the delivery fetches the message
 // again, and must not keep it twice. A missing Maildir holds nothing.
-Result<bool> MaildirHolds(const QString& maildir, QByteArrayView message, const QString& tag);
+// Gives the path of that file, or none.
+Result<std::optional<QString>> MaildirHeldCopy(const QString& maildir, QByteArrayView message, const QString& tag);
 // The same for a message in a file, already in the Maildir's local form.
-Result<bool> MaildirHoldsFile(const QString& maildir, const QString& path, const QString& tag);
+Result<std::optional<QString>> MaildirHeldCopyOfFile(const QString& maildir, const QString& path, const QString& tag);
 
 }  // namespace lumopet

@@ -52,6 +52,12 @@ std::optional<FailedDelivery> MaildirWriter::finish() {
     return failure_;
 }
 
+QString MaildirWriter::deliveredPath(int number) const {
+    const std::lock_guard guard(lock_);
+    const auto found = delivered_.find(number);
+    return found == delivered_.end() ? QString() : found->second;
+}
+
 void MaildirWriter::run() {
     std::unique_lock guard(lock_);
     for (;;) {
@@ -66,6 +72,7 @@ void MaildirWriter::run() {
         guard.lock();
         busy_ = false;
         if (!delivered && !failure_) failure_ = FailedDelivery{next.number, delivered.error()};
+        if (delivered) delivered_[next.number] = delivered.value();
         // What comes after a failed copy stays on the server; writing it
         // would only add files nobody counts on.
         if (failure_) {

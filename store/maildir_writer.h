@@ -15,6 +15,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -53,6 +54,11 @@ public:
     // The writer stays usable.
     std::optional<FailedDelivery> finish();
 
+    // Where message number was delivered, once drain() or finish() has
+    // returned; empty when it was not (yet), or failed. The junk filter
+    // reads the copies the check made.
+    QString deliveredPath(int number) const;
+
     const QString& path() const { return folders_.path(); }
     // For the messages the check writes into tmp/ itself as they arrive
     // (MaildirFolders::createInTmp): safe beside the thread's deliveries,
@@ -80,6 +86,7 @@ private:
     bool busy_ = false;  // the thread holds a message taken from the queue
     bool stopping_ = false;
     std::optional<FailedDelivery> failure_;
+    std::map<int, QString> delivered_;
     std::thread thread_;
 };
 

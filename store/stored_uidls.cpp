@@ -28,6 +28,7 @@ constexpr qint64 kLongestHistory = qint64{1} << 48;
 constexpr QByteArrayView kStored = "stored=";
 constexpr QByteArrayView kRecord = "record=";
 constexpr QByteArrayView kDeleted = "deleted";
+constexpr QByteArrayView kJunk = "junk";
 
 Failure readFailure(const QString& file, int error) {
     return Failure{QStringLiteral("受信済みメールの一覧「%1」を読めません（%2）。")
@@ -58,6 +59,8 @@ struct ParsedLine {
     QString uidl;
     // Noted before an append, at this length of the history; none: settled.
     std::optional<qint64> notedAt;
+    // Noted before an append to the junk history rather than the received.
+    bool notedInJunk = false;
     StoredUidl entry;
 };
 
@@ -88,6 +91,10 @@ std::optional<ParsedLine> parseLine(const QByteArray& line) {
         // even fit.
         if (!ok || *parsed.notedAt > kLongestHistory) return std::nullopt;
         ++at;
+        if (at < fields.size() && fields[at] == kJunk) {
+            parsed.notedInJunk = true;
+            ++at;
+        }
     }
     bool record = false, deleted = false;
     for (; at < fields.size(); ++at) {
@@ -185,7 +192,8 @@ QByteArray RecordBytesFingerprint(QByteArrayView encoded) {
     return hash.toHex().first(kFingerprintDigits);
 }
 
-Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history, QDate today) {
+Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history, QDate today,
+                                    const QString& junkHistory) {
     StoredUidls uidls;
     const auto read = readFile(file);
     if (!read) return Failure{read.error()};
@@ -193,11 +201,22 @@ Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history,
 
     const auto historyBytes = historyLength(history);
     if (!historyBytes) return Failure{historyBytes.error()};
+    // Read only when a line was noted for it: without the junk filter the
+    // check costs no more than it did.
+    std::optional<qint64> junkBytes;
     for (const QByteArray& line : read.value()->split('\n')) {
         std::optional<ParsedLine> parsed = parseLine(line);
         if (!parsed) continue;
-        // Noted before an append: the record must be there, whole.
-        if (parsed->notedAt && historyBytes.value() < NumberAppendedAt(*parsed->notedAt, S) * S) continue;
+        if (parsed->notedInJunk && !junkBytes) {
+            if (junkHistory.isEmpty()) continue;
+            const auto length = historyLength(junkHistory);
+            if (!length) return Failure{length.error()};
+            junkBytes = length.value();
+        }
+        // Noted before an append: the record must be there, whole, in the
+        // history it was noted for.
+        const qint64 length = parsed->notedInJunk ? *junkBytes : historyBytes.value();
+        if (parsed->notedAt && length < NumberAppendedAt(*parsed->notedAt, S) * S) continue;
         if (!parsed->entry.stored.isValid()) parsed->entry.stored = today;
         // A UIDL twice (a hand-edited file): its first line counts.
         if (!uidls.contains(parsed->uidl)) uidls.insert(parsed->uidl, parsed->entry);
@@ -234,14 +253,16 @@ Result<UidlNotes> UidlNotes::Open(const QString& file) {
     return UidlNotes(file, std::move(fd));
 }
 
-Status UidlNotes::note(const QString& uidl, qint64 historyLength, const StoredUidl& stored) {
+Status UidlNotes::note(const QString& uidl, qint64 historyLength, const StoredUidl& stored, bool inJunkHistory) {
     if (!IsUsableUidl(uidl)) return Failure{QStringLiteral("UIDL「%1」は記録できません。").arg(uidl)};
     // The settled form with the length after the UIDL; a noted line never
     // says "deleted".
     StoredUidl entry = stored;
     entry.recordDeleted = false;
     QByteArray line = settledLine(uidl, entry);
-    line.insert(uidl.size(), ' ' + QByteArray::number(historyLength));
+    QByteArray noted = ' ' + QByteArray::number(historyLength);
+    if (inJunkHistory) noted += ' ' + kJunk.toByteArray();
+    line.insert(uidl.size(), noted);
     line += '\n';
     if (!WriteAll(fd_.get(), line)) return writeFailure(file_, errno);
     return success();

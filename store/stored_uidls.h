@@ -16,6 +16,9 @@
 //                                                         record
 //   "<uidl> <length> stored=YYYY-MM-DD record=<16 hex>"   noted before an
 //                                                         append
+//   "<uidl> <length> junk stored=... record=..."          noted before an
+//                                                         append to the
+//                                                         junk history
 // and the two forms older versions wrote, "<uidl>" and "<uidl> <length>",
 // which read as stored today (the next rewrite writes that day).
 //
@@ -76,8 +79,10 @@ QByteArray RecordBytesFingerprint(QByteArrayView encoded);
 // The messages stored in history. A missing file lists none; a file that
 // cannot be read, or is not a regular file, is a failure, never taken for
 // an empty one. Lines that make no sense are left out. A line without a
-// day takes today.
-Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history, QDate today);
+// day takes today. A line noted for the junk history is judged against
+// junkHistory (dropped when none is given).
+Result<StoredUidls> ReadStoredUidls(const QString& file, const QString& history, QDate today,
+                                    const QString& junkHistory = QString());
 
 // Replaces the file with these, one settled line each in UIDL order,
 // flushed to disk.
@@ -103,7 +108,9 @@ public:
     // Notes uidl with the history's present length, before the message's
     // record is appended to the history. Not flushed: the check rewrites
     // the file, flushed, after it has flushed the history.
-    Status note(const QString& uidl, qint64 historyLength, const StoredUidl& stored);
+    // inJunkHistory: the record goes into the junk history, whose length
+    // historyLength is.
+    Status note(const QString& uidl, qint64 historyLength, const StoredUidl& stored, bool inJunkHistory = false);
 
 private:
     UidlNotes(QString file, UniqueFd fd) : file_(std::move(file)), fd_(std::move(fd)) {}
