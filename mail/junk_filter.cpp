@@ -1,0 +1,172 @@
+#include "mail/junk_filter.h"
+
+#include "mail/junk_word_list.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace lumopet::junk {
+namespace {
+
+const QString kNotRun = QStringLiteral(
+    "迷惑メールの振り分け（bogofilter）を実行できませんでした。メールはすべて着信履歴に保存しました。");
+
+// The answers of "-b -t -v", one line a file in the order given:
+// "<name> <S|H|U> <spamicity>". Nothing unless there is exactly one
+// well-formed answer for each name, in order: an answer that cannot be
+// matched to its file must not move any message.
+std::optional<std::vector<bool>> readAnswers(const QByteArray& out, const std::vector<QByteArray>& names) {
+    QList<QByteArray> lines = out.split('\n');
+    if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+    if (lines.size() != static_cast<qsizetype>(names.size())) return std::nullopt;
+    std::vector<bool> spam;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const QByteArray& line = lines[static_cast<qsizetype>(i)];
+        const QByteArray& name = names[i];
+        if (!line.startsWith(name) || line.size() <= name.size() || line[name.size()] != ' ') return std::nullopt;
+        const QList<QByteArray> words = line.mid(name.size() + 1).split(' ');
+        bool number = false;
+        if (words.size() != 2 || (words[0] != "S" && words[0] != "H" && words[0] != "U")) return std::nullopt;
+        words[1].toDouble(&number);
+        if (!number) return std::nullopt;
+        spam.push_back(words[0] == "S");
+    }
+    return spam;
+}
+
+struct Attempt {
+    BogofilterRun run;
+    bool wordListExisted = false;
+};
+
+Attempt classify(const FilterProgram& filter, const std::vector<QByteArray>& names) {
+    QByteArray input;
+    for (const QByteArray& name : names) input += name + '\n';
+    Attempt attempt;
+    attempt.wordListExisted = QFileInfo::exists(WordListFile(filter.wordListFolder));
+    attempt.run = RunBogofilter(filter, {QStringLiteral("-b"), QStringLiteral("-t"), QStringLiteral("-v")}, input);
+    return attempt;
+}
+
+// Before the first training there is no word list yet, and bogofilter says
+// it cannot open one: every message is unsure, which is no fault.
+bool firstUse(const Attempt& attempt) {
+    return !attempt.wordListExisted && attempt.run.end == BogofilterRun::End::Exited &&
+           attempt.run.exitCode == kBogofilterError && attempt.run.out.isEmpty() && attempt.run.err.contains("wordlist.db");
+}
+
+QString joined(const QString& first, const QString& second) {
+    return first.isEmpty() ? second : second.isEmpty() ? first : first + second;
+}
+
+}  // namespace
+
+FilterProgram FilterFor(const ProgramPaths& paths) {
+    FilterProgram filter;
+    filter.wordListFolder = paths.path(QStringLiteral("\\★MAilData\\bogofilter"));
+    const QString chosen = qEnvironmentVariable("LUMOPET_BOGOFILTER");
+    if (!chosen.isEmpty()) {
+        filter.executable = chosen;
+    } else {
+        const QString found = QStandardPaths::findExecutable(QStringLiteral("bogofilter"));
+        filter.executable = found.isEmpty() ? QStringLiteral("bogofilter") : found;
+    }
+    return filter;
+}
+
+Classification ClassifyFiles(const FilterProgram& filter, const QStringList& files) {
+    Classification result;
+    result.spam.assign(static_cast<size_t>(files.size()), false);
+    if (const Status ready = PrepareWordListFolder(filter.wordListFolder); !ready) {
+        result.problem = kNotRun + ready.error();
+        return result;
+    }
+    // A file that is gone, or a link or FIFO in a file's place, is left out
+    // (not junk): in bulk mode bogofilter stops at the first it cannot read.
+    std::vector<QByteArray> names;
+    std::vector<size_t> positions;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (!UsableMessageFile(files[i])) continue;
+        names.push_back(BulkName(files[i]));
+        positions.push_back(static_cast<size_t>(i));
+    }
+    if (names.empty()) {
+        result.ran = true;
+        return result;
+    }
+
+    const std::lock_guard<std::mutex> hold(WordListLock());
+    Attempt attempt = classify(filter, names);
+    QString setAside;
+    if (ReportsDamagedWordList(attempt.run, attempt.wordListExisted)) {
+        Result<QString> moved = SetDamagedWordListAside(filter.wordListFolder);
+        if (!moved) {
+            result.problem = kNotRun + moved.error();
+            return result;
+        }
+        setAside = moved.value();
+        attempt = classify(filter, names);
+    }
+    if (firstUse(attempt)) {
+        result.ran = true;
+        result.problem = setAside;
+        return result;
+    }
+    if (attempt.run.end != BogofilterRun::End::Exited || attempt.run.exitCode >= kBogofilterError) {
+        result.problem = joined(setAside, kNotRun + RunFailureReason(filter, attempt.run));
+        return result;
+    }
+    const std::optional<std::vector<bool>> answers = readAnswers(attempt.run.out, names);
+    if (!answers) {
+        result.problem = joined(setAside, kNotRun + QStringLiteral("bogofilter の答えが読めませんでした。"));
+        return result;
+    }
+    for (size_t i = 0; i < positions.size(); ++i) result.spam[positions[i]] = (*answers)[i];
+    result.ran = true;
+    result.problem = setAside;
+    return result;
+}
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The header's fields, each unfolded (continuation lines joined), up to the
+// first empty line; a line without a colon is skipped.
+QList<std::pair<QByteArray, QByteArray>> headerFields(QByteArrayView source) {
+    QList<std::pair<QByteArray, QByteArray>> fields;
+    qsizetype at = 0;
+    while (at < source.size()) {
+        qsizetype end = source.indexOf('\n', at);
+        if (end < 0) end = source.size();
+        QByteArrayView line = source.sliced(at, end - at);
+        if (line.endsWith('\r')) line.chop(1);
+        at = end + 1;
+        if (line.isEmpty()) break;
+        if (isBlank(line.front())) {
+            if (!fields.isEmpty()) fields.back().second.append(' ').append(line.trimmed());
+            continue;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0) {
+            fields.emplaceBack();
+            continue;
+        }
+        fields.append({line.first(colon).trimmed().toByteArray().toLower(), line.sliced(colon + 1).trimmed().toByteArray()});
+    }
+    return fields;
+}
+
+}  // namespace
+
+bool ProviderMarksJunk(QByteArrayView source) {
+    for (const auto& [name, value] : headerFields(source)) {
+        if (name == "x-spam-flag" && value.compare("YES", Qt::CaseInsensitive) == 0) return true;
+        if (name == "x-spam-status" && value.size() >= 3 && value.first(3).compare("yes", Qt::CaseInsensitive) == 0 &&
+            (value.size() == 3 || value[3] == ',' || isBlank(value[3])))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace lumopet::junk

@@ -1,0 +1,265 @@
+#include "mail/junk_word_list.h"
+
+#include "core/system_error_text.h"
+#include "core/unique_fd.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace lumopet::junk {
+namespace {
+
+QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+bool setNonBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// The child's environment: ours, with the C locale, so that bogofilter's
+// messages (which ReportsDamagedWordList reads) are always worded alike.
+std::vector<std::string> childEnvironment() {
+    std::vector<std::string> list;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text(*entry);
+        if (text.rfind("LC_ALL=", 0) == 0 || text.rfind("LANGUAGE=", 0) == 0) continue;
+        list.push_back(text);
+    }
+    list.emplace_back("LC_ALL=C");
+    return list;
+}
+
+struct Child {
+    pid_t pid = -1;
+    UniqueFd input{-1};
+    UniqueFd out{-1};
+    UniqueFd err{-1};
+};
+
+// posix_spawnp with the three standard streams on our ends, in a process
+// group of its own (a hung run is killed whole). Standard input is a
+// socket: writing to a child that has already gone then fails with EPIPE
+// (MSG_NOSIGNAL) instead of killing this program with SIGPIPE.
+std::optional<Child> spawn(const QString& executable, const QStringList& arguments) {
+    int in[2], out[2], err[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0) return std::nullopt;
+    UniqueFd inChild(in[0]), inOurs(in[1]);
+    if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+    UniqueFd outOurs(out[0]), outChild(out[1]);
+    if (::pipe2(err, O_CLOEXEC) != 0) return std::nullopt;
+    UniqueFd errOurs(err[0]), errChild(err[1]);
+    // The child writes nothing into its standard input: only we do.
+    ::shutdown(inChild.get(), SHUT_WR);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inChild.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outChild.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errChild.get(), STDERR_FILENO);
+    // Nothing else of ours goes with it (a socket of a mail check, a file
+    // being written).
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const QByteArray program = QFile::encodeName(executable);
+    std::vector<QByteArray> words{program};
+    for (const QString& argument : arguments) words.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = childEnvironment();
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    Child child;
+    const int failed = ::posix_spawnp(&child.pid, program.constData(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failed != 0) {
+        errno = failed;
+        return std::nullopt;
+    }
+    if (!setNonBlocking(inOurs.get()) || !setNonBlocking(outOurs.get()) || !setNonBlocking(errOurs.get())) {
+        ::kill(-child.pid, SIGKILL);
+        ::waitpid(child.pid, nullptr, 0);
+        return std::nullopt;
+    }
+    child.input = std::move(inOurs);
+    child.out = std::move(outOurs);
+    child.err = std::move(errOurs);
+    return child;
+}
+
+// Reads what is there; false at the end of the stream or on an error.
+bool drain(int fd, QByteArray& into) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            into.append(buffer, got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+
+int remainingMs(const QElapsedTimer& clock, int timeoutMs) {
+    return static_cast<int>(std::max<qint64>(0, timeoutMs - clock.elapsed()));
+}
+
+}  // namespace
+
+std::mutex& WordListLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+QString WordListFile(const QString& folder) { return QDir(folder).filePath(QStringLiteral("wordlist.db")); }
+
+Status PrepareWordListFolder(const QString& folder) {
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) == 0) {
+        if (S_ISLNK(info.st_mode))
+            return Failure{QStringLiteral("迷惑メールの単語リストのフォルダ「%1」がリンクのため使いません。").arg(native(folder))};
+        if (!S_ISDIR(info.st_mode))
+            return Failure{QStringLiteral("迷惑メールの単語リストのフォルダ「%1」がフォルダではないため使いません。").arg(native(folder))};
+        return success();
+    }
+    if (errno != ENOENT || !QDir().mkpath(QFileInfo(folder).absolutePath()) || ::mkdir(name.constData(), 0700) != 0)
+        return Failure{QStringLiteral("迷惑メールの単語リストのフォルダ「%1」を作れません（%2）。").arg(native(folder), SystemErrorText(errno))};
+    return success();
+}
+
+BogofilterRun RunBogofilter(const FilterProgram& filter, const QStringList& arguments, QByteArrayView input) {
+    BogofilterRun run;
+    QStringList words{QStringLiteral("-C"), QStringLiteral("-d"), filter.wordListFolder};
+    words += arguments;
+    std::optional<Child> child = spawn(filter.executable, words);
+    if (!child) return run;
+
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype written = 0;
+    if (input.isEmpty()) child->input.close();
+    bool outOpen = true, errOpen = true;
+    while ((outOpen || errOpen) && remainingMs(clock, filter.timeoutMs) > 0) {
+        pollfd watched[3];
+        nfds_t count = 0;
+        if (child->input.ok()) watched[count++] = {child->input.get(), POLLOUT, 0};
+        if (outOpen) watched[count++] = {child->out.get(), POLLIN, 0};
+        if (errOpen) watched[count++] = {child->err.get(), POLLIN, 0};
+        if (::poll(watched, count, remainingMs(clock, filter.timeoutMs)) < 0 && errno != EINTR) break;
+        if (child->input.ok()) {
+            const ssize_t sent = ::send(child->input.get(), input.data() + written,
+                                        static_cast<size_t>(input.size() - written), MSG_NOSIGNAL);
+            if (sent > 0) written += sent;
+            // A child that stopped reading (EPIPE) has said what it will say.
+            if (written == input.size() || (sent < 0 && errno != EAGAIN && errno != EINTR)) child->input.close();
+        }
+        if (outOpen) outOpen = drain(child->out.get(), run.out);
+        if (errOpen) errOpen = drain(child->err.get(), run.err);
+    }
+    child->input = UniqueFd(-1);
+
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child->pid, &status, WNOHANG)) == 0 && remainingMs(clock, filter.timeoutMs) > 0)
+        ::usleep(5000);
+    if (ended == 0) {
+        ::kill(-child->pid, SIGKILL);
+        ::waitpid(child->pid, &status, 0);
+        run.end = BogofilterRun::End::TimedOut;
+        return run;
+    }
+    if (ended < 0) {
+        run.end = BogofilterRun::End::Crashed;
+        return run;
+    }
+    if (WIFSIGNALED(status)) {
+        run.end = BogofilterRun::End::Crashed;
+        return run;
+    }
+    run.end = BogofilterRun::End::Exited;
+    run.exitCode = WEXITSTATUS(status);
+    return run;
+}
+
+bool ReportsDamagedWordList(const BogofilterRun& run, bool wordListExisted) {
+    // Berkeley DB numbers its own complaints "BDBnnnn"; a missing
+    // permission is the user's to fix, not a reason to start anew.
+    return wordListExisted && run.end == BogofilterRun::End::Exited && run.exitCode == kBogofilterError &&
+           run.err.contains("BDB") && !run.err.contains("Permission denied");
+}
+
+Result<QString> SetDamagedWordListAside(const QString& folder) {
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = QStringLiteral("%1.damaged-%2").arg(QDir::cleanPath(folder), stamp);
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = QStringLiteral("%1.damaged-%2-%3").arg(QDir::cleanPath(folder), stamp).arg(n);
+    if (::rename(QFile::encodeName(folder).constData(), QFile::encodeName(aside).constData()) != 0)
+        return Failure{QStringLiteral("壊れた迷惑メールの単語リスト「%1」を移せません（%2）。").arg(native(folder), SystemErrorText(errno))};
+    if (const Status made = PrepareWordListFolder(folder); !made) return Failure{made.error()};
+    return QStringLiteral("迷惑メールの単語リストが壊れていたため、「%1」に移して新しく作り直しました。").arg(native(aside));
+}
+
+QString RunFailureReason(const FilterProgram& filter, const BogofilterRun& run) {
+    switch (run.end) {
+    case BogofilterRun::End::NotStarted:
+        return QStringLiteral("「%1」を起動できません。bogofilter が入っているか確かめてください。").arg(filter.executable);
+    case BogofilterRun::End::Crashed:
+        return QStringLiteral("bogofilter が異常終了しました。");
+    case BogofilterRun::End::TimedOut:
+        return QStringLiteral("bogofilter が %1 秒たっても終わらなかったため止めました。").arg((filter.timeoutMs + 999) / 1000);
+    case BogofilterRun::End::Exited:
+        break;
+    }
+    // Its first line of complaint says most (the later ones are advice).
+    for (const QByteArray& line : run.err.split('\n')) {
+        const QByteArray text = line.trimmed();
+        if (!text.isEmpty())
+            return QStringLiteral("bogofilter がエラーを返しました（%1）。").arg(QString::fromLocal8Bit(text.left(200)));
+    }
+    return QStringLiteral("bogofilter が終了コード %1 で終わりました。").arg(run.exitCode);
+}
+
+QByteArray BulkName(const QString& file) { return QFile::encodeName(file); }
+
+bool UsableMessageFile(const QString& file) {
+    const QByteArray name = BulkName(file);
+    struct stat info {};
+    return !name.contains('\n') && !name.contains('\r') && ::lstat(name.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace lumopet::junk

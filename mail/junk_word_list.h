@@ -1,0 +1,66 @@
+#pragma once
+// What the junk filter's parts share: the word list folder, one bogofilter
+// run at a time over it, and what to do when Berkeley DB finds the word
+// list damaged (set it aside, never delete it, and start a new one).
+
+#include "core/result.h"
+#include "mail/junk_filter.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+namespace lumopet::junk {
+
+// Every run over the word list holds this: a check's classification on the
+// worker thread and a verdict from the viewer never meet in the middle of
+// setting a damaged list aside or rewriting the training log.
+std::mutex& WordListLock();
+
+// The word list folder, made (mode 0700) when missing. A link or anything
+// but a folder in its place is refused, never followed: the word list must
+// not end up written wherever a link points.
+Status PrepareWordListFolder(const QString& folder);
+
+// "<folder>/wordlist.db", the one file bogofilter keeps there.
+QString WordListFile(const QString& folder);
+
+struct BogofilterRun {
+    enum class End { Exited, NotStarted, Crashed, TimedOut };
+    End end = End::NotStarted;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs the filter's executable with "-C -d <folder>" and the arguments
+// (never through a shell), input on its standard input. The user's own
+// bogofilter configuration is left out (-C): it could change the output
+// this program reads. A run that outlasts filter.timeoutMs is killed.
+BogofilterRun RunBogofilter(const FilterProgram& filter, const QStringList& arguments, QByteArrayView input);
+
+// bogofilter's exit code when it could not do its work (the database).
+inline constexpr int kBogofilterError = 3;
+
+// Whether the run failed because Berkeley DB could not read the word list
+// it found (garbage, a truncated file): not a missing file, not a missing
+// permission.
+bool ReportsDamagedWordList(const BogofilterRun& run, bool wordListExisted);
+
+// Moves the damaged folder aside as "bogofilter.damaged-YYYYMMDD-HHMMSS"
+// beside it and makes a new, empty one. Returns the sentence for the user.
+Result<QString> SetDamagedWordListAside(const QString& folder);
+
+// Why a run did not give an answer, as one sentence for the user.
+QString RunFailureReason(const FilterProgram& filter, const BogofilterRun& run);
+
+// The file name as bogofilter's bulk mode reads it (one name a line on
+// standard input), and whether it can be given that way: a regular file,
+// not a link, and no line break in its name.
+QByteArray BulkName(const QString& file);
+bool UsableMessageFile(const QString& file);
+
+}  // namespace lumopet::junk
