@@ -377,7 +377,7 @@ void MainForm::finishMailCheck() {
         focusBeforeCheck_->setFocus(Qt::OtherFocusReason);
     focusBeforeCheck_ = nullptr;
     // The line said that a check was running, and it no longer is. What the
-    // check found goes into its own box (新着メール有り／無し) or a message
+    // check found goes into its own box (新着メール N 通／無し) or a message
     // box, so the line goes back to waiting for the mouse.
     ShowHelp(QString());
     const bool automatic = checkHost_->quiet();
@@ -396,7 +396,7 @@ void MainForm::finishMailCheck() {
 }
 
 // A quiet check that found nothing says nothing: whatever the line said
-// before (新着メール有り。 an hour ago) stays, so that mail found while the
+// before (新着メール 2 通 an hour ago) stays, so that mail found while the
 // user was away is not talked over.
 void MainForm::reportAutomaticCheck(const MailCheckResult& result, const QStringList& trouble, bool troubleIsNews) {
     const QString said = troubleIsNews ? trouble.join(u'\n') : QString();

@@ -107,12 +107,12 @@ TEST_F(AutoCheck, MailDeliveredAfterTheStartIsStoredWithoutAClick) {
     EXPECT_EQ(history()[0].Subject, QStringLiteral("came by itself"));
     EXPECT_EQ(servers->count(user), 0);
     EXPECT_TRUE(form.Text1->isVisible());
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール 1 通"));
     EXPECT_TRUE(windows.characterWindow(4).isVisible()) << "the character of mood 1 walks out";
     // Later checks that find nothing leave the news where it is, in the
     // status line and in the viewer's list.
     ASSERT_TRUE(runChecks(2));
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール 1 通"));
     ASSERT_EQ(program.viewer.rows.size(), 1u);
     EXPECT_EQ(program.viewer.rows[0].subject, QStringLiteral("came by itself"));
     EXPECT_EQ(history().size(), 1u);
@@ -137,7 +137,7 @@ TEST_F(AutoCheck, AWrongPasswordIsSaidOnceUntilACheckSucceeds) {
     setPassword(QStringLiteral("pw2"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return history().size() == 1; }, 20000));
     ASSERT_TRUE(runChecks(1));
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール 1 通"));
     EXPECT_EQ(said.size(), 1);
 
     // Broken again after a success: news once more, once.
@@ -145,7 +145,7 @@ TEST_F(AutoCheck, AWrongPasswordIsSaidOnceUntilACheckSucceeds) {
     ASSERT_TRUE(runChecks(3));
     EXPECT_EQ(said.size(), 2) << said.join(u'|').toStdString();
     EXPECT_EQ(form.Text1->text(), kAutoCheckFailedText);
-    EXPECT_EQ(statusLines, (QStringList{kAutoCheckFailedText, QStringLiteral("新着メール有り。"), kAutoCheckFailedText}));
+    EXPECT_EQ(statusLines, (QStringList{kAutoCheckFailedText, QStringLiteral("新着メール 1 通"), kAutoCheckFailedText}));
     EXPECT_TRUE(boxes.isEmpty());
 }
 
@@ -223,7 +223,7 @@ TEST_F(AutoCheck, ACertificateThatNeedsTrustWaitsForTheClick) {
     ASSERT_TRUE(runChecks(2));
     EXPECT_EQ(asked, 1) << "trusted once, the timed checks go through";
     EXPECT_EQ(said.size(), 1);
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール 1 通"));
     EXPECT_TRUE(boxes.isEmpty()) << boxes.value(0).text.toStdString();
 }
 

@@ -99,7 +99,7 @@ TEST_F(MailCheck, StoresInServerOrderDeletesAndShowsTheDefaultCharacters) {
     EXPECT_EQ(stored[2].Subject, QStringLiteral("third"));
     EXPECT_EQ(stored[0].Column2, QStringLiteral("sender@localhost"));
     EXPECT_EQ(servers->count(user), 0);
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール有り。"));
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("新着メール 3 通"));
     EXPECT_TRUE(form.Text1->isVisible());
     EXPECT_EQ(shownCharacters(), std::vector<int>{5}) << "the last message has no tag";
     EXPECT_EQ(program.viewer.rows.size(), 3u);
