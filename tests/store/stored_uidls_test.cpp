@@ -38,10 +38,16 @@ protected:
     test::TempFolder folder;
     QString file = folder.path(QStringLiteral("srndata2.uidl"));
     QString history = folder.path(QStringLiteral("srndata2.data"));
+    // Lines noted for the junk history are judged by its length: two
+    // records, whatever the received history holds.
+    QString junkHistory = folder.path(QStringLiteral("srndata2.junk.data"));
 
-    void historyOfLength(qint64 length) { folder.write(QStringLiteral("srndata2.data"), QByteArray(length, ' ')); }
+    void historyOfLength(qint64 length) {
+        folder.write(QStringLiteral("srndata2.data"), QByteArray(length, ' '));
+        folder.write(QStringLiteral("srndata2.junk.data"), QByteArray(2 * S, ' '));
+    }
     StoredUidls readEntries(QDate today = kToday) {
-        const auto uidls = ReadStoredUidls(file, history, today);
+        const auto uidls = ReadStoredUidls(file, history, today, junkHistory);
         EXPECT_TRUE(uidls) << uidls.error().toStdString();
         return uidls ? uidls.value() : StoredUidls();
     }
@@ -83,7 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"length_not_a_number", "abc x", 3 * S, false},
                       LineCase{"three_fields", "abc 1 2", 3 * S, false},
                       LineCase{"length_past_any_history", "abc 9223372036854775000", 3 * S, false},
-                      LineCase{"control_character", "ab\x01" "c", 0, false}),
+                      LineCase{"control_character", "ab\x01" "c", 0, false},
+                      LineCase{"noted_in_junk_appended_there", "abc " + QByteArray::number(S) + " junk", 0, true},
+                      LineCase{"noted_in_junk_not_judged_by_received", "abc " + k2S + " junk", 5 * S, false},
+                      LineCase{"junk_word_without_length", "abc junk", 3 * S, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StoredUidlsTest, ANotedLineWithoutAHistoryIsNotStored) {
