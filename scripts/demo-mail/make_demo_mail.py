@@ -352,3 +352,18 @@ write("7_long_letter.eml", header(
     b"Wed, 09 Dec 2026 20:00:00 +0900", 8,
     b"Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
     + base64_lines(long_letter.encode())))
+
+# Junk as a provider marks it (SpamAssassin's headers), kept apart in junk/:
+# ./run.sh leaves only the messages above waiting, and the junk pictures
+# deliver this one too. With 迷惑メールを振り分ける on it goes into the 迷惑メール
+# history and no character comes out for it.
+spam = ("【当選】おめでとうございます！あなたは 1,000,000 円分のポイントに当選しました。\r\n"
+        "今すぐ下のリンクから受け取り手続きをしてください（本日限り）。\r\n"
+        "https://prize.example.net/claim\r\n")
+os.makedirs(os.path.join(HERE, "junk"), exist_ok=True)
+write("junk/1_marked_by_provider.eml", header(
+    utf8_word("ポイント事務局") + b" <prize@prize.example.net>", utf8_word("【当選】ポイント受け取りのご案内"),
+    b"Sun, 06 Dec 2026 03:14:00 +0900", 9,
+    b"X-Spam-Flag: YES\r\nX-Spam-Status: Yes, score=12.3 required=5.0\r\n"
+    b"Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+    + base64_lines(spam.encode())))
