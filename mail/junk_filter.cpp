@@ -144,7 +144,10 @@ QList<std::pair<QByteArray, QByteArray>> headerFields(QByteArrayView source) {
         at = end + 1;
         if (line.isEmpty()) break;
         if (isBlank(line.front())) {
-            if (!fields.isEmpty()) fields.back().second.append(' ').append(line.trimmed());
+            if (fields.isEmpty()) continue;
+            QByteArray& value = fields.back().second;
+            if (!value.isEmpty()) value.append(' ');
+            value.append(line.trimmed());
             continue;
         }
         const qsizetype colon = line.indexOf(':');

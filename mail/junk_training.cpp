@@ -77,7 +77,12 @@ QString trainingFailure(const FilterProgram& filter, const BogofilterRun& run) {
     return QStringLiteral("迷惑メールの学習（bogofilter）ができませんでした。") + RunFailureReason(filter, run);
 }
 
-bool succeeded(const BogofilterRun& run) { return run.end == BogofilterRun::End::Exited && run.exitCode == 0; }
+// In bulk mode bogofilter stops at the first file it cannot read, says so,
+// and still exits with 0: the files after it were not learnt.
+bool succeeded(const BogofilterRun& run) {
+    return run.end == BogofilterRun::End::Exited && run.exitCode == 0 && !run.err.contains("Can't stat mailstore") &&
+           !run.err.contains("Can't open file");
+}
 
 // One run over the word list. True when Berkeley DB found the list
 // damaged: then the run learnt nothing, and the caller sets the list aside
@@ -157,7 +162,12 @@ Result<int> trainInBatches(const FilterProgram& filter, const QStringList& files
     if (progress) progress(0, total);
     while (done < total && !cancel.load()) {
         const QStringList batch = files.mid(done, kBatch);
-        if (const Status learnt = trainFiles(filter, batch, verdict, logged); !learnt) return Failure{learnt.error()};
+        {
+            // The lock is held a batch at a time: a mail check that comes
+            // meanwhile waits for one batch, not for the whole place.
+            const std::lock_guard<std::mutex> hold(WordListLock());
+            if (const Status learnt = trainFiles(filter, batch, verdict, logged); !learnt) return Failure{learnt.error()};
+        }
         done += static_cast<int>(batch.size());
         if (progress) progress(done, total);
     }
@@ -198,9 +208,12 @@ Result<int> trainMbox(const FilterProgram& filter, const QString& mbox, Verdict 
             ++count;
         }
         if (count == 0) break;
-        // -M: standard input is an mbox, each message learnt on its own.
-        if (const Status learnt = runTraining(filter, {learn(verdict), QStringLiteral("-M")}, batch); !learnt)
-            return Failure{learnt.error()};
+        {
+            const std::lock_guard<std::mutex> hold(WordListLock());
+            // -M: standard input is an mbox, each message learnt on its own.
+            if (const Status learnt = runTraining(filter, {learn(verdict), QStringLiteral("-M")}, batch); !learnt)
+                return Failure{learnt.error()};
+        }
         done += count;
         if (progress) progress(done, std::max(total, done));
     }
@@ -254,7 +267,6 @@ Result<int> TrainFromPlace(const FilterProgram& filter, const QString& place, Ve
     if (S_ISLNK(info.st_mode))
         return Failure{QStringLiteral("「%1」はリンクのため開きません。リンク先を直接選んでください。").arg(shown)};
 
-    const std::lock_guard<std::mutex> hold(WordListLock());
     if (S_ISDIR(info.st_mode)) {
         const QDir folder(place);
         if (folder.exists(QStringLiteral("cur")) || folder.exists(QStringLiteral("new"))) {

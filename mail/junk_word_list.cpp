@@ -259,7 +259,8 @@ QByteArray BulkName(const QString& file) { return QFile::encodeName(file); }
 bool UsableMessageFile(const QString& file) {
     const QByteArray name = BulkName(file);
     struct stat info {};
-    return !name.contains('\n') && !name.contains('\r') && ::lstat(name.constData(), &info) == 0 && S_ISREG(info.st_mode);
+    return !name.contains('\n') && !name.contains('\r') && ::lstat(name.constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(name.constData(), R_OK) == 0;
 }
 
 }  // namespace lumopet::junk

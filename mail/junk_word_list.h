@@ -58,8 +58,9 @@ Result<QString> SetDamagedWordListAside(const QString& folder);
 QString RunFailureReason(const FilterProgram& filter, const BogofilterRun& run);
 
 // The file name as bogofilter's bulk mode reads it (one name a line on
-// standard input), and whether it can be given that way: a regular file,
-// not a link, and no line break in its name.
+// standard input), and whether it can be given that way: a readable
+// regular file, not a link, and no line break in its name. bogofilter stops
+// at the first file it cannot read.
 QByteArray BulkName(const QString& file);
 bool UsableMessageFile(const QString& file);
 

@@ -1,0 +1,333 @@
+// The junk filter against the real bogofilter in a fresh data folder, and
+// against stand-ins that go wrong the ways a real one can (missing,
+// crashing, hanging, talking nonsense).
+
+#include "mail/junk_filter.h"
+
+#include "tests/support/temp_folder.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace lumopet::junk {
+namespace {
+
+using test::TempFolder;
+
+QByteArray message(const QByteArray& subject, const QByteArray& body) {
+    return "From: someone@example.com\nSubject: " + subject +
+           "\nMIME-Version: 1.0\nContent-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 8bit\n\n" + body + "\n";
+}
+
+const QByteArray kSpamWords[] = {
+    "cheap pills viagra casino winner prize claim now",
+    "今すぐ無料で高収入 簡単な副業 月収百万円 出会い系サイト 登録 無料 高収入",
+    "casino bonus free money winner click here unsubscribe viagra",
+    "無料 高収入 副業 出会い系 当選 おめでとうございます クリック",
+};
+const QByteArray kHamWords[] = {
+    "meeting notes for tomorrow please review the agenda",
+    "明日の会議の資料を送ります 議事録の確認をお願いします 会議室",
+    "lunch with the project team on friday agenda review",
+    "議事録 会議 資料 確認 明日 よろしくお願いします プロジェクト",
+};
+
+// A program folder of its own, with the filter FilterFor makes for it.
+struct DataFolder {
+    TempFolder temp;
+    FilterProgram filter;
+    DataFolder() {
+        QDir(temp.path()).mkpath(QStringLiteral("★MailData"));
+        filter = FilterFor(ProgramPaths(temp.path()));
+    }
+    QString file(const QString& name, const QByteArray& bytes) const {
+        temp.write(name, bytes);
+        return temp.path(name);
+    }
+};
+
+// The word list's counts, word by word, without the dates bogoutil adds.
+QMap<QByteArray, QByteArray> wordCounts(const QString& folder) {
+    QMap<QByteArray, QByteArray> counts;
+    const QByteArray command = "bogoutil -d '" + QFile::encodeName(folder) + "/wordlist.db'";
+    FILE* pipe = ::popen(command.constData(), "r");
+    if (!pipe) return counts;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe)) {
+        const QList<QByteArray> words = QByteArray(line).trimmed().split(' ');
+        if (words.size() >= 3) counts.insert(words[0], words[1] + ' ' + words[2]);
+    }
+    ::pclose(pipe);
+    return counts;
+}
+
+void trainBasics(DataFolder& data) {
+    QStringList spam, ham;
+    int n = 0;
+    for (const QByteArray& words : kSpamWords)
+        spam << data.file(QStringLiteral("md/cur/%1.spam:2,S").arg(++n), message("Win big " + words.left(10), words));
+    for (const QByteArray& words : kHamWords)
+        ham << data.file(QStringLiteral("md/cur/%1.ham:2,S").arg(++n), message("Notes " + words.left(10), words));
+    ASSERT_TRUE(TrainVerdict(data.filter, spam, Verdict::Junk).ok());
+    ASSERT_TRUE(TrainVerdict(data.filter, ham, Verdict::NotJunk).ok());
+}
+
+TEST(JunkFilter, AnEmptyWordListCallsEverythingUnsure) {
+    DataFolder data;
+    const QString file = data.file("new/1", message("hello", "cheap pills viagra"));
+    const Classification result = ClassifyFiles(data.filter, {file});
+    EXPECT_TRUE(result.ran);
+    EXPECT_EQ(result.spam, std::vector<bool>{false});
+    EXPECT_EQ(result.problem, QString());
+}
+
+TEST(JunkFilter, TrainedSpamIsSpamInTheOrderGiven) {
+    DataFolder data;
+    trainBasics(data);
+    struct Row {
+        QByteArray subject, body;
+        bool spam;
+    } const rows[] = {
+        {"Claim your prize", "casino winner viagra cheap pills free money click here", true},
+        {"Re: agenda", "please review the meeting agenda for tomorrow with the project team", false},
+        {"【当選】", "おめでとうございます 無料 高収入 副業 出会い系サイト 登録 クリック", true},
+        {"会議の件", "明日の会議の資料と議事録の確認をお願いします プロジェクト", false},
+    };
+    QStringList files;
+    for (const Row& row : rows) files << data.file(QStringLiteral("new/%1").arg(files.size()), message(row.subject, row.body));
+    // Gone, and a FIFO where a message should be: not junk, and never waited on.
+    files.insert(1, data.temp.path("new/gone"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(data.temp.path("new/fifo")).constData(), 0600), 0);
+    files.insert(3, data.temp.path("new/fifo"));
+
+    const Classification result = ClassifyFiles(data.filter, files);
+    EXPECT_TRUE(result.ran) << result.problem.toStdString();
+    EXPECT_EQ(result.problem, QString());
+    EXPECT_EQ(result.spam, (std::vector<bool>{true, false, false, false, true, false}));
+}
+
+TEST(JunkFilter, AReversedVerdictLeavesNoTraceOfTheFirst) {
+    DataFolder reversed, direct;
+    trainBasics(reversed);
+    trainBasics(direct);
+    const QByteArray source = message("Quarterly report", "the quarterly report casino numbers attached");
+    // The flags after ':' change when the message is read: still the same file.
+    const QString unread = reversed.file("md/new/77.host", source);
+    const QString read = reversed.file("md/cur/77.host:2,S", source);
+    ASSERT_TRUE(TrainVerdict(reversed.filter, {unread}, Verdict::Junk).ok());
+    ASSERT_TRUE(TrainVerdict(reversed.filter, {read}, Verdict::NotJunk).ok());
+    ASSERT_TRUE(TrainVerdict(direct.filter, {direct.file("md/new/77.host", source)}, Verdict::NotJunk).ok());
+    const auto expected = wordCounts(direct.filter.wordListFolder);
+    ASSERT_TRUE(expected.contains("quarterly"));
+    EXPECT_EQ(wordCounts(reversed.filter.wordListFolder), expected);
+    // The same verdict again is not learnt twice.
+    ASSERT_TRUE(TrainVerdict(reversed.filter, {read}, Verdict::NotJunk).ok());
+    EXPECT_EQ(wordCounts(reversed.filter.wordListFolder), expected);
+}
+
+struct StandIn {
+    const char* name;
+    // The script's body; empty: no executable at all.
+    QByteArray script;
+    int timeoutMs;
+    bool trainingFails;
+};
+
+class JunkFilterStandIn : public testing::TestWithParam<StandIn> {};
+
+TEST_P(JunkFilterStandIn, DidNotRunAndNothingIsJunk) {
+    const StandIn& row = GetParam();
+    DataFolder data;
+    const QString executable = data.temp.path("bogofilter-stand-in");
+    if (!row.script.isEmpty()) {
+        data.temp.write("bogofilter-stand-in", "#!/bin/sh\n" + row.script + "\n");
+        QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    qputenv("LUMOPET_BOGOFILTER", QFile::encodeName(executable));
+    FilterProgram filter = FilterFor(ProgramPaths(data.temp.path()));
+    qunsetenv("LUMOPET_BOGOFILTER");
+    ASSERT_EQ(filter.executable, executable);
+    filter.timeoutMs = row.timeoutMs;
+    const QStringList files{data.file("new/1", message("a", "b")), data.file("new/2", message("c", "d"))};
+
+    QElapsedTimer clock;
+    clock.start();
+    const Classification result = ClassifyFiles(filter, files);
+    EXPECT_LT(clock.elapsed(), row.timeoutMs + 1000);
+    EXPECT_FALSE(result.ran);
+    EXPECT_EQ(result.spam, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(result.problem.startsWith(QStringLiteral("迷惑メールの振り分け（bogofilter）を実行できませんでした。")))
+        << result.problem.toStdString();
+    EXPECT_EQ(TrainVerdict(filter, files, Verdict::Junk).ok(), !row.trainingFails);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JunkFilterStandIn,
+    testing::Values(StandIn{"Missing", "", 5000, true}, StandIn{"Crashes", "kill -SEGV $$", 5000, true},
+                    StandIn{"Hangs", "exec sleep 600", 700, true},
+                    // Its children hold the output open after it is gone.
+                    StandIn{"HangsInAChild", "sleep 600 & sleep 600", 700, true},
+                    StandIn{"TalksNonsense", "cat >/dev/null; echo 'Segmentation fault, core dumped'", 5000, false},
+                    StandIn{"AnswersTooFew", "read name; echo \"$name S 1.000000\"", 5000, false},
+                    StandIn{"AnswersOutOfOrder", "read a; read b; echo \"$b S 1.0\"; echo \"$a S 1.0\"", 5000, false},
+                    StandIn{"FailsWithCode3", "echo 'Can not open file' >&2; exit 3", 5000, true},
+                    // What bogofilter does at a file it cannot read: it stops there, and exits with 0.
+                    StandIn{"StopsAtAFileItCannotRead",
+                            "cat >/dev/null; echo \"Can't stat mailstore 'x': No such file or directory\" >&2", 5000, true}),
+    [](const testing::TestParamInfo<StandIn>& info) { return std::string(info.param.name); });
+
+struct Damage {
+    const char* name;
+    void (*apply)(const QString& wordList);
+    bool byTraining;
+};
+
+class JunkFilterDamagedWordList : public testing::TestWithParam<Damage> {};
+
+TEST_P(JunkFilterDamagedWordList, IsSetAsideAndStartedAnew) {
+    const Damage& row = GetParam();
+    DataFolder data;
+    trainBasics(data);
+    const QString wordList = data.filter.wordListFolder + QStringLiteral("/wordlist.db");
+    row.apply(wordList);
+    QFile damaged(wordList);
+    ASSERT_TRUE(damaged.open(QIODevice::ReadOnly));
+    const QByteArray damagedBytes = damaged.readAll();
+
+    const QString spam = data.file("new/x", message("Claim your prize", "casino winner viagra cheap pills free money"));
+    if (row.byTraining) {
+        ASSERT_TRUE(TrainVerdict(data.filter, {spam}, Verdict::Junk).ok());
+    } else {
+        const Classification result = ClassifyFiles(data.filter, {spam});
+        EXPECT_TRUE(result.ran);
+        EXPECT_EQ(result.spam, std::vector<bool>{false});  // the new list knows nothing yet
+        EXPECT_TRUE(result.problem.startsWith(QStringLiteral("迷惑メールの単語リストが壊れていたため、"))) << result.problem.toStdString();
+    }
+    const QStringList aside =
+        QDir(data.temp.path("★MailData")).entryList({QStringLiteral("bogofilter.damaged-*")}, QDir::Dirs);
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(data.temp.path("★MailData/" + aside.front() + "/wordlist.db"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), damagedBytes);
+    // The new list works, and is told nothing more.
+    trainBasics(data);
+    const Classification again = ClassifyFiles(data.filter, {spam});
+    EXPECT_EQ(again.problem, QString());
+    EXPECT_EQ(again.spam, std::vector<bool>{true});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JunkFilterDamagedWordList,
+    testing::Values(Damage{"Garbage",
+                           [](const QString& file) {
+                               QFile out(file);
+                               ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                               out.write(QByteArray(3000, '\x5a'));
+                           },
+                           false},
+                    Damage{"Truncated", [](const QString& file) { ASSERT_TRUE(QFile::resize(file, 4000)); }, false},
+                    Damage{"FoundByTraining", [](const QString& file) { ASSERT_TRUE(QFile::resize(file, 100)); }, true}),
+    [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+
+TEST(JunkFilter, AWordListFolderThatIsALinkOrAFileIsRefused) {
+    for (const bool link : {true, false}) {
+        DataFolder data;
+        const QString elsewhere = data.temp.path("elsewhere");
+        QDir().mkpath(elsewhere);
+        if (link)
+            ASSERT_TRUE(QFile::link(elsewhere, data.filter.wordListFolder));
+        else
+            data.temp.write("★MailData/bogofilter", "not a folder");
+        const QString file = data.file("new/1", message("a", "cheap pills"));
+        const Classification result = ClassifyFiles(data.filter, {file});
+        EXPECT_FALSE(result.ran) << link;
+        EXPECT_TRUE(result.problem.contains(QStringLiteral("使いません"))) << result.problem.toStdString();
+        EXPECT_FALSE(TrainVerdict(data.filter, {file}, Verdict::Junk).ok());
+        EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    }
+}
+
+TEST(JunkFilter, TrainingFromAPlaceGoesInBatchesAndStopsWhenAsked) {
+    DataFolder data;
+    for (int i = 0; i < 450; ++i)
+        data.temp.write(QStringLiteral("box/new/%1.host").arg(1000 + i), message("Offer", "casino winner prize " + QByteArray::number(i)));
+    data.temp.write("box/cur/.hidden", message("x", "y"));
+    std::atomic<bool> cancel = false;
+    std::vector<std::pair<int, int>> seen;
+    const auto record = [&](int done, int total) { seen.emplace_back(done, total); };
+    Result<int> learnt = TrainFromPlace(data.filter, data.temp.path("box"), Verdict::Junk, record, cancel);
+    ASSERT_TRUE(learnt.ok()) << learnt.error().toStdString();
+    EXPECT_EQ(learnt.value(), 450);
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{0, 450}, {200, 450}, {400, 450}, {450, 450}}));
+    EXPECT_EQ(wordCounts(data.filter.wordListFolder).value(".MSG_COUNT"), "450 0");
+    // Logged like a verdict: learning the same Maildir again adds nothing.
+    ASSERT_TRUE(TrainFromPlace(data.filter, data.temp.path("box"), Verdict::Junk, {}, cancel).ok());
+    EXPECT_EQ(wordCounts(data.filter.wordListFolder).value(".MSG_COUNT"), "450 0");
+
+    DataFolder stopped;
+    const auto stopAfterFirst = [&](int done, int) { cancel = done > 0; };
+    cancel = false;
+    learnt = TrainFromPlace(stopped.filter, data.temp.path("box"), Verdict::NotJunk, stopAfterFirst, cancel);
+    ASSERT_TRUE(learnt.ok());
+    EXPECT_EQ(learnt.value(), 200);
+    EXPECT_EQ(wordCounts(stopped.filter.wordListFolder).value(".MSG_COUNT"), "0 200");
+}
+
+TEST(JunkFilter, TrainingFromAnMboxOrAFolderOfFiles) {
+    DataFolder data;
+    const std::atomic<bool> cancel = false;
+    data.temp.write("all.mbox", "From a@b Thu Jan  1 00:00:00 2026\n" + message("one", "casino\n>From the start") +
+                                    "\nFrom c@d Thu Jan  1 00:00:00 2026\n" + message("two", "winner") +
+                                    "\nFrom e@f Thu Jan  1 00:00:00 2026\n" + message("three", "prize"));
+    Result<int> learnt = TrainFromPlace(data.filter, data.temp.path("all.mbox"), Verdict::Junk, {}, cancel);
+    ASSERT_TRUE(learnt.ok()) << learnt.error().toStdString();
+    EXPECT_EQ(learnt.value(), 3);
+    EXPECT_EQ(wordCounts(data.filter.wordListFolder).value(".MSG_COUNT"), "3 0");
+
+    // A folder of files: a FIFO and a link among them are passed over.
+    data.temp.write("eml/1.eml", message("a", "meeting"));
+    data.temp.write("eml/2.eml", message("b", "agenda"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(data.temp.path("eml/3.eml")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(data.temp.path("all.mbox"), data.temp.path("eml/4.eml")));
+    learnt = TrainFromPlace(data.filter, data.temp.path("eml"), Verdict::NotJunk, {}, cancel);
+    ASSERT_TRUE(learnt.ok()) << learnt.error().toStdString();
+    EXPECT_EQ(learnt.value(), 2);
+    EXPECT_EQ(wordCounts(data.filter.wordListFolder).value(".MSG_COUNT"), "3 2");
+    EXPECT_FALSE(TrainFromPlace(data.filter, data.temp.path("eml/3.eml"), Verdict::NotJunk, {}, cancel).ok());
+}
+
+TEST(JunkFilter, ProviderVerdictInTheHeaderOnly) {
+    struct Row {
+        const char* source;
+        bool junk;
+    } const rows[] = {
+        {"X-Spam-Flag: YES\n\nbody", true},
+        {"Subject: x\nx-spam-flag:   yes  \r\n\r\nbody", true},
+        {"X-Spam-Flag: NO\n\nbody", false},
+        {"X-Spam-Flag: YESS\n\nbody", false},
+        {"X-Spam-Status: Yes, score=7.1 required=5.0\n\n", true},
+        {"X-Spam-Status: Yes\n\n", true},
+        {"X-Spam-Status: Yes\tscore=7.1\n\n", true},
+        {"X-SPAM-STATUS: yes,\n\n", true},
+        {"X-Spam-Status: No, score=-1.0 required=5.0\n\n", false},
+        {"X-Spam-Status: Yesterday\n\n", false},
+        {"X-Spam-Status:\n Yes, score=9\n\n", true},  // folded
+        {"Subject: x\n\nX-Spam-Flag: YES\n", false},  // in the body
+        {"Subject: x\r\n\r\nX-Spam-Status: Yes\r\n", false},
+        {"Subject: the X-Spam-Flag: YES\n\n", false},
+        {"Subject: x\n X-Spam-Flag: YES\n\n", false},  // a continuation, not a field
+        {"", false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(ProviderMarksJunk(QByteArrayView(row.source)), row.junk) << row.source;
+}
+
+}  // namespace
+}  // namespace lumopet::junk
