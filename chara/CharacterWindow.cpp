@@ -40,8 +40,31 @@ CharacterWindow::~CharacterWindow() = default;
 
 void CharacterWindow::Show() {
     if (!loaded_) Form_Load();
+    if (keptAway_) {
+        // Loaded where it would have come up, to come out there later.
+        Timer1->stop();
+        return;
+    }
     KeepOutOfTaskbarAndPager(*this);
     show();
+}
+
+void CharacterWindow::KeepAway(bool away) {
+    if (away == keptAway_) return;
+    keptAway_ = away;
+    if (!loaded_) return;
+    if (away) {
+        Timer1->stop();
+        dragOffset_.reset();
+        hide();
+        return;
+    }
+    // Qt is not told of the steps on an X server: it learns the place here,
+    // so that showing the window maps it where it stepped aside.
+    setGeometry(QRect(place(), size()));
+    KeepOutOfTaskbarAndPager(*this);
+    show();
+    Timer1->start();
 }
 
 void CharacterWindow::Unload() {
@@ -171,6 +194,15 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
 
 void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) dragOffset_.reset();
+    event->accept();
+}
+
+// After the second press of a double click. Each press picked the
+// character up as any press does, and the hand lets go with the release as
+// ever. The drag is by hand, not the window manager's move, which would
+// take the second press for itself.
+void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) Q_EMIT receivedHistoryRequested();
     event->accept();
 }
 

@@ -44,6 +44,11 @@ public:
     void Show();
     // Hides the window and stops its walk; the next Show loads it again.
     void Unload();
+    // Steps aside (hidden, its walk stopped) while away is true, and comes
+    // back where it was, walking on, when it turns false. A window loaded
+    // meanwhile waits aside too. An unloaded window stays unloaded.
+    void KeepAway(bool away);
+    bool isKeptAway() const { return keptAway_; }
 
     void Form_Load();
     // The outline of each of the eight frames, from its pixels, and the
@@ -70,12 +75,15 @@ Q_SIGNALS:
     // A right click on the character: the program ends at once, as the
     // main window's close does (ProgramWindows connects it there).
     void endProgramRequested();
+    // A double click on the character: 着信履歴, for the mail it came for.
+    void receivedHistoryRequested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;   // Form_MouseDown
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     void setShape(const QRegion& shape);
@@ -95,6 +103,7 @@ private:
     std::unique_ptr<X11CharacterSurface> surface_;
     int shownFrame_ = -1;
     bool loaded_ = false;
+    bool keptAway_ = false;
     // Set while the window is dragged by hand, where the window system
     // cannot move it itself.
     std::optional<QPoint> dragOffset_;

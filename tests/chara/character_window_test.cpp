@@ -136,5 +136,54 @@ TEST_F(CharacterWindowTest, RightPressAsksTheProgramToEnd) {
     EXPECT_EQ(ended.count(), 1);
 }
 
+TEST_F(CharacterWindowTest, StepsAsideWhileKeptAwayAndComesBackWhereItWas) {
+    // Steps: s Show, a KeepAway(true), b KeepAway(false), u Unload, t a tick.
+    // After each: shown on the screen, walking (its timer running).
+    struct Case {
+        const char* steps;
+        const char* shown;
+        const char* walking;
+    };
+    const Case cases[] = {
+        {"stab", "1101", "1101"},   // a shown character steps aside and back
+        {"asb", "001", "001"},      // loaded while away: it waits, then comes out
+        {"ab", "00", "00"},         // nothing loaded, nothing comes
+        {"sub", "100", "100"},      // sent home before: stays home
+        {"saub", "1000", "1000"},   // sent home while away: stays home
+        {"saab", "1001", "1001"},   // told twice, back once
+        {"sabs", "1011", "1011"},   // shown again once back: goes on
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.steps);
+        CharacterWindow form(2);
+        QPoint last(-1, -1);
+        for (int i = 0; c.steps[i]; ++i) {
+            SCOPED_TRACE(i);
+            switch (c.steps[i]) {
+            case 's': form.Show(); break;
+            case 'a': form.KeepAway(true); break;
+            case 'b': form.KeepAway(false); break;
+            case 'u': form.Unload(); break;
+            case 't': form.Timer1_Timer(); break;
+            }
+            if (c.steps[i] == 'a' && form.isLoaded()) last = form.place();
+            EXPECT_EQ(form.isVisible(), c.shown[i] == '1');
+            EXPECT_EQ(form.Timer1->isActive(), c.walking[i] == '1');
+            if (c.steps[i] == 'b' && form.isVisible() && last != QPoint(-1, -1))
+                EXPECT_EQ(form.place(), last) << "it came back elsewhere";
+        }
+    }
+}
+
+TEST_F(CharacterWindowTest, ADoubleClickAsksForTheReceivedHistory) {
+    CharacterWindow form(1);
+    form.Show();
+    QSignalSpy asked(&form, &CharacterWindow::receivedHistoryRequested);
+    QTest::mouseClick(&form, Qt::LeftButton, {}, QPoint(30, 30));
+    EXPECT_EQ(asked.count(), 0) << "a single click";
+    QTest::mouseDClick(&form, Qt::LeftButton, {}, QPoint(30, 30));
+    EXPECT_EQ(asked.count(), 1);
+}
+
 }  // namespace
 }  // namespace lumopet
