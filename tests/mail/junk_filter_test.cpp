@@ -114,6 +114,23 @@ TEST(JunkFilter, TrainedSpamIsSpamInTheOrderGiven) {
     EXPECT_EQ(result.spam, (std::vector<bool>{true, false, false, false, true, false}));
 }
 
+TEST(JunkFilter, ThousandsOfFilesInOneRun) {
+    DataFolder data;
+    trainBasics(data);
+    // More names than a pipe or socket holds at once, and more answers:
+    // writing the one while reading the other must not stall.
+    const QString folder = QStringLiteral("Maildir/new/%1").arg(QString(120, u'x'));
+    QStringList files;
+    for (int i = 0; i < 3000; ++i)
+        files << data.file(folder + QString::number(i), message("x", i % 3 == 0 ? "casino winner viagra prize" : "meeting agenda"));
+    QElapsedTimer clock;
+    clock.start();
+    const Classification result = ClassifyFiles(data.filter, files);
+    std::printf("3,000 files classified in %lld ms\n", static_cast<long long>(clock.elapsed()));
+    ASSERT_TRUE(result.ran) << result.problem.toStdString();
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(result.spam[static_cast<size_t>(i)], i % 3 == 0) << i;
+}
+
 TEST(JunkFilter, AReversedVerdictLeavesNoTraceOfTheFirst) {
     DataFolder reversed, direct;
     trainBasics(reversed);
