@@ -20,6 +20,7 @@
 #include <utility>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace lumopet {
 namespace {
@@ -40,6 +41,10 @@ struct Session {
     ArrivedBytes arrived;
     qint64 largest = -1;           // the largest message it fetches; -1: any
     int fetchedNumber = 0;
+    // Every message this session fetched whole: the check may ask to
+    // delete them later than right after each (with the junk filter on it
+    // stores the records once all are fetched).
+    std::set<int> retrieved;
     mail::DecodedMessage fetched;
     QByteArray fetchedSource;  // as the server sent it, unless it is in fetchedFile
     SpooledFile fetchedFile;
@@ -168,6 +173,7 @@ int fetchIntoFile(Session& session, int number) {
     session.fetchedSource.clear();
     session.fetchedFile = std::move(spooled);
     session.fetchedNumber = number;
+    session.retrieved.insert(number);
     return 0;
 }
 
@@ -188,6 +194,7 @@ int fetch(Session& session, int number) {
     session.fetched = mail::DecodeMessage(raw.value());
     session.fetchedSource = raw.value();
     session.fetchedNumber = number;
+    session.retrieved.insert(number);
     return 0;
 }
 
@@ -415,7 +422,7 @@ int NMailPop3DeleteMail(int handle, int number) {
     return withSession(handle, [&](Session& session) {
         // Only a message that reached us may go: whatever the caller did
         // with a failed fetch, the server keeps the mail.
-        if (session.fetchedNumber != number)
+        if (!session.retrieved.contains(number))
             return fail(session, QStringLiteral("メッセージ %1 は受信できていないため、サーバーから削除しません。").arg(number),
                         kMailFailed);
         const auto removed = session.pop3->remove(number);

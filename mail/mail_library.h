@@ -171,7 +171,8 @@ int NMailAttachmentFileFirst(int handle, MailTexts& texts, QString& body, const 
 // before the next NMailPop3GetMail has nothing to save.
 int NMailAttachmentFileClose(int handle);
 
-// Marks message number for deletion: the server deletes it when the
+// Marks message number, fetched whole in this session (not necessarily
+// the last one fetched), for deletion: the server deletes it when the
 // session closes.
 int NMailPop3DeleteMail(int handle, int number);
 

@@ -16,6 +16,7 @@
 #include "store/stored_uidls.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QStringList>
 
@@ -608,6 +609,26 @@ void storeHeldRecords(Program& program, MailCheckHost& host, int handle, MailChe
     }
 }
 
+// Flushes the histories before the server may delete anything: the ones
+// this check appended to, and those an earlier check that died before its
+// QUIT may have left records unflushed in (anyDeletion). With the filter
+// on, a check may bring only junk: the received history it did not make
+// holds nothing to flush, and must not stop the deletions.
+Status syncHistories(Program& program, StoredMessages& known, bool anyDeletion) {
+    const QString received = HistoryPath(program.paths, History::Received);
+    Status synced = success();
+    if (known.historyFile) {
+        synced = known.historyFile->sync();
+    } else if (!program.receive.JunkFilter || QFileInfo::exists(received)) {
+        synced = SyncHistory(received);
+    }
+    if (!synced) return synced;
+    if (known.junkFile) return known.junkFile->sync();
+    const QString junk = HistoryPath(program.paths, History::Junk);
+    if (anyDeletion && QFileInfo::exists(junk)) return SyncHistory(junk);
+    return success();
+}
+
 }  // namespace
 
 bool NamesAttachment(const QString& bodyBeforeAttachmentStep) {
@@ -713,11 +734,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
         if (result.MailCount > 0 || result.JunkCount > 0 || anyDeletion) {
             // Then the histories.
             Status flushed = failedCopy && failedCopy->number == 0 ? Status(Failure{failedCopy->error}) : success();
-            if (flushed) {
-                flushed = known.historyFile ? known.historyFile->sync()
-                                            : SyncHistory(HistoryPath(program.paths, History::Received));
-            }
-            if (flushed && known.junkFile) flushed = known.junkFile->sync();
+            if (flushed) flushed = syncHistories(program, known, anyDeletion);
             if (!flushed) {
                 synced = false;
                 NMailPop3UndoDeletes(handle, 1);
