@@ -106,7 +106,7 @@ click_in "$(find_window '^ID,PASS$')" 152 102   # Cancel
 click_in "$settings" 160 52
 options=$(find_window '^受信の設定$')
 hover_shot "$options" 60 30 receive_options.png
-click_in "$options" 312 328   # キャンセル
+click_in "$options" 312 396   # キャンセル
 
 # Every character: tick the boxes of moods 1, 2 and 4 (3 and 5 are on) and
 # start the preview; the characters appear at the mouse and walk.

@@ -2,6 +2,7 @@
 
 #include "core/program.h"
 #include "core/twips.h"
+#include "settings/JunkTrainingForm.h"
 #include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
@@ -40,7 +41,7 @@ ReceiveOptionsForm::ReceiveOptionsForm(WindowDirectory& windows, QWidget* parent
                    Qt::MSWindowsFixedSizeDialogHint);
     setWindowTitle(QStringLiteral("受信の設定"));
     setFont(JapaneseFont(9));
-    setFixedSize(place(0, 0, 5400, 5220).size());
+    setFixedSize(place(0, 0, 5400, 6240).size());
 
     Frame1 = new QGroupBox(QStringLiteral("受信"), this);
     Frame1->setGeometry(place(120, 60, 5160, 2040));
@@ -88,18 +89,24 @@ ReceiveOptionsForm::ReceiveOptionsForm(WindowDirectory& windows, QWidget* parent
     NotifyCheck->move(place(180, 750, 0, 0).topLeft());
     NotifyCheck->adjustSize();
 
+    Frame3 = new QGroupBox(QStringLiteral("迷惑メール"), this);
+    Frame3->setGeometry(place(120, 3420, 5160, 750));
+    JunkCheck = new QCheckBox(QStringLiteral("迷惑メールを振り分ける(&J)"), Frame3);
+    JunkCheck->move(place(180, 360, 0, 0).topLeft());
+    JunkCheck->adjustSize();
+
     // The help line: what the control under the mouse does.
     HelpLabel = new QLabel(this);
-    HelpLabel->setGeometry(place(120, 3450, 5160, 1200));
+    HelpLabel->setGeometry(place(120, 4290, 5160, 1440));
     HelpLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     HelpLabel->setWordWrap(true);
     HelpLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     HelpLabel->setMargin(place(0, 0, 45, 0).width());
 
     SaveCommand = new QPushButton(QStringLiteral("保存"), this);
-    SaveCommand->setGeometry(place(2700, 4740, 1200, 375));
+    SaveCommand->setGeometry(place(2700, 5760, 1200, 375));
     CancelCommand = new QPushButton(QStringLiteral("キャンセル"), this);
-    CancelCommand->setGeometry(place(4080, 4740, 1200, 375));
+    CancelCommand->setGeometry(place(4080, 5760, 1200, 375));
     // As in the server window: Enter presses the button that has the focus,
     // and there is no default button.
     for (QPushButton* button : {SaveCommand, CancelCommand}) button->setAutoDefault(true);
@@ -108,6 +115,8 @@ ReceiveOptionsForm::ReceiveOptionsForm(WindowDirectory& windows, QWidget* parent
         connect(box, &QCheckBox::toggled, this, &ReceiveOptionsForm::enableDependents);
     connect(SaveCommand, &QPushButton::clicked, this, &ReceiveOptionsForm::SaveCommand_Click);
     connect(CancelCommand, &QPushButton::clicked, this, &ReceiveOptionsForm::CancelCommand_Click);
+    // clicked, not toggled: showing the file's tick offers nothing.
+    connect(JunkCheck, &QCheckBox::clicked, this, &ReceiveOptionsForm::JunkCheck_Click);
 
     // A number box and the words around it are one option.
     helpOver(AutoCheck, ReceiveOptionsTopic::AutoCheck);
@@ -120,6 +129,7 @@ ReceiveOptionsForm::ReceiveOptionsForm(WindowDirectory& windows, QWidget* parent
     helpOver(DeleteWithHistoryCheck, ReceiveOptionsTopic::DeleteWithHistory);
     helpOver(TrayCheck, ReceiveOptionsTopic::Tray);
     helpOver(NotifyCheck, ReceiveOptionsTopic::Notify);
+    helpOver(JunkCheck, ReceiveOptionsTopic::JunkFilter);
     helpOver(SaveCommand, ReceiveOptionsTopic::Save);
     helpOver(CancelCommand, ReceiveOptionsTopic::Cancel);
     // Every widget reports the mouse, so that the bare parts of the window
@@ -162,6 +172,7 @@ void ReceiveOptionsForm::ShowOptions(const ReceiveOptions& options) {
     DeleteWithHistoryCheck->setChecked(options.DeleteWithHistory);
     TrayCheck->setChecked(options.Tray);
     NotifyCheck->setChecked(options.Notify);
+    JunkCheck->setChecked(options.JunkFilter);
     enableDependents();
 }
 
@@ -177,6 +188,7 @@ ReceiveOptions ReceiveOptionsForm::ChosenOptions() const {
     options.DeleteWithHistory = DeleteWithHistoryCheck->isChecked();
     options.Tray = TrayCheck->isChecked();
     options.Notify = NotifyCheck->isChecked();
+    options.JunkFilter = JunkCheck->isChecked();
     return options;
 }
 
@@ -207,6 +219,16 @@ void ReceiveOptionsForm::SaveCommand_Click() {
 }
 
 void ReceiveOptionsForm::CancelCommand_Click() { close(); }
+
+void ReceiveOptionsForm::JunkCheck_Click(bool checked) {
+    // A filter that has learnt nothing calls hardly anything junk, so the
+    // first tick offers to teach it the mail the user already has. Training
+    // writes the word list a check reads: never while a check runs.
+    if (!checked || TrainingForm || windows_.IsCommandRunning()) return;
+    TrainingForm = new JunkTrainingForm(program_, this);
+    TrainingForm->setAttribute(Qt::WA_DeleteOnClose);
+    TrainingForm->show();
+}
 
 void ReceiveOptionsForm::showHelp(ReceiveOptionsTopic topic) {
     const QString text = ReceiveOptionsHelpText(topic);

@@ -8,6 +8,7 @@
 #include "core/settings_files/receive_options.h"
 #include "settings/receive_options_help.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <utility>
@@ -21,6 +22,7 @@ class QSpinBox;
 
 namespace lumopet {
 
+class JunkTrainingForm;
 class WindowDirectory;
 struct Program;
 
@@ -32,6 +34,9 @@ public:
     void Form_Load();
     void SaveCommand_Click();
     void CancelCommand_Click();
+    // The user ticked or cleared 迷惑メールを振り分ける (never called when the
+    // window shows the file): a tick offers the training window.
+    void JunkCheck_Click(bool checked);
 
     // The boxes show these options.
     void ShowOptions(const ReceiveOptions& options);
@@ -50,6 +55,10 @@ public:
     QGroupBox* Frame2;  // telling the user
     QCheckBox* TrayCheck;
     QCheckBox* NotifyCheck;
+    QGroupBox* Frame3;  // junk
+    QCheckBox* JunkCheck;
+    // The training window the last tick offered, while it is open.
+    QPointer<JunkTrainingForm> TrainingForm;
     QLabel* HelpLabel;  // the help line
     QPushButton* SaveCommand;
     QPushButton* CancelCommand;

@@ -30,6 +30,11 @@ QString ReceiveOptionsHelpText(ReceiveOptionsTopic topic) {
     case ReceiveOptionsTopic::Notify:
         return QStringLiteral("新着メールを受信したとき、差出人と件名をデスクトップに通知します。"
                               "通知をクリックすると着信履歴が開きます。初期設定はオフです。");
+    case ReceiveOptionsTopic::JunkFilter:
+        return QStringLiteral("迷惑メールを着信履歴に入れず、「迷惑メール」の履歴に振り分けます。"
+                              "判定には bogofilter（学習する迷惑メールフィルター）と、プロバイダーが付けた X-Spam-Flag を使います。"
+                              "アドレス帳にある差出人のメールは迷惑メールにしません。"
+                              "迷惑メールではキャラクターも通知も出ません。初期設定はオフです。");
     case ReceiveOptionsTopic::Save:
         return QStringLiteral("設定を保存して閉じます。自動受信とタスクトレイは、すぐに新しい設定に切り替わります。");
     case ReceiveOptionsTopic::Cancel: return QStringLiteral("設定を変更せずに閉じます。");

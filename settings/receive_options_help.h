@@ -14,6 +14,7 @@ enum class ReceiveOptionsTopic {
     DeleteWithHistory,
     Tray,
     Notify,
+    JunkFilter,
     Save,
     Cancel,
 };

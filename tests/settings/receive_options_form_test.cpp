@@ -1,4 +1,5 @@
 #include "core/program.h"
+#include "settings/JunkTrainingForm.h"
 #include "settings/ReceiveOptionsForm.h"
 #include "settings/SetForm.h"
 #include "tests/support/settings_window_fixture.h"
@@ -59,8 +60,8 @@ TEST_F(ReceiveOptionsFormTest, ShowsTheFileAndOpensOnlyTheBoxesThatCountNow) {
     const Case cases[] = {
         {"no file", {}, {}, 10, 30, false, false, false},
         {"all on", "[Receive]\r\nAutoCheckMinutes=15\r\nLeaveOnServer=1\r\nDeleteAfterDays=7\r\nDeleteWithHistory=1\r\n"
-                   "Tray=1\r\nNotify=1\r\n",
-         {15, true, 7, true, true, true}, 15, 7, true, true, true},
+                   "Tray=1\r\nNotify=1\r\nJunkFilter=1\r\n",
+         {15, true, 7, true, true, true, kDefaultMaxMessageMB, true}, 15, 7, true, true, true},
         {"left on the server, never deleted", "[Receive]\r\nLeaveOnServer=1\r\n", {0, true, 0, false, false, false}, 10,
          30, false, true, false},
         // Without mail left on the server its options stay as they were,
@@ -81,7 +82,7 @@ TEST_F(ReceiveOptionsFormTest, ShowsTheFileAndOpensOnlyTheBoxesThatCountNow) {
         EXPECT_EQ(form->DeleteWithHistoryCheck->isEnabled(), c.deleteOptionsOpen);
         EXPECT_EQ(form->DeleteAfterDays->isEnabled(), c.daysOpen);
         for (QWidget* always : std::initializer_list<QWidget*>{form->AutoCheck, form->LeaveCheck, form->TrayCheck,
-                                                               form->NotifyCheck})
+                                                               form->NotifyCheck, form->JunkCheck})
             EXPECT_TRUE(always->isEnabled());
     }
     EXPECT_TRUE(messages.empty());
@@ -125,7 +126,8 @@ TEST_F(ReceiveOptionsFormTest, SaveWritesTheFileSetsTheProgramAndTellsTheOthers)
     QTest::mouseClick(form->SaveCommand, Qt::LeftButton);
 
     EXPECT_EQ(folder.read(kOptionsFile), "; mine\r\n[Receive]\r\nTray=1\r\nMaxMessageMB=500\r\nAutoCheckMinutes=25\r\n"
-                                         "LeaveOnServer=1\r\nDeleteAfterDays=30\r\nDeleteWithHistory=0\r\nNotify=1\r\n");
+                                         "LeaveOnServer=1\r\nDeleteAfterDays=30\r\nDeleteWithHistory=0\r\nNotify=1\r\n"
+                                         "JunkFilter=0\r\n");
     EXPECT_EQ(program.receive, (ReceiveOptions{25, true, 30, false, true, true, 500}));
     EXPECT_EQ(windows.calls, Calls{"ReceiveOptionsChanged"});
     EXPECT_FALSE(form->isVisible());
@@ -187,6 +189,56 @@ TEST_F(ReceiveOptionsFormTest, AnUnreadableFileShowsTheDefaultsAndIsNeverReplace
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
+// Training is offered by the user's tick alone: a window that shows the
+// file's tick, or a box cleared, offers nothing.
+TEST_F(ReceiveOptionsFormTest, TickingTheJunkBoxOffersTrainingAndShowingItTickedDoesNot) {
+    struct Case {
+        const char* name;
+        QByteArray file;
+        int clicks;  // on the box after the window opened
+        bool ticked, offered;
+    };
+    const Case cases[] = {
+        {"off, ticked", "[Receive]\r\nJunkFilter=0\r\n", 1, true, true},
+        {"on, shown", "[Receive]\r\nJunkFilter=1\r\n", 0, true, false},
+        {"on, cleared", "[Receive]\r\nJunkFilter=1\r\n", 1, false, false},
+        {"on, cleared and ticked again", "[Receive]\r\nJunkFilter=1\r\n", 2, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.write(kOptionsFile, c.file);
+        auto form = open();
+        for (int i = 0; i < c.clicks; ++i) QTest::mouseClick(form->JunkCheck, Qt::LeftButton);
+        EXPECT_EQ(form->JunkCheck->isChecked(), c.ticked);
+        EXPECT_EQ(form->ChosenOptions().JunkFilter, c.ticked);
+        EXPECT_EQ(form->TrainingForm && form->TrainingForm->isVisible(), c.offered);
+        // The offer is the one window, whose 閉じる skips it.
+        if (c.offered) {
+            EXPECT_EQ(form->TrainingForm->windowTitle(), QStringLiteral("迷惑メールの学習"));
+            QTest::mouseClick(form->TrainingForm->CloseCommand, Qt::LeftButton);
+            EXPECT_FALSE(form->TrainingForm && form->TrainingForm->isVisible());
+        }
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ReceiveOptionsFormTest, TheJunkFilterIsSavedWithTheOtherLinesKept) {
+    folder.write(kOptionsFile, "; mine\r\n[Receive]\r\nTray=1\r\nMaxMessageMB=500\r\n[Characters]\r\nQuietHours=22:00-07:00\r\n");
+    program.receive.Tray = true;
+    program.receive.MaxMessageMB = 500;
+    auto form = open();
+    QTest::mouseClick(form->JunkCheck, Qt::LeftButton);
+    ASSERT_TRUE(form->TrainingForm);
+    QTest::mouseClick(form->TrainingForm->CloseCommand, Qt::LeftButton);
+    QTest::mouseClick(form->SaveCommand, Qt::LeftButton);
+
+    EXPECT_EQ(folder.read(kOptionsFile), "; mine\r\n[Receive]\r\nTray=1\r\nMaxMessageMB=500\r\nAutoCheckMinutes=0\r\n"
+                                         "LeaveOnServer=0\r\nDeleteAfterDays=0\r\nDeleteWithHistory=0\r\nNotify=0\r\n"
+                                         "JunkFilter=1\r\n[Characters]\r\nQuietHours=22:00-07:00\r\n");
+    EXPECT_TRUE(program.receive.JunkFilter);
+    EXPECT_EQ(windows.calls, Calls{"ReceiveOptionsChanged"});
+}
+
 // A move of the mouse over a widget, as the window system delivers it.
 void moveOver(QWidget* widget, QPoint at = QPoint(3, 3)) {
     QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
@@ -207,6 +259,7 @@ TEST_F(ReceiveOptionsFormTest, TheHelpLineSaysWhatTheControlUnderTheMouseDoes) {
         {form->DeleteWithHistoryCheck, ReceiveOptionsTopic::DeleteWithHistory},
         {form->TrayCheck, ReceiveOptionsTopic::Tray},
         {form->NotifyCheck, ReceiveOptionsTopic::Notify},
+        {form->JunkCheck, ReceiveOptionsTopic::JunkFilter},
         {form->SaveCommand, ReceiveOptionsTopic::Save},
         {form->CancelCommand, ReceiveOptionsTopic::Cancel},
     };

@@ -10,7 +10,7 @@ namespace lumopet {
 inline void PrintTo(const ReceiveOptions& o, std::ostream* out) {
     *out << "{AutoCheckMinutes " << o.AutoCheckMinutes << ", LeaveOnServer " << o.LeaveOnServer
          << ", DeleteAfterDays " << o.DeleteAfterDays << ", DeleteWithHistory " << o.DeleteWithHistory << ", Tray "
-         << o.Tray << ", Notify " << o.Notify << "}";
+         << o.Tray << ", Notify " << o.Notify << ", MaxMessageMB " << o.MaxMessageMB << ", JunkFilter " << o.JunkFilter << "}";
 }
 
 }  // namespace lumopet

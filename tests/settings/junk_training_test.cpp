@@ -1,0 +1,300 @@
+// 迷惑メールの学習 over a stand-in bogofilter: a script the test writes,
+// which keeps each call's arguments and standard input. What the real
+// bogofilter makes of them is the junk filter's own tests' business.
+
+#include "core/program.h"
+#include "mail/mail_export.h"
+#include "settings/JunkTrainingForm.h"
+#include "settings/junk_training_run.h"
+#include "store/history_file.h"
+#include "store/maildir.h"
+#include "tests/support/settings_window_fixture.h"
+#include "ui/file_dialog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace lumopet {
+namespace {
+
+// A small message whose subject names it.
+QByteArray message(const QString& subject) {
+    return QStringLiteral("From: someone@example.jp\nTo: me@example.jp\nSubject: %1\nMessage-ID: <%1@example.jp>\n"
+                          "Date: Thu, 10 Dec 2026 09:00:00 +0900\n\nbody of %1\n")
+        .arg(subject)
+        .toUtf8();
+}
+
+struct Call {
+    QStringList arguments;
+    QByteArray input;
+};
+
+class JunkTrainingTest : public test::SettingsWindowFixture {
+protected:
+    void SetUp() override {
+        SettingsWindowFixture::SetUp();
+        ASSERT_TRUE(QDir().mkpath(folder.path(QStringLiteral("calls"))));
+        useStandIn();
+    }
+    void TearDown() override {
+        qunsetenv("LUMOPET_BOGOFILTER");
+        SetFolderChooser({});
+        SetOpenFileChooser({});
+        SettingsWindowFixture::TearDown();
+    }
+
+    // bogofilter as a script that keeps what it was given, takes seconds a
+    // call and ends with code.
+    void useStandIn(int code = 0, const QByteArray& complaint = {}, double seconds = 0) {
+        const QString script = folder.path(QStringLiteral("bogofilter"));
+        folder.write(QStringLiteral("bogofilter"),
+                     "#!/bin/sh\ncalls='" + QFile::encodeName(folder.path(QStringLiteral("calls"))) +
+                         "'\nn=$(ls \"$calls\" | wc -l)\nprintf '%s\\n' \"$@\" > \"$calls/$n.args\"\n"
+                         "cat > \"$calls/$n.in\"\nsleep " +
+                         QByteArray::number(seconds) + "\nprintf '%s' '" + complaint + "' >&2\nexit " +
+                         QByteArray::number(code) + "\n");
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("LUMOPET_BOGOFILTER", QFile::encodeName(script));
+    }
+
+    std::vector<Call> calls() const {
+        std::vector<Call> found;
+        const QDir dir(folder.path(QStringLiteral("calls")));
+        for (int n = 0; QFileInfo::exists(dir.filePath(QStringLiteral("%1.in").arg(n))); ++n) {
+            const QString args = QString::fromUtf8(folder.read(QStringLiteral("calls/%1.args").arg(n)));
+            found.push_back({args.split(u'\n', Qt::SkipEmptyParts), folder.read(QStringLiteral("calls/%1.in").arg(n))});
+        }
+        return found;
+    }
+
+    // The message files named on the calls' input (bulk mode), by name.
+    QSet<QString> namesLearnt() const {
+        QSet<QString> names;
+        for (const Call& call : calls())
+            for (const QByteArray& line : call.input.split('\n'))
+                if (!line.isEmpty()) names.insert(QFileInfo(QFile::decodeName(line)).fileName());
+        return names;
+    }
+
+    // Messages into the received Maildir, every other one in new/, the
+    // rest read, in cur/; returns their file names.
+    QStringList receive(int count) {
+        QStringList names;
+        for (int i = 0; i < count; ++i) {
+            const QString base = QStringLiteral("%1.M%2P1.host").arg(1'700'000'000 + i).arg(i);
+            const QString path = i % 2 ? QStringLiteral("★MailData/Maildir/new/") + base
+                                       : QStringLiteral("★MailData/Maildir/cur/") + base + QStringLiteral(":2,S");
+            folder.write(path, message(QStringLiteral("m%1").arg(i)));
+            names << QFileInfo(path).fileName();
+        }
+        return names;
+    }
+
+    std::unique_ptr<JunkTrainingForm> open() {
+        auto form = std::make_unique<JunkTrainingForm>(program);
+        form->show();
+        return form;
+    }
+
+    // Clicks the button and waits for the run it starts to end.
+    static void runBy(JunkTrainingForm& form, QPushButton* button) {
+        QSignalSpy finished(&form, &JunkTrainingForm::trainingFinished);
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(form.IsRunning());
+        EXPECT_FALSE(form.HistoryCommand->isEnabled());
+        EXPECT_TRUE(form.StopCommand->isEnabled());
+        ASSERT_TRUE(finished.wait(20'000));
+        EXPECT_FALSE(form.IsRunning());
+        EXPECT_FALSE(form.StopCommand->isEnabled());
+    }
+};
+
+TEST_F(JunkTrainingTest, TheReceivedHistoryIsLearntAsNotJunkFileByFile) {
+    const QStringList received = receive(5);
+    auto form = open();
+    EXPECT_FALSE(form->JunkHistoryNote->isVisible());
+    runBy(*form, form->HistoryCommand);
+
+    ASSERT_EQ(calls().size(), 1u);
+    EXPECT_TRUE(calls()[0].arguments.contains(QStringLiteral("-n"))) << calls()[0].arguments.join(u' ').toStdString();
+    EXPECT_TRUE(calls()[0].arguments.contains(QStringLiteral("-b")));
+    EXPECT_FALSE(calls()[0].arguments.contains(QStringLiteral("-s")));
+    EXPECT_EQ(namesLearnt(), QSet<QString>(received.begin(), received.end()));
+    EXPECT_EQ(form->ResultLabel->text(), QStringLiteral("5 通を迷惑メールではないメールとして学習しました。"));
+}
+
+// The junk the check set aside lies in the same Maildir: learnt as mail it
+// would teach the filter to let its like through.
+TEST_F(JunkTrainingTest, TheJunkHistorysCopiesAreNotLearntAsMail) {
+    const QStringList received = receive(4);
+    const QString maildir = ReceivedMaildirPath(program.paths);
+    QStringList junkNames;
+    for (const QString& name : {received[1], received[2]}) {
+        const QString path = QFileInfo::exists(maildir + QStringLiteral("/new/") + name)
+                                 ? maildir + QStringLiteral("/new/") + name
+                                 : maildir + QStringLiteral("/cur/") + name;
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(AppendRecord(HistoryPath(program.paths, History::Junk), mail::ReceivedRecordOf(file.readAll()),
+                                 History::Junk));
+        junkNames << name;
+    }
+    auto form = open();
+    EXPECT_TRUE(form->JunkHistoryNote->isVisible());
+    runBy(*form, form->HistoryCommand);
+
+    EXPECT_EQ(namesLearnt(), (QSet<QString>{received[0], received[3]}));
+    for (const Call& call : calls()) EXPECT_TRUE(call.arguments.contains(QStringLiteral("-n")));
+    EXPECT_EQ(form->ResultLabel->text(), QStringLiteral("2 通を迷惑メールではないメールとして学習しました。"));
+}
+
+TEST_F(JunkTrainingTest, APlaceTheUserChoosesIsLearntAsJunk) {
+    struct Case {
+        const char* name;
+        bool mbox;  // chosen with the file chooser, else the folder chooser
+        QString place;
+        QStringList files;  // what to write there
+        QString mode;       // bulk names (-b) or an mbox on the input (-M)
+    };
+    const Case cases[] = {
+        {"Maildir", false, QStringLiteral("spam"), {QStringLiteral("spam/cur/1.a:2,S"), QStringLiteral("spam/new/2.b")},
+         QStringLiteral("-b")},
+        {"folder of .eml files", false, QStringLiteral("eml"), {QStringLiteral("eml/a.eml"), QStringLiteral("eml/b.eml")},
+         QStringLiteral("-b")},
+        {"mbox", true, QStringLiteral("spam.mbox"), {QStringLiteral("spam.mbox")}, QStringLiteral("-M")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(folder.path(QStringLiteral("calls"))).removeRecursively();
+        QDir().mkpath(folder.path(QStringLiteral("calls")));
+        QStringList subjects;
+        if (c.mbox) {
+            QByteArray mbox;
+            for (const char* subject : {"junk-one", "junk-two", "junk-three"}) {
+                mbox += "From someone@example.jp Thu Dec 10 09:00:00 2026\n" + message(QString::fromLatin1(subject)) + "\n";
+                subjects << QString::fromLatin1(subject);
+            }
+            folder.write(c.files[0], mbox);
+        } else {
+            for (const QString& file : c.files) {
+                folder.write(file, message(QFileInfo(file).fileName()));
+                subjects << QFileInfo(file).fileName();
+            }
+        }
+        const QString place = folder.path(c.place);
+        int asked = 0;
+        const auto chooser = [&](const OpenFileRequest&) {
+            ++asked;
+            return place;
+        };
+        SetFolderChooser(chooser);
+        SetOpenFileChooser(chooser);
+
+        auto form = open();
+        EXPECT_FALSE(form->JunkCommand->isEnabled()) << "nothing chosen yet";
+        QTest::mouseClick(c.mbox ? form->MboxCommand : form->FolderCommand, Qt::LeftButton);
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(form->PlaceText->text(), place);
+        runBy(*form, form->JunkCommand);
+
+        ASSERT_FALSE(calls().empty());
+        QByteArray input;
+        for (const Call& call : calls()) {
+            EXPECT_TRUE(call.arguments.contains(QStringLiteral("-s"))) << call.arguments.join(u' ').toStdString();
+            EXPECT_TRUE(call.arguments.contains(c.mode));
+            EXPECT_FALSE(call.arguments.contains(QStringLiteral("-n")));
+            input += call.input;
+        }
+        for (const QString& subject : subjects)
+            EXPECT_TRUE(input.contains(subject.toUtf8())) << subject.toStdString() << " in " << input.toStdString();
+        EXPECT_EQ(form->ResultLabel->text(),
+                  QStringLiteral("%1 通を迷惑メールとして学習しました。").arg(subjects.size()));
+        EXPECT_TRUE(messages.empty());
+    }
+}
+
+// 中止, and closing the window, stop a run between batches: what was learnt
+// stays learnt and is told; closing ends with the window closed.
+TEST_F(JunkTrainingTest, StoppingEndsTheRunAndSaysWhatWasLearnt) {
+    receive(450);
+    useStandIn(0, {}, 0.5);
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "closed" : "中止");
+        QDir(folder.path(QStringLiteral("calls"))).removeRecursively();
+        QDir().mkpath(folder.path(QStringLiteral("calls")));
+        QDir(folder.path(QStringLiteral("★MailData/bogofilter"))).removeRecursively();
+        auto form = open();
+        QSignalSpy finished(form.get(), &JunkTrainingForm::trainingFinished);
+        QTest::mouseClick(form->HistoryCommand, Qt::LeftButton);
+        ASSERT_TRUE(form->IsRunning());
+        // Stopped while bogofilter learns the first batch.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return QFileInfo::exists(folder.path(QStringLiteral("calls/0.args"))); }, 10'000));
+        if (byClosing) {
+            form->close();
+            EXPECT_TRUE(form->isVisible()) << "it waits for the run to stop";
+        } else {
+            QTest::mouseClick(form->StopCommand, Qt::LeftButton);
+        }
+        EXPECT_FALSE(form->StopCommand->isEnabled());
+        ASSERT_TRUE(finished.wait(20'000));
+        const int learnt = static_cast<int>(namesLearnt().size());
+        EXPECT_GT(learnt, 0);
+        EXPECT_LT(learnt, 450);
+        EXPECT_EQ(form->ResultLabel->text(),
+                  QStringLiteral("中止しました。それまでの %1 通を迷惑メールではないメールとして学習しました。").arg(learnt));
+        EXPECT_EQ(form->isVisible(), !byClosing);
+    }
+}
+
+TEST_F(JunkTrainingTest, ABogofilterThatCannotLearnIsSaid) {
+    struct Case {
+        const char* name;
+        bool missing;
+        int code;
+        QByteArray complaint;
+        QString said;
+    };
+    const Case cases[] = {
+        {"missing", true, 0, {}, QStringLiteral("bogofilter が入っているか確かめてください")},
+        {"failing", false, 3, "cannot write wordlist", QStringLiteral("cannot write wordlist")},
+    };
+    receive(2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.missing)
+            qputenv("LUMOPET_BOGOFILTER", QFile::encodeName(folder.path(QStringLiteral("no-such-bogofilter"))));
+        else
+            useStandIn(c.code, c.complaint);
+        auto form = open();
+        runBy(*form, form->HistoryCommand);
+        const QString text = form->ResultLabel->text();
+        EXPECT_TRUE(text.startsWith(QStringLiteral("学習できませんでした。"))) << text.toStdString();
+        EXPECT_TRUE(text.contains(c.said)) << text.toStdString();
+        EXPECT_TRUE(form->HistoryCommand->isEnabled()) << "the user may try again";
+    }
+}
+
+TEST_F(JunkTrainingTest, NoReceivedMailLearnsNothingAndCallsNothing) {
+    auto form = open();
+    runBy(*form, form->HistoryCommand);
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(form->ResultLabel->text(), QStringLiteral("学習するメールがありませんでした。"));
+}
+
+}  // namespace
+}  // namespace lumopet
