@@ -2,6 +2,7 @@
 
 #include "app/MainForm.h"
 #include "chara/CharacterWindow.h"
+#include "chara/full_screen_watch.h"
 #include "compose/BackForm.h"
 #include "compose/draft_keeper.h"
 #include "compose/ComposeOptionsForm.h"
@@ -87,6 +88,11 @@ BackForm& ProgramWindows::backForm() { return loaded(backForm_, *this); }
 TyakuForm& ProgramWindows::tyakuForm() { return loaded(tyakuForm_, *this); }
 
 void ProgramWindows::ShowTyakuForm(History history) {
+    // The mail they came for is being read: the characters have done their
+    // part and go home.
+    if (history == History::Received && program_.characters.HomeWhenRead)
+        for (const auto& character : characters_)
+            if (character && character->isLoaded()) character->Unload();
     TyakuForm& viewer = tyakuForm();
     showModeless(viewer);
     viewer.LoadHistory(history);
@@ -109,8 +115,40 @@ CharacterWindow& ProgramWindows::characterWindow(int number) {
         // keeps what is typed.
         QObject::connect(slot.get(), &CharacterWindow::endProgramRequested, &mainForm(), &MainForm::EndProgram,
                          Qt::QueuedConnection);
+        // Queued: 着信履歴 may send the clicked character home, which is
+        // better done after its own mouse handler. While a check or a send
+        // runs, the program takes no other command.
+        QObject::connect(
+            slot.get(), &CharacterWindow::receivedHistoryRequested, &mainForm(),
+            [this] {
+                if (!IsCommandRunning()) ShowTyakuForm(History::Received);
+            },
+            Qt::QueuedConnection);
+        followFullScreen();
+        if (fullScreenWatch_) slot->KeepAway(fullScreenWatch_->fullScreen());
     }
     return *slot;
+}
+
+void ProgramWindows::CharacterOptionsChanged() { followFullScreen(); }
+
+void ProgramWindows::followFullScreen() {
+    const bool wanted = program_.characters.AwayFromFullScreen;
+    if (wanted && !fullScreenWatch_) {
+        fullScreenWatch_ = FullScreenWatch::Start();
+        if (!fullScreenWatch_) return;
+        QObject::connect(fullScreenWatch_.get(), &FullScreenWatch::fullScreenChanged, fullScreenWatch_.get(),
+                         [this](bool fullScreen) { keepCharactersAway(fullScreen); });
+        keepCharactersAway(fullScreenWatch_->fullScreen());
+    } else if (!wanted && fullScreenWatch_) {
+        fullScreenWatch_.reset();
+        keepCharactersAway(false);
+    }
+}
+
+void ProgramWindows::keepCharactersAway(bool away) {
+    for (const auto& character : characters_)
+        if (character) character->KeepAway(away);
 }
 
 void ProgramWindows::ShowOptionForm() { showModeless(loaded(optionForm_, *this)); }

@@ -21,6 +21,7 @@ class AccountLogin;
 class AccountSetupForm;
 class BackForm;
 class CharacterWindow;
+class FullScreenWatch;
 class ComposeOptionsForm;
 class FriendForm;
 class IdPassForm;
@@ -57,9 +58,10 @@ public:
     // The reply window and the history viewer, loaded hidden when not loaded.
     BackForm& backForm();
     TyakuForm& tyakuForm();
-    // Loading a history into the viewer, shown modeless.
+    // Loading a history into the viewer, shown modeless. With HomeWhenRead,
+    // 着信履歴 sends the loaded characters home.
     void ShowTyakuForm(History history);
-    // Form1 to Form5.
+    // Form1 to Form5. A double click on one opens 着信履歴.
     CharacterWindow& characterWindow(int number);
 
     void ShowOptionForm() override;
@@ -68,6 +70,7 @@ public:
     AccountLogin& accountLogin() override;
     void ShowReceiveOptionsForm() override;
     void ReceiveOptionsChanged() override;
+    void CharacterOptionsChanged() override;
     void ShowSetForm();
     void ShowEnabledMoods(const MoodFlags& enabled) override;
     void SetPreviewInterval(int milliseconds) override;
@@ -91,6 +94,11 @@ public:
     bool IsSettingsWindowOpen() const;
 
 private:
+    // Starts or stops the watch of full-screen windows as AwayFromFullScreen
+    // says; the characters step aside while it sees one.
+    void followFullScreen();
+    void keepCharactersAway(bool away);
+
     Program& program_;
     std::unique_ptr<AccountLogin> accountLogin_;
     QPointer<MainForm> mainForm_;
@@ -106,6 +114,8 @@ private:
     QPointer<ComposeOptionsForm> composeOptionsForm_;
     QPointer<TyakuForm> tyakuForm_;
     std::array<std::unique_ptr<CharacterWindow>, kMoodCount> characters_;
+    // Only with AwayFromFullScreen on an X server.
+    std::unique_ptr<FullScreenWatch> fullScreenWatch_;
     bool commandRunning_ = false;
     std::vector<QPointer<QWidget>> heldWindows_;
 };

@@ -3,6 +3,7 @@
 #include "core/program.h"
 #include "core/settings_files/character_flags.h"
 #include "core/twips.h"
+#include "ui/message_box.h"
 #include "ui/window_directory.h"
 #include "ui/window_helpers.h"
 
@@ -10,6 +11,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 
@@ -46,7 +48,9 @@ SetForm::SetForm(WindowDirectory& windows, QWidget* parent)
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("設定"));
     setFont(JapaneseFont(9));
-    resize(place(0, 0, 4860, 5385).size());
+    // Taller than the Windows version's window by the characters' manners
+    // at the bottom; everything above stays where it was.
+    resize(place(0, 0, 4860, 7530).size());
 
     Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
     Command1->setGeometry(place(960, 120, 1455, 375));
@@ -97,6 +101,23 @@ SetForm::SetForm(WindowDirectory& windows, QWidget* parent)
     Label8 = wrappedLabel(QStringLiteral("出現させたキャラを消滅させたい場合は、この「設定」フォームを終了させて下さい。"), this,
                           place(120, 4920, 4695, 615));
 
+    MannersFrame = new QGroupBox(QStringLiteral("キャラのマナー"), this);
+    MannersFrame->setGeometry(place(0, 5460, 4815, 1950));
+    HomeWhenReadCheck = new QCheckBox(QStringLiteral("着信履歴を開いたらキャラクターを帰す"), MannersFrame);
+    HomeWhenReadCheck->setGeometry(place(180, 300, 4515, 300));
+    AwayFromFullScreenCheck =
+        new QCheckBox(QStringLiteral("全画面のウィンドウがあるときはキャラクターを隠す"), MannersFrame);
+    AwayFromFullScreenCheck->setGeometry(place(180, 660, 4515, 300));
+    QuietHoursLabel = new QLabel(QStringLiteral("静かな時間帯"), MannersFrame);
+    QuietHoursLabel->setGeometry(place(180, 1050, 1200, 300));
+    QuietHoursEdit = new QLineEdit(MannersFrame);
+    QuietHoursEdit->setGeometry(place(1380, 1020, 1695, 345));
+    QuietHoursEdit->setPlaceholderText(QStringLiteral("例 22:00-07:00"));
+    QuietHoursEdit->setMaxLength(64);
+    QuietHoursLabel->setBuddy(QuietHoursEdit);
+    QuietHoursNote = wrappedLabel(QStringLiteral("この時間帯に届いたメールでは、キャラも通知も出ません（メールは受信されます）。"),
+                                  MannersFrame, place(180, 1440, 4515, 450));
+
     // The boxes are checked in mood order by tab as well.
     for (int mood = 1; mood < kMoodCount; ++mood) setTabOrder(CheckOfMood(mood), CheckOfMood(mood + 1));
 
@@ -112,7 +133,20 @@ QRect SetForm::place(int left, int top, int width, int height) const {
     return TwipsToPixels(Twips{left, top, width, height}, logicalDpiY());
 }
 
-void SetForm::Form_Load() { move(screen()->availableGeometry().center() - rect().center()); }
+void SetForm::Form_Load() {
+    ShowCharacterOptions(program_.characters);
+    move(screen()->availableGeometry().center() - rect().center());
+}
+
+void SetForm::ShowCharacterOptions(const CharacterOptions& options) {
+    HomeWhenReadCheck->setChecked(options.HomeWhenRead);
+    AwayFromFullScreenCheck->setChecked(options.AwayFromFullScreen);
+    QuietHoursEdit->setText(options.QuietHours);
+}
+
+CharacterOptions SetForm::ChosenCharacterOptions() const {
+    return {HomeWhenReadCheck->isChecked(), AwayFromFullScreenCheck->isChecked(), QuietHoursEdit->text().trimmed()};
+}
 
 QCheckBox* SetForm::CheckOfMood(int mood) const { return Check[LinkOfMood(mood).window - 1]; }
 
@@ -138,6 +172,28 @@ void SetForm::Command5_Click() { windows_.ShowReceiveOptionsForm(); }
 void SetForm::Command6_Click() { windows_.ShowAccountSetupForm(); }
 
 void SetForm::Command3_Click() {
+    // A span that cannot be read would silence nothing: nothing is saved
+    // until the user writes it as one.
+    const CharacterOptions manners = ChosenCharacterOptions();
+    if (!manners.QuietHours.isEmpty() && !ParseQuietHours(manners.QuietHours)) {
+        ShowWarning(this, RefusedQuietHoursText(manners.QuietHours));
+        QuietHoursEdit->setFocus();
+        QuietHoursEdit->selectAll();
+        return;
+    }
+    // The manners are lumopet.ini's, written when they changed. On a failed
+    // write the program goes on as before, and the window keeps the user's
+    // choice to try again.
+    if (manners != program_.characters) {
+        const Status written = WriteCharacterOptions(program_.paths.path(files::ProgramOptions), manners);
+        if (written) {
+            program_.characters = manners;
+            windows_.CharacterOptionsChanged();
+        } else {
+            ShowError(this, QStringLiteral("エラー"), written.error());
+        }
+    }
+
     // A failed write goes unreported: reading the file back puts on the
     // boxes and the indicators what the next start will really see.
     const QString path = program_.paths.path(files::CharacterFile);

@@ -5,6 +5,7 @@
 // shown in mood order, which is not the order of their numbers.
 
 #include "core/moods.h"
+#include "core/settings_files/character_options.h"
 
 #include <QWidget>
 
@@ -13,6 +14,7 @@
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace lumopet {
@@ -40,6 +42,10 @@ public:
     MoodFlags TickedMoods() const;
     QCheckBox* CheckOfMood(int mood) const;
 
+    // The characters' manners as the window shows them, and back.
+    void ShowCharacterOptions(const CharacterOptions& options);
+    CharacterOptions ChosenCharacterOptions() const;
+
     QPushButton* Command1;
     QPushButton* Command2;
     QPushButton* Command5;  // the receive options
@@ -56,6 +62,14 @@ public:
     QPushButton* Command3;
     QPushButton* Command4;
     QLabel* Label8;
+    // The characters' manners (lumopet.ini's [Characters]), under what the
+    // Windows version had.
+    QGroupBox* MannersFrame;
+    QCheckBox* HomeWhenReadCheck;
+    QCheckBox* AwayFromFullScreenCheck;
+    QLabel* QuietHoursLabel;
+    QLineEdit* QuietHoursEdit;
+    QLabel* QuietHoursNote;
 
 protected:
     void closeEvent(QCloseEvent* event) override;  // Form_Unload

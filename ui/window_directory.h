@@ -46,6 +46,9 @@ public:
     // Called after that window has saved program().receive, so that the
     // timed check and the tray follow the options.
     virtual void ReceiveOptionsChanged() = 0;
+    // Called after 設定 has saved program().characters, so that the walking
+    // characters follow their manners.
+    virtual void CharacterOptionsChanged() = 0;
 
     // The main window's mood indicators: white and bold for the enabled
     // moods, green for the others.

@@ -39,6 +39,10 @@ std::optional<QTime> clockTime(QStringView text) {
     return QTime(hours, minutes);
 }
 
+QString formatSentence() {
+    return QStringLiteral("「22:00-07:00」のように、始まりと終わりの時刻を「-」でつないで書いて下さい。");
+}
+
 }  // namespace
 
 CharacterOptions ParseCharacterOptions(QByteArrayView file) {
@@ -94,9 +98,11 @@ bool IsQuietAt(const CharacterOptions& options, QTime now) {
 }
 
 QString UnreadableQuietHoursText(const QString& value) {
-    return QStringLiteral("静かな時間帯「%1」は読み取れないため、使われません。\n"
-                          "「22:00-07:00」のように、始まりと終わりの時刻を「-」でつないで書いて下さい。")
-        .arg(value);
+    return QStringLiteral("静かな時間帯「%1」は読み取れないため、使われません。\n").arg(value) + formatSentence();
+}
+
+QString RefusedQuietHoursText(const QString& value) {
+    return QStringLiteral("静かな時間帯「%1」は読み取れないため、保存しませんでした。\n").arg(value) + formatSentence();
 }
 
 }  // namespace lumopet

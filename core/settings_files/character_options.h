@@ -59,7 +59,10 @@ std::optional<QuietHoursSpan> ParseQuietHours(QStringView text);
 // cannot be read.
 bool IsQuietAt(const CharacterOptions& options, QTime now);
 
-// The sentence for the settings box when QuietHours cannot be read.
+// The sentence for the settings box when QuietHours cannot be read at
+// start: the value is not used.
 QString UnreadableQuietHoursText(const QString& value);
+// The sentence for 設定 refusing to save a value it cannot read.
+QString RefusedQuietHoursText(const QString& value);
 
 }  // namespace lumopet

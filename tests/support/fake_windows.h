@@ -27,6 +27,7 @@ public:
     }
     void ShowReceiveOptionsForm() override { calls.push_back("ShowReceiveOptionsForm"); }
     void ReceiveOptionsChanged() override { calls.push_back("ReceiveOptionsChanged"); }
+    void CharacterOptionsChanged() override { calls.push_back("CharacterOptionsChanged"); }
     void ShowEnabledMoods(const MoodFlags& enabled) override {
         std::string moods;
         for (bool on : enabled) moods += on ? '1' : '0';
