@@ -1,5 +1,6 @@
 // Runs one mail check on a program folder, with no windows: the same code
-// the receive hot-spot runs, with the options of the folder's lumopet.ini.
+// the receive hot-spot runs, with the options of the folder's lumopet.ini
+// (the junk filter's too).
 // The kill test stops it at random moments.
 //   mail_check_driver PROGRAM_FOLDER
 
@@ -48,6 +49,10 @@ int main(int argc, char** argv) {
     const lumopet::MailCheckResult result = lumopet::ReceiveMail(program, host, lumopet::PasswordCredentials(program));
     lumopet::NMailEndWinSock();
     if (host.arrived >= 0) std::fprintf(stderr, "arrived %d of %d MB\n", host.arrived, host.listed);
-    std::printf("%d\n", result.MailCount);
+    // With the junk filter on, the junk stored comes after the mail.
+    if (program.receive.JunkFilter)
+        std::printf("%d %d\n", result.MailCount, result.JunkCount);
+    else
+        std::printf("%d\n", result.MailCount);
     return 0;
 }
