@@ -5,9 +5,7 @@
 #include "core/program.h"
 #include "mail/mail_export.h"
 #include "settings/JunkTrainingForm.h"
-#include "settings/junk_training_run.h"
 #include "store/history_file.h"
-#include "store/maildir.h"
 #include "tests/support/settings_window_fixture.h"
 #include "ui/file_dialog.h"
 
@@ -16,7 +14,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
 #include <QSignalSpy>
@@ -47,7 +44,7 @@ class JunkTrainingTest : public test::SettingsWindowFixture {
 protected:
     void SetUp() override {
         SettingsWindowFixture::SetUp();
-        ASSERT_TRUE(QDir().mkpath(folder.path(QStringLiteral("calls"))));
+        forgetCalls();
         useStandIn();
     }
     void TearDown() override {
@@ -71,6 +68,13 @@ protected:
         qputenv("LUMOPET_BOGOFILTER", QFile::encodeName(script));
     }
 
+    // A fresh start: no calls kept, and a word list that learnt nothing.
+    void forgetCalls() {
+        QDir(folder.path(QStringLiteral("calls"))).removeRecursively();
+        QDir().mkpath(folder.path(QStringLiteral("calls")));
+        QDir(folder.path(QStringLiteral("★MailData/bogofilter"))).removeRecursively();
+    }
+
     std::vector<Call> calls() const {
         std::vector<Call> found;
         const QDir dir(folder.path(QStringLiteral("calls")));
@@ -91,7 +95,7 @@ protected:
     }
 
     // Messages into the received Maildir, every other one in new/, the
-    // rest read, in cur/; returns their file names.
+    // rest read, in cur/; returns their paths in the folder.
     QStringList receive(int count) {
         QStringList names;
         for (int i = 0; i < count; ++i) {
@@ -99,7 +103,7 @@ protected:
             const QString path = i % 2 ? QStringLiteral("★MailData/Maildir/new/") + base
                                        : QStringLiteral("★MailData/Maildir/cur/") + base + QStringLiteral(":2,S");
             folder.write(path, message(QStringLiteral("m%1").arg(i)));
-            names << QFileInfo(path).fileName();
+            names << path;
         }
         return names;
     }
@@ -123,43 +127,40 @@ protected:
     }
 };
 
-TEST_F(JunkTrainingTest, TheReceivedHistoryIsLearntAsNotJunkFileByFile) {
-    const QStringList received = receive(5);
-    auto form = open();
-    EXPECT_FALSE(form->JunkHistoryNote->isVisible());
-    runBy(*form, form->HistoryCommand);
-
-    ASSERT_EQ(calls().size(), 1u);
-    EXPECT_TRUE(calls()[0].arguments.contains(QStringLiteral("-n"))) << calls()[0].arguments.join(u' ').toStdString();
-    EXPECT_TRUE(calls()[0].arguments.contains(QStringLiteral("-b")));
-    EXPECT_FALSE(calls()[0].arguments.contains(QStringLiteral("-s")));
-    EXPECT_EQ(namesLearnt(), QSet<QString>(received.begin(), received.end()));
-    EXPECT_EQ(form->ResultLabel->text(), QStringLiteral("5 通を迷惑メールではないメールとして学習しました。"));
-}
-
-// The junk the check set aside lies in the same Maildir: learnt as mail it
-// would teach the filter to let its like through.
-TEST_F(JunkTrainingTest, TheJunkHistorysCopiesAreNotLearntAsMail) {
+// The received history is learnt as not junk, file by file. The junk the
+// check set aside lies in the same Maildir: learnt as mail, it would teach
+// the filter to let its like through.
+TEST_F(JunkTrainingTest, TheReceivedHistoryIsLearntAsNotJunkButTheJunkHistorysCopies) {
+    struct Case {
+        const char* name;
+        std::vector<int> junk;  // the messages that have a junk record
+    };
+    const Case cases[] = {{"no junk history", {}}, {"two junk records", {1, 2}}};
     const QStringList received = receive(4);
-    const QString maildir = ReceivedMaildirPath(program.paths);
-    QStringList junkNames;
-    for (const QString& name : {received[1], received[2]}) {
-        const QString path = QFileInfo::exists(maildir + QStringLiteral("/new/") + name)
-                                 ? maildir + QStringLiteral("/new/") + name
-                                 : maildir + QStringLiteral("/cur/") + name;
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        ASSERT_TRUE(AppendRecord(HistoryPath(program.paths, History::Junk), mail::ReceivedRecordOf(file.readAll()),
-                                 History::Junk));
-        junkNames << name;
-    }
-    auto form = open();
-    EXPECT_TRUE(form->JunkHistoryNote->isVisible());
-    runBy(*form, form->HistoryCommand);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QSet<QString> expected;
+        for (const QString& path : received) expected.insert(QFileInfo(path).fileName());
+        for (const int i : c.junk) {
+            ASSERT_TRUE(AppendRecord(HistoryPath(program.paths, History::Junk),
+                                     mail::ReceivedRecordOf(folder.read(received[i])), History::Junk));
+            expected.remove(QFileInfo(received[i]).fileName());
+        }
+        auto form = open();
+        EXPECT_EQ(form->JunkHistoryNote->isVisible(), !c.junk.empty());
+        runBy(*form, form->HistoryCommand);
 
-    EXPECT_EQ(namesLearnt(), (QSet<QString>{received[0], received[3]}));
-    for (const Call& call : calls()) EXPECT_TRUE(call.arguments.contains(QStringLiteral("-n")));
-    EXPECT_EQ(form->ResultLabel->text(), QStringLiteral("2 通を迷惑メールではないメールとして学習しました。"));
+        ASSERT_FALSE(calls().empty());
+        for (const Call& call : calls()) {
+            EXPECT_TRUE(call.arguments.contains(QStringLiteral("-n"))) << call.arguments.join(u' ').toStdString();
+            EXPECT_TRUE(call.arguments.contains(QStringLiteral("-b")));
+            EXPECT_FALSE(call.arguments.contains(QStringLiteral("-s")));
+        }
+        EXPECT_EQ(namesLearnt(), expected);
+        EXPECT_EQ(form->ResultLabel->text(),
+                  QStringLiteral("%1 通を迷惑メールではないメールとして学習しました。").arg(expected.size()));
+        forgetCalls();
+    }
 }
 
 TEST_F(JunkTrainingTest, APlaceTheUserChoosesIsLearntAsJunk) {
@@ -179,8 +180,7 @@ TEST_F(JunkTrainingTest, APlaceTheUserChoosesIsLearntAsJunk) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QDir(folder.path(QStringLiteral("calls"))).removeRecursively();
-        QDir().mkpath(folder.path(QStringLiteral("calls")));
+        forgetCalls();
         QStringList subjects;
         if (c.mbox) {
             QByteArray mbox;
@@ -234,9 +234,7 @@ TEST_F(JunkTrainingTest, StoppingEndsTheRunAndSaysWhatWasLearnt) {
     useStandIn(0, {}, 0.5);
     for (const bool byClosing : {false, true}) {
         SCOPED_TRACE(byClosing ? "closed" : "中止");
-        QDir(folder.path(QStringLiteral("calls"))).removeRecursively();
-        QDir().mkpath(folder.path(QStringLiteral("calls")));
-        QDir(folder.path(QStringLiteral("★MailData/bogofilter"))).removeRecursively();
+        forgetCalls();
         auto form = open();
         QSignalSpy finished(form.get(), &JunkTrainingForm::trainingFinished);
         QTest::mouseClick(form->HistoryCommand, Qt::LeftButton);
