@@ -197,15 +197,18 @@ TEST_F(ReceiveOptionsFormTest, TickingTheJunkBoxOffersTrainingAndShowingItTicked
         QByteArray file;
         int clicks;  // on the box after the window opened
         bool ticked, offered;
+        bool checkRunning = false;  // training would write the word list the check reads
     };
     const Case cases[] = {
         {"off, ticked", "[Receive]\r\nJunkFilter=0\r\n", 1, true, true},
         {"on, shown", "[Receive]\r\nJunkFilter=1\r\n", 0, true, false},
         {"on, cleared", "[Receive]\r\nJunkFilter=1\r\n", 1, false, false},
         {"on, cleared and ticked again", "[Receive]\r\nJunkFilter=1\r\n", 2, true, true},
+        {"off, ticked during a check", "[Receive]\r\nJunkFilter=0\r\n", 1, true, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        windows.commandRunning = c.checkRunning;
         folder.write(kOptionsFile, c.file);
         auto form = open();
         for (int i = 0; i < c.clicks; ++i) QTest::mouseClick(form->JunkCheck, Qt::LeftButton);

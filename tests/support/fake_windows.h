@@ -48,11 +48,13 @@ public:
     QWidget* MainWindow() override { return mainWindow; }
     void SetMainStatusLine(const QString& text) override { calls.push_back("SetMainStatusLine " + text.toStdString()); }
     void HoldCommands(QWidget*, bool hold) override { calls.push_back(hold ? "Hold" : "Release"); }
-    bool IsCommandRunning() const override { return false; }
+    bool IsCommandRunning() const override { return commandRunning; }
     Calls calls;
     ReplySource lastReply;
     // A window that stands in for the main window, when a test sets one.
     QWidget* mainWindow = nullptr;
+    // A check or a send runs, when a test says so.
+    bool commandRunning = false;
 
 private:
     Program& program_;
