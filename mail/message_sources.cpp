@@ -91,6 +91,12 @@ bool sentBodyMatches(const QString& recordBody, const QString& messageBody) {
 // moment after its record: a little room either way.
 constexpr qint64 kClockSlackSeconds = 2;
 
+// A received or a junk record is known by its fingerprint, the one made of
+// the very bytes the check stored; a sent record by what the send took from
+// it. Junk records are received records kept in a file of their own, and
+// their copies lie in the received Maildir.
+bool pairedByFingerprint(History history) { return history != History::Sent; }
+
 // --- the kept file --------------------------------------------------------------
 
 // The version line: a kept file of any other version is made again.
@@ -124,7 +130,7 @@ QByteArray encodeKept(History history, const QString& maildir, const QHash<QStri
     {
         QDataStream out(&payload, QIODevice::WriteOnly);
         out.setVersion(QDataStream::Qt_6_4);
-        out << quint8(history == History::Received ? 2 : 5) << maildirIdentity(maildir) << quint32(known.size());
+        out << quint8(pairedByFingerprint(history) ? 2 : 5) << maildirIdentity(maildir) << quint32(known.size());
         for (auto it = known.cbegin(); it != known.cend(); ++it) {
             const SourceFile& f = it->file;
             out << it.key() << it->size << it->modifiedNs << f.digest << f.fingerprint << f.sent.subject << f.sent.body
@@ -155,7 +161,7 @@ std::optional<QHash<QString, Known>> decodeKept(QByteArrayView bytes, History hi
     QString folder;
     quint32 count = 0;
     in >> kind >> folder >> count;
-    if (in.status() != QDataStream::Ok || kind != (history == History::Received ? 2 : 5) ||
+    if (in.status() != QDataStream::Ok || kind != (pairedByFingerprint(history) ? 2 : 5) ||
         folder != maildirIdentity(maildir))
         return std::nullopt;
     QHash<QString, Known> known;
@@ -233,7 +239,7 @@ std::optional<SourceFile> decodeFile(const QString& path, qint64 size, History h
         decoded = DecodeMessage(WithCrLf(read.value()));
         file.digest = digestOf(read.value());
     }
-    if (history == History::Received)
+    if (pairedByFingerprint(history))
         file.fingerprint = RecordFingerprint(ReceivedRecordOf(decoded));
     else
         file.sent = SentKeysOf(decoded);
@@ -332,7 +338,7 @@ Result<MessageSources> MessageSources::Load(History history, const QString& hist
     }
     for (size_t i = 0; i < sources.files_.size(); ++i) {
         const SourceFile& file = sources.files_[i];
-        if (history == History::Received)
+        if (pairedByFingerprint(history))
             sources.byFingerprint_[file.fingerprint].push_back(i);
         else
             sources.bySubject_[file.sent.subject].push_back(i);
@@ -351,14 +357,14 @@ std::optional<PairedCopy> MessageSources::onlyCopy(const std::vector<size_t>& ca
 }
 
 std::optional<PairedCopy> MessageSources::copyOfFingerprint(QByteArrayView fingerprint) const {
-    if (history_ != History::Received) return std::nullopt;
+    if (!pairedByFingerprint(history_)) return std::nullopt;
     const auto found = byFingerprint_.constFind(fingerprint.toByteArray());
     return found == byFingerprint_.cend() ? std::nullopt : onlyCopy(*found);
 }
 
 std::optional<PairedCopy> MessageSources::copyOf(const HistoryRecord& record, const std::optional<QDateTime>& recordTime,
                                                  const std::optional<QDateTime>& nextRecordTime) const {
-    if (history_ == History::Received) return copyOfFingerprint(RecordFingerprint(record));
+    if (pairedByFingerprint(history_)) return copyOfFingerprint(RecordFingerprint(record));
     const auto found = bySubject_.constFind(record.Subject);
     if (found == bySubject_.cend()) return std::nullopt;
     std::vector<size_t> matching;

@@ -92,7 +92,9 @@ public:
     std::optional<PairedCopy> copyOf(const HistoryRecord& record, const std::optional<QDateTime>& recordTime = {},
                                      const std::optional<QDateTime>& nextRecordTime = {}) const;
     // The same by the record's fingerprint (RecordFingerprint), for the
-    // received history's list rows.
+    // received and the junk history's list rows. (Junk records are received
+    // records in a file of their own: they pair as received ones do, with
+    // the received Maildir's files.)
     std::optional<PairedCopy> copyOfFingerprint(QByteArrayView fingerprint) const;
 
     // Every readable file of the Maildir, oldest delivery first.

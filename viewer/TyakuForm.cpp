@@ -75,6 +75,13 @@ const QString kHelpCommand4 =
 // Said for the sent history as well.
 const QString kHelpCommand5 = QStringLiteral("受信したメール全件削除します。");
 
+const QString kHelpJunkList = QStringLiteral("迷惑メールとして振り分けたメールの一覧を表示します。");
+const QString kHelpBackToReceived = QStringLiteral("着信履歴に戻ります。");
+const QString kHelpToJunk = QStringLiteral(
+    "選択したメールを迷惑メールに移し、迷惑メールフィルタに学習させます。リストからメールを選択（クリック）してから実行して下さい。");
+const QString kHelpNotJunk = QStringLiteral(
+    "選択したメールを着信履歴に戻し、迷惑メールではないことを迷惑メールフィルタに学習させます。");
+
 constexpr int kFieldHeight = 375;
 // What the search box says it searches: the columns are named as each
 // history fills them.
@@ -266,6 +273,11 @@ void TyakuForm::buildControls() {
     SearchBox->installEventFilter(this);
     SearchCount = new QLabel(client_);
     at(SearchCount, layout::SearchCount);
+    JunkListButton = button(QStringLiteral("迷惑メール一覧"), client_);
+    JunkListButton->setObjectName(QStringLiteral("JunkListButton"));
+    JunkVerdictButton = button(QStringLiteral("迷惑メール"), client_);
+    JunkVerdictButton->setObjectName(QStringLiteral("JunkVerdictButton"));
+    for (QPushButton* junkButton : {JunkListButton, JunkVerdictButton}) junkButton->hide();
 
     model_ = new HistoryListModel(this);
     MailListView = new QTreeView(client_);
@@ -330,11 +342,14 @@ void TyakuForm::buildControls() {
     Text4->setReadOnly(true);
     Text4->hide();
 
-    for (QPushButton* helped : {Command1, Command3, Command4, Command5}) helped->installEventFilter(this);
+    for (QPushButton* helped : {Command1, Command3, Command4, Command5, JunkListButton, JunkVerdictButton})
+        helped->installEventFilter(this);
     connect(Command1, &QPushButton::clicked, this, &TyakuForm::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &TyakuForm::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &TyakuForm::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &TyakuForm::Command5_Click);
+    connect(JunkListButton, &QPushButton::clicked, this, &TyakuForm::JunkList_Click);
+    connect(JunkVerdictButton, &QPushButton::clicked, this, &TyakuForm::JunkVerdict_Click);
 }
 
 QRect TyakuForm::place(double left, double top, double width, double height) const {
@@ -432,10 +447,13 @@ QString TyakuForm::rewriteCopyFile() const { return RewriteCopyPath(program_.pat
 
 void TyakuForm::LoadHistory(History history) {
     viewerMode_ = history;
-    setWindowTitle(history == History::Received ? QStringLiteral("着信履歴") : QStringLiteral("送信履歴"));
-    SearchBox->setPlaceholderText(history == History::Received ? kSearchReceived : kSearchSent);
-    // Mail from elsewhere comes in as received mail only.
+    setWindowTitle(history == History::Received ? QStringLiteral("着信履歴")
+                   : history == History::Junk   ? QStringLiteral("迷惑メール")
+                                                : QStringLiteral("送信履歴"));
+    SearchBox->setPlaceholderText(history == History::Sent ? kSearchSent : kSearchReceived);
+    // Mail from elsewhere comes in as received mail only, into 着信履歴.
     if (editor_->mimport) editor_->mimport->setEnabled(history == History::Received);
+    showJunkButtons();
     // A load lists the whole history, as it always has: the search it
     // clears with the list.
     clearSearch();
@@ -496,7 +514,7 @@ void TyakuForm::showRecord(const HistoryRecord& record, int n) {
     recordBufferNumber_ = n;
     shownRecord_ = n;
     // The reply window pastes the received record read last.
-    if (viewerMode_ == History::Received) program_.viewer.receivedRecordBody = record.Body;
+    if (viewerMode_ != History::Sent) program_.viewer.receivedRecordBody = record.Body;
     // A record's fields come without their blanks already.
     showField(Text7, record.Subject);
     showField(Text8, record.Column2);
@@ -639,7 +657,8 @@ void TyakuForm::Command1_Click() {
     if (viewerMode_ == History::Sent) windows_.SetMainStatusLine(Text2->text());
     clearSelectionMarker();
     if (!deleted) ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
-    if (deleted && viewerMode_ == History::Received) {
+    // A junk record's message came from the server as a received one did.
+    if (deleted && viewerMode_ != History::Sent) {
         if (const Status noted = NoteReceivedRecordDeleted(program_.paths, shown); !noted)
             ShowError(this, kErrorTitle, noted.error());
     }
@@ -675,10 +694,10 @@ void TyakuForm::listAfterRemoval(int n) {
 }
 
 void TyakuForm::Command5_Click() {
-    // Opening the received history, and the sent one when it is shown,
+    // Opening the received history, and the one shown when it is another,
     // creates them when they are missing.
     Status there = CreateHistoryIfMissing(HistoryPath(program_.paths, History::Received));
-    if (there && viewerMode_ == History::Sent) there = CreateHistoryIfMissing(historyFile());
+    if (there && viewerMode_ != History::Received) there = CreateHistoryIfMissing(historyFile());
     if (!there) {
         ShowError(this, kErrorTitle, there.error());
         return;
@@ -688,6 +707,8 @@ void TyakuForm::Command5_Click() {
         return;
     }
     if (!AskToConfirm(this, kDeleteAll)) return;
+    // Read before they go.
+    const std::optional<QList<QByteArray>> going = fingerprintsToNote();
     recordBuffer_.Live = 0;
     const Status deleted = DeleteAllHistoryRecords(historyFile(), rewriteCopyFile());
     model_->clear();
@@ -698,9 +719,10 @@ void TyakuForm::Command5_Click() {
         FillViewerList();
         ShowError(this, kErrorTitle, kNotDeleted + deleted.error());
     }
-    if (deleted && viewerMode_ == History::Received) {
-        if (const Status noted = NoteAllReceivedRecordsDeleted(program_.paths); !noted)
-            ShowError(this, kErrorTitle, noted.error());
+    if (deleted && viewerMode_ != History::Sent) {
+        const Status noted =
+            going ? NoteReceivedRecordsDeleted(program_.paths, *going) : NoteAllReceivedRecordsDeleted(program_.paths);
+        if (!noted) ShowError(this, kErrorTitle, noted.error());
     }
 }
 
@@ -729,7 +751,7 @@ void TyakuForm::deleteShown() {
     FillViewerList();
     refilterAfterDeletion();
     if (!removal.status) ShowError(this, kErrorTitle, kNotDeleted + removal.status.error());
-    if (removal.removed > 0 && viewerMode_ == History::Received) {
+    if (removal.removed > 0 && viewerMode_ != History::Sent) {
         if (const Status noted = NoteReceivedRecordsDeleted(program_.paths, removal.fingerprints); !noted)
             ShowError(this, kErrorTitle, noted.error());
     }
@@ -791,7 +813,7 @@ void TyakuForm::startSearch() {
     // A received message whose record lost part of it is found in its copy
     // too, by the record's fingerprint.
     std::vector<QByteArray> fingerprints;
-    if (viewerMode_ == History::Received && listIsHistory_) fingerprints = fingerprints_;
+    if (viewerMode_ != History::Sent && listIsHistory_) fingerprints = fingerprints_;
     QThreadPool::globalInstance()->start([promise, cancel, search = search_, file = historyFile(), query,
                                           fingerprints = std::move(fingerprints)] {
         promise->addResult(SearchWithCopies(search, file, query, fingerprints, *cancel));
@@ -869,7 +891,7 @@ void TyakuForm::filterNow() {
     // full history is searched in well under the time its compaction took.
     const std::atomic<bool> never{false};
     std::vector<QByteArray> fingerprints;
-    if (viewerMode_ == History::Received && listIsHistory_) fingerprints = fingerprints_;
+    if (viewerMode_ != History::Sent && listIsHistory_) fingerprints = fingerprints_;
     HistorySearchResult answer = SearchWithCopies(search_, historyFile(), query, fingerprints, never);
     applySearch(query, std::move(answer.records));
 }
@@ -917,6 +939,11 @@ void TyakuForm::Command3_Click() {
 }
 
 void TyakuForm::ShowCheckedMail() {
+    showJunkButtons();
+    if (viewerMode_ == History::Junk) {
+        showCheckInJunkView();
+        return;
+    }
     const ViewerData& checked = program_.viewer;
     if (checked.listedChecks != checkedChecks_ || !sameRows(checked.rows, checkedRows_)) {
         checkedChecks_ = checked.listedChecks;
@@ -950,26 +977,32 @@ void TyakuForm::showHelp(const QString& text) {
     Text4->raise();
 }
 
+QString TyakuForm::helpOf(const QObject* control) const {
+    const bool junkView = viewerMode_ == History::Junk;
+    if (control == Command1) return kHelpCommand1;
+    if (control == Command3) return kHelpCommand3;
+    if (control == Command4) return kHelpCommand4;
+    if (control == Command5) return kHelpCommand5;
+    if (control == JunkListButton) return junkView ? kHelpBackToReceived : kHelpJunkList;
+    if (control == JunkVerdictButton) return junkView ? kHelpNotJunk : kHelpToJunk;
+    return {};
+}
+
 bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type == QEvent::Leave && Text4->isVisible()) {
         // The mouse left a button (perhaps for another window, or the list):
         // its help goes with it, rather than lying over the text until the
         // mouse happens to cross the bare window.
-        for (QObject* helped : {static_cast<QObject*>(Command1), static_cast<QObject*>(Command3),
-                                static_cast<QObject*>(Command4), static_cast<QObject*>(Command5)}) {
-            if (watched == helped) Text4->hide();
-        }
+        // What a move of a message said stays when the mouse leaves its
+        // button: it came for the click, not for the hover.
+        if (!helpOf(watched).isEmpty() && !showingJunkNote()) Text4->hide();
         return false;
     }
     if (type == QEvent::MouseMove || type == QEvent::Enter) {
-        const std::pair<QObject*, const QString*> helps[] = {
-            {Command1, &kHelpCommand1}, {Command3, &kHelpCommand3}, {Command4, &kHelpCommand4}, {Command5, &kHelpCommand5}};
-        for (const auto& [control, text] : helps) {
-            if (watched == control) {
-                showHelp(*text);
-                return false;
-            }
+        if (const QString help = helpOf(watched); !help.isEmpty()) {
+            if (watched != JunkVerdictButton || !showingJunkNote()) showHelp(help);
+            return false;
         }
         if (watched == rtfEd->viewport() && type == QEvent::MouseMove) {
             Text4->hide();
@@ -1012,6 +1045,8 @@ void TyakuForm::changeEvent(QEvent* event) {
     // A mail check runs with this window disabled and leaves its rows in
     // the program's viewer data; they show when the window comes back.
     if (event->type() == QEvent::EnabledChange && isEnabled()) ShowCheckedMail();
+    // 受信の設定 may have turned the junk filter on or off meanwhile.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) showJunkButtons();
 }
 
 void TyakuForm::closeEvent(QCloseEvent* event) {

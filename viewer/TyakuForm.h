@@ -1,7 +1,9 @@
 #pragma once
-// "着信履歴" / "送信履歴": the history viewer. It lists either history,
-// shows a message, deletes one message or all of them, answers a received
-// message and puts its sender into the address book. Its text box is also
+// "着信履歴" / "送信履歴" / "迷惑メール": the history viewer. It lists a
+// history, shows a message, deletes one message or all of them, answers a
+// received message and puts its sender into the address book; a received
+// message and a junk one move between their two histories, and the junk
+// filter learns the user's verdict. Its text box is also
 // the small editor of ViewerEditor, whose menus and toolbar it carries.
 //
 // Row i of the list is record i of the history shown: the list is always
@@ -19,6 +21,8 @@
 #include "viewer/history_search.h"
 #include "viewer/message_reading.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QWidget>
 
 #include <atomic>
@@ -75,6 +79,14 @@ public:
     void Command3_Click();  // register the sender
     void Command4_Click();  // reply
     void Command5_Click();  // delete all
+    // 迷惑メール一覧 in 着信履歴, 着信履歴に戻る in 迷惑メール.
+    void JunkList_Click();
+    // 迷惑メール in 着信履歴, 迷惑メールではない in 迷惑メール: the chosen
+    // record goes to the other history, and the junk filter learns the
+    // verdict from its Maildir copy (off the window's thread).
+    void JunkVerdict_Click();
+    // The junk filter is still learning a verdict.
+    bool TrainingPending() const { return trainingsRunning_ > 0; }
 
     // The rows and the message a mail check left in the program's viewer
     // data, shown where they differ from what this window last took from
@@ -140,6 +152,11 @@ public:
     QPushButton* Command3 = nullptr;
     QPushButton* Command4 = nullptr;
     QPushButton* Command5 = nullptr;
+    // In the search row's right end, where they are shown: in 迷惑メール
+    // always; in 着信履歴 when the junk filter is on (the list button also
+    // when the junk history holds anything); never in 送信履歴.
+    QPushButton* JunkListButton = nullptr;
+    QPushButton* JunkVerdictButton = nullptr;
     QLabel* Label1 = nullptr;
     QLineEdit* Text2 = nullptr;
     QTreeView* MailListView = nullptr;
@@ -201,6 +218,26 @@ private:
     // The subject of record n as the user sees it.
     QString recordSubject(int n) const;
     void showHelp(const QString& text);
+    // The help a control shows while the mouse is over it; empty for one
+    // that has none.
+    QString helpOf(const QObject* control) const;
+
+    // The junk buttons shown as the history and the options have them, and
+    // the search row laid out around them.
+    void showJunkButtons();
+    void placeSearchRow();
+    bool junkHistoryHasRecords() const;
+    // The fingerprints of every record of the history shown, for the UIDL
+    // file; nothing where deleting all is noted as all.
+    std::optional<QList<QByteArray>> fingerprintsToNote() const;
+    // In 迷惑メール, what a mail check left: the junk history listed again
+    // when it grew.
+    void showCheckInJunkView();
+    void trainFilter(const QString& copy, bool junk, const QString& moved);
+    // What a move said (moved, learnt or not) in the help box, where it
+    // stays until the mouse goes over the text or another button.
+    void showJunkNote(const QString& note);
+    bool showingJunkNote() const;
 
     // The search box. A change waits for a pause in the typing, then
     // searches off the window's thread; a newer change cancels the search
@@ -294,6 +331,8 @@ private:
     QByteArray charset_;
     OpenFunction open_;
     int checkedChecks_ = 0;
+    int trainingsRunning_ = 0;
+    QString junkNote_;
     QString checkedSubject_, checkedFrom_, checkedDate_, checkedBody_;
 };
 

@@ -44,11 +44,13 @@ void CopyReader::loadSources(History history) {
     const int generation = ++sourcesGeneration_;
     loading_ = true;
     const QString historyFile = HistoryPath(paths_, history);
-    const QString maildir = history == History::Received ? ReceivedMaildirPath(paths_) : SentMaildirPath(paths_);
+    // Junk is received mail set aside: its copies are in the received Maildir.
+    const bool received = history != History::Sent;
+    const QString maildir = received ? ReceivedMaildirPath(paths_) : SentMaildirPath(paths_);
     if (stopLoading_) stopLoading_->store(true);
     stopLoading_ = std::make_shared<std::atomic<bool>>(false);
     QPointer<CopyReader> self(this);
-    pool_->start([self, generation, history, historyFile, maildir, stop = stopLoading_] {
+    pool_->start([self, generation, history, received, historyFile, maildir, stop = stopLoading_] {
         // The copies decoded now leave what the search must find in them
         // and their records cannot hold.
         std::vector<CopySearchEntry> texts;
@@ -57,14 +59,14 @@ void CopyReader::loadSources(History history) {
                 texts.push_back({file.fingerprint, std::move(text)});
         };
         const auto goOn = [&stop](qint64, qint64) { return !stop->load(); };
-        auto loaded = history == History::Received
+        auto loaded = received
                           ? mail::MessageSources::Load(history, historyFile, maildir, goOn, noteText)
                           : mail::MessageSources::Load(history, historyFile, maildir, goOn);
         std::shared_ptr<const mail::MessageSources> sources;
         if (loaded) {
             // Also when stopped: the copies decoded so far are kept as
             // known, and are not decoded again to note their texts.
-            if (history == History::Received)
+            if (received)
                 WriteCopySearchTexts(CopySearchTextsPath(historyFile), texts, loaded.value().madeAnew());
             sources = std::make_shared<const mail::MessageSources>(std::move(loaded.value()));
         }

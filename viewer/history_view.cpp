@@ -156,11 +156,13 @@ RecordsRemoval DeleteHistoryRecords(const QString& file, const QString& rewriteC
         }
     }
 
+    // Received and junk records came from the server; sent ones did not.
+    const bool notesDeletions = history != History::Sent;
     QList<QByteArray> fingerprints;
     Status marking = success();
     for (const ListedRecord& listed : shown) {
         HistoryRecord columns;
-        if (history == History::Received) {
+        if (notesDeletions) {
             // The UIDL file knows a record by all of its bytes.
             Result<HistoryRecord> read = ReadRecord(file, listed.n);
             if (!read) {
@@ -175,7 +177,7 @@ RecordsRemoval DeleteHistoryRecords(const QString& file, const QString& rewriteC
         }
         marking = MarkDeleted(file, listed.n, columns);
         if (!marking) break;
-        if (history == History::Received) fingerprints << RecordFingerprint(columns);
+        if (notesDeletions) fingerprints << RecordFingerprint(columns);
         ++removal.removed;
     }
     if (removal.removed == 0) {
@@ -209,7 +211,7 @@ QString EditorText(QStringView body) {
 }
 
 QString DeleteOneQuestion(History history, const QString& subject) {
-    const QString words = history == History::Received
+    const QString words = history != History::Sent
                               ? QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?")
                               : QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
     const QString named = subject.trimmed().isEmpty() ? QStringLiteral("（件名なし）") : subject.trimmed();

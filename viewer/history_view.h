@@ -59,7 +59,7 @@ struct ListedRecord {
 struct RecordsRemoval {
     Status status = success();
     // RecordFingerprint of each record that went, as it was read before it
-    // went, for the UIDL file; only for the received history.
+    // went, for the UIDL file; only for the received and the junk history.
     QList<QByteArray> fingerprints;
     // How many of them went (with a failure part way, fewer than asked).
     int removed = 0;
@@ -74,10 +74,10 @@ struct RecordsRemoval {
 RecordsRemoval DeleteHistoryRecords(const QString& file, const QString& rewriteCopy, History history,
                                     std::vector<ListedRecord> shown);
 
-// After records of the received history went: the UIDL file of stored
-// messages learns which, so that with mail left on the server their messages
-// may go from it too (and are never stored again while it keeps them).
-// deleted is the record as it was read. A failure to note it undoes
+// After records of the received or the junk history went: the UIDL file
+// of stored messages learns which, so that with mail left on the server
+// their messages may go from it too (and are never stored again while it
+// keeps them). deleted is the record as it was read. A failure to note it undoes
 // nothing; the message then stays on the server. The failure's text says
 // so.
 Status NoteReceivedRecordDeleted(const ProgramPaths& paths, const HistoryRecord& deleted);
@@ -89,7 +89,8 @@ Status NoteReceivedRecordsDeleted(const ProgramPaths& paths, const QList<QByteAr
 Status CreateHistoryIfMissing(const QString& file);
 
 // The question 1件削除 asks: the words it always had (the received
-// history's end in an ASCII question mark, the sent history's in none),
+// history's end in an ASCII question mark, as the junk history's do, the
+// sent history's in none),
 // then the subject of the message that goes, so that the user sees which.
 QString DeleteOneQuestion(History history, const QString& subject);
 

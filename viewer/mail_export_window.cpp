@@ -111,9 +111,11 @@ protected:
 private:
     void start() {
         mail::MailExportRequest request;
-        request.history = history_;
+        // A junk record is a received record in a file of its own, its copy
+        // in the received Maildir: it is written out as a received one.
+        request.history = history_ == History::Sent ? History::Sent : History::Received;
         request.historyFile = HistoryPath(program_.paths, history_);
-        request.maildir = history_ == History::Received ? ReceivedMaildirPath(program_.paths) : SentMaildirPath(program_.paths);
+        request.maildir = history_ == History::Sent ? SentMaildirPath(program_.paths) : ReceivedMaildirPath(program_.paths);
         request.records = one_->isChecked() ? std::vector<int>{chosen_} : shown_;
         request.form = mbox_->isChecked() ? mail::ExportForm::Mboxrd : mail::ExportForm::EmlFolder;
         request.ownAddress = program_.values.MailAddress.trimmed();

@@ -188,9 +188,9 @@ bool TyakuForm::ReadingPending() const { return reader_->readingPending() || rea
 
 std::optional<QString> TyakuForm::copyOfRecord(const HistoryRecord& record, int n) const {
     if (reader_->history() != viewerMode_) return std::nullopt;
-    // A received record is known by itself, also while the list shows a
-    // mail check's rows.
-    if (viewerMode_ == History::Received) return reader_->copyOf(record);
+    // A received or a junk record is known by itself, also while the list
+    // shows a mail check's rows.
+    if (viewerMode_ != History::Sent) return reader_->copyOf(record);
     // A sent record goes in just before its message: the message's date
     // lies between this record's clock and the next one's.
     if (!listIsHistory_) return std::nullopt;
@@ -206,7 +206,7 @@ void TyakuForm::readCopyOf(const HistoryRecord& record, int n) {
     if (charsetGroup && !charsetGroup->actions().isEmpty()) charsetGroup->actions().front()->setChecked(true);
     // The sent history shows what was typed, as it always has; its copy
     // is there for ソースを表示.
-    if (viewerMode_ != History::Received) return;
+    if (viewerMode_ == History::Sent) return;
     const std::optional<QString> copy = copyOfRecord(record, n);
     if (!copy) return;
     shownCopy_ = *copy;
@@ -287,7 +287,7 @@ void TyakuForm::clearShownMessage() {
 }
 
 void TyakuForm::showRowsFromCopies() {
-    if (!listIsHistory_ || viewerMode_ != History::Received || reader_->history() != viewerMode_ ||
+    if (!listIsHistory_ || viewerMode_ == History::Sent || reader_->history() != viewerMode_ ||
         !reader_->sourcesReady())
         return;
     // A row differs from its copy where the code page lost or changed a
