@@ -10,6 +10,7 @@
 #include "core/program.h"
 #include "tests/chara/x11_probe.h"
 #include "tests/support/temp_folder.h"
+#include "viewer/TyakuForm.h"
 
 #include <QApplication>
 #include <QTest>
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
 namespace lumopet {
@@ -246,6 +248,157 @@ TEST_F(OpenboxTest, AHeldCharacterFollowsTheCursorAndWalksOnFromTheDrop) {
     EXPECT_GE(steps, ticks - 1) << "it stopped walking";
     EXPECT_LE(steps, ticks + 1) << "it jumped";
     character.Unload();
+}
+
+// ------------------------------------------------ the characters' manners
+
+// 着信履歴 when it is on the screen; null otherwise.
+TyakuForm* shownViewer() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* viewer = qobject_cast<TyakuForm*>(window); viewer && viewer->isVisible()) return viewer;
+    return nullptr;
+}
+
+class CharacterManners : public OpenboxTest {
+protected:
+    void TearDown() override {
+        if (TyakuForm* viewer = shownViewer()) viewer->close();
+        for (int k = 1; k <= kMoodCount; ++k) windows.characterWindow(k).Unload();
+        program.characters = CharacterOptions{};
+        windows.CharacterOptionsChanged();
+    }
+
+    // On the screen: mapped and managed, as the window manager lists it.
+    bool onScreen(CharacterWindow& character) { return probe.stackingIndex(idOf(character)) >= 0; }
+
+    int ticksWithin(CharacterWindow& character, int milliseconds) {
+        int ticks = 0;
+        const auto counting = QObject::connect(character.Timer1, &QTimer::timeout, [&] { ++ticks; });
+        QTest::qWait(milliseconds);
+        QObject::disconnect(counting);
+        return ticks;
+    }
+};
+
+TEST_F(CharacterManners, OpeningTheReceivedHistorySendsTheCharactersHomeOnlyWhenAsked) {
+    struct Case {
+        const char* name;
+        bool homeWhenRead;
+        History history;
+        bool home;
+    };
+    const Case cases[] = {
+        {"on, 着信履歴", true, History::Received, true},
+        {"off, 着信履歴", false, History::Received, false},
+        {"on, 送信履歴", true, History::Sent, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        program.characters.HomeWhenRead = c.homeWhenRead;
+        CharacterWindow& first = showCharacter(1, QPoint(300, 300));
+        CharacterWindow& third = showCharacter(3, QPoint(600, 300));
+        windows.ShowTyakuForm(c.history);
+        ASSERT_NE(shownViewer(), nullptr);
+        for (CharacterWindow* character : {&first, &third}) {
+            SCOPED_TRACE(character->objectName().toStdString());
+            if (c.home) {
+                EXPECT_FALSE(character->isLoaded());
+                EXPECT_TRUE(eventually([&] { return !onScreen(*character); })) << "still on the screen";
+                EXPECT_EQ(ticksWithin(*character, 450), 0) << "still walking";
+            } else {
+                EXPECT_TRUE(character->isLoaded());
+                EXPECT_TRUE(onScreen(*character));
+                EXPECT_GE(ticksWithin(*character, 450), 1) << "it stopped walking";
+            }
+        }
+        shownViewer()->close();
+        first.Unload();
+        third.Unload();
+    }
+}
+
+TEST_F(CharacterManners, AFullScreenWindowKeepsThemAwayUntilItLeavesFullScreenOrCloses) {
+    program.characters.AwayFromFullScreen = true;
+    windows.CharacterOptionsChanged();
+    CharacterWindow& second = showCharacter(2, QPoint(300, 250));
+    CharacterWindow& fourth = showCharacter(4, QPoint(700, 450));
+    CharacterWindow* both[] = {&second, &fourth};
+    // Elsewhere, so that a character loaded again at the mouse would show.
+    QCursor::setPos(50, 700);
+
+    for (const bool closeIt : {false, true}) {
+        SCOPED_TRACE(closeIt ? "closed" : "back to normal");
+        QWidget film;
+        film.setWindowTitle(QStringLiteral("a film"));
+        film.showFullScreen();
+        activate(film);
+        ASSERT_TRUE(eventually([&] { return probe.hasState(idOf(film), "_NET_WM_STATE_FULLSCREEN"); }));
+        std::map<CharacterWindow*, QPoint> aside;
+        for (CharacterWindow* character : both) {
+            EXPECT_TRUE(eventually([&] { return !onScreen(*character); })) << "still over the film";
+            aside[character] = character->place();
+        }
+        for (CharacterWindow* character : both) {
+            EXPECT_EQ(ticksWithin(*character, 450), 0) << "walking while away";
+            EXPECT_EQ(character->place(), aside[character]);
+        }
+
+        if (closeIt) {
+            film.close();
+        } else {
+            film.showNormal();
+        }
+        for (CharacterWindow* character : both) {
+            SCOPED_TRACE(character->objectName().toStdString());
+            EXPECT_TRUE(eventually([&] { return onScreen(*character); })) << "did not come back";
+            // A step or two may fall between its return and this look.
+            EXPECT_LE((probe.screenPosition(idOf(*character)) - aside[character]).manhattanLength(), 4 * kStepPixels)
+                << "came back elsewhere";
+            EXPECT_GE(ticksWithin(*character, 450), 1) << "did not walk on";
+        }
+        EXPECT_EQ(probe.activeWindow() == idOf(second) || probe.activeWindow() == idOf(fourth), false)
+            << "a character took the focus on its return";
+    }
+
+    // Off: a full-screen window changes nothing.
+    program.characters.AwayFromFullScreen = false;
+    windows.CharacterOptionsChanged();
+    QWidget film;
+    film.showFullScreen();
+    activate(film);
+    ASSERT_TRUE(eventually([&] { return probe.hasState(idOf(film), "_NET_WM_STATE_FULLSCREEN"); }));
+    QTest::qWait(300);
+    for (CharacterWindow* character : both) {
+        EXPECT_TRUE(onScreen(*character));
+        EXPECT_GE(ticksWithin(*character, 450), 1);
+    }
+}
+
+TEST_F(CharacterManners, ADoubleClickOnAWalkingCharacterOpensTheReceivedHistory) {
+    for (const bool homeWhenRead : {false, true}) {
+        SCOPED_TRACE(homeWhenRead ? "going home" : "staying");
+        program.characters.HomeWhenRead = homeWhenRead;
+        CharacterWindow& character = showCharacter(5, QPoint(500, 400));
+        // Right after a tick, so that no step falls between reading the
+        // place and clicking there.
+        bool ticked = false;
+        const auto connection = QObject::connect(character.Timer1, &QTimer::timeout, [&] { ticked = true; });
+        ASSERT_TRUE(eventually([&] { return ticked; }));
+        QObject::disconnect(connection);
+        const QPoint at = probe.screenPosition(idOf(character)) + pointInEveryFrame(character);
+        ASSERT_TRUE(X11Probe::xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
+                                       "--repeat", "2", "--delay", "120", "1"}));
+        ASSERT_TRUE(eventually([] { return shownViewer() != nullptr; })) << "着信履歴 did not open";
+        EXPECT_EQ(shownViewer()->ViewerMode(), History::Received);
+        if (homeWhenRead) {
+            EXPECT_TRUE(eventually([&] { return !character.isLoaded() && !onScreen(character); }));
+        } else {
+            EXPECT_TRUE(character.isLoaded());
+            EXPECT_GE(ticksWithin(character, 450), 1) << "a double click stopped it";
+        }
+        shownViewer()->close();
+        character.Unload();
+    }
 }
 
 }  // namespace
