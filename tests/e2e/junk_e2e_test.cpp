@@ -167,6 +167,8 @@ const QString kSpamJapanese = QStringLiteral("当選のお知らせ");
 // junk history, the rest in the received one, the status line counting
 // both, and only the everyday mail in the viewer's rows, the notification
 // and the character (the spam comes last and names another character).
+// The English spam is in US-ASCII: bogofilter reads the copies grouped by
+// charset, and its verdicts must come back to their messages all the same.
 TEST_F(JunkCheck, MixedMailIsSortedAndOnlyTheRestIsAnnounced) {
     test::PrivateBus bus;
     ASSERT_TRUE(bus.error().isEmpty()) << bus.error().toStdString();
@@ -179,7 +181,7 @@ TEST_F(JunkCheck, MixedMailIsSortedAndOnlyTheRestIsAnnounced) {
 
     prepare(1, "Notify=1\r\n");
     deliver(test::JunkTestMessage(Kind::Ham, Language::English, 1, kHamEnglish));
-    deliver(test::JunkTestMessage(Kind::Spam, Language::English, 2, kSpamEnglish));
+    deliver(test::JunkTestMessage(Kind::Spam, Language::English, 2, kSpamEnglish).replace("charset=UTF-8", "charset=US-ASCII"));
     deliver(test::JunkTestMessage(Kind::Ham, Language::Japanese, 3, kHamJapanese) + "Lumopet（②の選択）\r\n");
     deliver(test::JunkTestMessage(Kind::Spam, Language::Japanese, 4, kSpamJapanese) + "Lumopet（①の選択）\r\n");
     MainForm& form = click();
