@@ -50,7 +50,7 @@ SetForm::SetForm(WindowDirectory& windows, QWidget* parent)
     setFont(JapaneseFont(9));
     // Taller than the Windows version's window by the characters' manners
     // at the bottom; everything above stays where it was.
-    resize(place(0, 0, 4860, 7530).size());
+    resize(place(0, 0, 4860, 7620).size());
 
     Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
     Command1->setGeometry(place(960, 120, 1455, 375));
@@ -102,7 +102,7 @@ SetForm::SetForm(WindowDirectory& windows, QWidget* parent)
                           place(120, 4920, 4695, 615));
 
     MannersFrame = new QGroupBox(QStringLiteral("キャラのマナー"), this);
-    MannersFrame->setGeometry(place(0, 5460, 4815, 1950));
+    MannersFrame->setGeometry(place(0, 5520, 4815, 1950));
     HomeWhenReadCheck = new QCheckBox(QStringLiteral("着信履歴を開いたらキャラクターを帰す"), MannersFrame);
     HomeWhenReadCheck->setGeometry(place(180, 300, 4515, 300));
     AwayFromFullScreenCheck =
