@@ -10,7 +10,8 @@
         server is empty and the history holds COUNT records; prints the
         seconds from the click, then how many different pictures of the
         box L,T,W,H of the screen it saw while the check ran, out of how
-        many it took.
+        many it took. With --junk-history FILE the records of that history
+        count too (a check with the junk filter on).
     benchmark_receive.py bare --port P --ca FILE --user U --password W
         empties the mailbox as the least a POP3 client can do (STLS, all
         RETRs pipelined and thrown away, all DELEs with QUIT) and prints
@@ -221,6 +222,13 @@ def records(history, record_size):
         return 0
 
 
+def stored(args):
+    """The records of the check's histories: the received one, and the
+    junk history when it is given."""
+    junk = records(args.junk_history, args.record_size) if args.junk_history else 0
+    return records(args.history, args.record_size) + junk
+
+
 class XImage(ctypes.Structure):
     # The head of Xlib's XImage, up to the fields read here.
     _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
@@ -289,11 +297,11 @@ def command_click(args):
         # The history's length first: a stat, where listing the server's
         # folder of a thousand names a hundred times a second would take
         # a share of the machine from the check it times.
-        if records(args.history, args.record_size) >= args.count and messages_left(args.maildir) == 0:
+        if stored(args) >= args.count and messages_left(args.maildir) == 0:
             break
         if now - start > args.timeout:
             print("no end after %d s: %d messages left on the server, %d in the history" % (
-                args.timeout, messages_left(args.maildir), records(args.history, args.record_size)),
+                args.timeout, messages_left(args.maildir), stored(args)),
                 file=sys.stderr)
             return 1
         if now >= next_picture:
@@ -353,6 +361,9 @@ def command_summary(args):
             times.setdefault(name, []).append(float(seconds))
     labels = {
         "lumopet": "Lumopet, clicking 受信",
+        "lumopet_junk": "the same, junk filter on",
+        "bogofilter_grouped": "bogofilter alone, by charset",
+        "bogofilter_server": "bogofilter alone, as they came",
         "driver": "Lumopet, windowless driver",
         "mpop": "mpop (STLS, Maildir)",
         "fetchmail": "fetchmail (plain POP3)",
@@ -373,6 +384,10 @@ def command_summary(args):
         best = min(times["lumopet"]) / min(times["mpop"])
         median = statistics.median(times["lumopet"]) / statistics.median(times["mpop"])
         print("Lumopet clicking 受信 / mpop: %.2f (best), %.2f (median); goal at most 0.5" % (best, median))
+    if "lumopet" in times and "lumopet_junk" in times:
+        best = min(times["lumopet_junk"]) / min(times["lumopet"])
+        median = statistics.median(times["lumopet_junk"]) / statistics.median(times["lumopet"])
+        print("junk filter on / off: %.2f (best), %.2f (median); goal at most 1.15" % (best, median))
     if "bare" in times and "mpop" in times:
         best = min(times["bare"]) / min(times["mpop"])
         median = statistics.median(times["bare"]) / statistics.median(times["mpop"])
@@ -392,6 +407,7 @@ def main():
     for name in ("--bbox", "--maildir", "--history"):
         click.add_argument(name, required=True)
     click.add_argument("--timeout", type=int, default=300)
+    click.add_argument("--junk-history")
     bare = sub.add_parser("bare")
     bare.add_argument("--port", type=int, required=True)
     for name in ("--ca", "--user", "--password"):

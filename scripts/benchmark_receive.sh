@@ -16,6 +16,10 @@
 #   [LUMOPET_BUILD=build] [BENCHMARK_DISK=journaled] scripts/benchmark_receive.sh [messages [rounds]]
 #   (default 1000 messages, 3 rounds; then one message of BENCHMARK_LARGE_MB,
 #   default 1024, through scripts/benchmark_large_receive.sh; 0 skips it)
+# BENCHMARK_JUNK=1 (scripts/benchmark_junk.sh) times only the click, with
+# the junk filter off and on in each round, on a mailbox where every tenth
+# message is spam and a word list trained on 100 messages of each kind;
+# and bogofilter alone over the copies the check made.
 # BENCHMARK_DISK=journaled runs everything on a fresh ext4 file system with
 # a journal, as Debian's installer makes it, in a file mounted through a
 # loop device. The virtual machines here have ext4 without a journal, where
@@ -74,6 +78,17 @@ ca=$(field ca)
 maildir=$(/usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])["accounts"]["bench"])' "$info")
 
 /usr/bin/python3 scripts/benchmark_receive.py messages "$work/messages" "$count"
+junk_mode="${BENCHMARK_JUNK:-}"
+if [[ -n "$junk_mode" ]]; then
+    command -v bogofilter >/dev/null || { echo "bogofilter is missing: run scripts/install-deps.sh" >&2; exit 1; }
+    /usr/bin/python3 scripts/benchmark_junk.py spam "$work/messages"
+    /usr/bin/python3 scripts/benchmark_junk.py training "$work/training" 100
+    # Trained as the program trains it: -C leaves any bogofilter.cf out.
+    mkdir -m 0700 "$work/wordlist"
+    for kind in ham:-n spam:-s; do
+        for file in "$work/training/${kind%%:*}"/*.eml; do bogofilter -C -d "$work/wordlist" "${kind#*:}" <"$file"; done
+    done
+fi
 # Every tool starts from the same quiet disk: the previous run's deletions
 # and writes settled first (ext4 hands out the inodes of files deleted a
 # moment ago only after extra reads, which would tax whoever runs next).
@@ -105,6 +120,10 @@ make_home() {
     printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=bench@localhost\r\nAPOP=0\r\n' "$smtp" "$port" >"$1/sorane.ini"
     printf '[EXEINI]\r\nNAME=bench\r\nNAME2=benchpw\r\nNAME3=1\r\n' >"$1/★MailData/iniIdPass.ini"
     chmod 600 "$1/★MailData/iniIdPass.ini"
+    if [[ "${2:-}" == junk ]]; then
+        printf '[Receive]\r\nJunkFilter=1\r\n' >"$1/★MailData/lumopet.ini"
+        cp -r "$work/wordlist" "$1/★MailData/bogofilter"
+    fi
 }
 export LUMOPET_CA_FILE="$ca"
 
@@ -129,10 +148,12 @@ hot_y=$(((2040 + 315 / 2) / 15))
 help_x=$((1800 / 15)) help_y=$((360 / 15)) help_width=$((4455 / 15)) help_height=$((615 / 15))
 
 # Lumopet through the click: a fresh program folder and a fresh program,
-# idle on its main window with the mouse over 受信.
+# idle on its main window with the mouse over 受信. "lumopet_click junk":
+# with the junk filter on.
 lumopet_click() {
-    local home="$work/home" window result took distinct taken
-    make_home "$home"
+    local home="$work/home" window result took distinct taken name=lumopet label="Lumopet, clicking 受信"
+    [[ "${1:-}" == junk ]] && name=lumopet_junk label="Lumopet, clicking 受信, junk filter on"
+    make_home "$home" "${1:-}"
     LUMOPET_HOME="$home" "$build/lumopet" >"$work/program.log" 2>&1 &
     program=$!
     window=$(timeout 30 xdotool search --sync --onlyvisible --name 'Ver 2.13' | head -n 1)
@@ -145,14 +166,15 @@ lumopet_click() {
     sleep 1
     result=$(/usr/bin/python3 scripts/benchmark_receive.py click --x $((X + hot_x)) --y $((Y + hot_y)) \
         --bbox "$((X + help_x)),$((Y + help_y)),$help_width,$help_height" --maildir "$maildir" --history "$home/★MailData/srndata2.data" \
+        --junk-history "$home/★MailData/srndata2.junk.data" \
         --record-size "$record_size" --count "$count" --timeout 120) ||
         { echo "The check through the window did not end; the program said:" >&2; cat "$work/program.log" >&2; exit 1; }
     kill -TERM "$program" 2>/dev/null || true
     wait "$program" 2>/dev/null || true
     program=""
     read -r took distinct taken <<<"$result"
-    echo "lumopet $took" >>"$work/times"
-    echo "  Lumopet, clicking 受信: ${took} s; the window showed $distinct different pictures in $taken taken during the check"
+    echo "$name $took" >>"$work/times"
+    echo "  $label: ${took} s; the window showed $distinct different pictures in $taken taken during the check"
     if ((distinct >= 2)); then echo "repainted" >>"$work/paints"; else echo "still" >>"$work/paints"; fi
 }
 
@@ -212,8 +234,32 @@ echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cor
 echo "Date: $(date '+%Y-%m-%d %H:%M %Z'); load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg)"
 echo "Program: $build/lumopet"
 echo "Disk: $(findmnt -n -o SOURCE,FSTYPE --target "$work")$([[ -n "$disk" ]] && echo ", with a journal, in a file")"
+# bogofilter alone over the copies the last check with the filter on made:
+# grouped by charset, as the check hands them over, and in the order they
+# came (where it loads its ISO-2022-JP converter again at each change).
+bogofilter_alone() {
+    local home="$work/home" start took junk order
+    junk=$(($(stat -c %s "$home/★MailData/srndata2.junk.data" 2>/dev/null || echo 0) / record_size))
+    find "$home" -path "*/Maildir/new/*" -type f | sort -V >"$work/copies.server"
+    /usr/bin/python3 scripts/benchmark_junk.py grouped "$work/copies.server" >"$work/copies.grouped"
+    for order in grouped server; do
+        start=$(date +%s%N)
+        bogofilter -C -d "$home/★MailData/bogofilter" -b -t -v <"$work/copies.$order" >/dev/null || true
+        took=$(seconds "$start" "$(date +%s%N)")
+        echo "bogofilter_$order $took" >>"$work/times"
+        echo "  bogofilter alone over the $(wc -l <"$work/copies.$order") copies in $order order: ${took} s"
+    done
+    echo "  (the check set $junk aside as junk)"
+}
+
 for round in $(seq "$rounds"); do
     echo "Round $round of $rounds:"
+    if [[ -n "$junk_mode" ]]; then
+        fill; lumopet_click; emptied Lumopet
+        fill; lumopet_click junk; emptied "Lumopet with the junk filter"
+        bogofilter_alone
+        continue
+    fi
     fill; lumopet_click; emptied Lumopet
     fill; lumopet_driver; emptied "The driver"
     fill; mpop_run; emptied mpop
@@ -224,10 +270,11 @@ done
 echo
 echo "Receiving $count messages, rounds: $rounds, load average now $(cut -d ' ' -f 1-3 /proc/loadavg):"
 /usr/bin/python3 scripts/benchmark_receive.py summary "$work/times"
-echo "The window painted during the check in $(grep -c '^repainted' "$work/paints" || true) of $rounds rounds (goal: every one)."
+echo "The window painted during the check in $(grep -c "^repainted" "$work/paints" || true) of $(wc -l <"$work/paints") checks through the click (goal: every one)."
 
 # One message of a gigabyte, text and attachment, beside mpop; 0 skips it.
 large="${BENCHMARK_LARGE_MB:-1024}"
+[[ -z "$junk_mode" ]] || large=0
 if [[ "$large" != 0 ]]; then
     echo
     LUMOPET_BUILD="$build" scripts/benchmark_large_receive.sh "$large"
