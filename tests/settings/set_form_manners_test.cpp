@@ -9,14 +9,11 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <algorithm>
-#include <initializer_list>
 #include <memory>
 
 namespace lumopet {
@@ -110,16 +107,6 @@ TEST_F(SetFormManners, AnOptionsFileThatCannotBeWrittenIsSaidAndTheProgramGoesOn
     EXPECT_EQ(program.characters, CharacterOptions{});
     EXPECT_EQ(std::count(windows.calls.begin(), windows.calls.end(), "CharacterOptionsChanged"), 0);
     EXPECT_TRUE(form->AwayFromFullScreenCheck->isChecked()) << "the choice kept to try again";
-}
-
-TEST_F(SetFormManners, TheGroupIsBelowEverythingTheWindowHadAndInsideIt) {
-    auto form = open();
-    EXPECT_GT(form->MannersFrame->y(), form->Command3->geometry().bottom());
-    EXPECT_GT(form->MannersFrame->y(), form->Frame1->geometry().bottom());
-    EXPECT_LE(form->MannersFrame->geometry().bottom(), form->height());
-    for (QWidget* control : std::initializer_list<QWidget*>{form->HomeWhenReadCheck, form->AwayFromFullScreenCheck,
-                                                            form->QuietHoursEdit, form->QuietHoursNote})
-        EXPECT_TRUE(form->MannersFrame->rect().contains(control->geometry())) << control->metaObject()->className();
 }
 
 }  // namespace
