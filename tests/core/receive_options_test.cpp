@@ -107,12 +107,12 @@ TEST(ReceiveOptionsFile, WritingKeepsEveryOtherLineAndReadsBack) {
     const QString path = folder.path(kFile);
     // 値 in CP932, a comment, another section and a key of a later version.
     folder.write(kFile, "; \x92\x6c\r\n[Other]\r\nName=\x92\x6c\r\n\r\n[receive]\r\nTray=1\r\nLater=keep me\r\n");
-    const ReceiveOptions written{60, true, 14, false, false, true};
+    const ReceiveOptions written{60, true, 14, false, false, true, kDefaultMaxMessageMB, true};
     ASSERT_TRUE(WriteReceiveOptions(path, written).ok());
     EXPECT_EQ(folder.read(kFile),
               "; \x92\x6c\r\n[Other]\r\nName=\x92\x6c\r\n\r\n[receive]\r\nTray=0\r\nLater=keep me\r\n"
               "AutoCheckMinutes=60\r\nLeaveOnServer=1\r\nDeleteAfterDays=14\r\nDeleteWithHistory=0\r\nNotify=1\r\n"
-              "MaxMessageMB=200\r\n");
+              "MaxMessageMB=200\r\nJunkFilter=1\r\n");
     const Result<ReceiveOptions> read = ReadReceiveOptions(path);
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(read.value(), written);
@@ -123,7 +123,7 @@ TEST(ReceiveOptionsFile, WritesANewFileInCrLfAndOutOfRangeValuesAsTheirDefaults)
     const QString path = folder.path(kFile);
     ASSERT_TRUE(WriteReceiveOptions(path, {1441, true, -1, true, true, false, -1}).ok());
     EXPECT_EQ(folder.read(kFile), "[Receive]\r\nAutoCheckMinutes=0\r\nLeaveOnServer=1\r\nDeleteAfterDays=0\r\n"
-                                  "DeleteWithHistory=1\r\nTray=1\r\nNotify=0\r\nMaxMessageMB=200\r\n");
+                                  "DeleteWithHistory=1\r\nTray=1\r\nNotify=0\r\nMaxMessageMB=200\r\nJunkFilter=0\r\n");
     const Result<ReceiveOptions> read = ReadReceiveOptions(path);
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(read.value(), (ReceiveOptions{0, true, 0, true, true, false}));
