@@ -1,34 +1,16 @@
 #include "chara/desktop_window_hints.h"
 
+#include "chara/xcb_replies.h"
+
 #include <QGuiApplication>
 #include <QWidget>
 
-#include <xcb/xcb.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 namespace lumopet {
-namespace {
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <class Reply>
-using ReplyPointer = std::unique_ptr<Reply, FreeReply>;
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    const ReplyPointer<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-        nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-}  // namespace
 
 void KeepOutOfTaskbarAndPager(QWidget& window) {
     // The offscreen platform answers to the X11 interface too, without a
@@ -37,15 +19,15 @@ void KeepOutOfTaskbarAndPager(QWidget& window) {
     xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
     if (!connection || window.isVisible()) return;
     const auto id = static_cast<xcb_window_t>(window.winId());
-    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
-    const xcb_atom_t wanted[] = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
-                                 internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    const xcb_atom_t state = InternXcbAtom(connection, "_NET_WM_STATE");
+    const xcb_atom_t wanted[] = {InternXcbAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 InternXcbAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
     if (state == XCB_ATOM_NONE) return;
 
     // Keep what is already there: the window manager removes the property
     // when a window is hidden, but nothing else should be lost.
     std::vector<xcb_atom_t> atoms;
-    const ReplyPointer<xcb_get_property_reply_t> current(
+    const XcbReplyPointer<xcb_get_property_reply_t> current(
         xcb_get_property_reply(connection, xcb_get_property(connection, 0, id, state, XCB_ATOM_ATOM, 0, 1024), nullptr));
     if (current && current->format == 32 && current->type == XCB_ATOM_ATOM) {
         const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(current.get()));

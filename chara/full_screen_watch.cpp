@@ -1,26 +1,16 @@
 #include "chara/full_screen_watch.h"
 
+#include "chara/xcb_replies.h"
+
 #include <QGuiApplication>
 #include <QSocketNotifier>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 namespace lumopet {
 namespace {
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <class Reply>
-using ReplyPointer = std::unique_ptr<Reply, FreeReply>;
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    const ReplyPointer<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-        nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 struct DisconnectOnError {
     void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
@@ -47,11 +37,11 @@ std::unique_ptr<FullScreenWatch> FullScreenWatch::Start() {
     for (int k = 0; k < screenNumber && screens.rem; ++k) xcb_screen_next(&screens);
     if (!screens.rem) return nullptr;
     const xcb_window_t root = screens.data->root;
-    const xcb_atom_t active = internAtom(connection.get(), "_NET_ACTIVE_WINDOW");
-    const xcb_atom_t state = internAtom(connection.get(), "_NET_WM_STATE");
+    const xcb_atom_t active = InternXcbAtom(connection.get(), "_NET_ACTIVE_WINDOW");
+    const xcb_atom_t state = InternXcbAtom(connection.get(), "_NET_WM_STATE");
     if (active == XCB_ATOM_NONE || state == XCB_ATOM_NONE) return nullptr;
-    const FullScreenRule rule(internAtom(connection.get(), "_NET_WM_STATE_FULLSCREEN"),
-                              internAtom(connection.get(), "_NET_WM_STATE_HIDDEN"));
+    const FullScreenRule rule(InternXcbAtom(connection.get(), "_NET_WM_STATE_FULLSCREEN"),
+                              InternXcbAtom(connection.get(), "_NET_WM_STATE_HIDDEN"));
 
     std::unique_ptr<FullScreenWatch> watch(new FullScreenWatch(connection.release(), root, active, state, rule));
     listenTo(watch->connection_, root, true);
@@ -94,7 +84,7 @@ void FullScreenWatch::readEvents() {
 }
 
 void FullScreenWatch::followActiveWindow() {
-    const ReplyPointer<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+    const XcbReplyPointer<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection_, xcb_get_property(connection_, 0, root_, activeWindowAtom_, XCB_ATOM_WINDOW, 0, 1), nullptr));
     xcb_window_t active = XCB_WINDOW_NONE;
     if (reply && reply->type == XCB_ATOM_WINDOW && reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4)
@@ -112,7 +102,7 @@ void FullScreenWatch::followActiveWindow() {
 }
 
 std::vector<std::uint32_t> FullScreenWatch::statesOf(xcb_window_t window) {
-    const ReplyPointer<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+    const XcbReplyPointer<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection_, xcb_get_property(connection_, 0, window, stateAtom_, XCB_ATOM_ATOM, 0, 64), nullptr));
     if (!reply || reply->type != XCB_ATOM_ATOM || reply->format != 32) return {};
     const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
