@@ -1,7 +1,6 @@
 #include "core/settings_files/character_options.h"
 
 #include "core/safe_file.h"
-#include "core/settings_files/numeric_value.h"
 #include "core/settings_files/profile_file.h"
 
 #include <vector>
@@ -18,11 +17,7 @@ const QString kHomeWhenRead = QStringLiteral("HomeWhenRead");
 const QString kAwayFromFullScreen = QStringLiteral("AwayFromFullScreen");
 const QString kQuietHours = QStringLiteral("QuietHours");
 
-// On when the value reads as the number 1, as the receive options are.
-bool switchedOn(QByteArrayView file, const QString& key) {
-    const QString text = ProfileString(file, kSection, key, kBufferSize);
-    return !text.isEmpty() && NumericValue(text) == 1.0;
-}
+bool switchedOn(QByteArrayView file, const QString& key) { return ProfileSwitch(file, kSection, key, kBufferSize); }
 
 QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
 

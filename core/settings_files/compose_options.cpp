@@ -29,12 +29,7 @@ const QString kDefaultSignature = QStringLiteral("DefaultSignature");
 
 QString signatureKey(int index) { return QStringLiteral("Signature%1").arg(index + 1); }
 
-// On when the value reads as the number 1, as the file's other switches
-// are; anything else is off.
-bool switchedOn(QByteArrayView file, const QString& key) {
-    const QString text = ProfileString(file, kSection, key, kSwitchBuffer);
-    return !text.isEmpty() && NumericValue(text) == 1.0;
-}
+bool switchedOn(QByteArrayView file, const QString& key) { return ProfileSwitch(file, kSection, key, kSwitchBuffer); }
 
 bool validDefault(int value) { return value >= 0 && value <= kSignatureCount; }
 

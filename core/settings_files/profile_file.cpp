@@ -2,6 +2,7 @@
 
 #include "core/cp932.h"
 #include "core/safe_file.h"
+#include "core/settings_files/numeric_value.h"
 
 #include <QList>
 
@@ -173,6 +174,11 @@ QString ProfileString(QByteArrayView file, const QString& section, const QString
     const auto value = FindProfileValue(file, section, key);
     if (!value) return {};
     return cp932::decode(cp932::truncate(*value, bufferSize - 1));
+}
+
+bool ProfileSwitch(QByteArrayView file, const QString& section, const QString& key, qsizetype bufferSize) {
+    const QString text = ProfileString(file, section, key, bufferSize);
+    return !text.isEmpty() && NumericValue(text) == 1.0;
 }
 
 Status WriteProfileStrings(const QString& path, const QString& section, const std::vector<ProfileEntry>& entries,

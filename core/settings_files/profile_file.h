@@ -40,6 +40,11 @@ QByteArray ReadProfileFile(const QString& path);
 // value.
 QString ProfileString(QByteArrayView file, const QString& section, const QString& key, qsizetype bufferSize);
 
+// A tick stored as a number: on when the value reads as the number 1 (as
+// NumericValue reads it: " 1", "01" and "1.0" too); 0, a missing key and
+// anything else (2, "yes") are off.
+bool ProfileSwitch(QByteArrayView file, const QString& section, const QString& key, qsizetype bufferSize);
+
 // Writes the entries one after another, as that many single writes would,
 // and replaces the file once, safely. With a mode, the file gets exactly
 // that mode. The folder must exist: a missing folder is an error.

@@ -36,12 +36,7 @@ int wholeNumber(QByteArrayView file, const QString& key, int highest, int fallba
     return static_cast<int>(value);
 }
 
-// On when the value reads as the number 1, as the character ticks are; 0
-// is off and anything else (2, "yes") is the default, off.
-bool switchedOn(QByteArrayView file, const QString& key) {
-    const QString text = ProfileString(file, kSection, key, kBufferSize);
-    return !text.isEmpty() && NumericValue(text) == 1.0;
-}
+bool switchedOn(QByteArrayView file, const QString& key) { return ProfileSwitch(file, kSection, key, kBufferSize); }
 
 int inRange(int value, int highest, int fallback) { return value >= 0 && value <= highest ? value : fallback; }
 
