@@ -556,6 +556,11 @@ int TyakuForm::recordOfChosenRow() const {
     return rows.isEmpty() ? 0 : model_->recordOfRow(rows.first().row());
 }
 
+Result<HistoryRecord> TyakuForm::recordAsShown(int n) const {
+    if (recordBufferNumber_ == n) return recordBuffer_;
+    return ReadRecord(historyFile(), n);
+}
+
 int TyakuForm::ChosenRecord() const { return listIsHistory_ ? recordOfChosenRow() : 0; }
 
 std::vector<int> TyakuForm::ShownRecords() const {
@@ -636,19 +641,14 @@ void TyakuForm::Command1_Click() {
         clearSelectionMarker();
         return;
     }
-    // What the user saw of the record: the buffer, when it holds it. The
-    // removal checks it is still record n of the file.
-    HistoryRecord shown = recordBuffer_;
-    if (recordBufferNumber_ != SelectedRow) {
-        const Result<HistoryRecord> read = ReadRecord(historyFile(), SelectedRow);
-        if (!read) {
-            if (wasPending) startSearch();
-            clearSelectionMarker();
-            ShowError(this, kErrorTitle, kNotDeleted + read.error());
-            return;
-        }
-        shown = read.value();
+    const Result<HistoryRecord> read = recordAsShown(SelectedRow);
+    if (!read) {
+        if (wasPending) startSearch();
+        clearSelectionMarker();
+        ShowError(this, kErrorTitle, kNotDeleted + read.error());
+        return;
     }
+    const HistoryRecord& shown = read.value();
     recordBuffer_.Live = 0;
     clearMessageBoxes();
     const Status deleted = DeleteHistoryRecord(historyFile(), rewriteCopyFile(), SelectedRow, shown);

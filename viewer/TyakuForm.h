@@ -197,6 +197,10 @@ private:
     // The record of the row chosen in the list, by the row-to-record rule
     // (a mail check's row i stands for record i); 0 when no row is chosen.
     int recordOfChosenRow() const;
+    // Record n as the user saw it: the record buffer when it holds n, else
+    // read from the file. A deletion or a move checks it is still record n
+    // of the file before it touches a byte.
+    Result<HistoryRecord> recordAsShown(int n) const;
     // A record read from the history of ViewerMode into its record buffer,
     // shown in the fields and the editor, and its row highlighted.
     void showRecord(const HistoryRecord& record, int n);

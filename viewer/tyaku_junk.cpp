@@ -115,18 +115,13 @@ void TyakuForm::JunkVerdict_Click() {
         noRowChosen();
         return;
     }
-    // What the user saw of the record: the move checks it is still record
-    // n of the file before it copies a byte.
-    HistoryRecord shown = recordBuffer_;
-    if (recordBufferNumber_ != n) {
-        const Result<HistoryRecord> read = ReadRecord(historyFile(), n);
-        if (!read) {
-            clearSelectionMarker();
-            ShowError(this, kErrorTitle, read.error());
-            return;
-        }
-        shown = read.value();
+    const Result<HistoryRecord> read = recordAsShown(n);
+    if (!read) {
+        clearSelectionMarker();
+        ShowError(this, kErrorTitle, read.error());
+        return;
     }
+    const HistoryRecord& shown = read.value();
     // The filter learns from the copy. While the copies are still being
     // paired, a record's copy is not known yet; moving it now would lose
     // the lesson for good.
