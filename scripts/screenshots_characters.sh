@@ -11,18 +11,9 @@ mkdir -p "$out"
 [[ -x build/lumopet ]] || scripts/build.sh
 source scripts/screenshot_helpers.sh
 
-display=":$((80 + RANDOM % 9))"
 home=$(mktemp -d)
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-cleanup() {
-    kill "${program:-}" 2>/dev/null || true
-    kill "$xvfb" 2>/dev/null || true
-    rm -rf "$home"
-}
-trap cleanup EXIT
-export DISPLAY="$display" QT_QPA_PLATFORM=xcb
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trap stop_screenshot_run EXIT
+start_display
 
 # A user's program folder: servers set, moods 3 and 5 enabled, two of the
 # manners on.
@@ -32,18 +23,14 @@ printf '[EXEINI]\r\nNAME1=1\r\nNAME2=1\r\nNAME3=0\r\nNAME4=0\r\nNAME5=0\r\n' >"$
 printf '[Characters]\r\nHomeWhenRead=1\r\nAwayFromFullScreen=0\r\nQuietHours=22:00-07:00\r\n' \
     >"$home/★MailData/lumopet.ini"
 
-LUMOPET_HOME="$home" build/lumopet &
-program=$!
-window=$(timeout 10 xdotool search --sync --onlyvisible --name 'Ver 2.13' | head -n 1)
+start_lumopet
 sleep 0.5
 # The hot-spot 設定.
 click_in "$window" 460 150
 settings=$(find_window '^設定$')
 sleep 0.3
 import -window "$settings" "$out/character_options.png"
-# Small files: a window of flat colours loses nothing in a palette.
-convert "$out/character_options.png" -colors 128 "PNG8:$out/character_options.png"
-echo "$out/character_options.png"
+small_png character_options
 
 # Quiet hours that cannot be read, and キャラ設定.
 eval "$(xdotool getwindowgeometry --shell "$settings")"
@@ -61,5 +48,4 @@ sleep 0.8
 # The box carries the program's name as its title.
 box=$(find_window '^ルモペット$')
 import -window "$box" "$out/character_options_refused.png"
-convert "$out/character_options_refused.png" -colors 128 "PNG8:$out/character_options_refused.png"
-echo "$out/character_options_refused.png"
+small_png character_options_refused

@@ -9,16 +9,10 @@ cd "$(dirname "$0")/.."
 out="${1:-docs}"
 mkdir -p "$out"
 flock /tmp/lumopet-build.lock cmake --build build --target junk_view_screens >/dev/null
+source scripts/screenshot_helpers.sh
+trap stop_screenshot_run EXIT
+start_display
 
-display=":$((80 + RANDOM % 9))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null || true' EXIT
-export DISPLAY="$display" QT_QPA_PLATFORM=xcb
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-
+# junk_view_screens names the pictures it saves.
 build/tests/junk_view_screens "$out"
-for picture in junk_button junk_view; do
-    # Small files: a window of flat colours loses nothing in a palette.
-    convert "$out/$picture.png" -colors 128 "PNG8:$out/$picture.png"
-done
+small_png junk_button junk_view >/dev/null

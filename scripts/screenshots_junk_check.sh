@@ -10,41 +10,25 @@ cd "$(dirname "$0")/.."
 out="${1:-docs}"
 mkdir -p "$out"
 [[ -x build/lumopet ]] || scripts/build.sh
+source scripts/screenshot_helpers.sh
 
 home=$(mktemp -d)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$home/display" 2>/dev/null &
-xvfb=$!
-cleanup() {
-    kill "${program:-}" 2>/dev/null || true
-    kill "$xvfb" 2>/dev/null || true
-    [[ -d "$home/servers" ]] && /usr/bin/python3 scripts/mail_servers.py stop --dir "$home/servers" >/dev/null 2>&1
-    rm -rf "$home"
-}
-trap cleanup EXIT
-for _ in $(seq 100); do [[ -s "$home/display" ]] && break; sleep 0.1; done
-[[ -s "$home/display" ]] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$home/display")" QT_QPA_PLATFORM=xcb
+trap stop_screenshot_run EXIT
+start_display
 export XDG_RUNTIME_DIR="$home/runtime"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 
-mkdir -m 0700 "$home/servers"
-info=$(/usr/bin/python3 scripts/mail_servers.py start --dir "$home/servers" --account alice:alice-pw | tail -n 1)
-field() { /usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$info" "$1"; }
-export LUMOPET_CA_FILE=$(field ca)
-/usr/bin/python3 scripts/mail_servers.py deliver --dir "$home/servers" --account alice \
+start_mail_servers alice:alice-pw
+/usr/bin/python3 scripts/mail_servers.py deliver --dir "$servers" --account alice \
     scripts/demo-mail/*.eml scripts/demo-mail/junk/*.eml
-waiting() { /usr/bin/python3 scripts/mail_servers.py count --dir "$home/servers" --account alice; }
+waiting() { /usr/bin/python3 scripts/mail_servers.py count --dir "$servers" --account alice; }
 
-printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=alice@localhost\r\nAPOP=0\r\n' "$(field smtp)" "$(field pop3)" >"$home/sorane.ini"
+printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=alice@localhost\r\nAPOP=0\r\n' "$(server_field smtp)" "$(server_field pop3)" >"$home/sorane.ini"
 mkdir -p "$home/★MailData"
 printf '[EXEINI]\r\nNAME=alice\r\nNAME2=alice-pw\r\nNAME3=1\r\n' >"$home/★MailData/iniIdPass.ini"
 printf '[Receive]\r\nJunkFilter=1\r\n' >"$home/★MailData/lumopet.ini"
 
-source scripts/screenshot_helpers.sh
-
-LUMOPET_HOME="$home" build/lumopet &
-program=$!
-window=$(timeout 10 xdotool search --sync --onlyvisible --name 'Ver 2.13' | head -n 1)
+start_lumopet
 # The main window to the top left, so that the screen's picture shows it.
 xdotool windowmove "$window" 0 0
 sleep 0.5

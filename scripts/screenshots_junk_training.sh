@@ -12,18 +12,9 @@ mkdir -p "$out"
 [[ -x build/lumopet ]] || scripts/build.sh
 source scripts/screenshot_helpers.sh
 
-display=":$((70 + RANDOM % 9))"
 home=$(mktemp -d)
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-cleanup() {
-    kill "${program:-}" 2>/dev/null || true
-    kill "$xvfb" 2>/dev/null || true
-    rm -rf "$home"
-}
-trap cleanup EXIT
-export DISPLAY="$display" QT_QPA_PLATFORM=xcb
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trap stop_screenshot_run EXIT
+start_display
 
 # A user's program folder with three received messages and one junk record.
 printf 'SMTP=localhost\r\nPOP3=localhost\r\nMAIL=user@localhost\r\nAPOP=0\r\n' >"$home/sorane.ini"
@@ -45,9 +36,7 @@ out[12280:12284] = b"\r\n\x01\x00"
 open(sys.argv[1], "wb").write(out)
 PY
 
-LUMOPET_HOME="$home" build/lumopet &
-program=$!
-window=$(timeout 10 xdotool search --sync --onlyvisible --name 'Ver 2.13' | head -n 1)
+start_lumopet
 sleep 0.5
 click_in "$window" 460 150   # 設定
 settings=$(find_window '^設定$')
@@ -60,8 +49,4 @@ sleep 0.3
 xdotool key alt+r            # 着信履歴を学習
 sleep 2
 import -window "$training" "$out/junk_training.png"
-for name in receive_options_junk junk_training; do
-    # Small files: a window of flat colours loses nothing in a palette.
-    convert "$out/$name.png" -colors 128 "PNG8:$out/$name.png"
-    echo "$out/$name.png"
-done
+small_png receive_options_junk junk_training
