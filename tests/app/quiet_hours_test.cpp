@@ -27,15 +27,14 @@ TEST(QuietHoursOnTheMainWindow, NewMailIsCountedButWalksNoCharacterInTheSpan) {
         int moodTag;        // 0: the ticked boxes' characters walk
         const char* walking;  // Form1..Form5 walking afterwards
     };
-    // Box 2 is ticked in 設定.
+    // Box 2 is ticked in 設定. Where a span starts and ends, also past
+    // midnight, is IsQuietAt's (its own table); here, that a quiet check
+    // walks neither kind of character and a loud one both.
     const Case cases[] = {
         {"22:00-07:00", "23:30", 3, "00000"},
         {"22:00-07:00", "06:59", 0, "00000"},
         {"22:00-07:00", "07:00", 3, "00001"},   // mood 3 walks in Form5
         {"22:00-07:00", "21:59", 0, "01000"},
-        {"9:30-12:00", "10:00", 1, "00000"},
-        {"9:30-12:00", "12:30", 1, "00010"},    // mood 1 walks in Form4
-        {"", "03:00", 0, "01000"},
         {"abc", "03:00", 5, "01000"},           // a span nobody can read silences nothing
     };
     for (const Case& c : cases) {

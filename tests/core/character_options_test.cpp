@@ -27,6 +27,7 @@ TEST(QuietHours, ReadsTheSpansUsersWriteAndRefusesTheRest) {
         {"25:00-07:00", nullptr, nullptr},
         {"22:60-07:00", nullptr, nullptr},
         {"25:00-", nullptr, nullptr},
+        {"22:00", nullptr, nullptr},
         {"22:0-07:00", nullptr, nullptr},
         {"022:00-07:00", nullptr, nullptr},
         {"22:00-07:00-09:00", nullptr, nullptr},
@@ -58,8 +59,8 @@ TEST(QuietHours, AreQuietFromTheirFirstMinuteUpToTheirEndAlsoPastMidnight) {
         {"22:00-07:00", "06:59:59", true},  {"22:00-07:00", "07:00:00", false},
         {"22:00-07:00", "12:00:00", false}, {"9:30-12:00", "09:29:59", false},
         {"9:30-12:00", "09:30:00", true},
-        {"9:30-12:00", "12:00:00", false},  {"9:30-12:00", "23:00:00", false},
-        {"", "03:00:00", false},            {"abc", "03:00:00", false},
+        {"9:30-12:00", "12:00:00", false},
+        {"", "03:00:00", false},
         {"03:00-03:00", "03:00:00", false},
     };
     for (const Case& c : cases) {

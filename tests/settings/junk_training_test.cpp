@@ -7,6 +7,7 @@
 #include "settings/JunkTrainingForm.h"
 #include "store/history_file.h"
 #include "tests/support/settings_window_fixture.h"
+#include "tests/support/stand_in_bogofilter.h"
 #include "ui/file_dialog.h"
 
 #include <QDir>
@@ -57,14 +58,12 @@ protected:
     // bogofilter as a script that keeps what it was given, takes seconds a
     // call and ends with code.
     void useStandIn(int code = 0, const QByteArray& complaint = {}, double seconds = 0) {
-        const QString script = folder.path(QStringLiteral("bogofilter"));
-        folder.write(QStringLiteral("bogofilter"),
-                     "#!/bin/sh\ncalls='" + QFile::encodeName(folder.path(QStringLiteral("calls"))) +
-                         "'\nn=$(ls \"$calls\" | wc -l)\nprintf '%s\\n' \"$@\" > \"$calls/$n.args\"\n"
-                         "cat > \"$calls/$n.in\"\nsleep " +
-                         QByteArray::number(seconds) + "\nprintf '%s' '" + complaint + "' >&2\nexit " +
-                         QByteArray::number(code) + "\n");
-        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString script = test::WriteStandInBogofilter(
+            folder.path(QStringLiteral("bogofilter")),
+            "calls='" + QFile::encodeName(folder.path(QStringLiteral("calls"))) +
+                "'\nn=$(ls \"$calls\" | wc -l)\nprintf '%s\\n' \"$@\" > \"$calls/$n.args\"\n"
+                "cat > \"$calls/$n.in\"\nsleep " +
+                QByteArray::number(seconds) + "\nprintf '%s' '" + complaint + "' >&2\nexit " + QByteArray::number(code));
         qputenv("LUMOPET_BOGOFILTER", QFile::encodeName(script));
     }
 
@@ -174,8 +173,6 @@ TEST_F(JunkTrainingTest, APlaceTheUserChoosesIsLearntAsJunk) {
     const Case cases[] = {
         {"Maildir", false, QStringLiteral("spam"), {QStringLiteral("spam/cur/1.a:2,S"), QStringLiteral("spam/new/2.b")},
          QStringLiteral("-b")},
-        {"folder of .eml files", false, QStringLiteral("eml"), {QStringLiteral("eml/a.eml"), QStringLiteral("eml/b.eml")},
-         QStringLiteral("-b")},
         {"mbox", true, QStringLiteral("spam.mbox"), {QStringLiteral("spam.mbox")}, QStringLiteral("-M")},
     };
     for (const Case& c : cases) {
@@ -259,32 +256,17 @@ TEST_F(JunkTrainingTest, StoppingEndsTheRunAndSaysWhatWasLearnt) {
     }
 }
 
+// How each way of failing reads (bogofilter missing among them) is the
+// junk filter's tests' business; here, that the window says it.
 TEST_F(JunkTrainingTest, ABogofilterThatCannotLearnIsSaid) {
-    struct Case {
-        const char* name;
-        bool missing;
-        int code;
-        QByteArray complaint;
-        QString said;
-    };
-    const Case cases[] = {
-        {"missing", true, 0, {}, QStringLiteral("bogofilter が入っているか確かめてください")},
-        {"failing", false, 3, "cannot write wordlist", QStringLiteral("cannot write wordlist")},
-    };
     receive(2);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.missing)
-            qputenv("LUMOPET_BOGOFILTER", QFile::encodeName(folder.path(QStringLiteral("no-such-bogofilter"))));
-        else
-            useStandIn(c.code, c.complaint);
-        auto form = open();
-        runBy(*form, form->HistoryCommand);
-        const QString text = form->ResultLabel->text();
-        EXPECT_TRUE(text.startsWith(QStringLiteral("学習できませんでした。"))) << text.toStdString();
-        EXPECT_TRUE(text.contains(c.said)) << text.toStdString();
-        EXPECT_TRUE(form->HistoryCommand->isEnabled()) << "the user may try again";
-    }
+    useStandIn(3, "cannot write wordlist");
+    auto form = open();
+    runBy(*form, form->HistoryCommand);
+    const QString text = form->ResultLabel->text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("学習できませんでした。"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("cannot write wordlist"))) << text.toStdString();
+    EXPECT_TRUE(form->HistoryCommand->isEnabled()) << "the user may try again";
 }
 
 TEST_F(JunkTrainingTest, NoReceivedMailLearnsNothingAndCallsNothing) {

@@ -74,27 +74,25 @@ TEST_F(SetFormManners, SavedWithTheTicksIntoTheFileAndTheProgram) {
 }
 
 TEST_F(SetFormManners, QuietHoursThatCannotBeReadRefuseTheSaveNamingTheFormat) {
-    for (const char* typed : {"abc", "25:00-", "22:00-22:00", "22:00"}) {
-        SCOPED_TRACE(typed);
-        messages.clear();
-        windows.calls.clear();
-        auto form = open();
-        QTest::mouseClick(form->HomeWhenReadCheck, Qt::LeftButton, {}, QPoint(5, 5));
-        QTest::mouseClick(form->Check[0], Qt::LeftButton);
-        QTest::keyClicks(form->QuietHoursEdit, QString::fromUtf8(typed));
-        QTest::mouseClick(form->Command3, Qt::LeftButton);
+    // Which spans cannot be read is ParseQuietHours' (its own table); here,
+    // that the window refuses one.
+    const QString typed = QStringLiteral("22:00-22:00");
+    auto form = open();
+    QTest::mouseClick(form->HomeWhenReadCheck, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(form->Check[0], Qt::LeftButton);
+    QTest::keyClicks(form->QuietHoursEdit, typed);
+    QTest::mouseClick(form->Command3, Qt::LeftButton);
 
-        ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0].kind, MessageKind::Warning);
-        EXPECT_TRUE(messages[0].text.contains(QString::fromUtf8(typed)));
-        EXPECT_TRUE(messages[0].text.contains(QStringLiteral("22:00-07:00"))) << "the format named";
-        EXPECT_FALSE(QFileInfo::exists(optionsFile()));
-        EXPECT_FALSE(QFileInfo::exists(program.paths.path(files::CharacterFile))) << "nothing saved";
-        EXPECT_EQ(program.characters, CharacterOptions{});
-        EXPECT_TRUE(windows.calls.empty());
-        EXPECT_TRUE(form->isVisible());
-        EXPECT_EQ(form->QuietHoursEdit->text(), QString::fromUtf8(typed)) << "what was typed stays to be mended";
-    }
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, MessageKind::Warning);
+    EXPECT_TRUE(messages[0].text.contains(typed));
+    EXPECT_TRUE(messages[0].text.contains(QStringLiteral("22:00-07:00"))) << "the format named";
+    EXPECT_FALSE(QFileInfo::exists(optionsFile()));
+    EXPECT_FALSE(QFileInfo::exists(program.paths.path(files::CharacterFile))) << "nothing saved";
+    EXPECT_EQ(program.characters, CharacterOptions{});
+    EXPECT_TRUE(windows.calls.empty());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->QuietHoursEdit->text(), typed) << "what was typed stays to be mended";
 }
 
 TEST_F(SetFormManners, AnOptionsFileThatCannotBeWrittenIsSaidAndTheProgramGoesOnAsBefore) {

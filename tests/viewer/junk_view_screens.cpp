@@ -64,11 +64,14 @@ QByteArray source(const Mail& mail, int minute) {
            body;
 }
 
-void Store(const Program& program, History history, const Mail& mail, int minute) {
+// The message's copy in the received Maildir and its record in history;
+// false when either could not be written (a picture without them shows
+// nothing worth saving).
+bool Store(const Program& program, History history, const Mail& mail, int minute) {
     const QByteArray message = source(mail, minute);
     const auto maildir = MaildirFolders::Open(ReceivedMaildirPath(program.paths));
-    if (maildir) (void)maildir.value().deliver(MaildirLocalForm(message), QString(), MaildirFlush::Now);
-    (void)AppendRecord(HistoryPath(program.paths, history), mail::ReceivedRecordOf(message), history);
+    return maildir && maildir.value().deliver(MaildirLocalForm(message), QString(), MaildirFlush::Now) &&
+           AppendRecord(HistoryPath(program.paths, history), mail::ReceivedRecordOf(message), history);
 }
 
 bool Settle(const TyakuForm& form) {
@@ -106,8 +109,13 @@ int main(int argc, char** argv) {
     Program program{ProgramPaths(home.path())};
     if (!program.paths.createFolders()) return 1;
     int minute = 0;
-    for (const Mail& mail : kReceived) Store(program, History::Received, mail, minute++);
-    for (const Mail& mail : kJunk) Store(program, History::Junk, mail, minute++);
+    bool stored = true;
+    for (const Mail& mail : kReceived) stored = Store(program, History::Received, mail, minute++) && stored;
+    for (const Mail& mail : kJunk) stored = Store(program, History::Junk, mail, minute++) && stored;
+    if (!stored) {
+        std::fprintf(stderr, "junk_view_screens: cannot write the histories or their copies\n");
+        return 1;
+    }
     program.receive.JunkFilter = true;
 
     FakeWindows windows(program);

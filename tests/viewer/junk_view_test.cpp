@@ -10,13 +10,12 @@
 #include "mail/message_sources.h"
 #include "store/maildir.h"
 #include "store/stored_uidls.h"
+#include "tests/support/stand_in_bogofilter.h"
 #include "tests/viewer/viewer_window_test.h"
 #include "viewer/history_view.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QPushButton>
 
 namespace lumopet {
@@ -69,20 +68,8 @@ protected:
         for (int i = 0; i < form->listModel().rowCount(); ++i) list << form->listModel().index(i, 0).data().toString();
         return list;
     }
-    // The messages bogofilter has learnt as spam and as ham, as its word
-    // list counts them ("0 0" before it learnt any).
-    QString learnt() const {
-        const QString list = QDir(junk::FilterFor(program.paths).wordListFolder).filePath("wordlist.db");
-        if (!QFileInfo::exists(list)) return QStringLiteral("0 0");
-        QProcess dump;
-        dump.start("bogoutil", {"-d", list});
-        if (!dump.waitForFinished(10000)) return QStringLiteral("bogoutil failed");
-        for (const QByteArray& line : dump.readAllStandardOutput().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() >= 3 && fields[0] == ".MSG_COUNT") return fields[1] + ' ' + fields[2];
-        }
-        return QStringLiteral("0 0");
-    }
+    // The messages bogofilter has learnt as spam and as ham.
+    QByteArray learnt() const { return test::LearntMessageCounts(junk::FilterFor(program.paths).wordListFolder); }
     void writeUidls(const QByteArray& text) const {
         QFile f(StoredUidlsPath(program.paths));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -199,7 +186,7 @@ TEST_F(JunkViewTest, MovesTheSameBytesBothWaysAndTheFilterLearnsThenUnlearns) {
     EXPECT_EQ(bytes(History::Received), recordBytes(received, 1) + recordBytes(received, 3));
     EXPECT_EQ(bytes(History::Junk), recordBytes(received, 2));
     EXPECT_EQ(rows(), QStringList({"お知らせ1", "お知らせ3"}));
-    EXPECT_EQ(learnt(), QStringLiteral("1 0"));
+    EXPECT_EQ(learnt(), "1 0");
     // The mouse leaving the button leaves what the click said.
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(form->JunkVerdictButton, &leave);
@@ -211,7 +198,7 @@ TEST_F(JunkViewTest, MovesTheSameBytesBothWaysAndTheFilterLearnsThenUnlearns) {
     selectAndMove(0);
     EXPECT_EQ(bytes(History::Received), recordBytes(received, 1) + recordBytes(received, 3) + recordBytes(received, 2));
     EXPECT_EQ(bytes(History::Junk), QByteArray());
-    EXPECT_EQ(learnt(), QStringLiteral("0 1")) << "the junk lesson undone, the message learnt as ham";
+    EXPECT_EQ(learnt(), "0 1") << "the junk lesson undone, the message learnt as ham";
     EXPECT_EQ(uidlsNow(), uidls);
     EXPECT_TRUE(messages.empty()) << messageTexts().join('|').toStdString();
 }
@@ -246,7 +233,7 @@ TEST_P(TroubledMove, NeverLosesTheRecordAndSaysWhatTheFilterDid) {
     if (c.moved) {
         EXPECT_EQ(bytes(History::Junk), received);
         EXPECT_EQ(form->Text4->toPlainText().section(u'\n', 1, 1), QString::fromUtf8(c.note));
-        EXPECT_EQ(learnt(), QStringLiteral("0 0"));
+        EXPECT_EQ(learnt(), "0 0");
         EXPECT_TRUE(messages.empty());
     } else {
         ASSERT_EQ(messages.size(), 1u);
