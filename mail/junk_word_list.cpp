@@ -164,7 +164,12 @@ Status PrepareWordListFolder(const QString& folder) {
 
 BogofilterRun RunBogofilter(const FilterProgram& filter, const QStringList& arguments, QByteArrayView input) {
     BogofilterRun run;
-    QStringList words{QStringLiteral("-C"), QStringLiteral("-d"), filter.wordListFolder};
+    // Without Berkeley DB's transactions bogofilter read a check's
+    // thousand copies in 0.18 s instead of 0.32 s. What they would guard is
+    // the word list itself during a training cut short, and a word list
+    // found damaged is set aside and started anew: no mail depends on it.
+    QStringList words{QStringLiteral("-C"), QStringLiteral("--db-transaction=no"), QStringLiteral("-d"),
+                      filter.wordListFolder};
     words += arguments;
     std::optional<Child> child = spawn(filter.executable, words);
     if (!child) return run;

@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include <climits>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -563,34 +564,36 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     return outcome;
 }
 
+// The copies of the held records, as the junk filter is handed them: known
+// once the Maildir writer has drained.
+std::vector<JunkCandidate> heldCandidates(const StoredMessages& known) {
+    std::vector<JunkCandidate> candidates;
+    for (const HeldRecord& waiting : known.held) {
+        QString path = waiting.copyPath;
+        if (path.isEmpty() && known.maildirWriter) path = known.maildirWriter->deliveredPath(waiting.number);
+        candidates.push_back({path, waiting.providerMarksJunk, waiting.record.Column2});
+    }
+    return candidates;
+}
+
 // The records held for the junk filter go into their histories, in server
-// order, once the copies are on disk (failedCopy: what finish() said). A
+// order, once the copies are on disk (failedCopy: what finish() said), as
+// sorted (one verdict a held record, in their order). A
 // message whose copy failed, and every later one, is not stored: its
 // deletion was never asked for, and the next check fetches it again. When
 // the flush itself failed every copy is in doubt: the records are stored
 // unsorted, and the check leaves every message on the server as it does
 // without the filter.
 void storeHeldRecords(Program& program, MailCheckHost& host, int handle, MailCheckResult& result,
-                      StoredMessages& known, const std::optional<FailedDelivery>& failedCopy) {
-    const bool flushFailed = failedCopy && failedCopy->number == 0;
+                      StoredMessages& known, const std::optional<FailedDelivery>& failedCopy, JunkSorting sorting) {
     const int firstFailed = failedCopy && failedCopy->number > 0 ? failedCopy->number : INT_MAX;
     std::vector<HeldRecord> held;
     for (HeldRecord& waiting : known.held)
         if (waiting.number < firstFailed) held.push_back(std::move(waiting));
+    // Every copy in doubt: stored unsorted, as without the filter.
+    if (failedCopy && failedCopy->number == 0) sorting = JunkSorting{};
+    sorting.junk.resize(known.held.size(), false);
     known.held.clear();
-
-    std::vector<JunkCandidate> candidates;
-    for (const HeldRecord& waiting : held) {
-        QString path = waiting.copyPath;
-        if (path.isEmpty() && known.maildirWriter) path = known.maildirWriter->deliveredPath(waiting.number);
-        candidates.push_back({path, waiting.providerMarksJunk, waiting.record.Column2});
-    }
-    JunkSorting sorting;
-    if (flushFailed) {
-        sorting.junk.assign(held.size(), false);
-    } else {
-        sorting = SortJunk(program.paths, candidates);
-    }
     // Said once a run: a filter that cannot run at every timed check would
     // otherwise say so every few minutes.
     if (!sorting.problem.isEmpty() && sorting.problem != program.toldJunkProblem) {
@@ -725,8 +728,19 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
         // already and its UIDL noted: the next check fetches it for the
         // Maildir and then deletes it, without storing it twice.
         std::optional<FailedDelivery> failedCopy;
+        // With the junk filter on, bogofilter reads the copies while they
+        // are flushed (the flush took as long as bogofilter did: one waited
+        // for the other); its verdicts count only once the copies are on
+        // disk, and a failed flush discards them.
+        std::future<JunkSorting> sorting;
+        if (!known.held.empty()) {
+            if (known.maildirWriter) known.maildirWriter->drain();
+            sorting = std::async(std::launch::async, [&paths = program.paths, candidates = heldCandidates(known)] {
+                return SortJunk(paths, candidates);
+            });
+        }
         if (known.maildirWriter) failedCopy = known.maildirWriter->finish();
-        if (!known.held.empty()) storeHeldRecords(program, host, handle, result, known, failedCopy);
+        if (!known.held.empty()) storeHeldRecords(program, host, handle, result, known, failedCopy, sorting.get());
         if (failedCopy && failedCopy->number > 0) {
             NMailPop3UndoDeletes(handle, failedCopy->number);
             host.showMessage(kNotStoredText + failedCopy->error, kErrorTitle);
