@@ -21,7 +21,6 @@
 #include <QStringList>
 
 #include <climits>
-#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -590,8 +589,6 @@ void storeHeldRecords(Program& program, MailCheckHost& host, int handle, MailChe
     std::vector<HeldRecord> held;
     for (HeldRecord& waiting : known.held)
         if (waiting.number < firstFailed) held.push_back(std::move(waiting));
-    // Every copy in doubt: stored unsorted, as without the filter.
-    if (failedCopy && failedCopy->number == 0) sorting = JunkSorting{};
     sorting.junk.resize(known.held.size(), false);
     known.held.clear();
     // Said once a run: a filter that cannot run at every timed check would
@@ -728,19 +725,14 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
         // already and its UIDL noted: the next check fetches it for the
         // Maildir and then deletes it, without storing it twice.
         std::optional<FailedDelivery> failedCopy;
-        // With the junk filter on, bogofilter reads the copies while they
-        // are flushed (the flush took as long as bogofilter did: one waited
-        // for the other); its verdicts count only once the copies are on
-        // disk, and a failed flush discards them.
-        std::future<JunkSorting> sorting;
-        if (!known.held.empty()) {
-            if (known.maildirWriter) known.maildirWriter->drain();
-            sorting = std::async(std::launch::async, [&paths = program.paths, candidates = heldCandidates(known)] {
-                return SortJunk(paths, candidates);
-            });
-        }
         if (known.maildirWriter) failedCopy = known.maildirWriter->finish();
-        if (!known.held.empty()) storeHeldRecords(program, host, handle, result, known, failedCopy, sorting.get());
+        // With the junk filter on, bogofilter reads the copies once they
+        // are on disk; a failed flush leaves them unsorted.
+        if (!known.held.empty()) {
+            const bool flushFailed = failedCopy && failedCopy->number == 0;
+            storeHeldRecords(program, host, handle, result, known, failedCopy,
+                             flushFailed ? JunkSorting{} : SortJunk(program.paths, heldCandidates(known)));
+        }
         if (failedCopy && failedCopy->number > 0) {
             NMailPop3UndoDeletes(handle, failedCopy->number);
             host.showMessage(kNotStoredText + failedCopy->error, kErrorTitle);
