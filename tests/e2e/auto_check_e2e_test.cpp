@@ -14,6 +14,7 @@
 #include "store/history_file.h"
 #include "tests/app/private_bus.h"
 #include "tests/e2e/local_mail_servers.h"
+#include "tests/e2e/notification_server.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/temp_folder.h"
 #include "ui/hot_spot_label.h"
@@ -227,32 +228,9 @@ TEST_F(AutoCheck, ACertificateThatNeedsTrustWaitsForTheClick) {
     EXPECT_TRUE(boxes.isEmpty()) << boxes.value(0).text.toStdString();
 }
 
-const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
-
-// The desktop's notification server, as far as the program needs one.
-class NotificationServer : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    struct Shown {
-        QString summary;
-        QString body;
-        uint id;
-    };
-    std::vector<Shown> shown;
-
-public Q_SLOTS:
-    uint Notify(const QString&, uint replacesId, const QString&, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap&, int) {
-        const uint id = replacesId != 0 ? replacesId : ++lastId_;
-        shown.push_back({summary, body, id});
-        return id;
-    }
-
-private:
-    uint lastId_ = 0;
-};
+using test::kNotifications;
+using test::kNotificationsPath;
+using test::NotificationServer;
 
 // With the notifications and the tray on: a failure raises one
 // notification however often it repeats, new mail one of its own; the
@@ -306,7 +284,6 @@ TEST_F(AutoCheck, NotificationsAndTheTrayTellOfFailuresOnceAndOfNewMail) {
 }  // namespace
 }  // namespace lumopet
 
-#include "auto_check_e2e_test.moc"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

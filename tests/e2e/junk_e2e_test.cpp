@@ -18,6 +18,7 @@
 #include "tests/app/private_bus.h"
 #include "tests/e2e/junk_mail.h"
 #include "tests/e2e/local_mail_servers.h"
+#include "tests/e2e/notification_server.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_check_host.h"
 #include "tests/support/temp_folder.h"
@@ -42,24 +43,7 @@ test::LocalMailServers*& servers = test::MailServersEnvironment::servers;
 
 QStringList testAccounts() { return test::NumberedAccounts(QStringLiteral("junk"), 9); }
 
-// The desktop's notification server, as far as the program needs one.
-class NotificationServer : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    struct Shown {
-        QString summary;
-        QString body;
-    };
-    std::vector<Shown> shown;
-
-public Q_SLOTS:
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
-                const QVariantMap&, int) {
-        shown.push_back({summary, body});
-        return static_cast<uint>(shown.size());
-    }
-};
+using test::NotificationServer;
 
 // LUMOPET_BOGOFILTER for one test.
 class ChosenBogofilter {
@@ -174,9 +158,8 @@ TEST_F(JunkCheck, MixedMailIsSortedAndOnlyTheRestIsAnnounced) {
     ASSERT_TRUE(bus.error().isEmpty()) << bus.error().toStdString();
     NotificationServer server;
     QDBusConnection serverConnection = bus.connect(QStringLiteral("notification server"));
-    ASSERT_TRUE(serverConnection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
-                                                QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(serverConnection.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    ASSERT_TRUE(serverConnection.registerObject(test::kNotificationsPath, &server, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serverConnection.registerService(test::kNotifications));
     notificationBus = bus.connect(QStringLiteral("program"));
 
     prepare(1, "Notify=1\r\n");
@@ -331,7 +314,6 @@ TEST_F(JunkCheck, AVerdictOfNotJunkTeachesTheFilter) {
 }  // namespace
 }  // namespace lumopet
 
-#include "junk_e2e_test.moc"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
