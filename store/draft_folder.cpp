@@ -23,9 +23,6 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// The Maildir tag (see store/maildir.cpp): ",U=" and the id in hexadecimal.
-QByteArray tagPart(const QString& id) { return ",U=" + id.toUtf8().toHex(); }
-
 // The id a file name carries; empty when the name is not a draft's.
 QString idOf(const QByteArray& fileName) {
     const qsizetype colon = fileName.indexOf(':');
