@@ -294,23 +294,6 @@ TEST_F(JunkCheck, MissingBogofilterStoresEverythingAndSaysSoOnce) {
     EXPECT_EQ(servers->count(user), 0);
 }
 
-// The user's 迷惑メールではない on a message the check set aside: bogofilter
-// learns it from the message's copy and calls it spam no more.
-TEST_F(JunkCheck, AVerdictOfNotJunkTeachesTheFilter) {
-    prepare(8);
-    deliver(test::JunkTestMessage(Kind::Spam, Language::English, 1, kSpamEnglish));
-    EXPECT_EQ(check().JunkCount, 1);
-    const QStringList copies = maildirFiles();
-    ASSERT_EQ(copies.size(), 1);
-    const junk::FilterProgram filter = junk::FilterFor(program.paths);
-    ASSERT_EQ(junk::ClassifyFiles(filter, copies).spam, std::vector<bool>{true});
-    const Status trained = junk::TrainVerdict(filter, copies, junk::Verdict::NotJunk);
-    ASSERT_TRUE(trained.ok()) << trained.error().toStdString();
-    const junk::Classification after = junk::ClassifyFiles(filter, copies);
-    EXPECT_TRUE(after.ran) << after.problem.toStdString();
-    EXPECT_EQ(after.spam, std::vector<bool>{false});
-}
-
 }  // namespace
 }  // namespace lumopet
 
