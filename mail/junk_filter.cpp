@@ -75,53 +75,82 @@ FilterProgram FilterFor(const ProgramPaths& paths) {
 }
 
 Classification ClassifyFiles(const FilterProgram& filter, const QStringList& files) {
-    Classification result;
-    result.spam.assign(static_cast<size_t>(files.size()), false);
-    if (const Status ready = PrepareWordListFolder(filter.wordListFolder); !ready) {
-        result.problem = kNotRun + ready.error();
-        return result;
-    }
+    BulkClassifier classifier(filter);
+    classifier.add(files);
+    return classifier.finish();
+}
+
+BulkClassifier::BulkClassifier(FilterProgram filter) : filter_(std::move(filter)) {}
+
+BulkClassifier::~BulkClassifier() = default;
+
+void BulkClassifier::add(const QStringList& files) {
+    const qsizetype first = added_;
+    added_ += files.size();
+    if (!notReady_.isEmpty()) return;
     // A file that is gone, or a link or FIFO in a file's place, is left out
     // (not junk): in bulk mode bogofilter stops at the first it cannot read.
-    std::vector<QByteArray> names;
-    std::vector<size_t> positions;
+    QByteArray input;
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (!UsableMessageFile(files[i])) continue;
-        names.push_back(BulkName(files[i]));
-        positions.push_back(static_cast<size_t>(i));
+        names_.push_back(BulkName(files[i]));
+        positions_.push_back(static_cast<size_t>(first + i));
+        input += names_.back() + '\n';
     }
-    if (names.empty()) {
+    if (input.isEmpty()) return;
+    if (!feed_) {
+        if (const Status ready = PrepareWordListFolder(filter_.wordListFolder); !ready) {
+            notReady_ = ready.error();
+            return;
+        }
+        hold_ = std::unique_lock<std::mutex>(WordListLock());
+        wordListExisted_ = QFileInfo::exists(WordListFile(filter_.wordListFolder));
+        feed_ = std::make_unique<BogofilterFeed>(
+            filter_, QStringList{QStringLiteral("-b"), QStringLiteral("-t"), QStringLiteral("-v")},
+            BogofilterFeed::Priority::Low);
+    }
+    feed_->give(input);
+}
+
+Classification BulkClassifier::finish() {
+    Classification result;
+    result.spam.assign(static_cast<size_t>(added_), false);
+    if (!notReady_.isEmpty()) {
+        result.problem = kNotRun + notReady_;
+        return result;
+    }
+    if (!feed_) {
         result.ran = true;
         return result;
     }
-
-    const std::lock_guard<std::mutex> hold(WordListLock());
-    Attempt attempt = classify(filter, names);
+    Attempt attempt{feed_->end(), wordListExisted_};
+    feed_.reset();
     QString setAside;
     if (ReportsDamagedWordList(attempt.run, attempt.wordListExisted)) {
-        Result<QString> moved = SetDamagedWordListAside(filter.wordListFolder);
+        Result<QString> moved = SetDamagedWordListAside(filter_.wordListFolder);
         if (!moved) {
             result.problem = kNotRun + moved.error();
             return result;
         }
         setAside = moved.value();
-        attempt = classify(filter, names);
+        attempt = classify(filter_, names_);
     }
+    hold_ = {};
     if (firstUse(attempt)) {
         result.ran = true;
         result.problem = setAside;
         return result;
     }
     if (attempt.run.end != BogofilterRun::End::Exited || attempt.run.exitCode >= kBogofilterError) {
-        result.problem = joined(setAside, kNotRun + RunFailureReason(filter, attempt.run));
+        result.problem = joined(setAside, kNotRun + RunFailureReason(filter_, attempt.run));
         return result;
     }
-    const std::optional<std::vector<bool>> answers = readAnswers(attempt.run.out, names);
+    const std::optional<std::vector<bool>> answers = readAnswers(attempt.run.out, names_);
     if (!answers) {
         result.problem = joined(setAside, kNotRun + QStringLiteral("bogofilter の答えが読めませんでした。"));
         return result;
     }
-    for (size_t i = 0; i < positions.size(); ++i) result.spam[positions[i]] = (*answers)[i];
+    for (size_t i = 0; i < positions_.size(); ++i) result.spam[positions_[i]] = (*answers)[i];
     result.ran = true;
     result.problem = setAside;
     return result;

@@ -18,6 +18,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace lumopet::junk {
@@ -48,6 +50,38 @@ struct Classification {
 
 // One bogofilter process in bulk mode over the files (Maildir copies).
 Classification ClassifyFiles(const FilterProgram& filter, const QStringList& files);
+
+class BogofilterFeed;
+
+// The same, with the files handed over in batches as they come: a check
+// gives bogofilter the copies it has written while it fetches the next
+// ones, so that bogofilter reads them on a processor the check leaves idle
+// (at a low priority, giving way to the check). The word list is held
+// (WordListLock) from the first file to finish(): a verdict or a training
+// waits for the check, as it would for ClassifyFiles.
+class BulkClassifier {
+public:
+    explicit BulkClassifier(FilterProgram filter);
+    ~BulkClassifier();
+    BulkClassifier(const BulkClassifier&) = delete;
+    BulkClassifier& operator=(const BulkClassifier&) = delete;
+
+    // Never waits for bogofilter.
+    void add(const QStringList& files);
+    // Waits for bogofilter's answers: one verdict per file added, in the
+    // order added.
+    Classification finish();
+
+private:
+    FilterProgram filter_;
+    qsizetype added_ = 0;
+    std::vector<QByteArray> names_;   // the usable files, as bogofilter reads them
+    std::vector<size_t> positions_;   // the place of each among the files added
+    QString notReady_;                // the word list folder could not be used
+    bool wordListExisted_ = false;
+    std::unique_lock<std::mutex> hold_;
+    std::unique_ptr<BogofilterFeed> feed_;
+};
 
 // The provider's verdict in the message's header (the header alone is
 // read): "X-Spam-Flag: YES" or "X-Spam-Status: Yes...", as SpamAssassin

@@ -22,34 +22,28 @@ namespace {
 // first part's header of most multipart messages.
 constexpr qsizetype kCharsetLookBytes = 4096;
 
-// The first charset the copy names, in lower case; empty when it names
-// none or cannot be read (bogofilter then says what it says of it).
-QByteArray charsetOf(const QString& path) {
+// The first charset the copy names; empty when it names none or cannot be
+// read (bogofilter then says what it says of it).
+QByteArray charsetOfFile(const QString& path) {
     const UniqueFd file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat about {};
     if (!file.ok() || ::fstat(file.get(), &about) != 0 || !S_ISREG(about.st_mode)) return {};
     QByteArray head(kCharsetLookBytes, Qt::Uninitialized);
     const ssize_t got = ::read(file.get(), head.data(), static_cast<size_t>(head.size()));
     head.truncate(std::max<ssize_t>(got, 0));
-    head = head.toLower();
-    const qsizetype at = head.indexOf("charset=");
-    if (at < 0) return {};
-    qsizetype start = at + 8;
-    if (start < head.size() && head[start] == '"') ++start;
-    qsizetype end = start;
-    while (end < head.size() && !QByteArrayView("\"; \t\r\n").contains(head[end])) ++end;
-    return head.mid(start, end - start);
+    return JunkCharsetOf(head);
 }
 
-// The files in the order bogofilter reads them fastest: grouped by
+// The candidates in the order bogofilter reads them fastest: grouped by
 // charset. It loads its converter again (for ISO-2022-JP, four shared
 // libraries) whenever the charset changes from one message to the next; a
 // thousand everyday messages, ISO-2022-JP and UTF-8 by turns, took it
-// 0.4 s, the same ones grouped 0.1 s. Gives the position in files of each
-// file in that order.
-std::vector<size_t> readingOrder(const QStringList& files) {
+// 0.4 s, the same ones grouped 0.1 s. Gives the position of each in that
+// order.
+std::vector<size_t> readingOrder(const std::vector<const JunkCandidate*>& candidates) {
     std::vector<QByteArray> charsets;
-    for (const QString& file : files) charsets.push_back(charsetOf(file));
+    for (const JunkCandidate* candidate : candidates)
+        charsets.push_back(candidate->charset ? *candidate->charset : charsetOfFile(candidate->copyPath));
     std::vector<size_t> order(charsets.size());
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return charsets[a] < charsets[b]; });
@@ -57,6 +51,21 @@ std::vector<size_t> readingOrder(const QStringList& files) {
 }
 
 }  // namespace
+
+QByteArray JunkCharsetOf(QByteArrayView start) {
+    // Looked for at each '=' rather than in a lower-case copy: the check
+    // asks this of every message it fetches.
+    const QByteArrayView head = start.first(std::min(start.size(), kCharsetLookBytes));
+    for (qsizetype at = head.indexOf('='); at >= 0; at = head.indexOf('=', at + 1)) {
+        if (at < 7 || head.sliced(at - 7, 7).compare("charset", Qt::CaseInsensitive) != 0) continue;
+        qsizetype from = at + 1;
+        if (from < head.size() && head[from] == '"') ++from;
+        qsizetype end = from;
+        while (end < head.size() && !QByteArrayView("\"; \t\r\n").contains(head[end])) ++end;
+        return head.sliced(from, end - from).toByteArray().toLower();
+    }
+    return {};
+}
 
 QSet<QString> AddressBookAddresses(const ProgramPaths& paths) {
     QSet<QString> addresses;
@@ -74,30 +83,46 @@ QSet<QString> AddressBookAddresses(const ProgramPaths& paths) {
 }
 
 JunkSorting SortJunk(const ProgramPaths& paths, const std::vector<JunkCandidate>& candidates) {
+    return JunkSorter(paths).sort(candidates);
+}
+
+JunkSorter::JunkSorter(const ProgramPaths& paths) : paths_(paths), classifier_(junk::FilterFor(paths)) {}
+
+void JunkSorter::read(const std::vector<JunkCandidate>& written) {
+    std::vector<const JunkCandidate*> fresh;
+    QSet<QString> seen;
+    for (const JunkCandidate& candidate : written) {
+        const QString& copy = candidate.copyPath;
+        if (copy.isEmpty() || given_.contains(copy) || seen.contains(copy)) continue;
+        seen.insert(copy);
+        fresh.push_back(&candidate);
+    }
+    QStringList ordered;
+    for (const size_t k : readingOrder(fresh)) {
+        const QString& copy = fresh[k]->copyPath;
+        given_.insert(copy, static_cast<size_t>(given_.size()));
+        ordered << copy;
+    }
+    classifier_.add(ordered);
+}
+
+JunkSorting JunkSorter::sort(const std::vector<JunkCandidate>& candidates) {
     JunkSorting sorting;
     sorting.junk.assign(candidates.size(), false);
     if (candidates.empty()) return sorting;
 
-    QStringList files;
-    std::vector<size_t> fileOf;  // the candidate of each file
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        if (candidates[i].copyPath.isEmpty()) continue;
-        files << candidates[i].copyPath;
-        fileOf.push_back(i);
-    }
+    read(candidates);
+    const junk::Classification classified = classifier_.finish();
+    sorting.problem = classified.problem;
     std::vector<bool> spam(candidates.size(), false);
-    if (!files.isEmpty()) {
-        const std::vector<size_t> order = readingOrder(files);
-        QStringList ordered;
-        for (const size_t k : order) ordered << files[static_cast<qsizetype>(k)];
-        const junk::Classification classified = junk::ClassifyFiles(junk::FilterFor(paths), ordered);
-        sorting.problem = classified.problem;
-        // Its answers come in the order given: each goes back to its file.
-        if (classified.ran && classified.spam.size() == fileOf.size()) {
-            for (size_t j = 0; j < order.size(); ++j) spam[fileOf[order[j]]] = classified.spam[j];
+    // Its answers come in the order given: each goes back to its copy.
+    if (classified.ran && classified.spam.size() == static_cast<size_t>(given_.size())) {
+        for (size_t i = 0; i < candidates.size(); ++i) {
+            const auto found = given_.constFind(candidates[i].copyPath);
+            if (found != given_.cend()) spam[i] = classified.spam[found.value()];
         }
     }
-    const QSet<QString> known = AddressBookAddresses(paths);
+    const QSet<QString> known = AddressBookAddresses(paths_);
     for (size_t i = 0; i < candidates.size(); ++i) {
         if (!spam[i] && !candidates[i].providerMarksJunk) continue;
         // Someone the user keeps in the book is never junk, whatever the

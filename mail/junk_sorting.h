@@ -5,8 +5,15 @@
 // every message when the filter cannot run.
 
 #include "core/program_paths.h"
+#include "mail/junk_filter.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
 #include <QSet>
+#include <QStringList>
+
+#include <optional>
 #include <QString>
 
 #include <vector>
@@ -21,7 +28,14 @@ struct JunkCandidate {
     bool providerMarksJunk = false;
     // The record's sender, "名前 <a@b>" or "a@b".
     QString sender;
+    // The first charset the message names (JunkCharsetOf), when the check
+    // knows it from the source it fetched; else it is read from the copy.
+    std::optional<QByteArray> charset;
 };
+
+// The first charset named in the start of a message, in lower case; empty
+// when it names none.
+QByteArray JunkCharsetOf(QByteArrayView start);
 
 struct JunkSorting {
     std::vector<bool> junk;  // one per candidate
@@ -31,6 +45,23 @@ struct JunkSorting {
 };
 
 JunkSorting SortJunk(const ProgramPaths& paths, const std::vector<JunkCandidate>& candidates);
+
+// The same for a check that hands bogofilter its copies while it fetches:
+// read() gives it the copies of a batch of candidates written so far (not
+// yet flushed), sort() the rest and the verdicts.
+class JunkSorter {
+public:
+    explicit JunkSorter(const ProgramPaths& paths);
+    void read(const std::vector<JunkCandidate>& written);
+    // Copies read() was not given are read now; a copy given twice is
+    // read once.
+    JunkSorting sort(const std::vector<JunkCandidate>& candidates);
+
+private:
+    const ProgramPaths& paths_;
+    junk::BulkClassifier classifier_;
+    QHash<QString, size_t> given_;  // each copy's place among those given
+};
 
 // The addresses of the address book's entries, in lower case; none when
 // the book is missing or cannot be read (the filter then judges every

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -163,7 +165,13 @@ Status PrepareWordListFolder(const QString& folder) {
 }
 
 BogofilterRun RunBogofilter(const FilterProgram& filter, const QStringList& arguments, QByteArrayView input) {
-    BogofilterRun run;
+    BogofilterFeed feed(filter, arguments);
+    feed.give(input);
+    return feed.end();
+}
+
+BogofilterFeed::BogofilterFeed(const FilterProgram& filter, const QStringList& arguments, Priority priority)
+    : filter_(filter) {
     // Without Berkeley DB's transactions bogofilter read a check's
     // thousand copies in 0.18 s instead of 0.32 s. What they would guard is
     // the word list itself during a training cut short, and a word list
@@ -172,53 +180,79 @@ BogofilterRun RunBogofilter(const FilterProgram& filter, const QStringList& argu
                       filter.wordListFolder};
     words += arguments;
     std::optional<Child> child = spawn(filter.executable, words);
-    if (!child) return run;
+    if (!child) return;
+    // A lower priority only: a refusal leaves the child as it is.
+    if (priority == Priority::Low) ::setpriority(PRIO_PROCESS, static_cast<id_t>(child->pid), 10);
+    pid_ = child->pid;
+    input_ = std::move(child->input);
+    out_ = std::move(child->out);
+    err_ = std::move(child->err);
+}
 
+BogofilterFeed::~BogofilterFeed() {
+    if (pid_ <= 0) return;
+    ::kill(-pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+void BogofilterFeed::give(QByteArrayView input) {
+    if (!input_.ok()) return;
+    waiting_.append(input);
+    pump();
+}
+
+void BogofilterFeed::pump() {
+    while (input_.ok() && !waiting_.isEmpty()) {
+        const ssize_t sent = ::send(input_.get(), waiting_.constData(), static_cast<size_t>(waiting_.size()), MSG_NOSIGNAL);
+        if (sent > 0) {
+            waiting_.remove(0, sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) continue;
+        // A child that stopped reading (EPIPE) has said what it will say.
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            input_ = UniqueFd(-1);
+            waiting_.clear();
+        }
+        break;
+    }
+    if (out_.ok() && !drain(out_.get(), run_.out)) out_ = UniqueFd(-1);
+    if (err_.ok() && !drain(err_.get(), run_.err)) err_ = UniqueFd(-1);
+}
+
+BogofilterRun BogofilterFeed::end() {
+    if (pid_ <= 0) return std::move(run_);
     QElapsedTimer clock;
     clock.start();
-    qsizetype written = 0;
-    if (input.isEmpty()) child->input.close();
-    bool outOpen = true, errOpen = true;
-    while ((outOpen || errOpen) && remainingMs(clock, filter.timeoutMs) > 0) {
+    if (waiting_.isEmpty()) input_ = UniqueFd(-1);
+    while ((out_.ok() || err_.ok()) && remainingMs(clock, filter_.timeoutMs) > 0) {
         pollfd watched[3];
         nfds_t count = 0;
-        if (child->input.ok()) watched[count++] = {child->input.get(), POLLOUT, 0};
-        if (outOpen) watched[count++] = {child->out.get(), POLLIN, 0};
-        if (errOpen) watched[count++] = {child->err.get(), POLLIN, 0};
-        if (::poll(watched, count, remainingMs(clock, filter.timeoutMs)) < 0 && errno != EINTR) break;
-        if (child->input.ok()) {
-            const ssize_t sent = ::send(child->input.get(), input.data() + written,
-                                        static_cast<size_t>(input.size() - written), MSG_NOSIGNAL);
-            if (sent > 0) written += sent;
-            // A child that stopped reading (EPIPE) has said what it will say.
-            if (written == input.size() || (sent < 0 && errno != EAGAIN && errno != EINTR)) child->input.close();
-        }
-        if (outOpen) outOpen = drain(child->out.get(), run.out);
-        if (errOpen) errOpen = drain(child->err.get(), run.err);
+        if (input_.ok()) watched[count++] = {input_.get(), POLLOUT, 0};
+        if (out_.ok()) watched[count++] = {out_.get(), POLLIN, 0};
+        if (err_.ok()) watched[count++] = {err_.get(), POLLIN, 0};
+        if (::poll(watched, count, remainingMs(clock, filter_.timeoutMs)) < 0 && errno != EINTR) break;
+        pump();
+        if (waiting_.isEmpty()) input_ = UniqueFd(-1);
     }
-    child->input = UniqueFd(-1);
+    input_ = UniqueFd(-1);
 
+    const pid_t pid = std::exchange(pid_, -1);
     int status = 0;
     pid_t ended = 0;
-    while ((ended = ::waitpid(child->pid, &status, WNOHANG)) == 0 && remainingMs(clock, filter.timeoutMs) > 0)
+    while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && remainingMs(clock, filter_.timeoutMs) > 0)
         ::usleep(5000);
     if (ended == 0) {
-        ::kill(-child->pid, SIGKILL);
-        ::waitpid(child->pid, &status, 0);
-        run.end = BogofilterRun::End::TimedOut;
-        return run;
+        ::kill(-pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        run_.end = BogofilterRun::End::TimedOut;
+    } else if (ended < 0 || WIFSIGNALED(status)) {
+        run_.end = BogofilterRun::End::Crashed;
+    } else {
+        run_.end = BogofilterRun::End::Exited;
+        run_.exitCode = WEXITSTATUS(status);
     }
-    if (ended < 0) {
-        run.end = BogofilterRun::End::Crashed;
-        return run;
-    }
-    if (WIFSIGNALED(status)) {
-        run.end = BogofilterRun::End::Crashed;
-        return run;
-    }
-    run.end = BogofilterRun::End::Exited;
-    run.exitCode = WEXITSTATUS(status);
-    return run;
+    return std::move(run_);
 }
 
 bool ReportsDamagedWordList(const BogofilterRun& run, bool wordListExisted) {

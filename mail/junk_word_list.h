@@ -4,6 +4,7 @@
 // list damaged (set it aside, never delete it, and start a new one).
 
 #include "core/result.h"
+#include "core/unique_fd.h"
 #include "mail/junk_filter.h"
 
 #include <QByteArray>
@@ -12,6 +13,8 @@
 #include <QStringList>
 
 #include <mutex>
+
+#include <sys/types.h>
 
 namespace lumopet::junk {
 
@@ -41,6 +44,38 @@ struct BogofilterRun {
 // bogofilter configuration is left out (-C): it could change the output
 // this program reads. A run that outlasts filter.timeoutMs is killed.
 BogofilterRun RunBogofilter(const FilterProgram& filter, const QStringList& arguments, QByteArrayView input);
+
+// The same run, its input handed over bit by bit while the caller goes on
+// with its own work: give() never waits (what the child cannot take yet
+// waits here, and goes with the next give() or end()), and what the child
+// says meanwhile is gathered so that it never waits on us either. end()
+// closes its input and waits for it, filter.timeoutMs at most from then.
+// A feed dropped before end() kills its child.
+class BogofilterFeed {
+public:
+    // Priority Low: the child gives way (nice 10) to whatever else wants
+    // the processor, the mail check that feeds it above all.
+    enum class Priority { Normal, Low };
+    BogofilterFeed(const FilterProgram& filter, const QStringList& arguments, Priority priority = Priority::Normal);
+    ~BogofilterFeed();
+    BogofilterFeed(const BogofilterFeed&) = delete;
+    BogofilterFeed& operator=(const BogofilterFeed&) = delete;
+
+    void give(QByteArrayView input);
+    BogofilterRun end();
+
+private:
+    // Writes what waits and gathers what the child said, without waiting.
+    void pump();
+
+    FilterProgram filter_;
+    pid_t pid_ = -1;
+    UniqueFd input_{-1};
+    UniqueFd out_{-1};
+    UniqueFd err_{-1};
+    QByteArray waiting_;
+    BogofilterRun run_;
+};
 
 // bogofilter's exit code when it could not do its work (the database).
 inline constexpr int kBogofilterError = 3;

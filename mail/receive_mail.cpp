@@ -37,21 +37,26 @@ enum class Outcome { Stored, Skipped, Stop };
 
 // A message whose record waits for the junk filter: with the filter on, the
 // records of a check go into their histories once every copy is on disk
-// and bogofilter has read them all at once.
+// and bogofilter has read them all.
 struct HeldRecord {
     int number;
     HistoryRecord record;
-    int moodTag;
+    // A part of a split message still waiting has none: it leaves the
+    // character to the message before it, as without the filter.
+    std::optional<int> moodTag;
     // Known at once for a large message or one found in the Maildir; else
-    // the Maildir writer's, once it has finished.
+    // the Maildir writer's (copyFromWriter), once it has written it.
     QString copyPath;
     bool providerMarksJunk;
+    bool copyFromWriter = false;
+    std::optional<QByteArray> charset;  // JunkCharsetOf the source
 };
 
 // Where a message's Maildir copy went, and what its header says of junk.
 struct KeptCopy {
     QString path;
     bool providerMarksJunk = false;
+    QByteArray charset;  // the first the message names (JunkCharsetOf)
 };
 
 // What this check knows of the messages already in the history: the UIDLs
@@ -90,6 +95,10 @@ struct StoredMessages {
     // fetching is done.
     bool sortingJunk = false;
     std::vector<HeldRecord> held;
+    // bogofilter, reading the copies of held[0, heldGiven) while the check
+    // fetches; started at the first batch.
+    std::unique_ptr<JunkSorter> junkSorter;
+    size_t heldGiven = 0;
 
     // The check has said that the disk is too full for a message.
     bool toldNoRoom = false;
@@ -188,11 +197,12 @@ Result<MaildirWriter*> maildirWriter(Program& program, StoredMessages& known) {
     return known.maildirWriter.get();
 }
 
-// The provider's verdict in the header of a message spooled to a file.
-bool fileMarkedJunk(const QString& path) {
+// The header of a message spooled to a file, where the provider's verdict
+// and the charset are.
+QByteArray spooledHeader(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    return junk::ProviderMarksJunk(file.read(mail::kHeldHeaderBytes));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.read(mail::kHeldHeaderBytes);
 }
 
 // Puts the source of message n, just fetched, into the received Maildir.
@@ -209,7 +219,12 @@ Status keepSource(Program& program, int handle, int n, StoredMessages& known, Ke
     const int inFile = NMailPop3GetMailFile(handle, n, file);
     QByteArray source;
     if (inFile < 0 || (inFile == 0 && NMailPop3GetMailSource(handle, n, source) < 0)) return Failure{LastMailError(handle)};
-    if (kept) kept->providerMarksJunk = inFile == 1 ? fileMarkedJunk(file) : junk::ProviderMarksJunk(source);
+    if (kept) {
+        const QByteArray spooled = inFile == 1 ? spooledHeader(file) : QByteArray();
+        const QByteArrayView start = inFile == 1 ? QByteArrayView(spooled) : QByteArrayView(source);
+        kept->providerMarksJunk = junk::ProviderMarksJunk(start);
+        kept->charset = JunkCharsetOf(start);
+    }
     const auto writer = maildirWriter(program, known);
     if (!writer) return Failure{writer.error()};
     const QString maildir = ReceivedMaildirPath(program.paths);
@@ -491,7 +506,7 @@ Outcome storeWaitingPart(MailCheckHost& host, int handle, int n, const MailTexts
     if (known.sortingJunk) {
         // Its source is with the parts, not in the Maildir: its header alone
         // can say junk, and the part of a notice says nothing.
-        known.held.push_back({n, record, 0, QString(), false});
+        known.held.push_back({n, record, std::nullopt, QString(), false, false, std::nullopt});
         return Outcome::Stored;
     }
     return storeRecord(host, handle, n, record, result, known);
@@ -555,7 +570,7 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
 
     const HistoryRecord record = ReceivedRecord(texts, text, hasAttachmentWord);
     if (known.sortingJunk) {
-        known.held.push_back({n, record, moodTag, copy.path, copy.providerMarksJunk});
+        known.held.push_back({n, record, moodTag, copy.path, copy.providerMarksJunk, copy.path.isEmpty(), copy.charset});
         return Outcome::Stored;
     }
     const Outcome outcome = storeRecord(host, handle, n, record, result, known);
@@ -563,16 +578,40 @@ Outcome processMessage(Program& program, MailCheckHost& host, int handle, int n,
     return outcome;
 }
 
-// The copies of the held records, as the junk filter is handed them: known
-// once the Maildir writer has drained.
+// A held record as the junk filter is handed it; its copy's path is empty
+// while the Maildir writer has not written it yet (or when it has none).
+JunkCandidate candidateOf(const HeldRecord& waiting, const StoredMessages& known) {
+    QString path = waiting.copyPath;
+    if (waiting.copyFromWriter && known.maildirWriter) path = known.maildirWriter->deliveredPath(waiting.number);
+    return {path, waiting.providerMarksJunk, waiting.record.Column2, waiting.charset};
+}
+
 std::vector<JunkCandidate> heldCandidates(const StoredMessages& known) {
     std::vector<JunkCandidate> candidates;
-    for (const HeldRecord& waiting : known.held) {
-        QString path = waiting.copyPath;
-        if (path.isEmpty() && known.maildirWriter) path = known.maildirWriter->deliveredPath(waiting.number);
-        candidates.push_back({path, waiting.providerMarksJunk, waiting.record.Column2});
-    }
+    for (const HeldRecord& waiting : known.held) candidates.push_back(candidateOf(waiting, known));
     return candidates;
+}
+
+// Copies a check hands bogofilter while it fetches, a batch at a time: it
+// reads them at a low priority on the processor the check leaves idle
+// (waiting for the server, or on a second core), instead of all at once
+// after the fetch while the user waits. A hundred at a time keeps each
+// batch's charsets together (see readingOrder) and its start cheap.
+constexpr size_t kCopiesABatch = 100;
+
+void giveWrittenCopies(const Program& program, StoredMessages& known) {
+    if (known.held.size() - known.heldGiven < kCopiesABatch) return;
+    std::vector<JunkCandidate> copies;
+    for (; known.heldGiven < known.held.size(); ++known.heldGiven) {
+        const HeldRecord& waiting = known.held[known.heldGiven];
+        JunkCandidate candidate = candidateOf(waiting, known);
+        // Not written yet: the next batch starts there.
+        if (waiting.copyFromWriter && candidate.copyPath.isEmpty()) break;
+        copies.push_back(std::move(candidate));
+    }
+    if (copies.empty()) return;
+    if (!known.junkSorter) known.junkSorter = std::make_unique<JunkSorter>(program.paths);
+    known.junkSorter->read(copies);
 }
 
 // The records held for the junk filter go into their histories, in server
@@ -605,7 +644,7 @@ void storeHeldRecords(Program& program, MailCheckHost& host, int handle, MailChe
                                             junk ? History::Junk : History::Received);
         if (outcome == Outcome::Stop) break;
         // The character of the last message that is not junk walks out.
-        if (!junk) result.MoodTag = held[i].moodTag;
+        if (!junk && held[i].moodTag) result.MoodTag = *held[i].moodTag;
     }
 }
 
@@ -716,6 +755,7 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
             }
             if (processMessage(program, host, handle, n, result, known, split) == Outcome::Stop) break;
             if (known.maildirWriter && known.maildirWriter->failure()) break;
+            if (known.sortingJunk) giveWrittenCopies(program, known);
         }
         // The server deletes at the close: the history must be on disk
         // first. If it cannot be made so, nothing is deleted.
@@ -725,14 +765,20 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
         // already and its UIDL noted: the next check fetches it for the
         // Maildir and then deletes it, without storing it twice.
         std::optional<FailedDelivery> failedCopy;
-        if (known.maildirWriter) failedCopy = known.maildirWriter->finish();
-        // With the junk filter on, bogofilter reads the copies once they
-        // are on disk; a failed flush leaves them unsorted.
+        // With the junk filter on, the held records go into their histories
+        // once every copy is written (bogofilter has read most of them by
+        // then) and before the flush, which then puts copies and records on
+        // disk together, as without the filter: records appended after it
+        // would cost a flush of their own. Nothing is deleted until both
+        // are on disk.
         if (!known.held.empty()) {
-            const bool flushFailed = failedCopy && failedCopy->number == 0;
+            if (known.maildirWriter) failedCopy = known.maildirWriter->drain();
+            if (!known.junkSorter) known.junkSorter = std::make_unique<JunkSorter>(program.paths);
             storeHeldRecords(program, host, handle, result, known, failedCopy,
-                             flushFailed ? JunkSorting{} : SortJunk(program.paths, heldCandidates(known)));
+                             known.junkSorter->sort(heldCandidates(known)));
+            known.junkSorter.reset();
         }
+        if (known.maildirWriter) failedCopy = known.maildirWriter->finish();
         if (failedCopy && failedCopy->number > 0) {
             NMailPop3UndoDeletes(handle, failedCopy->number);
             host.showMessage(kNotStoredText + failedCopy->error, kErrorTitle);

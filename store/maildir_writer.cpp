@@ -43,7 +43,9 @@ std::optional<FailedDelivery> MaildirWriter::drain() {
 std::optional<FailedDelivery> MaildirWriter::finish() {
     drain();
     std::lock_guard guard(lock_);
-    if (!failure_) {
+    // After a failed delivery too: the messages before it leave the server,
+    // and their copies must be on disk first.
+    if (!failure_ || failure_->number > 0) {
         if (const Status flushed = folders_.flushFileSystem(); !flushed) {
             // Which names reached the disk is unknown: none counts.
             failure_ = FailedDelivery{0, flushed.error()};

@@ -3,6 +3,7 @@
 // crashing, hanging, talking nonsense).
 
 #include "mail/junk_filter.h"
+#include "mail/junk_sorting.h"
 
 #include "tests/e2e/junk_mail.h"
 #include "tests/support/stand_in_bogofilter.h"
@@ -98,6 +99,73 @@ TEST(JunkFilter, ThousandsOfFilesInOneRun) {
     std::printf("3,000 files classified in %lld ms\n", static_cast<long long>(clock.elapsed()));
     ASSERT_TRUE(result.ran) << result.problem.toStdString();
     for (int i = 0; i < 3000; ++i) ASSERT_EQ(result.spam[static_cast<size_t>(i)], i % 3 == 0) << i;
+}
+
+TEST(JunkFilter, CopiesHandedOverInBatchesKeepTheirOwnVerdicts) {
+    DataFolder data;
+    trainBasics(data);
+    const ProgramPaths paths(data.temp.path());
+    // Charsets by turns, so that each batch is read in an order of its own.
+    const auto copy = [&](int i) {
+        QByteArray source = message("x", i % 3 == 0 ? "casino winner viagra prize" : "meeting agenda notes");
+        if (i % 2) source.replace("charset=UTF-8", "charset=ISO-2022-JP");
+        return data.file(QStringLiteral("Maildir/new/%1").arg(i), source);
+    };
+    std::vector<JunkCandidate> candidates;
+    // The check knows the charset of most from their source; the others'
+    // are read from the copy.
+    for (int i = 0; i < 250; ++i)
+        candidates.push_back({copy(i), false, QStringLiteral("x%1@example.com").arg(i),
+                              i % 4 == 1 ? std::optional<QByteArray>("iso-2022-jp") : std::nullopt});
+    candidates.push_back({QString(), true, QStringLiteral("waiting@example.com"), {}});  // no copy: the header alone
+    candidates.push_back({data.temp.path("Maildir/new/gone"), false, QStringLiteral("gone@example.com"), {}});
+
+    JunkSorter sorter(paths);
+    const auto batch = [&](int from, int to) {
+        sorter.read({candidates.begin() + from, candidates.begin() + to});
+    };
+    batch(100, 200);  // handed over out of server order,
+    batch(0, 100);
+    batch(150, 160);  // some twice,
+    // and the last ones only when the verdicts are asked for.
+    const JunkSorting sorting = sorter.sort(candidates);
+    EXPECT_EQ(sorting.problem, QString());
+    ASSERT_EQ(sorting.junk.size(), candidates.size());
+    for (int i = 0; i < 250; ++i) EXPECT_EQ(sorting.junk[static_cast<size_t>(i)], i % 3 == 0) << i;
+    EXPECT_TRUE(sorting.junk[250]);
+    EXPECT_FALSE(sorting.junk[251]);
+}
+
+// The check hands bogofilter its copies while it fetches: however slow or
+// gone the filter, handing over must never hold up the check.
+TEST(JunkFilter, HandingOverNeverWaitsForTheFilter) {
+    struct Row {
+        const char* name;
+        QByteArray script;
+    } const rows[] = {
+        {"reads nothing", "exec sleep 600"},
+        {"is gone at once", "exit 0"},
+    };
+    for (const Row& row : rows) {
+        DataFolder data;
+        FilterProgram filter = data.filter;
+        filter.executable = test::WriteStandInBogofilter(data.temp.path("bogofilter-stand-in"), row.script);
+        filter.timeoutMs = 700;
+        // More names than the socket to the filter holds.
+        const QString folder = QStringLiteral("Maildir/new/%1").arg(QString(120, u'x'));
+        std::vector<QStringList> batches(30);
+        for (int i = 0; i < 3000; ++i) batches[static_cast<size_t>(i / 100)] << data.file(folder + QString::number(i), "x");
+
+        BulkClassifier classifier(filter);
+        QElapsedTimer clock;
+        clock.start();
+        for (const QStringList& batch : batches) classifier.add(batch);
+        EXPECT_LT(clock.elapsed(), 500) << row.name;
+        const Classification result = classifier.finish();
+        EXPECT_LT(clock.elapsed(), filter.timeoutMs + 1500) << row.name;
+        EXPECT_FALSE(result.ran) << row.name;
+        EXPECT_EQ(result.spam, std::vector<bool>(3000, false)) << row.name;
+    }
 }
 
 TEST(JunkFilter, AReversedVerdictLeavesNoTraceOfTheFirst) {

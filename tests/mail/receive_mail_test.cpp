@@ -632,6 +632,21 @@ TEST(ReceiveSplit, ThePartsAreKeptUntilAllAreHereAndThenReceivedAsOneMessage) {
     }
 }
 
+// A part still waiting names no character: the message before it picks the
+// one that walks, with the junk filter on as off.
+TEST(ReceiveSplit, AWaitingPartLeavesTheCharacterToTheMessageBefore) {
+    const QByteArray tagged = "Subject: tagged\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n"
+                              "本文です。Lumopet（③の選択）\r\n";
+    for (const bool filter : {false, true}) {
+        ProgramFolder setup;
+        setup.program.receive.JunkFilter = filter;
+        QuietHost host;
+        const MailCheckResult result = setup.check(mailbox({tagged, kPart1}), host);
+        EXPECT_EQ(result.MailCount, 2) << filter;
+        EXPECT_EQ(result.MoodTag, 3) << filter;
+    }
+}
+
 // The id and numbers are the sender's: none of them may make us write
 // outside the parts' folder, hold a part we cannot place, or drop a mail.
 TEST(ReceiveSplit, HostileIdsAndNumbersAreHandledSafely) {
