@@ -9,27 +9,32 @@ namespace lumopet::junk {
 namespace {
 
 const QString kNotRun = QStringLiteral(
-    "迷惑メールの振り分け（bogofilter）を実行できませんでした。メールはすべて着信履歴に保存しました。");
+    "迷惑メールの振り分け（bogofilter）を実行できませんでした。振り分けられなかったメールは着信履歴に保存しました。");
 
-// The answers of "-b -t -v", one line a file in the order given:
-// "<name> <S|H|U> <spamicity>". Nothing unless there is exactly one
-// well-formed answer for each name, in order: an answer that cannot be
-// matched to its file must not move any message.
+// One answer of "-b -t -v" on the file it names: "<name> <S|H|U>
+// <spamicity>"; whether it says spam, or nothing when the line is not that.
+std::optional<bool> answerOn(QByteArrayView line, const QByteArray& name) {
+    if (!line.startsWith(name) || line.size() <= name.size() || line[name.size()] != ' ') return std::nullopt;
+    const QList<QByteArray> words = line.sliced(name.size() + 1).toByteArray().split(' ');
+    bool number = false;
+    if (words.size() != 2 || (words[0] != "S" && words[0] != "H" && words[0] != "U")) return std::nullopt;
+    words[1].toDouble(&number);
+    if (!number) return std::nullopt;
+    return words[0] == "S";
+}
+
+// The answers, one line a file in the order given. Nothing unless there is
+// exactly one well-formed answer for each name, in order: an answer that
+// cannot be matched to its file must not move any message.
 std::optional<std::vector<bool>> readAnswers(const QByteArray& out, const std::vector<QByteArray>& names) {
     QList<QByteArray> lines = out.split('\n');
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
     if (lines.size() != static_cast<qsizetype>(names.size())) return std::nullopt;
     std::vector<bool> spam;
     for (size_t i = 0; i < names.size(); ++i) {
-        const QByteArray& line = lines[static_cast<qsizetype>(i)];
-        const QByteArray& name = names[i];
-        if (!line.startsWith(name) || line.size() <= name.size() || line[name.size()] != ' ') return std::nullopt;
-        const QList<QByteArray> words = line.mid(name.size() + 1).split(' ');
-        bool number = false;
-        if (words.size() != 2 || (words[0] != "S" && words[0] != "H" && words[0] != "U")) return std::nullopt;
-        words[1].toDouble(&number);
-        if (!number) return std::nullopt;
-        spam.push_back(words[0] == "S");
+        const std::optional<bool> answer = answerOn(lines[static_cast<qsizetype>(i)], names[i]);
+        if (!answer) return std::nullopt;
+        spam.push_back(*answer);
     }
     return spam;
 }
@@ -87,12 +92,17 @@ BulkClassifier::~BulkClassifier() = default;
 void BulkClassifier::add(const QStringList& files) {
     const qsizetype first = added_;
     added_ += files.size();
-    if (!notReady_.isEmpty()) return;
+    if (!notReady_.isEmpty()) {
+        nameAt_.resize(static_cast<size_t>(added_), -1);
+        return;
+    }
     // A file that is gone, or a link or FIFO in a file's place, is left out
     // (not junk): in bulk mode bogofilter stops at the first it cannot read.
     QByteArray input;
     for (qsizetype i = 0; i < files.size(); ++i) {
+        nameAt_.push_back(-1);
         if (!UsableMessageFile(files[i])) continue;
+        nameAt_.back() = static_cast<qsizetype>(names_.size());
         names_.push_back(BulkName(files[i]));
         positions_.push_back(static_cast<size_t>(first + i));
         input += names_.back() + '\n';
@@ -110,6 +120,28 @@ void BulkClassifier::add(const QStringList& files) {
             BogofilterFeed::Priority::Low);
     }
     feed_->give(input);
+}
+
+std::optional<bool> BulkClassifier::spamSoFar(qsizetype position) {
+    if (position < 0 || position >= added_) return std::nullopt;
+    const qsizetype name = nameAt_[static_cast<size_t>(position)];
+    if (name < 0) return false;
+    if (name < static_cast<qsizetype>(answered_.size())) return answered_[static_cast<size_t>(name)];
+    if (!feed_ || garbled_) return std::nullopt;
+    const QByteArray& said = feed_->saidSoFar();
+    for (qsizetype end = said.indexOf('\n', readUpTo_); end >= 0 && answered_.size() < names_.size();
+         end = said.indexOf('\n', readUpTo_)) {
+        const std::optional<bool> answer =
+            answerOn(QByteArrayView(said).sliced(readUpTo_, end - readUpTo_), names_[answered_.size()]);
+        if (!answer) {
+            garbled_ = true;
+            break;
+        }
+        answered_.push_back(*answer);
+        readUpTo_ = end + 1;
+    }
+    if (name < static_cast<qsizetype>(answered_.size())) return answered_[static_cast<size_t>(name)];
+    return std::nullopt;
 }
 
 Classification BulkClassifier::finish() {

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace lumopet::junk {
@@ -68,6 +69,11 @@ public:
 
     // Never waits for bogofilter.
     void add(const QStringList& files);
+    // bogofilter's verdict on the file added at position (spam or not),
+    // when it has given it already; never waits. A file left out is not
+    // spam at once. After an answer that cannot be matched to its file, no
+    // more come before finish().
+    std::optional<bool> spamSoFar(qsizetype position);
     // Waits for bogofilter's answers: one verdict per file added, in the
     // order added.
     Classification finish();
@@ -77,6 +83,10 @@ private:
     qsizetype added_ = 0;
     std::vector<QByteArray> names_;   // the usable files, as bogofilter reads them
     std::vector<size_t> positions_;   // the place of each among the files added
+    std::vector<qsizetype> nameAt_;   // for each file added, its name's index; -1 when left out
+    std::vector<bool> answered_;      // the verdicts read so far, name by name
+    qsizetype readUpTo_ = 0;          // in bogofilter's output
+    bool garbled_ = false;            // an answer did not match its name
     QString notReady_;                // the word list folder could not be used
     bool wordListExisted_ = false;
     std::unique_lock<std::mutex> hold_;

@@ -106,11 +106,27 @@ void JunkSorter::read(const std::vector<JunkCandidate>& written) {
     classifier_.add(ordered);
 }
 
+bool JunkSorter::junk(const JunkCandidate& candidate, bool spam) {
+    if (!spam && !candidate.providerMarksJunk) return false;
+    // Someone the user keeps in the book is never junk, whatever the words
+    // or the provider say: a friend's mail must not be missed.
+    if (!book_) book_ = AddressBookAddresses(paths_);
+    const QString sender = mail::AddressOf(candidate.sender).toLower();
+    return sender.isEmpty() || !book_->contains(sender);
+}
+
+std::optional<bool> JunkSorter::junkSoFar(const JunkCandidate& candidate) {
+    if (candidate.copyPath.isEmpty()) return junk(candidate, false);
+    const auto found = given_.constFind(candidate.copyPath);
+    if (found == given_.cend()) return std::nullopt;
+    const std::optional<bool> spam = classifier_.spamSoFar(static_cast<qsizetype>(found.value()));
+    if (!spam) return std::nullopt;
+    return junk(candidate, *spam);
+}
+
 JunkSorting JunkSorter::sort(const std::vector<JunkCandidate>& candidates) {
     JunkSorting sorting;
     sorting.junk.assign(candidates.size(), false);
-    if (candidates.empty()) return sorting;
-
     read(candidates);
     const junk::Classification classified = classifier_.finish();
     sorting.problem = classified.problem;
@@ -122,14 +138,7 @@ JunkSorting JunkSorter::sort(const std::vector<JunkCandidate>& candidates) {
             if (found != given_.cend()) spam[i] = classified.spam[found.value()];
         }
     }
-    const QSet<QString> known = AddressBookAddresses(paths_);
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        if (!spam[i] && !candidates[i].providerMarksJunk) continue;
-        // Someone the user keeps in the book is never junk, whatever the
-        // words or the provider say: a friend's mail must not be missed.
-        const QString sender = mail::AddressOf(candidates[i].sender).toLower();
-        sorting.junk[i] = sender.isEmpty() || !known.contains(sender);
-    }
+    for (size_t i = 0; i < candidates.size(); ++i) sorting.junk[i] = junk(candidates[i], spam[i]);
     return sorting;
 }
 

@@ -53,14 +53,21 @@ class JunkSorter {
 public:
     explicit JunkSorter(const ProgramPaths& paths);
     void read(const std::vector<JunkCandidate>& written);
+    // Whether a candidate is junk, when that is known already: its copy
+    // was read and bogofilter has answered, or it has no copy. Never waits.
+    std::optional<bool> junkSoFar(const JunkCandidate& candidate);
     // Copies read() was not given are read now; a copy given twice is
     // read once.
     JunkSorting sort(const std::vector<JunkCandidate>& candidates);
 
 private:
+    // The verdict on a candidate, from bogofilter's (spam) and the header's.
+    bool junk(const JunkCandidate& candidate, bool spam);
+
     const ProgramPaths& paths_;
     junk::BulkClassifier classifier_;
     QHash<QString, size_t> given_;  // each copy's place among those given
+    std::optional<QSet<QString>> book_;  // AddressBookAddresses, read once
 };
 
 // The addresses of the address book's entries, in lower case; none when

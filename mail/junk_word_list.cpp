@@ -201,6 +201,11 @@ void BogofilterFeed::give(QByteArrayView input) {
     pump();
 }
 
+const QByteArray& BogofilterFeed::saidSoFar() {
+    pump();
+    return run_.out;
+}
+
 void BogofilterFeed::pump() {
     while (input_.ok() && !waiting_.isEmpty()) {
         const ssize_t sent = ::send(input_.get(), waiting_.constData(), static_cast<size_t>(waiting_.size()), MSG_NOSIGNAL);

@@ -62,6 +62,9 @@ public:
     BogofilterFeed& operator=(const BogofilterFeed&) = delete;
 
     void give(QByteArrayView input);
+    // What the child has written on its standard output so far, without
+    // waiting.
+    const QByteArray& saidSoFar();
     BogofilterRun end();
 
 private:

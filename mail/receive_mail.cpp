@@ -99,6 +99,8 @@ struct StoredMessages {
     // fetches; started at the first batch.
     std::unique_ptr<JunkSorter> junkSorter;
     size_t heldGiven = 0;
+    // held[0, heldStored) are in their histories already.
+    size_t heldStored = 0;
 
     // The check has said that the disk is too full for a message.
     bool toldNoRoom = false;
@@ -588,7 +590,7 @@ JunkCandidate candidateOf(const HeldRecord& waiting, const StoredMessages& known
 
 std::vector<JunkCandidate> heldCandidates(const StoredMessages& known) {
     std::vector<JunkCandidate> candidates;
-    for (const HeldRecord& waiting : known.held) candidates.push_back(candidateOf(waiting, known));
+    for (size_t i = known.heldStored; i < known.held.size(); ++i) candidates.push_back(candidateOf(known.held[i], known));
     return candidates;
 }
 
@@ -614,22 +616,52 @@ void giveWrittenCopies(const Program& program, StoredMessages& known) {
     known.junkSorter->read(copies);
 }
 
-// The records held for the junk filter go into their histories, in server
-// order, once the copies are on disk (failedCopy: what finish() said), as
-// sorted (one verdict a held record, in their order). A
-// message whose copy failed, and every later one, is not stored: its
-// deletion was never asked for, and the next check fetches it again. When
-// the flush itself failed every copy is in doubt: the records are stored
-// unsorted, and the check leaves every message on the server as it does
-// without the filter.
+// One held record into the history its verdict chose. The character of
+// the last message that is not junk walks out.
+Outcome storeHeld(MailCheckHost& host, int handle, MailCheckResult& result, StoredMessages& known,
+                  const HeldRecord& waiting, bool junk) {
+    const Outcome outcome = storeRecord(host, handle, waiting.number, waiting.record, result, known,
+                                        junk ? History::Junk : History::Received);
+    if (outcome == Outcome::Stored && !junk && waiting.moodTag) result.MoodTag = *waiting.moodTag;
+    return outcome;
+}
+
+// During the fetch, the held records whose verdicts are in go into their
+// histories, in server order, as every record does without the filter
+// (the server deletes nothing before the flush at the end). What is left
+// of them after the fetch is little.
+Outcome storeSortedRecords(MailCheckHost& host, int handle, MailCheckResult& result, StoredMessages& known) {
+    if (!known.junkSorter) return Outcome::Stored;
+    while (known.heldStored < known.heldGiven) {
+        const HeldRecord& waiting = known.held[known.heldStored];
+        const std::optional<bool> junk = known.junkSorter->junkSoFar(candidateOf(waiting, known));
+        if (!junk) break;
+        ++known.heldStored;
+        if (storeHeld(host, handle, result, known, waiting, *junk) == Outcome::Stop) {
+            // As without the filter, nothing after a record that could not
+            // be stored is: those messages stay on the server.
+            known.held.resize(known.heldStored);
+            known.heldGiven = known.heldStored;
+            return Outcome::Stop;
+        }
+    }
+    return Outcome::Stored;
+}
+
+// The held records not stored yet go into their histories, in server
+// order, once every copy is written (failedCopy: what drain() said), as
+// sorted (one verdict a record left, in their order). A message whose
+// copy failed, and every later one, is not stored: its deletion was never
+// asked for, and the next check fetches it again.
 void storeHeldRecords(Program& program, MailCheckHost& host, int handle, MailCheckResult& result,
                       StoredMessages& known, const std::optional<FailedDelivery>& failedCopy, JunkSorting sorting) {
     const int firstFailed = failedCopy && failedCopy->number > 0 ? failedCopy->number : INT_MAX;
     std::vector<HeldRecord> held;
-    for (HeldRecord& waiting : known.held)
-        if (waiting.number < firstFailed) held.push_back(std::move(waiting));
-    sorting.junk.resize(known.held.size(), false);
+    for (size_t i = known.heldStored; i < known.held.size(); ++i)
+        if (known.held[i].number < firstFailed) held.push_back(std::move(known.held[i]));
+    sorting.junk.resize(std::max(sorting.junk.size(), held.size()), false);
     known.held.clear();
+    known.heldGiven = known.heldStored = 0;
     // Said once a run: a filter that cannot run at every timed check would
     // otherwise say so every few minutes.
     if (!sorting.problem.isEmpty() && sorting.problem != program.toldJunkProblem) {
@@ -638,14 +670,8 @@ void storeHeldRecords(Program& program, MailCheckHost& host, int handle, MailChe
     } else if (sorting.problem.isEmpty()) {
         program.toldJunkProblem.clear();
     }
-    for (size_t i = 0; i < held.size(); ++i) {
-        const bool junk = sorting.junk[i];
-        const Outcome outcome = storeRecord(host, handle, held[i].number, held[i].record, result, known,
-                                            junk ? History::Junk : History::Received);
-        if (outcome == Outcome::Stop) break;
-        // The character of the last message that is not junk walks out.
-        if (!junk && held[i].moodTag) result.MoodTag = *held[i].moodTag;
-    }
+    for (size_t i = 0; i < held.size(); ++i)
+        if (storeHeld(host, handle, result, known, held[i], sorting.junk[i]) == Outcome::Stop) break;
 }
 
 // Flushes the histories before the server may delete anything: the ones
@@ -755,7 +781,10 @@ MailCheckResult ReceiveMail(Program& program, MailCheckHost& host, const mail::C
             }
             if (processMessage(program, host, handle, n, result, known, split) == Outcome::Stop) break;
             if (known.maildirWriter && known.maildirWriter->failure()) break;
-            if (known.sortingJunk) giveWrittenCopies(program, known);
+            if (known.sortingJunk) {
+                giveWrittenCopies(program, known);
+                if (storeSortedRecords(host, handle, result, known) == Outcome::Stop) break;
+            }
         }
         // The server deletes at the close: the history must be on disk
         // first. If it cannot be made so, nothing is deleted.

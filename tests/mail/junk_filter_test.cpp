@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -165,6 +166,42 @@ TEST(JunkFilter, HandingOverNeverWaitsForTheFilter) {
         EXPECT_LT(clock.elapsed(), filter.timeoutMs + 1500) << row.name;
         EXPECT_FALSE(result.ran) << row.name;
         EXPECT_EQ(result.spam, std::vector<bool>(3000, false)) << row.name;
+    }
+}
+
+// The check stores a record as soon as its verdict is in: an answer counts
+// only once it is whole and matches its file, in order.
+TEST(JunkFilter, AnswersCountAsTheyComeWhileTheyMatchTheirFiles) {
+    struct Row {
+        const char* name;
+        QByteArray script;  // reads the three names first
+        std::vector<std::optional<bool>> soFar;
+    } const rows[] = {
+        {"all answered", R"(while read n; do echo "$n S 1.0"; done)", {true, true, true}},
+        {"unsure and ham are not spam", R"(read a; read b; read c; echo "$a U 0.5"; echo "$b H 0.0"; echo "$c S 1.0")",
+         {false, false, true}},
+        {"garbage after the first", R"(read a; read b; read c; echo "$a S 1.0"; echo "garbage"; echo "$c S 1.0"; sleep 600)",
+         {true, std::nullopt, std::nullopt}},
+        {"out of order", R"(read a; read b; read c; echo "$b S 1.0"; echo "$a S 1.0"; sleep 600)",
+         {std::nullopt, std::nullopt, std::nullopt}},
+        {"half a line", R"(read a; read b; read c; echo "$a S 1.0"; printf '%s S' "$b"; sleep 600)",
+         {true, std::nullopt, std::nullopt}},
+    };
+    for (const Row& row : rows) {
+        DataFolder data;
+        FilterProgram filter = data.filter;
+        filter.executable = test::WriteStandInBogofilter(data.temp.path("bogofilter-stand-in"), row.script);
+        filter.timeoutMs = 700;
+        BulkClassifier classifier(filter);
+        classifier.add({data.file("new/1", "x"), data.file("new/2", "y")});
+        classifier.add({data.file("new/3", "z")});
+        // The stand-in has had its time to say all it says.
+        QElapsedTimer clock;
+        clock.start();
+        while (!classifier.spamSoFar(2) && clock.elapsed() < 1000) QThread::msleep(10);
+        for (qsizetype i = 0; i < 3; ++i)
+            EXPECT_EQ(classifier.spamSoFar(i), row.soFar[static_cast<size_t>(i)]) << row.name << " " << i;
+        EXPECT_EQ(classifier.finish().ran, row.soFar[2].has_value()) << row.name;
     }
 }
 
