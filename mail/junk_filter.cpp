@@ -113,7 +113,7 @@ void BulkClassifier::add(const QStringList& files) {
             notReady_ = ready.error();
             return;
         }
-        hold_ = std::unique_lock<std::mutex>(WordListLock());
+        hold_ = std::unique_lock<std::timed_mutex>(WordListLock());
         wordListExisted_ = QFileInfo::exists(WordListFile(filter_.wordListFolder));
         feed_ = std::make_unique<BogofilterFeed>(
             filter_, QStringList{QStringLiteral("-b"), QStringLiteral("-t"), QStringLiteral("-v")},

@@ -89,7 +89,7 @@ private:
     bool garbled_ = false;            // an answer did not match its name
     QString notReady_;                // the word list folder could not be used
     bool wordListExisted_ = false;
-    std::unique_lock<std::mutex> hold_;
+    std::unique_lock<std::timed_mutex> hold_;
     std::unique_ptr<BogofilterFeed> feed_;
 };
 

@@ -165,7 +165,8 @@ Result<int> trainInBatches(const FilterProgram& filter, const QStringList& files
         {
             // The lock is held a batch at a time: a mail check that comes
             // meanwhile waits for one batch, not for the whole place.
-            const std::lock_guard<std::mutex> hold(WordListLock());
+            std::unique_lock<WordListMutex> hold;
+            if (!WaitForWordList(hold, cancel)) break;
             if (const Status learnt = trainFiles(filter, batch, verdict, logged); !learnt) return Failure{learnt.error()};
         }
         done += static_cast<int>(batch.size());
@@ -209,7 +210,8 @@ Result<int> trainMbox(const FilterProgram& filter, const QString& mbox, Verdict 
         }
         if (count == 0) break;
         {
-            const std::lock_guard<std::mutex> hold(WordListLock());
+            std::unique_lock<WordListMutex> hold;
+            if (!WaitForWordList(hold, cancel)) break;
             // -M: standard input is an mbox, each message learnt on its own.
             if (const Status learnt = runTraining(filter, {learn(verdict), QStringLiteral("-M")}, batch); !learnt)
                 return Failure{learnt.error()};
@@ -249,7 +251,7 @@ Status TrainVerdict(const FilterProgram& filter, const QStringList& files, Verdi
         else if (skipped.isEmpty())
             skipped = file;
     }
-    const std::lock_guard<std::mutex> hold(WordListLock());
+    const std::lock_guard<WordListMutex> hold(WordListLock());
     if (const Status learnt = trainFiles(filter, usable, verdict, true); !learnt) return learnt;
     if (!skipped.isEmpty())
         return Failure{QStringLiteral("「%1」は通常のファイルではないか見つからないため、学習しませんでした。")

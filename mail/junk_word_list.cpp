@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
@@ -142,9 +143,16 @@ int remainingMs(const QElapsedTimer& clock, int timeoutMs) {
 
 }  // namespace
 
-std::mutex& WordListLock() {
-    static std::mutex lock;
+WordListMutex& WordListLock() {
+    static WordListMutex lock;
     return lock;
+}
+
+bool WaitForWordList(std::unique_lock<WordListMutex>& hold, const std::atomic<bool>& cancel) {
+    hold = std::unique_lock<WordListMutex>(WordListLock(), std::defer_lock);
+    while (!hold.try_lock_for(std::chrono::milliseconds(100)))
+        if (cancel.load()) return false;
+    return true;
 }
 
 QString WordListFile(const QString& folder) { return QDir(folder).filePath(QStringLiteral("wordlist.db")); }

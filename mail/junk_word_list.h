@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <mutex>
 
 #include <sys/types.h>
@@ -20,8 +21,15 @@ namespace lumopet::junk {
 
 // Every run over the word list holds this: a check's classification on the
 // worker thread and a verdict from the viewer never meet in the middle of
-// setting a damaged list aside or rewriting the training log.
-std::mutex& WordListLock();
+// setting a damaged list aside or rewriting the training log. A check
+// holds it while it fetches: a training waiting for it can still stop
+// (WaitForWordList).
+using WordListMutex = std::timed_mutex;
+WordListMutex& WordListLock();
+
+// Takes the word list for a training; false when cancel was set while it
+// waited.
+bool WaitForWordList(std::unique_lock<WordListMutex>& hold, const std::atomic<bool>& cancel);
 
 // The word list folder, made (mode 0700) when missing. A link or anything
 // but a folder in its place is refused, never followed: the word list must

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <future>
 #include <sys/stat.h>
 
 namespace lumopet::junk {
@@ -373,6 +374,31 @@ TEST(JunkFilter, TrainingFromAPlaceGoesInBatchesAndStopsWhenAsked) {
     ASSERT_TRUE(learnt.ok());
     EXPECT_EQ(learnt.value(), 200);
     EXPECT_EQ(LearntMessageCounts(stopped.filter.wordListFolder), "0 200");
+}
+
+// A check holds the word list while it fetches; a training that waits for
+// it still stops when asked, and learns nothing.
+TEST(JunkFilter, ATrainingWaitingForACheckStopsWhenAsked) {
+    DataFolder data;
+    FilterProgram busy = data.filter;
+    busy.executable = test::WriteStandInBogofilter(data.temp.path("bogofilter-stand-in"), "exec sleep 600");
+    busy.timeoutMs = 500;
+    BulkClassifier check(busy);
+    check.add({data.file("new/1", message("a", "b"))});
+    data.file("place/1.eml", message("c", "d"));
+
+    std::atomic<bool> cancel{false};
+    auto training = std::async(std::launch::async, [&] {
+        return TrainFromPlace(data.filter, data.temp.path("place"), Verdict::Junk, {}, cancel);
+    });
+    EXPECT_EQ(training.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout) << "it did not wait";
+    cancel = true;
+    const bool stopped = training.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    check.finish();
+    ASSERT_TRUE(stopped);
+    const auto learnt = training.get();
+    ASSERT_TRUE(learnt.ok()) << learnt.error().toStdString();
+    EXPECT_EQ(learnt.value(), 0);
 }
 
 TEST(JunkFilter, TrainingFromAnMboxOrAFolderOfFiles) {
