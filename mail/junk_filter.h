@@ -2,8 +2,8 @@
 // The junk filter: bogofilter, the Bayesian filter the user trains, with
 // its word list in "★MailData\bogofilter", and the provider's own verdict
 // in the header. A check hands it the Maildir copies of its new messages
-// once they are on disk, all at once: one bogofilter process a check, in
-// its bulk mode, not one a message.
+// as they are written, a batch at a time: one bogofilter process a check,
+// in its bulk mode, not one a message.
 //
 // The filter may only ever move a message's record: whatever goes wrong
 // with bogofilter (missing, crashing, hanging, a damaged word list), every

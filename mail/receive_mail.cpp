@@ -35,9 +35,9 @@ const QString kNotStoredText =
 
 enum class Outcome { Stored, Skipped, Stop };
 
-// A message whose record waits for the junk filter: with the filter on, the
-// records of a check go into their histories once every copy is on disk
-// and bogofilter has read them all.
+// A message whose record waits for the junk filter: with the filter on, a
+// record goes into its history once bogofilter has read its copy (or at
+// the end of the fetch, for the last ones).
 struct HeldRecord {
     int number;
     HistoryRecord record;
