@@ -269,44 +269,49 @@ TEST(ReceiveMaildir, KeepsTheWholeSourceOrLeavesTheMessageOnTheServer) {
 // A copy that fails on its way to the disk, after the check went on to the
 // next message (here the file size limit cuts message 2's), is found before
 // anything is deleted: message 1 goes, 2 and 3 stay. The next check keeps
-// their sources and deletes them, and no message is stored twice.
+// their sources and deletes them, and no message is stored twice. With the
+// junk filter on, the records wait for the copies' flush: the same holds.
 TEST(ReceiveMaildir, ACopyThatFailsLateLeavesItsMessageAndTheLaterOnesOnTheServer) {
     const QByteArray big = longShiftJisMessage();
     constexpr rlim_t kLimit = 38000;
     ASSERT_GT(static_cast<rlim_t>(MaildirLocalForm(big).size()), kLimit);
     ASSERT_LT(static_cast<rlim_t>(3 * kHistoryRecordSize), kLimit) << "the history itself fits";
-    ProgramFolder home;
-    auto box = std::make_shared<ScriptedMailbox>();
-    box->messages = {message(1), big, message(3)};
-    box->uidls = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
-    QuietHost host;
-    rlimit before{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    const rlimit limited{kLimit, before.rlim_max};
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    home.check(box, host);
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(box->deleted, std::set<int>{1});
-    ASSERT_EQ(host.messages.size(), 1) << host.messages.join(u'|').toStdString();
-    EXPECT_TRUE(host.messages[0].contains(QStringLiteral("このメールと、これより後のメールはサーバーに残しました")));
+    for (const bool filter : {false, true}) {
+        ProgramFolder home;
+        home.program.receive.JunkFilter = filter;
+        auto box = std::make_shared<ScriptedMailbox>();
+        box->messages = {message(1), big, message(3)};
+        box->uidls = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+        QuietHost host;
+        rlimit before{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const rlimit limited{kLimit, before.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        home.check(box, host);
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_EQ(box->deleted, std::set<int>{1}) << filter;
+        ASSERT_EQ(host.messages.size(), 1) << filter << host.messages.join(u'|').toStdString();
+        EXPECT_TRUE(host.messages[0].contains(QStringLiteral("このメールと、これより後のメールはサーバーに残しました")));
 
-    // The next check, with room on the disk, against what the server kept.
-    auto kept = std::make_shared<ScriptedMailbox>();
-    kept->messages = {big, message(3)};
-    kept->uidls = {QStringLiteral("b"), QStringLiteral("c")};
-    QuietHost again;
-    home.check(kept, again);
-    EXPECT_TRUE(again.messages.isEmpty()) << again.messages.join(u'|').toStdString();
-    EXPECT_EQ(kept->deleted, (std::set<int>{1, 2}));
-    QStringList subjects;
-    for (const HistoryRecord& record : home.records()) subjects << record.Subject.trimmed();
-    subjects.sort();
-    EXPECT_EQ(subjects, (QStringList{QStringLiteral("long"), QStringLiteral("msg 1"), QStringLiteral("msg 3")}));
-    const QList<QByteArray> files = maildirFiles(ReceivedMaildirPath(home.program.paths));
-    EXPECT_EQ(files.size(), 3);
-    for (const QByteArray& source : {message(1), big, message(3)}) EXPECT_EQ(files.count(MaildirLocalForm(source)), 1);
+        // The next check, with room on the disk, against what the server kept.
+        auto kept = std::make_shared<ScriptedMailbox>();
+        kept->messages = {big, message(3)};
+        kept->uidls = {QStringLiteral("b"), QStringLiteral("c")};
+        QuietHost again;
+        home.check(kept, again);
+        EXPECT_TRUE(again.messages.isEmpty()) << filter << again.messages.join(u'|').toStdString();
+        EXPECT_EQ(kept->deleted, (std::set<int>{1, 2})) << filter;
+        QStringList subjects;
+        for (const HistoryRecord& record : home.records()) subjects << record.Subject.trimmed();
+        subjects.sort();
+        EXPECT_EQ(subjects, (QStringList{QStringLiteral("long"), QStringLiteral("msg 1"), QStringLiteral("msg 3")})) << filter;
+        const QList<QByteArray> files = maildirFiles(ReceivedMaildirPath(home.program.paths));
+        EXPECT_EQ(files.size(), 3) << filter;
+        for (const QByteArray& source : {message(1), big, message(3)})
+            EXPECT_EQ(files.count(MaildirLocalForm(source)), 1) << filter;
+    }
 }
 
 // The attachment folder is where a work file "0.txt" used to be written;
