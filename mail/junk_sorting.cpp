@@ -93,7 +93,7 @@ void JunkSorter::read(const std::vector<JunkCandidate>& written) {
     QSet<QString> seen;
     for (const JunkCandidate& candidate : written) {
         const QString& copy = candidate.copyPath;
-        if (copy.isEmpty() || given_.contains(copy) || seen.contains(copy)) continue;
+        if (copy.isEmpty() || decidedWithoutWords(candidate) || given_.contains(copy) || seen.contains(copy)) continue;
         seen.insert(copy);
         fresh.push_back(&candidate);
     }
@@ -106,17 +106,25 @@ void JunkSorter::read(const std::vector<JunkCandidate>& written) {
     classifier_.add(ordered);
 }
 
+bool JunkSorter::senderInBook(const JunkCandidate& candidate) {
+    if (!book_) book_ = AddressBookAddresses(paths_);
+    const QString sender = mail::AddressOf(candidate.sender).toLower();
+    return !sender.isEmpty() && book_->contains(sender);
+}
+
+bool JunkSorter::decidedWithoutWords(const JunkCandidate& candidate) {
+    return candidate.providerMarksJunk || senderInBook(candidate);
+}
+
 bool JunkSorter::junk(const JunkCandidate& candidate, bool spam) {
     if (!spam && !candidate.providerMarksJunk) return false;
     // Someone the user keeps in the book is never junk, whatever the words
     // or the provider say: a friend's mail must not be missed.
-    if (!book_) book_ = AddressBookAddresses(paths_);
-    const QString sender = mail::AddressOf(candidate.sender).toLower();
-    return sender.isEmpty() || !book_->contains(sender);
+    return !senderInBook(candidate);
 }
 
 std::optional<bool> JunkSorter::junkSoFar(const JunkCandidate& candidate) {
-    if (candidate.copyPath.isEmpty()) return junk(candidate, false);
+    if (candidate.copyPath.isEmpty() || decidedWithoutWords(candidate)) return junk(candidate, false);
     const auto found = given_.constFind(candidate.copyPath);
     if (found == given_.cend()) return std::nullopt;
     const std::optional<bool> spam = classifier_.spamSoFar(static_cast<qsizetype>(found.value()));

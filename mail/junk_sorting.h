@@ -1,6 +1,6 @@
 #pragma once
 // Which of a check's new messages are junk: bogofilter's verdict on their
-// Maildir copies (one run for them all) or the provider's in their header,
+// Maildir copies (one run a check) or the provider's in their header,
 // unless the sender is in the address book. Unsure is not junk, and so is
 // every message when the filter cannot run.
 
@@ -54,7 +54,8 @@ public:
     explicit JunkSorter(const ProgramPaths& paths);
     void read(const std::vector<JunkCandidate>& written);
     // Whether a candidate is junk, when that is known already: its copy
-    // was read and bogofilter has answered, or it has no copy. Never waits.
+    // was read and bogofilter has answered, it has no copy, or its verdict
+    // needs no words. Never waits.
     std::optional<bool> junkSoFar(const JunkCandidate& candidate);
     // Copies read() was not given are read now; a copy given twice is
     // read once.
@@ -63,6 +64,11 @@ public:
 private:
     // The verdict on a candidate, from bogofilter's (spam) and the header's.
     bool junk(const JunkCandidate& candidate, bool spam);
+    bool senderInBook(const JunkCandidate& candidate);
+    // A sender in the book, or the provider's verdict: bogofilter's words
+    // could not change it, and it is not asked (mail from friends is much
+    // of many people's mail).
+    bool decidedWithoutWords(const JunkCandidate& candidate);
 
     const ProgramPaths& paths_;
     junk::BulkClassifier classifier_;

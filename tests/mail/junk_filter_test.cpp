@@ -4,6 +4,7 @@
 
 #include "mail/junk_filter.h"
 #include "mail/junk_sorting.h"
+#include "store/address_book.h"
 
 #include "tests/e2e/junk_mail.h"
 #include "tests/support/stand_in_bogofilter.h"
@@ -136,6 +137,47 @@ TEST(JunkFilter, CopiesHandedOverInBatchesKeepTheirOwnVerdicts) {
     for (int i = 0; i < 250; ++i) EXPECT_EQ(sorting.junk[static_cast<size_t>(i)], i % 3 == 0) << i;
     EXPECT_TRUE(sorting.junk[250]);
     EXPECT_FALSE(sorting.junk[251]);
+}
+
+// A sender in the address book, or the provider's verdict, decides without
+// bogofilter: it is not given those copies, and the verdicts stay the
+// same.
+TEST(JunkFilter, CopiesWhoseVerdictNeedsNoWordsAreNotRead) {
+    DataFolder data;
+    const ProgramPaths paths(data.temp.path());
+    ASSERT_TRUE(AppendAddressEntry(AddressBookPath(paths), QStringLiteral("友"), QStringLiteral("friend@example.com")).ok());
+    const QString log = data.temp.path("read.log");
+    // Says spam of every copy it reads, and notes which.
+    const QString standIn = test::WriteStandInBogofilter(
+        data.temp.path("bogofilter-stand-in"), "tee -a '" + QFile::encodeName(log) + "' | sed 's/$/ S 1.000000/'");
+    struct Row {
+        const char* file;
+        bool providerMarksJunk;
+        const char* sender;
+        bool read;
+        bool junk;
+    } const rows[] = {
+        {"stranger", false, "someone@example.com", true, true},
+        {"friend", false, "友 <Friend@Example.com>", false, false},
+        {"friend-marked", true, "friend@example.com", false, false},
+        {"stranger-marked", true, "someone@example.com", false, true},
+    };
+    std::vector<JunkCandidate> candidates;
+    for (const Row& row : rows)
+        candidates.push_back({data.file(QStringLiteral("Maildir/new/") + QLatin1String(row.file), message("x", "y")),
+                              row.providerMarksJunk, QString::fromUtf8(row.sender), {}});
+    qputenv("LUMOPET_BOGOFILTER", QFile::encodeName(standIn));
+    JunkSorter sorter(paths);
+    qunsetenv("LUMOPET_BOGOFILTER");
+    sorter.read(candidates);
+    const JunkSorting sorting = sorter.sort(candidates);
+    QFile readLog(log);
+    const QByteArray read = readLog.open(QIODevice::ReadOnly) ? readLog.readAll() : QByteArray();
+    ASSERT_EQ(sorting.junk.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(read.contains(QFile::encodeName(candidates[i].copyPath) + '\n'), rows[i].read) << rows[i].file;
+        EXPECT_EQ(sorting.junk[i], rows[i].junk) << rows[i].file;
+    }
 }
 
 // The check hands bogofilter its copies while it fetches: however slow or
