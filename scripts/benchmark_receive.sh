@@ -22,6 +22,10 @@
 # then on with a stand-in that answers "ham" at once in bogofilter's place
 # (what holding the records costs), and bogofilter alone over the copies
 # the check made.
+# BENCHMARK_LINK=MBIT:MS puts a line of MBIT megabits a second and MS
+# milliseconds each way (scripts/slow_link.py) between the program and
+# Dovecot, as a provider's server over a home line would be; the other
+# tools keep the direct way.
 # BENCHMARK_DISK=journaled runs everything on a fresh ext4 file system with
 # a journal, as Debian's installer makes it, in a file mounted through a
 # loop device. The virtual machines here have ext4 without a journal, where
@@ -60,8 +64,10 @@ fi
 servers="$work/servers"
 program=""
 xvfb=""
+link=""
 cleanup() {
     trap '' INT TERM
+    if [[ -n "$link" ]]; then kill -TERM "$link" 2>/dev/null || true; wait "$link" 2>/dev/null || true; fi
     if [[ -n "$program" ]]; then kill -TERM "$program" 2>/dev/null || true; wait "$program" 2>/dev/null || true; fi
     if [[ -n "$xvfb" ]]; then kill -TERM "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
     /usr/bin/python3 scripts/mail_servers.py stop --dir "$servers" >/dev/null 2>&1 || true
@@ -78,6 +84,15 @@ port=$(field pop3)
 smtp=$(field smtp)
 ca=$(field ca)
 maildir=$(/usr/bin/python3 -c 'import json,sys; print(json.loads(sys.argv[1])["accounts"]["bench"])' "$info")
+program_port="$port"
+if [[ -n "${BENCHMARK_LINK:-}" ]]; then
+    /usr/bin/python3 scripts/slow_link.py --listen-port-file "$work/link-port" --to "$port" \
+        --mbit "${BENCHMARK_LINK%%:*}" --delay-ms "${BENCHMARK_LINK#*:}" &
+    link=$!
+    for _ in $(seq 100); do [[ -s "$work/link-port" ]] && break; sleep 0.1; done
+    [[ -s "$work/link-port" ]] || { echo "The slow link did not start" >&2; exit 1; }
+    program_port=$(cat "$work/link-port")
+fi
 
 /usr/bin/python3 scripts/benchmark_receive.py messages "$work/messages" "$count"
 junk_mode="${BENCHMARK_JUNK:-}"
@@ -121,7 +136,7 @@ emptied() { local n; n=$(left); [[ "$n" == 0 ]] || { echo "$1 left $n messages o
 make_home() {
     aside "$1"
     mkdir -p "$1/★MailData" "$1/添付フォルダ"
-    printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=bench@localhost\r\nAPOP=0\r\n' "$smtp" "$port" >"$1/sorane.ini"
+    printf 'SMTP=127.0.0.1:%s\r\nPOP3=127.0.0.1:%s\r\nMAIL=bench@localhost\r\nAPOP=0\r\n' "$smtp" "$program_port" >"$1/sorane.ini"
     printf '[EXEINI]\r\nNAME=bench\r\nNAME2=benchpw\r\nNAME3=1\r\n' >"$1/★MailData/iniIdPass.ini"
     chmod 600 "$1/★MailData/iniIdPass.ini"
     if [[ "${2:-}" == junk || "${2:-}" == held ]]; then
@@ -239,6 +254,7 @@ echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cor
     "$(free -g | awk '/^Mem:/ {print $2}') GB; $(. /etc/os-release && echo "$PRETTY_NAME")"
 echo "Date: $(date '+%Y-%m-%d %H:%M %Z'); load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg)"
 echo "Program: $build/lumopet"
+[[ -z "${BENCHMARK_LINK:-}" ]] || echo "Link to the server: ${BENCHMARK_LINK%%:*} Mbit/s, ${BENCHMARK_LINK#*:} ms each way"
 echo "Disk: $(findmnt -n -o SOURCE,FSTYPE --target "$work")$([[ -n "$disk" ]] && echo ", with a journal, in a file")"
 # bogofilter alone over the copies the last check with the filter on made:
 # grouped by charset, as the check hands them over, and in the order they
