@@ -93,7 +93,7 @@ void JunkSorter::read(const std::vector<JunkCandidate>& written) {
     QSet<QString> seen;
     for (const JunkCandidate& candidate : written) {
         const QString& copy = candidate.copyPath;
-        if (copy.isEmpty() || decidedWithoutWords(candidate) || given_.contains(copy) || seen.contains(copy)) continue;
+        if (copy.isEmpty() || given_.contains(copy) || seen.contains(copy) || decidedWithoutWords(candidate)) continue;
         seen.insert(copy);
         fresh.push_back(&candidate);
     }
@@ -124,9 +124,15 @@ bool JunkSorter::junk(const JunkCandidate& candidate, bool spam) {
 }
 
 std::optional<bool> JunkSorter::junkSoFar(const JunkCandidate& candidate) {
-    if (candidate.copyPath.isEmpty() || decidedWithoutWords(candidate)) return junk(candidate, false);
+    if (candidate.copyPath.isEmpty()) return junk(candidate, false);
+    // Asked again at every message the check fetches while bogofilter
+    // has not answered: the address is parsed only for copies it was not
+    // given.
     const auto found = given_.constFind(candidate.copyPath);
-    if (found == given_.cend()) return std::nullopt;
+    if (found == given_.cend()) {
+        if (decidedWithoutWords(candidate)) return junk(candidate, false);
+        return std::nullopt;
+    }
     const std::optional<bool> spam = classifier_.spamSoFar(static_cast<qsizetype>(found.value()));
     if (!spam) return std::nullopt;
     return junk(candidate, *spam);
